@@ -1,0 +1,38 @@
+#include "common/endpoints.h"
+
+namespace {
+
+// The one piece of mutable global state: the test seam for server addresses.
+QUrl &buildStorageUrl()
+{
+    static QUrl url(QStringLiteral("https://commondatastorage.googleapis.com"));
+    return url;
+}
+
+QUrl &makerUrl()
+{
+    static QUrl url(QStringLiteral("https://quillmarsh.example"));
+    return url;
+}
+
+} // namespace
+
+QUrl Endpoints::buildStorage()
+{
+    return buildStorageUrl();
+}
+
+QUrl Endpoints::maker()
+{
+    return makerUrl();
+}
+
+void Endpoints::setBuildStorage(const QUrl &url)
+{
+    buildStorageUrl() = url;
+}
+
+void Endpoints::setMaker(const QUrl &url)
+{
+    makerUrl() = url;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QSettings>
+
+// The view's door to the per-user settings store. Every call goes straight to QSettings:
+// no caching, no conversion, so the view sees exactly what the native parts wrote.
+class Settings : public QSettings
+{
+    Q_OBJECT
+
+public:
+    explicit Settings(QObject *parent = nullptr);
+
+    Q_INVOKABLE void clear();
+    Q_INVOKABLE bool contains(const QString &key) const;
+    Q_INVOKABLE void remove(const QString &key);
+    Q_INVOKABLE void setValue(const QString &key, const QVariant &value);
+    Q_INVOKABLE QVariant value(const QString &key, const QVariant &defaultValue) const;
+    Q_INVOKABLE QVariant value(const QString &key) const;
+};

@@ -1,0 +1,34 @@
+#include "shell/startup.h"
+
+#include "settings/settings.h"
+#include "shell/commandline.h"
+#include "shell/qmlapplicationviewer.h"
+
+#include <QGuiApplication>
+#include <QQmlEngine>
+
+void Startup::setApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillmarsh"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("quillmarsh.example"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tarrowin"));
+}
+
+void Startup::registerTypes()
+{
+    const char *uri = "Tarrowin";
+    qmlRegisterType<Settings>(uri, 1, 0, "Settings");
+}
+
+std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)
+{
+    // Closing the window only hides it; the program lives on in the tray.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    auto viewer = std::make_unique<QmlApplicationViewer>();
+    setApplicationIdentity();
+    registerTypes();
+    viewer->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    if (!CommandLine::isTrayStart(arguments))
+        viewer->showAtStartupPosition();
+    return viewer;
+}

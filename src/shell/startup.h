@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QStringList>
+
+#include <memory>
+
+class QmlApplicationViewer;
+
+namespace Startup {
+
+// Organisation and application names: they fix where the settings store lives, so they
+// are set before anything reads a setting.
+void setApplicationIdentity();
+
+// The native element types of the module "Tarrowin 1.0".
+void registerTypes();
+
+// Creates the window host, loads the main view and, unless the arguments ask for a tray
+// start, shows the window at its startup position.
+std::unique_ptr<QmlApplicationViewer> createMainWindow(const QStringList &arguments);
+
+} // namespace Startup

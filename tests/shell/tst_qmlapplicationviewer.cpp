@@ -1,0 +1,158 @@
+#include "shell/qmlapplicationviewer.h"
+#include "shell/windowplacement.h"
+#include "support/testenvironment.h"
+
+#include <QQmlEngine>
+#include <QQmlExpression>
+#include <QQuickItem>
+#include <QSettings>
+#include <QTimer>
+
+class TestQmlApplicationViewer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestQmlApplicationViewer(TestEnvironment &) { }
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void placement_data();
+    void placement();
+
+    void loadingFixesTheRootItemsSize();
+    void restoreSignalShowsTheWindow();
+    void savedPositionIsUsed();
+    void everyMoveIsStored();
+    void quitFromTheViewEndsTheEventLoop();
+
+private:
+    std::unique_ptr<QmlApplicationViewer> loadedViewer();
+};
+
+void TestQmlApplicationViewer::initTestCase()
+{
+    Startup::registerTypes();
+}
+
+void TestQmlApplicationViewer::init()
+{
+    QSettings().clear();
+}
+
+using Saved = std::optional<QPoint>;
+Q_DECLARE_METATYPE(Saved)
+
+void TestQmlApplicationViewer::placement_data()
+{
+    QTest::addColumn<Saved>("saved");
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<QSize>("desktop");
+    QTest::addColumn<QRect>("workArea");
+    QTest::addColumn<QPoint>("expected");
+
+    const QSize window(310, 195);
+    const QSize fullHd(1920, 1080);
+    const QRect taskbarBelow(0, 0, 1920, 1040);
+
+    QTest::newRow("no saved position: centred")
+        << Saved() << window << fullHd << taskbarBelow << QPoint(805, 443);
+    QTest::newRow("beyond bottom right")
+        << Saved(QPoint(2500, 1200)) << window << fullHd << taskbarBelow << QPoint(1610, 845);
+    QTest::newRow("above top left: 25 below the top")
+        << Saved(QPoint(-50, -50)) << window << fullHd << taskbarBelow << QPoint(0, 25);
+    QTest::newRow("exactly at the top stays")
+        << Saved(QPoint(100, 0)) << window << fullHd << taskbarBelow << QPoint(100, 0);
+    QTest::newRow("two screens: centre of the whole desktop, pulled into the primary")
+        << Saved() << window << QSize(3840, 1080) << taskbarBelow << QPoint(1610, 443);
+    QTest::newRow("window larger than the work area: left edge, 25 below the top")
+        << Saved(QPoint(300, 300)) << QSize(2000, 1200) << fullHd << taskbarBelow << QPoint(0, 25);
+    QTest::newRow("stored value that is no point reads as the origin")
+        << Saved(QVariant(QStringLiteral("garbage")).toPoint()) << window << fullHd << taskbarBelow
+        << QPoint(0, 0);
+    QTest::newRow("work area not at the origin")
+        << Saved(QPoint(0, 0)) << window << fullHd << QRect(60, 30, 1860, 1050) << QPoint(60, 55);
+    QTest::newRow("odd sizes truncate toward zero")
+        << Saved() << QSize(311, 195) << QSize(1921, 1081) << QRect(0, 0, 1921, 1081)
+        << QPoint(805, 443);
+}
+
+void TestQmlApplicationViewer::placement()
+{
+    QFETCH(Saved, saved);
+    QFETCH(QSize, window);
+    QFETCH(QSize, desktop);
+    QFETCH(QRect, workArea);
+    QFETCH(QPoint, expected);
+    QCOMPARE(WindowPlacement::startupPosition(saved, window, desktop, workArea), expected);
+}
+
+std::unique_ptr<QmlApplicationViewer> TestQmlApplicationViewer::loadedViewer()
+{
+    auto viewer = std::make_unique<QmlApplicationViewer>();
+    viewer->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    return viewer;
+}
+
+void TestQmlApplicationViewer::loadingFixesTheRootItemsSize()
+{
+    auto viewer = loadedViewer();
+    QVERIFY(viewer->rootObject());
+    QCOMPARE(viewer->size(), QSize(310, 195));
+    QCOMPARE(viewer->minimumSize(), QSize(310, 195));
+    QCOMPARE(viewer->maximumSize(), QSize(310, 195));
+    QVERIFY(viewer->flags().testFlag(Qt::Tool));
+    QVERIFY(!viewer->icon().isNull());
+    QVERIFY(!viewer->isVisible());
+}
+
+void TestQmlApplicationViewer::restoreSignalShowsTheWindow()
+{
+    auto viewer = loadedViewer();
+    QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "restore"));
+    QVERIFY(viewer->isVisible());
+    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+
+    viewer->hide();
+    QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "openSettings"));
+    QVERIFY(viewer->isVisible());
+}
+
+void TestQmlApplicationViewer::savedPositionIsUsed()
+{
+    QSettings().setValue(QStringLiteral("StartupPosition"), QPoint(40, 60));
+    auto viewer = loadedViewer();
+    viewer->showAtStartupPosition();
+    QVERIFY(viewer->isVisible());
+    QCOMPARE(viewer->position(), QPoint(40, 60));
+}
+
+void TestQmlApplicationViewer::everyMoveIsStored()
+{
+    auto viewer = loadedViewer();
+    viewer->showAtStartupPosition();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    QTRY_VERIFY(QSettings().contains(QStringLiteral("StartupPosition")));
+
+    for (const QPoint target : { QPoint(12, 34), QPoint(56, 78) }) {
+        viewer->setPosition(target);
+        QTRY_COMPARE(QSettings().value(QStringLiteral("StartupPosition")).toPoint(), target);
+    }
+}
+
+void TestQmlApplicationViewer::quitFromTheViewEndsTheEventLoop()
+{
+    auto viewer = loadedViewer();
+    QTimer::singleShot(0, viewer.get(), [&] {
+        QQmlExpression(viewer->rootContext(), viewer->rootObject(), QStringLiteral("Qt.quit()"))
+            .evaluate();
+    });
+    // A bound, so a broken route fails the test instead of hanging it.
+    QTimer::singleShot(10000, viewer.get(), [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+TARROWIN_TEST_MAIN(TestQmlApplicationViewer, false)
+#include "tst_qmlapplicationviewer.moc"
