@@ -1,5 +1,7 @@
 #include "shell/startup.h"
 
+#include "builds/chromedownloader.h"
+#include "builds/versionchecker.h"
 #include "settings/settings.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
@@ -17,6 +19,8 @@ void Startup::setApplicationIdentity()
 void Startup::registerTypes()
 {
     const char *uri = "Tarrowin";
+    qmlRegisterType<VersionChecker>(uri, 1, 0, "VersionChecker");
+    qmlRegisterType<ChromeDownloader>(uri, 1, 0, "ChromeDownloader");
     qmlRegisterType<Settings>(uri, 1, 0, "Settings");
 }
 

@@ -1,0 +1,91 @@
+#include "builds/versionchecker.h"
+
+#include "builds/buildnumber.h"
+#include "common/endpoints.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+
+VersionChecker::VersionChecker(QObject *parent)
+    : VersionChecker(30000, parent)
+{
+}
+
+VersionChecker::VersionChecker(int transferTimeout, QObject *parent)
+    : QObject(parent)
+    , m_networkManager(new QNetworkAccessManager(this))
+    , m_transferTimeout(transferTimeout)
+{
+    m_platform = QStringLiteral("Win");
+    checkLatestBuild();
+}
+
+VersionChecker::~VersionChecker() = default;
+
+void VersionChecker::checkLatestBuild()
+{
+    setChecking(true);
+    // One request at a time: the outstanding one will report, and a second would only
+    // race it for the same answer.
+    if (m_reply)
+        return;
+
+    QUrl url = Endpoints::buildStorage();
+    url.setPath(QStringLiteral("/chromium-browser-continuous/%1/LAST_CHANGE").arg(m_platform));
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(m_transferTimeout);
+
+    m_body.clear();
+    m_failed = false;
+    m_reply = m_networkManager->get(request);
+    // The body is read as it arrives so an oversized one is dropped at once instead of
+    // being buffered whole.
+    m_reply->setReadBufferSize(maximumBodySize + 1);
+    connect(m_reply, &QNetworkReply::finished, this, &VersionChecker::fileLoadFinished);
+    connect(m_reply, &QNetworkReply::errorOccurred, this, &VersionChecker::fileLoadError);
+    connect(m_reply, &QNetworkReply::readyRead, this, &VersionChecker::fileLoadRead);
+}
+
+void VersionChecker::fileLoadRead()
+{
+    m_body += m_reply->readAll();
+    if (m_body.size() > maximumBodySize) {
+        m_failed = true;
+        m_reply->abort();
+    }
+}
+
+void VersionChecker::fileLoadError(QNetworkReply::NetworkError code)
+{
+    Q_UNUSED(code)
+    // An error page, a time-out or a cut-off body is no build number, even if it reads as one.
+    m_failed = true;
+}
+
+void VersionChecker::fileLoadFinished()
+{
+    QNetworkReply *reply = m_reply;
+    if (!reply || sender() != reply)
+        return;
+    if (!m_failed)
+        fileLoadRead();
+
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool redirected = status >= 300 && status < 400;
+    m_latestBuild = (m_failed || redirected) ? -1 : BuildNumber::parse(m_body);
+
+    m_reply = nullptr;
+    reply->deleteLater();
+    m_body.clear();
+
+    emit latestBuildChanged(m_latestBuild);
+    setChecking(false);
+}
+
+void VersionChecker::setChecking(bool checking)
+{
+    m_checking = checking;
+    emit checkingChanged(checking);
+}

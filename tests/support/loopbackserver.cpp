@@ -1,0 +1,223 @@
+#include "support/loopbackserver.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+const qint64 endlessLimit = 256 * 1024 * 1024; // keeps a forgotten client from looping forever
+
+QByteArray readFile(const QString &name)
+{
+    QFile file(QStringLiteral(TARROWIN_TEST_SUPPORT_DIR "/tls/") + name);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+QSslCertificate testCertificate()
+{
+    return QSslCertificate(readFile(QStringLiteral("loopback.crt")), QSsl::Pem);
+}
+
+// Writes one response body onto a socket as the client drains it, with the scripted faults.
+class BodyWriter : public QObject
+{
+public:
+    BodyWriter(QTcpSocket *socket, const LoopbackServer::Response &response)
+        : QObject(socket)
+        , m_socket(socket)
+        , m_response(response)
+    {
+        connect(socket, &QTcpSocket::bytesWritten, this, &BodyWriter::pump);
+        if (response.trickleIntervalMs > 0) {
+            auto *timer = new QTimer(this);
+            connect(timer, &QTimer::timeout, this, &BodyWriter::pump);
+            timer->start(response.trickleIntervalMs);
+        }
+        pump();
+    }
+
+private:
+    qint64 limit() const
+    {
+        qint64 total = m_response.endless ? endlessLimit : m_response.body.size();
+        if (m_response.stallAfter >= 0)
+            total = qMin(total, m_response.stallAfter);
+        if (m_response.closeAfter >= 0)
+            total = qMin(total, m_response.closeAfter);
+        return total;
+    }
+
+    void pump()
+    {
+        if (m_done || m_socket->bytesToWrite() > 256 * 1024)
+            return;
+        const qint64 total = limit();
+        if (m_sent < total) {
+            qint64 count = qMin<qint64>(total - m_sent, 64 * 1024);
+            if (m_response.trickleIntervalMs > 0)
+                count = 1;
+            QByteArray piece;
+            const QByteArray &body = m_response.body;
+            while (piece.size() < count) {
+                const qint64 offset = (m_sent + piece.size()) % qMax<qint64>(body.size(), 1);
+                piece += body.mid(offset, count - piece.size());
+                if (body.isEmpty())
+                    piece += QByteArray(count - piece.size(), 'x');
+            }
+            write(piece);
+            m_sent += piece.size();
+            return;
+        }
+        if (m_response.stallAfter >= 0 && m_sent >= m_response.stallAfter)
+            return; // hold the connection open, send nothing more
+        m_done = true;
+        if (m_response.closeAfter >= 0) {
+            m_socket->abort();
+            return;
+        }
+        if (m_response.chunked)
+            m_socket->write("0\r\n\r\n");
+        m_socket->disconnectFromHost();
+    }
+
+    void write(const QByteArray &piece)
+    {
+        if (m_response.chunked)
+            m_socket->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
+        else
+            m_socket->write(piece);
+    }
+
+    QTcpSocket *m_socket;
+    LoopbackServer::Response m_response;
+    qint64 m_sent = 0;
+    bool m_done = false;
+};
+
+} // namespace
+
+LoopbackServer::LoopbackServer(QObject *parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+{
+    listen();
+}
+
+LoopbackServer::LoopbackServer(const QSslConfiguration &tls, QObject *parent)
+    : QObject(parent)
+    , m_tls(true)
+{
+    auto *server = new QSslServer(this);
+    server->setSslConfiguration(tls);
+    m_server = server;
+    listen();
+}
+
+std::unique_ptr<LoopbackServer> LoopbackServer::tls()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificate(testCertificate());
+    configuration.setPrivateKey(QSslKey(readFile(QStringLiteral("loopback.key")), QSsl::Rsa));
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return std::unique_ptr<LoopbackServer>(new LoopbackServer(configuration, nullptr));
+}
+
+void LoopbackServer::trustTestCertificate()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificate(testCertificate());
+    QSslConfiguration::setDefaultConfiguration(configuration);
+}
+
+void LoopbackServer::listen()
+{
+    m_server->listen(QHostAddress::LocalHost);
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection())
+            handle(socket);
+    });
+}
+
+QUrl LoopbackServer::url(const QString &path) const
+{
+    QUrl url;
+    url.setScheme(m_tls ? QStringLiteral("https") : QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(port());
+    url.setPath(path);
+    return url;
+}
+
+quint16 LoopbackServer::port() const
+{
+    return m_server->serverPort();
+}
+
+void LoopbackServer::setResponse(const QString &path, const Response &response)
+{
+    m_responses.insert(path, response);
+}
+
+void LoopbackServer::serve(const QString &path, const QByteArray &body, int status)
+{
+    Response response;
+    response.status = status;
+    response.body = body;
+    setResponse(path, response);
+}
+
+void LoopbackServer::redirect(const QString &path, const QByteArray &location, int status)
+{
+    Response response;
+    response.status = status;
+    response.headers.append({ "Location", location });
+    setResponse(path, response);
+}
+
+void LoopbackServer::handle(QTcpSocket *socket)
+{
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    auto buffer = std::make_shared<QByteArray>();
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
+        if (buffer->endsWith("\r\n\r\n"))
+            return; // one request per connection; ignore anything after it
+        *buffer += socket->readAll();
+        if (!buffer->contains("\r\n\r\n"))
+            return;
+        const QList<QByteArray> requestLine = buffer->left(buffer->indexOf("\r\n")).split(' ');
+        const QString path = QString::fromLatin1(requestLine.value(1));
+        *buffer = "\r\n\r\n";
+        m_requests.append(path);
+        emit requested(path);
+        respond(socket, path);
+    });
+}
+
+void LoopbackServer::respond(QTcpSocket *socket, const QString &path)
+{
+    Response response;
+    if (m_responses.contains(path)) {
+        response = m_responses.value(path);
+    } else {
+        response.status = 404;
+        response.body = "not found";
+    }
+
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
+    for (const auto &[name, value] : std::as_const(response.headers))
+        head += name + ": " + value + "\r\n";
+    if (response.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    else if (response.announceLength && !response.endless)
+        head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    socket->write(head);
+    new BodyWriter(socket, response);
+}

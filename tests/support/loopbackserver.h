@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QSslConfiguration>
+#include <QUrl>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A scripted HTTP/1.1 server on 127.0.0.1 for tests: each path answers with the response
+// set for it, byte for byte, including broken ones (stalls, early closes, endless bodies).
+// With a TLS configuration it serves HTTPS instead.
+class LoopbackServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Response
+    {
+        int status = 200;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        bool announceLength = true; // send Content-Length
+        bool chunked = false; // send the body in chunked transfer coding
+        qint64 stallAfter = -1; // send this many body bytes, then hold the connection open
+        qint64 closeAfter = -1; // send this many body bytes, then close the connection
+        bool endless = false; // repeat the body until the client goes away
+        int trickleIntervalMs = 0; // send one body byte per interval
+    };
+
+    explicit LoopbackServer(QObject *parent = nullptr);
+    // HTTPS with the suite's self-signed certificate for 127.0.0.1.
+    static std::unique_ptr<LoopbackServer> tls();
+
+    QUrl url(const QString &path = QString()) const;
+    quint16 port() const;
+
+    void setResponse(const QString &path, const Response &response);
+    // Shorthands for common answers.
+    void serve(const QString &path, const QByteArray &body, int status = 200);
+    void redirect(const QString &path, const QByteArray &location, int status = 302);
+
+    // Paths requested so far, in order.
+    QStringList requests() const { return m_requests; }
+    int requestCount(const QString &path) const { return m_requests.count(path); }
+
+    // Makes the suite's certificate trusted by every client in this process.
+    static void trustTestCertificate();
+
+signals:
+    void requested(const QString &path);
+
+private:
+    explicit LoopbackServer(const QSslConfiguration &tls, QObject *parent);
+    void listen();
+    void handle(QTcpSocket *socket);
+    void respond(QTcpSocket *socket, const QString &path);
+
+    QTcpServer *m_server = nullptr;
+    QHash<QString, Response> m_responses;
+    QStringList m_requests;
+    bool m_tls = false;
+};
