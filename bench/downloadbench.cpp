@@ -1,0 +1,85 @@
+// Downloads one build through the real ChromeDownloader, the way the program does, and
+// prints the transfer rate and how much the resident set grew on the way.
+//
+//   tarrowin_bench_download <storage base URL> <build number>
+//
+// The served file must be a runnable installer stand-in (for example a shell script that
+// exits 0, padded to the size under test).
+
+#include "builds/chromedownloader.h"
+#include "common/endpoints.h"
+#include "shell/startup.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+qint64 statusField(const char *name)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(name))
+            return line.mid(qstrlen(name)).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+void resetPeakResident()
+{
+    // Linux: "5" resets the peak resident set size to the current one.
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    Startup::setApplicationIdentity();
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s <storage base URL> <build number>\n", argv[0]);
+        return 2;
+    }
+    Endpoints::setBuildStorage(QUrl(QString::fromLocal8Bit(argv[1])));
+    const int build = QByteArray(argv[2]).toInt();
+
+    ChromeDownloader downloader;
+    QElapsedTimer clock;
+    qint64 transferMs = -1;
+    QObject::connect(&downloader, &ChromeDownloader::currentStatusChanged, &app,
+                     [&](ChromeDownloader::Status status) {
+                         if (status == ChromeDownloader::InstallingStatus)
+                             transferMs = clock.elapsed();
+                         if (status == ChromeDownloader::IdleStatus)
+                             QCoreApplication::quit();
+                     });
+    // Bounded: a broken server cannot keep the benchmark running.
+    QTimer::singleShot(600000, &app, [] { QCoreApplication::exit(1); });
+
+    const qint64 residentBefore = statusField("VmRSS:");
+    resetPeakResident();
+    clock.start();
+    QTimer::singleShot(0, &app, [&] { downloader.downloadVersion(build); });
+    const int result = QCoreApplication::exec();
+    const qint64 peak = statusField("VmHWM:");
+
+    if (result != 0 || transferMs <= 0 || downloader.currentBuild() != build) {
+        std::fprintf(stderr, "download failed\n");
+        return 1;
+    }
+    const double megabytes = double(downloader.downloadSize()) / 1e6;
+    std::printf("bytes=%lld ms=%lld MBps=%.1f peak_rss_growth_MiB=%.1f\n",
+                static_cast<long long>(downloader.downloadSize()),
+                static_cast<long long>(transferMs), megabytes / (double(transferMs) / 1000.0),
+                double(peak - residentBefore) / 1024.0);
+    return 0;
+}
