@@ -1,23 +1,420 @@
 import QtQuick
+import QtDesktop 0.1
+import Tarrowin 1.0
 
 Rectangle {
     id: window
 
+    // Pages of the maker's site, handed in by the program.
+    property url siteAddress
+    property url updateAddress
+
     signal restore()
 
     function openWindow() {
+        tabFrame.current = 0
         restore()
     }
 
     function openSettings() {
+        tabFrame.current = 1
         restore()
     }
 
-    width: 310
-    height: 195
+    // Decimal megabytes with at most two decimals and no trailing zeros: "38.12 MB", "40 MB".
+    function calculateFileSize(size) {
+        if (size === 0)
+            return "0 MB"
+        return (Math.round(size / 1000000 * 100) / 100) + " MB"
+    }
+
+    function percentage(progress) {
+        return Math.round(progress * 100)
+    }
+
+    function statusText(status) {
+        if (status === ChromeDownloader.IdleStatus)
+            return "Idle"
+        if (status === ChromeDownloader.DownloadingStatus)
+            return "Downloading"
+        return "Installing"
+    }
+
+    function labelled(label, value) {
+        return "<b>" + label + "</b> " + value
+    }
+
+    // The timer's interval is a signed 32-bit count of milliseconds.
+    function largestCount(factor) {
+        return Math.floor(2147483647 / factor)
+    }
+
+    function storedFactorIndex() {
+        var index = parseInt(settings.value("UpdateCheckFactor", 0), 10)
+        return (index >= 0 && index < timeframesModel.count) ? index : 0
+    }
+
+    width: 310 + 2 * tabFrame.margins
+    height: 195 + 2 * tabFrame.margins
     color: systemPalette.window
+
+    TabFrame {
+        id: tabFrame
+
+        property int margins: styleitem.style == "mac" ? 16 : 0
+
+        anchors.fill: parent
+        anchors.margins: margins
+        position: "South"
+
+        Tab {
+            title: "Tarrowin"
+
+            Column {
+                id: mainWindowColumn
+                x: 10
+                y: 10
+                width: parent.width - 20
+                spacing: 10
+
+                Row {
+                    id: titleBar
+                    spacing: 10
+
+                    Image {
+                        source: "qrc:/images/icons/icon.png"
+                        sourceSize.width: 80
+                        width: 80
+                        height: 80
+                    }
+
+                    Column {
+                        anchors.verticalCenter: parent.verticalCenter
+
+                        Text {
+                            id: appName
+                            text: "Tarrowin"
+                            font.pointSize: 35
+                        }
+
+                        Text {
+                            id: credits
+                            anchors.horizontalCenter: appName.horizontalCenter
+                            horizontalAlignment: Text.AlignHCenter
+                            text: "A Quillmarsh utility\nLead developer: the Quillmarsh team"
+                            font.pointSize: 8
+                            font.underline: true
+                            color: "blue"
+
+                            MouseArea {
+                                anchors.fill: parent
+                                cursorShape: Qt.PointingHandCursor
+                                onClicked: Qt.openUrlExternally(window.siteAddress)
+                            }
+                        }
+                    }
+                }
+
+                Rectangle {
+                    width: titleBar.width
+                    height: 1
+                    color: "black"
+                }
+
+                Item {
+                    id: bottomPanel
+                    width: parent.width
+                    height: childrenRect.height
+                    anchors.horizontalCenter: parent.horizontalCenter
+
+                    Column {
+                        id: idleBottomPanel
+                        spacing: 10
+                        width: parent.width
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        opacity: 1
+
+                        Row {
+                            spacing: 10
+                            anchors.horizontalCenter: parent.horizontalCenter
+
+                            Text {
+                                id: currentVersionText
+                                textFormat: Text.StyledText
+                                font.pointSize: 8
+                                text: labelled("Current version:", chromeDownloader.currentBuild === -1
+                                               ? "Unknown" : chromeDownloader.currentBuild)
+                            }
+
+                            Text {
+                                id: latestVersionText
+                                textFormat: Text.StyledText
+                                font.pointSize: 8
+                                text: labelled("Latest version:", versionChecker.checking
+                                               ? "Checking ..."
+                                               : versionChecker.latestBuild === -1
+                                                 ? "Unknown" : versionChecker.latestBuild)
+                            }
+                        }
+
+                        Row {
+                            spacing: 10
+                            anchors.horizontalCenter: parent.horizontalCenter
+
+                            Button {
+                                id: checkForUpdatesButton
+                                text: "Check for a new build"
+                                anchors.verticalCenter: parent.verticalCenter
+                                onClicked: versionChecker.checkLatestBuild()
+                            }
+
+                            Text {
+                                id: idleStatusText
+                                anchors.verticalCenter: parent.verticalCenter
+                                textFormat: Text.StyledText
+                                font.pointSize: 8
+                                text: labelled("Status:", statusText(chromeDownloader.status))
+                            }
+                        }
+                    }
+
+                    Column {
+                        id: downloadingBottomPanel
+                        spacing: 17
+                        width: parent.width
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        opacity: 0
+
+                        Row {
+                            spacing: 10
+                            anchors.horizontalCenter: parent.horizontalCenter
+
+                            Text {
+                                id: fileSizeText
+                                anchors.verticalCenter: parent.verticalCenter
+                                textFormat: Text.StyledText
+                                font.pointSize: 8
+                                text: labelled("File size:",
+                                               calculateFileSize(chromeDownloader.downloadSize) + " ("
+                                               + percentage(chromeDownloader.downloadProgress) + "%)")
+                            }
+
+                            Text {
+                                id: downloadStatusText
+                                anchors.verticalCenter: parent.verticalCenter
+                                textFormat: Text.StyledText
+                                font.pointSize: 8
+                                text: labelled("Status:", statusText(chromeDownloader.status))
+                            }
+                        }
+
+                        ProgressBar {
+                            id: downloadProgressBar
+                            width: parent.width
+                            height: 10
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            value: chromeDownloader.downloadProgress
+                            progressColor: "orange"
+                            indeterminate: chromeDownloader.status === ChromeDownloader.InstallingStatus
+                        }
+                    }
+
+                    states: State {
+                        name: "active"
+                        when: chromeDownloader.status !== ChromeDownloader.IdleStatus
+                        PropertyChanges { target: idleBottomPanel; opacity: 0 }
+                        PropertyChanges { target: downloadingBottomPanel; opacity: 1 }
+                    }
+
+                    transitions: Transition {
+                        NumberAnimation {
+                            properties: "opacity"
+                            duration: 1000
+                            easing.type: Easing.OutQuint
+                        }
+                    }
+                }
+            }
+        }
+
+        Tab {
+            title: "Settings"
+
+            Column {
+                id: settingsColumn
+                x: 10
+                y: 10
+                width: parent.width
+                spacing: 5
+
+                Row {
+                    spacing: 5
+
+                    Text {
+                        text: "Check for Chromium builds every"
+                        font.pointSize: 8
+                        anchors.verticalCenter: parent.verticalCenter
+                    }
+
+                    SpinBox {
+                        id: updateIntervalSetting
+                        width: 40
+                        from: 1
+                        to: largestCount(timeframesModel.get(updateFactorSetting.selectedIndex).factor)
+                        value: settings.value("UpdateCheckInterval", 5)
+                        onValueChanged: {
+                            if (String(settings.value("UpdateCheckInterval", 5)) !== String(value))
+                                settings.setValue("UpdateCheckInterval", value)
+                        }
+                    }
+
+                    ComboBox {
+                        id: updateFactorSetting
+                        width: 60
+                        model: timeframesModel
+                        Component.onCompleted: {
+                            selectedIndex = storedFactorIndex()
+                            selectedText = timeframesModel.get(selectedIndex).text
+                        }
+                        onSelectedIndexChanged: {
+                            if (selectedIndex < 0)
+                                return
+                            if (String(settings.value("UpdateCheckFactor", 0)) !== String(selectedIndex))
+                                settings.setValue("UpdateCheckFactor", selectedIndex)
+                            selectedText = timeframesModel.get(selectedIndex).text
+                        }
+                    }
+                }
+
+                CheckBox {
+                    id: runOnStartupSetting
+                    text: "Run on startup"
+                    checked: String(settings.value("RunOnStartup", "true")) === "true"
+                    // Only a real change registers or unregisters: loading the stored state does not.
+                    onCheckedChanged: {
+                        if ((String(settings.value("RunOnStartup", "true")) === "true") !== checked)
+                            systemTrayIcon.runOnStartup(checked)
+                    }
+                }
+
+                CheckBox {
+                    id: showNotificationsSetting
+                    text: "Show notifications"
+                    checked: String(settings.value("ShowNotifications", "true")) === "true"
+                    onCheckedChanged: {
+                        if ((String(settings.value("ShowNotifications", "true")) === "true") !== checked)
+                            settings.setValue("ShowNotifications", checked)
+                    }
+                }
+
+                Frame {
+                    id: updateFrame
+                    width: settingsColumn.width - 20
+                    height: updateContent.height + 20
+                    visible: systemTrayIcon.updateAvailable
+
+                    Column {
+                        id: updateContent
+                        x: 10
+                        y: 10
+                        width: updateFrame.width - 20
+                        spacing: 10
+
+                        Text {
+                            text: "There is a new version of Tarrowin available."
+                            font.pointSize: 8
+                            anchors.horizontalCenter: parent.horizontalCenter
+                        }
+
+                        Button {
+                            text: "Download Update"
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            onClicked: Qt.openUrlExternally(window.updateAddress)
+                        }
+                    }
+                }
+            }
+        }
+    }
+
+    ListModel {
+        id: timeframesModel
+        ListElement { name: "minutes"; text: "minutes"; factor: 60000 }
+        ListElement { name: "hours"; text: "hours"; factor: 3600000 }
+        ListElement { name: "days"; text: "days"; factor: 86400000 }
+    }
+
+    VersionChecker {
+        id: versionChecker
+        // Every completed check reports; a newer build than the installed one is fetched.
+        onLatestBuildChanged: {
+            if (versionChecker.latestBuild > chromeDownloader.currentBuild)
+                chromeDownloader.downloadVersion(versionChecker.latestBuild)
+        }
+    }
+
+    Timer {
+        id: checkForUpdatesTimer
+        repeat: true
+        running: true
+        interval: updateIntervalSetting.value
+                  * timeframesModel.get(updateFactorSetting.selectedIndex).factor
+        onTriggered: versionChecker.checkLatestBuild()
+    }
+
+    ChromeDownloader {
+        id: chromeDownloader
+        onStatusChanged: {
+            // Read afresh each time: the check box may have changed it since.
+            if (String(settings.value("ShowNotifications", "true")) !== "true")
+                return
+            var build = versionChecker.latestBuild
+            if (chromeDownloader.status === ChromeDownloader.DownloadingStatus)
+                systemTrayIcon.showMessage("Downloading Chromium build " + build + ".",
+                                           "Downloading ...", SystemTrayIcon.InfoMessage, 5000)
+            else if (chromeDownloader.status === ChromeDownloader.InstallingStatus)
+                systemTrayIcon.showMessage("Installing Chromium build " + build + ".",
+                                           "Installing ...", SystemTrayIcon.InfoMessage, 5000)
+        }
+    }
+
+    SystemTrayIcon {
+        id: systemTrayIcon
+        iconSource: ":/images/icons/icon.png"
+        visible: true
+        toolTip: "Tarrowin (Chromium build " + chromeDownloader.currentBuild + ")"
+        menu: [
+            { "name": "restore", "label": "&Open", "default": true },
+            { "name": "settings", "label": "&Settings" },
+            { "name": "separator" },
+            { "name": "quit", "label": "&Exit" }
+        ]
+        onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
+        onMenuItemClicked: function(itemName, checked) {
+            if (itemName === "restore")
+                openWindow()
+            else if (itemName === "settings")
+                openSettings()
+            else if (itemName === "quit")
+                Qt.quit()
+        }
+        onMessageClicked: function(updateReason) {
+            if (updateReason)
+                openSettings()
+            else
+                openWindow()
+        }
+    }
+
+    Settings {
+        id: settings
+    }
 
     SystemPalette {
         id: systemPalette
+    }
+
+    StyleItem {
+        id: styleitem
     }
 }

@@ -19,6 +19,9 @@ int qMain(int argc, char *argv[])
     const int result = QApplication::exec();
 
     viewer.reset();
+    // Objects released with deleteLater during teardown (the tray menu, replies) go now,
+    // while the application they belong to still exists.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     app.reset();
     return result;
 }

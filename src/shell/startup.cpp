@@ -1,8 +1,10 @@
 #include "shell/startup.h"
 
 #include "builds/chromedownloader.h"
+#include "common/endpoints.h"
 #include "builds/versionchecker.h"
 #include "settings/settings.h"
+#include "tray/systemtrayicon.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
 
@@ -21,6 +23,7 @@ void Startup::registerTypes()
     const char *uri = "Tarrowin";
     qmlRegisterType<VersionChecker>(uri, 1, 0, "VersionChecker");
     qmlRegisterType<ChromeDownloader>(uri, 1, 0, "ChromeDownloader");
+    qmlRegisterType<SystemTrayIcon>(uri, 1, 0, "SystemTrayIcon");
     qmlRegisterType<Settings>(uri, 1, 0, "Settings");
 }
 
@@ -31,6 +34,11 @@ std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringLis
     auto viewer = std::make_unique<QmlApplicationViewer>();
     setApplicationIdentity();
     registerTypes();
+    // The maker's pages come from the one place that holds the servers' addresses.
+    QUrl update = Endpoints::maker();
+    update.setPath(QStringLiteral("/download/Tarrowin.exe"));
+    viewer->setInitialProperties({{QStringLiteral("siteAddress"), Endpoints::maker()},
+                                  {QStringLiteral("updateAddress"), update}});
     viewer->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     if (!CommandLine::isTrayStart(arguments))
         viewer->showAtStartupPosition();

@@ -65,3 +65,5 @@ private:
     QStringList m_requests;
     bool m_tls = false;
 };
+
+Q_DECLARE_METATYPE(LoopbackServer::Response)

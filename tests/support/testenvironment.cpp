@@ -1,5 +1,7 @@
 #include "support/testenvironment.h"
 
+#include "common/endpoints.h"
+
 #include <QDir>
 
 TestEnvironment::TestEnvironment()
@@ -8,6 +10,13 @@ TestEnvironment::TestEnvironment()
     QDir(m_root.path()).mkpath(QStringLiteral("tmp"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
     qputenv("TMPDIR", QFile::encodeName(tempDir()));
+    // Nothing in a test may reach past this machine: until a test points them at its own
+    // server, both servers are a loopback port where nothing listens.
+    Endpoints::setBuildStorage(QUrl(QStringLiteral("https://127.0.0.1:9")));
+    Endpoints::setMaker(QUrl(QStringLiteral("https://127.0.0.1:9")));
+    // Tray icons embed through the X tray protocol, not through a session bus that may or
+    // may not be there.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
 QString TestEnvironment::configHome() const

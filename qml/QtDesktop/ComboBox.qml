@@ -1,0 +1,18 @@
+import QtQuick
+import QtQuick.Controls.Fusion as C
+
+// Rows of `model` offer their `text` role; the box shows `selectedText`, which its owner
+// keeps in step with `selectedIndex`.
+C.ComboBox {
+    property alias selectedIndex: box.currentIndex
+    property string selectedText
+
+    id: box
+    textRole: "text"
+    displayText: selectedText
+    font.pointSize: 8
+    implicitHeight: 22
+    // Narrow boxes still show their whole text beside the arrow.
+    leftPadding: 3
+    rightPadding: 17
+}

@@ -1,0 +1,9 @@
+import QtQuick
+import QtQuick.Controls.Fusion as C
+
+// A compact, editable number field; `from` and `to` bound `value`.
+C.SpinBox {
+    editable: true
+    font.pointSize: 8
+    implicitHeight: 22
+}

@@ -1,0 +1,24 @@
+#include "tray/runatlogon.h"
+
+#include <QSettings>
+
+namespace {
+const QString runKey = QStringLiteral(
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+}
+
+QString RunAtLogon::command(const QString &programPath)
+{
+    QString windowsPath = programPath;
+    windowsPath.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return QLatin1Char('"') + windowsPath + QStringLiteral("\" /tray");
+}
+
+void RunAtLogon::setEnabled(bool enabled, const QString &programPath)
+{
+    QSettings run(runKey, QSettings::NativeFormat);
+    if (enabled)
+        run.setValue(QStringLiteral("Tarrowin"), command(programPath));
+    else
+        run.remove(QStringLiteral("Tarrowin"));
+}

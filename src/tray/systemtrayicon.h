@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QVariantList>
+
+class QAction;
+class QMenu;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The program's presence in the notification area: icon, tool tip, a context menu built
+// from a list of maps, balloon messages, and the announcement of a newer version of the
+// program. Also registers the program to run at logon.
+class SystemTrayIcon : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString iconSource READ iconSource WRITE setIconSource NOTIFY iconSourceChanged)
+    Q_PROPERTY(bool visible READ visible WRITE setVisible NOTIFY visibleChanged)
+    Q_PROPERTY(QVariantList menu READ menu WRITE setMenu NOTIFY menuChanged)
+    Q_PROPERTY(QString toolTip READ toolTip WRITE setToolTip NOTIFY toolTipChanged)
+    Q_PROPERTY(bool updateAvailable READ updateAvailable NOTIFY updateAvailableChanged)
+
+public:
+    enum MessageType { InfoMessage = 1, WarningMessage = 2, CriticalMessage = 3, OtherMessage = 0 };
+    Q_ENUM(MessageType)
+
+    explicit SystemTrayIcon(QObject *parent = nullptr);
+    // versionTimeout: how long the version file may go without traffic before it is given up.
+    explicit SystemTrayIcon(int versionTimeout, QObject *parent = nullptr);
+    ~SystemTrayIcon() override;
+
+    QString iconSource() const { return m_iconSource; }
+    void setIconSource(const QString &iconSource);
+    bool visible() const { return m_visible; }
+    void setVisible(bool visible);
+    QVariantList menu() const { return m_menu; }
+    void setMenu(const QVariantList &menu);
+    QString toolTip() const { return m_toolTip; }
+    void setToolTip(const QString &toolTip);
+    bool updateAvailable() const { return m_updateAvailable; }
+
+    Q_INVOKABLE void defaultMenuAction();
+    Q_INVOKABLE void showMessage(const QString &messageText, const QString &title = QString(),
+                                 SystemTrayIcon::MessageType type = OtherMessage,
+                                 int timeout = 10000);
+    Q_INVOKABLE void runOnStartup(bool enabled);
+
+signals:
+    void iconSourceChanged(const QString &iconSource);
+    void visibleChanged(bool visible);
+    void menuChanged(const QVariantList &menu);
+    void toolTipChanged(const QString &toolTip);
+    void updateAvailableChanged(bool updateAvailable);
+    void trayIconClicked();
+    void trayIconDoubleClicked();
+    void trayIconMiddleClicked();
+    void trayIconRightClicked();
+    void menuItemClicked(const QString &itemName, bool checked);
+    void messageClicked(bool updateReason);
+
+private slots:
+    void fileLoadFinished();
+    void trayIconAction(QSystemTrayIcon::ActivationReason reason);
+    void trayMenuAction(QAction *action);
+    void messageAction();
+
+private:
+    void applyVisibility();
+    void checkForUpdate();
+    void fileLoadRead();
+
+    const QByteArray m_ownVersion;
+    QString m_iconSource;
+    bool m_visible = false;
+    QVariantList m_menu;
+    QMenu *m_trayMenu;
+    QString m_toolTip;
+    bool m_updateAvailable = false;
+    bool m_updateMessageShown = false;
+    QSystemTrayIcon *m_trayIcon;
+    QNetworkAccessManager *m_networkManager;
+    QPointer<QNetworkReply> m_versionReply;
+    QByteArray m_versionText;
+    bool m_versionFailed = false;
+    int m_versionTimeout;
+};

@@ -1,0 +1,150 @@
+#include "common/endpoints.h"
+#include "support/loopbackserver.h"
+#include "support/testenvironment.h"
+#include "tray/systemtrayicon.h"
+
+#include <QAbstractEventDispatcher>
+#include <QLabel>
+#include <QNetworkReply>
+#include <QSettings>
+
+// On a real X display with a tray host: the icon embeds, and balloons are drawn by Qt itself
+// (no notification service runs), so they can be looked at.
+class TestSystemTrayIconDisplay : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestSystemTrayIconDisplay(TestEnvironment &) {}
+
+private slots:
+    void init();
+
+    void visibleIconIsEmbedded();
+    void messageDefaults_data();
+    void messageDefaults();
+    void updateAnnouncement();
+
+private:
+    struct Balloon
+    {
+        QStringList texts;
+        bool hasIcon = false;
+        int timeout = -1;
+    };
+    static std::optional<Balloon> shownBalloon();
+
+    std::unique_ptr<LoopbackServer> m_server;
+};
+
+void TestSystemTrayIconDisplay::init()
+{
+    QSettings().clear();
+    m_server = std::make_unique<LoopbackServer>();
+    m_server->serve(QStringLiteral("/tarrowin/latest_version"), "0.1.2");
+    Endpoints::setMaker(m_server->url());
+}
+
+std::optional<TestSystemTrayIconDisplay::Balloon> TestSystemTrayIconDisplay::shownBalloon()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (qstrcmp(widget->metaObject()->className(), "QBalloonTip") != 0 || !widget->isVisible())
+            continue;
+        Balloon balloon;
+        for (const QLabel *label : widget->findChildren<QLabel *>()) {
+            if (!label->pixmap().isNull())
+                balloon.hasIcon = true;
+            else if (!label->text().isEmpty())
+                balloon.texts << label->text();
+        }
+        // The balloon hides itself with a timer of the requested duration.
+        const auto timers = QAbstractEventDispatcher::instance()->registeredTimers(widget);
+        if (!timers.isEmpty())
+            balloon.timeout = int(timers.first().interval);
+        return balloon;
+    }
+    return std::nullopt;
+}
+
+void TestSystemTrayIconDisplay::visibleIconIsEmbedded()
+{
+    QVERIFY(QSystemTrayIcon::isSystemTrayAvailable());
+    SystemTrayIcon element;
+    element.setIconSource(QStringLiteral(":/images/icons/icon.png"));
+    element.setVisible(true);
+    auto *icon = element.findChild<QSystemTrayIcon *>();
+    QTRY_VERIFY_WITH_TIMEOUT(icon->geometry().isValid() && !icon->geometry().isEmpty(), 10000);
+}
+
+void TestSystemTrayIconDisplay::messageDefaults_data()
+{
+    QTest::addColumn<int>("arguments");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<bool>("hasIcon");
+    QTest::addColumn<int>("timeout");
+
+    QTest::newRow("text only") << 1 << QStringList{"Message"} << false << 10000;
+    QTest::newRow("text and title") << 2 << QStringList{"Title", "Message"} << false << 10000;
+    QTest::newRow("with type") << 3 << QStringList{"Title", "Message"} << true << 10000;
+    QTest::newRow("with timeout") << 4 << QStringList{"Title", "Message"} << true << 5000;
+}
+
+void TestSystemTrayIconDisplay::messageDefaults()
+{
+    QFETCH(int, arguments);
+    QFETCH(QStringList, texts);
+    QFETCH(bool, hasIcon);
+    QFETCH(int, timeout);
+
+    SystemTrayIcon element;
+    element.setIconSource(QStringLiteral(":/images/icons/icon.png"));
+    element.setVisible(true);
+    auto *icon = element.findChild<QSystemTrayIcon *>();
+    QTRY_VERIFY_WITH_TIMEOUT(icon->geometry().isValid(), 10000);
+
+    // Called the way the view calls it, with one to four arguments.
+    const QString message = QStringLiteral("Message");
+    const QString title = QStringLiteral("Title");
+    switch (arguments) {
+    case 1:
+        QMetaObject::invokeMethod(&element, "showMessage", Q_ARG(QString, message));
+        break;
+    case 2:
+        QMetaObject::invokeMethod(&element, "showMessage", Q_ARG(QString, message),
+                                  Q_ARG(QString, title));
+        break;
+    case 3:
+        QMetaObject::invokeMethod(&element, "showMessage", Q_ARG(QString, message),
+                                  Q_ARG(QString, title),
+                                  Q_ARG(SystemTrayIcon::MessageType, SystemTrayIcon::InfoMessage));
+        break;
+    default:
+        QMetaObject::invokeMethod(&element, "showMessage", Q_ARG(QString, message),
+                                  Q_ARG(QString, title),
+                                  Q_ARG(SystemTrayIcon::MessageType, SystemTrayIcon::WarningMessage),
+                                  Q_ARG(int, 5000));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon().has_value(), 10000);
+    const Balloon balloon = *shownBalloon();
+    QCOMPARE(balloon.texts, texts);
+    QCOMPARE(balloon.hasIcon, hasIcon);
+    QCOMPARE(balloon.timeout, timeout);
+}
+
+void TestSystemTrayIconDisplay::updateAnnouncement()
+{
+    m_server->serve(QStringLiteral("/tarrowin/latest_version"), "0.1.3\n");
+    SystemTrayIcon element;
+    element.setIconSource(QStringLiteral(":/images/icons/icon.png"));
+    element.setVisible(true);
+    QTRY_VERIFY_WITH_TIMEOUT(element.updateAvailable(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon().has_value(), 10000);
+    const Balloon balloon = *shownBalloon();
+    QCOMPARE(balloon.texts, (QStringList{"Update available",
+                                         "There is a new version of Tarrowin available."}));
+    QVERIFY(balloon.hasIcon);
+    QCOMPARE(balloon.timeout, 10000);
+}
+
+TARROWIN_TEST_MAIN(TestSystemTrayIconDisplay, true)
+#include "tst_systemtrayicon_display.moc"
