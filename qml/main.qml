@@ -262,6 +262,11 @@ Rectangle {
                         from: 1
                         to: largestCount(timeframesModel.get(updateFactorSetting.selectedIndex).factor)
                         value: settings.value("UpdateCheckInterval", 5)
+                        // A longer time frame may leave the count too large for the timer.
+                        onToChanged: {
+                            if (value > to)
+                                value = to
+                        }
                         onValueChanged: {
                             if (String(settings.value("UpdateCheckInterval", 5)) !== String(value))
                                 settings.setValue("UpdateCheckInterval", value)
@@ -272,10 +277,8 @@ Rectangle {
                         id: updateFactorSetting
                         width: 60
                         model: timeframesModel
-                        Component.onCompleted: {
-                            selectedIndex = storedFactorIndex()
-                            selectedText = timeframesModel.get(selectedIndex).text
-                        }
+                        selectedIndex: storedFactorIndex()
+                        Component.onCompleted: selectedText = timeframesModel.get(selectedIndex).text
                         onSelectedIndexChanged: {
                             if (selectedIndex < 0)
                                 return

@@ -10,9 +10,9 @@ C.ComboBox {
     id: box
     textRole: "text"
     displayText: selectedText
-    font.pointSize: 8
-    implicitHeight: 22
     // Narrow boxes still show their whole text beside the arrow.
-    leftPadding: 3
-    rightPadding: 17
+    font.pointSize: 7
+    implicitHeight: 22
+    leftPadding: 1
+    rightPadding: 15
 }

@@ -1,12 +1,12 @@
 #include "shell/startup.h"
 
 #include "builds/chromedownloader.h"
-#include "common/endpoints.h"
 #include "builds/versionchecker.h"
+#include "common/endpoints.h"
 #include "settings/settings.h"
-#include "tray/systemtrayicon.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
+#include "tray/systemtrayicon.h"
 
 #include <QGuiApplication>
 #include <QQmlEngine>
@@ -37,8 +37,8 @@ std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringLis
     // The maker's pages come from the one place that holds the servers' addresses.
     QUrl update = Endpoints::maker();
     update.setPath(QStringLiteral("/download/Tarrowin.exe"));
-    viewer->setInitialProperties({{QStringLiteral("siteAddress"), Endpoints::maker()},
-                                  {QStringLiteral("updateAddress"), update}});
+    viewer->setInitialProperties({ { QStringLiteral("siteAddress"), Endpoints::maker() },
+                                   { QStringLiteral("updateAddress"), update } });
     viewer->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     if (!CommandLine::isTrayStart(arguments))
         viewer->showAtStartupPosition();

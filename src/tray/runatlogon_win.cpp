@@ -3,8 +3,8 @@
 #include <QSettings>
 
 namespace {
-const QString runKey = QStringLiteral(
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+const QString runKey
+    = QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
 }
 
 QString RunAtLogon::command(const QString &programPath)

@@ -35,7 +35,7 @@ QString RunAtLogon::command(const QString &programPath)
 QString RunAtLogon::autostartFile()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/autostart/Tarrowin.desktop");
+        + QStringLiteral("/autostart/Tarrowin.desktop");
 }
 
 void RunAtLogon::setEnabled(bool enabled, const QString &programPath)

@@ -80,15 +80,15 @@ QList<TestProgram::Window> TestProgram::visibleWindows(qint64 pid)
 {
     QProcess search;
     search.start(QStringLiteral("xdotool"),
-                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                  QString::number(pid)});
+                 { QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                   QStringLiteral("--pid"), QString::number(pid) });
     search.waitForFinished();
     QList<Window> windows;
     const auto ids = QString::fromLatin1(search.readAllStandardOutput())
                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString &id : ids) {
         QProcess geometry;
-        geometry.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), id});
+        geometry.start(QStringLiteral("xdotool"), { QStringLiteral("getwindowgeometry"), id });
         geometry.waitForFinished();
         const QString text = QString::fromLatin1(geometry.readAllStandardOutput());
         static const QRegularExpression pattern(
@@ -98,16 +98,19 @@ QList<TestProgram::Window> TestProgram::visibleWindows(qint64 pid)
         if (!match.hasMatch())
             continue;
         QProcess tree;
-        tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-tree"), QStringLiteral("-id"), id});
+        tree.start(QStringLiteral("xwininfo"),
+                   { QStringLiteral("-tree"), QStringLiteral("-id"), id });
         tree.waitForFinished();
         const QString treeText = QString::fromLatin1(tree.readAllStandardOutput());
-        static const QRegularExpression rootPattern(QStringLiteral("Root window id: (0x[0-9a-f]+)"));
-        static const QRegularExpression parentPattern(QStringLiteral("Parent window id: (0x[0-9a-f]+)"));
+        static const QRegularExpression rootPattern(
+            QStringLiteral("Root window id: (0x[0-9a-f]+)"));
+        static const QRegularExpression parentPattern(
+            QStringLiteral("Parent window id: (0x[0-9a-f]+)"));
         Window window;
         window.geometry = QRect(match.captured(1).toInt(), match.captured(2).toInt(),
                                 match.captured(3).toInt(), match.captured(4).toInt());
-        window.embedded = rootPattern.match(treeText).captured(1)
-                          != parentPattern.match(treeText).captured(1);
+        window.embedded
+            = rootPattern.match(treeText).captured(1) != parentPattern.match(treeText).captured(1);
         windows.append(window);
     }
     return windows;
@@ -145,7 +148,7 @@ void TestProgram::normalStartMapsCentredWindow()
 
 void TestProgram::trayStartMapsNoWindow()
 {
-    Run tray = start({QStringLiteral("--tray")});
+    Run tray = start({ QStringLiteral("--tray") });
     // The icon in the tray host shows the program is up; the window was never shown.
     QTRY_VERIFY_WITH_TIMEOUT(hasTrayIcon(tray.process->processId()), 20000);
     QCOMPARE(tray.process->state(), QProcess::Running);

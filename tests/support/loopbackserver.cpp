@@ -37,7 +37,10 @@ public:
         connect(socket, &QTcpSocket::bytesWritten, this, &BodyWriter::pump);
         if (response.trickleIntervalMs > 0) {
             auto *timer = new QTimer(this);
-            connect(timer, &QTimer::timeout, this, &BodyWriter::pump);
+            connect(timer, &QTimer::timeout, this, [this] {
+                m_trickled = false;
+                pump();
+            });
             timer->start(response.trickleIntervalMs);
         }
         pump();
@@ -56,13 +59,17 @@ private:
 
     void pump()
     {
-        if (m_done || m_socket->bytesToWrite() > 256 * 1024)
+        if (m_done || m_socket->bytesToWrite() > 4 * 1024 * 1024)
             return;
         const qint64 total = limit();
         if (m_sent < total) {
-            qint64 count = qMin<qint64>(total - m_sent, 64 * 1024);
-            if (m_response.trickleIntervalMs > 0)
-                count = 1;
+            qint64 count = qMin<qint64>(total - m_sent, 1024 * 1024);
+            if (m_response.trickleIntervalMs > 0) {
+                if (m_trickled)
+                    return; // the timer sends the next piece
+                m_trickled = true;
+                count = qMin<qint64>(total - m_sent, m_response.trickleBytes);
+            }
             QByteArray piece;
             const QByteArray &body = m_response.body;
             while (piece.size() < count) {
@@ -99,6 +106,7 @@ private:
     LoopbackServer::Response m_response;
     qint64 m_sent = 0;
     bool m_done = false;
+    bool m_trickled = false; // this interval's piece has gone
 };
 
 } // namespace
@@ -181,6 +189,18 @@ void LoopbackServer::redirect(const QString &path, const QByteArray &location, i
     setResponse(path, response);
 }
 
+void LoopbackServer::release(const QString &path)
+{
+    m_responses[path].held = false;
+    const auto held = std::exchange(m_held, {});
+    for (const auto &[socket, heldPath] : held) {
+        if (heldPath != path)
+            m_held.append({ socket, heldPath });
+        else if (socket)
+            respond(socket, path);
+    }
+}
+
 void LoopbackServer::handle(QTcpSocket *socket)
 {
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -205,6 +225,10 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &path)
     Response response;
     if (m_responses.contains(path)) {
         response = m_responses.value(path);
+        if (response.held) {
+            m_held.append({ socket, path });
+            return;
+        }
     } else {
         response.status = 404;
         response.body = "not found";

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QSslConfiguration>
 #include <QUrl>
 
@@ -30,6 +31,8 @@ public:
         qint64 closeAfter = -1; // send this many body bytes, then close the connection
         bool endless = false; // repeat the body until the client goes away
         int trickleIntervalMs = 0; // send one body byte per interval
+        int trickleBytes = 1; // how much each interval sends
+        bool held = false; // answer only when release() is called for the path
     };
 
     explicit LoopbackServer(QObject *parent = nullptr);
@@ -43,6 +46,9 @@ public:
     // Shorthands for common answers.
     void serve(const QString &path, const QByteArray &body, int status = 200);
     void redirect(const QString &path, const QByteArray &location, int status = 302);
+
+    // Answers the requests held for path so far, and later ones at once.
+    void release(const QString &path);
 
     // Paths requested so far, in order.
     QStringList requests() const { return m_requests; }
@@ -62,6 +68,7 @@ private:
 
     QTcpServer *m_server = nullptr;
     QHash<QString, Response> m_responses;
+    QList<QPair<QPointer<QTcpSocket>, QString>> m_held;
     QStringList m_requests;
     bool m_tls = false;
 };

@@ -37,10 +37,13 @@ void TestRunAtLogon::command_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("command");
-    QTest::newRow("plain") << "/usr/bin/tarrowin" << "\"/usr/bin/tarrowin\" /tray";
-    QTest::newRow("blanks") << "/opt/My Tools/tarrowin" << "\"/opt/My Tools/tarrowin\" /tray";
+    QTest::newRow("plain") << "/usr/bin/tarrowin"
+                           << "\"/usr/bin/tarrowin\" /tray";
+    QTest::newRow("blanks") << "/opt/My Tools/tarrowin"
+                            << "\"/opt/My Tools/tarrowin\" /tray";
     // On Linux a backslash is part of a name: it stays, and slashes are not turned into it.
-    QTest::newRow("backslash kept") << "/opt/a\\b/tarrowin" << "\"/opt/a\\b/tarrowin\" /tray";
+    QTest::newRow("backslash kept") << "/opt/a\\b/tarrowin"
+                                    << "\"/opt/a\\b/tarrowin\" /tray";
 }
 
 void TestRunAtLogon::command()
@@ -65,8 +68,8 @@ void TestRunAtLogon::entryIsADesktopEntry()
     QVERIFY(file.readAll().contains("\nExec=\"/opt/My Tools/tarrowin\" /tray\n"));
     // No file is left behind by the atomic write, and no file named after a registry path.
     QCOMPARE(QDir(m_environment.configHome() + QStringLiteral("/autostart")).entryList(QDir::Files),
-             QStringList{"Tarrowin.desktop"});
-    QVERIFY(QDir(m_environment.configHome()).entryList(QStringList{"*HKEY*"}).isEmpty());
+             QStringList { "Tarrowin.desktop" });
+    QVERIFY(QDir(m_environment.configHome()).entryList(QStringList { "*HKEY*" }).isEmpty());
 }
 
 void TestRunAtLogon::disablingRemovesOnlyTheEntry()
@@ -80,7 +83,7 @@ void TestRunAtLogon::disablingRemovesOnlyTheEntry()
     RunAtLogon::setEnabled(false, QStringLiteral("/usr/bin/tarrowin"));
     RunAtLogon::setEnabled(true, QStringLiteral("/usr/bin/tarrowin"));
     RunAtLogon::setEnabled(false, QStringLiteral("/usr/bin/tarrowin"));
-    QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{"other.desktop"});
+    QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList { "other.desktop" });
 }
 
 void TestRunAtLogon::desktopRunsTheEntry_data()
@@ -102,8 +105,10 @@ void TestRunAtLogon::desktopRunsTheEntry()
     QFile::remove(record);
     QFile script(program);
     QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nprintf '%s|' \"$0\" \"$@\" > \"" + QFile::encodeName(record) + ".part\"\n"
-                 "mv \"" + QFile::encodeName(record) + ".part\" \"" + QFile::encodeName(record) + "\"\n");
+    script.write("#!/bin/sh\nprintf '%s|' \"$0\" \"$@\" > \"" + QFile::encodeName(record)
+                 + ".part\"\n"
+                   "mv \""
+                 + QFile::encodeName(record) + ".part\" \"" + QFile::encodeName(record) + "\"\n");
     script.close();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
@@ -112,7 +117,8 @@ void TestRunAtLogon::desktopRunsTheEntry()
     // gio launches a desktop entry the way desktop environments do.
     QProcess launcher;
     launcher.setProcessChannelMode(QProcess::ForwardedChannels);
-    launcher.start(QStringLiteral("gio"), {QStringLiteral("launch"), RunAtLogon::autostartFile()});
+    launcher.start(QStringLiteral("gio"),
+                   { QStringLiteral("launch"), RunAtLogon::autostartFile() });
     QVERIFY(launcher.waitForFinished(20000));
     QCOMPARE(launcher.exitCode(), 0);
 

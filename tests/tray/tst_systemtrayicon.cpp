@@ -26,8 +26,8 @@ QVariantMap entry(const QString &name, const QString &label = QString(),
 // The list the main view gives the element.
 QVariantList viewMenu()
 {
-    return {entry("restore", "&Open", {{"default", true}}), entry("settings", "&Settings"),
-            entry("separator"), entry("quit", "&Exit")};
+    return { entry("restore", "&Open", { { "default", true } }), entry("settings", "&Settings"),
+             entry("separator"), entry("quit", "&Exit") };
 }
 
 using Clicks = QList<QPair<QString, bool>>;
@@ -39,7 +39,7 @@ class TestSystemTrayIcon : public QObject
     Q_OBJECT
 
 public:
-    explicit TestSystemTrayIcon(TestEnvironment &) {}
+    explicit TestSystemTrayIcon(TestEnvironment &) { }
 
 private slots:
     void init();
@@ -95,7 +95,7 @@ bool TestSystemTrayIcon::waitForVersionCheck(SystemTrayIcon &element)
     return QTest::qWaitFor(
         [&] {
             return m_server->requestCount(versionPath) == 1
-                   && element.findChildren<QNetworkReply *>().isEmpty();
+                && element.findChildren<QNetworkReply *>().isEmpty();
         },
         10000);
 }
@@ -118,8 +118,8 @@ void TestSystemTrayIcon::settersNotifyOnlyOnChange()
     SystemTrayIcon element;
     if (property == "visible")
         element.setIconSource(QStringLiteral(":/images/icons/icon.png"));
-    const QMetaProperty meta = element.metaObject()->property(
-        element.metaObject()->indexOfProperty(property));
+    const QMetaProperty meta
+        = element.metaObject()->property(element.metaObject()->indexOfProperty(property));
     QSignalSpy notified(&element, meta.notifySignal());
 
     // The initial value again: nothing.
@@ -142,7 +142,7 @@ void TestSystemTrayIcon::settersNotifyOnlyOnChange()
 
 void TestSystemTrayIcon::destructionHidesTheIcon()
 {
-    for (const bool shown : {true, false}) {
+    for (const bool shown : { true, false }) {
         auto element = std::make_unique<SystemTrayIcon>();
         element->setVisible(shown);
         QSignalSpy visible(element.get(), &SystemTrayIcon::visibleChanged);
@@ -171,12 +171,12 @@ void TestSystemTrayIcon::activation()
     QFETCH(QSystemTrayIcon::ActivationReason, reason);
     QFETCH(QByteArray, signal);
     SystemTrayIcon element;
-    const QList<QByteArray> all{"trayIconClicked()", "trayIconDoubleClicked()",
-                                "trayIconMiddleClicked()", "trayIconRightClicked()"};
+    const QList<QByteArray> all { "trayIconClicked()", "trayIconDoubleClicked()",
+                                  "trayIconMiddleClicked()", "trayIconRightClicked()" };
     std::vector<std::unique_ptr<QSignalSpy>> spies;
     for (const QByteArray &name : all) {
-        const QMetaMethod method = element.metaObject()->method(
-            element.metaObject()->indexOfSignal(name));
+        const QMetaMethod method
+            = element.metaObject()->method(element.metaObject()->indexOfSignal(name));
         spies.push_back(std::make_unique<QSignalSpy>(&element, method));
     }
     emit platformIcon(element)->activated(reason);
@@ -205,8 +205,8 @@ void TestSystemTrayIcon::menuFromTheViewsList()
     actions[3]->trigger();
     element.defaultMenuAction();
     QCOMPARE(clicked.size(), 2);
-    QCOMPARE(clicked[0], (QVariantList{QStringLiteral("quit"), false}));
-    QCOMPARE(clicked[1], (QVariantList{QStringLiteral("restore"), false}));
+    QCOMPARE(clicked[0], (QVariantList { QStringLiteral("quit"), false }));
+    QCOMPARE(clicked[1], (QVariantList { QStringLiteral("restore"), false }));
 }
 
 void TestSystemTrayIcon::menuRebuildsOnEveryAssignment()
@@ -232,32 +232,34 @@ void TestSystemTrayIcon::menuRebuildsOnEveryAssignment()
 void TestSystemTrayIcon::menuReporting_data()
 {
     QTest::addColumn<QVariantList>("menu");
-    QTest::addColumn<QList<int>>("chosen");   // action indices, or -1 for the default item
+    QTest::addColumn<QList<int>>("chosen"); // action indices, or -1 for the default item
     QTest::addColumn<Clicks>("reported");
 
     QTest::newRow("entry that is no map")
-        << QVariantList{QStringLiteral("plain text"), 42, entry("quit", "&Exit")}
-        << QList<int>{0, 1, 2} << Clicks{{"", false}, {"", false}, {"quit", false}};
+        << QVariantList { QStringLiteral("plain text"), 42, entry("quit", "&Exit") }
+        << QList<int> { 0, 1, 2 } << Clicks { { "", false }, { "", false }, { "quit", false } };
     QTest::newRow("equal labels report the first")
-        << QVariantList{entry("one", "Same"), entry("two", "Same")} << QList<int>{1}
-        << Clicks{{"one", false}};
+        << QVariantList { entry("one", "Same"), entry("two", "Same") } << QList<int> { 1 }
+        << Clicks { { "one", false } };
     QTest::newRow("empty label after a separator")
-        << QVariantList{entry("separator"), entry("nameless")} << QList<int>{1}
-        << Clicks{{"separator", false}};
+        << QVariantList { entry("separator"), entry("nameless") } << QList<int> { 1 }
+        << Clicks { { "separator", false } };
     QTest::newRow("labelled separator before an equal label")
-        << QVariantList{entry("separator", "&Open"), entry("restore", "&Open")} << QList<int>{1}
-        << Clicks{{"separator", false}};
-    QTest::newRow("checkable toggles")
-        << QVariantList{entry("notify", "Notify",
-                              {{"checkable", true}, {"checked", true}, {"default", true}})}
-        << QList<int>{0, 0, -1} << Clicks{{"notify", false}, {"notify", true}, {"notify", false}};
+        << QVariantList { entry("separator", "&Open"), entry("restore", "&Open") }
+        << QList<int> { 1 } << Clicks { { "separator", false } };
+    QTest::newRow("checkable toggles") << QVariantList { entry(
+        "notify", "Notify", { { "checkable", true }, { "checked", true }, { "default", true } }) }
+                                       << QList<int> { 0, 0, -1 }
+                                       << Clicks { { "notify", false },
+                                                   { "notify", true },
+                                                   { "notify", false } };
     QTest::newRow("checked without checkable is ignored")
-        << QVariantList{entry("plain", "Plain", {{"checked", true}, {"default", true}})}
-        << QList<int>{-1} << Clicks{{"plain", false}};
+        << QVariantList { entry("plain", "Plain", { { "checked", true }, { "default", true } }) }
+        << QList<int> { -1 } << Clicks { { "plain", false } };
     QTest::newRow("the later of two defaults")
-        << QVariantList{entry("first", "First", {{"default", true}}),
-                        entry("second", "Second", {{"default", true}})}
-        << QList<int>{-1} << Clicks{{"second", false}};
+        << QVariantList { entry("first", "First", { { "default", true } }),
+                          entry("second", "Second", { { "default", true } }) }
+        << QList<int> { -1 } << Clicks { { "second", false } };
 }
 
 void TestSystemTrayIcon::menuReporting()
@@ -278,7 +280,7 @@ void TestSystemTrayIcon::menuReporting()
     }
     Clicks actual;
     for (const QVariantList &click : std::as_const(clicked))
-        actual.append({click[0].toString(), click[1].toBool()});
+        actual.append({ click[0].toString(), click[1].toBool() });
     QCOMPARE(actual, reported);
 }
 
@@ -300,7 +302,10 @@ void TestSystemTrayIcon::versionFile_data()
     QTest::newRow("empty") << QByteArray() << false;
     QTest::newRow("leading blank hides the digits") << QByteArray(" 0.1.3") << false;
     QTest::newRow("other separators are not examined") << QByteArray("0-1-3") << true;
-    QTest::newRow("text ends at a zero byte") << QByteArray("0.1\0" "9", 5) << false;
+    QTest::newRow("text ends at a zero byte") << QByteArray("0.1\0"
+                                                            "9",
+                                                            5)
+                                              << false;
     QTest::newRow("largest body read") << QByteArray("0.1.3").leftJustified(64, ' ') << true;
 }
 
@@ -371,7 +376,7 @@ void TestSystemTrayIcon::firstStartRegistersBeforeAskingForTheVersion()
     bool registeredFirst = false;
     connect(m_server.get(), &LoopbackServer::requested, this, [&] {
         registeredFirst = QSettings().value(QStringLiteral("RunOnStartup")).toBool()
-                          && QFile::exists(RunAtLogon::autostartFile());
+            && QFile::exists(RunAtLogon::autostartFile());
     });
     SystemTrayIcon element;
     QVERIFY(waitForVersionCheck(element));
@@ -400,7 +405,7 @@ void TestSystemTrayIcon::registrationChanges()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), first);
     const QDir autostart = QFileInfo(RunAtLogon::autostartFile()).dir();
-    QCOMPARE(autostart.entryList(QDir::Files | QDir::Hidden), QStringList{"Tarrowin.desktop"});
+    QCOMPARE(autostart.entryList(QDir::Files | QDir::Hidden), QStringList { "Tarrowin.desktop" });
 }
 
 void TestSystemTrayIcon::existingChoiceLeavesTheEntryAlone()

@@ -15,7 +15,7 @@ class TestSystemTrayIconDisplay : public QObject
     Q_OBJECT
 
 public:
-    explicit TestSystemTrayIconDisplay(TestEnvironment &) {}
+    explicit TestSystemTrayIconDisplay(TestEnvironment &) { }
 
 private slots:
     void init();
@@ -83,10 +83,10 @@ void TestSystemTrayIconDisplay::messageDefaults_data()
     QTest::addColumn<bool>("hasIcon");
     QTest::addColumn<int>("timeout");
 
-    QTest::newRow("text only") << 1 << QStringList{"Message"} << false << 10000;
-    QTest::newRow("text and title") << 2 << QStringList{"Title", "Message"} << false << 10000;
-    QTest::newRow("with type") << 3 << QStringList{"Title", "Message"} << true << 10000;
-    QTest::newRow("with timeout") << 4 << QStringList{"Title", "Message"} << true << 5000;
+    QTest::newRow("text only") << 1 << QStringList { "Message" } << false << 10000;
+    QTest::newRow("text and title") << 2 << QStringList { "Title", "Message" } << false << 10000;
+    QTest::newRow("with type") << 3 << QStringList { "Title", "Message" } << true << 10000;
+    QTest::newRow("with timeout") << 4 << QStringList { "Title", "Message" } << true << 5000;
 }
 
 void TestSystemTrayIconDisplay::messageDefaults()
@@ -119,10 +119,9 @@ void TestSystemTrayIconDisplay::messageDefaults()
                                   Q_ARG(SystemTrayIcon::MessageType, SystemTrayIcon::InfoMessage));
         break;
     default:
-        QMetaObject::invokeMethod(&element, "showMessage", Q_ARG(QString, message),
-                                  Q_ARG(QString, title),
-                                  Q_ARG(SystemTrayIcon::MessageType, SystemTrayIcon::WarningMessage),
-                                  Q_ARG(int, 5000));
+        QMetaObject::invokeMethod(
+            &element, "showMessage", Q_ARG(QString, message), Q_ARG(QString, title),
+            Q_ARG(SystemTrayIcon::MessageType, SystemTrayIcon::WarningMessage), Q_ARG(int, 5000));
     }
     QTRY_VERIFY_WITH_TIMEOUT(shownBalloon().has_value(), 10000);
     const Balloon balloon = *shownBalloon();
@@ -140,8 +139,8 @@ void TestSystemTrayIconDisplay::updateAnnouncement()
     QTRY_VERIFY_WITH_TIMEOUT(element.updateAvailable(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(shownBalloon().has_value(), 10000);
     const Balloon balloon = *shownBalloon();
-    QCOMPARE(balloon.texts, (QStringList{"Update available",
-                                         "There is a new version of Tarrowin available."}));
+    QCOMPARE(balloon.texts,
+             (QStringList { "Update available", "There is a new version of Tarrowin available." }));
     QVERIFY(balloon.hasIcon);
     QCOMPARE(balloon.timeout, 10000);
 }

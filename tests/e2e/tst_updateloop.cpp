@@ -1,0 +1,254 @@
+#include "common/endpoints.h"
+#include "shell/qmlapplicationviewer.h"
+#include "support/balloonrecorder.h"
+#include "support/fakeinstaller.h"
+#include "support/loopbackserver.h"
+#include "support/testenvironment.h"
+#include "support/viewprobe.h"
+
+#include <QDir>
+#include <QMenu>
+#include <QQuickItem>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace {
+const int build = 123456;
+const QString lastChange = QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE");
+const QString installer
+    = QStringLiteral("/chromium-browser-continuous/Win/123456/mini_installer.exe");
+const QString versionFile = QStringLiteral("/tarrowin/latest_version");
+} // namespace
+
+// The whole program in this process: the real view from the resources with its real
+// elements, on a real display with a tray host, talking to a loopback server and running
+// a fake installer.
+class TestUpdateLoop : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestUpdateLoop(TestEnvironment &environment)
+        : m_environment(environment)
+    {
+    }
+
+private slots:
+    void init();
+    void cleanup();
+
+    void firstStartInstallsTheLatestBuild();
+    void failedInstallationRecordsNothing();
+    void notificationsOffSilenceStatusButNotTheUpdateNotice();
+    void latestNotNewerRequestsNothing_data();
+    void latestNotNewerRequestsNothing();
+    void trayMenuAndDoubleClick();
+    void exitEndsTheEventLoop();
+    void intervalChangesApplyAtOnce();
+
+private:
+    // Starts the program in the tray; the first check is answered once its icon is in the
+    // tray, so every balloon has an icon to point at.
+    void start();
+    QSystemTrayIcon *trayIcon() const;
+    QAction *menuEntry(const QString &label) const;
+    bool temporaryDirectoryIsEmpty() const;
+
+    TestEnvironment &m_environment;
+    std::unique_ptr<LoopbackServer> m_server;
+    std::unique_ptr<QmlApplicationViewer> m_viewer;
+    std::unique_ptr<ViewProbe> m_view;
+    std::unique_ptr<BalloonRecorder> m_balloons;
+    QString m_record;
+};
+
+void TestUpdateLoop::init()
+{
+    QSettings().clear();
+    m_record = FakeInstaller::prepare(m_environment.root());
+    QDir(m_environment.tempDir()).removeRecursively();
+    QDir().mkpath(m_environment.tempDir());
+
+    m_server = std::make_unique<LoopbackServer>();
+    Endpoints::setBuildStorage(m_server->url());
+    Endpoints::setMaker(m_server->url());
+    LoopbackServer::Response held;
+    held.body = QByteArray::number(build);
+    held.held = true;
+    m_server->setResponse(lastChange, held);
+    m_server->serve(installer, FakeInstaller::exitingWith(0));
+    m_server->serve(versionFile, "0.1.2");
+    m_balloons = std::make_unique<BalloonRecorder>();
+}
+
+void TestUpdateLoop::cleanup()
+{
+    m_view.reset();
+    m_viewer.reset();
+    m_balloons.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void TestUpdateLoop::start()
+{
+    m_viewer = Startup::createMainWindow({ QStringLiteral("tarrowin"), QStringLiteral("--tray") });
+    m_view = std::make_unique<ViewProbe>(m_viewer.get());
+    QTRY_VERIFY_WITH_TIMEOUT(trayIcon()->geometry().isValid(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(versionFile), 1, 10000);
+    m_server->release(lastChange);
+}
+
+QSystemTrayIcon *TestUpdateLoop::trayIcon() const
+{
+    return m_view->object(QStringLiteral("systemTrayIcon"))->findChild<QSystemTrayIcon *>();
+}
+
+QAction *TestUpdateLoop::menuEntry(const QString &label) const
+{
+    for (QAction *action : trayIcon()->contextMenu()->actions()) {
+        if (action->text() == label)
+            return action;
+    }
+    return nullptr;
+}
+
+bool TestUpdateLoop::temporaryDirectoryIsEmpty() const
+{
+    return QDir(m_environment.tempDir())
+        .isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+void TestUpdateLoop::firstStartInstallsTheLatestBuild()
+{
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), build,
+                              20000);
+    QTRY_COMPARE((*m_view)("chromeDownloader.status").toInt(), 0);
+
+    QCOMPARE((*m_view)("systemTrayIcon.toolTip").toString(),
+             QStringLiteral("Tarrowin (Chromium build 123456)"));
+    QCOMPARE(trayIcon()->toolTip(), QStringLiteral("Tarrowin (Chromium build 123456)"));
+    QTRY_COMPARE(m_balloons->balloons().size(), 2);
+    QTRY_VERIFY(m_balloons->balloons().last().timeout != -1);
+    const auto balloons = m_balloons->balloons();
+    QCOMPARE(balloons[0].texts,
+             (QStringList { "Downloading ...", "Downloading Chromium build 123456." }));
+    QCOMPARE(balloons[1].texts,
+             (QStringList { "Installing ...", "Installing Chromium build 123456." }));
+    for (const auto &balloon : balloons) {
+        QVERIFY(balloon.hasIcon);
+        QCOMPARE(balloon.timeout, 5000);
+    }
+    QCOMPARE(FakeInstaller::runs(m_record).size(), 1);
+    QVERIFY(temporaryDirectoryIsEmpty());
+    QCOMPARE((*m_view)("currentVersionText.text").toString(),
+             QStringLiteral("<b>Current version:</b> 123456"));
+}
+
+void TestUpdateLoop::failedInstallationRecordsNothing()
+{
+    m_server->serve(installer, FakeInstaller::exitingWith(1));
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(FakeInstaller::runs(m_record).size(), 1, 20000);
+    QTRY_COMPARE((*m_view)("chromeDownloader.status").toInt(), 0);
+    QTRY_VERIFY(temporaryDirectoryIsEmpty());
+    QVERIFY(!QSettings().contains(QStringLiteral("CurrentBuild")));
+    QCOMPARE((*m_view)("chromeDownloader.currentBuild").toInt(), -1);
+    QCOMPARE(m_balloons->titles(), (QStringList { "Downloading ...", "Installing ..." }));
+}
+
+void TestUpdateLoop::notificationsOffSilenceStatusButNotTheUpdateNotice()
+{
+    QSettings().setValue(QStringLiteral("ShowNotifications"), false);
+    m_server->serve(versionFile, "0.1.3");
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), build,
+                              20000);
+    QTRY_COMPARE((*m_view)("chromeDownloader.status").toInt(), 0);
+    QCOMPARE(m_balloons->titles(), QStringList { "Update available" });
+
+    // A click on the notice opens the Settings tab, where the update frame is.
+    emit trayIcon()->messageClicked();
+    QVERIFY(m_viewer->isVisible());
+    QCOMPARE((*m_view)("tabFrame.current").toInt(), 1);
+    QVERIFY((*m_view)("updateFrame.visible").toBool());
+}
+
+void TestUpdateLoop::latestNotNewerRequestsNothing_data()
+{
+    QTest::addColumn<int>("current");
+    QTest::newRow("equal") << build;
+    QTest::newRow("installed is newer") << build + 1;
+}
+
+void TestUpdateLoop::latestNotNewerRequestsNothing()
+{
+    QFETCH(int, current);
+    QSettings().setValue(QStringLiteral("CurrentBuild"), current);
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT((*m_view)("versionChecker.latestBuild").toInt(), build, 20000);
+    QVERIFY(!(*m_view)("versionChecker.checking").toBool());
+    // The rule runs as the check reports: a download would have begun by now.
+    QCOMPARE((*m_view)("chromeDownloader.status").toInt(), 0);
+    QCOMPARE(m_server->requestCount(installer), 0);
+    QVERIFY(m_balloons->titles().isEmpty());
+}
+
+void TestUpdateLoop::trayMenuAndDoubleClick()
+{
+    start();
+    QAction *open = menuEntry(QStringLiteral("&Open"));
+    QAction *settings = menuEntry(QStringLiteral("&Settings"));
+    QVERIFY(open && settings && menuEntry(QStringLiteral("&Exit")));
+    QCOMPARE(trayIcon()->contextMenu()->defaultAction(), open);
+    QVERIFY(!m_viewer->isVisible());
+
+    settings->trigger();
+    QVERIFY(m_viewer->isVisible());
+    QCOMPARE((*m_view)("tabFrame.current").toInt(), 1);
+
+    m_viewer->close();
+    QVERIFY(!m_viewer->isVisible());
+    open->trigger();
+    QVERIFY(m_viewer->isVisible());
+    QCOMPARE((*m_view)("tabFrame.current").toInt(), 0);
+
+    m_viewer->close();
+    (*m_view)("tabFrame.current = 1");
+    emit trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(m_viewer->isVisible());
+    QCOMPARE((*m_view)("tabFrame.current").toInt(), 0);
+
+    // A click on a status balloon opens the status tab.
+    (*m_view)("tabFrame.current = 1");
+    QTRY_VERIFY_WITH_TIMEOUT(!m_balloons->titles().isEmpty(), 20000);
+    emit trayIcon()->messageClicked();
+    QCOMPARE((*m_view)("tabFrame.current").toInt(), 0);
+}
+
+void TestUpdateLoop::exitEndsTheEventLoop()
+{
+    start();
+    QAction *exit = menuEntry(QStringLiteral("&Exit"));
+    QVERIFY(exit);
+    QTimer::singleShot(0, exit, &QAction::trigger);
+    QTimer::singleShot(10000, m_viewer.get(), [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+void TestUpdateLoop::intervalChangesApplyAtOnce()
+{
+    start();
+    const ViewProbe &view = *m_view;
+    view("updateIntervalSetting.value = 2");
+    view("updateFactorSetting.selectedIndex = 1");
+    QCOMPARE(view("checkForUpdatesTimer.interval").toInt(), 7200000);
+    QCOMPARE(view("updateFactorSetting.selectedText").toString(), QStringLiteral("hours"));
+    QCOMPARE(QSettings().value(QStringLiteral("UpdateCheckInterval")).toInt(), 2);
+    QCOMPARE(QSettings().value(QStringLiteral("UpdateCheckFactor")).toInt(), 1);
+    QVERIFY(view("checkForUpdatesTimer.running").toBool());
+}
+
+TARROWIN_TEST_MAIN(TestUpdateLoop, true)
+#include "tst_updateloop.moc"

@@ -1,0 +1,296 @@
+#include "common/endpoints.h"
+#include "shell/qmlapplicationviewer.h"
+#include "support/loopbackserver.h"
+#include "support/testenvironment.h"
+#include "support/viewprobe.h"
+#include "tray/runatlogon.h"
+
+#include <QQuickItem>
+#include <QSettings>
+#include <QSignalSpy>
+
+// The main view loaded as the program loads it, with its real elements, looked at from
+// inside its own scope.
+class TestMainView : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestMainView(TestEnvironment &) { }
+
+private slots:
+    void init();
+    void cleanup();
+
+    void calculateFileSize_data();
+    void calculateFileSize();
+    void percentage_data();
+    void percentage();
+    void statusText_data();
+    void statusText();
+    void versionTexts();
+    void emptyStoreLoadsDefaultsAndWritesOnlyTheRegistration();
+    void storedSettingsAreShown();
+    void period_data();
+    void period();
+    void tabSwitchesBeforeRestore_data();
+    void tabSwitchesBeforeRestore();
+    void makerPagesComeFromTheProgram();
+
+private:
+    void load();
+
+    std::unique_ptr<LoopbackServer> m_server;
+    std::unique_ptr<QmlApplicationViewer> m_viewer;
+    std::unique_ptr<ViewProbe> m_view;
+};
+
+void TestMainView::init()
+{
+    QSettings().clear();
+    QFile::remove(RunAtLogon::autostartFile());
+    m_server = std::make_unique<LoopbackServer>();
+    Endpoints::setBuildStorage(m_server->url());
+    Endpoints::setMaker(m_server->url());
+}
+
+void TestMainView::cleanup()
+{
+    m_view.reset();
+    m_viewer.reset();
+}
+
+void TestMainView::load()
+{
+    m_viewer = Startup::createMainWindow({ QStringLiteral("tarrowin"), QStringLiteral("/tray") });
+    QVERIFY(m_viewer->rootObject());
+    m_view = std::make_unique<ViewProbe>(m_viewer.get());
+}
+
+void TestMainView::calculateFileSize_data()
+{
+    QTest::addColumn<double>("size");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << 0.0 << "0 MB";
+    QTest::newRow("unknown total") << -1.0 << "0 MB";
+    QTest::newRow("one byte") << 1.0 << "0 MB";
+    QTest::newRow("two decimals") << 38123456.0 << "38.12 MB";
+    QTest::newRow("no trailing zeros") << 40000000.0 << "40 MB";
+    QTest::newRow("one decimal") << 2500000.0 << "2.5 MB";
+    QTest::newRow("half rounds up") << 38125000.0 << "38.13 MB";
+    QTest::newRow("beyond 32 bits") << 5368709120.0 << "5368.71 MB";
+}
+
+void TestMainView::calculateFileSize()
+{
+    QFETCH(double, size);
+    QFETCH(QString, text);
+    load();
+    QCOMPARE((*m_view)(QStringLiteral("calculateFileSize(%1)").arg(size, 0, 'f', 0)).toString(),
+             text);
+}
+
+void TestMainView::percentage_data()
+{
+    QTest::addColumn<double>("progress");
+    QTest::addColumn<int>("percent");
+    QTest::newRow("an eighth") << 0.125 << 13;
+    QTest::newRow("half") << 0.5 << 50;
+    QTest::newRow("none") << 0.0 << 0;
+    QTest::newRow("all") << 1.0 << 100;
+    QTest::newRow("just under a half percent") << 0.0049 << 0;
+}
+
+void TestMainView::percentage()
+{
+    QFETCH(double, progress);
+    QFETCH(int, percent);
+    load();
+    QCOMPARE((*m_view)(QStringLiteral("percentage(%1)").arg(progress)).toInt(), percent);
+}
+
+void TestMainView::statusText_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("idle") << 0 << "Idle";
+    QTest::newRow("downloading") << 1 << "Downloading";
+    QTest::newRow("installing") << 2 << "Installing";
+    QTest::newRow("anything else") << 7 << "Installing";
+}
+
+void TestMainView::statusText()
+{
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    load();
+    QCOMPARE((*m_view)(QStringLiteral("statusText(%1)").arg(status)).toString(), text);
+    if (status == 0) {
+        QCOMPARE((*m_view)(QStringLiteral("idleStatusText.text")).toString(),
+                 QStringLiteral("<b>Status:</b> Idle"));
+    }
+}
+
+void TestMainView::versionTexts()
+{
+    LoopbackServer::Response held;
+    held.body = "123456";
+    held.held = true;
+    m_server->setResponse(QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE"), held);
+    QSettings().setValue(QStringLiteral("CurrentBuild"), 200000);
+    load();
+    const ViewProbe &view = *m_view;
+
+    QCOMPARE(view("currentVersionText.text").toString(),
+             QStringLiteral("<b>Current version:</b> 200000"));
+    QCOMPARE(view("latestVersionText.text").toString(),
+             QStringLiteral("<b>Latest version:</b> Checking ..."));
+
+    m_server->release(QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE"));
+    QTRY_COMPARE(view("latestVersionText.text").toString(),
+                 QStringLiteral("<b>Latest version:</b> 123456"));
+
+    m_server->serve(QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE"), "not a number");
+    view("checkForUpdatesButton.clicked()");
+    QTRY_COMPARE(view("latestVersionText.text").toString(),
+                 QStringLiteral("<b>Latest version:</b> Unknown"));
+    // A build below the installed one starts nothing.
+    QCOMPARE(view("chromeDownloader.status").toInt(), 0);
+    QCOMPARE(m_server->requests().filter(QStringLiteral("mini_installer")).size(), 0);
+}
+
+void TestMainView::emptyStoreLoadsDefaultsAndWritesOnlyTheRegistration()
+{
+    load();
+    const ViewProbe &view = *m_view;
+    QCOMPARE(m_viewer->size(), QSize(310, 195));
+    QCOMPARE(view("currentVersionText.text").toString(),
+             QStringLiteral("<b>Current version:</b> Unknown"));
+    QCOMPARE(view("updateIntervalSetting.value").toInt(), 5);
+    QCOMPARE(view("updateFactorSetting.selectedText").toString(), QStringLiteral("minutes"));
+    QVERIFY(view("runOnStartupSetting.checked").toBool());
+    QVERIFY(view("showNotificationsSetting.checked").toBool());
+    QCOMPARE(view("checkForUpdatesTimer.interval").toInt(), 300000);
+    QVERIFY(view("checkForUpdatesTimer.running").toBool());
+    QCOMPARE(view("systemTrayIcon.toolTip").toString(),
+             QStringLiteral("Tarrowin (Chromium build -1)"));
+    QCOMPARE(view("tabFrame.current").toInt(), 0);
+    QVERIFY(!view("updateFrame.visible").toBool());
+
+    // Loading the stored state is no change: only the first-start registration was written.
+    QCOMPARE(QSettings().allKeys(), QStringList { "RunOnStartup" });
+    QVERIFY(QFile::exists(RunAtLogon::autostartFile()));
+}
+
+void TestMainView::storedSettingsAreShown()
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("RunOnStartup"), false);
+    settings.setValue(QStringLiteral("ShowNotifications"), false);
+    settings.setValue(QStringLiteral("UpdateCheckInterval"), 3);
+    settings.setValue(QStringLiteral("UpdateCheckFactor"), 2);
+    settings.setValue(QStringLiteral("CurrentBuild"), 42);
+    load();
+    const ViewProbe &view = *m_view;
+    QVERIFY(!view("runOnStartupSetting.checked").toBool());
+    QVERIFY(!view("showNotificationsSetting.checked").toBool());
+    QCOMPARE(view("updateIntervalSetting.value").toInt(), 3);
+    QCOMPARE(view("updateFactorSetting.selectedText").toString(), QStringLiteral("days"));
+    QCOMPARE(view("systemTrayIcon.toolTip").toString(),
+             QStringLiteral("Tarrowin (Chromium build 42)"));
+    QVERIFY(!QFile::exists(RunAtLogon::autostartFile()));
+
+    // The user's own changes are stored, and registration follows its check box.
+    view("showNotificationsSetting.checked = true");
+    QCOMPARE(QSettings().value(QStringLiteral("ShowNotifications")).toString(),
+             QStringLiteral("true"));
+    view("runOnStartupSetting.checked = true");
+    QVERIFY(QFile::exists(RunAtLogon::autostartFile()));
+    view("runOnStartupSetting.checked = false");
+    QVERIFY(!QFile::exists(RunAtLogon::autostartFile()));
+    QCOMPARE(QSettings().value(QStringLiteral("RunOnStartup")).toString(), QStringLiteral("false"));
+}
+
+void TestMainView::period_data()
+{
+    QTest::addColumn<QVariant>("storedCount");
+    QTest::addColumn<QVariant>("storedFactor");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<int>("interval");
+
+    QTest::newRow("empty store") << QVariant() << QVariant() << 5 << "minutes" << 300000;
+    QTest::newRow("minutes") << QVariant(7) << QVariant(0) << 7 << "minutes" << 420000;
+    QTest::newRow("hours") << QVariant(2) << QVariant(1) << 2 << "hours" << 7200000;
+    QTest::newRow("days") << QVariant(3) << QVariant(2) << 3 << "days" << 259200000;
+    QTest::newRow("largest minutes")
+        << QVariant(35791) << QVariant(0) << 35791 << "minutes" << 2147460000;
+    QTest::newRow("too many minutes")
+        << QVariant(99999) << QVariant(0) << 35791 << "minutes" << 2147460000;
+    QTest::newRow("too many hours") << QVariant(597) << QVariant(1) << 596 << "hours" << 2145600000;
+    QTest::newRow("too many days") << QVariant(25) << QVariant(2) << 24 << "days" << 2073600000;
+    QTest::newRow("zero") << QVariant(0) << QVariant(0) << 1 << "minutes" << 60000;
+    QTest::newRow("negative") << QVariant(-4) << QVariant(1) << 1 << "hours" << 3600000;
+    QTest::newRow("unknown time frame") << QVariant(4) << QVariant(7) << 4 << "minutes" << 240000;
+    QTest::newRow("time frame no number")
+        << QVariant(4) << QVariant("x") << 4 << "minutes" << 240000;
+}
+
+void TestMainView::period()
+{
+    QFETCH(QVariant, storedCount);
+    QFETCH(QVariant, storedFactor);
+    QFETCH(int, count);
+    QFETCH(QString, frame);
+    QFETCH(int, interval);
+    if (storedCount.isValid())
+        QSettings().setValue(QStringLiteral("UpdateCheckInterval"), storedCount);
+    if (storedFactor.isValid())
+        QSettings().setValue(QStringLiteral("UpdateCheckFactor"), storedFactor);
+    load();
+    const ViewProbe &view = *m_view;
+    QCOMPARE(view("updateIntervalSetting.value").toInt(), count);
+    QCOMPARE(view("updateFactorSetting.selectedText").toString(), frame);
+    QCOMPARE(view("checkForUpdatesTimer.interval").toInt(), interval);
+}
+
+void TestMainView::tabSwitchesBeforeRestore_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<int>("tab");
+    QTest::newRow("openWindow") << "openWindow()" << 0;
+    QTest::newRow("openSettings") << "openSettings()" << 1;
+}
+
+void TestMainView::tabSwitchesBeforeRestore()
+{
+    QFETCH(QString, call);
+    QFETCH(int, tab);
+    load();
+    const ViewProbe &view = *m_view;
+    view(QStringLiteral("tabFrame.current = %1").arg(1 - tab));
+    int tabAtRestore = -1;
+    QObject *root = m_viewer->rootObject();
+    const int restore = root->metaObject()->indexOfSignal("restore()");
+    QSignalSpy restored(root, root->metaObject()->method(restore));
+    // The window host shows the window on restore(): the tab must already be the right one.
+    auto connection = connect(m_viewer.get(), &QWindow::visibleChanged, this,
+                              [&] { tabAtRestore = view("tabFrame.current").toInt(); });
+    view(call);
+    disconnect(connection);
+    QCOMPARE(restored.size(), 1);
+    QCOMPARE(tabAtRestore, tab);
+    QVERIFY(m_viewer->isVisible());
+}
+
+void TestMainView::makerPagesComeFromTheProgram()
+{
+    load();
+    const ViewProbe &view = *m_view;
+    QCOMPARE(view("siteAddress").toUrl(), m_server->url());
+    QCOMPARE(view("updateAddress").toUrl(),
+             m_server->url(QStringLiteral("/download/Tarrowin.exe")));
+}
+
+TARROWIN_TEST_MAIN(TestMainView, false)
+#include "tst_mainview.moc"
