@@ -5,6 +5,8 @@
 #include "support/testenvironment.h"
 
 #include <QDir>
+#include <QNetworkReply>
+#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QSettings>
@@ -194,6 +196,9 @@ void TestChromeDownloader::completeRun()
     QVERIFY2(runs.first().endsWith(QStringLiteral("/chromium_installer_%1.exe 0").arg(build)),
              qPrintable(runs.first()));
     QVERIFY(temporaryDirectoryIsEmpty());
+    // Weeks of updates must not pile up finished replies and processes.
+    QTRY_VERIFY(downloader.findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(downloader.findChildren<QProcess *>().isEmpty());
 }
 
 void TestChromeDownloader::redirectIsFollowed_data()

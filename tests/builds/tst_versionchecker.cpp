@@ -121,6 +121,8 @@ void TestVersionChecker::sameBodyNotifiesAgain()
     QCOMPARE(latest.at(1).first().toInt(), 123456);
     QVERIFY(!checker.checking());
     QCOMPARE(m_server->requestCount(lastChange), 2);
+    // Finished replies are released, not kept until the checker goes.
+    QTRY_VERIFY(checker.findChildren<QNetworkReply *>().isEmpty());
 }
 
 void TestVersionChecker::redirectIsNotFollowed()
