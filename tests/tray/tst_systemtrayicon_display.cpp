@@ -1,10 +1,9 @@
 #include "common/endpoints.h"
+#include "support/balloonrecorder.h"
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
 #include "tray/systemtrayicon.h"
 
-#include <QAbstractEventDispatcher>
-#include <QLabel>
 #include <QNetworkReply>
 #include <QSettings>
 
@@ -26,13 +25,8 @@ private slots:
     void updateAnnouncement();
 
 private:
-    struct Balloon
-    {
-        QStringList texts;
-        bool hasIcon = false;
-        int timeout = -1;
-    };
-    static std::optional<Balloon> shownBalloon();
+    // The first balloon the recorder saw, once its hide timer is known.
+    static BalloonRecorder::Balloon waitForBalloon(const BalloonRecorder &recorder);
 
     std::unique_ptr<LoopbackServer> m_server;
 };
@@ -45,25 +39,13 @@ void TestSystemTrayIconDisplay::init()
     Endpoints::setMaker(m_server->url());
 }
 
-std::optional<TestSystemTrayIconDisplay::Balloon> TestSystemTrayIconDisplay::shownBalloon()
+BalloonRecorder::Balloon TestSystemTrayIconDisplay::waitForBalloon(const BalloonRecorder &recorder)
 {
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (qstrcmp(widget->metaObject()->className(), "QBalloonTip") != 0 || !widget->isVisible())
-            continue;
-        Balloon balloon;
-        for (const QLabel *label : widget->findChildren<QLabel *>()) {
-            if (!label->pixmap().isNull())
-                balloon.hasIcon = true;
-            else if (!label->text().isEmpty())
-                balloon.texts << label->text();
-        }
-        // The balloon hides itself with a timer of the requested duration.
-        const auto timers = QAbstractEventDispatcher::instance()->registeredTimers(widget);
-        if (!timers.isEmpty())
-            balloon.timeout = int(timers.first().interval);
-        return balloon;
-    }
-    return std::nullopt;
+    // An empty balloon fails the comparisons that follow.
+    const bool shown = QTest::qWaitFor(
+        [&] { return !recorder.balloons().isEmpty() && recorder.balloons().first().timeout != -1; },
+        10000);
+    return shown ? recorder.balloons().first() : BalloonRecorder::Balloon();
 }
 
 void TestSystemTrayIconDisplay::visibleIconIsEmbedded()
@@ -96,6 +78,7 @@ void TestSystemTrayIconDisplay::messageDefaults()
     QFETCH(bool, hasIcon);
     QFETCH(int, timeout);
 
+    BalloonRecorder recorder;
     SystemTrayIcon element;
     element.setIconSource(QStringLiteral(":/images/icons/icon.png"));
     element.setVisible(true);
@@ -123,8 +106,7 @@ void TestSystemTrayIconDisplay::messageDefaults()
             &element, "showMessage", Q_ARG(QString, message), Q_ARG(QString, title),
             Q_ARG(SystemTrayIcon::MessageType, SystemTrayIcon::WarningMessage), Q_ARG(int, 5000));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon().has_value(), 10000);
-    const Balloon balloon = *shownBalloon();
+    const BalloonRecorder::Balloon balloon = waitForBalloon(recorder);
     QCOMPARE(balloon.texts, texts);
     QCOMPARE(balloon.hasIcon, hasIcon);
     QCOMPARE(balloon.timeout, timeout);
@@ -133,12 +115,12 @@ void TestSystemTrayIconDisplay::messageDefaults()
 void TestSystemTrayIconDisplay::updateAnnouncement()
 {
     m_server->serve(QStringLiteral("/tarrowin/latest_version"), "0.1.3\n");
+    BalloonRecorder recorder;
     SystemTrayIcon element;
     element.setIconSource(QStringLiteral(":/images/icons/icon.png"));
     element.setVisible(true);
     QTRY_VERIFY_WITH_TIMEOUT(element.updateAvailable(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon().has_value(), 10000);
-    const Balloon balloon = *shownBalloon();
+    const BalloonRecorder::Balloon balloon = waitForBalloon(recorder);
     QCOMPARE(balloon.texts,
              (QStringList { "Update available", "There is a new version of Tarrowin available." }));
     QVERIFY(balloon.hasIcon);
