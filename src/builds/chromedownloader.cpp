@@ -56,25 +56,23 @@ void ChromeDownloader::downloadVersion(int version)
 
     // A fresh directory with an unpredictable name, readable by us alone, and a file in it
     // that must not exist yet: nothing anyone planted in the shared temporary directory is
-    // ever opened or run.
-    // QDir::tempPath() is empty when the configured directory is unusable; a relative
-    // template would then land wherever we happen to be.
+    // ever opened or run. QDir::tempPath() is empty when the configured directory is
+    // unusable, and a relative template would land wherever we happen to be.
     const QString tempPath = QDir::tempPath();
     if (tempPath.isEmpty() || !QFileInfo(tempPath).isDir())
         return;
     auto directory = std::make_unique<QTemporaryDir>(tempPath + QStringLiteral("/tarrowin-XXXXXX"));
     if (!directory->isValid())
         return;
-    auto *file = new QFile(
-        directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)), this);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        delete file;
+    auto file = std::make_unique<QFile>(
+        directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)));
+    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return;
-    }
+    file->setParent(this);
 
     m_requestedBuild = version;
     m_downloadDir = std::move(directory);
-    m_downloadFile = file;
+    m_downloadFile = file.release();
     m_redirects = 0;
 
     QUrl address = Endpoints::buildStorage();
