@@ -29,8 +29,7 @@ QmlApplicationViewer::~QmlApplicationViewer() = default;
 
 void QmlApplicationViewer::loadMainFile(const QUrl &url)
 {
-    m_mainFile = url.toString();
-    setSource(QUrl(m_mainFile));
+    setSource(url);
     setMinimumSize(size());
     setMaximumSize(size());
 

@@ -20,7 +20,4 @@ public:
 private slots:
     void restoreWindow();
     void moveEvent(QMoveEvent *event) override;
-
-private:
-    QString m_mainFile;
 };

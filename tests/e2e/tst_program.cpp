@@ -14,10 +14,7 @@ class TestProgram : public QObject
     Q_OBJECT
 
 public:
-    explicit TestProgram(TestEnvironment &environment)
-        : m_environment(environment)
-    {
-    }
+    explicit TestProgram(TestEnvironment &) { }
 
 private slots:
     void normalStartMapsCentredWindow();
@@ -41,7 +38,6 @@ private:
     static bool hasTrayIcon(qint64 pid);
     static QString settingsFileOf(const Run &run);
 
-    TestEnvironment &m_environment;
     LoopbackServer m_server;
 };
 
