@@ -8,7 +8,9 @@ TestEnvironment::TestEnvironment()
 {
     QDir(m_root.path()).mkpath(QStringLiteral("config"));
     QDir(m_root.path()).mkpath(QStringLiteral("tmp"));
+    QDir(m_root.path()).mkpath(QStringLiteral("data"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
     qputenv("TMPDIR", QFile::encodeName(tempDir()));
     // Nothing in a test may reach past this machine: until a test points them at its own
     // server, both servers are a loopback port where nothing listens.
@@ -22,6 +24,11 @@ TestEnvironment::TestEnvironment()
 QString TestEnvironment::configHome() const
 {
     return m_root.filePath(QStringLiteral("config"));
+}
+
+QString TestEnvironment::dataHome() const
+{
+    return m_root.filePath(QStringLiteral("data"));
 }
 
 QString TestEnvironment::tempDir() const

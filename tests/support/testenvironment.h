@@ -17,6 +17,8 @@ public:
 
     QString root() const { return m_root.path(); }
     QString configHome() const;
+    // XDG_DATA_HOME: the install root and the browser's menu entry live below it.
+    QString dataHome() const;
     QString tempDir() const;
     // The INI file behind QSettings for the application identity.
     QString settingsFile() const;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArrayView>
+
+#include <cstdint>
+
+// CRC-32C (Castagnoli), the checksum the build storage publishes for every object.
+class Crc32c
+{
+public:
+    void addData(QByteArrayView data);
+    std::uint32_t value() const { return ~m_state; }
+
+    static std::uint32_t of(QByteArrayView data);
+
+private:
+    std::uint32_t m_state = 0xFFFFFFFFu;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "builds/crc32c.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+
+// The checksums the build storage sends with an object, "x-goog-hash:
+// crc32c=<base64>,md5=<base64>", and the running hashes of a body to compare with them.
+class ObjectHash
+{
+public:
+    struct Expected
+    {
+        // Raw digests (decoded from base64); empty when the header does not name them.
+        QByteArray crc32c;
+        QByteArray md5;
+        // False when no header was sent or it named no hash we know; a malformed value
+        // for a known hash makes `malformed` true.
+        bool present = false;
+        bool malformed = false;
+    };
+
+    // Parses every x-goog-hash value of a response (the header may come more than once,
+    // which Qt joins with ", ").
+    static Expected parse(const QByteArray &header);
+
+    void addData(QByteArrayView data);
+    // True when every hash that `expected` names matches the data added so far. An absent
+    // header matches; a malformed one does not.
+    bool matches(const Expected &expected) const;
+
+private:
+    Crc32c m_crc;
+    QCryptographicHash m_md5{QCryptographicHash::Md5};
+};

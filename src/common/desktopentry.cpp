@@ -1,0 +1,3 @@
+#include "common/desktopentry.h"
+
+QString DesktopEntry::quotedProgram(const QString &programPath) { return programPath; }

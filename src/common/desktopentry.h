@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// Writing freedesktop desktop entries, shared by the autostart entry and the browser's
+// menu entry.
+namespace DesktopEntry {
+
+// A program path as the start of an Exec value: quoted, with " ` $ and \ escaped inside the
+// quotes, backslashes escaped again for the entry as a whole, and % doubled.
+QString quotedProgram(const QString &programPath);
+
+} // namespace DesktopEntry

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "install/installroot.h"
+
+#include <QFutureWatcher>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+
+#include <atomic>
+#include <memory>
+
+class QTemporaryDir;
+
+// Installs a downloaded build archive into the install root: unpacks it on a worker thread
+// (a real build takes seconds, and the window and tray must keep answering meanwhile),
+// runs the unpacked browser's `chrome --version` as the proof that it works, and only then
+// switches `current` to it. Owns the staging directory until it is done.
+class ArchiveInstaller : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int defaultVerifyTimeout = 20000;
+
+    explicit ArchiveInstaller(const InstallRoot &root, QObject *parent = nullptr);
+    // Stops unpacking, ends a running check, and leaves current as it was.
+    ~ArchiveInstaller() override;
+
+    // Takes over the staging directory the archive was downloaded into.
+    void install(int build, const QString &archive, std::unique_ptr<QTemporaryDir> staging);
+    bool isRunning() const { return m_staging != nullptr; }
+    void setVerifyTimeout(int milliseconds) { m_verifyTimeout = milliseconds; }
+
+    InstallRoot root() const { return m_root; }
+
+signals:
+    // error is a short cause a user can act on; empty on success.
+    void finished(bool succeeded, const QString &error);
+
+private:
+    void unpacked();
+    void verified(int exitCode, QProcess::ExitStatus exitStatus);
+    void verifyError(QProcess::ProcessError error);
+    void finish(bool succeeded, const QString &error);
+
+    InstallRoot m_root;
+    int m_build = -1;
+    int m_verifyTimeout = defaultVerifyTimeout;
+    std::unique_ptr<QTemporaryDir> m_staging;
+    QString m_tree;
+    std::atomic<bool> m_cancel{false};
+    QFutureWatcher<bool> m_unpacking;
+    QString m_unpackError;
+    QPointer<QProcess> m_verifier;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QTemporaryDir;
+
+// The directory unpacked builds live in:
+//   versions/<N>/   one unpacked build each, the browser at versions/<N>/chrome
+//   current         relative symbolic link to versions/<N>, the build in use
+//   previous        relative symbolic link to the build before it, for going back
+//   .staging-XXXXXX private directories for downloads and unpacking in progress
+// Switching builds replaces a link by rename(2), so a reader sees the old or the new
+// build, never none.
+class InstallRoot
+{
+public:
+    explicit InstallRoot(const QString &path = defaultPath());
+
+    // AppLocalDataLocation + "/chromium".
+    static QString defaultPath();
+
+    QString path() const { return m_path; }
+    QString versionPath(int build) const;
+    QString currentLink() const;
+    QString previousLink() const;
+    // <root>/current/chrome: stays valid across switches.
+    QString browserPath() const;
+
+    // The builds the links point at; -1 when the link is missing or points elsewhere.
+    int currentBuild() const;
+    int previousBuild() const;
+
+    // A fresh owner-only directory with an unpredictable name inside the root (created
+    // with the root when needed); invalid when it cannot be made.
+    std::unique_ptr<QTemporaryDir> createStagingDir() const;
+
+    // Moves the verified tree to versions/<build>, points `previous` at the old current
+    // build and `current` at the new one. On failure current and previous are as before.
+    bool activate(int build, const QString &tree, QString *error = nullptr);
+    // Swaps current and previous. False when there is no previous build.
+    bool goBack(QString *error = nullptr);
+
+    // Removes every version except current and previous, unless a running process's
+    // executable lies inside it (a browser whose files vanish crashes).
+    void removeUnusedVersions(const QString &procRoot = QStringLiteral("/proc")) const;
+    // Removes staging directories that a crashed or killed run left behind. Call only while
+    // holding the single-instance lock: a live instance's staging must not go.
+    void removeLeftoverStaging() const;
+
+private:
+    QString m_path;
+};
