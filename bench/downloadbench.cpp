@@ -6,6 +6,7 @@
 // The served file must be a runnable installer stand-in (for example a shell script that
 // exits 0, padded to the size under test).
 
+#include "builds/buildseries.h"
 #include "builds/chromedownloader.h"
 #include "common/endpoints.h"
 #include "shell/startup.h"
@@ -50,6 +51,9 @@ int main(int argc, char *argv[])
         return 2;
     }
     Endpoints::setBuildStorage(QUrl(QString::fromLocal8Bit(argv[1])));
+    // The transfer is what is measured: the installer it ends with is a stub.
+    BuildSeries::setNative(BuildSeries(QStringLiteral("Win_x64"), QStringLiteral("mini_installer.exe"),
+                                       BuildSeries::RunInstaller));
     const int build = QByteArray(argv[2]).toInt();
 
     ChromeDownloader downloader;

@@ -21,6 +21,11 @@ Rectangle {
         restore()
     }
 
+    // The one way out: the tray's Exit, and a request to end from the session or a signal.
+    function exitProgram() {
+        Qt.quit()
+    }
+
     // Decimal megabytes with at most two decimals and no trailing zeros: "38.12 MB", "40 MB".
     function calculateFileSize(size) {
         if (size === 0)
@@ -399,7 +404,7 @@ Rectangle {
             else if (itemName === "settings")
                 openSettings()
             else if (itemName === "quit")
-                Qt.quit()
+                exitProgram()
         }
         onMessageClicked: function(updateReason) {
             if (updateReason)

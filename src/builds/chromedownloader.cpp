@@ -2,6 +2,9 @@
 
 #include "builds/buildnumber.h"
 #include "common/endpoints.h"
+#include "common/updatelog.h"
+#include "install/archiveinstaller.h"
+#include "install/sandboxcheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,30 +12,75 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QSettings>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
 namespace {
+
 const QString currentBuildKey = QStringLiteral("CurrentBuild");
+const QString skippedBuildKey = QStringLiteral("SkippedBuild");
+constexpr int defaultTrickleWindow = 5 * 60 * 1000;
+
+int httpStatus(const QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
+
+// Writes and flushes at once: a value that never reached the disk makes the next start
+// download the same build again, so a failure is reported rather than ignored.
+QString saveSettings(const QList<QPair<QString, QVariant>> &values)
+{
+    QSettings settings;
+    for (const auto &[key, value] : values)
+        settings.setValue(key, value);
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
+        return QString();
+    return ChromeDownloader::tr("Cannot save settings to %1").arg(settings.fileName());
+}
+
+} // namespace
 
 ChromeDownloader::ChromeDownloader(QObject *parent)
     : QObject(parent)
     , m_networkManager(new QNetworkAccessManager(this))
+    , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
 {
-    m_platform = QStringLiteral("Win");
+    m_series = BuildSeries::native();
     m_currentBuild = QSettings().value(currentBuildKey, -1).toInt();
+    if (m_series.method() == BuildSeries::UnpackArchive) {
+        // The link is what the user runs; a setting that failed to save must not make us
+        // install the same build again.
+        const int linked = m_archiveInstaller->root().currentBuild();
+        if (linked != -1)
+            m_currentBuild = linked;
+        m_previousBuild = m_archiveInstaller->root().previousBuild();
+    }
+    connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
+            &ChromeDownloader::archiveInstalled);
+    m_trickleWindow.setInterval(defaultTrickleWindow);
+    connect(&m_trickleWindow, &QTimer::timeout, this, &ChromeDownloader::checkTrickle);
     emit currentBuildChanged(m_currentBuild);
 }
 
 ChromeDownloader::~ChromeDownloader()
 {
-    // Nobody listens any more; the outcome still has to reach the settings and the disk.
+    // Nobody listens any more.
     blockSignals(true);
     if (m_installerProcess && m_installerProcess->state() != QProcess::NotRunning) {
+        // Deleting a QProcess kills its program, and an installer stopped half-way can leave
+        // the browser broken: it is let go to finish on its own, with its file. Its outcome is
+        // unknown, so the build is not recorded; the next start's check decides again.
+        qCWarning(lcUpdate) << "Leaving the installer of build" << m_requestedBuild
+                            << "to finish on its own";
         m_installerProcess->disconnect(this);
-        m_installerProcess->waitForFinished(-1);
-        finishInstallation(m_installerProcess->exitStatus() == QProcess::NormalExit
-                           && m_installerProcess->exitCode() == 0);
+        m_installerProcess->setParent(nullptr);
+        m_installerProcess = nullptr;
+        if (m_downloadDir)
+            m_downloadDir->setAutoRemove(false);
+        delete m_downloadFile;
+        m_downloadFile = nullptr;
+        m_downloadDir.reset();
     }
     if (m_reply) {
         QNetworkReply *reply = m_reply;
@@ -47,49 +95,84 @@ QString ChromeDownloader::installerPath() const
     return m_downloadFile ? m_downloadFile->fileName() : QString();
 }
 
+void ChromeDownloader::setVerifyTimeout(int milliseconds)
+{
+    m_archiveInstaller->setVerifyTimeout(milliseconds);
+}
+
 void ChromeDownloader::downloadVersion(int version)
 {
     // One build at a time: a second transfer would write into the file of the first, or
     // into the file an installer is running from.
-    if (m_status != IdleStatus)
+    if (m_status != IdleStatus || version == m_unrecordedBuild)
         return;
-
-    // A fresh directory with an unpredictable name, readable by us alone, and a file in it
-    // that must not exist yet: nothing anyone planted in the shared temporary directory is
-    // ever opened or run. QDir::tempPath() is empty when the configured directory is
-    // unusable, and a relative template would land wherever we happen to be.
-    const QString tempPath = QDir::tempPath();
-    if (tempPath.isEmpty() || !QFileInfo(tempPath).isDir())
+    m_series = BuildSeries::native();
+    if (!m_series.isValid())
         return;
-    auto directory = std::make_unique<QTemporaryDir>(tempPath + QStringLiteral("/tarrowin-XXXXXX"));
-    if (!directory->isValid())
-        return;
-    auto file = std::make_unique<QFile>(
-        directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)));
-    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return;
-    file->setParent(this);
-
     m_requestedBuild = version;
+    if (!prepareDownload(version))
+        return;
+
+    m_redirects = 0;
+    QUrl address = Endpoints::buildStorage();
+    address.setPath(m_series.artifactPath(version));
+    startDownload(address);
+}
+
+bool ChromeDownloader::prepareDownload(int version)
+{
+    // A fresh directory with an unpredictable name, readable by us alone, and a file in it
+    // that must not exist yet: nothing anyone planted is ever opened, run or unpacked. An
+    // archive goes next to where it is unpacked, so the final rename is atomic and /tmp (in
+    // memory on many systems) is spared a build's worth of data.
+    std::unique_ptr<QTemporaryDir> directory;
+    QString where;
+    QString name;
+    if (m_series.method() == BuildSeries::UnpackArchive) {
+        where = m_archiveInstaller->root().path();
+        directory = m_archiveInstaller->root().createStagingDir();
+        name = m_series.artifact();
+    } else {
+        // QDir::tempPath() is empty when the configured directory is unusable, and a
+        // relative template would land wherever we happen to be.
+        where = QDir::tempPath();
+        if (!where.isEmpty() && QFileInfo(where).isDir())
+            directory = std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
+        name = QStringLiteral("chromium_installer_%1.exe").arg(version);
+    }
+    std::unique_ptr<QFile> file;
+    if (directory && directory->isValid()) {
+        file = std::make_unique<QFile>(directory->filePath(name));
+        if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            file.reset();
+    }
+    if (!file) {
+        const QString error = tr("Cannot write to %1").arg(QDir::toNativeSeparators(where));
+        qCWarning(lcUpdate) << error;
+        setLastError(error);
+        emit failed(version, error);
+        return false;
+    }
+    file->setParent(this);
     m_downloadDir = std::move(directory);
     m_downloadFile = file.release();
-    m_redirects = 0;
-
-    QUrl address = Endpoints::buildStorage();
-    address.setPath(QStringLiteral("/chromium-browser-continuous/%1/%2/mini_installer.exe")
-                        .arg(m_platform)
-                        .arg(version));
-    startDownload(address);
+    return true;
 }
 
 void ChromeDownloader::startDownload(const QUrl &address)
 {
     // Each hop starts the file over.
     m_downloadFile->resize(0);
+    m_downloadFile->seek(0);
     m_address = address;
-    m_transferFailed = false;
+    m_transferError.clear();
+    m_hash.reset();
+    m_received = 0;
+    m_receivedAtWindowStart = 0;
+    m_trickleWindow.start();
     setStatus(DownloadingStatus);
 
+    qCInfo(lcUpdate) << "GET" << address.toString();
     QNetworkRequest request(address);
     // Redirects are followed here, where hops are counted and downgrades refused.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -102,24 +185,73 @@ void ChromeDownloader::startDownload(const QUrl &address)
     connect(m_reply, &QNetworkReply::downloadProgress, this,
             &ChromeDownloader::fileDownloadProgress);
     connect(m_reply, &QNetworkReply::readyRead, this, &ChromeDownloader::fileDownloadRead);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &ChromeDownloader::checkAnnouncedSize);
+}
+
+void ChromeDownloader::checkAnnouncedSize()
+{
+    if (!m_reply || !m_transferError.isEmpty())
+        return;
+    const int status = httpStatus(m_reply);
+    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    if (status < 200 || status > 299 || !announced.isValid())
+        return;
+    const qint64 size = announced.toLongLong();
+    if (size > maximumDownloadSize) {
+        failTransfer(tr("Download failed: the file is larger than 2 GiB"));
+        return;
+    }
+    const QString directory = QFileInfo(m_downloadFile->fileName()).absolutePath();
+    const QStorageInfo storage(directory);
+    if (storage.isValid() && storage.bytesAvailable() < freeSpaceFactor * size) {
+        failTransfer(tr("Not enough disk space in %1")
+                         .arg(QDir::toNativeSeparators(QFileInfo(directory).absolutePath())));
+    }
 }
 
 void ChromeDownloader::fileDownloadRead()
 {
-    if (!m_reply || m_transferFailed)
+    if (!m_reply || !m_transferError.isEmpty())
         return;
     const QByteArray data = m_reply->readAll();
+    m_received += data.size();
+    if (m_received > maximumDownloadSize) {
+        failTransfer(tr("Download failed: the file is larger than 2 GiB"));
+        return;
+    }
+    m_hash.addData(data);
     if (m_downloadFile->write(data) != data.size()) {
-        // Disk full or similar: a short file must never be run.
-        m_transferFailed = true;
-        m_reply->abort();
+        // Disk full or similar: a short file must never be used.
+        failTransfer(tr("Cannot write the download to %1: %2")
+                         .arg(QDir::toNativeSeparators(QFileInfo(m_downloadFile->fileName()).absolutePath()),
+                              m_downloadFile->errorString()));
     }
 }
 
 void ChromeDownloader::fileDownloadError(QNetworkReply::NetworkError code)
 {
     Q_UNUSED(code)
-    m_transferFailed = true;
+    if (m_reply && m_transferError.isEmpty())
+        m_transferError = transferProblem(m_reply);
+}
+
+void ChromeDownloader::failTransfer(const QString &error)
+{
+    m_transferError = error;
+    // Completes the reply at once; its finished() gives the transfer up.
+    if (m_reply)
+        m_reply->abort();
+}
+
+void ChromeDownloader::checkTrickle()
+{
+    // A stall is caught by the transfer timeout; a trickle of a byte now and then is not.
+    const qint64 windowBytes = minimumBytesPerSecond * m_trickleWindow.interval() / 1000;
+    if (m_received - m_receivedAtWindowStart < windowBytes) {
+        failTransfer(tr("Download failed: the transfer stayed below 1 KiB/s"));
+        return;
+    }
+    m_receivedAtWindowStart = m_received;
 }
 
 void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
@@ -148,89 +280,204 @@ void ChromeDownloader::fileDownloadFinished()
         return;
     fileDownloadRead();
 
+    const int status = httpStatus(reply);
     const QByteArray location = reply->rawHeader("Location");
-    if (!m_transferFailed && !location.isEmpty()) {
+    // Only a 3xx redirects: a 200 that happens to carry a Location is the file itself.
+    if (m_transferError.isEmpty() && status >= 300 && status <= 399 && !location.isEmpty()) {
         const QUrl target = BuildNumber::redirectTarget(m_address, location);
+        qCInfo(lcUpdate) << "HTTP" << status << "redirect to" << target.toString();
         releaseReply();
         if (target.isEmpty() || ++m_redirects > maximumRedirects) {
-            abandonTransfer();
+            abandonTransfer(target.isEmpty() ? tr("Download failed: refused redirect to %1")
+                                                   .arg(QString::fromLatin1(location))
+                                             : tr("Download failed: too many redirects"));
             return;
         }
         startDownload(target);
         return;
     }
 
-    const bool complete = transferComplete(reply);
+    const QString problem = m_transferError.isEmpty() ? transferProblem(reply) : m_transferError;
+    qCInfo(lcUpdate) << "HTTP" << status << "received" << m_received << "bytes"
+                     << (problem.isEmpty() ? QStringLiteral("complete") : problem);
     releaseReply();
-    if (!complete) {
-        abandonTransfer();
+    if (!problem.isEmpty()) {
+        abandonTransfer(problem);
         return;
     }
     install();
 }
 
-bool ChromeDownloader::transferComplete(QNetworkReply *reply) const
+QString ChromeDownloader::transferProblem(QNetworkReply *reply) const
 {
-    if (m_transferFailed || reply->error() != QNetworkReply::NoError)
-        return false;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status < 200 || status > 299)
-        return false;
+    const int status = httpStatus(reply);
+    if (status != 0 && (status < 200 || status > 299)) {
+        const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        return tr("Download failed: HTTP %1 %2").arg(status).arg(reason).trimmed();
+    }
+    if (reply->error() != QNetworkReply::NoError)
+        return tr("Download failed: %1").arg(reply->errorString());
     if (!m_downloadFile->flush())
-        return false;
+        return tr("Cannot write the download: %1").arg(m_downloadFile->errorString());
+
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    return !announced.isValid() || announced.toLongLong() == m_downloadFile->size();
+    if (announced.isValid() && announced.toLongLong() != m_received)
+        return tr("Download failed: received %1 of %2 bytes").arg(m_received).arg(announced.toLongLong());
+
+    const ObjectHash::Expected expected = ObjectHash::parse(reply->rawHeader("x-goog-hash"));
+    const bool hashed = expected.present || expected.malformed;
+    if (hashed && !m_hash.matches(expected)) {
+        qCWarning(lcUpdate) << "Checksum mismatch for" << reply->url().toString();
+        return tr("The download did not match the storage's checksum");
+    }
+    qCInfo(lcUpdate) << "Checksum" << (hashed ? "matched" : "not sent");
+
+    // A body that simply stops looks like one that ended: only an announced length, the
+    // end of a chunked body, an HTTP/2 stream's end or the storage's checksum tell them apart.
+    const bool chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
+    const bool http2 = reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+    if (!announced.isValid() && !chunked && !http2 && !hashed)
+        return tr("Download failed: the transfer ended without a length or checksum to prove it complete");
+    return QString();
 }
 
 void ChromeDownloader::install()
 {
+    m_trickleWindow.stop();
     m_downloadFile->close();
+
+    if (m_series.method() == BuildSeries::UnpackArchive) {
+        const QString archive = m_downloadFile->fileName();
+        delete m_downloadFile;
+        m_downloadFile = nullptr;
+        setStatus(InstallingStatus);
+        m_archiveInstaller->install(m_requestedBuild, archive, std::move(m_downloadDir));
+        return;
+    }
+
     m_downloadFile->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                    | QFileDevice::ExeOwner);
-
+    m_installerErrors.clear();
     m_installerProcess = new QProcess(this);
+    // Whatever the installer prints must not pile up in our memory: its output is dropped
+    // and only the tail of its errors is kept for the log.
+    m_installerProcess->setStandardOutputFile(QProcess::nullDevice());
     connect(m_installerProcess, &QProcess::finished, this, &ChromeDownloader::processFinished);
     connect(m_installerProcess, &QProcess::errorOccurred, this, &ChromeDownloader::installerError);
+    connect(m_installerProcess, &QProcess::readyReadStandardError, this,
+            &ChromeDownloader::readInstallerErrors);
 
     setStatus(InstallingStatus);
+    qCInfo(lcUpdate) << "Running the installer" << m_downloadFile->fileName();
     m_installerProcess->start(m_downloadFile->fileName(), QStringList());
+}
+
+void ChromeDownloader::readInstallerErrors()
+{
+    if (!m_installerProcess)
+        return;
+    m_installerErrors += m_installerProcess->readAllStandardError();
+    if (m_installerErrors.size() > installerErrorTail)
+        m_installerErrors.remove(0, m_installerErrors.size() - installerErrorTail);
 }
 
 void ChromeDownloader::installerError(QProcess::ProcessError error)
 {
     // A process that never started reports no exit; every other error is followed by one.
-    if (error == QProcess::FailedToStart)
-        finishInstallation(false);
+    if (error == QProcess::FailedToStart && m_installerProcess)
+        finishInstallation(false, tr("The installer could not be started: %1")
+                                      .arg(m_installerProcess->errorString()));
 }
 
 void ChromeDownloader::processFinished(int exitCode)
 {
     if (!m_installerProcess || sender() != m_installerProcess)
         return;
-    finishInstallation(m_installerProcess->exitStatus() == QProcess::NormalExit && exitCode == 0);
+    readInstallerErrors();
+    const bool crashed = m_installerProcess->exitStatus() != QProcess::NormalExit;
+    qCInfo(lcUpdate) << "Installer" << (crashed ? "crashed" : "exited with") << exitCode;
+    if (!m_installerErrors.isEmpty())
+        qCWarning(lcUpdate).noquote() << "Installer errors:" << QString::fromLocal8Bit(m_installerErrors);
+    QString error;
+    if (crashed)
+        error = tr("The installer crashed");
+    else if (exitCode != 0)
+        error = tr("The installer failed with exit code %1").arg(exitCode);
+    finishInstallation(error.isEmpty(), error);
 }
 
-void ChromeDownloader::finishInstallation(bool succeeded)
+void ChromeDownloader::archiveInstalled(bool succeeded, const QString &error)
+{
+    finishInstallation(succeeded, error);
+    refreshPreviousBuild();
+    if (succeeded && SandboxCheck::userNamespacesBlocked())
+        emit sandboxBlocked();
+}
+
+void ChromeDownloader::finishInstallation(bool succeeded, const QString &error)
 {
     removeDownload();
     if (m_installerProcess) {
         m_installerProcess->deleteLater();
         m_installerProcess = nullptr;
     }
-    setStatus(IdleStatus);
+    QString problem = error;
     if (succeeded) {
         m_currentBuild = m_requestedBuild;
-        QSettings().setValue(currentBuildKey, m_currentBuild);
-        emit currentBuildChanged(m_currentBuild);
+        problem = saveSettings({ { currentBuildKey, m_currentBuild } });
+        if (!problem.isEmpty())
+            m_unrecordedBuild = m_requestedBuild;
     }
+    if (!problem.isEmpty())
+        qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << problem;
+    setLastError(problem);
+    setStatus(IdleStatus);
+    if (succeeded)
+        emit currentBuildChanged(m_currentBuild);
+    else
+        emit failed(m_requestedBuild, problem);
     m_downloadProgress = 0.0f;
     emit downloadProgressChanged(0.0f);
 }
 
-void ChromeDownloader::abandonTransfer()
+void ChromeDownloader::abandonTransfer(const QString &error)
 {
+    m_trickleWindow.stop();
     removeDownload();
+    qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << error;
+    setLastError(error);
     setStatus(IdleStatus);
+    emit failed(m_requestedBuild, error);
+}
+
+bool ChromeDownloader::goBack()
+{
+    if (m_status != IdleStatus || m_previousBuild == -1)
+        return false;
+    InstallRoot root = m_archiveInstaller->root();
+    const int left = root.currentBuild();
+    QString error;
+    if (!root.goBack(&error)) {
+        setLastError(error);
+        refreshPreviousBuild();
+        return false;
+    }
+    m_currentBuild = root.currentBuild();
+    setLastError(saveSettings({ { currentBuildKey, m_currentBuild }, { skippedBuildKey, left } }));
+    emit currentBuildChanged(m_currentBuild);
+    refreshPreviousBuild();
+    return true;
+}
+
+void ChromeDownloader::refreshPreviousBuild()
+{
+    const int previous = m_series.method() == BuildSeries::UnpackArchive
+        ? m_archiveInstaller->root().previousBuild()
+        : -1;
+    if (previous != m_previousBuild) {
+        m_previousBuild = previous;
+        emit previousBuildChanged(previous);
+    }
 }
 
 void ChromeDownloader::removeDownload()
@@ -257,4 +504,12 @@ void ChromeDownloader::setStatus(Status status)
 {
     m_status = status;
     emit currentStatusChanged(status);
+}
+
+void ChromeDownloader::setLastError(const QString &error)
+{
+    if (error == m_lastError)
+        return;
+    m_lastError = error;
+    emit lastErrorChanged(error);
 }

@@ -1,20 +1,28 @@
 #pragma once
 
+#include "builds/buildseries.h"
+#include "builds/objecthash.h"
+
+#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QTimer>
 #include <QUrl>
 
 #include <memory>
 
+class ArchiveInstaller;
 class QFile;
 class QNetworkAccessManager;
 class QTemporaryDir;
 
-// Downloads the installer of one Chromium build, runs it and, when it exits with 0,
-// remembers the build as installed ("CurrentBuild"). Only a complete, successful transfer is
-// ever run, and only from a private directory nobody else can plant files in.
+// Downloads one Chromium build, installs it and, when that succeeds, remembers the build as
+// installed ("CurrentBuild"). Depending on the platform's build series the download is an
+// installer that is run (exit code 0 means installed) or an archive that is unpacked into the
+// install root. Only a complete transfer that the storage vouches for is ever used, and only
+// from a private directory nobody else can plant files in.
 class ChromeDownloader : public QObject
 {
     Q_OBJECT
@@ -23,6 +31,8 @@ class ChromeDownloader : public QObject
     Q_PROPERTY(float downloadProgress READ downloadProgress NOTIFY downloadProgressChanged)
     Q_PROPERTY(int currentBuild READ currentBuild NOTIFY currentBuildChanged)
     Q_PROPERTY(Status status READ status NOTIFY currentStatusChanged)
+    Q_PROPERTY(int previousBuild READ previousBuild NOTIFY previousBuildChanged)
+    Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
 
 public:
     enum Status { IdleStatus = 0, DownloadingStatus = 1, InstallingStatus = 2 };
@@ -31,6 +41,14 @@ public:
     static constexpr int maximumRedirects = 10;
     // Bounds what a transfer holds in memory; the rest waits in the socket until drained.
     static constexpr qint64 readBufferSize = 2 * 1024 * 1024;
+    // No Chromium build comes near this; a body past it is not what we asked for.
+    static constexpr qint64 maximumDownloadSize = qint64(2) * 1024 * 1024 * 1024;
+    // Unpacking needs room for the archive, the unpacked tree and the build it replaces.
+    static constexpr int freeSpaceFactor = 4;
+    // A transfer slower than this for a whole trickle window is given up.
+    static constexpr qint64 minimumBytesPerSecond = 1024;
+    // What is kept of an installer's error output for the log.
+    static constexpr qint64 installerErrorTail = 4096;
 
     explicit ChromeDownloader(QObject *parent = nullptr);
     // Waits for a running installer: killing it half-way can leave the browser broken.
@@ -41,13 +59,25 @@ public:
     float downloadProgress() const { return m_downloadProgress; }
     int currentBuild() const { return m_currentBuild; }
     Status status() const { return m_status; }
+    // The build `current` replaced, to go back to; -1 when there is none.
+    int previousBuild() const { return m_previousBuild; }
+    // Why the last attempt failed, in words a user can act on; empty after a success.
+    QString lastError() const { return m_lastError; }
 
-    // How long a transfer may go without receiving a byte before it is given up.
+    // Test seams: how long a transfer may go without receiving a byte, and the window over
+    // which a transfer must average minimumBytesPerSecond.
     void setTransferTimeout(int milliseconds) { m_transferTimeout = milliseconds; }
-    // The installer file of the running transfer or installation; empty when idle.
+    void setTrickleWindow(int milliseconds) { m_trickleWindow.setInterval(milliseconds); }
+    // How long the unpacked browser may take to report its version.
+    void setVerifyTimeout(int milliseconds);
+    // The downloaded file of the running transfer or installation; empty when idle.
     QString installerPath() const;
+    // The build whose transfer or installation is under way; -1 when idle.
+    int requestedBuild() const { return m_status == IdleStatus ? -1 : m_requestedBuild; }
 
     Q_INVOKABLE void downloadVersion(int version);
+    // Makes the previous build current again and remembers the one left as "SkippedBuild".
+    Q_INVOKABLE bool goBack();
 
 signals:
     void downloadSizeChanged(qint64 downloadSize);
@@ -55,6 +85,12 @@ signals:
     void downloadProgressChanged(float downloadProgress);
     void currentStatusChanged(ChromeDownloader::Status currentStatus);
     void currentBuildChanged(int currentBuild);
+    void previousBuildChanged(int previousBuild);
+    void lastErrorChanged(const QString &lastError);
+    // Every attempt that ends without the build installed, whatever the cause.
+    void failed(int build, const QString &error);
+    // An installed browser will not be able to sandbox itself on this system.
+    void sandboxBlocked();
 
 public slots:
     void fileDownloadRead();
@@ -64,31 +100,49 @@ public slots:
     void processFinished(int exitCode);
 
 private:
+    bool prepareDownload(int version);
     void startDownload(const QUrl &address);
-    bool transferComplete(QNetworkReply *reply) const;
+    void checkAnnouncedSize();
+    QString transferProblem(QNetworkReply *reply) const;
+    void checkTrickle();
     void install();
+    void readInstallerErrors();
     void installerError(QProcess::ProcessError error);
-    void finishInstallation(bool succeeded);
-    void abandonTransfer();
+    void archiveInstalled(bool succeeded, const QString &error);
+    void finishInstallation(bool succeeded, const QString &error = QString());
+    void failTransfer(const QString &error);
+    void abandonTransfer(const QString &error);
     void removeDownload();
     void releaseReply();
     void setStatus(Status status);
+    void setLastError(const QString &error);
+    void refreshPreviousBuild();
 
-    QString m_platform;
+    BuildSeries m_series;
     int m_requestedBuild = -1;
     qint64 m_downloadSize = 0;
     qint64 m_downloadCurrent = 0;
     float m_downloadProgress = 0.0f;
     Status m_status = IdleStatus;
     int m_currentBuild = -1;
+    int m_previousBuild = -1;
+    QString m_lastError;
     QNetworkAccessManager *m_networkManager;
     QPointer<QNetworkReply> m_reply;
     QFile *m_downloadFile = nullptr;
     QProcess *m_installerProcess = nullptr;
+    ArchiveInstaller *m_archiveInstaller;
 
     std::unique_ptr<QTemporaryDir> m_downloadDir;
     QUrl m_address;
     int m_redirects = 0;
-    bool m_transferFailed = false;
+    QString m_transferError;
     int m_transferTimeout = 60000;
+    ObjectHash m_hash;
+    qint64 m_received = 0;
+    QTimer m_trickleWindow;
+    qint64 m_receivedAtWindowStart = 0;
+    QByteArray m_installerErrors;
+    // A build that installed but could not be remembered is not fetched again in this run.
+    int m_unrecordedBuild = -1;
 };

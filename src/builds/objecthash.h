@@ -26,6 +26,8 @@ public:
     static Expected parse(const QByteArray &header);
 
     void addData(QByteArrayView data);
+    // Starts over, for a new transfer of the same object.
+    void reset();
     // True when every hash that `expected` names matches the data added so far. An absent
     // header matches; a malformed one does not.
     bool matches(const Expected &expected) const;

@@ -1,7 +1,9 @@
 #include "builds/versionchecker.h"
 
 #include "builds/buildnumber.h"
+#include "builds/buildseries.h"
 #include "common/endpoints.h"
+#include "common/updatelog.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -16,7 +18,6 @@ VersionChecker::VersionChecker(int transferTimeout, QObject *parent)
     , m_networkManager(new QNetworkAccessManager(this))
     , m_transferTimeout(transferTimeout)
 {
-    m_platform = QStringLiteral("Win");
     checkLatestBuild();
 }
 
@@ -30,8 +31,19 @@ void VersionChecker::checkLatestBuild()
     if (m_reply)
         return;
 
+    const BuildSeries series = BuildSeries::native();
+    if (!series.isValid()) {
+        // Nothing to ask for on this platform. Reported from the event loop, like every
+        // other completion, so that a check started during construction is seen too.
+        m_unsupported = true;
+        QMetaObject::invokeMethod(this, &VersionChecker::reportNoSeries, Qt::QueuedConnection);
+        return;
+    }
+    m_unsupported = false;
+
     QUrl url = Endpoints::buildStorage();
-    url.setPath(QStringLiteral("/chromium-browser-continuous/%1/LAST_CHANGE").arg(m_platform));
+    url.setPath(series.lastChangePath());
+    qCInfo(lcUpdate) << "GET" << url.toString();
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
@@ -75,6 +87,11 @@ void VersionChecker::fileLoadFinished()
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool redirected = status >= 300 && status < 400;
     m_latestBuild = (m_failed || redirected) ? -1 : BuildNumber::parse(m_body);
+    if (m_latestBuild == -1)
+        qCWarning(lcUpdate) << "No latest build from" << reply->url().toString() << "HTTP" << status
+                            << reply->errorString();
+    else
+        qCInfo(lcUpdate) << "Latest build" << m_latestBuild;
 
     m_reply = nullptr;
     reply->deleteLater();
@@ -88,4 +105,13 @@ void VersionChecker::setChecking(bool checking)
 {
     m_checking = checking;
     emit checkingChanged(checking);
+}
+
+void VersionChecker::reportNoSeries()
+{
+    if (m_reply || !m_checking)
+        return;
+    m_latestBuild = -1;
+    emit latestBuildChanged(m_latestBuild);
+    setChecking(false);
 }

@@ -14,6 +14,8 @@ class VersionChecker : public QObject
     Q_OBJECT
     Q_PROPERTY(int latestBuild READ latestBuild NOTIFY latestBuildChanged)
     Q_PROPERTY(bool checking READ checking NOTIFY checkingChanged)
+    // False when there is no Chromium build series for this platform.
+    Q_PROPERTY(bool platformSupported READ platformSupported NOTIFY checkingChanged)
 
 public:
     // LAST_CHANGE is a handful of digits; anything longer is not what we asked for.
@@ -26,6 +28,7 @@ public:
 
     int latestBuild() const { return m_latestBuild; }
     bool checking() const { return m_checking; }
+    bool platformSupported() const { return !m_unsupported; }
 
     Q_INVOKABLE void checkLatestBuild();
 
@@ -40,8 +43,9 @@ public slots:
 private:
     void fileLoadRead();
     void setChecking(bool checking);
+    void reportNoSeries();
 
-    QString m_platform;
+    bool m_unsupported = false;
     int m_latestBuild = -1;
     bool m_checking = false;
     QNetworkAccessManager *m_networkManager;

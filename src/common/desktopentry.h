@@ -7,7 +7,8 @@
 namespace DesktopEntry {
 
 // A program path as the start of an Exec value: quoted, with " ` $ and \ escaped inside the
-// quotes, backslashes escaped again for the entry as a whole, and % doubled.
+// quotes, backslashes escaped again for the entry as a whole, % doubled, and line breaks
+// escaped so that a name can never start a key of its own.
 QString quotedProgram(const QString &programPath);
 
 } // namespace DesktopEntry

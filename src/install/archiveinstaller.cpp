@@ -1,17 +1,138 @@
 #include "install/archiveinstaller.h"
 
+#include "common/updatelog.h"
+#include "install/menuentry.h"
+
+#include <QFile>
 #include <QTemporaryDir>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+const QString topFolder = QStringLiteral("chrome-linux");
+}
 
 ArchiveInstaller::ArchiveInstaller(const InstallRoot &root, QObject *parent)
     : QObject(parent)
     , m_root(root)
+    , m_verifyLimit(new QTimer(this))
 {
+    m_verifyLimit->setSingleShot(true);
+    connect(m_verifyLimit, &QTimer::timeout, this, [this] {
+        qCWarning(lcUpdate) << "The new build did not report its version in time";
+        stopVerifier();
+        finish(false, tr("The new build did not start: it did not answer in time"));
+    });
+    connect(&m_unpacking, &QFutureWatcher<ArchiveUnpacker::Result>::finished, this,
+            &ArchiveInstaller::unpacked);
 }
 
-ArchiveInstaller::~ArchiveInstaller() = default;
+ArchiveInstaller::~ArchiveInstaller()
+{
+    // Quitting mid-way: current stays as it was, and the staging directory goes.
+    m_cancel = true;
+    m_unpacking.disconnect(this);
+    m_unpacking.waitForFinished();
+    stopVerifier();
+}
 
-void ArchiveInstaller::install(int, const QString &, std::unique_ptr<QTemporaryDir>) {}
-void ArchiveInstaller::unpacked() {}
-void ArchiveInstaller::verified(int, QProcess::ExitStatus) {}
-void ArchiveInstaller::verifyError(QProcess::ProcessError) {}
-void ArchiveInstaller::finish(bool, const QString &) {}
+void ArchiveInstaller::install(int build, const QString &archive,
+                               std::unique_ptr<QTemporaryDir> staging)
+{
+    m_build = build;
+    m_staging = std::move(staging);
+    m_tree = m_staging->filePath(QStringLiteral("tree"));
+    m_cancel = false;
+    qCInfo(lcUpdate) << "Unpacking" << archive;
+    const QString tree = m_tree;
+    const std::atomic<bool> *cancel = &m_cancel;
+    m_unpacking.setFuture(QtConcurrent::run([archive, tree, cancel] {
+        ArchiveUnpacker::Result result
+            = ArchiveUnpacker::unpack(archive, tree, topFolder, ArchiveUnpacker::Limits(), cancel);
+        // The archive has served its purpose; its space is better given back at once.
+        QFile::remove(archive);
+        return result;
+    }));
+}
+
+void ArchiveInstaller::unpacked()
+{
+    const ArchiveUnpacker::Result result = m_unpacking.result();
+    if (!result.ok) {
+        finish(false, tr("The download could not be unpacked: %1").arg(result.error));
+        return;
+    }
+    qCInfo(lcUpdate) << "Unpacked" << result.entries << "entries," << result.bytes << "bytes";
+
+    // The unpacked browser is its own installer's exit code: it must at least start and
+    // say which version it is before anyone is switched to it.
+    m_verifier = new QProcess(this);
+    m_verifier->setProcessChannelMode(QProcess::MergedChannels);
+    m_verifier->setStandardOutputFile(QProcess::nullDevice());
+    connect(m_verifier, &QProcess::finished, this, &ArchiveInstaller::verified);
+    connect(m_verifier, &QProcess::errorOccurred, this, &ArchiveInstaller::verifyError);
+    m_verifyLimit->start(m_verifyTimeout);
+    m_verifier->start(m_tree + QStringLiteral("/chrome"), { QStringLiteral("--version") });
+}
+
+void ArchiveInstaller::verified(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    m_verifyLimit->stop();
+    stopVerifier();
+    if (exitStatus != QProcess::NormalExit || exitCode != 0) {
+        qCWarning(lcUpdate) << "chrome --version"
+                            << (exitStatus == QProcess::NormalExit ? "exited with" : "crashed with")
+                            << exitCode;
+        finish(false,
+               exitStatus == QProcess::NormalExit
+                   ? tr("The new build did not start: exit code %1").arg(exitCode)
+                   : tr("The new build did not start: it crashed"));
+        return;
+    }
+    activate();
+}
+
+void ArchiveInstaller::verifyError(QProcess::ProcessError error)
+{
+    // Only a failed start is not followed by finished().
+    if (error != QProcess::FailedToStart || !m_verifier)
+        return;
+    const QString reason = m_verifier->errorString();
+    m_verifyLimit->stop();
+    stopVerifier();
+    finish(false, tr("The new build did not start: %1").arg(reason));
+}
+
+void ArchiveInstaller::activate()
+{
+    QString error;
+    // Already the one in use (the settings were lost, say): nothing to switch.
+    if (m_root.currentBuild() != m_build && !m_root.activate(m_build, m_tree, &error)) {
+        finish(false, tr("The new build could not be put in place: %1").arg(error));
+        return;
+    }
+    if (!MenuEntry::write(m_root.browserPath(),
+                          m_root.versionPath(m_build) + QStringLiteral("/product_logo_48.png")))
+        qCWarning(lcUpdate) << "Could not write the menu entry" << MenuEntry::desktopFile();
+    m_root.removeUnusedVersions();
+    finish(true, QString());
+}
+
+void ArchiveInstaller::stopVerifier()
+{
+    if (!m_verifier)
+        return;
+    m_verifier->disconnect(this);
+    if (m_verifier->state() != QProcess::NotRunning) {
+        m_verifier->kill();
+        m_verifier->waitForFinished(5000);
+    }
+    m_verifier->deleteLater();
+    m_verifier = nullptr;
+}
+
+void ArchiveInstaller::finish(bool succeeded, const QString &error)
+{
+    m_staging.reset();
+    m_tree.clear();
+    emit finished(succeeded, error);
+}

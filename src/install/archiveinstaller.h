@@ -1,11 +1,12 @@
 #pragma once
 
+#include "install/archiveunpacker.h"
 #include "install/installroot.h"
 
 #include <QFutureWatcher>
 #include <QObject>
-#include <QPointer>
 #include <QProcess>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -42,6 +43,8 @@ private:
     void unpacked();
     void verified(int exitCode, QProcess::ExitStatus exitStatus);
     void verifyError(QProcess::ProcessError error);
+    void activate();
+    void stopVerifier();
     void finish(bool succeeded, const QString &error);
 
     InstallRoot m_root;
@@ -50,7 +53,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_staging;
     QString m_tree;
     std::atomic<bool> m_cancel{false};
-    QFutureWatcher<bool> m_unpacking;
-    QString m_unpackError;
-    QPointer<QProcess> m_verifier;
+    QFutureWatcher<ArchiveUnpacker::Result> m_unpacking;
+    QProcess *m_verifier = nullptr;
+    QTimer *m_verifyLimit;
 };

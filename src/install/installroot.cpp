@@ -1,7 +1,146 @@
 #include "install/installroot.h"
 
+#include "common/runningexecutables.h"
+#include "common/updatelog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool fail(QString *error, const QString &message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+#ifdef Q_OS_UNIX
+
+// How current and previous name their build, relative to the root.
+constexpr char versionsPrefix[] = "versions/";
+
+// A real directory, not a link to one.
+bool isPlainDir(const QString &path)
+{
+    const QFileInfo info(path);
+    return !info.isSymLink() && info.isDir();
+}
+
+// Removes a tree without ever following a link inside it: a planted link must not make us
+// delete what it points at.
+bool removeTree(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isDir())
+        return QFile::remove(path);
+    // An unpacked archive may hold directories its owner cannot write to.
+    const QFileDevice::Permissions ownerAll
+        = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    if ((info.permissions() & ownerAll) != ownerAll)
+        QFile::setPermissions(path, info.permissions() | ownerAll);
+    bool removed = true;
+    const QFileInfoList entries = QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden
+                                                           | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries)
+        removed = removeTree(entry.absoluteFilePath()) && removed;
+    return QDir().rmdir(path) && removed;
+}
+
+// A directory for the browser's files: its user runs them, so others may read them as
+// the umask allows.
+bool makeReadableDir(const QString &path)
+{
+    if (isPlainDir(path))
+        return true;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return QDir().mkdir(path,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                            | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+                            | QFileDevice::ReadOther | QFileDevice::ExeOther);
+}
+
+// The text of a symbolic link exactly as stored; QFileInfo only offers it made absolute.
+std::optional<QByteArray> linkText(const QString &path)
+{
+    // Linux keeps link texts below PATH_MAX (4096 with the terminator).
+    QByteArray buffer(4096, Qt::Uninitialized);
+    const ssize_t length
+        = ::readlink(QFile::encodeName(path).constData(), buffer.data(), size_t(buffer.size()));
+    if (length < 0 || length >= buffer.size())
+        return std::nullopt;
+    buffer.truncate(int(length));
+    return buffer;
+}
+
+bool renameOver(const QString &from, const QString &to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+// A new link with the given text under an unused name in dir, ready to be renamed over the
+// real one; symlink(2) refuses an existing name, so two writers never share one.
+std::optional<QString> freshLink(const QString &dir, const QByteArray &text, int *error)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = dir + QStringLiteral("/.link-")
+            + QString::number(QRandomGenerator::global()->generate64(), 36);
+        if (::symlink(text.constData(), QFile::encodeName(name).constData()) == 0)
+            return name;
+        if (errno != EEXIST) {
+            *error = errno;
+            return std::nullopt;
+        }
+    }
+    *error = EEXIST;
+    return std::nullopt;
+}
+
+// Points link at text with one rename(2): a reader sees the old link or the new one.
+bool replaceLink(const QString &dir, const QString &link, const QByteArray &text, int *error)
+{
+    const std::optional<QString> fresh = freshLink(dir, text, error);
+    if (!fresh)
+        return false;
+    if (!renameOver(*fresh, link)) {
+        *error = errno;
+        QFile::remove(*fresh);
+        return false;
+    }
+    return true;
+}
+
+// Puts a link back as it was before: same text, or gone when there was none.
+void restoreLink(const QString &dir, const QString &link, const std::optional<QByteArray> &text)
+{
+    int ignored = 0;
+    if (text)
+        replaceLink(dir, link, *text, &ignored);
+    else
+        QFile::remove(link);
+}
+
+QByteArray linkTextFor(int build)
+{
+    return QByteArray(versionsPrefix) + QByteArray::number(build);
+}
+
+#endif
+
+} // namespace
 
 InstallRoot::InstallRoot(const QString &path)
     : m_path(path)
@@ -19,18 +158,226 @@ QString InstallRoot::versionPath(int build) const
     return m_path + QStringLiteral("/versions/") + QString::number(build);
 }
 
-QString InstallRoot::currentLink() const { return m_path + QStringLiteral("/current"); }
-QString InstallRoot::previousLink() const { return m_path + QStringLiteral("/previous"); }
-QString InstallRoot::browserPath() const { return currentLink() + QStringLiteral("/chrome"); }
-int InstallRoot::currentBuild() const { return -1; }
-int InstallRoot::previousBuild() const { return -1; }
+QString InstallRoot::currentLink() const
+{
+    return m_path + QStringLiteral("/current");
+}
+
+QString InstallRoot::previousLink() const
+{
+    return m_path + QStringLiteral("/previous");
+}
+
+QString InstallRoot::browserPath() const
+{
+    return currentLink() + QStringLiteral("/chrome");
+}
+
+int InstallRoot::currentBuild() const
+{
+    return linkedBuild(currentLink());
+}
+
+int InstallRoot::previousBuild() const
+{
+    return linkedBuild(previousLink());
+}
+
+int InstallRoot::linkedBuild(const QString &link) const
+{
+#ifdef Q_OS_UNIX
+    const std::optional<QByteArray> text = linkText(link);
+    if (!text || !text->startsWith(versionsPrefix))
+        return -1;
+    const QByteArray digits = text->mid(int(sizeof versionsPrefix) - 1);
+    bool isNumber = false;
+    const int build = digits.toInt(&isNumber);
+    // Exactly the form activate() writes: no sign, no blanks, no leading zeros.
+    if (!isNumber || build < 0 || QByteArray::number(build) != digits)
+        return -1;
+    return isPlainDir(versionPath(build)) ? build : -1;
+#else
+    Q_UNUSED(link);
+    return -1;
+#endif
+}
 
 std::unique_ptr<QTemporaryDir> InstallRoot::createStagingDir() const
 {
+    // Each staging directory is owner-only: QTemporaryDir makes it 0700.
+#ifdef Q_OS_UNIX
+    makeReadableDir(m_path);
+#else
+    QDir().mkpath(m_path);
+#endif
     return std::make_unique<QTemporaryDir>(m_path + QStringLiteral("/.staging-XXXXXX"));
 }
 
-bool InstallRoot::activate(int, const QString &, QString *) { return false; }
-bool InstallRoot::goBack(QString *) { return false; }
-void InstallRoot::removeUnusedVersions(const QString &) const {}
-void InstallRoot::removeLeftoverStaging() const {}
+bool InstallRoot::activate(int build, const QString &tree, QString *error)
+{
+#ifdef Q_OS_UNIX
+    if (build < 0)
+        return fail(error, QStringLiteral("%1 is no build number.").arg(build));
+    if (!isPlainDir(tree))
+        return fail(error, QStringLiteral("The unpacked build is missing: %1").arg(tree));
+    const int current = currentBuild();
+    if (build == current)
+        return fail(error,
+                    QStringLiteral("Build %1 is the one in use and is not replaced.").arg(build));
+
+    const QString versions = m_path + QStringLiteral("/versions");
+    if (!makeReadableDir(m_path) || !makeReadableDir(versions))
+        return fail(error, QStringLiteral("Could not create %1.").arg(versions));
+
+    // An earlier attempt's leftover, or the previous build installed again: moved aside
+    // rather than deleted, since a browser may still run from it and a failure puts it back.
+    // removeUnusedVersions() deletes it once nothing runs from it.
+    const QString target = versionPath(build);
+    QString aside;
+    const QFileInfo existing(target);
+    if (existing.isSymLink() || existing.exists()) {
+        if (!isPlainDir(target)) {
+            // A stray file or link: removing a link leaves what it points at alone.
+            if (!QFile::remove(target))
+                return fail(error, QStringLiteral("Could not remove %1.").arg(target));
+        } else {
+            // rename(2) replaces an empty directory, so a fresh unique one is the slot.
+            QTemporaryDir slot(versions + QStringLiteral("/.replaced-XXXXXX"));
+            slot.setAutoRemove(false);
+            if (!slot.isValid())
+                return fail(error, QStringLiteral("Could not move %1 aside.").arg(target));
+            if (!renameOver(target, slot.path())) {
+                const int cause = errno;
+                QDir().rmdir(slot.path());
+                return fail(error,
+                            QStringLiteral("Could not move %1 aside: %2")
+                                .arg(target, qt_error_string(cause)));
+            }
+            aside = slot.path();
+        }
+    }
+    const auto restoreAside = [&] {
+        if (!aside.isEmpty())
+            renameOver(aside, target);
+    };
+
+    if (!renameOver(tree, target)) {
+        const int cause = errno;
+        restoreAside();
+        return fail(error,
+                    QStringLiteral("Could not move the build to %1: %2")
+                        .arg(target, qt_error_string(cause)));
+    }
+    const auto restoreTree = [&] {
+        renameOver(target, tree);
+        restoreAside();
+    };
+
+    const std::optional<QByteArray> oldPrevious = linkText(previousLink());
+    int cause = 0;
+    if (current >= 0 && !replaceLink(m_path, previousLink(), linkTextFor(current), &cause)) {
+        restoreTree();
+        return fail(error,
+                    QStringLiteral("Could not point %1 at build %2: %3")
+                        .arg(previousLink())
+                        .arg(current)
+                        .arg(qt_error_string(cause)));
+    }
+    if (!replaceLink(m_path, currentLink(), linkTextFor(build), &cause)) {
+        if (current >= 0)
+            restoreLink(m_path, previousLink(), oldPrevious);
+        restoreTree();
+        return fail(error,
+                    QStringLiteral("Could not point %1 at build %2: %3")
+                        .arg(currentLink())
+                        .arg(build)
+                        .arg(qt_error_string(cause)));
+    }
+    return true;
+#else
+    Q_UNUSED(build);
+    Q_UNUSED(tree);
+    return fail(error, QStringLiteral("Unpacked builds are not supported on this system."));
+#endif
+}
+
+bool InstallRoot::goBack(QString *error)
+{
+#ifdef Q_OS_UNIX
+    const int previous = previousBuild();
+    if (previous < 0)
+        return fail(error, QStringLiteral("There is no previous build to go back to."));
+    const int current = currentBuild();
+    const std::optional<QByteArray> oldCurrent = linkText(currentLink());
+
+    int cause = 0;
+    if (!replaceLink(m_path, currentLink(), linkTextFor(previous), &cause))
+        return fail(error,
+                    QStringLiteral("Could not point %1 at build %2: %3")
+                        .arg(currentLink())
+                        .arg(previous)
+                        .arg(qt_error_string(cause)));
+    if (current < 0) {
+        // Nothing usable to keep for going forward again.
+        QFile::remove(previousLink());
+        return true;
+    }
+    if (!replaceLink(m_path, previousLink(), linkTextFor(current), &cause)) {
+        restoreLink(m_path, currentLink(), oldCurrent);
+        return fail(error,
+                    QStringLiteral("Could not point %1 at build %2: %3")
+                        .arg(previousLink())
+                        .arg(current)
+                        .arg(qt_error_string(cause)));
+    }
+    return true;
+#else
+    return fail(error, QStringLiteral("Unpacked builds are not supported on this system."));
+#endif
+}
+
+void InstallRoot::removeUnusedVersions(const QString &procRoot) const
+{
+#ifdef Q_OS_UNIX
+    QSet<QString> keep;
+    for (const int build : { currentBuild(), previousBuild() }) {
+        if (build >= 0)
+            keep.insert(QString::number(build));
+    }
+    const QFileInfoList entries
+        = QDir(m_path + QStringLiteral("/versions"))
+              .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        // Only directories are versions; whatever else lies here is not ours to judge.
+        if (keep.contains(entry.fileName()) || entry.isSymLink() || !entry.isDir())
+            continue;
+        const bool inUse = RunningExecutables::anyInside(entry.absoluteFilePath(), procRoot);
+        if (!inUse && !removeTree(entry.absoluteFilePath()))
+            qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();
+    }
+#else
+    Q_UNUSED(procRoot);
+#endif
+}
+
+void InstallRoot::removeLeftoverStaging() const
+{
+#ifdef Q_OS_UNIX
+    const QFileInfoList entries = QDir(m_path).entryInfoList(
+        { QStringLiteral(".staging-*"), QStringLiteral(".link-*") },
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        if (entry.fileName().startsWith(QLatin1String(".link-"))) {
+            // A link activate() made and a crash kept from being renamed into place.
+            if (entry.isSymLink())
+                QFile::remove(entry.absoluteFilePath());
+            continue;
+        }
+        // Never through a link, and never someone else's directory.
+        if (entry.isSymLink() || !entry.isDir() || entry.ownerId() != ::getuid())
+            continue;
+        if (!removeTree(entry.absoluteFilePath()))
+            qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();
+    }
+#endif
+}

@@ -39,17 +39,22 @@ public:
 
     // Moves the verified tree to versions/<build>, points `previous` at the old current
     // build and `current` at the new one. On failure current and previous are as before.
+    // Refuses the build `current` points at. A directory already at versions/<build> is
+    // moved aside, not deleted, for removeUnusedVersions() to remove.
     bool activate(int build, const QString &tree, QString *error = nullptr);
     // Swaps current and previous. False when there is no previous build.
     bool goBack(QString *error = nullptr);
 
-    // Removes every version except current and previous, unless a running process's
-    // executable lies inside it (a browser whose files vanish crashes).
+    // Removes every directory under versions/ except current's and previous, unless a running
+    // process's executable lies inside it (a browser whose files vanish crashes). procRoot is
+    // where the processes are listed, as <procRoot>/<pid>/exe links.
     void removeUnusedVersions(const QString &procRoot = QStringLiteral("/proc")) const;
     // Removes staging directories that a crashed or killed run left behind. Call only while
     // holding the single-instance lock: a live instance's staging must not go.
     void removeLeftoverStaging() const;
 
 private:
+    int linkedBuild(const QString &link) const;
+
     QString m_path;
 };

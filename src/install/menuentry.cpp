@@ -1,5 +1,81 @@
 #include "install/menuentry.h"
 
-QString MenuEntry::desktopFile() { return QString(); }
-QString MenuEntry::iconFile() { return QString(); }
-bool MenuEntry::write(const QString &, const QString &) { return false; }
+#include "common/desktopentry.h"
+#include "common/updatelog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace {
+
+QString dataHome()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+// Replaces the icon whole: an icon theme cache never reads half a picture.
+bool copyIcon(const QString &logo, const QString &icon)
+{
+    QFile source(logo);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile target(icon);
+    if (!target.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray data = source.readAll();
+    if (source.error() != QFileDevice::NoError || target.write(data) != data.size()) {
+        target.cancelWriting();
+        return false;
+    }
+    return target.commit();
+}
+
+} // namespace
+
+QString MenuEntry::desktopFile()
+{
+    return dataHome() + QStringLiteral("/applications/tarrowin-chromium.desktop");
+}
+
+QString MenuEntry::iconFile()
+{
+    return dataHome() + QStringLiteral("/icons/hicolor/48x48/apps/tarrowin-chromium.png");
+}
+
+bool MenuEntry::write(const QString &browserPath, const QString &logo)
+{
+    const QString entryPath = desktopFile();
+    const QString iconPath = iconFile();
+    QDir().mkpath(QFileInfo(entryPath).absolutePath());
+    QDir().mkpath(QFileInfo(iconPath).absolutePath());
+
+    // The icon first, so a menu that picks up the new entry at once finds its icon too. A
+    // missing icon only costs the picture, never the entry.
+    if (QFileInfo(logo).isFile() && !copyIcon(logo, iconPath))
+        qCWarning(lcUpdate) << "Could not copy the browser's icon to" << iconPath;
+
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=Chromium (snapshot)\n"
+                                         "GenericName=Web Browser\n"
+                                         "Comment=Access the Internet\n"
+                                         "Exec=%1 %U\n"
+                                         "Icon=tarrowin-chromium\n"
+                                         "Terminal=false\n"
+                                         "StartupNotify=true\n"
+                                         "Categories=Network;WebBrowser;\n"
+                                         "MimeType=text/html;application/xhtml+xml;"
+                                         "x-scheme-handler/http;x-scheme-handler/https;\n"
+                                         "StartupWMClass=chromium-browser\n")
+                              .arg(DesktopEntry::quotedProgram(browserPath));
+    const QByteArray bytes = entry.toUtf8();
+    QSaveFile file(entryPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}

@@ -7,8 +7,10 @@
 // distributions block those for programs they do not know.
 namespace SandboxCheck {
 
-// Reads <procSysKernel>/apparmor_restrict_unprivileged_userns and
-// <procSysKernel>/unprivileged_userns_clone; true when either blocks user namespaces.
-bool userNamespacesBlocked(const QString &procSysKernel = QStringLiteral("/proc/sys/kernel"));
+// Reads <procSysKernel>/apparmor_restrict_unprivileged_userns,
+// <procSysKernel>/unprivileged_userns_clone and <procSysUser>/max_user_namespaces; true when
+// any of them blocks user namespaces. A missing file blocks nothing.
+bool userNamespacesBlocked(const QString &procSysKernel = QStringLiteral("/proc/sys/kernel"),
+                           const QString &procSysUser = QStringLiteral("/proc/sys/user"));
 
 } // namespace SandboxCheck

@@ -1,10 +1,29 @@
 #include "shell/qmain.h"
 
+#include "builds/leftovers.h"
+#include "install/installroot.h"
+#include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
+#include "shell/singleinstance.h"
 #include "shell/startup.h"
+#include "shell/unixsignals.h"
 
 #include <QApplication>
+#include <QPointer>
+#include <QQuickItem>
 #include <QQuickWindow>
+
+namespace {
+
+// The view's own entry points, so a request from outside takes the same path as the
+// tray menu's.
+void invokeOnView(const QPointer<QQuickItem> &root, const char *function)
+{
+    if (root)
+        QMetaObject::invokeMethod(root, function);
+}
+
+} // namespace
 
 int qMain(int argc, char *argv[])
 {
@@ -14,8 +33,35 @@ int qMain(int argc, char *argv[])
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 
     auto app = std::make_unique<QApplication>(argc, argv);
+    // The runtime and data locations depend on the application's identity.
+    Startup::setApplicationIdentity();
+    const QStringList arguments = QCoreApplication::arguments();
 
-    auto viewer = Startup::createMainWindow(QCoreApplication::arguments());
+    // Owned by the application, so the lock is held until everything else has gone,
+    // including a download's clean-up.
+    auto *instance = new SingleInstance(SingleInstance::defaultDirectory(), app.get());
+    if (!instance->acquire()) {
+        // Another instance runs: it does the work, this start only passes on its request.
+        if (!CommandLine::isTrayStart(arguments))
+            instance->notifyRunning();
+        return 0;
+    }
+    auto *unixSignals = new UnixSignals(app.get());
+    if (instance->isLocked()) {
+        Leftovers::removeTemporaryDirectories();
+        InstallRoot(InstallRoot::defaultPath()).removeLeftoverStaging();
+    }
+
+    auto viewer = Startup::createMainWindow(arguments);
+    const QPointer<QQuickItem> root = viewer->rootObject();
+    QObject::connect(instance, &SingleInstance::showRequested, app.get(),
+                     [root] { invokeOnView(root, "openWindow"); });
+    QObject::connect(unixSignals, &UnixSignals::terminationRequested, app.get(), [root] {
+        if (root)
+            invokeOnView(root, "exitProgram");
+        else
+            QCoreApplication::quit();
+    });
     const int result = QApplication::exec();
 
     viewer.reset();

@@ -1,30 +1,11 @@
 #include "tray/runatlogon.h"
 
+#include "common/desktopentry.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QStandardPaths>
-
-namespace {
-
-// A desktop entry's Exec value: inside double quotes the characters " ` $ and \ take a
-// backslash, then the value as a whole escapes backslashes again, and % is doubled.
-QString execValue(const QString &programPath)
-{
-    QString quoted;
-    for (const QChar c : programPath) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$')
-            || c == QLatin1Char('\\'))
-            quoted += QLatin1Char('\\');
-        quoted += c;
-    }
-    QString value = QLatin1Char('"') + quoted + QStringLiteral("\" /tray");
-    value.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    value.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    return value;
-}
-
-} // namespace
 
 QString RunAtLogon::command(const QString &programPath)
 {
@@ -50,11 +31,12 @@ void RunAtLogon::setEnabled(bool enabled, const QString &programPath)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return;
-    const QString entry = QStringLiteral("[Desktop Entry]\n"
-                                         "Type=Application\n"
-                                         "Name=Tarrowin\n"
-                                         "Exec=%1\n")
-                              .arg(execValue(programPath));
+    const QString entry
+        = QStringLiteral("[Desktop Entry]\n"
+                         "Type=Application\n"
+                         "Name=Tarrowin\n"
+                         "Exec=%1\n")
+              .arg(DesktopEntry::quotedProgram(programPath) + QStringLiteral(" /tray"));
     file.write(entry.toUtf8());
     file.commit();
 }

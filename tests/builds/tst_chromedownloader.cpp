@@ -19,7 +19,7 @@ using Reports = QList<QPair<qint64, qint64>>;
 
 QString installerPath(int number = build)
 {
-    return QStringLiteral("/chromium-browser-continuous/Win/%1/mini_installer.exe").arg(number);
+    return QStringLiteral("/chromium-browser-snapshots/Win_x64/%1/mini_installer.exe").arg(number);
 }
 
 // Every notification of a downloader, in order, as short text.
@@ -75,7 +75,10 @@ private slots:
     void callsWhileBusyAreIgnored();
     void plantedFilesAreNeverTouched();
     void unusableTemporaryDirectory();
-    void quittingWaitsForTheInstaller();
+    void quittingLeavesTheInstallerRunning();
+    void untrustedTransfer_data();
+    void untrustedTransfer();
+    void okWithLocationIsTheFileItself();
     void progressNotifiesOnlyOnChange_data();
     void progressNotifiesOnlyOnChange();
     void viewSeesEveryStatusChange();
@@ -154,20 +157,26 @@ void TestChromeDownloader::completeRun_data()
 {
     QTest::addColumn<bool>("announceLength");
     QTest::addColumn<bool>("chunked");
-    QTest::newRow("with length") << true << false;
-    QTest::newRow("chunked") << false << true;
-    QTest::newRow("no length, closed at the end") << false << false;
+    QTest::addColumn<bool>("hashed");
+    QTest::newRow("with length") << true << false << false;
+    QTest::newRow("chunked") << false << true << false;
+    QTest::newRow("no length, closed at the end, checksum vouches")
+        << false << false << true;
+    QTest::newRow("with length and checksum") << true << false << true;
 }
 
 void TestChromeDownloader::completeRun()
 {
     QFETCH(bool, announceLength);
     QFETCH(bool, chunked);
+    QFETCH(bool, hashed);
 
     LoopbackServer::Response response;
     response.body = FakeInstaller::exitingWith(0);
     response.announceLength = announceLength;
     response.chunked = chunked;
+    if (hashed)
+        response.headers.append({ "x-goog-hash", LoopbackServer::storageHash(response.body) });
     m_server->setResponse(installerPath(), response);
 
     ChromeDownloader downloader;
@@ -188,6 +197,7 @@ void TestChromeDownloader::completeRun()
 
     QCOMPARE(downloader.currentBuild(), build);
     QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), build);
+    QVERIFY(downloader.lastError().isEmpty());
     QCOMPARE(downloader.downloadCurrent(), qint64(response.body.size()));
     QCOMPARE(downloader.downloadProgress(), 0.0f);
 
@@ -313,15 +323,19 @@ void TestChromeDownloader::failedInstallation_data()
 {
     QTest::addColumn<QByteArray>("installer");
     QTest::addColumn<int>("runs");
-    QTest::newRow("exit code 1") << FakeInstaller::exitingWith(1) << 1;
-    QTest::newRow("crash") << FakeInstaller::crashing() << 1;
-    QTest::newRow("not a program") << QByteArray("MZ this is no executable for this system") << 0;
+    QTest::addColumn<QString>("error");
+    QTest::newRow("exit code 1") << FakeInstaller::exitingWith(1) << 1
+                                 << "The installer failed with exit code 1";
+    QTest::newRow("crash") << FakeInstaller::crashing() << 1 << "The installer crashed";
+    QTest::newRow("not a program") << QByteArray("MZ this is no executable for this system") << 0
+                                   << "The installer could not be started: ";
 }
 
 void TestChromeDownloader::failedInstallation()
 {
     QFETCH(QByteArray, installer);
     QFETCH(int, runs);
+    QFETCH(QString, error);
     QSettings().setValue(QStringLiteral("CurrentBuild"), 1000);
     serveInstaller(installer);
 
@@ -337,6 +351,98 @@ void TestChromeDownloader::failedInstallation()
     QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 1000);
     QCOMPARE(FakeInstaller::runs(m_record).size(), runs);
     QVERIFY(temporaryDirectoryIsEmpty());
+    QVERIFY2(downloader.lastError().startsWith(error), qPrintable(downloader.lastError()));
+}
+
+void TestChromeDownloader::untrustedTransfer_data()
+{
+    QTest::addColumn<LoopbackServer::Response>("response");
+    QTest::addColumn<QString>("error");
+
+    const QByteArray body = FakeInstaller::exitingWith(0);
+    const QByteArray other = FakeInstaller::exitingWith(1);
+    LoopbackServer::Response hashed;
+    hashed.body = body;
+    const auto withHash = [&](const QByteArray &value) {
+        LoopbackServer::Response r = hashed;
+        r.headers.append({ "x-goog-hash", value });
+        return r;
+    };
+    const QString mismatch = QStringLiteral("The download did not match the storage's checksum");
+    QTest::newRow("md5 differs") << withHash(LoopbackServer::storageHash(other, false, true))
+                                 << mismatch;
+    QTest::newRow("crc32c differs (composite object)")
+        << withHash(LoopbackServer::storageHash(other, true, false)) << mismatch;
+    QTest::newRow("both differ") << withHash(LoopbackServer::storageHash(other)) << mismatch;
+    QTest::newRow("crc32c right, md5 wrong")
+        << withHash(LoopbackServer::storageHash(body, true, false) + ","
+                    + LoopbackServer::storageHash(other, false, true))
+        << mismatch;
+    QTest::newRow("garbled header") << withHash("crc32c=***,md5=???") << mismatch;
+
+    LoopbackServer::Response unproven;
+    unproven.body = body;
+    unproven.announceLength = false;
+    QTest::newRow("no length, no checksum: a cut-off body looks complete")
+        << unproven << QStringLiteral("Download failed: the transfer ended without");
+
+    LoopbackServer::Response huge;
+    huge.headers.append({ "Content-Length", QByteArray::number(qint64(3) << 30) });
+    huge.announceLength = false;
+    huge.body = body;
+    huge.endless = true;
+    QTest::newRow("announces more than 2 GiB")
+        << huge << QStringLiteral("Download failed: the file is larger than 2 GiB");
+
+    LoopbackServer::Response trickle;
+    trickle.body = QByteArray(4096, 'x');
+    trickle.trickleIntervalMs = 100;
+    QTest::newRow("trickles below 1 KiB/s")
+        << trickle << QStringLiteral("Download failed: the transfer stayed below 1 KiB/s");
+
+    LoopbackServer::Response notFound;
+    notFound.status = 404;
+    notFound.body = "gone";
+    QTest::newRow("404") << notFound << QStringLiteral("Download failed: HTTP 404");
+}
+
+void TestChromeDownloader::untrustedTransfer()
+{
+    QFETCH(LoopbackServer::Response, response);
+    QFETCH(QString, error);
+    m_server->setResponse(installerPath(), response);
+
+    ChromeDownloader downloader;
+    // 300 ms windows: the 100 ms trickle brings a few bytes per window, far below 1 KiB/s.
+    downloader.setTrickleWindow(300);
+    QSignalSpy failed(&downloader, &ChromeDownloader::failed);
+    NotificationLog log(&downloader);
+    downloader.downloadVersion(build);
+    QVERIFY(failed.wait(20000));
+
+    QCOMPARE(failed.first().at(0).toInt(), build);
+    QVERIFY2(downloader.lastError().startsWith(error), qPrintable(downloader.lastError()));
+    QCOMPARE(failed.first().at(1).toString(), downloader.lastError());
+    QCOMPARE(log.statuses(), (QStringList { "status 1", "status 0" }));
+    QVERIFY(FakeInstaller::runs(m_record).isEmpty());
+    QCOMPARE(downloader.currentBuild(), -1);
+    QVERIFY(temporaryDirectoryIsEmpty());
+}
+
+void TestChromeDownloader::okWithLocationIsTheFileItself()
+{
+    LoopbackServer::Response response;
+    response.body = FakeInstaller::exitingWith(0);
+    response.headers.append(qMakePair(QByteArray("Location"), QByteArray("/elsewhere")));
+    m_server->setResponse(installerPath(), response);
+
+    ChromeDownloader downloader;
+    NotificationLog log(&downloader);
+    downloader.downloadVersion(build);
+    QVERIFY(waitUntilIdleAfterRun(downloader, log));
+    QCOMPARE(downloader.currentBuild(), build);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/elsewhere")), 0);
+    QVERIFY(downloader.lastError().isEmpty());
 }
 
 void TestChromeDownloader::callsWhileBusyAreIgnored()
@@ -427,7 +533,7 @@ void TestChromeDownloader::unusableTemporaryDirectory()
     QVERIFY(FakeInstaller::runs(m_record).isEmpty());
 }
 
-void TestChromeDownloader::quittingWaitsForTheInstaller()
+void TestChromeDownloader::quittingLeavesTheInstallerRunning()
 {
     serveInstaller(FakeInstaller::waitingForRelease(0));
     QString file;
@@ -437,13 +543,13 @@ void TestChromeDownloader::quittingWaitsForTheInstaller()
         file = downloader.installerPath();
         QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::InstallingStatus, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(FakeInstaller::runs(m_record).size(), 1, 20000);
-        // The installer finishes on its own while the program is quitting.
-        QFile release(qEnvironmentVariable("TARROWIN_INSTALLER_RELEASE"));
-        QVERIFY(release.open(QIODevice::WriteOnly));
     }
-    QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), build);
-    QVERIFY(!QFile::exists(file));
-    QVERIFY(temporaryDirectoryIsEmpty());
+    // Quitting neither waits for the installer nor kills it: it keeps its file, and since
+    // its outcome is unknown the build is not recorded.
+    QVERIFY(QFile::exists(file));
+    QVERIFY(!QSettings().contains(QStringLiteral("CurrentBuild")));
+    QFile release(qEnvironmentVariable("TARROWIN_INSTALLER_RELEASE"));
+    QVERIFY(release.open(QIODevice::WriteOnly));
 }
 
 void TestChromeDownloader::progressNotifiesOnlyOnChange_data()

@@ -7,7 +7,7 @@
 #include <QTcpServer>
 
 namespace {
-const QString lastChange = QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE");
+const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE");
 }
 
 class TestVersionChecker : public QObject

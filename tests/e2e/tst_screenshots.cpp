@@ -81,7 +81,7 @@ void TestScreenshots::save(const QString &name)
 
 void TestScreenshots::statusTabIdle()
 {
-    m_server->serve(QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE"), "122000");
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "122000");
     start();
     QTRY_COMPARE_WITH_TIMEOUT((*m_view)("versionChecker.latestBuild").toInt(), 122000, 10000);
     save(QStringLiteral("status-idle.png"));
@@ -89,7 +89,7 @@ void TestScreenshots::statusTabIdle()
 
 void TestScreenshots::statusTabDownloading()
 {
-    m_server->serve(QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE"), "123456");
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "123456");
     // A transfer that stops a third of the way holds the window mid-download. It arrives in
     // pieces, since the network layer reports progress at most every 100 ms.
     LoopbackServer::Response stalled;
@@ -98,7 +98,7 @@ void TestScreenshots::statusTabDownloading()
     stalled.trickleIntervalMs = 25;
     stalled.trickleBytes = 512 * 1024;
     m_server->setResponse(
-        QStringLiteral("/chromium-browser-continuous/Win/123456/mini_installer.exe"), stalled);
+        QStringLiteral("/chromium-browser-snapshots/Win_x64/123456/mini_installer.exe"), stalled);
     start();
     QTRY_VERIFY_WITH_TIMEOUT((*m_view)("chromeDownloader.downloadProgress").toDouble() > 0.2,
                              20000);

@@ -15,9 +15,9 @@
 
 namespace {
 const int build = 123456;
-const QString lastChange = QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE");
+const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE");
 const QString installer
-    = QStringLiteral("/chromium-browser-continuous/Win/123456/mini_installer.exe");
+    = QStringLiteral("/chromium-browser-snapshots/Win_x64/123456/mini_installer.exe");
 const QString versionFile = QStringLiteral("/tarrowin/latest_version");
 } // namespace
 

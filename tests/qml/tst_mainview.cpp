@@ -136,7 +136,7 @@ void TestMainView::versionTexts()
     LoopbackServer::Response held;
     held.body = "123456";
     held.held = true;
-    m_server->setResponse(QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE"), held);
+    m_server->setResponse(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), held);
     QSettings().setValue(QStringLiteral("CurrentBuild"), 200000);
     load();
     const ViewProbe &view = *m_view;
@@ -146,11 +146,11 @@ void TestMainView::versionTexts()
     QCOMPARE(view("latestVersionText.text").toString(),
              QStringLiteral("<b>Latest version:</b> Checking ..."));
 
-    m_server->release(QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE"));
+    m_server->release(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"));
     QTRY_COMPARE(view("latestVersionText.text").toString(),
                  QStringLiteral("<b>Latest version:</b> 123456"));
 
-    m_server->serve(QStringLiteral("/chromium-browser-continuous/Win/LAST_CHANGE"), "not a number");
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "not a number");
     view("checkForUpdatesButton.clicked()");
     QTRY_COMPARE(view("latestVersionText.text").toString(),
                  QStringLiteral("<b>Latest version:</b> Unknown"));

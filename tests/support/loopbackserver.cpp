@@ -1,5 +1,9 @@
 #include "support/loopbackserver.h"
 
+#include "builds/crc32c.h"
+#include <QCryptographicHash>
+#include <QtEndian>
+
 #include <QFile>
 #include <QPointer>
 #include <QSslKey>
@@ -244,4 +248,16 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &path)
     head += "Connection: close\r\n\r\n";
     socket->write(head);
     new BodyWriter(socket, response);
+}
+
+QByteArray LoopbackServer::storageHash(const QByteArray &body, bool crc32c, bool md5)
+{
+    QByteArrayList parts;
+    if (crc32c) {
+        const quint32 crc = qToBigEndian(Crc32c::of(body));
+        parts << "crc32c=" + QByteArray(reinterpret_cast<const char *>(&crc), 4).toBase64();
+    }
+    if (md5)
+        parts << "md5=" + QCryptographicHash::hash(body, QCryptographicHash::Md5).toBase64();
+    return parts.join(',');
 }

@@ -57,6 +57,9 @@ public:
     // Makes the suite's certificate trusted by every client in this process.
     static void trustTestCertificate();
 
+    // The build storage's "x-goog-hash" value for body, naming the hashes asked for.
+    static QByteArray storageHash(const QByteArray &body, bool crc32c = true, bool md5 = true);
+
 signals:
     void requested(const QString &path);
 

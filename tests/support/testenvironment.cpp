@@ -1,5 +1,6 @@
 #include "support/testenvironment.h"
 
+#include "builds/buildseries.h"
 #include "common/endpoints.h"
 
 #include <QDir>
@@ -16,9 +17,23 @@ TestEnvironment::TestEnvironment()
     // server, both servers are a loopback port where nothing listens.
     Endpoints::setBuildStorage(QUrl(QStringLiteral("https://127.0.0.1:9")));
     Endpoints::setMaker(QUrl(QStringLiteral("https://127.0.0.1:9")));
+    // Most tests drive the fake installers; those about unpacking choose the archive series.
+    BuildSeries::setNative(installerSeries());
     // Tray icons embed through the X tray protocol, not through a session bus that may or
     // may not be there.
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+BuildSeries TestEnvironment::installerSeries()
+{
+    return BuildSeries(QStringLiteral("Win_x64"), QStringLiteral("mini_installer.exe"),
+                       BuildSeries::RunInstaller);
+}
+
+BuildSeries TestEnvironment::archiveSeries()
+{
+    return BuildSeries(QStringLiteral("Linux_x64"), QStringLiteral("chrome-linux.zip"),
+                       BuildSeries::UnpackArchive);
 }
 
 QString TestEnvironment::configHome() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "builds/buildseries.h"
 #include "shell/startup.h"
 
 #include <QApplication>
@@ -22,6 +23,10 @@ public:
     QString tempDir() const;
     // The INI file behind QSettings for the application identity.
     QString settingsFile() const;
+
+    // The two ways of installing, as the storage names them for Windows and Linux.
+    static BuildSeries installerSeries();
+    static BuildSeries archiveSeries();
 
     // True when a real X display was handed to this test.
     static bool hasDisplay();

@@ -1,0 +1,46 @@
+#include "builds/leftovers.h"
+
+#include "common/runningexecutables.h"
+
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool ownedByUs(const QFileInfo &info)
+{
+#ifdef Q_OS_UNIX
+    return info.ownerId() == ::getuid();
+#else
+    // The temporary directory is per user there.
+    Q_UNUSED(info)
+    return true;
+#endif
+}
+
+} // namespace
+
+int Leftovers::removeTemporaryDirectories(const QString &tempPath, const QString &procRoot)
+{
+    if (tempPath.isEmpty())
+        return 0;
+    int removed = 0;
+    const QFileInfoList entries
+        = QDir(tempPath).entryInfoList({ QStringLiteral("tarrowin-*") },
+                                       QDir::AllEntries | QDir::Hidden | QDir::System
+                                           | QDir::NoDotAndDotDot | QDir::CaseSensitive);
+    for (const QFileInfo &entry : entries) {
+        // isSymLink() first: isDir() and ownerId() describe a link's target.
+        if (entry.isSymLink() || !entry.isDir() || !ownedByUs(entry))
+            continue;
+        if (RunningExecutables::anyInside(entry.filePath(), procRoot))
+            continue;
+        // removeRecursively() deletes links inside as links, never what they point at.
+        if (QDir(entry.filePath()).removeRecursively())
+            ++removed;
+    }
+    return removed;
+}

@@ -1,0 +1,166 @@
+#include "builds/crc32c.h"
+#include "builds/objecthash.h"
+#include "support/testenvironment.h"
+
+namespace {
+
+QByteArray ascending()
+{
+    QByteArray bytes(32, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i);
+    return bytes;
+}
+
+QByteArray descending()
+{
+    QByteArray bytes = ascending();
+    std::reverse(bytes.begin(), bytes.end());
+    return bytes;
+}
+
+// Digests of "hello": md5 from the published value, crc32c from the implementation checked
+// against the RFC 3720 vectors below.
+const QByteArray helloMd5 = QByteArray::fromBase64("XUFAKrxLKna5cZ2REBfFkg==");
+const QByteArray helloCrc = QByteArray::fromHex("9a71bb4c");
+const QByteArray otherMd5 = QByteArray(16, '\x11');
+const QByteArray otherCrc = QByteArray::fromHex("01020304");
+
+QByteArray header(const QByteArray &crc, const QByteArray &md5)
+{
+    return "crc32c=" + crc.toBase64() + ",md5=" + md5.toBase64();
+}
+
+} // namespace
+
+class TestObjectHash : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestObjectHash(TestEnvironment &) { }
+
+private slots:
+    void crc32c_data();
+    void crc32c();
+    void parse_data();
+    void parse();
+    void matches_data();
+    void matches();
+};
+
+void TestObjectHash::crc32c_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<uint>("crc");
+
+    QTest::newRow("32 zero bytes") << QByteArray(32, '\0') << 0x8A9136AAu;
+    QTest::newRow("32 0xFF bytes") << QByteArray(32, '\xFF') << 0x62A8AB43u;
+    QTest::newRow("ascending") << ascending() << 0x46DD794Eu;
+    QTest::newRow("descending") << descending() << 0x113FDB5Cu;
+    QTest::newRow("check string") << QByteArray("123456789") << 0xE3069283u;
+    QTest::newRow("hello") << QByteArray("hello") << 0x9A71BB4Cu;
+    QTest::newRow("empty") << QByteArray() << 0u;
+}
+
+void TestObjectHash::crc32c()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(uint, crc);
+    QCOMPARE(Crc32c::of(data), crc);
+
+    // Downloads arrive in pieces of any size; every split must give the same checksum.
+    for (qsizetype piece = 1; piece <= 17; ++piece) {
+        Crc32c running;
+        for (qsizetype at = 0; at < data.size(); at += piece)
+            running.addData(data.mid(at, piece));
+        QCOMPARE(running.value(), crc);
+    }
+}
+
+void TestObjectHash::parse_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QByteArray>("crc32c");
+    QTest::addColumn<QByteArray>("md5");
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<bool>("malformed");
+
+    const QByteArray none;
+    QTest::newRow("both") << header(helloCrc, helloMd5) << helloCrc << helloMd5 << true << false;
+    QTest::newRow("crc32c only, composite object")
+        << QByteArray("crc32c=mnG7TA==") << helloCrc << none << true << false;
+    QTest::newRow("md5 only") << QByteArray("md5=XUFAKrxLKna5cZ2REBfFkg==") << none << helloMd5
+                              << true << false;
+    QTest::newRow("two headers joined")
+        << QByteArray("crc32c=mnG7TA==, md5=XUFAKrxLKna5cZ2REBfFkg==") << helloCrc << helloMd5
+        << true << false;
+    QTest::newRow("whitespace and case")
+        << QByteArray("  CRC32C = mnG7TA== ,\tMd5=XUFAKrxLKna5cZ2REBfFkg==  ") << helloCrc
+        << helloMd5 << true << false;
+    QTest::newRow("unknown names ignored")
+        << QByteArray("sha256=abc,crc32c=mnG7TA==,junk") << helloCrc << none << true << false;
+    QTest::newRow("only unknown names")
+        << QByteArray("sha1=AAAA") << none << none << false << false;
+    QTest::newRow("bad base64") << QByteArray("crc32c=mn*7TA==,md5=XUFAKrxLKna5cZ2REBfFkg==")
+                                << none << helloMd5 << true << true;
+    QTest::newRow("url-safe alphabet")
+        << QByteArray("md5=XUFAKrxLKna5cZ2REBfFkg__") << none << none << true << true;
+    QTest::newRow("crc32c too long")
+        << QByteArray("crc32c=mnG7TAA=") << none << none << true << true;
+    QTest::newRow("md5 too short") << QByteArray("md5=mnG7TA==") << none << none << true << true;
+    QTest::newRow("empty value") << QByteArray("crc32c=") << none << none << true << true;
+    QTest::newRow("name without value") << QByteArray("md5") << none << none << true << true;
+    QTest::newRow("conflicting repeats")
+        << QByteArray("crc32c=mnG7TA==, crc32c=AQIDBA==") << helloCrc << none << true << true;
+    QTest::newRow("empty") << QByteArray() << none << none << false << false;
+    QTest::newRow("blank") << QByteArray(" , ") << none << none << false << false;
+}
+
+void TestObjectHash::parse()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(QByteArray, crc32c);
+    QFETCH(QByteArray, md5);
+    QFETCH(bool, present);
+    QFETCH(bool, malformed);
+
+    const ObjectHash::Expected expected = ObjectHash::parse(header);
+    QCOMPARE(expected.present, present);
+    QCOMPARE(expected.malformed, malformed);
+    if (!malformed) {
+        QCOMPARE(expected.crc32c, crc32c);
+        QCOMPARE(expected.md5, md5);
+    }
+}
+
+void TestObjectHash::matches_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<bool>("matches");
+
+    QTest::newRow("both match") << header(helloCrc, helloMd5) << true;
+    QTest::newRow("crc32c only matches") << "crc32c=" + helloCrc.toBase64() << true;
+    QTest::newRow("md5 mismatch only") << header(helloCrc, otherMd5) << false;
+    QTest::newRow("crc32c mismatch only") << header(otherCrc, helloMd5) << false;
+    QTest::newRow("both mismatch") << header(otherCrc, otherMd5) << false;
+    QTest::newRow("crc32c byte order reversed")
+        << "crc32c=" + QByteArray::fromHex("4cbb719a").toBase64() << false;
+    QTest::newRow("absent header") << QByteArray() << true;
+    QTest::newRow("malformed beside a match")
+        << "md5=" + helloMd5.toBase64() + ",crc32c=!" << false;
+}
+
+void TestObjectHash::matches()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(bool, matches);
+
+    ObjectHash hash;
+    hash.addData("he");
+    hash.addData("llo");
+    QCOMPARE(hash.matches(ObjectHash::parse(header)), matches);
+}
+
+TARROWIN_TEST_MAIN(TestObjectHash, false)
+#include "tst_objecthash.moc"

@@ -1,0 +1,357 @@
+#include "install/installroot.h"
+#include "install/sandboxcheck.h"
+#include "support/testenvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+class TestInstallRoot : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestInstallRoot(TestEnvironment &) { }
+
+private slots:
+    void init();
+    void cleanup();
+
+    void installsReplaceAndKeepOneToGoBackTo();
+    void failedActivationChangesNothing_data();
+    void failedActivationChangesNothing();
+    void reinstallingAnUnlinkedBuild_data();
+    void reinstallingAnUnlinkedBuild();
+    void goBack_data();
+    void goBack();
+    void keepsAVersionAProcessRunsFrom();
+    void removesLeftoverStagingOnly();
+    void userNamespacesBlocked_data();
+    void userNamespacesBlocked();
+
+private:
+    // An unpacked build in a fresh staging directory, its browser naming the build.
+    QString stage(int build);
+    void install(int build);
+    QString linkText(const QString &link) const;
+    QString browserContents() const { return contents(m_root->browserPath()); }
+    static QString contents(const QString &path);
+    static bool symlink(const QString &target, const QString &link);
+    // A process list with nobody in it.
+    QString noProcesses() const { return m_dir->filePath(QStringLiteral("no-proc")); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<InstallRoot> m_root;
+    std::vector<std::unique_ptr<QTemporaryDir>> m_staging;
+};
+
+void TestInstallRoot::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_root = std::make_unique<InstallRoot>(m_dir->filePath(QStringLiteral("chromium")));
+}
+
+void TestInstallRoot::cleanup()
+{
+    // A row may have made the root read-only; the temporary directory must still go.
+    if (m_root)
+        QFile::setPermissions(m_root->path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                  | QFileDevice::ExeOwner);
+    m_staging.clear();
+    m_root.reset();
+    m_dir.reset();
+}
+
+QString TestInstallRoot::stage(int build)
+{
+    m_staging.push_back(m_root->createStagingDir());
+    const QString tree = m_staging.back()->filePath(QStringLiteral("tree"));
+    QDir().mkpath(tree);
+    QFile browser(tree + QStringLiteral("/chrome"));
+    if (browser.open(QIODevice::WriteOnly))
+        browser.write(QByteArray::number(build));
+    return tree;
+}
+
+void TestInstallRoot::install(int build)
+{
+    QString error;
+    QVERIFY2(m_root->activate(build, stage(build), &error), qPrintable(error));
+}
+
+QString TestInstallRoot::linkText(const QString &link) const
+{
+    char buffer[256];
+    const ssize_t length = ::readlink(QFile::encodeName(link).constData(), buffer, sizeof buffer);
+    return length < 0 ? QString() : QString::fromUtf8(buffer, int(length));
+}
+
+QString TestInstallRoot::contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool TestInstallRoot::symlink(const QString &target, const QString &link)
+{
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData())
+        == 0;
+}
+
+void TestInstallRoot::installsReplaceAndKeepOneToGoBackTo()
+{
+    QCOMPARE(m_root->currentBuild(), -1);
+    install(100);
+    QCOMPARE(m_root->currentBuild(), 100);
+    QCOMPARE(m_root->previousBuild(), -1);
+    QVERIFY(!QFileInfo(m_root->previousLink()).isSymLink());
+    QCOMPARE(browserContents(), QStringLiteral("100"));
+    // Downloads in progress are private to their user.
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+        | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther
+        | QFileDevice::ExeOther;
+    QVERIFY(!(QFileInfo(m_staging.front()->path()).permissions() & others));
+
+    install(200);
+    install(300);
+    QCOMPARE(m_root->currentBuild(), 300);
+    QCOMPARE(m_root->previousBuild(), 200);
+    // Relative, so the root can move with the user's home.
+    QCOMPARE(linkText(m_root->currentLink()), QStringLiteral("versions/300"));
+    QCOMPARE(linkText(m_root->previousLink()), QStringLiteral("versions/200"));
+    QCOMPARE(browserContents(), QStringLiteral("300"));
+    QVERIFY(QFileInfo::exists(m_root->versionPath(100)));
+
+    m_root->removeUnusedVersions(noProcesses());
+    QCOMPARE(QDir(m_root->path() + QStringLiteral("/versions"))
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList { "200", "300" }));
+    // Nothing of the link switching is left lying about.
+    QCOMPARE(QDir(m_root->path())
+                 .entryList({ QStringLiteral(".link-*") },
+                            QDir::AllEntries | QDir::Hidden | QDir::System),
+             QStringList());
+}
+
+void TestInstallRoot::failedActivationChangesNothing_data()
+{
+    QTest::addColumn<QString>("sabotage");
+    QTest::addColumn<int>("build");
+    QTest::newRow("tree missing") << "tree missing" << 300;
+    QTest::newRow("the build in use") << QString() << 200;
+    QTest::newRow("root read-only") << "root read-only" << 300;
+    QTest::newRow("previous is a directory") << "previous is a directory" << 300;
+}
+
+void TestInstallRoot::failedActivationChangesNothing()
+{
+    QFETCH(QString, sabotage);
+    QFETCH(int, build);
+    install(100);
+    install(200);
+    if (sabotage == QLatin1String("previous is a directory")) {
+        QVERIFY(QFile::remove(m_root->previousLink()));
+        QVERIFY(QDir().mkdir(m_root->previousLink()));
+    }
+    const QString previousBefore = linkText(m_root->previousLink());
+
+    const QString tree = stage(build);
+    if (sabotage == QLatin1String("tree missing")) {
+        QVERIFY(QDir(tree).removeRecursively());
+    } else if (sabotage == QLatin1String("root read-only")) {
+        if (::geteuid() == 0)
+            QSKIP("Permissions do not bind root.");
+        QVERIFY(
+            QFile::setPermissions(m_root->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+
+    QString error;
+    QVERIFY(!m_root->activate(build, tree, &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(linkText(m_root->currentLink()), QStringLiteral("versions/200"));
+    QCOMPARE(linkText(m_root->previousLink()), previousBefore);
+    QCOMPARE(browserContents(), QStringLiteral("200"));
+    QCOMPARE(contents(m_root->versionPath(100) + QStringLiteral("/chrome")), QStringLiteral("100"));
+    // The unpacked build is still where it was, not half moved.
+    if (sabotage != QLatin1String("tree missing"))
+        QCOMPARE(contents(tree + QStringLiteral("/chrome")), QString::number(build));
+    if (build != 200)
+        QVERIFY(!QFileInfo::exists(m_root->versionPath(build)));
+}
+
+void TestInstallRoot::reinstallingAnUnlinkedBuild_data()
+{
+    QTest::addColumn<int>("build");
+    QTest::addColumn<int>("previousAfter");
+    // After going back, the newer build is previous; installing it again is routine.
+    QTest::newRow("the previous build") << 200 << 100;
+    QTest::newRow("a leftover of a failed attempt") << 300 << 100;
+}
+
+void TestInstallRoot::reinstallingAnUnlinkedBuild()
+{
+    QFETCH(int, build);
+    QFETCH(int, previousAfter);
+    install(100);
+    install(200);
+    QVERIFY(m_root->goBack());
+    QVERIFY(QDir().mkpath(m_root->versionPath(build) + QStringLiteral("/stale")));
+
+    install(build);
+    QCOMPARE(m_root->currentBuild(), build);
+    QCOMPARE(m_root->previousBuild(), previousAfter);
+    QCOMPARE(browserContents(), QString::number(build));
+    QVERIFY(!QFileInfo::exists(m_root->versionPath(build) + QStringLiteral("/stale")));
+
+    m_root->removeUnusedVersions(noProcesses());
+    QStringList kept { QString::number(build), QString::number(previousAfter) };
+    kept.sort();
+    QCOMPARE(QDir(m_root->path() + QStringLiteral("/versions"))
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             kept);
+}
+
+void TestInstallRoot::goBack_data()
+{
+    QTest::addColumn<int>("installs");
+    QTest::addColumn<bool>("previousVanished");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("swaps") << 2 << false << true;
+    QTest::newRow("nothing to go back to") << 1 << false << false;
+    QTest::newRow("previous build deleted") << 2 << true << false;
+}
+
+void TestInstallRoot::goBack()
+{
+    QFETCH(int, installs);
+    QFETCH(bool, previousVanished);
+    QFETCH(bool, succeeds);
+    for (int build = 1; build <= installs; ++build)
+        install(build * 100);
+    if (previousVanished)
+        QVERIFY(QDir(m_root->versionPath(100)).removeRecursively());
+    const QString currentBefore = linkText(m_root->currentLink());
+    const QString previousBefore = linkText(m_root->previousLink());
+
+    QString error;
+    QCOMPARE(m_root->goBack(&error), succeeds);
+    if (!succeeds) {
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(linkText(m_root->currentLink()), currentBefore);
+        QCOMPARE(linkText(m_root->previousLink()), previousBefore);
+        return;
+    }
+    QCOMPARE(linkText(m_root->currentLink()), previousBefore);
+    QCOMPARE(linkText(m_root->previousLink()), currentBefore);
+    QCOMPARE(browserContents(), QStringLiteral("100"));
+    QVERIFY(m_root->goBack());
+    QCOMPARE(m_root->currentBuild(), 200);
+    QCOMPARE(m_root->previousBuild(), 100);
+}
+
+void TestInstallRoot::keepsAVersionAProcessRunsFrom()
+{
+    install(100);
+    install(200);
+    install(300);
+    // A planted link inside an unused version: removing the version must not follow it.
+    const QString outside = m_dir->filePath(QStringLiteral("outside"));
+    QVERIFY(QDir().mkpath(outside));
+    QFile keepMe(outside + QStringLiteral("/keep"));
+    QVERIFY(keepMe.open(QIODevice::WriteOnly));
+    keepMe.close();
+    QVERIFY(symlink(outside, m_root->versionPath(100) + QStringLiteral("/planted")));
+
+    // A browser started before two updates still runs from build 100.
+    const QString proc = m_dir->filePath(QStringLiteral("proc"));
+    QVERIFY(QDir().mkpath(proc + QStringLiteral("/4242")));
+    QVERIFY(QDir().mkpath(proc + QStringLiteral("/self")));
+    const QString running
+        = QFileInfo(m_root->versionPath(100)).canonicalFilePath() + QStringLiteral("/chrome");
+    QVERIFY(symlink(running, proc + QStringLiteral("/4242/exe")));
+
+    m_root->removeUnusedVersions(proc);
+    QVERIFY(QFileInfo::exists(m_root->versionPath(100) + QStringLiteral("/chrome")));
+
+    QVERIFY(QDir(proc + QStringLiteral("/4242")).removeRecursively());
+    m_root->removeUnusedVersions(proc);
+    QVERIFY(!QFileInfo::exists(m_root->versionPath(100)));
+    QVERIFY(QFileInfo::exists(outside + QStringLiteral("/keep")));
+    QCOMPARE(m_root->currentBuild(), 300);
+    QCOMPARE(m_root->previousBuild(), 200);
+}
+
+void TestInstallRoot::removesLeftoverStagingOnly()
+{
+    install(100);
+    std::unique_ptr<QTemporaryDir> leftover = m_root->createStagingDir();
+    leftover->setAutoRemove(false);
+    // Unpacked archives may carry directories their owner cannot write to.
+    const QString locked = leftover->filePath(QStringLiteral("locked"));
+    QVERIFY(QDir().mkpath(locked + QStringLiteral("/inner")));
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(elsewhere + QStringLiteral("/inner")));
+    QVERIFY(symlink(elsewhere, m_root->path() + QStringLiteral("/.staging-planted")));
+    // A link switch a crash interrupted.
+    QVERIFY(symlink(QStringLiteral("versions/100"), m_root->path() + QStringLiteral("/.link-x")));
+
+    m_root->removeLeftoverStaging();
+    QVERIFY(!QFileInfo::exists(leftover->path()));
+    QVERIFY(!QFileInfo(m_root->path() + QStringLiteral("/.link-x")).isSymLink());
+    QVERIFY(QFileInfo(m_root->path() + QStringLiteral("/.staging-planted")).isSymLink());
+    QVERIFY(QFileInfo::exists(elsewhere + QStringLiteral("/inner")));
+    QCOMPARE(m_root->currentBuild(), 100);
+    QCOMPARE(browserContents(), QStringLiteral("100"));
+}
+
+void TestInstallRoot::userNamespacesBlocked_data()
+{
+    // A null value: the file does not exist, as on kernels without that switch.
+    QTest::addColumn<QByteArray>("apparmorRestrict");
+    QTest::addColumn<QByteArray>("usernsClone");
+    QTest::addColumn<QByteArray>("maxUserNamespaces");
+    QTest::addColumn<bool>("blocked");
+    QTest::newRow("no switches") << QByteArray() << QByteArray() << QByteArray() << false;
+    QTest::newRow("Ubuntu restricts")
+        << QByteArray("1\n") << QByteArray() << QByteArray("63704\n") << true;
+    QTest::newRow("Ubuntu allows")
+        << QByteArray("0\n") << QByteArray() << QByteArray("63704\n") << false;
+    QTest::newRow("Debian clone off") << QByteArray() << QByteArray("0\n") << QByteArray() << true;
+    QTest::newRow("Debian clone on")
+        << QByteArray() << QByteArray(" 1 \n") << QByteArray() << false;
+    QTest::newRow("no namespaces at all")
+        << QByteArray("0") << QByteArray("1") << QByteArray("0\n") << true;
+}
+
+void TestInstallRoot::userNamespacesBlocked()
+{
+    QFETCH(QByteArray, apparmorRestrict);
+    QFETCH(QByteArray, usernsClone);
+    QFETCH(QByteArray, maxUserNamespaces);
+    QFETCH(bool, blocked);
+    const QString kernel = m_dir->filePath(QStringLiteral("kernel"));
+    const QString user = m_dir->filePath(QStringLiteral("user"));
+    QVERIFY(QDir().mkpath(kernel) && QDir().mkpath(user));
+    const auto write = [](const QString &path, const QByteArray &value) {
+        QFile file(path);
+        return value.isNull()
+            || (file.open(QIODevice::WriteOnly) && file.write(value) == value.size());
+    };
+    QVERIFY(
+        write(kernel + QStringLiteral("/apparmor_restrict_unprivileged_userns"), apparmorRestrict));
+    QVERIFY(write(kernel + QStringLiteral("/unprivileged_userns_clone"), usernsClone));
+    QVERIFY(write(user + QStringLiteral("/max_user_namespaces"), maxUserNamespaces));
+    QCOMPARE(SandboxCheck::userNamespacesBlocked(kernel, user), blocked);
+}
+
+TARROWIN_TEST_MAIN(TestInstallRoot, false)
+#include "tst_installroot.moc"
