@@ -9,6 +9,18 @@ Rectangle {
     property url siteAddress
     property url updateAddress
 
+    // The build asked of the downloader last, for balloons and the exit notice.
+    property int requestedBuild: -1
+    // Set while Exit waits for an installation to finish.
+    property bool exiting: false
+    // How long Exit waits for an installation before quitting anyway.
+    property int exitWaitLimit: 600000
+    // Checks completed since the last failed attempt, for the retry back-off.
+    property int checksSinceFailure: 0
+    // The next completed check was asked for by the user, who is not kept waiting.
+    property bool userAskedForCheck: false
+    property bool sandboxWarned: false
+
     signal restore()
 
     function openWindow() {
@@ -22,8 +34,89 @@ Rectangle {
     }
 
     // The one way out: the tray's Exit, and a request to end from the session or a signal.
+    // An installation under way is let finish, for at most exitWaitLimit; asking again
+    // quits at once.
     function exitProgram() {
-        Qt.quit()
+        if (exiting || chromeDownloader.status !== ChromeDownloader.InstallingStatus) {
+            Qt.quit()
+            return
+        }
+        exiting = true
+        exitLimit.start()
+        openWindow()
+    }
+
+    function notificationsOn() {
+        return String(settings.value("ShowNotifications", "true")) === "true"
+    }
+
+    function storedNumber(key, fallback) {
+        var number = parseInt(settings.value(key, fallback), 10)
+        return isNaN(number) ? fallback : number
+    }
+
+    // Checks to let pass before a build that failed `attempts` times is tried again:
+    // 1, 2, 4 ... check intervals, never more than a day.
+    function retryAfterChecks(attempts, interval) {
+        var day = Math.max(1, Math.ceil(86400000 / interval))
+        return Math.min(Math.pow(2, Math.max(0, attempts - 1)), day)
+    }
+
+    // Whether the latest build is to be fetched now. A build the user went back from is not
+    // fetched again (a newer one is), and a build that failed waits out its back-off unless
+    // the user asked.
+    function shouldDownload(latest, userAsked) {
+        if (latest <= chromeDownloader.currentBuild)
+            return false
+        if (latest <= storedNumber("SkippedBuild", -1))
+            return false
+        if (latest !== storedNumber("FailedBuild", -1) || userAsked)
+            return true
+        return checksSinceFailure >= retryAfterChecks(storedNumber("FailedAttempts", 1),
+                                                      checkForUpdatesTimer.interval)
+    }
+
+    function checkCompleted(latest) {
+        var userAsked = userAskedForCheck
+        userAskedForCheck = false
+        checksSinceFailure++
+        if (!shouldDownload(latest, userAsked))
+            return
+        checksSinceFailure = 0
+        requestedBuild = latest
+        chromeDownloader.downloadVersion(latest)
+    }
+
+    function installationFailed(build, error) {
+        var repeated = storedNumber("FailedBuild", -1) === build
+        settings.setValue("FailedBuild", build)
+        settings.setValue("FailedAttempts", repeated ? storedNumber("FailedAttempts", 0) + 1 : 1)
+        checksSinceFailure = 0
+        // Once per failed build: a retry that fails the same way says nothing new.
+        if (!repeated && notificationsOn())
+            systemTrayIcon.showMessage(error, "Chromium build " + build + " was not installed",
+                                       SystemTrayIcon.WarningMessage, 10000)
+    }
+
+    // What the status line says: the exit notice, the last failure, or the status.
+    function statusLine() {
+        if (exiting)
+            return "Finishing the installation of build " + requestedBuild + " \u2026"
+        if (chromeDownloader.status === ChromeDownloader.IdleStatus && chromeDownloader.lastError !== "")
+            return chromeDownloader.lastError
+        return statusText(chromeDownloader.status)
+    }
+
+    function trayMenu(previousBuild) {
+        var entries = [
+            { "name": "restore", "label": "&Open", "default": true },
+            { "name": "settings", "label": "&Settings" }
+        ]
+        if (previousBuild !== -1)
+            entries.push({ "name": "goback", "label": "Go back to build " + previousBuild })
+        entries.push({ "name": "separator" })
+        entries.push({ "name": "quit", "label": "&Exit" })
+        return entries
     }
 
     // Decimal megabytes with at most two decimals and no trailing zeros: "38.12 MB", "40 MB".
@@ -155,7 +248,9 @@ Rectangle {
                                 id: latestVersionText
                                 textFormat: Text.StyledText
                                 font.pointSize: 8
-                                text: labelled("Latest version:", versionChecker.checking
+                                text: labelled("Latest version:", !versionChecker.platformSupported
+                                               ? "No Chromium builds for this platform"
+                                               : versionChecker.checking
                                                ? "Checking ..."
                                                : versionChecker.latestBuild === -1
                                                  ? "Unknown" : versionChecker.latestBuild)
@@ -170,7 +265,10 @@ Rectangle {
                                 id: checkForUpdatesButton
                                 text: "Check for a new build"
                                 anchors.verticalCenter: parent.verticalCenter
-                                onClicked: versionChecker.checkLatestBuild()
+                                onClicked: {
+                                    userAskedForCheck = true
+                                    versionChecker.checkLatestBuild()
+                                }
                             }
 
                             Text {
@@ -178,7 +276,7 @@ Rectangle {
                                 anchors.verticalCenter: parent.verticalCenter
                                 textFormat: Text.StyledText
                                 font.pointSize: 8
-                                text: labelled("Status:", statusText(chromeDownloader.status))
+                                text: labelled("Status:", statusLine())
                             }
                         }
                     }
@@ -209,7 +307,7 @@ Rectangle {
                                 anchors.verticalCenter: parent.verticalCenter
                                 textFormat: Text.StyledText
                                 font.pointSize: 8
-                                text: labelled("Status:", statusText(chromeDownloader.status))
+                                text: labelled("Status:", statusLine())
                             }
                         }
 
@@ -355,10 +453,7 @@ Rectangle {
     VersionChecker {
         id: versionChecker
         // Every completed check reports; a newer build than the installed one is fetched.
-        onLatestBuildChanged: {
-            if (versionChecker.latestBuild > chromeDownloader.currentBuild)
-                chromeDownloader.downloadVersion(versionChecker.latestBuild)
-        }
+        onLatestBuildChanged: checkCompleted(versionChecker.latestBuild)
     }
 
     Timer {
@@ -370,13 +465,35 @@ Rectangle {
         onTriggered: versionChecker.checkLatestBuild()
     }
 
+    Timer {
+        id: exitLimit
+        interval: exitWaitLimit
+        onTriggered: Qt.quit()
+    }
+
     ChromeDownloader {
         id: chromeDownloader
-        onStatusChanged: {
-            // Read afresh each time: the check box may have changed it since.
-            if (String(settings.value("ShowNotifications", "true")) !== "true")
+        onFailed: function(build, error) { installationFailed(build, error) }
+        onCurrentBuildChanged: {
+            settings.remove("FailedBuild")
+            settings.remove("FailedAttempts")
+        }
+        onSandboxBlocked: {
+            if (sandboxWarned || !notificationsOn())
                 return
-            var build = versionChecker.latestBuild
+            sandboxWarned = true
+            systemTrayIcon.showMessage("Chromium's sandbox is blocked on this system",
+                                       "Chromium (snapshot)", SystemTrayIcon.WarningMessage, 10000)
+        }
+        onStatusChanged: {
+            if (exiting && chromeDownloader.status === ChromeDownloader.IdleStatus) {
+                Qt.quit()
+                return
+            }
+            // Read afresh each time: the check box may have changed it since.
+            if (!notificationsOn())
+                return
+            var build = requestedBuild
             if (chromeDownloader.status === ChromeDownloader.DownloadingStatus)
                 systemTrayIcon.showMessage("Downloading Chromium build " + build + ".",
                                            "Downloading ...", SystemTrayIcon.InfoMessage, 5000)
@@ -391,18 +508,15 @@ Rectangle {
         iconSource: ":/images/icons/icon.png"
         visible: true
         toolTip: "Tarrowin (Chromium build " + chromeDownloader.currentBuild + ")"
-        menu: [
-            { "name": "restore", "label": "&Open", "default": true },
-            { "name": "settings", "label": "&Settings" },
-            { "name": "separator" },
-            { "name": "quit", "label": "&Exit" }
-        ]
+        menu: trayMenu(chromeDownloader.previousBuild)
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         onMenuItemClicked: function(itemName, checked) {
             if (itemName === "restore")
                 openWindow()
             else if (itemName === "settings")
                 openSettings()
+            else if (itemName === "goback")
+                chromeDownloader.goBack()
             else if (itemName === "quit")
                 exitProgram()
         }

@@ -222,9 +222,10 @@ void ChromeDownloader::fileDownloadRead()
     m_hash.addData(data);
     if (m_downloadFile->write(data) != data.size()) {
         // Disk full or similar: a short file must never be used.
-        failTransfer(tr("Cannot write the download to %1: %2")
-                         .arg(QDir::toNativeSeparators(QFileInfo(m_downloadFile->fileName()).absolutePath()),
-                              m_downloadFile->errorString()));
+        failTransfer(
+            tr("Cannot write the download to %1: %2")
+                .arg(QDir::toNativeSeparators(QFileInfo(m_downloadFile->fileName()).absolutePath()),
+                     m_downloadFile->errorString()));
     }
 }
 
@@ -312,7 +313,8 @@ QString ChromeDownloader::transferProblem(QNetworkReply *reply) const
 {
     const int status = httpStatus(reply);
     if (status != 0 && (status < 200 || status > 299)) {
-        const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        const QString reason
+            = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
         return tr("Download failed: HTTP %1 %2").arg(status).arg(reason).trimmed();
     }
     if (reply->error() != QNetworkReply::NoError)
@@ -322,7 +324,9 @@ QString ChromeDownloader::transferProblem(QNetworkReply *reply) const
 
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (announced.isValid() && announced.toLongLong() != m_received)
-        return tr("Download failed: received %1 of %2 bytes").arg(m_received).arg(announced.toLongLong());
+        return tr("Download failed: received %1 of %2 bytes")
+            .arg(m_received)
+            .arg(announced.toLongLong());
 
     const ObjectHash::Expected expected = ObjectHash::parse(reply->rawHeader("x-goog-hash"));
     const bool hashed = expected.present || expected.malformed;
@@ -337,7 +341,8 @@ QString ChromeDownloader::transferProblem(QNetworkReply *reply) const
     const bool chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
     const bool http2 = reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
     if (!announced.isValid() && !chunked && !http2 && !hashed)
-        return tr("Download failed: the transfer ended without a length or checksum to prove it complete");
+        return tr("Download failed: the transfer ended without a length or checksum to prove it "
+                  "complete");
     return QString();
 }
 
@@ -385,8 +390,9 @@ void ChromeDownloader::installerError(QProcess::ProcessError error)
 {
     // A process that never started reports no exit; every other error is followed by one.
     if (error == QProcess::FailedToStart && m_installerProcess)
-        finishInstallation(false, tr("The installer could not be started: %1")
-                                      .arg(m_installerProcess->errorString()));
+        finishInstallation(
+            false,
+            tr("The installer could not be started: %1").arg(m_installerProcess->errorString()));
 }
 
 void ChromeDownloader::processFinished(int exitCode)
@@ -397,7 +403,8 @@ void ChromeDownloader::processFinished(int exitCode)
     const bool crashed = m_installerProcess->exitStatus() != QProcess::NormalExit;
     qCInfo(lcUpdate) << "Installer" << (crashed ? "crashed" : "exited with") << exitCode;
     if (!m_installerErrors.isEmpty())
-        qCWarning(lcUpdate).noquote() << "Installer errors:" << QString::fromLocal8Bit(m_installerErrors);
+        qCWarning(lcUpdate).noquote()
+            << "Installer errors:" << QString::fromLocal8Bit(m_installerErrors);
     QString error;
     if (crashed)
         error = tr("The installer crashed");

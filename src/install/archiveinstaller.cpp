@@ -7,9 +7,31 @@
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentRun>
 
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
 const QString topFolder = QStringLiteral("chrome-linux");
+
+// The unpacked files reach the disk before `current` points at them: after a crash or a
+// power cut the browser must not be left with empty files.
+void flushToDisk(const QString &tree)
+{
+#ifdef Q_OS_LINUX
+    const int fd = ::open(QFile::encodeName(tree).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(tree)
+#endif
 }
+
+} // namespace
 
 ArchiveInstaller::ArchiveInstaller(const InstallRoot &root, QObject *parent)
     : QObject(parent)
@@ -50,6 +72,8 @@ void ArchiveInstaller::install(int build, const QString &archive,
             = ArchiveUnpacker::unpack(archive, tree, topFolder, ArchiveUnpacker::Limits(), cancel);
         // The archive has served its purpose; its space is better given back at once.
         QFile::remove(archive);
+        if (result.ok)
+            flushToDisk(tree);
         return result;
     }));
 }

@@ -52,7 +52,7 @@ private:
     int m_verifyTimeout = defaultVerifyTimeout;
     std::unique_ptr<QTemporaryDir> m_staging;
     QString m_tree;
-    std::atomic<bool> m_cancel{false};
+    std::atomic<bool> m_cancel { false };
     QFutureWatcher<ArchiveUnpacker::Result> m_unpacking;
     QProcess *m_verifier = nullptr;
     QTimer *m_verifyLimit;

@@ -170,14 +170,16 @@ private:
 // the list every other tool shows and it declares every size up front, while a streaming read
 // of local headers could be shown different entries than the directory lists. Every other
 // format reader would only be more code an attacker can reach.
-QString openArchive(const QString &path, ReadArchive &reader)
+// Both passes read the one descriptor opened at the start, so they see the same file even if
+// the path were replaced in between.
+QString openArchive(int file, ReadArchive &reader)
 {
     reader.reset(archive_read_new());
     if (!reader)
         return QStringLiteral("Out of memory");
     archive_read_support_format_zip_seekable(reader.get());
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(path).constData(), readBlockSize)
-        != ARCHIVE_OK)
+    if (::lseek(file, 0, SEEK_SET) != 0
+        || archive_read_open_fd(reader.get(), file, readBlockSize) != ARCHIVE_OK)
         return QStringLiteral("The archive is damaged or not a zip archive: %1")
             .arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
     return {};
@@ -370,8 +372,8 @@ private:
 // Lists the whole archive without unpacking anything, so an archive that breaks a rule
 // anywhere is refused before a single file is written. The zip reader seeks from header to
 // header through the central directory, so this costs no decompression.
-QString listArchive(const QString &archive, const QString &topFolder,
-                    const ArchiveUnpacker::Limits &limits, const std::atomic<bool> *cancel)
+QString listArchive(int archive, const QString &topFolder, const ArchiveUnpacker::Limits &limits,
+                    const std::atomic<bool> *cancel)
 {
     ReadArchive reader(nullptr, archive_read_free);
     if (const QString error = openArchive(archive, reader); !error.isEmpty())
@@ -393,9 +395,9 @@ QString listArchive(const QString &archive, const QString &topFolder,
     }
 }
 
-QString extractArchive(const QString &archive, const QString &topFolder,
-                       const ArchiveUnpacker::Limits &limits, const std::atomic<bool> *cancel,
-                       Extraction &extraction, ArchiveUnpacker::Result &result)
+QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpacker::Limits &limits,
+                       const std::atomic<bool> *cancel, Extraction &extraction,
+                       ArchiveUnpacker::Result &result)
 {
     ReadArchive reader(nullptr, archive_read_free);
     if (const QString error = openArchive(archive, reader); !error.isEmpty())
@@ -436,8 +438,15 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QS
                                                 const std::atomic<bool> *cancel)
 {
     Result result;
-    if (topFolder.isEmpty() || topFolder.contains(QLatin1Char('/'))) {
+    if (topFolder.isEmpty() || topFolder.contains(QLatin1Char('/'))
+        || topFolder == QLatin1String(".") || topFolder == QLatin1String("..")) {
         result.error = QStringLiteral("No top folder to unpack");
+        return result;
+    }
+    const QByteArray source = QFile::encodeName(archive);
+    const Descriptor file(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    if (!file.isValid()) {
+        result.error = systemError(QStringLiteral("Cannot open"), source);
         return result;
     }
     // Creating the destination is the check that it did not exist: a tree that was already
@@ -456,10 +465,10 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QS
         return result;
     }
 
-    QString error = listArchive(archive, topFolder, limits, cancel);
+    QString error = listArchive(file.get(), topFolder, limits, cancel);
     Extraction extraction(std::move(root), limits, cancel);
     if (error.isEmpty())
-        error = extractArchive(archive, topFolder, limits, cancel, extraction, result);
+        error = extractArchive(file.get(), topFolder, limits, cancel, extraction, result);
     if (error.isEmpty()) {
         result.ok = true;
         return result;

@@ -160,8 +160,7 @@ void TestChromeDownloader::completeRun_data()
     QTest::addColumn<bool>("hashed");
     QTest::newRow("with length") << true << false << false;
     QTest::newRow("chunked") << false << true << false;
-    QTest::newRow("no length, closed at the end, checksum vouches")
-        << false << false << true;
+    QTest::newRow("no length, closed at the end, checksum vouches") << false << false << true;
     QTest::newRow("with length and checksum") << true << false << true;
 }
 

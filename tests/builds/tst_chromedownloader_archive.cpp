@@ -1,0 +1,286 @@
+#include "builds/chromedownloader.h"
+#include "common/endpoints.h"
+#include "install/installroot.h"
+#include "install/menuentry.h"
+#include "support/archivebuilder.h"
+#include "support/loopbackserver.h"
+#include "support/testenvironment.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTimer>
+
+using Entries = QList<ArchiveBuilder::Entry>;
+
+namespace {
+
+QString archivePath(int build)
+{
+    return QStringLiteral("/chromium-browser-snapshots/Linux_x64/%1/chrome-linux.zip").arg(build);
+}
+
+ArchiveBuilder::Entry file(const QString &path, const QByteArray &data)
+{
+    ArchiveBuilder::Entry entry;
+    entry.path = path;
+    entry.data = data;
+    return entry;
+}
+
+Entries withEntry(Entries entries, const ArchiveBuilder::Entry &entry)
+{
+    entries.append(entry);
+    return entries;
+}
+
+} // namespace
+
+// The Linux way of installing: the build's zip is downloaded next to the install root,
+// unpacked, checked by running it, and only then made current.
+class TestChromeDownloaderArchive : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestChromeDownloaderArchive(TestEnvironment &environment)
+        : m_environment(environment)
+    {
+    }
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void threeInstallsKeepCurrentAndPrevious();
+    void hostileArchiveChangesNothing_data();
+    void hostileArchiveChangesNothing();
+    void goingBackSwapsAndRemembersTheSkippedBuild();
+    void quittingWhileUnpackingKeepsCurrent();
+    void unpackingLeavesTheGuiThreadFree();
+
+private:
+    void serve(int build, const QByteArray &zip);
+    // Installs the build from a good archive and waits for the outcome.
+    bool install(ChromeDownloader &downloader, int build, const QByteArray &zip);
+    bool stagingIsGone() const;
+
+    TestEnvironment &m_environment;
+    std::unique_ptr<LoopbackServer> m_server;
+    InstallRoot m_root;
+};
+
+void TestChromeDownloaderArchive::initTestCase()
+{
+    BuildSeries::setNative(TestEnvironment::archiveSeries());
+    m_root = InstallRoot();
+    QVERIFY(m_root.path().startsWith(m_environment.dataHome()));
+}
+
+void TestChromeDownloaderArchive::init()
+{
+    QSettings().clear();
+    QDir(m_root.path()).removeRecursively();
+    QFile::remove(MenuEntry::desktopFile());
+    m_server = std::make_unique<LoopbackServer>();
+    Endpoints::setBuildStorage(m_server->url());
+}
+
+void TestChromeDownloaderArchive::serve(int build, const QByteArray &zip)
+{
+    LoopbackServer::Response response;
+    response.body = zip;
+    response.headers.append(qMakePair(QByteArray("x-goog-hash"), LoopbackServer::storageHash(zip)));
+    m_server->setResponse(archivePath(build), response);
+}
+
+bool TestChromeDownloaderArchive::install(ChromeDownloader &downloader, int build,
+                                          const QByteArray &zip)
+{
+    serve(build, zip);
+    QSignalSpy idle(&downloader, &ChromeDownloader::currentStatusChanged);
+    downloader.downloadVersion(build);
+    return QTest::qWaitFor([&] { return downloader.status() == ChromeDownloader::IdleStatus; },
+                           30000);
+}
+
+bool TestChromeDownloaderArchive::stagingIsGone() const
+{
+    return QDir(m_root.path())
+        .entryList({ QStringLiteral(".staging-*") }, QDir::AllEntries | QDir::Hidden)
+        .isEmpty();
+}
+
+void TestChromeDownloaderArchive::threeInstallsKeepCurrentAndPrevious()
+{
+    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    ChromeDownloader downloader;
+    QSignalSpy previous(&downloader, &ChromeDownloader::previousBuildChanged);
+
+    QVERIFY(install(downloader, 1001, zip));
+    QCOMPARE(downloader.lastError(), QString());
+    QCOMPARE(downloader.currentBuild(), 1001);
+    QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 1001);
+    QProcess browser;
+    browser.start(m_root.browserPath(), { QStringLiteral("--version") });
+    QVERIFY(browser.waitForFinished(10000));
+    QCOMPARE(browser.exitCode(), 0);
+    QVERIFY(QFile::exists(MenuEntry::desktopFile()));
+    QVERIFY(QFile::exists(MenuEntry::iconFile()));
+    QCOMPARE(downloader.previousBuild(), -1);
+
+    QVERIFY(install(downloader, 1002, zip));
+    QCOMPARE(downloader.currentBuild(), 1002);
+    QCOMPARE(m_root.currentBuild(), 1002);
+    QCOMPARE(m_root.previousBuild(), 1001);
+    QCOMPARE(downloader.previousBuild(), 1001);
+    QCOMPARE(previous.count(), 1);
+
+    QVERIFY(install(downloader, 1003, zip));
+    QCOMPARE(m_root.previousBuild(), 1002);
+    QVERIFY(!QFile::exists(m_root.versionPath(1001)));
+    QVERIFY(QFile::exists(m_root.versionPath(1002)));
+    QVERIFY(stagingIsGone());
+    // The archive went to the install root, never to the temporary directory.
+    QVERIFY(QDir(m_environment.tempDir())
+                .entryList({ QStringLiteral("tarrowin-*") }, QDir::AllEntries | QDir::Hidden)
+                .isEmpty());
+}
+
+void TestChromeDownloaderArchive::hostileArchiveChangesNothing_data()
+{
+    using Entry = ArchiveBuilder::Entry;
+    QTest::addColumn<QByteArray>("zip");
+    QTest::addColumn<QString>("error");
+
+    const Entries good = ArchiveBuilder::chromeTree();
+    const QString refused = QStringLiteral("The download could not be unpacked: ");
+    const QString outside = m_environment.root() + QStringLiteral("/outside");
+    QTest::newRow("../ entry") << ArchiveBuilder::zip(
+        withEntry(good, file("chrome-linux/../../evil", "x")))
+                               << refused;
+    QTest::newRow("absolute path")
+        << ArchiveBuilder::zip(withEntry(good, file(outside, "x"))) << refused;
+    Entry link { "chrome-linux/passwd", {}, Entry::Symlink, 0777, "/etc/passwd" };
+    QTest::newRow("symbolic link to /etc/passwd")
+        << ArchiveBuilder::zip(withEntry(good, link)) << refused;
+    QTest::newRow("entry outside chrome-linux/")
+        << ArchiveBuilder::zip(withEntry(good, file("elsewhere/file", "x"))) << refused;
+    QTest::newRow("no chrome") << ArchiveBuilder::zip(Entries {
+        { "chrome-linux/", {}, Entry::Directory, 0755, {} }, file("chrome-linux/readme", "x") })
+                               << refused;
+    QByteArray truncated = ArchiveBuilder::zip(good);
+    truncated.truncate(truncated.size() / 2);
+    QTest::newRow("truncated") << truncated << refused;
+    QTest::newRow("chrome --version exits 1")
+        << ArchiveBuilder::zip(ArchiveBuilder::chromeTree(1))
+        << QStringLiteral("The new build did not start: exit code 1");
+}
+
+void TestChromeDownloaderArchive::hostileArchiveChangesNothing()
+{
+    QFETCH(QByteArray, zip);
+    QFETCH(QString, error);
+    ChromeDownloader downloader;
+    QVERIFY(install(downloader, 2000, ArchiveBuilder::zip(ArchiveBuilder::chromeTree())));
+    QCOMPARE(downloader.currentBuild(), 2000);
+
+    QSignalSpy failed(&downloader, &ChromeDownloader::failed);
+    QVERIFY(install(downloader, 2001, zip));
+    QCOMPARE(failed.count(), 1);
+    QVERIFY2(downloader.lastError().startsWith(error), qPrintable(downloader.lastError()));
+    QCOMPARE(downloader.currentBuild(), 2000);
+    QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 2000);
+    QCOMPARE(m_root.currentBuild(), 2000);
+    QVERIFY(!QFile::exists(m_root.versionPath(2001)));
+    QVERIFY(!QFile::exists(m_environment.root() + QStringLiteral("/outside")));
+    QVERIFY(!QFile::exists(m_environment.root() + QStringLiteral("/evil")));
+    QVERIFY(stagingIsGone());
+}
+
+void TestChromeDownloaderArchive::goingBackSwapsAndRemembersTheSkippedBuild()
+{
+    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    ChromeDownloader downloader;
+    QVERIFY(!downloader.goBack());
+    QVERIFY(install(downloader, 3001, zip));
+    QVERIFY(install(downloader, 3002, zip));
+
+    QSignalSpy current(&downloader, &ChromeDownloader::currentBuildChanged);
+    QVERIFY(downloader.goBack());
+    QCOMPARE(current.count(), 1);
+    QCOMPARE(downloader.currentBuild(), 3001);
+    QCOMPARE(downloader.previousBuild(), 3002);
+    QCOMPARE(m_root.currentBuild(), 3001);
+    QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 3001);
+    QCOMPARE(QSettings().value(QStringLiteral("SkippedBuild")).toInt(), 3002);
+
+    // A restart believes the link, which is what the user runs.
+    ChromeDownloader restarted;
+    QCOMPARE(restarted.currentBuild(), 3001);
+    QCOMPARE(restarted.previousBuild(), 3002);
+}
+
+void TestChromeDownloaderArchive::quittingWhileUnpackingKeepsCurrent()
+{
+    {
+        ChromeDownloader downloader;
+        QVERIFY(install(downloader, 4001, ArchiveBuilder::zip(ArchiveBuilder::chromeTree())));
+    }
+    Entries big = ArchiveBuilder::chromeTree();
+    for (int i = 0; i < 40; ++i)
+        big.append(
+            file(QStringLiteral("chrome-linux/blob%1").arg(i), QByteArray(4 << 20, char(i))));
+    serve(4002, ArchiveBuilder::zip(big));
+    {
+        ChromeDownloader downloader;
+        downloader.downloadVersion(4002);
+        QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::InstallingStatus, 20000);
+    }
+    QCOMPARE(m_root.currentBuild(), 4001);
+    QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 4001);
+    QVERIFY(!QFile::exists(m_root.versionPath(4002)));
+    QVERIFY(stagingIsGone());
+}
+
+void TestChromeDownloaderArchive::unpackingLeavesTheGuiThreadFree()
+{
+    // About 200 MB unpacked: a few large files and many small ones, as a real build has.
+    Entries big = ArchiveBuilder::chromeTree();
+    for (int i = 0; i < 6; ++i)
+        big.append(file(QStringLiteral("chrome-linux/large%1").arg(i),
+                        QByteArray(32 << 20, char('a' + i))));
+    for (int i = 0; i < 2000; ++i)
+        big.append(
+            file(QStringLiteral("chrome-linux/res/%1.pak").arg(i), QByteArray(4096, char(i))));
+    serve(5001, ArchiveBuilder::zip(big));
+
+    ChromeDownloader downloader;
+    downloader.downloadVersion(5001);
+    QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::InstallingStatus, 30000);
+
+    QTimer ticker;
+    ticker.setInterval(10);
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    int ticks = 0;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        longestGap = qMax(longestGap, sinceTick.restart());
+        ++ticks;
+    });
+    sinceTick.start();
+    ticker.start();
+    QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::IdleStatus, 60000);
+    ticker.stop();
+
+    QCOMPARE(downloader.currentBuild(), 5001);
+    qInfo("longest gap between 10 ms ticks while unpacking: %lld ms over %d ticks", longestGap,
+          ticks);
+    QVERIFY2(longestGap <= 100, qPrintable(QString::number(longestGap)));
+}
+
+TARROWIN_TEST_MAIN(TestChromeDownloaderArchive, false)
+
+#include "tst_chromedownloader_archive.moc"
