@@ -1,13 +1,18 @@
+#include "builds/chromedownloader.h"
+#include "builds/versionchecker.h"
 #include "common/endpoints.h"
 #include "shell/qmlapplicationviewer.h"
+#include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
 #include "tray/runatlogon.h"
 
+#include <QQmlEngine>
 #include <QQuickItem>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTimer>
 
 // The main view loaded as the program loads it, with its real elements, looked at from
 // inside its own scope.
@@ -36,6 +41,13 @@ private slots:
     void tabSwitchesBeforeRestore_data();
     void tabSwitchesBeforeRestore();
     void makerPagesComeFromTheProgram();
+    void shouldDownload_data();
+    void shouldDownload();
+    void failingBuildIsRetriedWithBackOffOverADay();
+    void failureShowsInTheStatusLine();
+    void noSeriesForThisPlatform();
+    void goBackEntryFollowsThePreviousBuild();
+    void exitWaitsForAnInstallation();
 
 private:
     void load();
@@ -150,7 +162,8 @@ void TestMainView::versionTexts()
     QTRY_COMPARE(view("latestVersionText.text").toString(),
                  QStringLiteral("<b>Latest version:</b> 123456"));
 
-    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "not a number");
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"),
+                    "not a number");
     view("checkForUpdatesButton.clicked()");
     QTRY_COMPARE(view("latestVersionText.text").toString(),
                  QStringLiteral("<b>Latest version:</b> Unknown"));
@@ -290,6 +303,184 @@ void TestMainView::makerPagesComeFromTheProgram()
     QCOMPARE(view("siteAddress").toUrl(), m_server->url());
     QCOMPARE(view("updateAddress").toUrl(),
              m_server->url(QStringLiteral("/download/Tarrowin.exe")));
+}
+
+void TestMainView::shouldDownload_data()
+{
+    QTest::addColumn<QVariantMap>("stored");
+    QTest::addColumn<int>("checksSinceFailure");
+    QTest::addColumn<bool>("userAsked");
+    QTest::addColumn<int>("latest");
+    QTest::addColumn<bool>("download");
+
+    const QVariantMap installed { { "CurrentBuild", 100 } };
+    QTest::newRow("newer") << installed << 0 << false << 101 << true;
+    QTest::newRow("same") << installed << 0 << false << 100 << false;
+    QTest::newRow("older") << installed << 0 << false << 99 << false;
+    QTest::newRow("no number") << installed << 0 << false << -1 << false;
+
+    QVariantMap skipped = installed;
+    skipped.insert("SkippedBuild", 101);
+    QTest::newRow("the build gone back from") << skipped << 0 << false << 101 << false;
+    QTest::newRow("the user asks for it: still skipped") << skipped << 0 << true << 101 << false;
+    QTest::newRow("newer than the skipped build") << skipped << 0 << false << 102 << true;
+
+    QVariantMap failedOnce = installed;
+    failedOnce.insert("FailedBuild", 101);
+    failedOnce.insert("FailedAttempts", 1);
+    QTest::newRow("failed once, no check since") << failedOnce << 0 << false << 101 << false;
+    QTest::newRow("failed once, one check since") << failedOnce << 1 << false << 101 << true;
+    QTest::newRow("a newer build than the failed one") << failedOnce << 0 << false << 102 << true;
+    QTest::newRow("the user asks: retried at once") << failedOnce << 0 << true << 101 << true;
+
+    QVariantMap failedOften = installed;
+    failedOften.insert("FailedBuild", 101);
+    failedOften.insert("FailedAttempts", 4);
+    QTest::newRow("failed 4 times, 7 checks since") << failedOften << 7 << false << 101 << false;
+    QTest::newRow("failed 4 times, 8 checks since") << failedOften << 8 << false << 101 << true;
+    failedOften.insert("FailedAttempts", 30);
+    // Five-minute checks: a day is 288 of them, the cap however often it failed.
+    QTest::newRow("failed 30 times, a day less one check")
+        << failedOften << 287 << false << 101 << false;
+    QTest::newRow("failed 30 times, a day") << failedOften << 288 << false << 101 << true;
+}
+
+void TestMainView::shouldDownload()
+{
+    QFETCH(QVariantMap, stored);
+    QFETCH(int, checksSinceFailure);
+    QFETCH(bool, userAsked);
+    QFETCH(int, latest);
+    QFETCH(bool, download);
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        QSettings().setValue(it.key(), it.value());
+    load();
+    (*m_view)(QStringLiteral("checksSinceFailure = %1").arg(checksSinceFailure));
+    QCOMPARE(
+        (*m_view)(QStringLiteral("shouldDownload(%1, %2)").arg(latest).arg(userAsked)).toBool(),
+        download);
+}
+
+void TestMainView::failingBuildIsRetriedWithBackOffOverADay()
+{
+    const QString installer
+        = QStringLiteral("/chromium-browser-snapshots/Win_x64/123456/mini_installer.exe");
+    FakeInstaller::prepare(QDir::tempPath());
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "123456");
+    m_server->serve(installer, FakeInstaller::exitingWith(1));
+    QSettings().setValue(QStringLiteral("UpdateCheckInterval"), 1);
+    load();
+    const ViewProbe &view = *m_view;
+    const auto settled = [&] {
+        return !view("versionChecker.checking").toBool()
+            && view("chromeDownloader.status").toInt() == 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(), 20000);
+    QCOMPARE(m_server->requestCount(installer), 1);
+
+    // A day of one-minute checks, each driven by hand instead of waiting for the timer, and
+    // each awaited through the signals that end it rather than by polling.
+    auto *checker = qobject_cast<VersionChecker *>(view.object(QStringLiteral("versionChecker")));
+    auto *downloader
+        = qobject_cast<ChromeDownloader *>(view.object(QStringLiteral("chromeDownloader")));
+    QVERIFY(checker && downloader);
+    QEventLoop loop;
+    const auto quitWhenSettled = [&] {
+        if (settled())
+            loop.quit();
+    };
+    connect(checker, &VersionChecker::checkingChanged, &loop, quitWhenSettled,
+            Qt::QueuedConnection);
+    connect(downloader, &ChromeDownloader::currentStatusChanged, &loop, quitWhenSettled,
+            Qt::QueuedConnection);
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, [&] { loop.exit(1); });
+    for (int minute = 1; minute <= 1440; ++minute) {
+        view("checkForUpdatesTimer.triggered()");
+        limit.start(20000);
+        QCOMPARE(loop.exec(), 0);
+    }
+    // 1, 2, 4 ... 1024 checks apart: 11 attempts in the day, where every check used to
+    // download it again.
+    QCOMPARE(m_server->requestCount(installer), 11);
+    QCOMPARE(QSettings().value(QStringLiteral("FailedBuild")).toInt(), 123456);
+    QCOMPARE(QSettings().value(QStringLiteral("FailedAttempts")).toInt(), 11);
+
+    // A newer build is tried at once, and its success clears the record.
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "123457");
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/123457/mini_installer.exe"),
+                    FakeInstaller::exitingWith(0));
+    view("checkForUpdatesTimer.triggered()");
+    QTRY_COMPARE_WITH_TIMEOUT(view("chromeDownloader.currentBuild").toInt(), 123457, 20000);
+    QVERIFY(!QSettings().contains(QStringLiteral("FailedBuild")));
+    QVERIFY(!QSettings().contains(QStringLiteral("FailedAttempts")));
+}
+
+void TestMainView::failureShowsInTheStatusLine()
+{
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "123456");
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/123456/mini_installer.exe"),
+                    "gone", 404);
+    load();
+    const ViewProbe &view = *m_view;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        view("chromeDownloader.lastError").toString().startsWith("Download failed: HTTP 404"),
+        20000);
+    QCOMPARE(view("idleStatusText.text").toString(),
+             "<b>Status:</b> " + view("chromeDownloader.lastError").toString());
+}
+
+void TestMainView::noSeriesForThisPlatform()
+{
+    BuildSeries::setNative(BuildSeries());
+    load();
+    const ViewProbe &view = *m_view;
+    QTRY_VERIFY(!view("versionChecker.checking").toBool());
+    BuildSeries::setNative(TestEnvironment::installerSeries());
+    QCOMPARE(view("latestVersionText.text").toString(),
+             QStringLiteral("<b>Latest version:</b> No Chromium builds for this platform"));
+    QCOMPARE(view("versionChecker.latestBuild").toInt(), -1);
+    QVERIFY(m_server->requests().filter(QStringLiteral("LAST_CHANGE")).isEmpty());
+}
+
+void TestMainView::goBackEntryFollowsThePreviousBuild()
+{
+    load();
+    const ViewProbe &view = *m_view;
+    const auto labels = [&](int previous) {
+        QStringList result;
+        for (const QVariant &entry : view(QStringLiteral("trayMenu(%1)").arg(previous)).toList())
+            result << entry.toMap().value(QStringLiteral("label")).toString();
+        return result;
+    };
+    QCOMPARE(labels(-1), (QStringList { "&Open", "&Settings", "", "&Exit" }));
+    QCOMPARE(labels(1234),
+             (QStringList { "&Open", "&Settings", "Go back to build 1234", "", "&Exit" }));
+}
+
+void TestMainView::exitWaitsForAnInstallation()
+{
+    FakeInstaller::prepare(QDir::tempPath());
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "123456");
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/123456/mini_installer.exe"),
+                    FakeInstaller::waitingForRelease(0));
+    load();
+    const ViewProbe &view = *m_view;
+    QTRY_COMPARE_WITH_TIMEOUT(view("chromeDownloader.status").toInt(), 2, 20000);
+
+    QSignalSpy quit(QCoreApplication::instance(), &QCoreApplication::aboutToQuit);
+    QSignalSpy engineQuit(m_viewer->engine(), &QQmlEngine::quit);
+    view("exitProgram()");
+    QCOMPARE(engineQuit.count(), 0);
+    QVERIFY(m_viewer->isVisible());
+    QCOMPARE(view("downloadStatusText.text").toString(),
+             QStringLiteral("<b>Status:</b> Finishing the installation of build 123456 \u2026"));
+
+    QFile release(qEnvironmentVariable("TARROWIN_INSTALLER_RELEASE"));
+    QVERIFY(release.open(QIODevice::WriteOnly));
+    QVERIFY(engineQuit.wait(20000));
+    QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 123456);
 }
 
 TARROWIN_TEST_MAIN(TestMainView, false)
