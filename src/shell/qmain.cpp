@@ -48,14 +48,14 @@ int qMain(int argc, char *argv[])
     }
     auto *unixSignals = new UnixSignals(app.get());
     if (instance->isLocked()) {
-        //X
+        Leftovers::removeTemporaryDirectories();
         InstallRoot(InstallRoot::defaultPath()).removeLeftoverStaging();
     }
 
     auto viewer = Startup::createMainWindow(arguments);
     const QPointer<QQuickItem> root = viewer->rootObject();
     QObject::connect(instance, &SingleInstance::showRequested, app.get(),
-                     [root] { (void)root; });
+                     [root] { invokeOnView(root, "openWindow"); });
     QObject::connect(unixSignals, &UnixSignals::terminationRequested, app.get(), [root] {
         if (root)
             invokeOnView(root, "exitProgram");

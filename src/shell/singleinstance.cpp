@@ -111,14 +111,15 @@ bool SingleInstance::notifyRunning() const
     QLocalSocket socket;
     // The lock is taken a moment before the server listens, so a start racing with the
     // first one may find nothing yet; it tries again until the deadline.
-    while (true) {
+    bool connected = false;
+    while (!connected && !deadline.hasExpired()) {
         socket.connectToServer(serverPath());
-        if (socket.waitForConnected(int(deadline.remainingTime())))
-            break;
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
+        connected = socket.waitForConnected(int(deadline.remainingTime()));
+        if (!connected)
+            QThread::msleep(50);
     }
+    if (!connected)
+        return false;
     socket.write(showMessage);
     const bool written
         = socket.waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 100)));

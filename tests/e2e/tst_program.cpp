@@ -25,6 +25,7 @@ private:
     {
         std::unique_ptr<QProcess> process;
         std::unique_ptr<QTemporaryDir> config;
+        std::unique_ptr<QTemporaryDir> runtime; // the single-instance lock lives there
     };
     Run start(const QStringList &arguments);
     static void stop(Run &run);
@@ -45,9 +46,11 @@ TestProgram::Run TestProgram::start(const QStringList &arguments)
 {
     Run run;
     run.config = std::make_unique<QTemporaryDir>();
+    run.runtime = std::make_unique<QTemporaryDir>();
     run.process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), run.config->path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run.runtime->path());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("TARROWIN_TEST_BUILD_STORAGE"), m_server.url().toString());
     env.insert(QStringLiteral("TARROWIN_TEST_MAKER"), m_server.url().toString());

@@ -155,7 +155,14 @@ void TestUpdateLoop::failedInstallationRecordsNothing()
     QTRY_VERIFY(temporaryDirectoryIsEmpty());
     QVERIFY(!QSettings().contains(QStringLiteral("CurrentBuild")));
     QCOMPARE((*m_view)("chromeDownloader.currentBuild").toInt(), -1);
-    QCOMPARE(m_balloons->titles(), (QStringList { "Downloading ...", "Installing ..." }));
+    // The failure is said once, as a warning with its cause.
+    QTRY_COMPARE(m_balloons->titles(),
+                 (QStringList { "Downloading ...", "Installing ...",
+                                "Chromium build 123456 was not installed" }));
+    QVERIFY(m_balloons->balloons()
+                .last()
+                .texts.join(QLatin1Char(' '))
+                .contains(QStringLiteral("exit code 1")));
 }
 
 void TestUpdateLoop::notificationsOffSilenceStatusButNotTheUpdateNotice()

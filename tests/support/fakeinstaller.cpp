@@ -17,6 +17,13 @@ QByteArray FakeInstaller::crashing()
     return "#!/bin/sh\n" + record + "kill -SEGV $$\n";
 }
 
+QByteArray FakeInstaller::chattering(int mebibytes)
+{
+    const QByteArray bytes = QByteArray::number(qint64(mebibytes) << 20);
+    return "#!/bin/sh\n" + record + "head -c " + bytes + " /dev/zero\nhead -c " + bytes
+        + " /dev/zero >&2\nexit 0\n";
+}
+
 QByteArray FakeInstaller::waitingForRelease(int code)
 {
     // Bounded: gives up after 60 s so a broken test cannot leave it behind for long.

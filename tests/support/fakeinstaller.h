@@ -10,6 +10,8 @@ namespace FakeInstaller {
 
 QByteArray exitingWith(int code);
 QByteArray crashing();
+// Writes `mebibytes` MiB to standard output and as much to standard error, then exits 0.
+QByteArray chattering(int mebibytes);
 // Waits until the file named by TARROWIN_INSTALLER_RELEASE exists, then exits with code.
 QByteArray waitingForRelease(int code);
 
