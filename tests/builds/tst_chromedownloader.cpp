@@ -449,9 +449,10 @@ void TestChromeDownloader::installerOutputIsNotKept()
     serveInstaller(FakeInstaller::chattering(256));
     const qint64 before = peakResidentKiB();
     ChromeDownloader downloader;
-    NotificationLog log(&downloader);
+    QSignalSpy installed(&downloader, &ChromeDownloader::currentBuildChanged);
     downloader.downloadVersion(build);
-    QVERIFY(waitUntilIdleAfterRun(downloader, log));
+    // A real event loop: the output is drained as fast as it comes.
+    QVERIFY(installed.wait(60000));
     QCOMPARE(downloader.currentBuild(), build);
     // 512 MiB went through; what stays is bounded by the 4 KiB error tail and Qt's pipe
     // buffer, nowhere near the output's size.
