@@ -75,6 +75,9 @@ ChromeDownloader::~ChromeDownloader()
                             << "to finish on its own";
         m_installerProcess->disconnect(this);
         m_installerProcess->setParent(nullptr);
+        // Kept reachable, never deleted: this is the program's end, and the installer goes on.
+        static QList<QProcess *> *const orphans = new QList<QProcess *>;
+        orphans->append(m_installerProcess);
         m_installerProcess = nullptr;
         if (m_downloadDir)
             m_downloadDir->setAutoRemove(false);
