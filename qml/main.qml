@@ -23,6 +23,17 @@ Rectangle {
 
     signal restore()
 
+    // Whether the desktop has a tray for the icon; the window host keeps it up to date.
+    property bool trayAvailable: true
+
+    // A click on the tray icon: the window comes up on the status tab, or goes away.
+    function toggleWindow() {
+        if (Window.window && Window.window.visible)
+            Window.window.hide()
+        else
+            openWindow()
+    }
+
     function openWindow() {
         tabFrame.current = 0
         restore()
@@ -94,14 +105,14 @@ Rectangle {
         checksSinceFailure = 0
         // Once per failed build: a retry that fails the same way says nothing new.
         if (!repeated && notificationsOn())
-            systemTrayIcon.showMessage(error, "Chromium build " + build + " was not installed",
+            systemTrayIcon.showMessage(error, qsTr("Chromium build %1 was not installed").arg(build),
                                        SystemTrayIcon.WarningMessage, 10000)
     }
 
     // What the status line says: the exit notice, the last failure, or the status.
     function statusLine() {
         if (exiting)
-            return "Finishing the installation of build " + requestedBuild + " \u2026"
+            return qsTr("Finishing the installation of build %1 \u2026").arg(requestedBuild)
         if (chromeDownloader.status === ChromeDownloader.IdleStatus && chromeDownloader.lastError !== "")
             return chromeDownloader.lastError
         return statusText(chromeDownloader.status)
@@ -109,21 +120,21 @@ Rectangle {
 
     function trayMenu(previousBuild) {
         var entries = [
-            { "name": "restore", "label": "&Open", "default": true },
-            { "name": "settings", "label": "&Settings" }
+            { "name": "restore", "label": qsTr("&Open"), "default": true },
+            { "name": "settings", "label": qsTr("&Settings") }
         ]
         if (previousBuild !== -1)
-            entries.push({ "name": "goback", "label": "Go back to build " + previousBuild })
+            entries.push({ "name": "goback", "label": qsTr("Go back to build %1").arg(previousBuild) })
         entries.push({ "name": "separator" })
-        entries.push({ "name": "quit", "label": "&Exit" })
+        entries.push({ "name": "quit", "label": qsTr("&Exit") })
         return entries
     }
 
     // Decimal megabytes with at most two decimals and no trailing zeros: "38.12 MB", "40 MB".
     function calculateFileSize(size) {
         if (size === 0)
-            return "0 MB"
-        return (Math.round(size / 1000000 * 100) / 100) + " MB"
+            return qsTr("%1 MB").arg("0")
+        return qsTr("%1 MB").arg(String(Math.round(size / 1000000 * 100) / 100))
     }
 
     function percentage(progress) {
@@ -132,14 +143,14 @@ Rectangle {
 
     function statusText(status) {
         if (status === ChromeDownloader.IdleStatus)
-            return "Idle"
+            return qsTr("Idle")
         if (status === ChromeDownloader.DownloadingStatus)
-            return "Downloading"
-        return "Installing"
+            return qsTr("Downloading")
+        return qsTr("Installing")
     }
 
     function labelled(label, value) {
-        return "<b>" + label + "</b> " + value
+        return "<b>" + label + "</b> " + plainToStyled(value)
     }
 
     // The timer's interval is a signed 32-bit count of milliseconds.
@@ -152,9 +163,30 @@ Rectangle {
         return (index >= 0 && index < timeframesModel.count) ? index : 0
     }
 
+    // The window has a fixed size in pixels, so its text is sized in pixels too: a larger
+    // font DPI setting alone would push text out of it. Displays that scale the whole
+    // window scale the text with it.
+    readonly property int textPixels: 11
+    // Whether the window is on screen: nothing animates in a hidden window.
+    readonly property bool shown: Window.window !== null && Window.window.visible
+
+    // Escapes the value, which may come from a server or a file name, so it is shown as it
+    // is and never read as markup.
+    function plainToStyled(value) {
+        return String(value).replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
+    }
+
+    function hideWindow() {
+        if (Window.window)
+            Window.window.hide()
+    }
+
     width: 310 + 2 * tabFrame.margins
     height: 195 + 2 * tabFrame.margins
-    color: systemPalette.window
+    // The desktop's colours, light or dark, as the controls use them.
+    color: palette.window
+    focus: true
+    Keys.onEscapePressed: hideWindow()
 
     TabFrame {
         id: tabFrame
@@ -166,24 +198,27 @@ Rectangle {
         position: "South"
 
         Tab {
+            id: statusTab
             title: "Tarrowin"
 
             Column {
                 id: mainWindowColumn
                 x: 10
-                y: 10
+                y: 6
                 width: parent.width - 20
-                spacing: 10
+                spacing: 5
 
                 Row {
                     id: titleBar
                     spacing: 10
 
                     Image {
+                        anchors.verticalCenter: parent.verticalCenter
                         source: "qrc:/images/icons/icon.png"
-                        sourceSize.width: 80
-                        width: 80
-                        height: 80
+                        sourceSize.width: 52
+                        width: 52
+                        height: 52
+                        Accessible.ignored: true
                     }
 
                     Column {
@@ -192,122 +227,178 @@ Rectangle {
                         Text {
                             id: appName
                             text: "Tarrowin"
-                            font.pointSize: 35
+                            font.pixelSize: 24
+                            color: palette.windowText
+                            Accessible.role: Accessible.Heading
                         }
 
                         Text {
                             id: credits
-                            anchors.horizontalCenter: appName.horizontalCenter
-                            horizontalAlignment: Text.AlignHCenter
-                            text: "A Quillmarsh utility\nLead developer: the Quillmarsh team"
-                            font.pointSize: 8
+
+                            function open() {
+                                Qt.openUrlExternally(window.siteAddress)
+                            }
+
+                            text: qsTr("A Quillmarsh utility\nLead developer: the Quillmarsh team")
+                            font.pixelSize: textPixels
                             font.underline: true
-                            color: "blue"
+                            color: palette.link
+                            activeFocusOnTab: true
+                            Keys.onReturnPressed: open()
+                            Keys.onEnterPressed: open()
+                            Keys.onSpacePressed: open()
+                            Accessible.role: Accessible.Link
+                            Accessible.name: text.replace("\n", ", ")
+                            Accessible.onPressAction: open()
 
                             MouseArea {
                                 anchors.fill: parent
                                 cursorShape: Qt.PointingHandCursor
-                                onClicked: Qt.openUrlExternally(window.siteAddress)
+                                onClicked: credits.open()
+                            }
+
+                            Rectangle {
+                                anchors.fill: parent
+                                anchors.margins: -2
+                                visible: credits.activeFocus
+                                color: "transparent"
+                                border.color: palette.highlight
+                                radius: 2
                             }
                         }
                     }
                 }
 
                 Rectangle {
-                    width: titleBar.width
+                    id: rule
+                    width: parent.width
                     height: 1
-                    color: "black"
+                    color: palette.mid
                 }
 
                 Item {
                     id: bottomPanel
                     width: parent.width
-                    height: childrenRect.height
-                    anchors.horizontalCenter: parent.horizontalCenter
+                    height: Math.max(idleBottomPanel.height, downloadingBottomPanel.height)
 
                     Column {
                         id: idleBottomPanel
-                        spacing: 10
+                        spacing: 3
                         width: parent.width
-                        anchors.horizontalCenter: parent.horizontalCenter
                         opacity: 1
+                        // Out of the way of clicks, Tab and screen readers once faded out.
+                        visible: opacity > 0
 
-                        Row {
-                            spacing: 10
-                            anchors.horizontalCenter: parent.horizontalCenter
+                        Item {
+                            width: parent.width
+                            height: Math.max(currentVersionText.height, checkForUpdatesButton.height)
 
                             Text {
                                 id: currentVersionText
-                                textFormat: Text.StyledText
-                                font.pointSize: 8
-                                text: labelled("Current version:", chromeDownloader.currentBuild === -1
-                                               ? "Unknown" : chromeDownloader.currentBuild)
-                            }
 
-                            Text {
-                                id: latestVersionText
-                                textFormat: Text.StyledText
-                                font.pointSize: 8
-                                text: labelled("Latest version:", !versionChecker.platformSupported
-                                               ? "No Chromium builds for this platform"
-                                               : versionChecker.checking
-                                               ? "Checking ..."
-                                               : versionChecker.latestBuild === -1
-                                                 ? "Unknown" : versionChecker.latestBuild)
-                            }
-                        }
+                                readonly property string value: chromeDownloader.currentBuild === -1
+                                                                ? qsTr("Unknown")
+                                                                : chromeDownloader.currentBuild
 
-                        Row {
-                            spacing: 10
-                            anchors.horizontalCenter: parent.horizontalCenter
+                                anchors.left: parent.left
+                                anchors.right: checkForUpdatesButton.left
+                                anchors.rightMargin: 8
+                                anchors.verticalCenter: parent.verticalCenter
+                                wrapMode: Text.Wrap
+                                textFormat: Text.StyledText
+                                font.pixelSize: textPixels
+                                color: palette.windowText
+                                text: labelled(qsTr("Current version:"), value)
+                                Accessible.name: qsTr("Current version:") + " " + value
+                            }
 
                             Button {
                                 id: checkForUpdatesButton
-                                text: "Check for a new build"
+                                anchors.right: parent.right
                                 anchors.verticalCenter: parent.verticalCenter
+                                text: qsTr("Check for a new build")
+                                Accessible.name: text
                                 onClicked: {
                                     userAskedForCheck = true
                                     versionChecker.checkLatestBuild()
                                 }
                             }
+                        }
 
-                            Text {
-                                id: idleStatusText
-                                anchors.verticalCenter: parent.verticalCenter
-                                textFormat: Text.StyledText
-                                font.pointSize: 8
-                                text: labelled("Status:", statusLine())
-                            }
+                        Text {
+                            id: latestVersionText
+
+                            readonly property string value: !versionChecker.platformSupported
+                                                            ? qsTr("No Chromium builds for this platform")
+                                                            : versionChecker.checking
+                                                              ? qsTr("Checking ...")
+                                                              : versionChecker.latestBuild === -1
+                                                                ? qsTr("Unknown")
+                                                                : versionChecker.latestBuild
+
+                            width: parent.width
+                            wrapMode: Text.Wrap
+                            textFormat: Text.StyledText
+                            font.pixelSize: textPixels
+                            color: palette.windowText
+                            text: labelled(qsTr("Latest version:"), value)
+                            Accessible.name: qsTr("Latest version:") + " " + value
+                        }
+
+                        Text {
+                            id: idleStatusText
+                            width: parent.width
+                            wrapMode: Text.Wrap
+                            // An error longer than any the program knows of ends in "…"
+                            // rather than leave the window; the whole of it is in the log.
+                            maximumLineCount: 3
+                            elide: Text.ElideRight
+                            textFormat: Text.StyledText
+                            font.pixelSize: textPixels
+                            color: palette.windowText
+                            text: labelled(qsTr("Status:"), statusLine())
+                            Accessible.name: qsTr("Status:") + " " + statusLine()
                         }
                     }
 
                     Column {
                         id: downloadingBottomPanel
-                        spacing: 17
+                        spacing: 8
                         width: parent.width
-                        anchors.horizontalCenter: parent.horizontalCenter
                         opacity: 0
+                        visible: opacity > 0
 
-                        Row {
+                        // Side by side while they fit, one below the other when not.
+                        Flow {
+                            width: parent.width
                             spacing: 10
-                            anchors.horizontalCenter: parent.horizontalCenter
 
                             Text {
                                 id: fileSizeText
-                                anchors.verticalCenter: parent.verticalCenter
+
+                                readonly property string value: calculateFileSize(chromeDownloader.downloadSize)
+                                                                + " (" + percentage(chromeDownloader.downloadProgress) + "%)"
+
+                                width: Math.min(implicitWidth, parent.width)
+                                wrapMode: Text.Wrap
                                 textFormat: Text.StyledText
-                                font.pointSize: 8
-                                text: labelled("File size:",
-                                               calculateFileSize(chromeDownloader.downloadSize) + " ("
-                                               + percentage(chromeDownloader.downloadProgress) + "%)")
+                                font.pixelSize: textPixels
+                                color: palette.windowText
+                                text: labelled(qsTr("File size:"), value)
+                                Accessible.name: qsTr("File size:") + " " + value
                             }
 
                             Text {
                                 id: downloadStatusText
-                                anchors.verticalCenter: parent.verticalCenter
+                                width: Math.min(implicitWidth, parent.width)
+                                wrapMode: Text.Wrap
+                                maximumLineCount: 3
+                                elide: Text.ElideRight
                                 textFormat: Text.StyledText
-                                font.pointSize: 8
-                                text: labelled("Status:", statusLine())
+                                font.pixelSize: textPixels
+                                color: palette.windowText
+                                text: labelled(qsTr("Status:"), statusLine())
+                                Accessible.name: qsTr("Status:") + " " + statusLine()
                             }
                         }
 
@@ -315,10 +406,14 @@ Rectangle {
                             id: downloadProgressBar
                             width: parent.width
                             height: 10
-                            anchors.horizontalCenter: parent.horizontalCenter
                             value: chromeDownloader.downloadProgress
                             progressColor: "orange"
+                            // Animated stripes while installing, only while someone can see
+                            // them: a hidden window would otherwise wake many times a second
+                            // for the whole installation.
                             indeterminate: chromeDownloader.status === ChromeDownloader.InstallingStatus
+                                           && shown
+                            Accessible.name: qsTr("Download progress")
                         }
                     }
 
@@ -330,6 +425,8 @@ Rectangle {
                     }
 
                     transitions: Transition {
+                        // A hidden window changes over at once.
+                        enabled: shown
                         NumberAnimation {
                             properties: "opacity"
                             duration: 1000
@@ -341,60 +438,73 @@ Rectangle {
         }
 
         Tab {
-            title: "Settings"
+            id: settingsTab
+            title: qsTr("Settings")
 
             Column {
                 id: settingsColumn
                 x: 10
-                y: 10
-                width: parent.width
+                y: 6
+                width: parent.width - 20
                 spacing: 5
 
-                Row {
-                    spacing: 5
+                Column {
+                    width: parent.width
+                    spacing: 4
 
                     Text {
-                        text: "Check for Chromium builds every"
-                        font.pointSize: 8
-                        anchors.verticalCenter: parent.verticalCenter
+                        id: updateIntervalText
+                        width: parent.width
+                        wrapMode: Text.Wrap
+                        text: qsTr("Check for Chromium builds every")
+                        font.pixelSize: textPixels
+                        color: palette.windowText
                     }
 
-                    SpinBox {
-                        id: updateIntervalSetting
-                        width: 40
-                        from: 1
-                        to: largestCount(timeframesModel.get(updateFactorSetting.selectedIndex).factor)
-                        value: settings.value("UpdateCheckInterval", 5)
-                        // A longer time frame may leave the count too large for the timer.
-                        onToChanged: {
-                            if (value > to)
-                                value = to
-                        }
-                        onValueChanged: {
-                            if (String(settings.value("UpdateCheckInterval", 5)) !== String(value))
-                                settings.setValue("UpdateCheckInterval", value)
-                        }
-                    }
+                    Row {
+                        spacing: 5
 
-                    ComboBox {
-                        id: updateFactorSetting
-                        width: 60
-                        model: timeframesModel
-                        selectedIndex: storedFactorIndex()
-                        Component.onCompleted: selectedText = timeframesModel.get(selectedIndex).text
-                        onSelectedIndexChanged: {
-                            if (selectedIndex < 0)
-                                return
-                            if (String(settings.value("UpdateCheckFactor", 0)) !== String(selectedIndex))
-                                settings.setValue("UpdateCheckFactor", selectedIndex)
-                            selectedText = timeframesModel.get(selectedIndex).text
+                        SpinBox {
+                            id: updateIntervalSetting
+                            // Room for the largest count, 35791 minutes.
+                            width: 84
+                            from: 1
+                            to: largestCount(timeframesModel.get(updateFactorSetting.selectedIndex).factor)
+                            value: settings.value("UpdateCheckInterval", 5)
+                            Accessible.name: updateIntervalText.text
+                            // A longer time frame may leave the count too large for the timer.
+                            onToChanged: {
+                                if (value > to)
+                                    value = to
+                            }
+                            onValueChanged: {
+                                if (String(settings.value("UpdateCheckInterval", 5)) !== String(value))
+                                    settings.setValue("UpdateCheckInterval", value)
+                            }
+                        }
+
+                        ComboBox {
+                            id: updateFactorSetting
+                            width: 84
+                            model: timeframesModel
+                            selectedIndex: storedFactorIndex()
+                            Accessible.name: qsTr("Time frame")
+                            Component.onCompleted: selectedText = timeframesModel.get(selectedIndex).text
+                            onSelectedIndexChanged: {
+                                if (selectedIndex < 0)
+                                    return
+                                if (String(settings.value("UpdateCheckFactor", 0)) !== String(selectedIndex))
+                                    settings.setValue("UpdateCheckFactor", selectedIndex)
+                                selectedText = timeframesModel.get(selectedIndex).text
+                            }
                         }
                     }
                 }
 
                 CheckBox {
                     id: runOnStartupSetting
-                    text: "Run on startup"
+                    text: qsTr("Run on startup")
+                    Accessible.name: text
                     checked: String(settings.value("RunOnStartup", "true")) === "true"
                     // Only a real change registers or unregisters: loading the stored state does not.
                     onCheckedChanged: {
@@ -405,7 +515,8 @@ Rectangle {
 
                 CheckBox {
                     id: showNotificationsSetting
-                    text: "Show notifications"
+                    text: qsTr("Show notifications")
+                    Accessible.name: text
                     checked: String(settings.value("ShowNotifications", "true")) === "true"
                     onCheckedChanged: {
                         if ((String(settings.value("ShowNotifications", "true")) === "true") !== checked)
@@ -415,25 +526,31 @@ Rectangle {
 
                 Frame {
                     id: updateFrame
-                    width: settingsColumn.width - 20
-                    height: updateContent.height + 20
+                    width: parent.width
+                    height: updateContent.height + 12
                     visible: systemTrayIcon.updateAvailable
 
                     Column {
                         id: updateContent
-                        x: 10
-                        y: 10
-                        width: updateFrame.width - 20
-                        spacing: 10
+                        x: 6
+                        y: 6
+                        width: updateFrame.width - 12
+                        spacing: 6
 
                         Text {
-                            text: "There is a new version of Tarrowin available."
-                            font.pointSize: 8
-                            anchors.horizontalCenter: parent.horizontalCenter
+                            id: updateNoticeText
+                            width: parent.width
+                            wrapMode: Text.Wrap
+                            horizontalAlignment: Text.AlignHCenter
+                            text: qsTr("There is a new version of Tarrowin available.")
+                            font.pixelSize: textPixels
+                            color: palette.windowText
                         }
 
                         Button {
-                            text: "Download Update"
+                            id: downloadUpdateButton
+                            text: qsTr("Download Update")
+                            Accessible.name: text
                             anchors.horizontalCenter: parent.horizontalCenter
                             onClicked: Qt.openUrlExternally(window.updateAddress)
                         }
@@ -445,9 +562,9 @@ Rectangle {
 
     ListModel {
         id: timeframesModel
-        ListElement { name: "minutes"; text: "minutes"; factor: 60000 }
-        ListElement { name: "hours"; text: "hours"; factor: 3600000 }
-        ListElement { name: "days"; text: "days"; factor: 86400000 }
+        ListElement { name: "minutes"; text: qsTr("minutes"); factor: 60000 }
+        ListElement { name: "hours"; text: qsTr("hours"); factor: 3600000 }
+        ListElement { name: "days"; text: qsTr("days"); factor: 86400000 }
     }
 
     VersionChecker {
@@ -482,8 +599,8 @@ Rectangle {
             if (sandboxWarned || !notificationsOn())
                 return
             sandboxWarned = true
-            systemTrayIcon.showMessage("Chromium's sandbox is blocked on this system",
-                                       "Chromium (snapshot)", SystemTrayIcon.WarningMessage, 10000)
+            systemTrayIcon.showMessage(qsTr("Chromium's sandbox is blocked on this system"),
+                                       qsTr("Chromium (snapshot)"), SystemTrayIcon.WarningMessage, 10000)
         }
         onStatusChanged: {
             if (exiting && chromeDownloader.status === ChromeDownloader.IdleStatus) {
@@ -495,20 +612,22 @@ Rectangle {
                 return
             var build = requestedBuild
             if (chromeDownloader.status === ChromeDownloader.DownloadingStatus)
-                systemTrayIcon.showMessage("Downloading Chromium build " + build + ".",
-                                           "Downloading ...", SystemTrayIcon.InfoMessage, 5000)
+                systemTrayIcon.showMessage(qsTr("Downloading Chromium build %1.").arg(build),
+                                           qsTr("Downloading ..."), SystemTrayIcon.InfoMessage, 5000)
             else if (chromeDownloader.status === ChromeDownloader.InstallingStatus)
-                systemTrayIcon.showMessage("Installing Chromium build " + build + ".",
-                                           "Installing ...", SystemTrayIcon.InfoMessage, 5000)
+                systemTrayIcon.showMessage(qsTr("Installing Chromium build %1.").arg(build),
+                                           qsTr("Installing ..."), SystemTrayIcon.InfoMessage, 5000)
         }
     }
 
     SystemTrayIcon {
         id: systemTrayIcon
         iconSource: ":/images/icons/icon.png"
-        visible: true
+        // Shown again when a tray appears, so the icon docks into it.
+        visible: trayAvailable
         toolTip: "Tarrowin (Chromium build " + chromeDownloader.currentBuild + ")"
         menu: trayMenu(chromeDownloader.previousBuild)
+        onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         onMenuItemClicked: function(itemName, checked) {
             if (itemName === "restore")
@@ -530,10 +649,6 @@ Rectangle {
 
     Settings {
         id: settings
-    }
-
-    SystemPalette {
-        id: systemPalette
     }
 
     StyleItem {

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Fusion as C
 
+// Text in pixels, like the fixed-size window it sits in.
 C.Button {
-    font.pointSize: 8
+    font.pixelSize: 11
 }

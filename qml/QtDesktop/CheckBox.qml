@@ -2,6 +2,6 @@ import QtQuick
 import QtQuick.Controls.Fusion as C
 
 C.CheckBox {
-    font.pointSize: 8
+    font.pixelSize: 11
     padding: 2
 }

@@ -10,9 +10,6 @@ C.ComboBox {
     id: box
     textRole: "text"
     displayText: selectedText
-    // Narrow boxes still show their whole text beside the arrow.
-    font.pointSize: 7
+    font.pixelSize: 11
     implicitHeight: 22
-    leftPadding: 1
-    rightPadding: 15
 }

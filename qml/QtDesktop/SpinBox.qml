@@ -4,6 +4,6 @@ import QtQuick.Controls.Fusion as C
 // A compact, editable number field; `from` and `to` bound `value`.
 C.SpinBox {
     editable: true
-    font.pointSize: 8
+    font.pixelSize: 11
     implicitHeight: 22
 }

@@ -57,7 +57,8 @@ Item {
             C.TabButton {
                 text: modelData.title
                 width: implicitWidth
-                font.pointSize: 8
+                font.pixelSize: 11
+                Accessible.name: text
             }
         }
     }

@@ -117,6 +117,7 @@ private:
     void setStatus(Status status);
     void setLastError(const QString &error);
     void refreshPreviousBuild();
+    void returnFreedMemory();
 
     BuildSeries m_series;
     int m_requestedBuild = -1;

@@ -1,5 +1,44 @@
 #include "shell/commandline.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace {
+
+// The options the program knows, for --help. The tray options are listed for people to read;
+// whether a start goes to the tray is decided by isTrayStart alone, because "/tray" is no
+// option syntax the parser understands.
+struct Options
+{
+    QCommandLineParser parser;
+    // Own options rather than the parser's built-in ones: those add --help-all, which would
+    // start the program instead of answering.
+    const QCommandLineOption help {
+        { QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?") },
+        QCoreApplication::translate("CommandLine", "Show this help and exit.")
+    };
+    const QCommandLineOption version { { QStringLiteral("v"), QStringLiteral("version") },
+                                       QCoreApplication::translate("CommandLine",
+                                                                   "Show the version and exit.") };
+
+    Options()
+    {
+        // "-tray" is one word, not -t -r -a -y.
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.setApplicationDescription(QCoreApplication::translate(
+            "CommandLine", "Keeps a locally installed Chromium at the newest snapshot build."));
+        parser.addOption(help);
+        parser.addOption(version);
+        parser.addOption(QCommandLineOption(
+            { QStringLiteral("t"), QStringLiteral("tray") },
+            QCoreApplication::translate("CommandLine",
+                                        "Start in the tray without showing the window; "
+                                        "/tray does the same.")));
+    }
+};
+
+} // namespace
+
 bool CommandLine::isTrayStart(const QStringList &arguments)
 {
     // "/tray" is what the run-at-logon entry passes; the other two are for people.
@@ -8,4 +47,30 @@ bool CommandLine::isTrayStart(const QStringList &arguments)
             return true;
     }
     return false;
+}
+
+CommandLine::Request CommandLine::request(const QStringList &arguments)
+{
+    Options options;
+    // parse(), not process(): unknown options are no reason to refuse a start.
+    options.parser.parse(arguments);
+    if (options.parser.isSet(options.help))
+        return Request::Help;
+    if (options.parser.isSet(options.version))
+        return Request::Version;
+    return Request::Run;
+}
+
+QString CommandLine::text(Request request)
+{
+    switch (request) {
+    case Request::Help:
+        return Options().parser.helpText();
+    case Request::Version:
+        return QCoreApplication::applicationName() + QLatin1Char(' ')
+            + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+    case Request::Run:
+        break;
+    }
+    return QString();
 }

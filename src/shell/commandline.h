@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 namespace CommandLine {
@@ -7,5 +8,16 @@ namespace CommandLine {
 // True when the argument list asks for a start in the tray: one of "/tray", "--tray" or
 // "-t" as a whole element, case-sensitively, anywhere in the list (program path included).
 bool isTrayStart(const QStringList &arguments);
+
+// What a start is asked to do: run, or only print its help or its version.
+enum class Request { Run, Help, Version };
+
+// Reads --help (-h, -?) and --version (-v) from the argument list, program path first. Other
+// arguments, known or not, mean a run: an unknown option is ignored, never fatal.
+Request request(const QStringList &arguments);
+
+// What --help and --version print. Needs the application object and its identity: the usage
+// line names the program as it was started.
+QString text(Request request);
 
 } // namespace CommandLine

@@ -13,6 +13,8 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 
+#include <cstdio>
+
 namespace {
 
 // The view's own entry points, so a request from outside takes the same path as the
@@ -23,10 +25,29 @@ void invokeOnView(const QPointer<QQuickItem> &root, const char *function)
         QMetaObject::invokeMethod(root, function);
 }
 
+// The program's arguments as the command line gave them, before Qt takes its own out.
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
 } // namespace
 
 int qMain(int argc, char *argv[])
 {
+    // --help and --version answer first: without a display, and before anything writes a
+    // setting, takes the single-instance lock, cleans up or registers to run at logon.
+    const CommandLine::Request request = CommandLine::request(rawArguments(argc, argv));
+    if (request != CommandLine::Request::Run) {
+        const QCoreApplication core(argc, argv);
+        Startup::setApplicationIdentity();
+        std::fputs(CommandLine::text(request).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+
     // The software renderer costs a fraction of the GL path's memory and start-up time,
     // which matters for a program that sits in the tray all day. It must be chosen before
     // any window exists.

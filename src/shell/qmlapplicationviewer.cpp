@@ -1,7 +1,9 @@
 #include "shell/qmlapplicationviewer.h"
 
+#include "common/appidentity.h"
 #include "shell/windowplacement.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
@@ -11,21 +13,75 @@
 #include <QQuickItem>
 #include <QScreen>
 #include <QSettings>
+#include <QSystemTrayIcon>
 
 namespace {
+
 const QString startupPositionKey = QStringLiteral("StartupPosition");
+
+// How long the window has to stay put before its position is written: a drag reports every
+// step, and each write costs a rewrite of the settings file with its syncs.
+constexpr int positionSettleTime = 500;
+
+bool desktopHasTray()
+{
+    // Headless platforms have no tray, and no one who could reach a window either: they keep
+    // the tray behaviour, so a headless run does what a run on a desktop with a tray does.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return true;
+    return QSystemTrayIcon::isSystemTrayAvailable();
 }
+
+} // namespace
 
 QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     : QQuickView(parent)
+    , m_trayAvailable(desktopHasTray())
 {
     connect(engine(), &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit);
     setResizeMode(QQuickView::SizeViewToRootObject);
     setFlags(Qt::Tool);
-    setIcon(QIcon(QStringLiteral(":/images/icons/icon.png")));
+    // The desktop's own rendering of the installed icon where there is one, crisp at every
+    // size; the built-in picture otherwise.
+    setIcon(QIcon::fromTheme(AppIdentity::id(), QIcon(QStringLiteral(":/images/icons/icon.png"))));
+
+    m_positionSettled.setSingleShot(true);
+    m_positionSettled.setInterval(positionSettleTime);
+    connect(&m_positionSettled, &QTimer::timeout, this, &QmlApplicationViewer::savePosition);
+    followTray();
 }
 
-QmlApplicationViewer::~QmlApplicationViewer() = default;
+QmlApplicationViewer::~QmlApplicationViewer()
+{
+    // Quitting while a move has not settled yet, or not even been reported.
+    savePosition();
+}
+
+void QmlApplicationViewer::followTray()
+{
+    // On X11 a tray announces itself to every client, and Qt follows it once anything asked
+    // for the tray (desktopHasTray did). Qt passes the news on only through its platform
+    // interface, a QObject of a private class: it is reached through the meta-object system,
+    // by name. Where it is missing, a close of the window still looks afresh.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    auto *native = reinterpret_cast<QObject *>(QGuiApplication::platformNativeInterface());
+    if (!native || native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") < 0)
+        return;
+    connect(native, SIGNAL(systemTrayWindowChanged(QScreen *)), this, SLOT(updateTrayAvailable()));
+}
+
+void QmlApplicationViewer::updateTrayAvailable()
+{
+    const bool available = desktopHasTray();
+    if (available == m_trayAvailable)
+        return;
+    m_trayAvailable = available;
+    if (QQuickItem *root = rootObject())
+        root->setProperty("trayAvailable", m_trayAvailable);
+    emit trayAvailableChanged(m_trayAvailable);
+}
 
 void QmlApplicationViewer::loadMainFile(const QUrl &url)
 {
@@ -37,6 +93,7 @@ void QmlApplicationViewer::loadMainFile(const QUrl &url)
     QQuickItem *root = rootObject();
     if (!root)
         return;
+    root->setProperty("trayAvailable", m_trayAvailable);
     const QMetaObject *rootMeta = root->metaObject();
     const int signalIndex = rootMeta->indexOfSignal("restore()");
     const int slotIndex = metaObject()->indexOfSlot("restoreWindow()");
@@ -55,23 +112,63 @@ void QmlApplicationViewer::showAtStartupPosition()
     const QPoint position = WindowPlacement::startupPosition(
         saved, size(), screen->virtualGeometry().size(), screen->availableGeometry());
     setGeometry(QRect(position, size()));
+    m_placed = true;
     show();
     // Not every platform reports a move for the first placement; the key must exist after
     // every normal start all the same. A later move event overwrites it with what the
     // window system actually did.
+    m_positionSettled.stop();
     settings.setValue(startupPositionKey, position);
+    m_savedPosition = position;
 }
 
 void QmlApplicationViewer::restoreWindow()
 {
-    show();
+    // After a tray start the window has never been placed: it first appears where a normal
+    // start would have put it.
+    if (m_placed)
+        show();
+    else
+        showAtStartupPosition();
     requestActivate();
     raise();
 }
 
 void QmlApplicationViewer::moveEvent(QMoveEvent *event)
 {
-    // Not throttled: a drag commits one small write per move, which the store absorbs.
-    QSettings settings;
-    settings.setValue(startupPositionKey, event->pos());
+    QQuickView::moveEvent(event);
+    m_positionSettled.start();
+}
+
+void QmlApplicationViewer::hideEvent(QHideEvent *event)
+{
+    QQuickView::hideEvent(event);
+    savePosition();
+}
+
+void QmlApplicationViewer::closeEvent(QCloseEvent *event)
+{
+    QQuickView::closeEvent(event);
+    if (!event->isAccepted())
+        return;
+    updateTrayAvailable();
+    if (m_trayAvailable)
+        return;
+    // Without a tray nothing else could reach the program: closing the window ends it the
+    // way the tray's Exit does, which lets an installation under way finish. Queued, so the
+    // close completes first.
+    if (QQuickItem *root = rootObject())
+        QMetaObject::invokeMethod(root, "exitProgram", Qt::QueuedConnection);
+    else
+        QCoreApplication::quit();
+}
+
+void QmlApplicationViewer::savePosition()
+{
+    m_positionSettled.stop();
+    // A window never shown has no position of its own to keep.
+    if (!m_placed || m_savedPosition == position())
+        return;
+    m_savedPosition = position();
+    QSettings().setValue(startupPositionKey, *m_savedPosition);
 }

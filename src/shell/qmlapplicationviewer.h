@@ -1,11 +1,18 @@
 #pragma once
 
+#include <QPoint>
 #include <QQuickView>
+#include <QTimer>
 
+#include <optional>
+
+class QCloseEvent;
+class QHideEvent;
 class QMoveEvent;
 
 // The program's one window: a fixed-size tool window showing the main view. Closing it only
-// hides it; the view asks for it again through its restore() signal.
+// hides it while the desktop has a tray; without one, closing it ends the program, which
+// nothing else could reach. The view asks for the window again through its restore() signal.
 class QmlApplicationViewer : public QQuickView
 {
     Q_OBJECT
@@ -15,9 +22,35 @@ public:
     ~QmlApplicationViewer() override;
 
     void loadMainFile(const QUrl &url);
+    // Places the window where it was last (or centred), inside the work area, and shows it.
     void showAtStartupPosition();
+
+    // Whether the desktop has a tray for the icon. Followed as trays come and go where the
+    // platform announces them (X11), and checked afresh whenever the window is closed. The
+    // view's root item gets it as its trayAvailable property.
+    bool trayAvailable() const { return m_trayAvailable; }
+
+signals:
+    void trayAvailableChanged(bool available);
+
+protected:
+    void moveEvent(QMoveEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void restoreWindow();
-    void moveEvent(QMoveEvent *event) override;
+    void updateTrayAvailable();
+
+private:
+    void savePosition();
+    void followTray();
+
+    bool m_trayAvailable = true;
+    // The window has been placed once; until then a restore places it as a start does.
+    bool m_placed = false;
+    // The position last written: a drag is written once, when it settles, and a hide or the
+    // end of the program writes what is still unwritten.
+    std::optional<QPoint> m_savedPosition;
+    QTimer m_positionSettled;
 };

@@ -2,6 +2,7 @@
 
 #include "builds/chromedownloader.h"
 #include "builds/versionchecker.h"
+#include "common/appidentity.h"
 #include "common/endpoints.h"
 #include "settings/settings.h"
 #include "shell/commandline.h"
@@ -16,6 +17,10 @@ void Startup::setApplicationIdentity()
     QCoreApplication::setOrganizationName(QStringLiteral("Quillmarsh"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("quillmarsh.example"));
     QCoreApplication::setApplicationName(QStringLiteral("Tarrowin"));
+    // The one version CMake hands in: --version prints it, the self-update compares with it.
+    QCoreApplication::setApplicationVersion(AppIdentity::version());
+    // Ties the windows to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(AppIdentity::id());
 }
 
 void Startup::registerTypes()
@@ -29,7 +34,8 @@ void Startup::registerTypes()
 
 std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)
 {
-    // Closing the window only hides it; the program lives on in the tray.
+    // Closing the window only hides it while the program lives on in the tray; without a
+    // tray the window host ends the program itself.
     QGuiApplication::setQuitOnLastWindowClosed(false);
     auto viewer = std::make_unique<QmlApplicationViewer>();
     setApplicationIdentity();
@@ -40,7 +46,8 @@ std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringLis
     viewer->setInitialProperties({ { QStringLiteral("siteAddress"), Endpoints::maker() },
                                    { QStringLiteral("updateAddress"), update } });
     viewer->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
-    if (!CommandLine::isTrayStart(arguments))
+    // Without a tray a tray start would leave the program out of reach.
+    if (!CommandLine::isTrayStart(arguments) || !viewer->trayAvailable())
         viewer->showAtStartupPosition();
     return viewer;
 }

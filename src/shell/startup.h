@@ -9,14 +9,14 @@ class QmlApplicationViewer;
 namespace Startup {
 
 // Organisation and application names: they fix where the settings store lives, so they
-// are set before anything reads a setting.
+// are set before anything reads a setting. Also the version and the desktop file name.
 void setApplicationIdentity();
 
 // The native element types of the module "Tarrowin 1.0".
 void registerTypes();
 
 // Creates the window host, loads the main view and, unless the arguments ask for a tray
-// start, shows the window at its startup position.
+// start and the desktop has a tray, shows the window at its startup position.
 std::unique_ptr<QmlApplicationViewer> createMainWindow(const QStringList &arguments);
 
 } // namespace Startup

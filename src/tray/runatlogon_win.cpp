@@ -22,3 +22,12 @@ void RunAtLogon::setEnabled(bool enabled, const QString &programPath)
     else
         run.remove(QStringLiteral("Tarrowin"));
 }
+
+void RunAtLogon::refresh(const QString &programPath)
+{
+    // The Run value names one program; a moved or reinstalled one takes it over.
+    QSettings run(runKey, QSettings::NativeFormat);
+    const QString name = QStringLiteral("Tarrowin");
+    if (run.contains(name) && run.value(name).toString() != command(programPath))
+        run.setValue(name, command(programPath));
+}

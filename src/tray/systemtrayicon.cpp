@@ -1,10 +1,13 @@
 #include "tray/systemtrayicon.h"
 
+#include "common/appidentity.h"
 #include "common/endpoints.h"
 #include "tray/runatlogon.h"
 #include "tray/versionfile.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QIcon>
 #include <QMenu>
 #include <QNetworkAccessManager>
@@ -12,9 +15,22 @@
 #include <QNetworkRequest>
 #include <QSettings>
 
+#include <algorithm>
+
 namespace {
 const QString runOnStartupKey = QStringLiteral("RunOnStartup");
+
+// Qt draws a balloon of its own only where the desktop offers no other way (the X tray
+// protocol); elsewhere an empty message would be sent on as a notification.
+void takeDownOwnBalloon(QSystemTrayIcon *icon)
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    if (std::any_of(windows.begin(), windows.end(), [](const QWidget *window) {
+            return window->isVisible() && window->inherits("QBalloonTip");
+        }))
+        icon->showMessage(QString(), QString()); // nothing to show: only hides the balloon
 }
+} // namespace
 
 SystemTrayIcon::SystemTrayIcon(QObject *parent)
     : SystemTrayIcon(30000, parent)
@@ -22,21 +38,38 @@ SystemTrayIcon::SystemTrayIcon(QObject *parent)
 }
 
 SystemTrayIcon::SystemTrayIcon(int versionTimeout, QObject *parent)
+    : SystemTrayIcon(versionTimeout, QDBusConnection::sessionBus(), parent)
+{
+}
+
+SystemTrayIcon::SystemTrayIcon(int versionTimeout, const QDBusConnection &notificationBus,
+                               QObject *parent)
     : QObject(parent)
-    , m_ownVersion("0.1.2")
+    , m_ownVersion(AppIdentity::version().toUtf8())
     , m_trayMenu(new QMenu) // a menu takes only a widget as parent: released by hand
     , m_trayIcon(new QSystemTrayIcon(this))
     , m_networkManager(new QNetworkAccessManager(this))
+    , m_notifier(new DesktopNotifier(notificationBus, this))
     , m_versionTimeout(versionTimeout)
 {
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &SystemTrayIcon::trayIconAction);
     connect(m_trayIcon, &QSystemTrayIcon::messageClicked, this, &SystemTrayIcon::messageAction);
+    connect(m_notifier, &DesktopNotifier::activated, this, [this](DesktopNotifier::Kind kind) {
+        emit messageClicked(kind == DesktopNotifier::Kind::Update);
+    });
+    connect(m_notifier, &DesktopNotifier::undelivered, this, &SystemTrayIcon::showBalloon);
     m_trayIcon->setContextMenu(m_trayMenu);
     connect(m_trayMenu, &QMenu::triggered, this, &SystemTrayIcon::trayMenuAction);
+    // Qt's own balloon takes any press on the icon for a click on the balloon, so the
+    // right-click that opens this menu would also open the window. The balloon goes first.
+    connect(m_trayMenu, &QMenu::aboutToShow, this, [this] { takeDownOwnBalloon(m_trayIcon); });
 
-    // First start: register to run at logon before anything else talks to the world.
+    // First start: register to run at logon before anything else talks to the world. Later
+    // starts bring the entry up to date with where the program now lives.
     if (!QSettings().contains(runOnStartupKey))
         runOnStartup(true);
+    else if (QSettings().value(runOnStartupKey).toBool())
+        RunAtLogon::refresh(QCoreApplication::applicationFilePath());
     checkForUpdate();
 }
 
@@ -51,7 +84,11 @@ void SystemTrayIcon::setIconSource(const QString &iconSource)
     if (iconSource == m_iconSource)
         return;
     m_iconSource = iconSource;
-    m_trayIcon->setIcon(QIcon(m_iconSource));
+    // The installed theme's icon of the program's id, crisp at every size; the picture named
+    // here where no theme has it. No source still means no icon.
+    m_trayIcon->setIcon(m_iconSource.isEmpty()
+                            ? QIcon()
+                            : QIcon::fromTheme(AppIdentity::id(), QIcon(m_iconSource)));
     applyVisibility();
     emit iconSourceChanged(m_iconSource);
 }
@@ -146,10 +183,26 @@ void SystemTrayIcon::trayIconAction(QSystemTrayIcon::ActivationReason reason)
 void SystemTrayIcon::showMessage(const QString &messageText, const QString &title,
                                  SystemTrayIcon::MessageType type, int timeout)
 {
+    // Plain messages tell the state of the work and follow one another; warnings are failures
+    // the user should get to read.
+    const bool alert = type == WarningMessage || type == CriticalMessage;
+    notify({ alert ? DesktopNotifier::Kind::Alert : DesktopNotifier::Kind::Status, title,
+             messageText, QSystemTrayIcon::MessageIcon(type), timeout });
+}
+
+void SystemTrayIcon::notify(const DesktopNotifier::Notice &notice)
+{
+    if (!m_notifier->notify(notice))
+        showBalloon(notice);
+}
+
+void SystemTrayIcon::showBalloon(const DesktopNotifier::Notice &notice)
+{
     if (!QSystemTrayIcon::supportsMessages())
         return;
-    m_trayIcon->showMessage(title, messageText, QSystemTrayIcon::MessageIcon(type), timeout);
-    m_updateMessageShown = false;
+    m_trayIcon->showMessage(notice.title, notice.text, notice.icon, notice.timeout);
+    // Qt shows one balloon at a time: a click concerns the last one.
+    m_updateMessageShown = notice.kind == DesktopNotifier::Kind::Update;
 }
 
 void SystemTrayIcon::messageAction()
@@ -204,10 +257,7 @@ void SystemTrayIcon::fileLoadFinished()
 
     m_updateAvailable = true;
     emit updateAvailableChanged(true);
-    if (QSystemTrayIcon::supportsMessages()) {
-        m_trayIcon->showMessage(QStringLiteral("Update available"),
-                                QStringLiteral("There is a new version of Tarrowin available."),
-                                QSystemTrayIcon::Information, 10000);
-        m_updateMessageShown = true;
-    }
+    notify({ DesktopNotifier::Kind::Update, QStringLiteral("Update available"),
+             QStringLiteral("There is a new version of Tarrowin available."),
+             QSystemTrayIcon::Information, 10000 });
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "tray/desktopnotifier.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QVariantList>
 
 class QAction;
+class QDBusConnection;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -29,6 +32,10 @@ public:
     explicit SystemTrayIcon(QObject *parent = nullptr);
     // versionTimeout: how long the version file may go without traffic before it is given up.
     explicit SystemTrayIcon(int versionTimeout, QObject *parent = nullptr);
+    // notificationBus: where the desktop's notification service is looked for (the session
+    // bus for the two above); without one, Qt's own balloons show the messages.
+    SystemTrayIcon(int versionTimeout, const QDBusConnection &notificationBus,
+                   QObject *parent = nullptr);
     ~SystemTrayIcon() override;
 
     QString iconSource() const { return m_iconSource; }
@@ -70,6 +77,9 @@ private:
     void applyVisibility();
     void checkForUpdate();
     void fileLoadRead();
+    // Through the desktop's notification service, or else as Qt's balloon.
+    void notify(const DesktopNotifier::Notice &notice);
+    void showBalloon(const DesktopNotifier::Notice &notice);
 
     const QByteArray m_ownVersion;
     QString m_iconSource;
@@ -81,6 +91,7 @@ private:
     bool m_updateMessageShown = false;
     QSystemTrayIcon *m_trayIcon;
     QNetworkAccessManager *m_networkManager;
+    DesktopNotifier *m_notifier;
     QPointer<QNetworkReply> m_versionReply;
     QByteArray m_versionText;
     bool m_versionFailed = false;

@@ -45,6 +45,7 @@ private slots:
     void shouldDownload();
     void failingBuildIsRetriedWithBackOffOverADay();
     void failureShowsInTheStatusLine();
+    void failureTextIsNeverMarkup();
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
     void exitWaitsForAnInstallation();
@@ -429,6 +430,25 @@ void TestMainView::failureShowsInTheStatusLine()
         20000);
     QCOMPARE(view("idleStatusText.text").toString(),
              "<b>Status:</b> " + view("chromeDownloader.lastError").toString());
+}
+
+void TestMainView::failureTextIsNeverMarkup()
+{
+    // The storage names where it redirects to; the downloader refuses anything but HTTP(S)
+    // and quotes the address in its message. Markup in it must not restyle the window.
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "123456");
+    m_server->redirect(
+        QStringLiteral("/chromium-browser-snapshots/Win_x64/123456/mini_installer.exe"),
+        "ftp://127.0.0.1/<font size=\"7\">big</font>&amp;");
+    load();
+    const ViewProbe &view = *m_view;
+    QTRY_COMPARE_WITH_TIMEOUT(view("chromeDownloader.lastError").toString(),
+                              QStringLiteral("Download failed: refused redirect to "
+                                             "ftp://127.0.0.1/<font size=\"7\">big</font>&amp;"),
+                              20000);
+    QCOMPARE(view("idleStatusText.text").toString(),
+             QStringLiteral("<b>Status:</b> Download failed: refused redirect to "
+                            "ftp://127.0.0.1/&lt;font size=\"7\"&gt;big&lt;/font&gt;&amp;amp;"));
 }
 
 void TestMainView::noSeriesForThisPlatform()

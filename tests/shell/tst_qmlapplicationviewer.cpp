@@ -26,6 +26,8 @@ private slots:
     void restoreSignalShowsTheWindow();
     void savedPositionIsUsed();
     void everyMoveIsStored();
+    void movesAreWrittenOnceTheySettle_data();
+    void movesAreWrittenOnceTheySettle();
     void quitFromTheViewEndsTheEventLoop();
 
 private:
@@ -139,6 +141,44 @@ void TestQmlApplicationViewer::everyMoveIsStored()
     for (const QPoint target : { QPoint(12, 34), QPoint(56, 78) }) {
         viewer->setPosition(target);
         QTRY_COMPARE(QSettings().value(QStringLiteral("StartupPosition")).toPoint(), target);
+    }
+}
+
+void TestQmlApplicationViewer::movesAreWrittenOnceTheySettle_data()
+{
+    QTest::addColumn<QString>("then");
+    QTest::newRow("the window rests") << QStringLiteral("rest");
+    QTest::newRow("the window is hidden") << QStringLiteral("hide");
+    QTest::newRow("the program quits") << QStringLiteral("quit");
+}
+
+void TestQmlApplicationViewer::movesAreWrittenOnceTheySettle()
+{
+    QFETCH(QString, then);
+    const QString key = QStringLiteral("StartupPosition");
+    auto viewer = loadedViewer();
+    viewer->showAtStartupPosition();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    const QPoint start = viewer->position();
+    QCOMPARE(QSettings().value(key).toPoint(), start);
+
+    // A drag: many moves in a row, none of them written while it lasts.
+    for (int step = 1; step <= 20; ++step) {
+        viewer->setPosition(start + QPoint(step, 2 * step));
+        QCoreApplication::processEvents();
+    }
+    const QPoint last = start + QPoint(20, 40);
+    QCOMPARE(viewer->position(), last);
+    QCOMPARE(QSettings().value(key).toPoint(), start);
+
+    if (then == QLatin1String("rest")) {
+        QTRY_COMPARE(QSettings().value(key).toPoint(), last);
+    } else {
+        if (then == QLatin1String("hide"))
+            viewer->hide();
+        else
+            viewer.reset();
+        QCOMPARE(QSettings().value(key).toPoint(), last);
     }
 }
 

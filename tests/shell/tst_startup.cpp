@@ -1,10 +1,13 @@
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
+#include "shell/windowplacement.h"
 #include "support/testenvironment.h"
+#include "support/viewprobe.h"
 
 #include <QQuickItem>
 #include <QScreen>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 class TestStartup : public QObject
@@ -19,10 +22,16 @@ private slots:
 
     void trayOption_data();
     void trayOption();
+    void request_data();
+    void request();
 
     void normalStartShowsWindow();
     void trayStartShowsNothingUntilRestored();
     void closingTheWindowKeepsRunning();
+    void trayIconClicks_data();
+    void trayIconClicks();
+    void firstRestoreAfterTrayStartIsPlaced_data();
+    void firstRestoreAfterTrayStartIsPlaced();
 };
 
 void TestStartup::init()
@@ -61,6 +70,41 @@ void TestStartup::trayOption()
     QFETCH(QStringList, arguments);
     QFETCH(bool, tray);
     QCOMPARE(CommandLine::isTrayStart(arguments), tray);
+}
+
+void TestStartup::request_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<CommandLine::Request>("request");
+
+    using R = CommandLine::Request;
+    const QString program = QStringLiteral("/usr/bin/tarrowin");
+    QTest::newRow("no arguments") << QStringList { program } << R::Run;
+    QTest::newRow("--help") << QStringList { program, "--help" } << R::Help;
+    QTest::newRow("-h") << QStringList { program, "-h" } << R::Help;
+    QTest::newRow("-?") << QStringList { program, "-?" } << R::Help;
+    QTest::newRow("--version") << QStringList { program, "--version" } << R::Version;
+    QTest::newRow("-v") << QStringList { program, "-v" } << R::Version;
+    QTest::newRow("help after the tray options")
+        << QStringList { program, "/tray", "-t", "--tray", "--help" } << R::Help;
+    QTest::newRow("unknown options around version")
+        << QStringList { program, "--foo", "-x", "--version", "bar" } << R::Version;
+    QTest::newRow("Qt's own options before help")
+        << QStringList { program, "-platform", "xcb", "--help" } << R::Help;
+    QTest::newRow("tray starts run") << QStringList { program, "/tray" } << R::Run;
+    QTest::newRow("-tray is one word, not -t -r -a -y")
+        << QStringList { program, "-tray" } << R::Run;
+    QTest::newRow("unknown options only run") << QStringList { program, "--foo", "-z" } << R::Run;
+    QTest::newRow("help as a value after the end of options")
+        << QStringList { program, "--", "--help" } << R::Run;
+    QTest::newRow("upper case -H") << QStringList { program, "-H" } << R::Run;
+}
+
+void TestStartup::request()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(CommandLine::Request, request);
+    QCOMPARE(CommandLine::request(arguments), request);
 }
 
 void TestStartup::normalStartShowsWindow()
@@ -106,6 +150,72 @@ void TestStartup::closingTheWindowKeepsRunning()
     QVERIFY(stillRunning);
     QCOMPARE(result, 42);
     QVERIFY(!viewer->isVisible());
+}
+
+void TestStartup::trayIconClicks_data()
+{
+    QTest::addColumn<bool>("shownBefore");
+    QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+    QTest::addColumn<bool>("shownAfter");
+
+    QTest::newRow("click opens") << false << QSystemTrayIcon::Trigger << true;
+    QTest::newRow("click hides") << true << QSystemTrayIcon::Trigger << false;
+    QTest::newRow("double click opens") << false << QSystemTrayIcon::DoubleClick << true;
+    QTest::newRow("double click keeps it open") << true << QSystemTrayIcon::DoubleClick << true;
+}
+
+void TestStartup::trayIconClicks()
+{
+    QFETCH(bool, shownBefore);
+    QFETCH(QSystemTrayIcon::ActivationReason, reason);
+    QFETCH(bool, shownAfter);
+
+    auto viewer = Startup::createMainWindow({ QStringLiteral("tarrowin"), QStringLiteral("-t") });
+    const ViewProbe view(viewer.get());
+    if (shownBefore)
+        view(QStringLiteral("openWindow()"));
+    QCOMPARE(viewer->isVisible(), shownBefore);
+    view(QStringLiteral("tabFrame.current = 1"));
+
+    auto *icon = viewer->rootObject()->findChild<QSystemTrayIcon *>();
+    QVERIFY(icon);
+    emit icon->activated(reason);
+    QCOMPARE(viewer->isVisible(), shownAfter);
+    if (shownAfter && !shownBefore)
+        QCOMPARE(view(QStringLiteral("tabFrame.current")).toInt(), 0);
+}
+
+void TestStartup::firstRestoreAfterTrayStartIsPlaced_data()
+{
+    QTest::addColumn<QVariant>("saved");
+
+    QTest::newRow("saved position") << QVariant(QPoint(40, 60));
+    QTest::newRow("saved beyond the screen, pulled in") << QVariant(QPoint(5000, 4000));
+    QTest::newRow("nothing saved: centred") << QVariant();
+}
+
+void TestStartup::firstRestoreAfterTrayStartIsPlaced()
+{
+    QFETCH(QVariant, saved);
+    if (saved.isValid())
+        QSettings().setValue(QStringLiteral("StartupPosition"), saved);
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QPoint expected = WindowPlacement::startupPosition(
+        saved.isValid() ? std::optional<QPoint>(saved.toPoint()) : std::nullopt, QSize(310, 195),
+        screen->virtualGeometry().size(), screen->availableGeometry());
+
+    auto viewer
+        = Startup::createMainWindow({ QStringLiteral("tarrowin"), QStringLiteral("/tray") });
+    QVERIFY(!viewer->isVisible());
+    QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "openWindow"));
+    QVERIFY(viewer->isVisible());
+    QCOMPARE(viewer->position(), expected);
+
+    // Later restores leave the window where the user put it.
+    viewer->setPosition(QPoint(70, 80));
+    viewer->hide();
+    QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "openWindow"));
+    QCOMPARE(viewer->position(), QPoint(70, 80));
 }
 
 TARROWIN_TEST_MAIN(TestStartup, false)

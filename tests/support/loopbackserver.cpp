@@ -261,3 +261,8 @@ QByteArray LoopbackServer::storageHash(const QByteArray &body, bool crc32c, bool
         parts << "md5=" + QCryptographicHash::hash(body, QCryptographicHash::Md5).toBase64();
     return parts.join(',');
 }
+
+void LoopbackServer::forget(const QString &path)
+{
+    m_responses.remove(path);
+}

@@ -47,6 +47,11 @@ public:
     void serve(const QString &path, const QByteArray &body, int status = 200);
     void redirect(const QString &path, const QByteArray &location, int status = 302);
 
+    // Forgets the answer for path and the requests seen so far, so a long-running test
+    // keeps nothing of its past rounds.
+    void forget(const QString &path);
+    void clearRequests() { m_requests.clear(); }
+
     // Answers the requests held for path so far, and later ones at once.
     void release(const QString &path);
 

@@ -21,7 +21,9 @@ TestEnvironment::TestEnvironment()
     BuildSeries::setNative(installerSeries());
     // Tray icons embed through the X tray protocol, not through a session bus that may or
     // may not be there.
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    // Unset, the bus library would fall back to $XDG_RUNTIME_DIR/bus and find the
+    // developer's own desktop session.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tarrowin-test-bus");
 }
 
 BuildSeries TestEnvironment::installerSeries()

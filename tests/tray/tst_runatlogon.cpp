@@ -1,3 +1,5 @@
+#include "common/appidentity.h"
+#include "common/desktopentry.h"
 #include "support/testenvironment.h"
 #include "tray/runatlogon.h"
 
@@ -23,10 +25,34 @@ private slots:
     void disablingRemovesOnlyTheEntry();
     void desktopRunsTheEntry_data();
     void desktopRunsTheEntry();
+    void entryPassesTheValidator_data();
+    void entryPassesTheValidator();
+    void refresh_data();
+    void refresh();
 
 private:
     TestEnvironment &m_environment;
 };
+
+namespace {
+
+QByteArray entryFile()
+{
+    QFile file(RunAtLogon::autostartFile());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+    file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+} // namespace
 
 void TestRunAtLogon::init()
 {
@@ -65,7 +91,15 @@ void TestRunAtLogon::entryIsADesktopEntry()
 
     QFile file(RunAtLogon::autostartFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().contains("\nExec=\"/opt/My Tools/tarrowin\" /tray\n"));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.contains("\nExec=\"/opt/My Tools/tarrowin\" /tray\n"));
+    // The icon the install puts in the theme, the check that skips a vanished program, and a
+    // start after the panel, so the tray is there to take the icon.
+    const QByteArrayList lines { "TryExec=/opt/My Tools/tarrowin",
+                                 "Icon=" + AppIdentity::id().toUtf8(), "X-GNOME-Autostart-Delay=5",
+                                 "X-KDE-autostart-after=panel" };
+    for (const QByteArray &line : lines)
+        QVERIFY2(text.contains("\n" + line + "\n"), line);
     // No file is left behind by the atomic write, and no file named after a registry path.
     QCOMPARE(QDir(m_environment.configHome() + QStringLiteral("/autostart")).entryList(QDir::Files),
              QStringList { "Tarrowin.desktop" });
@@ -92,6 +126,9 @@ void TestRunAtLogon::desktopRunsTheEntry_data()
     QTest::newRow("blanks") << "My Programs";
     QTest::newRow("quotes, dollar, backtick") << "it's \"quoted\" $HOME `x`";
     QTest::newRow("backslash") << "back\\slash";
+    // No percent row: GLib looks for Exec's program before it turns %% back into %, so no
+    // GLib desktop starts such an entry, whatever is written.
+    QTest::newRow("line break") << "two\nlines";
 }
 
 void TestRunAtLogon::desktopRunsTheEntry()
@@ -126,6 +163,112 @@ void TestRunAtLogon::desktopRunsTheEntry()
     QFile started(record);
     QVERIFY(started.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(started.readAll()), program + QStringLiteral("|/tray|"));
+}
+
+void TestRunAtLogon::entryPassesTheValidator_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("plain") << "/usr/local/bin/tarrowin";
+    QTest::newRow("blanks") << "/opt/My Tools/tarrowin";
+    QTest::newRow("quotes, dollar, backtick") << "/opt/it's \"q\" $HOME `x`/tarrowin";
+    QTest::newRow("backslash, percent") << "/opt/a\\b 100%/tarrowin";
+    QTest::newRow("line break") << "/opt/two\nlines/tarrowin";
+    QTest::newRow("non-ASCII") << "/home/jürgen/Programme/tarrowin";
+}
+
+void TestRunAtLogon::entryPassesTheValidator()
+{
+    QFETCH(QString, program);
+    RunAtLogon::setEnabled(true, program);
+    QProcess validator;
+    validator.setProcessChannelMode(QProcess::MergedChannels);
+    validator.start(QStringLiteral("desktop-file-validate"), { RunAtLogon::autostartFile() });
+    QVERIFY2(validator.waitForFinished(20000),
+             "desktop-file-validate did not run: scripts/install-deps installs it");
+    const QByteArray output = validator.readAll();
+    QVERIFY2(validator.exitCode() == 0, output.constData());
+    QVERIFY2(!output.contains("warning"), output.constData());
+}
+
+void TestRunAtLogon::refresh_data()
+{
+    // Where the entry points before and which program starts: a build tree, another build
+    // tree, an installed copy, or one that is gone. An empty "before" means no entry.
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("olderEntry");
+    QTest::addColumn<QByteArray>("desktopSwitches");
+    QTest::addColumn<QString>("running");
+    QTest::addColumn<QString>("after");
+
+    QTest::newRow("no entry, none made") << "" << false << QByteArray() << "installed"
+                                         << "";
+    QTest::newRow("older entry gains the new keys") << "build" << true << QByteArray() << "build"
+                                                    << "build";
+    QTest::newRow("current entry kept") << "build" << false << QByteArray() << "build"
+                                        << "build";
+    QTest::newRow("deleted build tree: the running program takes over")
+        << "gone" << true << QByteArray() << "build"
+        << "build";
+    QTest::newRow("installed program takes over from a build tree")
+        << "build" << false << QByteArray() << "installed"
+        << "installed";
+    QTest::newRow("build-tree run leaves the installed program's entry")
+        << "installed" << false << QByteArray() << "build"
+        << "installed";
+    QTest::newRow("build-tree run leaves another live build tree's entry")
+        << "other" << false << QByteArray() << "build"
+        << "other";
+    QTest::newRow("stale entry with nothing to run is removed")
+        << "gone" << false << QByteArray() << "gone"
+        << "";
+    QTest::newRow("the desktop's off switches survive a rewrite")
+        << "gone" << false << QByteArray("Hidden=true\nX-GNOME-Autostart-enabled=false\n")
+        << "installed"
+        << "installed";
+}
+
+void TestRunAtLogon::refresh()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, olderEntry);
+    QFETCH(QByteArray, desktopSwitches);
+    QFETCH(QString, running);
+    QFETCH(QString, after);
+
+    // Awkward names, so that reading the Exec of an older entry is tested as well.
+    const QString root = m_environment.root();
+    const QMap<QString, QString> programs {
+        { QStringLiteral("build"), root + QStringLiteral("/my build $1 100%/src/tarrowin") },
+        { QStringLiteral("other"), root + QStringLiteral("/other \"build\"/src/tarrowin") },
+        { QStringLiteral("installed"), root + QStringLiteral("/prefix/bin/tarrowin") },
+        { QStringLiteral("gone"), root + QStringLiteral("/deleted build/src/tarrowin") },
+    };
+    for (const char *name : { "build", "other", "installed" })
+        writeFile(programs[QLatin1String(name)], "#!/bin/sh\n");
+    writeFile(root + QStringLiteral("/prefix/share/applications/") + AppIdentity::id()
+                  + QStringLiteral(".desktop"),
+              "[Desktop Entry]\n");
+
+    if (olderEntry) {
+        writeFile(RunAtLogon::autostartFile(),
+                  "[Desktop Entry]\nType=Application\nName=Tarrowin\nExec="
+                      + DesktopEntry::quotedProgram(programs[before]).toUtf8() + " /tray\n"
+                      + desktopSwitches);
+    } else if (!before.isEmpty()) {
+        RunAtLogon::setEnabled(true, programs[before]);
+        writeFile(RunAtLogon::autostartFile(), entryFile() + desktopSwitches);
+    }
+
+    RunAtLogon::refresh(programs[running]);
+
+    if (after.isEmpty()) {
+        QVERIFY(!QFile::exists(RunAtLogon::autostartFile()));
+        return;
+    }
+    const QByteArray refreshed = entryFile();
+    // The whole entry as it is written today for that program, plus the desktop's switches.
+    RunAtLogon::setEnabled(true, programs[after]);
+    QCOMPARE(QString::fromUtf8(refreshed), QString::fromUtf8(entryFile() + desktopSwitches));
 }
 
 TARROWIN_TEST_MAIN(TestRunAtLogon, false)

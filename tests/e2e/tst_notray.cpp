@@ -1,0 +1,254 @@
+#include "support/testenvironment.h"
+
+#include <QDir>
+#include <QProcess>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+template<typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+// An X display of the test's own without a tray host: Xvfb on the first free number of
+// :160 to :169.
+class PrivateDisplay
+{
+public:
+    PrivateDisplay()
+    {
+        for (int number = 160; number <= 169 && m_name.isEmpty(); ++number) {
+            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+            if (QFile::exists(socket)
+                || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+                continue;
+            const QString name = QStringLiteral(":%1").arg(number);
+            m_server.start(QStringLiteral("Xvfb"),
+                           { name, QStringLiteral("-screen"), QStringLiteral("0"),
+                             QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                             QStringLiteral("tcp") });
+            // Another server may have taken the number meanwhile: then Xvfb ends at once.
+            const bool settled = QTest::qWaitFor(
+                [&] { return QFile::exists(socket) || m_server.state() == QProcess::NotRunning; },
+                10000);
+            if (settled && m_server.state() == QProcess::Running)
+                m_name = name;
+            else
+                stop();
+        }
+    }
+    ~PrivateDisplay() { stop(); }
+
+    QString name() const { return m_name; }
+
+private:
+    void stop()
+    {
+        if (m_server.state() == QProcess::NotRunning)
+            return;
+        m_server.terminate();
+        if (!m_server.waitForFinished(5000))
+            m_server.kill();
+        m_server.waitForFinished(5000);
+    }
+
+    QProcess m_server;
+    QString m_name;
+};
+
+// Looks at a display's windows and closes them the way a window manager does.
+class WindowManagerSide
+{
+public:
+    enum Placement { TopLevel, Embedded };
+
+    explicit WindowManagerSide(const QString &display)
+        : m_connection(xcb_connect(display.toLatin1().constData(), nullptr), &xcb_disconnect)
+    {
+        if (xcb_connection_has_error(m_connection.get()))
+            return;
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection.get())).data->root;
+        m_pidAtom = atom("_NET_WM_PID");
+        m_protocolsAtom = atom("WM_PROTOCOLS");
+        m_deleteAtom = atom("WM_DELETE_WINDOW");
+    }
+
+    bool connected() const { return m_root != XCB_WINDOW_NONE; }
+
+    // The process's mapped windows: top-level ones, or ones embedded into another client's.
+    QList<xcb_window_t> windows(qint64 pid, Placement placement) const
+    {
+        QList<xcb_window_t> found;
+        collect(m_root, 0, pid, placement, found);
+        return found;
+    }
+
+    // WM_DELETE_WINDOW: what a window manager sends when the user closes a window.
+    void close(xcb_window_t window) const
+    {
+        xcb_client_message_event_t event {};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = m_protocolsAtom;
+        event.data.data32[0] = m_deleteAtom;
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(m_connection.get(), false, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char *>(&event));
+        xcb_flush(m_connection.get());
+    }
+
+private:
+    xcb_atom_t atom(const char *name) const
+    {
+        const Reply<xcb_intern_atom_reply_t> reply(
+            xcb_intern_atom_reply(
+                m_connection.get(),
+                xcb_intern_atom(m_connection.get(), false, uint16_t(strlen(name)), name), nullptr),
+            &std::free);
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+
+    void collect(xcb_window_t parent, int depth, qint64 pid, Placement placement,
+                 QList<xcb_window_t> &found) const
+    {
+        xcb_connection_t *c = m_connection.get();
+        const Reply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(c, xcb_query_tree(c, parent), nullptr), &std::free);
+        if (!tree || depth > 5)
+            return;
+        const xcb_window_t *children = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+            const xcb_window_t child = children[i];
+            const Reply<xcb_get_window_attributes_reply_t> attributes(
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, child), nullptr),
+                &std::free);
+            const Reply<xcb_get_property_reply_t> owner(
+                xcb_get_property_reply(
+                    c, xcb_get_property(c, false, child, m_pidAtom, XCB_ATOM_CARDINAL, 0, 1),
+                    nullptr),
+                &std::free);
+            const bool ours = owner && xcb_get_property_value_length(owner.get()) == 4
+                && *static_cast<const uint32_t *>(xcb_get_property_value(owner.get()))
+                    == uint32_t(pid);
+            const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            if (ours && viewable && (parent == m_root) == (placement == TopLevel))
+                found.append(child);
+            collect(child, depth + 1, pid, placement, found);
+        }
+    }
+
+    std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> m_connection;
+    xcb_window_t m_root = XCB_WINDOW_NONE;
+    xcb_atom_t m_pidAtom = XCB_ATOM_NONE;
+    xcb_atom_t m_protocolsAtom = XCB_ATOM_NONE;
+    xcb_atom_t m_deleteAtom = XCB_ATOM_NONE;
+};
+
+} // namespace
+
+// The whole program on a desktop without a tray, as on GNOME without its tray extension: the
+// window is the only way in, so it shows on a tray start and closing it ends the program,
+// until a tray turns up.
+class TestNoTray : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestNoTray(TestEnvironment &) { }
+
+private slots:
+    void windowIsTheWayInAndOut_data();
+    void windowIsTheWayInAndOut();
+
+private:
+    static std::unique_ptr<QProcess> start(const QTemporaryDir &home, const QString &display,
+                                           const QStringList &arguments);
+};
+
+std::unique_ptr<QProcess> TestNoTray::start(const QTemporaryDir &home, const QString &display,
+                                            const QStringList &arguments)
+{
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("TMPDIR"), home.filePath(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    process->setProcessEnvironment(env);
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(QStringLiteral(TARROWIN_UNDER_TEST), arguments);
+    if (!process->waitForStarted())
+        qWarning("could not start %s", TARROWIN_UNDER_TEST);
+    return process;
+}
+
+void TestNoTray::windowIsTheWayInAndOut_data()
+{
+    QTest::addColumn<bool>("trayAppears");
+    QTest::newRow("no tray: closing the window quits") << false;
+    QTest::newRow("a tray appears: closing the window hides it") << true;
+}
+
+void TestNoTray::windowIsTheWayInAndOut()
+{
+    QFETCH(bool, trayAppears);
+    const PrivateDisplay display;
+    QVERIFY2(!display.name().isEmpty(), "no free display among :160 to :169");
+    const WindowManagerSide desktop(display.name());
+    QVERIFY(desktop.connected());
+
+    QTemporaryDir home;
+    for (const char *name : { "config", "data", "tmp", "runtime" })
+        QVERIFY(QDir(home.path()).mkdir(QLatin1String(name)));
+    QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    auto program = start(home, display.name(), { QStringLiteral("--tray") });
+    const qint64 pid = program->processId();
+    QTRY_COMPARE_WITH_TIMEOUT(desktop.windows(pid, WindowManagerSide::TopLevel).size(), 1, 20000);
+    QVERIFY(desktop.windows(pid, WindowManagerSide::Embedded).isEmpty());
+
+    QProcess trayHost;
+    if (trayAppears) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display.name());
+        trayHost.setProcessEnvironment(env);
+        trayHost.start(QStringLiteral("trayer"),
+                       { QStringLiteral("--edge"), QStringLiteral("top"),
+                         QStringLiteral("--widthtype"), QStringLiteral("request") });
+        QVERIFY(trayHost.waitForStarted());
+        // The icon docks as soon as the tray announces itself.
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.windows(pid, WindowManagerSide::Embedded).size(), 1,
+                                  20000);
+    }
+
+    desktop.close(desktop.windows(pid, WindowManagerSide::TopLevel).constFirst());
+    if (!trayAppears) {
+        QVERIFY(program->waitForFinished(20000));
+        QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program->exitCode(), 0);
+        return;
+    }
+
+    QTRY_VERIFY_WITH_TIMEOUT(desktop.windows(pid, WindowManagerSide::TopLevel).isEmpty(), 10000);
+    // Still running: a start by hand hands over to it, and its window comes back.
+    auto second = start(home, display.name(), {});
+    QVERIFY(second->waitForFinished(20000));
+    QCOMPARE(second->exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(desktop.windows(pid, WindowManagerSide::TopLevel).size(), 1, 20000);
+    QCOMPARE(program->state(), QProcess::Running);
+
+    program->terminate();
+    QVERIFY(program->waitForFinished(20000));
+    QCOMPARE(program->exitCode(), 0);
+    trayHost.terminate();
+    trayHost.waitForFinished(5000);
+}
+
+TARROWIN_TEST_MAIN(TestNoTray, false)
+#include "tst_notray.moc"

@@ -1,0 +1,340 @@
+#include "common/appidentity.h"
+#include "common/endpoints.h"
+#include "support/loopbackserver.h"
+#include "support/notificationserver.h"
+#include "support/testenvironment.h"
+#include "tray/desktopnotifier.h"
+#include "tray/systemtrayicon.h"
+
+#include <QDBusConnection>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+namespace {
+
+const QString versionPath = QStringLiteral("/tarrowin/latest_version");
+
+// A session bus of the test's own: a dbus-daemon that knows no services to start, so only
+// what a test registers is there, whatever the machine has installed.
+class PrivateBus
+{
+public:
+    explicit PrivateBus(const QString &directory)
+    {
+        const QString config = directory + QStringLiteral("/bus.conf");
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write("<busconfig><type>session</type><listen>unix:dir=" + directory.toUtf8()
+                   + "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                     "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                     "<allow own=\"*\"/>"
+                     "</policy></busconfig>");
+        file.close();
+        // A test that crashes takes its bus with it.
+        m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       { QStringLiteral("--config-file=") + config,
+                         QStringLiteral("--print-address"), QStringLiteral("--nofork") });
+        for (int i = 0; i < 10 && !m_daemon.canReadLine(); ++i)
+            m_daemon.waitForReadyRead(1000);
+        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
+    }
+
+    ~PrivateBus()
+    {
+        m_daemon.terminate();
+        if (!m_daemon.waitForFinished(5000))
+            m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+
+    QString address() const { return m_address; }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+};
+
+} // namespace
+
+class TestDesktopNotifier : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestDesktopNotifier(TestEnvironment &environment)
+        : m_environment(environment)
+    {
+    }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void noticeArrivesWhole_data();
+    void noticeArrivesWhole();
+    void replacing_data();
+    void replacing();
+    void clickIsTold_data();
+    void clickIsTold();
+    void fallsBackToQtsBalloon_data();
+    void fallsBackToQtsBalloon();
+
+private:
+    std::unique_ptr<SystemTrayIcon> trayIcon() const;
+    // Waits for the notice titled summary to reach the service.
+    NotificationServer::Call waitForNotice(const QString &summary) const;
+
+    TestEnvironment &m_environment;
+    std::unique_ptr<PrivateBus> m_bus;
+    std::unique_ptr<LoopbackServer> m_maker;
+    std::unique_ptr<NotificationServer> m_server;
+    QString m_clientName;
+    QString m_serverName;
+    int m_round = 0;
+};
+
+void TestDesktopNotifier::initTestCase()
+{
+    m_bus = std::make_unique<PrivateBus>(m_environment.tempDir());
+    QVERIFY2(m_bus->address().startsWith(QLatin1String("unix:")), "dbus-daemon did not start");
+}
+
+void TestDesktopNotifier::init()
+{
+    QSettings().clear();
+    m_maker = std::make_unique<LoopbackServer>();
+    m_maker->serve(versionPath, "0.1.2");
+    Endpoints::setMaker(m_maker->url());
+
+    ++m_round;
+    m_clientName = QStringLiteral("client-%1").arg(m_round);
+    m_serverName = QStringLiteral("server-%1").arg(m_round);
+    QVERIFY(QDBusConnection::connectToBus(m_bus->address(), m_clientName).isConnected());
+    const QDBusConnection serverBus = QDBusConnection::connectToBus(m_bus->address(), m_serverName);
+    QVERIFY(serverBus.isConnected());
+    m_server = std::make_unique<NotificationServer>(serverBus);
+    QVERIFY(m_server->registered());
+}
+
+void TestDesktopNotifier::cleanup()
+{
+    m_server.reset();
+    QDBusConnection::disconnectFromBus(m_clientName);
+    QDBusConnection::disconnectFromBus(m_serverName);
+}
+
+std::unique_ptr<SystemTrayIcon> TestDesktopNotifier::trayIcon() const
+{
+    return std::make_unique<SystemTrayIcon>(30000, QDBusConnection(m_clientName));
+}
+
+NotificationServer::Call TestDesktopNotifier::waitForNotice(const QString &summary) const
+{
+    NotificationServer::Call found;
+    // Not found, the empty call fails the comparisons that follow.
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const NotificationServer::Call &call : m_server->calls()) {
+                if (call.summary == summary)
+                    found = call;
+            }
+            return !found.summary.isNull();
+        },
+        10000);
+    return found;
+}
+
+void TestDesktopNotifier::noticeArrivesWhole_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<SystemTrayIcon::MessageType>("type");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<int>("urgency");
+
+    QTest::newRow("status") << "Downloading Chromium build 1234567."
+                            << "Downloading ..." << SystemTrayIcon::InfoMessage << 5000
+                            << "Downloading ..."
+                            << "Downloading Chromium build 1234567." << 1;
+    QTest::newRow("failure") << "Download failed: Connection refused"
+                             << "Chromium build 1234567 was not installed"
+                             << SystemTrayIcon::WarningMessage << 10000
+                             << "Chromium build 1234567 was not installed"
+                             << "Download failed: Connection refused" << 1;
+    QTest::newRow("critical") << "Message"
+                              << "Title" << SystemTrayIcon::CriticalMessage << 10000 << "Title"
+                              << "Message" << 2;
+    QTest::newRow("text only, as the defaults")
+        << "Message" << QString() << SystemTrayIcon::OtherMessage << 10000 << "Message" << QString()
+        << 1;
+    // Services render markup in bodies: a path is shown as the path it is.
+    QTest::newRow("markup characters stay text")
+        << "Not enough disk space in /home/a&b/<x>"
+        << "Chromium build 5 was not installed" << SystemTrayIcon::WarningMessage << 10000
+        << "Chromium build 5 was not installed"
+        << "Not enough disk space in /home/a&amp;b/&lt;x&gt;" << 1;
+}
+
+void TestDesktopNotifier::noticeArrivesWhole()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, title);
+    QFETCH(SystemTrayIcon::MessageType, type);
+    QFETCH(int, timeout);
+    QFETCH(QString, summary);
+    QFETCH(QString, body);
+    QFETCH(int, urgency);
+
+    auto element = trayIcon();
+    element->showMessage(text, title, type, timeout);
+    const NotificationServer::Call call = waitForNotice(summary);
+    QCOMPARE(call.summary, summary);
+    QCOMPARE(call.body, body);
+    QCOMPARE(call.appName, QStringLiteral("Tarrowin"));
+    QCOMPARE(call.appIcon, AppIdentity::id());
+    QCOMPARE(call.replacesId, 0u);
+    QCOMPARE(call.actions, (QStringList { "default", "Open" }));
+    QCOMPARE(call.expireTimeout, timeout);
+    QCOMPARE(call.hints.value(QStringLiteral("desktop-entry")), QVariant(AppIdentity::id()));
+    const QVariant sentUrgency = call.hints.value(QStringLiteral("urgency"));
+    QCOMPARE(sentUrgency.metaType(), QMetaType::fromType<uchar>());
+    QCOMPARE(sentUrgency.toInt(), urgency);
+    QCOMPARE(m_server->calls().size(), 1);
+}
+
+void TestDesktopNotifier::replacing_data()
+{
+    // Each step shows "notice N" (N its index); "at once" does not wait for it to arrive.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("arrived");
+    // Per notice that arrived: the index of the one it replaces, or -1.
+    QTest::addColumn<QList<int>>("replaces");
+
+    QTest::newRow("status replaces status")
+        << QStringList { "status", "status" } << QStringList { "notice 0", "notice 1" }
+        << QList<int> { -1, 0 };
+    QTest::newRow("the newest of quick ones replaces")
+        << QStringList { "status at once", "status at once", "status" }
+        << QStringList { "notice 0", "notice 2" } << QList<int> { -1, 0 };
+    QTest::newRow("failures stand on their own")
+        << QStringList { "status", "warning", "warning", "status" }
+        << QStringList { "notice 0", "notice 1", "notice 2", "notice 3" }
+        << QList<int> { -1, -1, -1, 0 };
+}
+
+void TestDesktopNotifier::replacing()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, arrived);
+    QFETCH(QList<int>, replaces);
+
+    auto element = trayIcon();
+    for (int i = 0; i < steps.size(); ++i) {
+        const QString title = QStringLiteral("notice %1").arg(i);
+        const bool warning = steps[i] == QLatin1String("warning");
+        element->showMessage(QStringLiteral("Text"), title,
+                             warning ? SystemTrayIcon::WarningMessage : SystemTrayIcon::InfoMessage,
+                             5000);
+        if (!steps[i].endsWith(QLatin1String("at once")))
+            QCOMPARE(waitForNotice(title).summary, title);
+    }
+    const QList<NotificationServer::Call> calls = m_server->calls();
+    QStringList summaries;
+    for (const NotificationServer::Call &call : calls)
+        summaries.append(call.summary);
+    QCOMPARE(summaries, arrived);
+    for (int i = 0; i < calls.size(); ++i) {
+        QCOMPARE(calls[i].replacesId, replaces[i] < 0 ? 0u : calls[replaces[i]].id);
+        if (replaces[i] >= 0)
+            QCOMPARE(calls[i].id, calls[replaces[i]].id);
+    }
+}
+
+void TestDesktopNotifier::clickIsTold_data()
+{
+    QTest::addColumn<QString>("clicked");
+    QTest::addColumn<QString>("actionKey");
+    QTest::addColumn<uint>("idOffset"); // a notice of some other program when not 0
+    QTest::addColumn<QList<bool>>("told"); // messageClicked's updateReason for that click
+
+    QTest::newRow("update notice") << "Update available"
+                                   << "default" << 0u << QList<bool> { true };
+    QTest::newRow("status notice") << "Downloading ..."
+                                   << "default" << 0u << QList<bool> { false };
+    QTest::newRow("failure") << "Chromium build 5 was not installed"
+                             << "default" << 0u << QList<bool> { false };
+    QTest::newRow("another action key") << "Downloading ..."
+                                        << "settings" << 0u << QList<bool> {};
+    QTest::newRow("another program's notice") << "Downloading ..."
+                                              << "default" << 100u << QList<bool> {};
+}
+
+void TestDesktopNotifier::clickIsTold()
+{
+    QFETCH(QString, clicked);
+    QFETCH(QString, actionKey);
+    QFETCH(uint, idOffset);
+    QFETCH(QList<bool>, told);
+
+    m_maker->serve(versionPath, "0.1.3");
+    auto element = trayIcon();
+    QSignalSpy spy(element.get(), &SystemTrayIcon::messageClicked);
+    element->showMessage(QStringLiteral("Downloading Chromium build 5."),
+                         QStringLiteral("Downloading ..."), SystemTrayIcon::InfoMessage, 5000);
+    element->showMessage(QStringLiteral("Download failed"),
+                         QStringLiteral("Chromium build 5 was not installed"),
+                         SystemTrayIcon::WarningMessage, 10000);
+    const NotificationServer::Call update = waitForNotice(QStringLiteral("Update available"));
+    QCOMPARE(update.body, QStringLiteral("There is a new version of Tarrowin available."));
+    const NotificationServer::Call target = waitForNotice(clicked);
+    QCOMPARE(target.summary, clicked);
+
+    // The service's signals arrive in order: once the click on the update notice that
+    // follows is told, the one under test has been handled.
+    m_server->invokeAction(target.id + idOffset, actionKey);
+    m_server->invokeAction(update.id, QStringLiteral("default"));
+    told.append(true);
+    QTRY_VERIFY_WITH_TIMEOUT(spy.size() >= told.size() && spy.last().first().toBool(), 10000);
+    QList<bool> actual;
+    for (const QList<QVariant> &arguments : std::as_const(spy))
+        actual.append(arguments.first().toBool());
+    QCOMPARE(actual, told);
+}
+
+void TestDesktopNotifier::fallsBackToQtsBalloon_data()
+{
+    QTest::addColumn<bool>("serviceRuns");
+    QTest::newRow("no service on the bus") << false;
+    QTest::newRow("the service refuses the notice") << true;
+}
+
+void TestDesktopNotifier::fallsBackToQtsBalloon()
+{
+    QFETCH(bool, serviceRuns);
+    if (serviceRuns)
+        m_server->setRefusing(true);
+    else
+        m_server.reset();
+    m_maker->serve(versionPath, "0.1.3");
+
+    auto element = trayIcon();
+    auto *icon = element->findChild<QSystemTrayIcon *>();
+    QSignalSpy spy(element.get(), &SystemTrayIcon::messageClicked);
+    QTRY_VERIFY_WITH_TIMEOUT(element->updateAvailable(), 10000);
+    // Qt's balloon carries the update notice once a click on it tells so.
+    QTRY_VERIFY_WITH_TIMEOUT((emit icon->messageClicked(), spy.last().first().toBool()), 10000);
+    if (serviceRuns)
+        QCOMPARE(waitForNotice(QStringLiteral("Update available")).id, 0u);
+}
+
+TARROWIN_TEST_MAIN(TestDesktopNotifier, false)
+#include "tst_desktopnotifier.moc"
