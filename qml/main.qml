@@ -176,8 +176,9 @@ Rectangle {
         return String(value).replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
     }
 
+    // Without a tray a hidden window could not be reached again: Escape then leaves it.
     function hideWindow() {
-        if (Window.window)
+        if (Window.window && trayAvailable)
             Window.window.hide()
     }
 
@@ -625,7 +626,7 @@ Rectangle {
         iconSource: ":/images/icons/icon.png"
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
-        toolTip: "Tarrowin (Chromium build " + chromeDownloader.currentBuild + ")"
+        toolTip: qsTr("Tarrowin (Chromium build %1)").arg(chromeDownloader.currentBuild)
         menu: trayMenu(chromeDownloader.previousBuild)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()

@@ -29,6 +29,109 @@
     </message>
 </context>
 <context>
+    <name>ArchiveUnpacker</name>
+    <message>
+        <source>The archive has more than %1 entries</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive contains an entry without a usable name</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive contains a link or special file: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive contains an encrypted entry: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive nests folders too deeply: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive contains an unsafe path: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive contains an entry outside %1/</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive lists %1 twice</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive is damaged: %1 has no valid size</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive unpacks to more than %1 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Out of memory</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive is damaged or not a zip archive: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive is damaged: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive is damaged</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot create</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot set the mode of</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancelled</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive is damaged: %1 has gaps</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive is damaged: %1 is larger than it says</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive is damaged: %1 is shorter than it says</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot write</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive has no executable %1/chrome</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No top folder to unpack</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The destination already exists: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ChromeDownloader</name>
     <message>
         <source>Cannot save settings to %1</source>
@@ -122,6 +225,60 @@
     <name>DesktopNotifier</name>
     <message>
         <source>Open</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>InstallRoot</name>
+    <message>
+        <source>The unpacked build is missing: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is the one in use and is not replaced.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not create %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not remove %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not move %1 aside.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not move %1 aside: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not move the build to %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not point %1 at build %2: %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unpacked builds are not supported on this system.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no previous build to go back to.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SystemTrayIcon</name>
+    <message>
+        <source>Update available</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is a new version of Tarrowin available.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -270,6 +427,10 @@ Lead developer: the Quillmarsh team</source>
     </message>
     <message>
         <source>Installing ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tarrowin (Chromium build %1)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

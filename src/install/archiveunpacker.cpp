@@ -1,5 +1,6 @@
 #include "install/archiveunpacker.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSet>
 
@@ -21,6 +22,12 @@
 // that was already there.
 
 namespace {
+
+// What reaches the user (the status line, a balloon) is translatable.
+struct Text
+{
+    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
+};
 
 using ReadArchive = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
 
@@ -106,45 +113,44 @@ public:
     QString check(struct archive_entry *entry, CheckedEntry *checked)
     {
         if (++m_entries > m_limits.maximumEntries)
-            return QStringLiteral("The archive has more than %1 entries")
-                .arg(m_limits.maximumEntries);
+            return Text::tr("The archive has more than %1 entries").arg(m_limits.maximumEntries);
         const char *name = archive_entry_pathname(entry);
         if (!name || !*name)
-            return QStringLiteral("The archive contains an entry without a usable name");
+            return Text::tr("The archive contains an entry without a usable name");
         QByteArray path(name);
         const QString shown = QFile::decodeName(path);
 
         const mode_t type = archive_entry_filetype(entry);
         if (archive_entry_hardlink(entry) || (type != AE_IFREG && type != AE_IFDIR))
-            return QStringLiteral("The archive contains a link or special file: %1").arg(shown);
+            return Text::tr("The archive contains a link or special file: %1").arg(shown);
         if (archive_entry_is_encrypted(entry))
-            return QStringLiteral("The archive contains an encrypted entry: %1").arg(shown);
+            return Text::tr("The archive contains an encrypted entry: %1").arg(shown);
 
         checked->directory = type == AE_IFDIR;
         if (checked->directory && path.endsWith('/'))
             path.chop(1);
         const QList<QByteArray> components = path.split('/');
         if (components.size() > maximumDepth + 1)
-            return QStringLiteral("The archive nests folders too deeply: %1").arg(shown);
+            return Text::tr("The archive nests folders too deeply: %1").arg(shown);
         for (const QByteArray &component : components) {
             if (component.isEmpty() || component == "." || component == ".."
                 || component.contains('\\'))
-                return QStringLiteral("The archive contains an unsafe path: %1").arg(shown);
+                return Text::tr("The archive contains an unsafe path: %1").arg(shown);
         }
         if (components.first() != m_top || (components.size() == 1 && !checked->directory))
-            return QStringLiteral("The archive contains an entry outside %1/")
+            return Text::tr("The archive contains an entry outside %1/")
                 .arg(QFile::decodeName(m_top));
 
         checked->topFolder = components.size() == 1;
         checked->relative = path.mid(m_top.size() + 1);
         if (m_seen.contains(path))
-            return QStringLiteral("The archive lists %1 twice").arg(shown);
+            return Text::tr("The archive lists %1 twice").arg(shown);
         m_seen.insert(path);
 
         if (!checked->directory && archive_entry_size_is_set(entry)) {
             const qint64 size = archive_entry_size(entry);
             if (size < 0)
-                return QStringLiteral("The archive is damaged: %1 has no valid size").arg(shown);
+                return Text::tr("The archive is damaged: %1 has no valid size").arg(shown);
             if (size > m_limits.maximumBytes - m_declared)
                 return tooLarge();
             m_declared += size;
@@ -154,8 +160,7 @@ public:
 
     QString tooLarge() const
     {
-        return QStringLiteral("The archive unpacks to more than %1 bytes")
-            .arg(m_limits.maximumBytes);
+        return Text::tr("The archive unpacks to more than %1 bytes").arg(m_limits.maximumBytes);
     }
 
 private:
@@ -176,11 +181,11 @@ QString openArchive(int file, ReadArchive &reader)
 {
     reader.reset(archive_read_new());
     if (!reader)
-        return QStringLiteral("Out of memory");
+        return Text::tr("Out of memory");
     archive_read_support_format_zip_seekable(reader.get());
     if (::lseek(file, 0, SEEK_SET) != 0
         || archive_read_open_fd(reader.get(), file, readBlockSize) != ARCHIVE_OK)
-        return QStringLiteral("The archive is damaged or not a zip archive: %1")
+        return Text::tr("The archive is damaged or not a zip archive: %1")
             .arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
     return {};
 }
@@ -188,8 +193,8 @@ QString openArchive(int file, ReadArchive &reader)
 QString damaged(struct archive *reader)
 {
     const char *detail = archive_error_string(reader);
-    return detail ? QStringLiteral("The archive is damaged: %1").arg(QString::fromLocal8Bit(detail))
-                  : QStringLiteral("The archive is damaged");
+    return detail ? Text::tr("The archive is damaged: %1").arg(QString::fromLocal8Bit(detail))
+                  : Text::tr("The archive is damaged");
 }
 
 // Removes everything below `directory` without following links: the tree is ours, but a
@@ -264,19 +269,19 @@ public:
         Descriptor file(::openat(parent, leaf.constData(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!file.isValid())
-            return systemError(QStringLiteral("Cannot create"), checked.relative);
+            return systemError(Text::tr("Cannot create"), checked.relative);
         // Only the owner's execute bit decides; set-id, sticky and group or world write
         // permissions from the archive are never carried over.
         const mode_t mode = (archive_entry_perm(entry) & 0111) ? 0755 : 0644;
         if (::fchmod(file.get(), mode) != 0)
-            return systemError(QStringLiteral("Cannot set the mode of"), checked.relative);
+            return systemError(Text::tr("Cannot set the mode of"), checked.relative);
 
         const qint64 declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
         qint64 written = 0;
         // Bounded: every round either consumes archive data or ends the entry.
         for (;;) {
             if (cancelled(m_cancel))
-                return QStringLiteral("Cancelled");
+                return Text::tr("Cancelled");
             const void *block = nullptr;
             size_t size = 0;
             la_int64_t offset = 0;
@@ -286,13 +291,13 @@ public:
             if (status != ARCHIVE_OK)
                 return damaged(reader);
             if (offset != written)
-                return QStringLiteral("The archive is damaged: %1 has gaps")
+                return Text::tr("The archive is damaged: %1 has gaps")
                     .arg(QFile::decodeName(checked.relative));
             const qint64 length = qint64(size);
             if (length > m_limits.maximumBytes - m_bytes)
                 return rules.tooLarge();
             if (declared >= 0 && length > declared - written)
-                return QStringLiteral("The archive is damaged: %1 is larger than it says")
+                return Text::tr("The archive is damaged: %1 is larger than it says")
                     .arg(QFile::decodeName(checked.relative));
             if (const QString error = writeAll(file.get(), block, size, checked.relative);
                 !error.isEmpty())
@@ -302,10 +307,10 @@ public:
         }
         // The checksum has been verified by now; a short file can only be a damaged archive.
         if (declared >= 0 && written != declared)
-            return QStringLiteral("The archive is damaged: %1 is shorter than it says")
+            return Text::tr("The archive is damaged: %1 is shorter than it says")
                 .arg(QFile::decodeName(checked.relative));
         if (::close(file.release()) != 0)
-            return systemError(QStringLiteral("Cannot write"), checked.relative);
+            return systemError(Text::tr("Cannot write"), checked.relative);
         return {};
     }
 
@@ -319,7 +324,7 @@ private:
             if (done < 0 && errno == EINTR)
                 continue;
             if (done <= 0)
-                return systemError(QStringLiteral("Cannot write"), path);
+                return systemError(Text::tr("Cannot write"), path);
             next += done;
             size -= size_t(done);
         }
@@ -344,14 +349,14 @@ private:
         for (const QByteArray &component : relative.split('/')) {
             const bool created = ::mkdirat(at, component.constData(), 0755) == 0;
             if (!created && errno != EEXIST)
-                return systemError(QStringLiteral("Cannot create"), relative);
+                return systemError(Text::tr("Cannot create"), relative);
             Descriptor next(::openat(at, component.constData(),
                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!next.isValid())
-                return systemError(QStringLiteral("Cannot open"), relative);
+                return systemError(Text::tr("Cannot open"), relative);
             // mkdir applies the umask; folders are 0755 whatever it is.
             if (created && ::fchmod(next.get(), 0755) != 0)
-                return systemError(QStringLiteral("Cannot set the mode of"), relative);
+                return systemError(Text::tr("Cannot set the mode of"), relative);
             current = std::move(next);
             at = current.get();
         }
@@ -382,7 +387,7 @@ QString listArchive(int archive, const QString &topFolder, const ArchiveUnpacker
     // Bounded by the entry limit the rules enforce.
     for (;;) {
         if (cancelled(cancel))
-            return QStringLiteral("Cancelled");
+            return Text::tr("Cancelled");
         struct archive_entry *entry = nullptr;
         const int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
@@ -405,7 +410,7 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
     EntryRules rules(topFolder, limits);
     for (;;) {
         if (cancelled(cancel))
-            return QStringLiteral("Cancelled");
+            return Text::tr("Cancelled");
         struct archive_entry *entry = nullptr;
         const int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
@@ -427,7 +432,7 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
     struct stat chrome;
     if (::fstatat(extraction.root(), "chrome", &chrome, AT_SYMLINK_NOFOLLOW) != 0
         || !S_ISREG(chrome.st_mode) || !(chrome.st_mode & S_IXUSR))
-        return QStringLiteral("The archive has no executable %1/chrome").arg(topFolder);
+        return Text::tr("The archive has no executable %1/chrome").arg(topFolder);
     return {};
 }
 
@@ -440,13 +445,13 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QS
     Result result;
     if (topFolder.isEmpty() || topFolder.contains(QLatin1Char('/'))
         || topFolder == QLatin1String(".") || topFolder == QLatin1String("..")) {
-        result.error = QStringLiteral("No top folder to unpack");
+        result.error = Text::tr("No top folder to unpack");
         return result;
     }
     const QByteArray source = QFile::encodeName(archive);
     const Descriptor file(::open(source.constData(), O_RDONLY | O_CLOEXEC));
     if (!file.isValid()) {
-        result.error = systemError(QStringLiteral("Cannot open"), source);
+        result.error = systemError(Text::tr("Cannot open"), source);
         return result;
     }
     // Creating the destination is the check that it did not exist: a tree that was already
@@ -454,13 +459,13 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QS
     const QByteArray target = QFile::encodeName(destination);
     if (::mkdir(target.constData(), 0755) != 0) {
         result.error = errno == EEXIST
-            ? QStringLiteral("The destination already exists: %1").arg(destination)
-            : systemError(QStringLiteral("Cannot create"), target);
+            ? Text::tr("The destination already exists: %1").arg(destination)
+            : systemError(Text::tr("Cannot create"), target);
         return result;
     }
     Descriptor root(::open(target.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root.isValid() || ::fchmod(root.get(), 0755) != 0) {
-        result.error = systemError(QStringLiteral("Cannot open"), target);
+        result.error = systemError(Text::tr("Cannot open"), target);
         ::rmdir(target.constData());
         return result;
     }

@@ -3,6 +3,7 @@
 #include "common/runningexecutables.h"
 #include "common/updatelog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,12 @@
 #endif
 
 namespace {
+
+// What reaches the user (the status line, a balloon) is translatable.
+struct Text
+{
+    Q_DECLARE_TR_FUNCTIONS(InstallRoot)
+};
 
 bool fail(QString *error, const QString &message)
 {
@@ -219,15 +226,14 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
     if (build < 0)
         return fail(error, QStringLiteral("%1 is no build number.").arg(build));
     if (!isPlainDir(tree))
-        return fail(error, QStringLiteral("The unpacked build is missing: %1").arg(tree));
+        return fail(error, Text::tr("The unpacked build is missing: %1").arg(tree));
     const int current = currentBuild();
     if (build == current)
-        return fail(error,
-                    QStringLiteral("Build %1 is the one in use and is not replaced.").arg(build));
+        return fail(error, Text::tr("Build %1 is the one in use and is not replaced.").arg(build));
 
     const QString versions = m_path + QStringLiteral("/versions");
     if (!makeReadableDir(m_path) || !makeReadableDir(versions))
-        return fail(error, QStringLiteral("Could not create %1.").arg(versions));
+        return fail(error, Text::tr("Could not create %1.").arg(versions));
 
     // An earlier attempt's leftover, or the previous build installed again: moved aside
     // rather than deleted, since a browser may still run from it and a failure puts it back.
@@ -239,19 +245,19 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
         if (!isPlainDir(target)) {
             // A stray file or link: removing a link leaves what it points at alone.
             if (!QFile::remove(target))
-                return fail(error, QStringLiteral("Could not remove %1.").arg(target));
+                return fail(error, Text::tr("Could not remove %1.").arg(target));
         } else {
             // rename(2) replaces an empty directory, so a fresh unique one is the slot.
             QTemporaryDir slot(versions + QStringLiteral("/.replaced-XXXXXX"));
             slot.setAutoRemove(false);
             if (!slot.isValid())
-                return fail(error, QStringLiteral("Could not move %1 aside.").arg(target));
+                return fail(error, Text::tr("Could not move %1 aside.").arg(target));
             if (!renameOver(target, slot.path())) {
                 const int cause = errno;
                 QDir().rmdir(slot.path());
-                return fail(error,
-                            QStringLiteral("Could not move %1 aside: %2")
-                                .arg(target, qt_error_string(cause)));
+                return fail(
+                    error,
+                    Text::tr("Could not move %1 aside: %2").arg(target, qt_error_string(cause)));
             }
             aside = slot.path();
         }
@@ -264,9 +270,9 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
     if (!renameOver(tree, target)) {
         const int cause = errno;
         restoreAside();
-        return fail(error,
-                    QStringLiteral("Could not move the build to %1: %2")
-                        .arg(target, qt_error_string(cause)));
+        return fail(
+            error,
+            Text::tr("Could not move the build to %1: %2").arg(target, qt_error_string(cause)));
     }
     const auto restoreTree = [&] {
         renameOver(target, tree);
@@ -278,7 +284,7 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
     if (current >= 0 && !replaceLink(m_path, previousLink(), linkTextFor(current), &cause)) {
         restoreTree();
         return fail(error,
-                    QStringLiteral("Could not point %1 at build %2: %3")
+                    Text::tr("Could not point %1 at build %2: %3")
                         .arg(previousLink())
                         .arg(current)
                         .arg(qt_error_string(cause)));
@@ -288,7 +294,7 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
             restoreLink(m_path, previousLink(), oldPrevious);
         restoreTree();
         return fail(error,
-                    QStringLiteral("Could not point %1 at build %2: %3")
+                    Text::tr("Could not point %1 at build %2: %3")
                         .arg(currentLink())
                         .arg(build)
                         .arg(qt_error_string(cause)));
@@ -297,7 +303,7 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
 #else
     Q_UNUSED(build);
     Q_UNUSED(tree);
-    return fail(error, QStringLiteral("Unpacked builds are not supported on this system."));
+    return fail(error, Text::tr("Unpacked builds are not supported on this system."));
 #endif
 }
 
@@ -306,14 +312,14 @@ bool InstallRoot::goBack(QString *error)
 #ifdef Q_OS_UNIX
     const int previous = previousBuild();
     if (previous < 0)
-        return fail(error, QStringLiteral("There is no previous build to go back to."));
+        return fail(error, Text::tr("There is no previous build to go back to."));
     const int current = currentBuild();
     const std::optional<QByteArray> oldCurrent = linkText(currentLink());
 
     int cause = 0;
     if (!replaceLink(m_path, currentLink(), linkTextFor(previous), &cause))
         return fail(error,
-                    QStringLiteral("Could not point %1 at build %2: %3")
+                    Text::tr("Could not point %1 at build %2: %3")
                         .arg(currentLink())
                         .arg(previous)
                         .arg(qt_error_string(cause)));
@@ -325,14 +331,14 @@ bool InstallRoot::goBack(QString *error)
     if (!replaceLink(m_path, previousLink(), linkTextFor(current), &cause)) {
         restoreLink(m_path, currentLink(), oldCurrent);
         return fail(error,
-                    QStringLiteral("Could not point %1 at build %2: %3")
+                    Text::tr("Could not point %1 at build %2: %3")
                         .arg(previousLink())
                         .arg(current)
                         .arg(qt_error_string(cause)));
     }
     return true;
 #else
-    return fail(error, QStringLiteral("Unpacked builds are not supported on this system."));
+    return fail(error, Text::tr("Unpacked builds are not supported on this system."));
 #endif
 }
 

@@ -257,7 +257,7 @@ void SystemTrayIcon::fileLoadFinished()
 
     m_updateAvailable = true;
     emit updateAvailableChanged(true);
-    notify({ DesktopNotifier::Kind::Update, QStringLiteral("Update available"),
-             QStringLiteral("There is a new version of Tarrowin available."),
-             QSystemTrayIcon::Information, 10000 });
+    notify({ DesktopNotifier::Kind::Update, tr("Update available"),
+             tr("There is a new version of Tarrowin available."), QSystemTrayIcon::Information,
+             10000 });
 }

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     static QTemporaryDir home;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tarrowin-fuzz-bus");
     Endpoints::setBuildStorage(QUrl(QStringLiteral("https://127.0.0.1:9")));
     Endpoints::setMaker(QUrl(QStringLiteral("https://127.0.0.1:9")));
     static QApplication app(*argc, *argv);
