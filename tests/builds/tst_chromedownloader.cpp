@@ -2,6 +2,7 @@
 #include "common/endpoints.h"
 #include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
+#include "support/processstatus.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
@@ -429,28 +430,13 @@ void TestChromeDownloader::untrustedTransfer()
     QVERIFY(temporaryDirectoryIsEmpty());
 }
 
-namespace {
-// The most this process has ever had resident, in KiB.
-qint64 peakResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-} // namespace
-
 void TestChromeDownloader::installerOutputIsNotKept()
 {
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("AddressSanitizer holds freed memory in quarantine: resident size says nothing here");
 #endif
     serveInstaller(FakeInstaller::chattering(256));
-    const qint64 before = peakResidentKiB();
+    const qint64 before = ProcessStatus::kibibytes("VmHWM");
     ChromeDownloader downloader;
     QSignalSpy installed(&downloader, &ChromeDownloader::currentBuildChanged);
     downloader.downloadVersion(build);
@@ -459,7 +445,7 @@ void TestChromeDownloader::installerOutputIsNotKept()
     QCOMPARE(downloader.currentBuild(), build);
     // 512 MiB went through; what stays is bounded by the 4 KiB error tail and Qt's pipe
     // buffer, nowhere near the output's size.
-    const qint64 grownMiB = (peakResidentKiB() - before) / 1024;
+    const qint64 grownMiB = (ProcessStatus::kibibytes("VmHWM") - before) / 1024;
     QVERIFY2(grownMiB < 64, qPrintable(QString::number(grownMiB)));
 }
 

@@ -6,6 +6,7 @@
 #include "support/archivebuilder.h"
 #include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
+#include "support/processstatus.h"
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
 
@@ -20,19 +21,6 @@
 #include <numeric>
 
 namespace {
-
-// Resident memory of this process, in KiB.
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 double mean(const QList<qint64> &values)
 {
@@ -270,7 +258,7 @@ void TestSoak::updatesForALongWhile()
         // The first rounds fill caches that are then reused (the script heap, the network
         // and allocator pools): growth is measured once they are warm.
         if (cycles >= warmUpCycles)
-            resident << residentKiB();
+            resident << ProcessStatus::kibibytes("VmRSS");
         ++cycles;
     }
 

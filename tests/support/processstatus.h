@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Figures of this process from /proc/self/status, for the tests that check memory stays
+// bounded.
+namespace ProcessStatus {
+
+// The field's value in KiB ("VmRSS", "VmHWM"); -1 when it cannot be read.
+qint64 kibibytes(const char *field);
+
+} // namespace ProcessStatus
