@@ -11,36 +11,14 @@
 #include "common/endpoints.h"
 #include "shell/startup.h"
 
+#include "support/processstatus.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
 
 #include <cstdio>
-
-namespace {
-
-qint64 statusField(const char *name)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(name))
-            return line.mid(qstrlen(name)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-void resetPeakResident()
-{
-    // Linux: "5" resets the peak resident set size to the current one.
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -52,7 +30,8 @@ int main(int argc, char *argv[])
     }
     Endpoints::setBuildStorage(QUrl(QString::fromLocal8Bit(argv[1])));
     // The transfer is what is measured: the installer it ends with is a stub.
-    BuildSeries::setNative(BuildSeries(QStringLiteral("Win_x64"), QStringLiteral("mini_installer.exe"),
+    BuildSeries::setNative(BuildSeries(QStringLiteral("Win_x64"),
+                                       QStringLiteral("mini_installer.exe"),
                                        BuildSeries::RunInstaller));
     const int build = QByteArray(argv[2]).toInt();
 
@@ -69,12 +48,12 @@ int main(int argc, char *argv[])
     // Bounded: a broken server cannot keep the benchmark running.
     QTimer::singleShot(600000, &app, [] { QCoreApplication::exit(1); });
 
-    const qint64 residentBefore = statusField("VmRSS:");
-    resetPeakResident();
+    const qint64 residentBefore = ProcessStatus::kibibytes("VmRSS");
+    ProcessStatus::resetPeak();
     clock.start();
     QTimer::singleShot(0, &app, [&] { downloader.downloadVersion(build); });
     const int result = QCoreApplication::exec();
-    const qint64 peak = statusField("VmHWM:");
+    const qint64 peak = ProcessStatus::kibibytes("VmHWM");
 
     if (result != 0 || transferMs <= 0 || downloader.currentBuild() != build) {
         std::fprintf(stderr, "download failed\n");

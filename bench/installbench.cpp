@@ -5,35 +5,13 @@
 
 #include "install/archiveunpacker.h"
 
+#include "support/processstatus.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 
 #include <cstdio>
-
-namespace {
-
-qint64 statusField(const char *name)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(name))
-            return line.mid(qstrlen(name)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-void resetPeakResident()
-{
-    // Linux: "5" resets the peak resident set size to the current one.
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -45,14 +23,14 @@ int main(int argc, char *argv[])
     const QString archive = QString::fromLocal8Bit(argv[1]);
     const QString destination = QString::fromLocal8Bit(argv[2]);
 
-    const qint64 residentBefore = statusField("VmRSS:");
-    resetPeakResident();
+    const qint64 residentBefore = ProcessStatus::kibibytes("VmRSS");
+    ProcessStatus::resetPeak();
     QElapsedTimer clock;
     clock.start();
     const ArchiveUnpacker::Result result
         = ArchiveUnpacker::unpack(archive, destination, QStringLiteral("chrome-linux"));
     const qint64 elapsedNs = clock.nsecsElapsed();
-    const qint64 peak = statusField("VmHWM:");
+    const qint64 peak = ProcessStatus::kibibytes("VmHWM");
 
     if (!result.ok) {
         std::fprintf(stderr, "unpack failed: %s\n", qPrintable(result.error));

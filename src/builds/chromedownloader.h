@@ -72,8 +72,6 @@ public:
     void setVerifyTimeout(int milliseconds);
     // The downloaded file of the running transfer or installation; empty when idle.
     QString installerPath() const;
-    // The build whose transfer or installation is under way; -1 when idle.
-    int requestedBuild() const { return m_status == IdleStatus ? -1 : m_requestedBuild; }
 
     Q_INVOKABLE void downloadVersion(int version);
     // Makes the previous build current again and remembers the one left as "SkippedBuild".
