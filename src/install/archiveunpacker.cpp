@@ -97,6 +97,17 @@ struct CheckedEntry
     bool topFolder = false; // the top folder's own entry: nothing to write
 };
 
+// Names every later step can handle: what cannot be decoded could be written, but never
+// removed again through the QString paths the rest of the program uses.
+bool isPrintableUtf8(const QByteArray &name)
+{
+    for (const char c : name) {
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            return false;
+    }
+    return QString::fromUtf8(name).toUtf8() == name;
+}
+
 // The rules every entry passes, applied the same way when listing and when writing.
 class EntryRules
 {
@@ -134,7 +145,7 @@ public:
             return Text::tr("The archive nests folders too deeply: %1").arg(shown);
         for (const QByteArray &component : components) {
             if (component.isEmpty() || component == "." || component == ".."
-                || component.contains('\\'))
+                || component.contains('\\') || !isPrintableUtf8(component))
                 return Text::tr("The archive contains an unsafe path: %1").arg(shown);
         }
         if (components.first() != m_top || (components.size() == 1 && !checked->directory))

@@ -227,6 +227,14 @@ void TestArchiveUnpacker::refusesHostileArchive_data()
         << zip(treePlus(file("chrome-linux/./pwned"))) << entries << bytes << unsafe;
     QTest::newRow("backslashes") << zip(treePlus(file("chrome-linux/..\\..\\sentinel\\pwned")))
                                  << entries << bytes << unsafe;
+    // Such names could be written but not removed again through QString paths.
+    QByteArray undecodable = zip(treePlus(file("chrome-linux/l@cales/en-US.pak")));
+    undecodable.replace("l@cales",
+                        "l\xef"
+                        "cales");
+    QTest::newRow("name not valid UTF-8") << undecodable << entries << bytes << unsafe;
+    QTest::newRow("control character in a name")
+        << zip(treePlus(file("chrome-linux/\x03/pwned"))) << entries << bytes << unsafe;
     QTest::newRow("entry outside chrome-linux/")
         << zip(treePlus(file("elsewhere/pwned"))) << entries << bytes << outside;
     QTest::newRow("folder with the same prefix")
