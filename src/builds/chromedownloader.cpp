@@ -2,6 +2,7 @@
 
 #include "builds/buildnumber.h"
 #include "common/endpoints.h"
+#include "common/networkaccess.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/sandboxcheck.h"
@@ -48,7 +49,6 @@ QString saveSettings(const QList<QPair<QString, QVariant>> &values)
 
 ChromeDownloader::ChromeDownloader(QObject *parent)
     : QObject(parent)
-    , m_networkManager(new QNetworkAccessManager(this))
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
 {
     m_series = BuildSeries::native();
@@ -186,6 +186,8 @@ void ChromeDownloader::startDownload(const QUrl &address)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(m_transferTimeout);
+    if (!m_networkManager)
+        m_networkManager = NetworkAccess::managerFor(this);
     m_reply = m_networkManager->get(request);
     m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QNetworkReply::finished, this, &ChromeDownloader::fileDownloadFinished);

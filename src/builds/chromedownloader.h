@@ -126,7 +126,7 @@ private:
     int m_currentBuild = -1;
     int m_previousBuild = -1;
     QString m_lastError;
-    QNetworkAccessManager *m_networkManager;
+    QNetworkAccessManager *m_networkManager = nullptr;
     QPointer<QNetworkReply> m_reply;
     QFile *m_downloadFile = nullptr;
     QProcess *m_installerProcess = nullptr;

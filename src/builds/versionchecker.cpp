@@ -3,6 +3,7 @@
 #include "builds/buildnumber.h"
 #include "builds/buildseries.h"
 #include "common/endpoints.h"
+#include "common/networkaccess.h"
 #include "common/updatelog.h"
 
 #include <QNetworkAccessManager>
@@ -15,13 +16,23 @@ VersionChecker::VersionChecker(QObject *parent)
 
 VersionChecker::VersionChecker(int transferTimeout, QObject *parent)
     : QObject(parent)
-    , m_networkManager(new QNetworkAccessManager(this))
     , m_transferTimeout(transferTimeout)
 {
-    checkLatestBuild();
+    // The first check starts from the event loop, once QML has made the element and its
+    // engine's network manager can be found; it counts as under way from the start.
+    m_checking = true;
+    QMetaObject::invokeMethod(this, &VersionChecker::checkLatestBuild, Qt::QueuedConnection);
 }
 
-VersionChecker::~VersionChecker() = default;
+VersionChecker::~VersionChecker()
+{
+    // The reply may belong to a manager that outlives this element.
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+        m_reply->deleteLater();
+    }
+}
 
 void VersionChecker::checkLatestBuild()
 {
@@ -51,6 +62,8 @@ void VersionChecker::checkLatestBuild()
 
     m_body.clear();
     m_failed = false;
+    if (!m_networkManager)
+        m_networkManager = NetworkAccess::managerFor(this);
     m_reply = m_networkManager->get(request);
     // The body is read as it arrives so an oversized one is dropped at once instead of
     // being buffered whole.
@@ -103,6 +116,9 @@ void VersionChecker::fileLoadFinished()
 
 void VersionChecker::setChecking(bool checking)
 {
+    // Every check ends with a change to false, which also tells of platformSupported.
+    if (checking == m_checking)
+        return;
     m_checking = checking;
     emit checkingChanged(checking);
 }

@@ -48,7 +48,7 @@ private:
     bool m_unsupported = false;
     int m_latestBuild = -1;
     bool m_checking = false;
-    QNetworkAccessManager *m_networkManager;
+    QNetworkAccessManager *m_networkManager = nullptr;
     QPointer<QNetworkReply> m_reply;
     QByteArray m_body;
     bool m_failed = false;

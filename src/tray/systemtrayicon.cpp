@@ -2,6 +2,7 @@
 
 #include "common/appidentity.h"
 #include "common/endpoints.h"
+#include "common/networkaccess.h"
 #include "tray/runatlogon.h"
 #include "tray/versionfile.h"
 
@@ -48,7 +49,6 @@ SystemTrayIcon::SystemTrayIcon(int versionTimeout, const QDBusConnection &notifi
     , m_ownVersion(AppIdentity::version().toUtf8())
     , m_trayMenu(new QMenu) // a menu takes only a widget as parent: released by hand
     , m_trayIcon(new QSystemTrayIcon(this))
-    , m_networkManager(new QNetworkAccessManager(this))
     , m_notifier(new DesktopNotifier(notificationBus, this))
     , m_versionTimeout(versionTimeout)
 {
@@ -70,13 +70,20 @@ SystemTrayIcon::SystemTrayIcon(int versionTimeout, const QDBusConnection &notifi
         runOnStartup(true);
     else if (QSettings().value(runOnStartupKey).toBool())
         RunAtLogon::refresh(QCoreApplication::applicationFilePath());
-    checkForUpdate();
+    // From the event loop, once the engine that made this element can be found.
+    QMetaObject::invokeMethod(this, &SystemTrayIcon::checkForUpdate, Qt::QueuedConnection);
 }
 
 SystemTrayIcon::~SystemTrayIcon()
 {
     setVisible(false);
     m_trayMenu->deleteLater();
+    // The reply may belong to a manager that outlives this element.
+    if (m_versionReply) {
+        m_versionReply->disconnect(this);
+        m_versionReply->abort();
+        m_versionReply->deleteLater();
+    }
 }
 
 void SystemTrayIcon::setIconSource(const QString &iconSource)
@@ -222,6 +229,8 @@ void SystemTrayIcon::checkForUpdate()
     url.setPath(QStringLiteral("/tarrowin/latest_version"));
     QNetworkRequest request(url);
     request.setTransferTimeout(m_versionTimeout);
+    if (!m_networkManager)
+        m_networkManager = NetworkAccess::managerFor(this);
     m_versionReply = m_networkManager->get(request);
     m_versionReply->setReadBufferSize(VersionFile::maximumSize + 1);
     connect(m_versionReply, &QNetworkReply::finished, this, &SystemTrayIcon::fileLoadFinished);

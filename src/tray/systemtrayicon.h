@@ -90,7 +90,7 @@ private:
     bool m_updateAvailable = false;
     bool m_updateMessageShown = false;
     QSystemTrayIcon *m_trayIcon;
-    QNetworkAccessManager *m_networkManager;
+    QNetworkAccessManager *m_networkManager = nullptr;
     DesktopNotifier *m_notifier;
     QPointer<QNetworkReply> m_versionReply;
     QByteArray m_versionText;

@@ -55,7 +55,7 @@ void TestVersionChecker::constructionStartsACheck()
 {
     m_server->serve(lastChange, "123456");
     VersionChecker checker;
-    // The request is out before the first binding is evaluated.
+    // Under way from construction, before the first binding is evaluated.
     QVERIFY(checker.checking());
     QCOMPARE(checker.latestBuild(), -1);
 

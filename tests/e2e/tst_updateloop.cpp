@@ -8,6 +8,9 @@
 
 #include <QDir>
 #include <QMenu>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QQmlEngine>
 #include <QQuickItem>
 #include <QSettings>
 #include <QSystemTrayIcon>
@@ -60,6 +63,7 @@ private:
     std::unique_ptr<QmlApplicationViewer> m_viewer;
     std::unique_ptr<ViewProbe> m_view;
     std::unique_ptr<BalloonRecorder> m_balloons;
+    QStringList m_sharedRequests; // paths that went through the engine's manager
     QString m_record;
 };
 
@@ -94,6 +98,9 @@ void TestUpdateLoop::start()
 {
     m_viewer = Startup::createMainWindow({ QStringLiteral("tarrowin"), QStringLiteral("--tray") });
     m_view = std::make_unique<ViewProbe>(m_viewer.get());
+    m_sharedRequests.clear();
+    connect(m_viewer->engine()->networkAccessManager(), &QNetworkAccessManager::finished, this,
+            [this](QNetworkReply *reply) { m_sharedRequests << reply->url().path(); });
     QTRY_VERIFY_WITH_TIMEOUT(trayIcon()->geometry().isValid(), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(versionFile), 1, 10000);
     m_server->release(lastChange);
@@ -142,6 +149,10 @@ void TestUpdateLoop::firstStartInstallsTheLatestBuild()
     }
     QCOMPARE(FakeInstaller::runs(m_record).size(), 1);
     QVERIFY(temporaryDirectoryIsEmpty());
+    // One manager for every element: one network thread, and the download may reuse the
+    // connection the check just opened.
+    m_sharedRequests.sort();
+    QCOMPARE(m_sharedRequests, (QStringList { installer, lastChange, versionFile }));
     QCOMPARE((*m_view)("currentVersionText.text").toString(),
              QStringLiteral("<b>Current version:</b> 123456"));
 }
