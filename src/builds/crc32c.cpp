@@ -3,6 +3,12 @@
 #include <QtEndian>
 
 #include <array>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <nmmintrin.h>
+#define TARROWIN_CRC32C_SSE42 1
+#endif
 
 namespace {
 
@@ -27,13 +33,8 @@ constexpr Tables makeTables()
 
 constexpr Tables tables = makeTables();
 
-} // namespace
-
-void Crc32c::addData(QByteArrayView data)
+std::uint32_t portable(std::uint32_t crc, const uchar *p, qsizetype n)
 {
-    const auto *p = reinterpret_cast<const uchar *>(data.data());
-    qsizetype n = data.size();
-    std::uint32_t crc = m_state;
     for (; n >= 8; p += 8, n -= 8) {
         crc ^= qFromLittleEndian<quint32>(p);
         crc = tables[7][crc & 0xFFu] ^ tables[6][(crc >> 8) & 0xFFu]
@@ -42,7 +43,42 @@ void Crc32c::addData(QByteArrayView data)
     }
     for (; n > 0; ++p, --n)
         crc = (crc >> 8) ^ tables[0][(crc ^ *p) & 0xFFu];
-    m_state = crc;
+    return crc;
+}
+
+#ifdef TARROWIN_CRC32C_SSE42
+// SSE 4.2's crc32 instruction computes exactly this polynomial: four times the table's
+// speed, which is most of the checksum's share of a download's CPU time.
+__attribute__((target("sse4.2"))) std::uint32_t hardware(std::uint32_t crc, const uchar *p,
+                                                         qsizetype n)
+{
+    std::uint64_t wide = crc;
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        wide = _mm_crc32_u64(wide, word);
+    }
+    crc = std::uint32_t(wide);
+    for (; n > 0; ++p, --n)
+        crc = _mm_crc32_u8(crc, *p);
+    return crc;
+}
+
+const bool hasHardware = __builtin_cpu_supports("sse4.2");
+#endif
+
+} // namespace
+
+void Crc32c::addData(QByteArrayView data)
+{
+    const auto *p = reinterpret_cast<const uchar *>(data.data());
+#ifdef TARROWIN_CRC32C_SSE42
+    if (hasHardware) {
+        m_state = hardware(m_state, p, data.size());
+        return;
+    }
+#endif
+    m_state = portable(m_state, p, data.size());
 }
 
 std::uint32_t Crc32c::of(QByteArrayView data)
@@ -50,4 +86,9 @@ std::uint32_t Crc32c::of(QByteArrayView data)
     Crc32c crc;
     crc.addData(data);
     return crc.value();
+}
+
+std::uint32_t Crc32c::ofPortable(QByteArrayView data)
+{
+    return ~portable(0xFFFFFFFFu, reinterpret_cast<const uchar *>(data.data()), data.size());
 }
