@@ -18,10 +18,11 @@ VersionChecker::VersionChecker(int transferTimeout, QObject *parent)
     : QObject(parent)
     , m_transferTimeout(transferTimeout)
 {
-    // The first check starts from the event loop, once QML has made the element and its
-    // engine's network manager can be found; it counts as under way from the start.
+    // The first check starts once QML has made the element, when its engine's network
+    // manager can be found, or from the event loop for an element made without QML. It
+    // counts as under way from the start.
     m_checking = true;
-    QMetaObject::invokeMethod(this, &VersionChecker::checkLatestBuild, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &VersionChecker::startFirstCheck, Qt::QueuedConnection);
 }
 
 VersionChecker::~VersionChecker()
@@ -34,8 +35,20 @@ VersionChecker::~VersionChecker()
     }
 }
 
+void VersionChecker::componentComplete()
+{
+    startFirstCheck();
+}
+
+void VersionChecker::startFirstCheck()
+{
+    if (!m_started)
+        checkLatestBuild();
+}
+
 void VersionChecker::checkLatestBuild()
 {
+    m_started = true;
     setChecking(true);
     // One request at a time: the outstanding one will report, and a second would only
     // race it for the same answer.

@@ -3,15 +3,17 @@
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
+#include <QQmlParserStatus>
 
 class QNetworkAccessManager;
 
 // Learns the number of the newest Chromium snapshot build from the build storage's
 // LAST_CHANGE object. Every completed check reports latestBuild, changed or not: the view
 // compares it with the installed build after each one.
-class VersionChecker : public QObject
+class VersionChecker : public QObject, public QQmlParserStatus
 {
     Q_OBJECT
+    Q_INTERFACES(QQmlParserStatus)
     Q_PROPERTY(int latestBuild READ latestBuild NOTIFY latestBuildChanged)
     Q_PROPERTY(bool checking READ checking NOTIFY checkingChanged)
     // False when there is no Chromium build series for this platform.
@@ -32,6 +34,9 @@ public:
 
     Q_INVOKABLE void checkLatestBuild();
 
+    void classBegin() override { }
+    void componentComplete() override;
+
 signals:
     void latestBuildChanged(int latestBuild);
     void checkingChanged(bool checking);
@@ -44,8 +49,10 @@ private:
     void fileLoadRead();
     void setChecking(bool checking);
     void reportNoSeries();
+    void startFirstCheck();
 
     bool m_unsupported = false;
+    bool m_started = false;
     int m_latestBuild = -1;
     bool m_checking = false;
     QNetworkAccessManager *m_networkManager = nullptr;

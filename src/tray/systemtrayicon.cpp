@@ -70,7 +70,8 @@ SystemTrayIcon::SystemTrayIcon(int versionTimeout, const QDBusConnection &notifi
         runOnStartup(true);
     else if (QSettings().value(runOnStartupKey).toBool())
         RunAtLogon::refresh(QCoreApplication::applicationFilePath());
-    // From the event loop, once the engine that made this element can be found.
+    // Once QML has made the element and its engine can be found, or from the event loop
+    // for an element made without QML.
     QMetaObject::invokeMethod(this, &SystemTrayIcon::checkForUpdate, Qt::QueuedConnection);
 }
 
@@ -223,8 +224,17 @@ void SystemTrayIcon::runOnStartup(bool enabled)
     RunAtLogon::setEnabled(enabled, QCoreApplication::applicationFilePath());
 }
 
+void SystemTrayIcon::componentComplete()
+{
+    checkForUpdate();
+}
+
 void SystemTrayIcon::checkForUpdate()
 {
+    // Once per run.
+    if (m_versionCheckStarted)
+        return;
+    m_versionCheckStarted = true;
     QUrl url = Endpoints::maker();
     url.setPath(QStringLiteral("/tarrowin/latest_version"));
     QNetworkRequest request(url);

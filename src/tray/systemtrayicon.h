@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QQmlParserStatus>
 #include <QSystemTrayIcon>
 #include <QVariantList>
 
@@ -16,9 +17,10 @@ class QNetworkReply;
 // The program's presence in the notification area: icon, tool tip, a context menu built
 // from a list of maps, balloon messages, and the announcement of a newer version of the
 // program. Also registers the program to run at logon.
-class SystemTrayIcon : public QObject
+class SystemTrayIcon : public QObject, public QQmlParserStatus
 {
     Q_OBJECT
+    Q_INTERFACES(QQmlParserStatus)
     Q_PROPERTY(QString iconSource READ iconSource WRITE setIconSource NOTIFY iconSourceChanged)
     Q_PROPERTY(bool visible READ visible WRITE setVisible NOTIFY visibleChanged)
     Q_PROPERTY(QVariantList menu READ menu WRITE setMenu NOTIFY menuChanged)
@@ -53,6 +55,9 @@ public:
                                  SystemTrayIcon::MessageType type = OtherMessage,
                                  int timeout = 10000);
     Q_INVOKABLE void runOnStartup(bool enabled);
+
+    void classBegin() override { }
+    void componentComplete() override;
 
 signals:
     void iconSourceChanged(const QString &iconSource);
@@ -95,5 +100,6 @@ private:
     QPointer<QNetworkReply> m_versionReply;
     QByteArray m_versionText;
     bool m_versionFailed = false;
+    bool m_versionCheckStarted = false;
     int m_versionTimeout;
 };
