@@ -35,7 +35,9 @@ VersionChecker::~VersionChecker()
     }
 }
 
-void VersionChecker::componentComplete()
+// QML calls this right after making the element, with its engine known: the check goes out
+// as early as it can, before the rest of the view is made.
+void VersionChecker::classBegin()
 {
     startFirstCheck();
 }

@@ -34,8 +34,8 @@ public:
 
     Q_INVOKABLE void checkLatestBuild();
 
-    void classBegin() override { }
-    void componentComplete() override;
+    void classBegin() override;
+    void componentComplete() override { }
 
 signals:
     void latestBuildChanged(int latestBuild);

@@ -224,7 +224,7 @@ void SystemTrayIcon::runOnStartup(bool enabled)
     RunAtLogon::setEnabled(enabled, QCoreApplication::applicationFilePath());
 }
 
-void SystemTrayIcon::componentComplete()
+void SystemTrayIcon::classBegin()
 {
     checkForUpdate();
 }

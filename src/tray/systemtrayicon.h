@@ -56,8 +56,8 @@ public:
                                  int timeout = 10000);
     Q_INVOKABLE void runOnStartup(bool enabled);
 
-    void classBegin() override { }
-    void componentComplete() override;
+    void classBegin() override;
+    void componentComplete() override { }
 
 signals:
     void iconSourceChanged(const QString &iconSource);
