@@ -13,12 +13,69 @@ QString DesktopEntry::quotedProgram(const QString &programPath)
         quoted += c;
     }
     quoted += QLatin1Char('"');
-    // The key-file layer unescapes the whole value once before the Exec rules apply, and %
-    // starts a field code.
-    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    quoted.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    // A line break in a name must not end the line and start a key of its own.
-    quoted.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-    quoted.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
-    return quoted;
+    // The key-file layer unescapes the whole value once before the Exec rules apply (a line
+    // break in a name must not start a key of its own), and % starts a field code.
+    return escapedValue(quoted).replace(QLatin1Char('%'), QStringLiteral("%%"));
+}
+
+QString DesktopEntry::escapedValue(const QString &value)
+{
+    QString escaped;
+    escaped.reserve(value.size());
+    for (const QChar c : value) {
+        switch (c.unicode()) {
+        case u'\\':
+            escaped += QStringLiteral("\\\\");
+            break;
+        case u'\n':
+            escaped += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            escaped += QStringLiteral("\\r");
+            break;
+        case u'\t':
+            escaped += QStringLiteral("\\t");
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    // Leading blanks of a value are dropped by readers unless escaped.
+    if (escaped.startsWith(QLatin1Char(' ')))
+        escaped.replace(0, 1, QStringLiteral("\\s"));
+    return escaped;
+}
+
+QString DesktopEntry::unescapedValue(const QString &value)
+{
+    QString plain;
+    plain.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c != QLatin1Char('\\') || i + 1 == value.size()) {
+            plain += c;
+            continue;
+        }
+        switch (value.at(++i).unicode()) {
+        case u's':
+            plain += QLatin1Char(' ');
+            break;
+        case u'n':
+            plain += QLatin1Char('\n');
+            break;
+        case u'r':
+            plain += QLatin1Char('\r');
+            break;
+        case u't':
+            plain += QLatin1Char('\t');
+            break;
+        case u'\\':
+            plain += QLatin1Char('\\');
+            break;
+        default: // not an escape: kept as written
+            plain += c;
+            plain += value.at(i);
+        }
+    }
+    return plain;
 }

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// Writing freedesktop desktop entries, shared by the autostart entry and the browser's
+// Writing and reading freedesktop desktop entries, shared by the autostart entry and the browser's
 // menu entry.
 namespace DesktopEntry {
 
@@ -10,5 +10,9 @@ namespace DesktopEntry {
 // quotes, backslashes escaped again for the entry as a whole, % doubled, and line breaks
 // escaped so that a name can never start a key of its own.
 QString quotedProgram(const QString &programPath);
+
+// A value as a desktop entry string, and back: only the key-file layer's escapes apply.
+QString escapedValue(const QString &value);
+QString unescapedValue(const QString &value);
 
 } // namespace DesktopEntry

@@ -20,69 +20,6 @@ const QStringList desktopSwitches { QStringLiteral("Hidden"),
 // An entry is a few hundred bytes; anything far larger is not one of ours worth reading.
 constexpr qint64 maximumEntrySize = 64 * 1024;
 
-// A value as a desktop entry string: only the key-file layer's escapes apply.
-QString escapedString(const QString &value)
-{
-    QString escaped;
-    escaped.reserve(value.size());
-    for (const QChar c : value) {
-        switch (c.unicode()) {
-        case u'\\':
-            escaped += QStringLiteral("\\\\");
-            break;
-        case u'\n':
-            escaped += QStringLiteral("\\n");
-            break;
-        case u'\r':
-            escaped += QStringLiteral("\\r");
-            break;
-        case u'\t':
-            escaped += QStringLiteral("\\t");
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    // Leading blanks of a value are dropped by readers unless escaped.
-    if (escaped.startsWith(QLatin1Char(' ')))
-        escaped.replace(0, 1, QStringLiteral("\\s"));
-    return escaped;
-}
-
-QString unescapedString(const QString &value)
-{
-    QString plain;
-    plain.reserve(value.size());
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        if (c != QLatin1Char('\\') || i + 1 == value.size()) {
-            plain += c;
-            continue;
-        }
-        switch (value.at(++i).unicode()) {
-        case u's':
-            plain += QLatin1Char(' ');
-            break;
-        case u'n':
-            plain += QLatin1Char('\n');
-            break;
-        case u'r':
-            plain += QLatin1Char('\r');
-            break;
-        case u't':
-            plain += QLatin1Char('\t');
-            break;
-        case u'\\':
-            plain += QLatin1Char('\\');
-            break;
-        default: // not an escape: kept as written
-            plain += c;
-            plain += value.at(i);
-        }
-    }
-    return plain;
-}
-
 // The raw values of the [Desktop Entry] group; the first of a repeated key counts.
 QMap<QString, QString> entryKeys(const QByteArray &text)
 {
@@ -115,7 +52,7 @@ QMap<QString, QString> entryKeys(const QByteArray &text)
 QString execProgram(const QString &rawExec)
 {
     const QString exec
-        = unescapedString(rawExec).replace(QStringLiteral("%%"), QStringLiteral("%"));
+        = DesktopEntry::unescapedValue(rawExec).replace(QStringLiteral("%%"), QStringLiteral("%"));
     if (!exec.startsWith(QLatin1Char('"')))
         return exec.section(QLatin1Char(' '), 0, 0);
     QString program;
@@ -136,7 +73,7 @@ QString execProgram(const QString &rawExec)
 QString entryProgram(const QMap<QString, QString> &keys)
 {
     const auto tryExec = keys.constFind(QStringLiteral("TryExec"));
-    return tryExec != keys.cend() ? unescapedString(*tryExec)
+    return tryExec != keys.cend() ? DesktopEntry::unescapedValue(*tryExec)
                                   : execProgram(keys.value(QStringLiteral("Exec")));
 }
 
@@ -165,7 +102,7 @@ QByteArray entryText(const QString &programPath, const QMap<QString, QString> &c
         + QStringLiteral("Exec=") + DesktopEntry::quotedProgram(programPath)
         + QStringLiteral(" /tray\n")
         // Desktops skip the entry, rather than fail at every logon, once the program is gone.
-        + QStringLiteral("TryExec=") + escapedString(programPath) + QLatin1Char('\n')
+        + QStringLiteral("TryExec=") + DesktopEntry::escapedValue(programPath) + QLatin1Char('\n')
         + QStringLiteral("Icon=") + AppIdentity::id()
         + QLatin1Char('\n')
         // A tray icon started before the panel finds no tray to sit in.
