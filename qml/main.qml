@@ -9,18 +9,6 @@ Rectangle {
     property url siteAddress
     property url updateAddress
 
-    // The build asked of the downloader last, for balloons and the exit notice.
-    property int requestedBuild: -1
-    // Set while Exit waits for an installation to finish.
-    property bool exiting: false
-    // How long Exit waits for an installation before quitting anyway.
-    property int exitWaitLimit: 600000
-    // Checks completed since the last failed attempt, for the retry back-off.
-    property int checksSinceFailure: 0
-    // The next completed check was asked for by the user, who is not kept waiting.
-    property bool userAskedForCheck: false
-    property bool sandboxWarned: false
-
     signal restore()
 
     // Whether the desktop has a tray for the icon; the window host keeps it up to date.
@@ -45,74 +33,14 @@ Rectangle {
     }
 
     // The one way out: the tray's Exit, and a request to end from the session or a signal.
-    // An installation under way is let finish, for at most exitWaitLimit; asking again
-    // quits at once.
     function exitProgram() {
-        if (exiting || chromeDownloader.status !== ChromeDownloader.InstallingStatus) {
-            Qt.quit()
-            return
-        }
-        exiting = true
-        exitLimit.start()
-        openWindow()
-    }
-
-    function notificationsOn() {
-        return String(settings.value("ShowNotifications", "true")) === "true"
-    }
-
-    function storedNumber(key, fallback) {
-        var number = parseInt(settings.value(key, fallback), 10)
-        return isNaN(number) ? fallback : number
-    }
-
-    // Checks to let pass before a build that failed `attempts` times is tried again:
-    // 1, 2, 4 ... check intervals, never more than a day.
-    function retryAfterChecks(attempts, interval) {
-        var day = Math.max(1, Math.ceil(86400000 / interval))
-        return Math.min(Math.pow(2, Math.max(0, attempts - 1)), day)
-    }
-
-    // Whether the latest build is to be fetched now. A build the user went back from is not
-    // fetched again (a newer one is), and a build that failed waits out its back-off unless
-    // the user asked.
-    function shouldDownload(latest, userAsked) {
-        if (latest <= chromeDownloader.currentBuild)
-            return false
-        if (latest <= storedNumber("SkippedBuild", -1))
-            return false
-        if (latest !== storedNumber("FailedBuild", -1) || userAsked)
-            return true
-        return checksSinceFailure >= retryAfterChecks(storedNumber("FailedAttempts", 1),
-                                                      checkForUpdatesTimer.interval)
-    }
-
-    function checkCompleted(latest) {
-        var userAsked = userAskedForCheck
-        userAskedForCheck = false
-        checksSinceFailure++
-        if (!shouldDownload(latest, userAsked))
-            return
-        checksSinceFailure = 0
-        requestedBuild = latest
-        chromeDownloader.downloadVersion(latest)
-    }
-
-    function installationFailed(build, error) {
-        var repeated = storedNumber("FailedBuild", -1) === build
-        settings.setValue("FailedBuild", build)
-        settings.setValue("FailedAttempts", repeated ? storedNumber("FailedAttempts", 0) + 1 : 1)
-        checksSinceFailure = 0
-        // Once per failed build: a retry that fails the same way says nothing new.
-        if (!repeated && notificationsOn())
-            systemTrayIcon.showMessage(error, qsTr("Chromium build %1 was not installed").arg(build),
-                                       SystemTrayIcon.WarningMessage, 10000)
+        updateController.exit()
     }
 
     // What the status line says: the exit notice, the last failure, or the status.
     function statusLine() {
-        if (exiting)
-            return qsTr("Finishing the installation of build %1 \u2026").arg(requestedBuild)
+        if (updateController.exiting)
+            return qsTr("Finishing the installation of build %1 \u2026").arg(updateController.requestedBuild)
         if (chromeDownloader.status === ChromeDownloader.IdleStatus && chromeDownloader.lastError !== "")
             return chromeDownloader.lastError
         return statusText(chromeDownloader.status)
@@ -153,14 +81,14 @@ Rectangle {
         return "<b>" + label + "</b> " + plainToStyled(value)
     }
 
-    // The timer's interval is a signed 32-bit count of milliseconds.
-    function largestCount(factor) {
-        return Math.floor(2147483647 / factor)
+    function stored(key) {
+        return String(settings.value(settings.keys[key], settings.defaults[key]))
     }
 
-    function storedFactorIndex() {
-        var index = parseInt(settings.value("UpdateCheckFactor", 0), 10)
-        return (index >= 0 && index < timeframesModel.count) ? index : 0
+    // Writes a control's value, unless it only shows what is stored: loading is no change.
+    function store(key, value) {
+        if (stored(key) !== String(value))
+            settings.setValue(settings.keys[key], value)
     }
 
     // The window has a fixed size in pixels, so its text is sized in pixels too: a larger
@@ -319,10 +247,7 @@ Rectangle {
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: qsTr("Check for a new build")
                                 Accessible.name: text
-                                onClicked: {
-                                    userAskedForCheck = true
-                                    versionChecker.checkLatestBuild()
-                                }
+                                onClicked: updateController.checkNow()
                             }
                         }
 
@@ -470,32 +395,30 @@ Rectangle {
                             // Room for the largest count, 35791 minutes.
                             width: 84
                             from: 1
-                            to: largestCount(timeframesModel.get(updateFactorSetting.selectedIndex).factor)
-                            value: settings.value("UpdateCheckInterval", 5)
+                            to: updateController.largestCount(timeframesModel.get(updateFactorSetting.selectedIndex).factor)
+                            value: stored("UpdateCheckInterval")
                             Accessible.name: updateIntervalText.text
                             // A longer time frame may leave the count too large for the timer.
                             onToChanged: {
                                 if (value > to)
                                     value = to
                             }
-                            onValueChanged: {
-                                if (String(settings.value("UpdateCheckInterval", 5)) !== String(value))
-                                    settings.setValue("UpdateCheckInterval", value)
-                            }
+                            onValueChanged: store("UpdateCheckInterval", value)
                         }
 
                         ComboBox {
                             id: updateFactorSetting
                             width: 84
                             model: timeframesModel
-                            selectedIndex: storedFactorIndex()
+                            selectedIndex: updateController.timeFrameIndex(
+                                               settings.value(settings.keys.UpdateCheckFactor),
+                                               timeframesModel.count)
                             Accessible.name: qsTr("Time frame")
                             Component.onCompleted: selectedText = timeframesModel.get(selectedIndex).text
                             onSelectedIndexChanged: {
                                 if (selectedIndex < 0)
                                     return
-                                if (String(settings.value("UpdateCheckFactor", 0)) !== String(selectedIndex))
-                                    settings.setValue("UpdateCheckFactor", selectedIndex)
+                                store("UpdateCheckFactor", selectedIndex)
                                 selectedText = timeframesModel.get(selectedIndex).text
                             }
                         }
@@ -506,10 +429,10 @@ Rectangle {
                     id: runOnStartupSetting
                     text: qsTr("Run on startup")
                     Accessible.name: text
-                    checked: String(settings.value("RunOnStartup", "true")) === "true"
+                    checked: stored("RunOnStartup") === "true"
                     // Only a real change registers or unregisters: loading the stored state does not.
                     onCheckedChanged: {
-                        if ((String(settings.value("RunOnStartup", "true")) === "true") !== checked)
+                        if ((stored("RunOnStartup") === "true") !== checked)
                             systemTrayIcon.runOnStartup(checked)
                     }
                 }
@@ -518,11 +441,8 @@ Rectangle {
                     id: showNotificationsSetting
                     text: qsTr("Show notifications")
                     Accessible.name: text
-                    checked: String(settings.value("ShowNotifications", "true")) === "true"
-                    onCheckedChanged: {
-                        if ((String(settings.value("ShowNotifications", "true")) === "true") !== checked)
-                            settings.setValue("ShowNotifications", checked)
-                    }
+                    checked: stored("ShowNotifications") === "true"
+                    onCheckedChanged: store("ShowNotifications", checked)
                 }
 
                 Frame {
@@ -571,7 +491,7 @@ Rectangle {
     VersionChecker {
         id: versionChecker
         // Every completed check reports; a newer build than the installed one is fetched.
-        onLatestBuildChanged: checkCompleted(versionChecker.latestBuild)
+        onLatestBuildChanged: updateController.checkCompleted(versionChecker.latestBuild)
     }
 
     Timer {
@@ -583,42 +503,25 @@ Rectangle {
         onTriggered: versionChecker.checkLatestBuild()
     }
 
-    Timer {
-        id: exitLimit
-        interval: exitWaitLimit
-        onTriggered: Qt.quit()
-    }
-
     ChromeDownloader {
         id: chromeDownloader
-        onFailed: function(build, error) { installationFailed(build, error) }
-        onCurrentBuildChanged: {
-            settings.remove("FailedBuild")
-            settings.remove("FailedAttempts")
+        onFailed: function(build, error) { updateController.installationFailed(build, error) }
+        onCurrentBuildChanged: updateController.installedBuildChanged()
+        onSandboxBlocked: updateController.sandboxBlocked()
+        onStatusChanged: updateController.downloadStatusChanged(chromeDownloader.status)
+    }
+
+    UpdateController {
+        id: updateController
+        currentBuild: chromeDownloader.currentBuild
+        checkPeriod: checkForUpdatesTimer.interval
+        onCheckRequested: versionChecker.checkLatestBuild()
+        onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
+        onNoticeRequested: function(text, title, type, timeout) {
+            systemTrayIcon.showMessage(text, title, type, timeout)
         }
-        onSandboxBlocked: {
-            if (sandboxWarned || !notificationsOn())
-                return
-            sandboxWarned = true
-            systemTrayIcon.showMessage(qsTr("Chromium's sandbox is blocked on this system"),
-                                       qsTr("Chromium (snapshot)"), SystemTrayIcon.WarningMessage, 10000)
-        }
-        onStatusChanged: {
-            if (exiting && chromeDownloader.status === ChromeDownloader.IdleStatus) {
-                Qt.quit()
-                return
-            }
-            // Read afresh each time: the check box may have changed it since.
-            if (!notificationsOn())
-                return
-            var build = requestedBuild
-            if (chromeDownloader.status === ChromeDownloader.DownloadingStatus)
-                systemTrayIcon.showMessage(qsTr("Downloading Chromium build %1.").arg(build),
-                                           qsTr("Downloading ..."), SystemTrayIcon.InfoMessage, 5000)
-            else if (chromeDownloader.status === ChromeDownloader.InstallingStatus)
-                systemTrayIcon.showMessage(qsTr("Installing Chromium build %1.").arg(build),
-                                           qsTr("Installing ..."), SystemTrayIcon.InfoMessage, 5000)
-        }
+        onWindowRequested: openWindow()
+        onQuitRequested: Qt.quit()
     }
 
     SystemTrayIcon {
@@ -630,7 +533,7 @@ Rectangle {
         menu: trayMenu(chromeDownloader.previousBuild)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
-        onMenuItemClicked: function(itemName, checked) {
+        onMenuItemClicked: function(itemName) {
             if (itemName === "restore")
                 openWindow()
             else if (itemName === "settings")

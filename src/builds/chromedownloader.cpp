@@ -2,18 +2,16 @@
 
 #include "builds/buildnumber.h"
 #include "common/endpoints.h"
-#include "common/networkaccess.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/sandboxcheck.h"
+#include "settings/config.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QQmlEngine>
-#include <QSettings>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
@@ -23,8 +21,6 @@
 
 namespace {
 
-const QString currentBuildKey = QStringLiteral("CurrentBuild");
-const QString skippedBuildKey = QStringLiteral("SkippedBuild");
 constexpr int defaultTrickleWindow = 5 * 60 * 1000;
 
 int httpStatus(const QNetworkReply *reply)
@@ -32,17 +28,13 @@ int httpStatus(const QNetworkReply *reply)
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
-// Writes and flushes at once: a value that never reached the disk makes the next start
-// download the same build again, so a failure is reported rather than ignored.
-QString saveSettings(const QList<QPair<QString, QVariant>> &values)
+// A value that never reached the disk makes the next start download the same build again,
+// so a failure is reported rather than ignored.
+QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
 {
-    QSettings settings;
-    for (const auto &[key, value] : values)
-        settings.setValue(key, value);
-    settings.sync();
-    if (settings.status() == QSettings::NoError)
-        return QString();
-    return ChromeDownloader::tr("Cannot save settings to %1").arg(settings.fileName());
+    const QString unsaved = Config::save(values);
+    return unsaved.isEmpty() ? QString()
+                             : ChromeDownloader::tr("Cannot save settings to %1").arg(unsaved);
 }
 
 } // namespace
@@ -52,7 +44,7 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
 {
     m_series = BuildSeries::native();
-    m_currentBuild = QSettings().value(currentBuildKey, -1).toInt();
+    m_currentBuild = Config::get(Config::CurrentBuild).toInt();
     if (m_series.method() == BuildSeries::UnpackArchive) {
         // The link is what the user runs; a setting that failed to save must not make us
         // install the same build again.
@@ -187,7 +179,7 @@ void ChromeDownloader::startDownload(const QUrl &address)
                          QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(m_transferTimeout);
     if (!m_networkManager)
-        m_networkManager = NetworkAccess::managerFor(this);
+        m_networkManager = new QNetworkAccessManager(this);
     m_reply = m_networkManager->get(request);
     m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QNetworkReply::finished, this, &ChromeDownloader::fileDownloadFinished);
@@ -441,7 +433,7 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error)
     QString problem = error;
     if (succeeded) {
         m_currentBuild = m_requestedBuild;
-        problem = saveSettings({ { currentBuildKey, m_currentBuild } });
+        problem = saveSettings({ { Config::CurrentBuild, m_currentBuild } });
         if (!problem.isEmpty())
             m_unrecordedBuild = m_requestedBuild;
     }
@@ -462,8 +454,7 @@ void ChromeDownloader::returnFreedMemory()
 {
     // The view's script heap grows with every status change until its collector runs;
     // collected now, its garbage goes back with the rest.
-    if (QQmlEngine *engine = qmlEngine(this))
-        engine->collectGarbage();
+    emit workEnded();
 #ifdef __GLIBC__
     // A transfer and an unpacking leave megabytes of freed buffers in the C library's pools
     // (the worker thread's included), which it keeps for reuse. A program that then waits
@@ -488,19 +479,15 @@ bool ChromeDownloader::goBack()
 {
     if (m_status != IdleStatus || m_previousBuild == -1)
         return false;
-    InstallRoot root = m_archiveInstaller->root();
-    const int left = root.currentBuild();
     QString error;
-    if (!root.goBack(&error)) {
-        setLastError(error);
-        refreshPreviousBuild();
-        return false;
+    const bool wentBack = m_archiveInstaller->goBack(&error);
+    setLastError(error);
+    if (wentBack) {
+        m_currentBuild = m_archiveInstaller->root().currentBuild();
+        emit currentBuildChanged(m_currentBuild);
     }
-    m_currentBuild = root.currentBuild();
-    setLastError(saveSettings({ { currentBuildKey, m_currentBuild }, { skippedBuildKey, left } }));
-    emit currentBuildChanged(m_currentBuild);
     refreshPreviousBuild();
-    return true;
+    return wentBack;
 }
 
 void ChromeDownloader::refreshPreviousBuild()

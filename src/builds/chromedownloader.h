@@ -73,6 +73,9 @@ public:
     // The downloaded file of the running transfer or installation; empty when idle.
     QString installerPath() const;
 
+    // The manager downloads go through; without one the downloader makes its own.
+    void setNetworkAccessManager(QNetworkAccessManager *manager) { m_networkManager = manager; }
+
     Q_INVOKABLE void downloadVersion(int version);
     // Makes the previous build current again and remembers the one left as "SkippedBuild".
     Q_INVOKABLE bool goBack();
@@ -89,6 +92,9 @@ signals:
     void failed(int build, const QString &error);
     // An installed browser will not be able to sandbox itself on this system.
     void sandboxBlocked();
+    // A download or installation has ended and let go of its memory: whoever made the
+    // element may hand back garbage of its own now, before the freed pools go back too.
+    void workEnded();
 
 public slots:
     void fileDownloadRead();

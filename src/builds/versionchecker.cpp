@@ -3,11 +3,7 @@
 #include "builds/buildnumber.h"
 #include "builds/buildseries.h"
 #include "common/endpoints.h"
-#include "common/networkaccess.h"
 #include "common/updatelog.h"
-
-#include <QNetworkAccessManager>
-#include <QNetworkRequest>
 
 VersionChecker::VersionChecker(QObject *parent)
     : VersionChecker(30000, parent)
@@ -16,30 +12,20 @@ VersionChecker::VersionChecker(QObject *parent)
 
 VersionChecker::VersionChecker(int transferTimeout, QObject *parent)
     : QObject(parent)
-    , m_transferTimeout(transferTimeout)
+    , m_fetch(new TextFetch(maximumBodySize, transferTimeout, this))
 {
-    // The first check starts once QML has made the element, when its engine's network
-    // manager can be found, or from the event loop for an element made without QML. It
-    // counts as under way from the start.
+    // Redirects count as no answer: LAST_CHANGE is asked of the storage itself.
+    m_fetch->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    connect(m_fetch, &TextFetch::finished, this, &VersionChecker::fileLoadFinished);
+    // The first check counts as under way from the start. Whoever made the element may start
+    // it at once (the view does, as early as it can); otherwise the event loop does.
     m_checking = true;
     QMetaObject::invokeMethod(this, &VersionChecker::startFirstCheck, Qt::QueuedConnection);
 }
 
-VersionChecker::~VersionChecker()
+void VersionChecker::setNetworkAccessManager(QNetworkAccessManager *manager)
 {
-    // The reply may belong to a manager that outlives this element.
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-        m_reply->deleteLater();
-    }
-}
-
-// QML calls this right after making the element, with its engine known: the check goes out
-// as early as it can, before the rest of the view is made.
-void VersionChecker::classBegin()
-{
-    startFirstCheck();
+    m_fetch->setNetworkAccessManager(manager);
 }
 
 void VersionChecker::startFirstCheck()
@@ -54,7 +40,7 @@ void VersionChecker::checkLatestBuild()
     setChecking(true);
     // One request at a time: the outstanding one will report, and a second would only
     // race it for the same answer.
-    if (m_reply)
+    if (m_fetch->isRunning())
         return;
 
     const BuildSeries series = BuildSeries::native();
@@ -70,60 +56,18 @@ void VersionChecker::checkLatestBuild()
     QUrl url = Endpoints::buildStorage();
     url.setPath(series.lastChangePath());
     qCInfo(lcUpdate) << "GET" << url.toString();
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(m_transferTimeout);
-
-    m_body.clear();
-    m_failed = false;
-    if (!m_networkManager)
-        m_networkManager = NetworkAccess::managerFor(this);
-    m_reply = m_networkManager->get(request);
-    // The body is read as it arrives so an oversized one is dropped at once instead of
-    // being buffered whole.
-    m_reply->setReadBufferSize(maximumBodySize + 1);
-    connect(m_reply, &QNetworkReply::finished, this, &VersionChecker::fileLoadFinished);
-    connect(m_reply, &QNetworkReply::errorOccurred, this, &VersionChecker::fileLoadError);
-    connect(m_reply, &QNetworkReply::readyRead, this, &VersionChecker::fileLoadRead);
+    m_fetch->get(url);
 }
 
-void VersionChecker::fileLoadRead()
+void VersionChecker::fileLoadFinished(const TextFetch::Result &result)
 {
-    m_body += m_reply->readAll();
-    if (m_body.size() > maximumBodySize) {
-        m_failed = true;
-        m_reply->abort();
-    }
-}
-
-void VersionChecker::fileLoadError(QNetworkReply::NetworkError code)
-{
-    Q_UNUSED(code)
-    // An error page, a time-out or a cut-off body is no build number, even if it reads as one.
-    m_failed = true;
-}
-
-void VersionChecker::fileLoadFinished()
-{
-    QNetworkReply *reply = m_reply;
-    if (!reply || sender() != reply)
-        return;
-    if (!m_failed)
-        fileLoadRead();
-
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool redirected = status >= 300 && status < 400;
-    m_latestBuild = (m_failed || redirected) ? -1 : BuildNumber::parse(m_body);
+    const bool redirected = result.httpStatus >= 300 && result.httpStatus < 400;
+    m_latestBuild = (!result.complete || redirected) ? -1 : BuildNumber::parse(result.body);
     if (m_latestBuild == -1)
-        qCWarning(lcUpdate) << "No latest build from" << reply->url().toString() << "HTTP" << status
-                            << reply->errorString();
+        qCWarning(lcUpdate) << "No latest build from" << result.url.toString() << "HTTP"
+                            << result.httpStatus << result.errorString;
     else
         qCInfo(lcUpdate) << "Latest build" << m_latestBuild;
-
-    m_reply = nullptr;
-    reply->deleteLater();
-    m_body.clear();
 
     emit latestBuildChanged(m_latestBuild);
     setChecking(false);
@@ -140,7 +84,7 @@ void VersionChecker::setChecking(bool checking)
 
 void VersionChecker::reportNoSeries()
 {
-    if (m_reply || !m_checking)
+    if (m_fetch->isRunning() || !m_checking)
         return;
     m_latestBuild = -1;
     emit latestBuildChanged(m_latestBuild);

@@ -2,6 +2,7 @@
 
 #include "common/updatelog.h"
 #include "install/menuentry.h"
+#include "settings/config.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -159,4 +160,15 @@ void ArchiveInstaller::finish(bool succeeded, const QString &error)
     m_staging.reset();
     m_tree.clear();
     emit finished(succeeded, error);
+}
+
+bool ArchiveInstaller::goBack(QString *error)
+{
+    const int left = m_root.currentBuild();
+    if (!m_root.goBack(error))
+        return false;
+    const QString unsaved = Config::save(
+        { { Config::CurrentBuild, m_root.currentBuild() }, { Config::SkippedBuild, left } });
+    *error = unsaved.isEmpty() ? QString() : tr("Cannot save settings to %1").arg(unsaved);
+    return true;
 }

@@ -35,6 +35,11 @@ public:
 
     InstallRoot root() const { return m_root; }
 
+    // Makes the previous build current again and remembers the one left as "SkippedBuild",
+    // so it is not fetched again. False when the links could not be swapped; error also
+    // tells of a swap whose record could not be saved.
+    bool goBack(QString *error);
+
 signals:
     // error is a short cause a user can act on; empty on success.
     void finished(bool succeeded, const QString &error);

@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include "settings/config.h"
+
 Settings::Settings(QObject *parent)
     : QSettings(parent)
 {
@@ -33,4 +35,14 @@ QVariant Settings::value(const QString &key, const QVariant &defaultValue) const
 QVariant Settings::value(const QString &key) const
 {
     return QSettings::value(key);
+}
+
+QVariantMap Settings::keys() const
+{
+    return Config::names();
+}
+
+QVariantMap Settings::defaults() const
+{
+    return Config::defaults();
 }

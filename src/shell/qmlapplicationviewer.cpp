@@ -1,6 +1,7 @@
 #include "shell/qmlapplicationviewer.h"
 
 #include "common/appidentity.h"
+#include "settings/config.h"
 #include "shell/windowplacement.h"
 
 #include <QCloseEvent>
@@ -12,12 +13,9 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QScreen>
-#include <QSettings>
 #include <QSystemTrayIcon>
 
 namespace {
-
-const QString startupPositionKey = QStringLiteral("StartupPosition");
 
 // How long the window has to stay put before its position is written: a drag reports every
 // step, and each write costs a rewrite of the settings file with its syncs.
@@ -103,10 +101,9 @@ void QmlApplicationViewer::loadMainFile(const QUrl &url)
 
 void QmlApplicationViewer::showAtStartupPosition()
 {
-    QSettings settings;
     std::optional<QPoint> saved;
-    if (settings.contains(startupPositionKey))
-        saved = settings.value(startupPositionKey).toPoint();
+    if (Config::contains(Config::StartupPosition))
+        saved = Config::get(Config::StartupPosition).toPoint();
 
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QPoint position = WindowPlacement::startupPosition(
@@ -118,7 +115,7 @@ void QmlApplicationViewer::showAtStartupPosition()
     // every normal start all the same. A later move event overwrites it with what the
     // window system actually did.
     m_positionSettled.stop();
-    settings.setValue(startupPositionKey, position);
+    Config::set(Config::StartupPosition, position);
     m_savedPosition = position;
 }
 
@@ -170,5 +167,5 @@ void QmlApplicationViewer::savePosition()
     if (!m_placed || m_savedPosition == position())
         return;
     m_savedPosition = position();
-    QSettings().setValue(startupPositionKey, *m_savedPosition);
+    Config::set(Config::StartupPosition, *m_savedPosition);
 }

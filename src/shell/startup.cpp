@@ -1,13 +1,14 @@
 #include "shell/startup.h"
 
-#include "builds/chromedownloader.h"
-#include "builds/versionchecker.h"
 #include "common/appidentity.h"
 #include "common/endpoints.h"
 #include "settings/settings.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
-#include "tray/systemtrayicon.h"
+#include "shell/qmlchromedownloader.h"
+#include "shell/qmlsystemtrayicon.h"
+#include "shell/qmlversionchecker.h"
+#include "update/updatecontroller.h"
 
 #include <QGuiApplication>
 #include <QQmlEngine>
@@ -23,13 +24,21 @@ void Startup::setApplicationIdentity()
     QGuiApplication::setDesktopFileName(AppIdentity::id());
 }
 
+// The view hands the downloader's status and the controller's notice types across as they are.
+static_assert(int(UpdateController::Idle) == int(ChromeDownloader::IdleStatus)
+              && int(UpdateController::Downloading) == int(ChromeDownloader::DownloadingStatus)
+              && int(UpdateController::Installing) == int(ChromeDownloader::InstallingStatus));
+static_assert(int(UpdateController::InfoNotice) == int(SystemTrayIcon::InfoMessage)
+              && int(UpdateController::WarningNotice) == int(SystemTrayIcon::WarningMessage));
+
 void Startup::registerTypes()
 {
     const char *uri = "Tarrowin";
-    qmlRegisterType<VersionChecker>(uri, 1, 0, "VersionChecker");
-    qmlRegisterType<ChromeDownloader>(uri, 1, 0, "ChromeDownloader");
-    qmlRegisterType<SystemTrayIcon>(uri, 1, 0, "SystemTrayIcon");
+    qmlRegisterType<QmlVersionChecker>(uri, 1, 0, "VersionChecker");
+    qmlRegisterType<QmlChromeDownloader>(uri, 1, 0, "ChromeDownloader");
+    qmlRegisterType<QmlSystemTrayIcon>(uri, 1, 0, "SystemTrayIcon");
     qmlRegisterType<Settings>(uri, 1, 0, "Settings");
+    qmlRegisterType<UpdateController>(uri, 1, 0, "UpdateController");
 }
 
 std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)

@@ -2,7 +2,7 @@
 
 #include "common/appidentity.h"
 #include "common/endpoints.h"
-#include "common/networkaccess.h"
+#include "settings/config.h"
 #include "tray/runatlogon.h"
 #include "tray/versionfile.h"
 
@@ -11,16 +11,10 @@
 #include <QDBusConnection>
 #include <QIcon>
 #include <QMenu>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QSettings>
 
 #include <algorithm>
 
 namespace {
-const QString runOnStartupKey = QStringLiteral("RunOnStartup");
-
 // Qt draws a balloon of its own only where the desktop offers no other way (the X tray
 // protocol); elsewhere an empty message would be sent on as a notification.
 void takeDownOwnBalloon(QSystemTrayIcon *icon)
@@ -50,8 +44,9 @@ SystemTrayIcon::SystemTrayIcon(int versionTimeout, const QDBusConnection &notifi
     , m_trayMenu(new QMenu) // a menu takes only a widget as parent: released by hand
     , m_trayIcon(new QSystemTrayIcon(this))
     , m_notifier(new DesktopNotifier(notificationBus, this))
-    , m_versionTimeout(versionTimeout)
+    , m_versionFetch(new TextFetch(VersionFile::maximumSize, versionTimeout, this))
 {
+    connect(m_versionFetch, &TextFetch::finished, this, &SystemTrayIcon::versionFileLoaded);
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &SystemTrayIcon::trayIconAction);
     connect(m_trayIcon, &QSystemTrayIcon::messageClicked, this, &SystemTrayIcon::messageAction);
     connect(m_notifier, &DesktopNotifier::activated, this, [this](DesktopNotifier::Kind kind) {
@@ -66,12 +61,11 @@ SystemTrayIcon::SystemTrayIcon(int versionTimeout, const QDBusConnection &notifi
 
     // First start: register to run at logon before anything else talks to the world. Later
     // starts bring the entry up to date with where the program now lives.
-    if (!QSettings().contains(runOnStartupKey))
+    if (!Config::contains(Config::RunOnStartup))
         runOnStartup(true);
-    else if (QSettings().value(runOnStartupKey).toBool())
+    else if (Config::get(Config::RunOnStartup).toBool())
         RunAtLogon::refresh(QCoreApplication::applicationFilePath());
-    // Once QML has made the element and its engine can be found, or from the event loop
-    // for an element made without QML.
+    // Unless whoever made the element starts it sooner.
     QMetaObject::invokeMethod(this, &SystemTrayIcon::checkForUpdate, Qt::QueuedConnection);
 }
 
@@ -79,12 +73,6 @@ SystemTrayIcon::~SystemTrayIcon()
 {
     setVisible(false);
     m_trayMenu->deleteLater();
-    // The reply may belong to a manager that outlives this element.
-    if (m_versionReply) {
-        m_versionReply->disconnect(this);
-        m_versionReply->abort();
-        m_versionReply->deleteLater();
-    }
 }
 
 void SystemTrayIcon::setIconSource(const QString &iconSource)
@@ -138,6 +126,8 @@ void SystemTrayIcon::setMenu(const QVariantList &menu)
             continue;
         }
         QAction *action = m_trayMenu->addAction(map.value(QStringLiteral("label")).toString());
+        // A click is told by the entry's name: labels are translated and may repeat.
+        action->setData(map.value(QStringLiteral("name")));
         if (map.value(QStringLiteral("default")).toBool())
             m_trayMenu->setDefaultAction(action);
         if (map.value(QStringLiteral("checkable")).toBool()) {
@@ -150,16 +140,7 @@ void SystemTrayIcon::setMenu(const QVariantList &menu)
 
 void SystemTrayIcon::trayMenuAction(QAction *action)
 {
-    // An item keeps nothing of its entry but its text, so the first entry with that label
-    // (separators included) names it.
-    const QString text = action->text();
-    for (const QVariant &entry : std::as_const(m_menu)) {
-        const QVariantMap map = entry.toMap();
-        if (map.value(QStringLiteral("label")).toString() == text) {
-            emit menuItemClicked(map.value(QStringLiteral("name")).toString(), action->isChecked());
-            return;
-        }
-    }
+    emit menuItemClicked(action->data().toString(), action->isChecked());
 }
 
 void SystemTrayIcon::defaultMenuAction()
@@ -220,13 +201,13 @@ void SystemTrayIcon::messageAction()
 
 void SystemTrayIcon::runOnStartup(bool enabled)
 {
-    QSettings().setValue(runOnStartupKey, enabled);
+    Config::set(Config::RunOnStartup, enabled);
     RunAtLogon::setEnabled(enabled, QCoreApplication::applicationFilePath());
 }
 
-void SystemTrayIcon::classBegin()
+void SystemTrayIcon::setNetworkAccessManager(QNetworkAccessManager *manager)
 {
-    checkForUpdate();
+    m_versionFetch->setNetworkAccessManager(manager);
 }
 
 void SystemTrayIcon::checkForUpdate()
@@ -237,41 +218,12 @@ void SystemTrayIcon::checkForUpdate()
     m_versionCheckStarted = true;
     QUrl url = Endpoints::maker();
     url.setPath(QStringLiteral("/tarrowin/latest_version"));
-    QNetworkRequest request(url);
-    request.setTransferTimeout(m_versionTimeout);
-    if (!m_networkManager)
-        m_networkManager = NetworkAccess::managerFor(this);
-    m_versionReply = m_networkManager->get(request);
-    m_versionReply->setReadBufferSize(VersionFile::maximumSize + 1);
-    connect(m_versionReply, &QNetworkReply::finished, this, &SystemTrayIcon::fileLoadFinished);
-    connect(m_versionReply, &QNetworkReply::readyRead, this, &SystemTrayIcon::fileLoadRead);
+    m_versionFetch->get(url);
 }
 
-void SystemTrayIcon::fileLoadRead()
+void SystemTrayIcon::versionFileLoaded(const TextFetch::Result &result)
 {
-    m_versionText += m_versionReply->readAll();
-    if (m_versionText.size() > VersionFile::maximumSize) {
-        m_versionFailed = true;
-        m_versionReply->abort();
-    }
-}
-
-void SystemTrayIcon::fileLoadFinished()
-{
-    QNetworkReply *reply = m_versionReply;
-    if (!reply || sender() != reply)
-        return;
-    // An error page or a cut-off body names no version, whatever it reads like.
-    if (reply->error() != QNetworkReply::NoError)
-        m_versionFailed = true;
-    if (!m_versionFailed)
-        fileLoadRead();
-    m_versionReply = nullptr;
-    reply->deleteLater();
-
-    const QByteArray text = m_versionFailed ? QByteArray() : m_versionText;
-    m_versionText.clear();
-    if (!VersionFile::isNewer(text, m_ownVersion))
+    if (!VersionFile::isNewer(result.body, m_ownVersion))
         return;
 
     m_updateAvailable = true;

@@ -1,10 +1,9 @@
 #pragma once
 
+#include "common/textfetch.h"
 #include "tray/desktopnotifier.h"
 
 #include <QObject>
-#include <QPointer>
-#include <QQmlParserStatus>
 #include <QSystemTrayIcon>
 #include <QVariantList>
 
@@ -12,15 +11,13 @@ class QAction;
 class QDBusConnection;
 class QMenu;
 class QNetworkAccessManager;
-class QNetworkReply;
 
 // The program's presence in the notification area: icon, tool tip, a context menu built
 // from a list of maps, balloon messages, and the announcement of a newer version of the
 // program. Also registers the program to run at logon.
-class SystemTrayIcon : public QObject, public QQmlParserStatus
+class SystemTrayIcon : public QObject
 {
     Q_OBJECT
-    Q_INTERFACES(QQmlParserStatus)
     Q_PROPERTY(QString iconSource READ iconSource WRITE setIconSource NOTIFY iconSourceChanged)
     Q_PROPERTY(bool visible READ visible WRITE setVisible NOTIFY visibleChanged)
     Q_PROPERTY(QVariantList menu READ menu WRITE setMenu NOTIFY menuChanged)
@@ -56,8 +53,11 @@ public:
                                  int timeout = 10000);
     Q_INVOKABLE void runOnStartup(bool enabled);
 
-    void classBegin() override;
-    void componentComplete() override { }
+    // The manager the version file is fetched through; without one the element makes its own.
+    void setNetworkAccessManager(QNetworkAccessManager *manager);
+    // Asks the maker's site for its newest version, once per run: at once from here, or else
+    // from the event loop.
+    void checkForUpdate();
 
 signals:
     void iconSourceChanged(const QString &iconSource);
@@ -73,15 +73,13 @@ signals:
     void messageClicked(bool updateReason);
 
 private slots:
-    void fileLoadFinished();
     void trayIconAction(QSystemTrayIcon::ActivationReason reason);
     void trayMenuAction(QAction *action);
     void messageAction();
 
 private:
     void applyVisibility();
-    void checkForUpdate();
-    void fileLoadRead();
+    void versionFileLoaded(const TextFetch::Result &result);
     // Through the desktop's notification service, or else as Qt's balloon.
     void notify(const DesktopNotifier::Notice &notice);
     void showBalloon(const DesktopNotifier::Notice &notice);
@@ -95,11 +93,7 @@ private:
     bool m_updateAvailable = false;
     bool m_updateMessageShown = false;
     QSystemTrayIcon *m_trayIcon;
-    QNetworkAccessManager *m_networkManager = nullptr;
     DesktopNotifier *m_notifier;
-    QPointer<QNetworkReply> m_versionReply;
-    QByteArray m_versionText;
-    bool m_versionFailed = false;
+    TextFetch *m_versionFetch;
     bool m_versionCheckStarted = false;
-    int m_versionTimeout;
 };

@@ -41,8 +41,6 @@ private slots:
     void tabSwitchesBeforeRestore_data();
     void tabSwitchesBeforeRestore();
     void makerPagesComeFromTheProgram();
-    void shouldDownload_data();
-    void shouldDownload();
     void failingBuildIsRetriedWithBackOffOverADay();
     void failureShowsInTheStatusLine();
     void failureTextIsNeverMarkup();
@@ -304,62 +302,6 @@ void TestMainView::makerPagesComeFromTheProgram()
     QCOMPARE(view("siteAddress").toUrl(), m_server->url());
     QCOMPARE(view("updateAddress").toUrl(),
              m_server->url(QStringLiteral("/download/Tarrowin.exe")));
-}
-
-void TestMainView::shouldDownload_data()
-{
-    QTest::addColumn<QVariantMap>("stored");
-    QTest::addColumn<int>("checksSinceFailure");
-    QTest::addColumn<bool>("userAsked");
-    QTest::addColumn<int>("latest");
-    QTest::addColumn<bool>("download");
-
-    const QVariantMap installed { { "CurrentBuild", 100 } };
-    QTest::newRow("newer") << installed << 0 << false << 101 << true;
-    QTest::newRow("same") << installed << 0 << false << 100 << false;
-    QTest::newRow("older") << installed << 0 << false << 99 << false;
-    QTest::newRow("no number") << installed << 0 << false << -1 << false;
-
-    QVariantMap skipped = installed;
-    skipped.insert("SkippedBuild", 101);
-    QTest::newRow("the build gone back from") << skipped << 0 << false << 101 << false;
-    QTest::newRow("the user asks for it: still skipped") << skipped << 0 << true << 101 << false;
-    QTest::newRow("newer than the skipped build") << skipped << 0 << false << 102 << true;
-
-    QVariantMap failedOnce = installed;
-    failedOnce.insert("FailedBuild", 101);
-    failedOnce.insert("FailedAttempts", 1);
-    QTest::newRow("failed once, no check since") << failedOnce << 0 << false << 101 << false;
-    QTest::newRow("failed once, one check since") << failedOnce << 1 << false << 101 << true;
-    QTest::newRow("a newer build than the failed one") << failedOnce << 0 << false << 102 << true;
-    QTest::newRow("the user asks: retried at once") << failedOnce << 0 << true << 101 << true;
-
-    QVariantMap failedOften = installed;
-    failedOften.insert("FailedBuild", 101);
-    failedOften.insert("FailedAttempts", 4);
-    QTest::newRow("failed 4 times, 7 checks since") << failedOften << 7 << false << 101 << false;
-    QTest::newRow("failed 4 times, 8 checks since") << failedOften << 8 << false << 101 << true;
-    failedOften.insert("FailedAttempts", 30);
-    // Five-minute checks: a day is 288 of them, the cap however often it failed.
-    QTest::newRow("failed 30 times, a day less one check")
-        << failedOften << 287 << false << 101 << false;
-    QTest::newRow("failed 30 times, a day") << failedOften << 288 << false << 101 << true;
-}
-
-void TestMainView::shouldDownload()
-{
-    QFETCH(QVariantMap, stored);
-    QFETCH(int, checksSinceFailure);
-    QFETCH(bool, userAsked);
-    QFETCH(int, latest);
-    QFETCH(bool, download);
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-        QSettings().setValue(it.key(), it.value());
-    load();
-    (*m_view)(QStringLiteral("checksSinceFailure = %1").arg(checksSinceFailure));
-    QCOMPARE(
-        (*m_view)(QStringLiteral("shouldDownload(%1, %2)").arg(latest).arg(userAsked)).toBool(),
-        download);
 }
 
 void TestMainView::failingBuildIsRetriedWithBackOffOverADay()

@@ -1,0 +1,90 @@
+#include "settings/config.h"
+
+#include <QSettings>
+
+namespace {
+
+struct Entry
+{
+    Config::Key key;
+    const char *name;
+    QVariant defaultValue;
+};
+
+// Booleans default to the text "true", as the store gives back what it wrote.
+const Entry table[] = {
+    { Config::CurrentBuild, "CurrentBuild", -1 },
+    { Config::RunOnStartup, "RunOnStartup", QStringLiteral("true") },
+    { Config::StartupPosition, "StartupPosition", QVariant() },
+    { Config::UpdateCheckInterval, "UpdateCheckInterval", 5 },
+    { Config::UpdateCheckFactor, "UpdateCheckFactor", 0 },
+    { Config::ShowNotifications, "ShowNotifications", QStringLiteral("true") },
+    { Config::SkippedBuild, "SkippedBuild", -1 },
+    { Config::FailedBuild, "FailedBuild", -1 },
+    { Config::FailedAttempts, "FailedAttempts", 0 },
+};
+
+} // namespace
+
+QString Config::name(Key key)
+{
+    for (const Entry &entry : table) {
+        if (entry.key == key)
+            return QString::fromLatin1(entry.name);
+    }
+    return QString();
+}
+
+QVariant Config::defaultValue(Key key)
+{
+    for (const Entry &entry : table) {
+        if (entry.key == key)
+            return entry.defaultValue;
+    }
+    return QVariant();
+}
+
+QVariant Config::get(Key key)
+{
+    return QSettings().value(name(key), defaultValue(key));
+}
+
+bool Config::contains(Key key)
+{
+    return QSettings().contains(name(key));
+}
+
+void Config::set(Key key, const QVariant &value)
+{
+    QSettings().setValue(name(key), value);
+}
+
+void Config::remove(Key key)
+{
+    QSettings().remove(name(key));
+}
+
+QString Config::save(const QList<QPair<Key, QVariant>> &values)
+{
+    QSettings settings;
+    for (const auto &[key, value] : values)
+        settings.setValue(name(key), value);
+    settings.sync();
+    return settings.status() == QSettings::NoError ? QString() : settings.fileName();
+}
+
+QVariantMap Config::names()
+{
+    QVariantMap result;
+    for (const Entry &entry : table)
+        result.insert(QString::fromLatin1(entry.name), QString::fromLatin1(entry.name));
+    return result;
+}
+
+QVariantMap Config::defaults()
+{
+    QVariantMap result;
+    for (const Entry &entry : table)
+        result.insert(QString::fromLatin1(entry.name), entry.defaultValue);
+    return result;
+}

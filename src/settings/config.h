@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QVariant>
+
+// Every key the program keeps in the per-user settings store, with its default: the one
+// place a key's name is written. Stored files keep these names, so they never change.
+class Config
+{
+public:
+    enum Key {
+        CurrentBuild,
+        RunOnStartup,
+        StartupPosition,
+        UpdateCheckInterval,
+        UpdateCheckFactor,
+        ShowNotifications,
+        // The build the user went back from: not fetched again, a newer one is.
+        SkippedBuild,
+        // The build whose installation failed last, and how often in a row.
+        FailedBuild,
+        FailedAttempts,
+    };
+
+    static QString name(Key key);
+    // What an absent key stands for; invalid where absence means something of its own.
+    static QVariant defaultValue(Key key);
+
+    // Through a fresh accessor each time, so every instance and the view see each other's
+    // writes at once.
+    static QVariant get(Key key);
+    static bool contains(Key key);
+    static void set(Key key, const QVariant &value);
+    static void remove(Key key);
+    // Writes and flushes at once. Empty on success, else the store's file name: a value
+    // that never reached the disk must be reported rather than ignored.
+    static QString save(const QList<QPair<Key, QVariant>> &values);
+
+    // For the view: every key under its own name, so a misspelt one reads as undefined
+    // instead of silently naming a key nobody else uses; and every default under it.
+    static QVariantMap names();
+    static QVariantMap defaults();
+};

@@ -1,0 +1,124 @@
+#include "update/updatecontroller.h"
+
+#include "settings/config.h"
+#include "update/updatepolicy.h"
+
+namespace {
+
+int storedNumber(Config::Key key)
+{
+    bool number = false;
+    const int value = Config::get(key).toInt(&number);
+    return number ? value : Config::defaultValue(key).toInt();
+}
+
+// Read afresh each time: the check box may have changed it since.
+bool notificationsOn()
+{
+    return Config::get(Config::ShowNotifications).toString() == QLatin1String("true");
+}
+
+} // namespace
+
+UpdateController::UpdateController(QObject *parent)
+    : QObject(parent)
+{
+    m_exitLimit.setSingleShot(true);
+    connect(&m_exitLimit, &QTimer::timeout, this, &UpdateController::quitRequested);
+}
+
+void UpdateController::checkNow()
+{
+    m_userAsked = true;
+    emit checkRequested();
+}
+
+void UpdateController::checkCompleted(int latest)
+{
+    const bool userAsked = m_userAsked;
+    m_userAsked = false;
+    ++m_checksSinceFailure;
+    const UpdatePolicy::Records records { m_currentBuild, storedNumber(Config::SkippedBuild),
+                                          storedNumber(Config::FailedBuild),
+                                          storedNumber(Config::FailedAttempts) };
+    if (!UpdatePolicy::shouldDownload(latest, records, m_checksSinceFailure, userAsked,
+                                      m_checkPeriod))
+        return;
+    m_checksSinceFailure = 0;
+    if (latest != m_requestedBuild) {
+        m_requestedBuild = latest;
+        emit requestedBuildChanged(latest);
+    }
+    emit downloadRequested(latest);
+}
+
+void UpdateController::downloadStatusChanged(int status)
+{
+    m_status = status;
+    if (m_exiting && status == Idle) {
+        emit quitRequested();
+        return;
+    }
+    if (!notificationsOn())
+        return;
+    if (status == Downloading)
+        notice(tr("Downloading Chromium build %1.").arg(m_requestedBuild), tr("Downloading ..."),
+               InfoNotice, 5000);
+    else if (status == Installing)
+        notice(tr("Installing Chromium build %1.").arg(m_requestedBuild), tr("Installing ..."),
+               InfoNotice, 5000);
+}
+
+void UpdateController::installationFailed(int build, const QString &error)
+{
+    const bool repeated = storedNumber(Config::FailedBuild) == build;
+    Config::set(Config::FailedBuild, build);
+    Config::set(Config::FailedAttempts, repeated ? storedNumber(Config::FailedAttempts) + 1 : 1);
+    m_checksSinceFailure = 0;
+    // Once per failed build: a retry that fails the same way says nothing new.
+    if (!repeated && notificationsOn())
+        notice(error, tr("Chromium build %1 was not installed").arg(build), WarningNotice, 10000);
+}
+
+void UpdateController::installedBuildChanged()
+{
+    Config::remove(Config::FailedBuild);
+    Config::remove(Config::FailedAttempts);
+}
+
+void UpdateController::sandboxBlocked()
+{
+    if (m_sandboxWarned || !notificationsOn())
+        return;
+    m_sandboxWarned = true;
+    notice(tr("Chromium's sandbox is blocked on this system"), tr("Chromium (snapshot)"),
+           WarningNotice, 10000);
+}
+
+void UpdateController::exit()
+{
+    if (m_exiting || m_status != Installing) {
+        emit quitRequested();
+        return;
+    }
+    m_exiting = true;
+    emit exitingChanged(true);
+    m_exitLimit.start(m_exitWaitLimit);
+    emit windowRequested();
+}
+
+int UpdateController::largestCount(qint64 factor) const
+{
+    return UpdatePolicy::largestCount(factor);
+}
+
+int UpdateController::timeFrameIndex(const QVariant &stored, int count) const
+{
+    return UpdatePolicy::timeFrameIndex(stored, count);
+}
+
+void UpdateController::notice(const QString &text, const QString &title, NoticeType type,
+                              int timeout)
+{
+    emit noticeRequested(text, title, type, timeout);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QVariant>
+
+// The update loop's decisions, as pure functions of what is known at the time.
+namespace UpdatePolicy {
+
+// What the settings remember of earlier attempts; -1 where no build is named.
+struct Records
+{
+    int currentBuild = -1;
+    // The build the user went back from.
+    int skippedBuild = -1;
+    // The build whose installation failed last, and how often in a row.
+    int failedBuild = -1;
+    int failedAttempts = 0;
+};
+
+// The longest check period a timer can hold: a signed 32-bit count of milliseconds.
+constexpr qint64 longestPeriod = 2147483647;
+constexpr qint64 day = 86400000;
+
+// Checks to let pass before a build that failed `attempts` times is tried again: 1, 2,
+// 4 ... checks, never more than a day's worth at the given period.
+int retryAfterChecks(int attempts, qint64 checkPeriod);
+
+// Whether the latest build is fetched now. A build the user went back from is not fetched
+// again (a newer one is), and a build that failed waits out its back-off unless the user
+// asked.
+bool shouldDownload(int latest, const Records &records, int checksSinceFailure, bool userAsked,
+                    qint64 checkPeriod);
+
+// The largest count of time frames of `factor` milliseconds that fits a timer.
+int largestCount(qint64 factor);
+// The stored time frame index, or 0 (minutes) where it names none of `count` frames.
+int timeFrameIndex(const QVariant &stored, int count);
+
+} // namespace UpdatePolicy
