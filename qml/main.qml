@@ -37,27 +37,6 @@ Rectangle {
         updateController.exit()
     }
 
-    // What the status line says: the exit notice, the last failure, or the status.
-    function statusLine() {
-        if (updateController.exiting)
-            return qsTr("Finishing the installation of build %1 \u2026").arg(updateController.requestedBuild)
-        if (chromeDownloader.status === ChromeDownloader.IdleStatus && chromeDownloader.lastError !== "")
-            return chromeDownloader.lastError
-        return statusText(chromeDownloader.status)
-    }
-
-    function trayMenu(previousBuild) {
-        var entries = [
-            { "name": "restore", "label": qsTr("&Open"), "default": true },
-            { "name": "settings", "label": qsTr("&Settings") }
-        ]
-        if (previousBuild !== -1)
-            entries.push({ "name": "goback", "label": qsTr("Go back to build %1").arg(previousBuild) })
-        entries.push({ "name": "separator" })
-        entries.push({ "name": "quit", "label": qsTr("&Exit") })
-        return entries
-    }
-
     // Decimal megabytes with at most two decimals and no trailing zeros: "38.12 MB", "40 MB".
     function calculateFileSize(size) {
         if (size === 0)
@@ -67,14 +46,6 @@ Rectangle {
 
     function percentage(progress) {
         return Math.round(progress * 100)
-    }
-
-    function statusText(status) {
-        if (status === ChromeDownloader.IdleStatus)
-            return qsTr("Idle")
-        if (status === ChromeDownloader.DownloadingStatus)
-            return qsTr("Downloading")
-        return qsTr("Installing")
     }
 
     function labelled(label, value) {
@@ -104,18 +75,13 @@ Rectangle {
         return String(value).replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
     }
 
-    // Without a tray a hidden window could not be reached again: Escape then leaves it.
-    function hideWindow() {
-        if (Window.window && trayAvailable)
-            Window.window.hide()
-    }
-
     width: 310 + 2 * tabFrame.margins
     height: 195 + 2 * tabFrame.margins
     // The desktop's colours, light or dark, as the controls use them.
     color: palette.window
     focus: true
-    Keys.onEscapePressed: hideWindow()
+    // Without a tray a hidden window could not be reached again: Escape then leaves it.
+    Keys.onEscapePressed: if (trayAvailable) Window.window.hide()
 
     TabFrame {
         id: tabFrame
@@ -282,8 +248,8 @@ Rectangle {
                             textFormat: Text.StyledText
                             font.pixelSize: textPixels
                             color: palette.windowText
-                            text: labelled(qsTr("Status:"), statusLine())
-                            Accessible.name: qsTr("Status:") + " " + statusLine()
+                            text: labelled(qsTr("Status:"), updateController.statusLine)
+                            Accessible.name: qsTr("Status:") + " " + updateController.statusLine
                         }
                     }
 
@@ -323,8 +289,8 @@ Rectangle {
                                 textFormat: Text.StyledText
                                 font.pixelSize: textPixels
                                 color: palette.windowText
-                                text: labelled(qsTr("Status:"), statusLine())
-                                Accessible.name: qsTr("Status:") + " " + statusLine()
+                                text: labelled(qsTr("Status:"), updateController.statusLine)
+                                Accessible.name: qsTr("Status:") + " " + updateController.statusLine
                             }
                         }
 
@@ -399,10 +365,7 @@ Rectangle {
                             value: stored("UpdateCheckInterval")
                             Accessible.name: updateIntervalText.text
                             // A longer time frame may leave the count too large for the timer.
-                            onToChanged: {
-                                if (value > to)
-                                    value = to
-                            }
+                            onToChanged: value = Math.min(value, to)
                             onValueChanged: store("UpdateCheckInterval", value)
                         }
 
@@ -514,12 +477,11 @@ Rectangle {
     UpdateController {
         id: updateController
         currentBuild: chromeDownloader.currentBuild
+        lastError: chromeDownloader.lastError
         checkPeriod: checkForUpdatesTimer.interval
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
-        onNoticeRequested: function(text, title, type, timeout) {
-            systemTrayIcon.showMessage(text, title, type, timeout)
-        }
+        onNoticeRequested: (text, title, type, timeout) => systemTrayIcon.showMessage(text, title, type, timeout)
         onWindowRequested: openWindow()
         onQuitRequested: Qt.quit()
     }
@@ -530,7 +492,7 @@ Rectangle {
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
         toolTip: qsTr("Tarrowin (Chromium build %1)").arg(chromeDownloader.currentBuild)
-        menu: trayMenu(chromeDownloader.previousBuild)
+        menu: updateController.trayMenu(chromeDownloader.previousBuild)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         onMenuItemClicked: function(itemName) {
@@ -543,12 +505,7 @@ Rectangle {
             else if (itemName === "quit")
                 exitProgram()
         }
-        onMessageClicked: function(updateReason) {
-            if (updateReason)
-                openSettings()
-            else
-                openWindow()
-        }
+        onMessageClicked: updateReason => updateReason ? openSettings() : openWindow()
     }
 
     Settings {

@@ -55,6 +55,7 @@ void UpdateController::checkCompleted(int latest)
 void UpdateController::downloadStatusChanged(int status)
 {
     m_status = status;
+    emit statusLineChanged();
     if (m_exiting && status == Idle) {
         emit quitRequested();
         return;
@@ -103,6 +104,7 @@ void UpdateController::exit()
     }
     m_exiting = true;
     emit exitingChanged(true);
+    emit statusLineChanged();
     m_exitLimit.start(m_exitWaitLimit);
     emit windowRequested();
 }
@@ -115,6 +117,48 @@ int UpdateController::largestCount(qint64 factor) const
 int UpdateController::timeFrameIndex(const QVariant &stored, int count) const
 {
     return UpdatePolicy::timeFrameIndex(stored, count);
+}
+
+void UpdateController::setLastError(const QString &error)
+{
+    if (error == m_lastError)
+        return;
+    m_lastError = error;
+    emit statusLineChanged();
+}
+
+QString UpdateController::statusLine() const
+{
+    if (m_exiting)
+        return tr("Finishing the installation of build %1 \u2026").arg(m_requestedBuild);
+    if (m_status == Idle && !m_lastError.isEmpty())
+        return m_lastError;
+    return statusText(m_status);
+}
+
+QString UpdateController::statusText(int status)
+{
+    if (status == Idle)
+        return tr("Idle");
+    if (status == Downloading)
+        return tr("Downloading");
+    return tr("Installing");
+}
+
+QVariantList UpdateController::trayMenu(int previousBuild)
+{
+    const auto entry = [](const char *name, const QString &label = QString()) {
+        return QVariantMap { { QStringLiteral("name"), QString::fromLatin1(name) },
+                             { QStringLiteral("label"), label } };
+    };
+    QVariantMap open = entry("restore", tr("&Open"));
+    open.insert(QStringLiteral("default"), true);
+    QVariantList entries { open, entry("settings", tr("&Settings")) };
+    if (previousBuild != -1)
+        entries.append(entry("goback", tr("Go back to build %1").arg(previousBuild)));
+    entries.append(entry("separator"));
+    entries.append(entry("quit", tr("&Exit")));
+    return entries;
 }
 
 void UpdateController::notice(const QString &text, const QString &title, NoticeType type,

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <QVariant>
 
 // The update loop's state between checks: which build was asked for, failed attempts and
 // their back-off, the notices they earn, and Exit waiting for an installation. The view
@@ -18,6 +19,10 @@ class UpdateController : public QObject
     Q_PROPERTY(bool exiting READ exiting NOTIFY exitingChanged)
     // How long Exit waits for an installation before quitting anyway.
     Q_PROPERTY(int exitWaitLimit MEMBER m_exitWaitLimit NOTIFY exitWaitLimitChanged)
+    // Why the downloader's last attempt failed, bound by the view; empty after a success.
+    Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY statusLineChanged)
+    // What the status line says: the exit notice, the last failure, or the status.
+    Q_PROPERTY(QString statusLine READ statusLine NOTIFY statusLineChanged)
 
 public:
     // The downloader's states, by the values it reports them with.
@@ -30,6 +35,14 @@ public:
 
     int requestedBuild() const { return m_requestedBuild; }
     bool exiting() const { return m_exiting; }
+    QString lastError() const { return m_lastError; }
+    void setLastError(const QString &error);
+    QString statusLine() const;
+
+    Q_INVOKABLE static QString statusText(int status);
+    // The tray menu's entries: a list of maps with a name, a label and flags. Going back is
+    // offered while there is a previous build.
+    Q_INVOKABLE static QVariantList trayMenu(int previousBuild);
 
     // The user pressed "Check for a new build": its answer is not kept waiting by a back-off.
     Q_INVOKABLE void checkNow();
@@ -54,6 +67,7 @@ signals:
     void requestedBuildChanged(int requestedBuild);
     void exitingChanged(bool exiting);
     void exitWaitLimitChanged();
+    void statusLineChanged();
     void checkRequested();
     void downloadRequested(int build);
     void noticeRequested(const QString &text, const QString &title, int type, int timeout);
@@ -69,6 +83,7 @@ private:
     bool m_exiting = false;
     int m_exitWaitLimit = 600000;
     int m_status = Idle;
+    QString m_lastError;
     // Checks completed since the last failed attempt, for the retry back-off.
     int m_checksSinceFailure = 0;
     bool m_userAsked = false;

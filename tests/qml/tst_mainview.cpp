@@ -135,7 +135,8 @@ void TestMainView::statusText()
     QFETCH(int, status);
     QFETCH(QString, text);
     load();
-    QCOMPARE((*m_view)(QStringLiteral("statusText(%1)").arg(status)).toString(), text);
+    QCOMPARE((*m_view)(QStringLiteral("updateController.statusText(%1)").arg(status)).toString(),
+             text);
     if (status == 0) {
         QCOMPARE((*m_view)(QStringLiteral("idleStatusText.text")).toString(),
                  QStringLiteral("<b>Status:</b> Idle"));
@@ -412,7 +413,8 @@ void TestMainView::goBackEntryFollowsThePreviousBuild()
     const ViewProbe &view = *m_view;
     const auto labels = [&](int previous) {
         QStringList result;
-        for (const QVariant &entry : view(QStringLiteral("trayMenu(%1)").arg(previous)).toList())
+        for (const QVariant &entry :
+             view(QStringLiteral("updateController.trayMenu(%1)").arg(previous)).toList())
             result << entry.toMap().value(QStringLiteral("label")).toString();
         return result;
     };
