@@ -53,13 +53,13 @@ Rectangle {
     }
 
     function stored(key) {
-        return String(settings.value(settings.keys[key], settings.defaults[key]))
+        return String(settings.value(key, settings.defaults[key]))
     }
 
     // Writes a control's value, unless it only shows what is stored: loading is no change.
     function store(key, value) {
         if (stored(key) !== String(value))
-            settings.setValue(settings.keys[key], value)
+            settings.setValue(key, value)
     }
 
     // The window has a fixed size in pixels, so its text is sized in pixels too: a larger
@@ -362,11 +362,11 @@ Rectangle {
                             width: 84
                             from: 1
                             to: updateController.largestCount(timeframesModel.get(updateFactorSetting.selectedIndex).factor)
-                            value: stored("UpdateCheckInterval")
+                            value: stored(settings.keys.UpdateCheckInterval)
                             Accessible.name: updateIntervalText.text
                             // A longer time frame may leave the count too large for the timer.
                             onToChanged: value = Math.min(value, to)
-                            onValueChanged: store("UpdateCheckInterval", value)
+                            onValueChanged: store(settings.keys.UpdateCheckInterval, value)
                         }
 
                         ComboBox {
@@ -381,7 +381,7 @@ Rectangle {
                             onSelectedIndexChanged: {
                                 if (selectedIndex < 0)
                                     return
-                                store("UpdateCheckFactor", selectedIndex)
+                                store(settings.keys.UpdateCheckFactor, selectedIndex)
                                 selectedText = timeframesModel.get(selectedIndex).text
                             }
                         }
@@ -392,10 +392,10 @@ Rectangle {
                     id: runOnStartupSetting
                     text: qsTr("Run on startup")
                     Accessible.name: text
-                    checked: stored("RunOnStartup") === "true"
+                    checked: stored(settings.keys.RunOnStartup) === "true"
                     // Only a real change registers or unregisters: loading the stored state does not.
                     onCheckedChanged: {
-                        if ((stored("RunOnStartup") === "true") !== checked)
+                        if ((stored(settings.keys.RunOnStartup) === "true") !== checked)
                             systemTrayIcon.runOnStartup(checked)
                     }
                 }
@@ -404,8 +404,8 @@ Rectangle {
                     id: showNotificationsSetting
                     text: qsTr("Show notifications")
                     Accessible.name: text
-                    checked: stored("ShowNotifications") === "true"
-                    onCheckedChanged: store("ShowNotifications", checked)
+                    checked: stored(settings.keys.ShowNotifications) === "true"
+                    onCheckedChanged: store(settings.keys.ShowNotifications, checked)
                 }
 
                 Frame {

@@ -19,7 +19,7 @@ class QNetworkAccessManager;
 class QTemporaryDir;
 
 // Downloads one Chromium build, installs it and, when that succeeds, remembers the build as
-// installed ("CurrentBuild"). Depending on the platform's build series the download is an
+// installed (Config::CurrentBuild). Depending on the platform's build series the download is an
 // installer that is run (exit code 0 means installed) or an archive that is unpacked into the
 // install root. Only a complete transfer that the storage vouches for is ever used, and only
 // from a private directory nobody else can plant files in.
@@ -77,7 +77,7 @@ public:
     void setNetworkAccessManager(QNetworkAccessManager *manager) { m_networkManager = manager; }
 
     Q_INVOKABLE void downloadVersion(int version);
-    // Makes the previous build current again and remembers the one left as "SkippedBuild".
+    // Makes the previous build current again and remembers the one left as Config::SkippedBuild.
     Q_INVOKABLE bool goBack();
 
 signals:

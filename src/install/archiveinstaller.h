@@ -35,7 +35,7 @@ public:
 
     InstallRoot root() const { return m_root; }
 
-    // Makes the previous build current again and remembers the one left as "SkippedBuild",
+    // Makes the previous build current again and remembers the one left as Config::SkippedBuild,
     // so it is not fetched again. False when the links could not be swapped; error also
     // tells of a swap whose record could not be saved.
     bool goBack(QString *error);
