@@ -27,6 +27,10 @@
         <source>The new build could not be put in place: %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Cannot save settings to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ArchiveUnpacker</name>
@@ -283,13 +287,49 @@
     </message>
 </context>
 <context>
-    <name>main</name>
+    <name>UpdateController</name>
+    <message>
+        <source>Downloading Chromium build %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installing Chromium build %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installing ...</source>
+        <translation type="unfinished"></translation>
+    </message>
     <message>
         <source>Chromium build %1 was not installed</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Chromium&apos;s sandbox is blocked on this system</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium (snapshot)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Finishing the installation of build %1 …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Idle</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installing</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -308,20 +348,11 @@
         <source>&amp;Exit</source>
         <translation type="unfinished"></translation>
     </message>
+</context>
+<context>
+    <name>main</name>
     <message>
         <source>%1 MB</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Idle</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Downloading</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Installing</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -403,30 +434,6 @@ Lead developer: the Quillmarsh team</source>
     </message>
     <message>
         <source>days</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Chromium&apos;s sandbox is blocked on this system</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Chromium (snapshot)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Downloading Chromium build %1.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Downloading ...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Installing Chromium build %1.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Installing ...</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
