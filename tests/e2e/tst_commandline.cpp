@@ -1,7 +1,7 @@
+#include "support/programstarter.h"
 #include "support/testenvironment.h"
 
 #include <QDirIterator>
-#include <QProcess>
 
 // The whole program asked for its help or its version: it answers and leaves, without a
 // display, and without leaving anything behind in the user's directories.
@@ -36,31 +36,22 @@ void TestCommandLine::answersAndWritesNothing()
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, expected);
 
-    const QTemporaryDir home;
-    for (const char *name : { "config", "data", "tmp", "runtime" })
-        QVERIFY(QDir(home.path()).mkdir(QLatin1String(name)));
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("TMPDIR"), home.filePath(QStringLiteral("tmp")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
+    ProgramStarter home(QStringLiteral(TARROWIN_UNDER_TEST));
+    QVERIFY(home.isValid());
     // No display to connect to: opening a window, or only connecting, would fail the run.
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(TARROWIN_UNDER_TEST), arguments);
-    QVERIFY(program.waitForFinished(20000));
-    const QString output = QString::fromLocal8Bit(program.readAllStandardOutput());
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
+    home.unsetEnvironment(QStringLiteral("DISPLAY"));
+    home.unsetEnvironment(QStringLiteral("WAYLAND_DISPLAY"));
+    QProcess *program = home.start(arguments, QProcess::SeparateChannels);
+    QVERIFY(program->waitForFinished(20000));
+    const QString output = QString::fromLocal8Bit(program->readAllStandardOutput());
+    QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program->exitCode(), 0);
     for (const QString &text : expected)
         QVERIFY2(output.contains(text), qPrintable(output));
 
     // No settings, no autostart entry, no single-instance lock, nothing cleaned up or made.
     QStringList written;
-    QDirIterator files(home.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+    QDirIterator files(home.root(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
                        QDirIterator::Subdirectories);
     while (files.hasNext()) {
         const QString path = files.next();
@@ -68,8 +59,7 @@ void TestCommandLine::answersAndWritesNothing()
             written.append(path);
     }
     QCOMPARE(written, QStringList());
-    QCOMPARE(QDir(home.filePath(QStringLiteral("config")))
-                 .entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+    QCOMPARE(QDir(home.configHome()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList());
 }
 

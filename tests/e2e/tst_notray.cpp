@@ -1,7 +1,5 @@
+#include "support/programstarter.h"
 #include "support/testenvironment.h"
-
-#include <QDir>
-#include <QProcess>
 
 #include <xcb/xcb.h>
 
@@ -162,30 +160,7 @@ public:
 private slots:
     void windowIsTheWayInAndOut_data();
     void windowIsTheWayInAndOut();
-
-private:
-    static std::unique_ptr<QProcess> start(const QTemporaryDir &home, const QString &display,
-                                           const QStringList &arguments);
 };
-
-std::unique_ptr<QProcess> TestNoTray::start(const QTemporaryDir &home, const QString &display,
-                                            const QStringList &arguments)
-{
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("TMPDIR"), home.filePath(QStringLiteral("tmp")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("DISPLAY"), display);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    process->setProcessEnvironment(env);
-    process->setProcessChannelMode(QProcess::ForwardedChannels);
-    process->start(QStringLiteral(TARROWIN_UNDER_TEST), arguments);
-    if (!process->waitForStarted())
-        qWarning("could not start %s", TARROWIN_UNDER_TEST);
-    return process;
-}
 
 void TestNoTray::windowIsTheWayInAndOut_data()
 {
@@ -202,13 +177,11 @@ void TestNoTray::windowIsTheWayInAndOut()
     const WindowManagerSide desktop(display.name());
     QVERIFY(desktop.connected());
 
-    QTemporaryDir home;
-    for (const char *name : { "config", "data", "tmp", "runtime" })
-        QVERIFY(QDir(home.path()).mkdir(QLatin1String(name)));
-    QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ProgramStarter home(QStringLiteral(TARROWIN_UNDER_TEST));
+    QVERIFY(home.isValid());
+    home.setEnvironment(QStringLiteral("DISPLAY"), display.name());
 
-    auto program = start(home, display.name(), { QStringLiteral("--tray") });
+    QProcess *program = home.start({ QStringLiteral("--tray") });
     const qint64 pid = program->processId();
     QTRY_COMPARE_WITH_TIMEOUT(desktop.windows(pid, WindowManagerSide::TopLevel).size(), 1, 20000);
     QVERIFY(desktop.windows(pid, WindowManagerSide::Embedded).isEmpty());
@@ -237,14 +210,13 @@ void TestNoTray::windowIsTheWayInAndOut()
 
     QTRY_VERIFY_WITH_TIMEOUT(desktop.windows(pid, WindowManagerSide::TopLevel).isEmpty(), 10000);
     // Still running: a start by hand hands over to it, and its window comes back.
-    auto second = start(home, display.name(), {});
+    QProcess *second = home.start({});
     QVERIFY(second->waitForFinished(20000));
     QCOMPARE(second->exitCode(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(desktop.windows(pid, WindowManagerSide::TopLevel).size(), 1, 20000);
     QCOMPARE(program->state(), QProcess::Running);
 
-    program->terminate();
-    QVERIFY(program->waitForFinished(20000));
+    QVERIFY(ProgramStarter::stop(program, 20000));
     QCOMPARE(program->exitCode(), 0);
     trayHost.terminate();
     trayHost.waitForFinished(5000);

@@ -1,9 +1,9 @@
 #include "shell/singleinstance.h"
+#include "support/programstarter.h"
 #include "support/testenvironment.h"
 
 #include <QElapsedTimer>
 #include <QLocalSocket>
-#include <QProcess>
 #include <QSignalSpy>
 
 class TestSingleInstance : public QObject
@@ -96,24 +96,20 @@ void TestSingleInstance::lockOfKilledProgramIsTakenOver()
 {
     // The real program holds the lock in another process and dies without cleaning up,
     // leaving its lock file and socket behind.
-    QTemporaryDir runtime;
-    SingleInstance probe(runtime.path());
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(TARROWIN_UNDER_TEST), { QStringLiteral("--tray") });
-    QVERIFY(program.waitForStarted());
+    ProgramStarter home(QStringLiteral(TARROWIN_UNDER_TEST));
+    home.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    SingleInstance probe(home.runtimeDir());
+    QProcess *program = home.start({ QStringLiteral("--tray") });
+    QVERIFY(program->waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(probe.serverPath()), 20000);
     QVERIFY(!probe.acquire());
-    program.kill();
-    QVERIFY(program.waitForFinished());
+    program->kill();
+    QVERIFY(program->waitForFinished());
     QVERIFY(QFile::exists(probe.lockPath()));
 
     QVERIFY(probe.acquire());
     QSignalSpy shown(&probe, &SingleInstance::showRequested);
-    QVERIFY(SingleInstance(runtime.path()).notifyRunning());
+    QVERIFY(SingleInstance(home.runtimeDir()).notifyRunning());
     QVERIFY(shown.wait());
 }
 
