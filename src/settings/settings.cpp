@@ -4,6 +4,8 @@
 
 Settings::Settings(QObject *parent)
     : QSettings(parent)
+    , m_keys(Config::names())
+    , m_defaults(Config::defaults())
 {
 }
 
@@ -35,14 +37,4 @@ QVariant Settings::value(const QString &key, const QVariant &defaultValue) const
 QVariant Settings::value(const QString &key) const
 {
     return QSettings::value(key);
-}
-
-QVariantMap Settings::keys() const
-{
-    return Config::names();
-}
-
-QVariantMap Settings::defaults() const
-{
-    return Config::defaults();
 }

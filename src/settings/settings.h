@@ -14,8 +14,8 @@ class Settings : public QSettings
 public:
     explicit Settings(QObject *parent = nullptr);
 
-    QVariantMap keys() const;
-    QVariantMap defaults() const;
+    QVariantMap keys() const { return m_keys; }
+    QVariantMap defaults() const { return m_defaults; }
 
     Q_INVOKABLE void clear();
     Q_INVOKABLE bool contains(const QString &key) const;
@@ -23,4 +23,8 @@ public:
     Q_INVOKABLE void setValue(const QString &key, const QVariant &value);
     Q_INVOKABLE QVariant value(const QString &key, const QVariant &defaultValue) const;
     Q_INVOKABLE QVariant value(const QString &key) const;
+
+private:
+    const QVariantMap m_keys;
+    const QVariantMap m_defaults;
 };
