@@ -22,6 +22,7 @@ const Entry table[] = {
     { Config::SkippedBuild, "SkippedBuild", -1 },
     { Config::FailedBuild, "FailedBuild", -1 },
     { Config::FailedAttempts, "FailedAttempts", 0 },
+    { Config::BuildStorage, "BuildStorage", QVariant() },
 };
 
 } // namespace
