@@ -479,6 +479,7 @@ Rectangle {
         currentBuild: chromeDownloader.currentBuild
         lastError: chromeDownloader.lastError
         checkPeriod: checkForUpdatesTimer.interval
+        windowVisible: window.Window.visibility !== Window.Hidden
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
         onNoticeRequested: (text, title, type, timeout) => systemTrayIcon.showMessage(text, title, type, timeout)
@@ -506,6 +507,7 @@ Rectangle {
                 exitProgram()
         }
         onMessageClicked: updateReason => updateReason ? openSettings() : openWindow()
+        onMessageLost: text => updateController.noticeLost(text)
     }
 
     Settings {

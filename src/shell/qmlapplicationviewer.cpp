@@ -115,8 +115,9 @@ void QmlApplicationViewer::showAtStartupPosition()
     // every normal start all the same. A later move event overwrites it with what the
     // window system actually did.
     m_positionSettled.stop();
-    Config::set(Config::StartupPosition, position);
     m_savedPosition = position;
+    if (WindowPlacement::positionKnown(QGuiApplication::platformName()))
+        Config::set(Config::StartupPosition, position);
 }
 
 void QmlApplicationViewer::restoreWindow()
@@ -163,8 +164,10 @@ void QmlApplicationViewer::closeEvent(QCloseEvent *event)
 void QmlApplicationViewer::savePosition()
 {
     m_positionSettled.stop();
-    // A window never shown has no position of its own to keep.
-    if (!m_placed || m_savedPosition == position())
+    // A window never shown has no position of its own to keep, and one that cannot learn
+    // its position must not overwrite the one a session elsewhere kept.
+    if (!m_placed || m_savedPosition == position()
+        || !WindowPlacement::positionKnown(QGuiApplication::platformName()))
         return;
     m_savedPosition = position();
     Config::set(Config::StartupPosition, *m_savedPosition);

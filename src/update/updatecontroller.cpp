@@ -96,6 +96,29 @@ void UpdateController::sandboxBlocked()
            WarningNotice, 10000);
 }
 
+void UpdateController::noticeLost(const QString &text)
+{
+    m_lostNotice = text;
+    m_lostNoticeSeen = m_windowVisible;
+    emit statusLineChanged();
+}
+
+void UpdateController::setWindowVisible(bool visible)
+{
+    if (visible == m_windowVisible)
+        return;
+    m_windowVisible = visible;
+    emit windowVisibleChanged();
+    // Read once the window was open; it goes when the window does.
+    if (visible) {
+        m_lostNoticeSeen = !m_lostNotice.isEmpty();
+    } else if (m_lostNoticeSeen) {
+        m_lostNotice.clear();
+        m_lostNoticeSeen = false;
+        emit statusLineChanged();
+    }
+}
+
 void UpdateController::exit()
 {
     if (m_exiting || m_status != Installing) {
@@ -131,6 +154,8 @@ QString UpdateController::statusLine() const
 {
     if (m_exiting)
         return tr("Finishing the installation of build %1 \u2026").arg(m_requestedBuild);
+    if (m_status == Idle && !m_lostNotice.isEmpty())
+        return m_lostNotice;
     if (m_status == Idle && !m_lastError.isEmpty())
         return m_lastError;
     return statusText(m_status);

@@ -47,6 +47,7 @@ private slots:
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
     void exitWaitsForAnInstallation();
+    void lostNoticeStaysUntilTheWindowWasOpen();
 
 private:
     void load();
@@ -445,6 +446,22 @@ void TestMainView::exitWaitsForAnInstallation()
     QVERIFY(release.open(QIODevice::WriteOnly));
     QVERIFY(engineQuit.wait(20000));
     QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 123456);
+}
+
+void TestMainView::lostNoticeStaysUntilTheWindowWasOpen()
+{
+    // No notification service and no tray to draw a balloon at: the update notice is lost.
+    m_server->serve(QStringLiteral("/tarrowin/latest_version"), "9.9.9");
+    load();
+    const ViewProbe &view = *m_view;
+    const QString lost
+        = QStringLiteral("<b>Status:</b> There is a new version of Tarrowin available.");
+    QTRY_COMPARE(view("idleStatusText.text").toString(), lost);
+
+    m_viewer->show();
+    QCOMPARE(view("idleStatusText.text").toString(), lost);
+    m_viewer->hide();
+    QCOMPARE(view("idleStatusText.text").toString(), QStringLiteral("<b>Status:</b> Idle"));
 }
 
 TARROWIN_TEST_MAIN(TestMainView, false)
