@@ -23,6 +23,7 @@ const Entry table[] = {
     { Config::FailedBuild, "FailedBuild", -1 },
     { Config::FailedAttempts, "FailedAttempts", 0 },
     { Config::BuildStorage, "BuildStorage", QVariant() },
+    { Config::DownloadOnMetered, "DownloadOnMetered", QStringLiteral("false") },
 };
 
 } // namespace

@@ -25,6 +25,8 @@ public:
         // An organisation's mirror or cache of the build storage (HTTPS); absent means the
         // public storage.
         BuildStorage,
+        // Whether downloads go ahead on a connection NetworkManager calls metered.
+        DownloadOnMetered,
     };
 
     static QString name(Key key);

@@ -42,14 +42,61 @@ void UpdateController::checkCompleted(int latest)
                                           storedNumber(Config::FailedBuild),
                                           storedNumber(Config::FailedAttempts) };
     if (!UpdatePolicy::shouldDownload(latest, records, m_checksSinceFailure, userAsked,
-                                      m_checkPeriod))
+                                      m_checkPeriod)) {
+        // Nothing to fetch now, so nothing waits for a free connection either.
+        if (m_waitingBuild != -1) {
+            m_waitingBuild = -1;
+            emit statusLineChanged();
+        }
         return;
-    m_checksSinceFailure = 0;
-    if (latest != m_requestedBuild) {
-        m_requestedBuild = latest;
-        emit requestedBuildChanged(latest);
     }
-    emit downloadRequested(latest);
+    m_checksSinceFailure = 0;
+    // Checks go on over a metered link, but the archive waits for a free one.
+    if (UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered)) {
+        if (m_waitingBuild != latest) {
+            m_waitingBuild = latest;
+            emit statusLineChanged();
+        }
+        return;
+    }
+    requestDownload(latest);
+}
+
+void UpdateController::requestDownload(int build)
+{
+    if (m_waitingBuild != -1) {
+        m_waitingBuild = -1;
+        emit statusLineChanged();
+    }
+    if (build != m_requestedBuild) {
+        m_requestedBuild = build;
+        emit requestedBuildChanged(build);
+    }
+    emit downloadRequested(build);
+}
+
+void UpdateController::setMetered(bool metered)
+{
+    if (metered == m_metered)
+        return;
+    m_metered = metered;
+    emit meteredChanged();
+    releaseWaitingDownload();
+}
+
+void UpdateController::setDownloadOnMetered(bool allowed)
+{
+    if (allowed == m_downloadOnMetered)
+        return;
+    m_downloadOnMetered = allowed;
+    emit downloadOnMeteredChanged();
+    releaseWaitingDownload();
+}
+
+void UpdateController::releaseWaitingDownload()
+{
+    if (m_waitingBuild != -1 && !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
+        requestDownload(m_waitingBuild);
 }
 
 void UpdateController::downloadStatusChanged(int status)
@@ -154,6 +201,8 @@ QString UpdateController::statusLine() const
 {
     if (m_exiting)
         return tr("Finishing the installation of build %1 \u2026").arg(m_requestedBuild);
+    if (m_status == Idle && m_waitingBuild != -1)
+        return tr("Waiting for an unmetered connection");
     if (m_status == Idle && !m_lostNotice.isEmpty())
         return m_lostNotice;
     if (m_status == Idle && !m_lastError.isEmpty())

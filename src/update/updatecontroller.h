@@ -27,6 +27,11 @@ class UpdateController : public QObject
     // Whether the window is on screen, bound by the view.
     Q_PROPERTY(
         bool windowVisible READ windowVisible WRITE setWindowVisible NOTIFY windowVisibleChanged)
+    // Whether the connection is metered, and whether the user lets downloads go ahead on one
+    // all the same; bound by the view.
+    Q_PROPERTY(bool metered READ metered WRITE setMetered NOTIFY meteredChanged)
+    Q_PROPERTY(bool downloadOnMetered READ downloadOnMetered WRITE setDownloadOnMetered NOTIFY
+                   downloadOnMeteredChanged)
 
 public:
     // The downloader's states, by the values it reports them with.
@@ -44,6 +49,10 @@ public:
     QString statusLine() const;
     bool windowVisible() const { return m_windowVisible; }
     void setWindowVisible(bool visible);
+    bool metered() const { return m_metered; }
+    void setMetered(bool metered);
+    bool downloadOnMetered() const { return m_downloadOnMetered; }
+    void setDownloadOnMetered(bool allowed);
 
     Q_INVOKABLE static QString statusText(int status);
     // The tray menu's entries: a list of maps with a name, a label and flags. Going back is
@@ -78,6 +87,8 @@ signals:
     void exitWaitLimitChanged();
     void statusLineChanged();
     void windowVisibleChanged();
+    void meteredChanged();
+    void downloadOnMeteredChanged();
     void checkRequested();
     void downloadRequested(int build);
     void noticeRequested(const QString &text, const QString &title, int type, int timeout);
@@ -86,6 +97,9 @@ signals:
 
 private:
     void notice(const QString &text, const QString &title, NoticeType type, int timeout);
+    void requestDownload(int build);
+    // Starts the download that waits for an unmetered connection, once it may.
+    void releaseWaitingDownload();
 
     int m_currentBuild = -1;
     int m_checkPeriod = 300000;
@@ -97,6 +111,10 @@ private:
     QString m_lostNotice;
     bool m_lostNoticeSeen = false;
     bool m_windowVisible = false;
+    bool m_metered = false;
+    bool m_downloadOnMetered = false;
+    // The build whose download waits for an unmetered connection; -1 for none.
+    int m_waitingBuild = -1;
     // Checks completed since the last failed attempt, for the retry back-off.
     int m_checksSinceFailure = 0;
     bool m_userAsked = false;

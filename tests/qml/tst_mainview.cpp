@@ -48,6 +48,8 @@ private slots:
     void goBackEntryFollowsThePreviousBuild();
     void exitWaitsForAnInstallation();
     void lostNoticeStaysUntilTheWindowWasOpen();
+    void meteredConnectionHoldsTheDownload_data();
+    void meteredConnectionHoldsTheDownload();
 
 private:
     void load();
@@ -462,6 +464,36 @@ void TestMainView::lostNoticeStaysUntilTheWindowWasOpen()
     QCOMPARE(view("idleStatusText.text").toString(), lost);
     m_viewer->hide();
     QCOMPARE(view("idleStatusText.text").toString(), QStringLiteral("<b>Status:</b> Idle"));
+}
+
+void TestMainView::meteredConnectionHoldsTheDownload_data()
+{
+    QTest::addColumn<QString>("release");
+    QTest::newRow("the connection becomes free") << "updateController.metered = false";
+    QTest::newRow("the user lets it go ahead") << "downloadOnMeteredSetting.checked = true";
+}
+
+void TestMainView::meteredConnectionHoldsTheDownload()
+{
+    QFETCH(QString, release);
+    const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE");
+    const QString installer
+        = QStringLiteral("/chromium-browser-snapshots/Win_x64/123456/mini_installer.exe");
+    LoopbackServer::Response held;
+    held.body = "123456";
+    held.held = true;
+    m_server->setResponse(lastChange, held);
+    m_server->serve(installer, "gone", 404);
+    load();
+    const ViewProbe &view = *m_view;
+    view("updateController.metered = true");
+    m_server->release(lastChange);
+
+    QTRY_COMPARE(view("idleStatusText.text").toString(),
+                 QStringLiteral("<b>Status:</b> Waiting for an unmetered connection"));
+    QCOMPARE(m_server->requestCount(installer), 0);
+    view(release);
+    QTRY_COMPARE(m_server->requestCount(installer), 1);
 }
 
 TARROWIN_TEST_MAIN(TestMainView, false)

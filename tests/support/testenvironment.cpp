@@ -27,6 +27,8 @@ TestEnvironment::TestEnvironment()
     // Unset, the bus library would fall back to $XDG_RUNTIME_DIR/bus and find the
     // developer's own desktop session.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tarrowin-test-bus");
+    // Nor the machine's NetworkManager, whose metered connection would hold downloads back.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/tarrowin-test-bus");
 }
 
 BuildSeries TestEnvironment::installerSeries()

@@ -2,63 +2,18 @@
 #include "common/endpoints.h"
 #include "support/loopbackserver.h"
 #include "support/notificationserver.h"
+#include "support/privatebus.h"
 #include "support/testenvironment.h"
 #include "tray/desktopnotifier.h"
 #include "tray/systemtrayicon.h"
 
 #include <QDBusConnection>
-#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 namespace {
 
 const QString versionPath = QStringLiteral("/tarrowin/latest_version");
-
-// A session bus of the test's own: a dbus-daemon that knows no services to start, so only
-// what a test registers is there, whatever the machine has installed.
-class PrivateBus
-{
-public:
-    explicit PrivateBus(const QString &directory)
-    {
-        const QString config = directory + QStringLiteral("/bus.conf");
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write("<busconfig><type>session</type><listen>unix:dir=" + directory.toUtf8()
-                   + "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                     "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                     "<allow own=\"*\"/>"
-                     "</policy></busconfig>");
-        file.close();
-        // A test that crashes takes its bus with it.
-        m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       { QStringLiteral("--config-file=") + config,
-                         QStringLiteral("--print-address"), QStringLiteral("--nofork") });
-        for (int i = 0; i < 10 && !m_daemon.canReadLine(); ++i)
-            m_daemon.waitForReadyRead(1000);
-        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-    }
-
-    ~PrivateBus()
-    {
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000))
-            m_daemon.kill();
-        m_daemon.waitForFinished(5000);
-    }
-
-    QString address() const { return m_address; }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
-};
 
 } // namespace
 

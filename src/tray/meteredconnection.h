@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+
+class QDBusMessage;
+class QDBusPendingCallWatcher;
+
+// Whether NetworkManager takes the connection to be metered (a phone's hotspot, a mobile
+// link): its Metered property says yes, or guesses yes. Follows the property's change
+// signal and the service coming and going, and asks nothing while nothing changes. Without
+// NetworkManager the connection counts as unmetered.
+class MeteredConnection : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool metered READ metered NOTIFY meteredChanged)
+
+public:
+    // On the system bus, where NetworkManager lives.
+    explicit MeteredConnection(QObject *parent = nullptr);
+    MeteredConnection(const QDBusConnection &bus, QObject *parent = nullptr);
+
+    bool metered() const { return m_metered; }
+
+signals:
+    void meteredChanged(bool metered);
+
+private slots:
+    void propertiesChanged(const QString &interface, const QVariantMap &changed,
+                           const QStringList &invalidated);
+
+private:
+    void ask();
+    void answered(QDBusPendingCallWatcher *call);
+    void setState(uint state);
+
+    QDBusConnection m_bus;
+    bool m_metered = false;
+};
