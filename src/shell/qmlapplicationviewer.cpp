@@ -3,6 +3,7 @@
 #include "common/appidentity.h"
 #include "settings/config.h"
 #include "shell/windowplacement.h"
+#include "tray/statusnotifierwatch.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -36,6 +37,7 @@ bool desktopHasTray()
 QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     : QQuickView(parent)
     , m_trayAvailable(desktopHasTray())
+    , m_trayService(new StatusNotifierWatch(this))
 {
     connect(engine(), &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit);
     setResizeMode(QQuickView::SizeViewToRootObject);
@@ -47,7 +49,18 @@ QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     m_positionSettled.setSingleShot(true);
     m_positionSettled.setInterval(positionSettleTime);
     connect(&m_positionSettled, &QTimer::timeout, this, &QmlApplicationViewer::savePosition);
+    connect(m_trayService, &StatusNotifierWatch::presentChanged, this,
+            &QmlApplicationViewer::trayServiceChanged);
     followTray();
+}
+
+void QmlApplicationViewer::trayServiceChanged(bool present)
+{
+    // A D-Bus tray that goes away takes the icon with it, as an X tray does; one that comes
+    // back is what Qt asks about afresh.
+    updateTrayAvailable();
+    if (present && !m_trayAvailable)
+        emit freshStartNeeded();
 }
 
 QmlApplicationViewer::~QmlApplicationViewer()
