@@ -3,9 +3,6 @@
 #include <QDBusConnection>
 #include <QObject>
 
-class QDBusMessage;
-class QDBusPendingCallWatcher;
-
 // Whether NetworkManager takes the connection to be metered (a phone's hotspot, a mobile
 // link): its Metered property says yes, or guesses yes. Follows the property's change
 // signal and the service coming and going, and asks nothing while nothing changes. Without
@@ -25,15 +22,8 @@ public:
 signals:
     void meteredChanged(bool metered);
 
-private slots:
-    void propertiesChanged(const QString &interface, const QVariantMap &changed,
-                           const QStringList &invalidated);
-
 private:
-    void ask();
-    void answered(QDBusPendingCallWatcher *call);
-    void setState(uint state);
+    void setState(const QVariant &state);
 
-    QDBusConnection m_bus;
     bool m_metered = false;
 };

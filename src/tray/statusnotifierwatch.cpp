@@ -1,9 +1,6 @@
 #include "tray/statusnotifierwatch.h"
 
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDBusServiceWatcher>
-#include <QDBusVariant>
+#include "tray/serviceproperty.h"
 
 namespace {
 const QString service = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -17,37 +14,16 @@ StatusNotifierWatch::StatusNotifierWatch(QObject *parent)
 
 StatusNotifierWatch::StatusNotifierWatch(const QDBusConnection &bus, QObject *parent)
     : QObject(parent)
-    , m_bus(bus)
 {
-    if (!m_bus.isConnected())
-        return;
-    auto *watcher = new QDBusServiceWatcher(service, m_bus,
-                                            QDBusServiceWatcher::WatchForRegistration
-                                                | QDBusServiceWatcher::WatchForUnregistration,
-                                            this);
-    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &StatusNotifierWatch::ask);
-    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this,
-            [this] { setPresent(false); });
-    // A panel may start its watcher a moment before it registers itself as the host.
-    m_bus.connect(service, path, service, QStringLiteral("StatusNotifierHostRegistered"), this,
-                  SLOT(hostRegistered()));
-    ask();
-}
-
-void StatusNotifierWatch::ask()
-{
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << service << QStringLiteral("IsStatusNotifierHostRegistered");
-    auto *call = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
-    connect(call, &QDBusPendingCallWatcher::finished, this, &StatusNotifierWatch::answered);
-}
-
-void StatusNotifierWatch::answered(QDBusPendingCallWatcher *call)
-{
-    call->deleteLater();
-    const QDBusPendingReply<QDBusVariant> reply = *call;
-    setPresent(!reply.isError() && reply.value().variant().toBool());
+    auto *hostRegistered = new ServiceProperty(
+        bus, service, path, service, QStringLiteral("IsStatusNotifierHostRegistered"), this);
+    connect(hostRegistered, &ServiceProperty::valueRead, this,
+            [this](const QVariant &value) { setPresent(value.toBool()); });
+    // A panel may start its watcher a moment before it registers itself as the host; the
+    // watcher says so by a signal of its own.
+    QDBusConnection(bus).connect(service, path, service,
+                                 QStringLiteral("StatusNotifierHostRegistered"), this,
+                                 SLOT(hostRegistered()));
 }
 
 void StatusNotifierWatch::hostRegistered()

@@ -3,8 +3,6 @@
 #include <QDBusConnection>
 #include <QObject>
 
-class QDBusPendingCallWatcher;
-
 // Whether a D-Bus tray (a StatusNotifierWatcher with a panel registered as its host) is on
 // the session bus, followed as panels start, crash and restart. Qt looks for one only once,
 // when the program starts; this tells the program when that answer went stale.
@@ -27,11 +25,8 @@ private slots:
     void hostRegistered();
 
 private:
-    void ask();
-    void answered(QDBusPendingCallWatcher *call);
     void setPresent(bool present);
 
-    QDBusConnection m_bus;
     bool m_present = false;
     bool m_known = false;
 };
