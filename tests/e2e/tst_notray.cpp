@@ -267,8 +267,8 @@ void TestNoTray::dbusTrayAppearingAfterTheStartIsUsed()
     // The panel answers from this event loop: no blocking waits while it is up.
     QTRY_COMPARE_WITH_TIMEOUT(program->state(), QProcess::NotRunning, 20000);
     QCOMPARE(program->exitCode(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(panel->registeredItems().size(), 1, 20000);
-    const StatusNotifierWatcher::Item item = panel->registeredItems().constFirst();
+    QTRY_COMPARE_WITH_TIMEOUT(panel->items().size(), 1, 20000);
+    const StatusNotifierWatcher::Item item = panel->items().constFirst();
     QVERIFY(item.pid > 0 && item.pid != program->processId());
     const auto stopSuccessor = qScopeGuard([&item] { ::kill(pid_t(item.pid), SIGKILL); });
     // A tray start in a tray: no window until the icon is clicked.

@@ -1,21 +1,18 @@
 #include "support/fakenetworkmanager.h"
 
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusVariant>
 
 namespace {
 const QString service = QStringLiteral("org.freedesktop.NetworkManager");
 const QString path = QStringLiteral("/org/freedesktop/NetworkManager");
 } // namespace
 
-FakeNetworkManager::FakeNetworkManager(const QDBusConnection &bus, uint metered, QObject *parent)
-    : QObject(parent)
-    , m_bus(bus)
+FakeNetworkManager::FakeNetworkManager(const QDBusConnection &bus, uint metered)
+    : m_bus(bus)
     , m_metered(metered)
 {
-    m_registered = m_bus.registerObject(path, this, QDBusConnection::ExportAllProperties)
-        && m_bus.registerService(service);
+    m_bus.registerObject(path, this, QDBusConnection::ExportAllProperties);
+    m_bus.registerService(service);
 }
 
 FakeNetworkManager::~FakeNetworkManager()
@@ -30,8 +27,6 @@ void FakeNetworkManager::setMetered(uint metered)
     QDBusMessage changed
         = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.DBus.Properties"),
                                      QStringLiteral("PropertiesChanged"));
-    changed << service
-            << QVariantMap { { QStringLiteral("Metered"), QVariant::fromValue(metered) } }
-            << QStringList();
+    changed << service << QVariantMap { { QStringLiteral("Metered"), metered } } << QStringList();
     m_bus.send(changed);
 }

@@ -8,11 +8,10 @@
 
 namespace {
 
-const QString service = QStringLiteral("org.kde.StatusNotifierWatcher");
-const QString itemInterface = QStringLiteral("org.kde.StatusNotifierItem");
+const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString menuInterface = QStringLiteral("com.canonical.dbusmenu");
 
-// One entry of a com.canonical.dbusmenu layout, (ia{sv}av), with its children.
+// One entry of a com.canonical.dbusmenu layout, (ia{sv}av), and its children.
 void readEntry(const QDBusArgument &argument, QMap<int, QString> &entries)
 {
     int id = 0;
@@ -27,13 +26,7 @@ void readEntry(const QDBusArgument &argument, QMap<int, QString> &entries)
     }
     argument.endArray();
     argument.endStructure();
-    if (id != 0) {
-        entries.insert(id,
-                       properties.value(QStringLiteral("type")).toString()
-                               == QLatin1String("separator")
-                           ? QStringLiteral("-")
-                           : properties.value(QStringLiteral("label")).toString());
-    }
+    entries.insert(id, properties.value(QStringLiteral("label")).toString());
 }
 
 } // namespace
@@ -45,76 +38,62 @@ StatusNotifierWatcher::StatusNotifierWatcher(const QDBusConnection &bus, QObject
     m_registered = m_bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
                                         QDBusConnection::ExportScriptableContents
                                             | QDBusConnection::ExportAllProperties)
-        && m_bus.registerService(service);
+        && m_bus.registerService(watcher);
 }
 
 StatusNotifierWatcher::~StatusNotifierWatcher()
 {
-    m_bus.unregisterService(service);
+    m_bus.unregisterService(watcher);
     m_bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
 }
 
-QStringList StatusNotifierWatcher::items() const
+void StatusNotifierWatcher::RegisterStatusNotifierItem(const QString &)
 {
-    QStringList names;
-    for (const Item &item : m_items)
-        names.append(item.service + item.path);
-    return names;
+    const QString sender = message().service();
+    m_items.append({ sender, m_bus.interface()->servicePid(sender).value() });
 }
 
-void StatusNotifierWatcher::RegisterStatusNotifierItem(const QString &serviceOrPath)
+bool StatusNotifierWatcher::call(const Item &item, const QString &path, const QString &interface,
+                                 const QString &method, const QVariantList &arguments,
+                                 QVariantList *reply) const
 {
-    // Items name their bus name or only their object path; the sender is the item either way.
-    Item item;
-    item.service = message().service();
-    item.path = serviceOrPath.startsWith(QLatin1Char('/')) ? serviceOrPath
-                                                           : QStringLiteral("/StatusNotifierItem");
-    item.pid = m_bus.interface()->servicePid(item.service).value();
-    m_items.append(item);
-    emit StatusNotifierItemRegistered(item.service + item.path);
-}
-
-void StatusNotifierWatcher::RegisterStatusNotifierHost(const QString &)
-{
+    QDBusMessage message = QDBusMessage::createMethodCall(item.service, path, interface, method);
+    message.setArguments(arguments);
+    const QDBusMessage answer = m_bus.call(message);
+    if (reply)
+        *reply = answer.arguments();
+    return answer.type() == QDBusMessage::ReplyMessage;
 }
 
 bool StatusNotifierWatcher::activate(const Item &item) const
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(item.service, item.path, itemInterface,
-                                                       QStringLiteral("Activate"));
-    call << 0 << 0;
-    return m_bus.call(call).type() == QDBusMessage::ReplyMessage;
+    return call(item, QStringLiteral("/StatusNotifierItem"),
+                QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"), { 0, 0 });
 }
 
 QString StatusNotifierWatcher::menuPath(const Item &item) const
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        item.service, item.path, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
-    get << itemInterface << QStringLiteral("Menu");
-    const QDBusMessage reply = m_bus.call(get);
-    if (reply.arguments().isEmpty())
-        return QString();
-    const QVariant menu = reply.arguments().constFirst().value<QDBusVariant>().variant();
-    return menu.value<QDBusObjectPath>().path();
+    // Where the item says its menu is, as a panel asks.
+    QVariantList reply;
+    call(item, QStringLiteral("/StatusNotifierItem"),
+         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+         { QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu") }, &reply);
+    return reply.value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
 }
 
 QMap<int, QString> StatusNotifierWatcher::menu(const Item &item) const
 {
     QMap<int, QString> entries;
-    QDBusMessage call = QDBusMessage::createMethodCall(item.service, menuPath(item), menuInterface,
-                                                       QStringLiteral("GetLayout"));
-    call << 0 << -1 << QStringList();
-    const QDBusMessage reply = m_bus.call(call);
-    if (reply.arguments().size() == 2)
-        readEntry(reply.arguments().at(1).value<QDBusArgument>(), entries);
+    QVariantList reply;
+    if (call(item, menuPath(item), menuInterface, QStringLiteral("GetLayout"),
+             { 0, -1, QStringList() }, &reply)
+        && reply.size() == 2)
+        readEntry(reply.at(1).value<QDBusArgument>(), entries);
     return entries;
 }
 
 bool StatusNotifierWatcher::click(const Item &item, int entry) const
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(item.service, menuPath(item), menuInterface,
-                                                       QStringLiteral("Event"));
-    call << entry << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
-    return m_bus.call(call).type() == QDBusMessage::ReplyMessage;
+    return call(item, menuPath(item), menuInterface, QStringLiteral("Event"),
+                { entry, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u });
 }

@@ -1,10 +1,12 @@
 #include "common/appidentity.h"
 #include "common/endpoints.h"
+#include "support/fakenetworkmanager.h"
 #include "support/loopbackserver.h"
 #include "support/notificationserver.h"
 #include "support/privatebus.h"
 #include "support/testenvironment.h"
 #include "tray/desktopnotifier.h"
+#include "tray/meteredconnection.h"
 #include "tray/systemtrayicon.h"
 
 #include <QDBusConnection>
@@ -40,6 +42,9 @@ private slots:
     void clickIsTold();
     void fallsBackToQtsBalloon_data();
     void fallsBackToQtsBalloon();
+    // Not a notice, but the tray room's other service on a bus: NetworkManager's word.
+    void meteredFollowsNetworkManager_data();
+    void meteredFollowsNetworkManager();
 
 private:
     std::unique_ptr<SystemTrayIcon> trayIcon() const;
@@ -289,6 +294,45 @@ void TestDesktopNotifier::fallsBackToQtsBalloon()
     QTRY_VERIFY_WITH_TIMEOUT((emit icon->messageClicked(), spy.last().first().toBool()), 10000);
     if (serviceRuns)
         QCOMPARE(waitForNotice(QStringLiteral("Update available")).id, 0u);
+}
+
+void TestDesktopNotifier::meteredFollowsNetworkManager_data()
+{
+    // NetworkManager's Metered value at first and later; -1 while it is not there.
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("after");
+    QTest::addColumn<bool>("meteredBefore");
+    QTest::addColumn<bool>("meteredAfter");
+    QTest::newRow("hotspot, then home wifi") << 1 << 2 << true << false;
+    QTest::newRow("guessed metered, then unknown") << 3 << 0 << true << false;
+    QTest::newRow("guessed free, then metered") << 4 << 1 << false << true;
+    QTest::newRow("starts after us on a metered link") << -1 << 1 << false << true;
+    QTest::newRow("no NetworkManager: nothing is metered") << -1 << -1 << false << false;
+}
+
+void TestDesktopNotifier::meteredFollowsNetworkManager()
+{
+    QFETCH(int, before);
+    QFETCH(int, after);
+    QFETCH(bool, meteredBefore);
+    QFETCH(bool, meteredAfter);
+    std::unique_ptr<FakeNetworkManager> manager;
+    if (before >= 0)
+        manager = std::make_unique<FakeNetworkManager>(QDBusConnection(m_serverName), before);
+    MeteredConnection connection { QDBusConnection(m_clientName) };
+    // The first answer comes from the event loop; a later word cannot overtake it.
+    QSignalSpy changed(&connection, &MeteredConnection::meteredChanged);
+    QVERIFY(!meteredBefore || changed.wait(5000));
+    QCOMPARE(connection.metered(), meteredBefore);
+
+    if (manager && after >= 0)
+        manager->setMetered(after);
+    else if (after >= 0)
+        manager = std::make_unique<FakeNetworkManager>(QDBusConnection(m_serverName), after);
+    QTRY_COMPARE(connection.metered(), meteredAfter);
+    // NetworkManager going away meters nothing.
+    manager.reset();
+    QTRY_VERIFY(!connection.metered());
 }
 
 TARROWIN_TEST_MAIN(TestDesktopNotifier, false)
