@@ -388,24 +388,37 @@ Rectangle {
                     }
                 }
 
-                CheckBox {
-                    id: runOnStartupSetting
-                    text: qsTr("Run on startup")
-                    Accessible.name: text
-                    checked: stored(settings.keys.RunOnStartup) === "true"
-                    // Only a real change registers or unregisters: loading the stored state does not.
-                    onCheckedChanged: {
-                        if ((stored(settings.keys.RunOnStartup) === "true") !== checked)
-                            systemTrayIcon.runOnStartup(checked)
+                // Side by side, so the metered check box fits under them.
+                Row {
+                    spacing: 12
+
+                    CheckBox {
+                        id: runOnStartupSetting
+                        text: qsTr("Run on startup")
+                        Accessible.name: text
+                        checked: stored(settings.keys.RunOnStartup) === "true"
+                        // Only a real change registers or unregisters: loading the stored state does not.
+                        onCheckedChanged: {
+                            if ((stored(settings.keys.RunOnStartup) === "true") !== checked)
+                                systemTrayIcon.runOnStartup(checked)
+                        }
+                    }
+
+                    CheckBox {
+                        id: showNotificationsSetting
+                        text: qsTr("Show notifications")
+                        Accessible.name: text
+                        checked: stored(settings.keys.ShowNotifications) === "true"
+                        onCheckedChanged: store(settings.keys.ShowNotifications, checked)
                     }
                 }
 
                 CheckBox {
-                    id: showNotificationsSetting
-                    text: qsTr("Show notifications")
+                    id: downloadOnMeteredSetting
+                    text: qsTr("Download on metered connections")
                     Accessible.name: text
-                    checked: stored(settings.keys.ShowNotifications) === "true"
-                    onCheckedChanged: store(settings.keys.ShowNotifications, checked)
+                    checked: stored(settings.keys.DownloadOnMetered) === "true"
+                    onCheckedChanged: store(settings.keys.DownloadOnMetered, checked)
                 }
 
                 Frame {
@@ -479,6 +492,9 @@ Rectangle {
         currentBuild: chromeDownloader.currentBuild
         lastError: chromeDownloader.lastError
         checkPeriod: checkForUpdatesTimer.interval
+        windowVisible: window.Window.visibility !== Window.Hidden
+        metered: meteredConnection.metered
+        downloadOnMetered: downloadOnMeteredSetting.checked
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
         onNoticeRequested: (text, title, type, timeout) => systemTrayIcon.showMessage(text, title, type, timeout)
@@ -506,10 +522,15 @@ Rectangle {
                 exitProgram()
         }
         onMessageClicked: updateReason => updateReason ? openSettings() : openWindow()
+        onMessageLost: text => updateController.noticeLost(text)
     }
 
     Settings {
         id: settings
+    }
+
+    MeteredConnection {
+        id: meteredConnection
     }
 
     StyleItem {

@@ -1,7 +1,7 @@
 #include "builds/chromedownloader.h"
 
 #include "builds/buildnumber.h"
-#include "common/endpoints.h"
+#include "builds/buildstorage.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/sandboxcheck.h"
@@ -114,9 +114,8 @@ void ChromeDownloader::downloadVersion(int version)
         return;
 
     m_redirects = 0;
-    QUrl address = Endpoints::buildStorage();
-    address.setPath(m_series.artifactPath(version));
-    startDownload(address);
+    // By the build's own address, which never changes: a cache on the way may keep it.
+    startDownload(BuildStorage::url(m_series.artifactPath(version)));
 }
 
 bool ChromeDownloader::prepareDownload(int version)

@@ -2,7 +2,7 @@
 
 #include "builds/buildnumber.h"
 #include "builds/buildseries.h"
-#include "common/endpoints.h"
+#include "builds/buildstorage.h"
 #include "common/updatelog.h"
 
 VersionChecker::VersionChecker(QObject *parent)
@@ -16,6 +16,9 @@ VersionChecker::VersionChecker(int transferTimeout, QObject *parent)
 {
     // Redirects count as no answer: LAST_CHANGE is asked of the storage itself.
     m_fetch->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    // A cache between us and the storage must ask the storage: an hour-old number would
+    // hold every machine behind it at an old build.
+    m_fetch->setRawHeader("Cache-Control", "no-cache");
     connect(m_fetch, &TextFetch::finished, this, &VersionChecker::fileLoadFinished);
     // The first check counts as under way from the start. Whoever made the element may start
     // it at once (the view does, as early as it can); otherwise the event loop does.
@@ -53,8 +56,7 @@ void VersionChecker::checkLatestBuild()
     }
     m_unsupported = false;
 
-    QUrl url = Endpoints::buildStorage();
-    url.setPath(series.lastChangePath());
+    const QUrl url = BuildStorage::url(series.lastChangePath());
     qCInfo(lcUpdate) << "GET" << url.toString();
     m_fetch->get(url);
 }

@@ -31,11 +31,18 @@ QNetworkAccessManager *TextFetch::networkAccessManager()
     return m_manager;
 }
 
+void TextFetch::setRawHeader(const QByteArray &name, const QByteArray &value)
+{
+    m_headers.append({ name, value });
+}
+
 void TextFetch::get(const QUrl &url)
 {
     if (m_reply)
         return;
     QNetworkRequest request(url);
+    for (const auto &[name, value] : std::as_const(m_headers))
+        request.setRawHeader(name, value);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, m_redirectPolicy);
     request.setTransferTimeout(m_transferTimeout);
     m_body.clear();

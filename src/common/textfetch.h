@@ -36,6 +36,8 @@ public:
     void setNetworkAccessManager(QNetworkAccessManager *manager);
     QNetworkAccessManager *networkAccessManager();
     void setRedirectPolicy(QNetworkRequest::RedirectPolicy policy) { m_redirectPolicy = policy; }
+    // Sent with every request from now on.
+    void setRawHeader(const QByteArray &name, const QByteArray &value);
 
     bool isRunning() const { return m_reply != nullptr; }
     // Ignored while a request is under way: that one will report.
@@ -51,6 +53,7 @@ private:
     const qint64 m_maximumSize;
     const int m_transferTimeout;
     QNetworkRequest::RedirectPolicy m_redirectPolicy = QNetworkRequest::NoLessSafeRedirectPolicy;
+    QList<QPair<QByteArray, QByteArray>> m_headers;
     QNetworkAccessManager *m_manager = nullptr;
     QPointer<QNetworkReply> m_reply;
     QByteArray m_body;

@@ -22,6 +22,8 @@ const Entry table[] = {
     { Config::SkippedBuild, "SkippedBuild", -1 },
     { Config::FailedBuild, "FailedBuild", -1 },
     { Config::FailedAttempts, "FailedAttempts", 0 },
+    { Config::BuildStorage, "BuildStorage", QVariant() },
+    { Config::DownloadOnMetered, "DownloadOnMetered", QStringLiteral("false") },
 };
 
 } // namespace

@@ -22,6 +22,11 @@ public:
         // The build whose installation failed last, and how often in a row.
         FailedBuild,
         FailedAttempts,
+        // An organisation's mirror or cache of the build storage (HTTPS); absent means the
+        // public storage.
+        BuildStorage,
+        // Whether downloads go ahead on a connection NetworkManager calls metered.
+        DownloadOnMetered,
     };
 
     static QString name(Key key);

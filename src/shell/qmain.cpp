@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QProcess>
 #include <QQuickItem>
 #include <QQuickWindow>
 
@@ -77,6 +78,14 @@ int qMain(int argc, char *argv[])
     const QPointer<QQuickItem> root = viewer->rootObject();
     QObject::connect(instance, &SingleInstance::showRequested, app.get(),
                      [root] { invokeOnView(root, "openWindow"); });
+    // Ends the way Exit does (an installation under way finishes first); the successor
+    // starts once this instance has let go of the single-instance lock.
+    bool handOver = false;
+    QObject::connect(viewer.get(), &QmlApplicationViewer::freshStartNeeded, app.get(),
+                     [root, &handOver] {
+                         handOver = true;
+                         invokeOnView(root, "exitProgram");
+                     });
     QObject::connect(unixSignals, &UnixSignals::terminationRequested, app.get(), [root] {
         if (root)
             invokeOnView(root, "exitProgram");
@@ -86,6 +95,11 @@ int qMain(int argc, char *argv[])
     const int result = QApplication::exec();
 
     viewer.reset();
+    if (handOver) {
+        instance->release();
+        if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments.mid(1)))
+            qWarning("Cannot start Tarrowin again to move into the tray");
+    }
     // Objects released with deleteLater during teardown (the tray menu, replies) go now,
     // while the application they belong to still exists.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -3,6 +3,7 @@
 #include "common/appidentity.h"
 #include "settings/config.h"
 #include "shell/windowplacement.h"
+#include "tray/statusnotifierwatch.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -36,6 +37,7 @@ bool desktopHasTray()
 QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     : QQuickView(parent)
     , m_trayAvailable(desktopHasTray())
+    , m_trayService(new StatusNotifierWatch(this))
 {
     connect(engine(), &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit);
     setResizeMode(QQuickView::SizeViewToRootObject);
@@ -47,7 +49,18 @@ QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     m_positionSettled.setSingleShot(true);
     m_positionSettled.setInterval(positionSettleTime);
     connect(&m_positionSettled, &QTimer::timeout, this, &QmlApplicationViewer::savePosition);
+    connect(m_trayService, &StatusNotifierWatch::presentChanged, this,
+            &QmlApplicationViewer::trayServiceChanged);
     followTray();
+}
+
+void QmlApplicationViewer::trayServiceChanged(bool present)
+{
+    // A D-Bus tray that goes away takes the icon with it, as an X tray does; one that comes
+    // back is what Qt asks about afresh.
+    updateTrayAvailable();
+    if (present && !m_trayAvailable)
+        emit freshStartNeeded();
 }
 
 QmlApplicationViewer::~QmlApplicationViewer()
@@ -115,8 +128,9 @@ void QmlApplicationViewer::showAtStartupPosition()
     // every normal start all the same. A later move event overwrites it with what the
     // window system actually did.
     m_positionSettled.stop();
-    Config::set(Config::StartupPosition, position);
     m_savedPosition = position;
+    if (WindowPlacement::positionKnown(QGuiApplication::platformName()))
+        Config::set(Config::StartupPosition, position);
 }
 
 void QmlApplicationViewer::restoreWindow()
@@ -163,8 +177,10 @@ void QmlApplicationViewer::closeEvent(QCloseEvent *event)
 void QmlApplicationViewer::savePosition()
 {
     m_positionSettled.stop();
-    // A window never shown has no position of its own to keep.
-    if (!m_placed || m_savedPosition == position())
+    // A window never shown has no position of its own to keep, and one that cannot learn
+    // its position must not overwrite the one a session elsewhere kept.
+    if (!m_placed || m_savedPosition == position()
+        || !WindowPlacement::positionKnown(QGuiApplication::platformName()))
         return;
     m_savedPosition = position();
     Config::set(Config::StartupPosition, *m_savedPosition);

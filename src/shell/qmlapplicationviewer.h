@@ -4,6 +4,8 @@
 #include <QQuickView>
 #include <QTimer>
 
+class StatusNotifierWatch;
+
 #include <optional>
 
 class QCloseEvent;
@@ -32,6 +34,9 @@ public:
 
 signals:
     void trayAvailableChanged(bool available);
+    // A D-Bus tray appeared after Qt had settled on having none: only a fresh start of the
+    // program can use it.
+    void freshStartNeeded();
 
 protected:
     void moveEvent(QMoveEvent *event) override;
@@ -45,6 +50,7 @@ private slots:
 private:
     void savePosition();
     void followTray();
+    void trayServiceChanged(bool present);
 
     bool m_trayAvailable = true;
     // The window has been placed once; until then a restore places it as a start does.
@@ -53,4 +59,5 @@ private:
     // end of the program writes what is still unwritten.
     std::optional<QPoint> m_savedPosition;
     QTimer m_positionSettled;
+    StatusNotifierWatch *m_trayService;
 };

@@ -73,6 +73,13 @@ bool SingleInstance::acquire()
     return true;
 }
 
+void SingleInstance::release()
+{
+    delete m_server;
+    m_server = nullptr;
+    m_lock.reset();
+}
+
 void SingleInstance::accept()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {

@@ -37,6 +37,8 @@ public:
     // Whether this object holds the lock: only then may a start-up remove what earlier
     // runs left behind.
     bool isLocked() const;
+    // Gives up the lock and the socket, so that a successor can take them.
+    void release();
 
     // Asks the running instance to show its window. Blocks for at most notifyTimeoutMs;
     // false when nothing took the message.

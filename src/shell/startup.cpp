@@ -8,6 +8,7 @@
 #include "shell/qmlchromedownloader.h"
 #include "shell/qmlsystemtrayicon.h"
 #include "shell/qmlversionchecker.h"
+#include "tray/meteredconnection.h"
 #include "update/updatecontroller.h"
 
 #include <QGuiApplication>
@@ -39,6 +40,7 @@ void Startup::registerTypes()
     qmlRegisterType<QmlSystemTrayIcon>(uri, 1, 0, "SystemTrayIcon");
     qmlRegisterType<Settings>(uri, 1, 0, "Settings");
     qmlRegisterType<UpdateController>(uri, 1, 0, "UpdateController");
+    qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
 }
 
 std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)

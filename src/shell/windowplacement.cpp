@@ -22,3 +22,8 @@ QPoint WindowPlacement::startupPosition(std::optional<QPoint> saved, QSize windo
 
     return p;
 }
+
+bool WindowPlacement::positionKnown(const QString &platformName)
+{
+    return !platformName.startsWith(QLatin1String("wayland"));
+}

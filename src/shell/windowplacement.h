@@ -3,6 +3,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QString>
 
 #include <optional>
 
@@ -13,5 +14,9 @@ namespace WindowPlacement {
 // so a window larger than the work area ends at the left edge; a window above the work
 // area lands 25 pixels below its top.
 QPoint startupPosition(std::optional<QPoint> saved, QSize window, QSize desktop, QRect workArea);
+
+// Whether windows on the Qt platform of that name learn where they are. Wayland clients never
+// do: what they read is (0, 0), which is no position to keep.
+bool positionKnown(const QString &platformName);
 
 } // namespace WindowPlacement

@@ -16,13 +16,19 @@
 
 namespace {
 // Qt draws a balloon of its own only where the desktop offers no other way (the X tray
-// protocol); elsewhere an empty message would be sent on as a notification.
-void takeDownOwnBalloon(QSystemTrayIcon *icon)
+// protocol), and shows it at once.
+bool ownBalloonShown()
 {
     const QWidgetList windows = QApplication::topLevelWidgets();
-    if (std::any_of(windows.begin(), windows.end(), [](const QWidget *window) {
-            return window->isVisible() && window->inherits("QBalloonTip");
-        }))
+    return std::any_of(windows.begin(), windows.end(), [](const QWidget *window) {
+        return window->isVisible() && window->inherits("QBalloonTip");
+    });
+}
+
+// Elsewhere an empty message would be sent on as a notification.
+void takeDownOwnBalloon(QSystemTrayIcon *icon)
+{
+    if (ownBalloonShown())
         icon->showMessage(QString(), QString()); // nothing to show: only hides the balloon
 }
 } // namespace
@@ -187,11 +193,19 @@ void SystemTrayIcon::notify(const DesktopNotifier::Notice &notice)
 
 void SystemTrayIcon::showBalloon(const DesktopNotifier::Notice &notice)
 {
-    if (!QSystemTrayIcon::supportsMessages())
-        return;
-    m_trayIcon->showMessage(notice.title, notice.text, notice.icon, notice.timeout);
-    // Qt shows one balloon at a time: a click concerns the last one.
-    m_updateMessageShown = notice.kind == DesktopNotifier::Kind::Update;
+    if (QSystemTrayIcon::supportsMessages()) {
+        m_trayIcon->showMessage(notice.title, notice.text, notice.icon, notice.timeout);
+        // Qt shows one balloon at a time: a click concerns the last one.
+        m_updateMessageShown = notice.kind == DesktopNotifier::Kind::Update;
+    }
+#ifndef Q_OS_WIN
+    // For an icon in a D-Bus tray Qt's balloon is a call to the same notification service
+    // that just failed us, and without a tray nothing shows it at all. A failure or an update
+    // lost so must still reach the user; a status notice needs no keeping, the status line
+    // tells the state itself.
+    if (!ownBalloonShown() && notice.kind != DesktopNotifier::Kind::Status)
+        emit messageLost(notice.text);
+#endif
 }
 
 void SystemTrayIcon::messageAction()

@@ -71,6 +71,8 @@ signals:
     void trayIconRightClicked();
     void menuItemClicked(const QString &itemName, bool checked);
     void messageClicked(bool updateReason);
+    // A failure or update notice that nothing could show.
+    void messageLost(const QString &text);
 
 private slots:
     void trayIconAction(QSystemTrayIcon::ActivationReason reason);

@@ -42,14 +42,61 @@ void UpdateController::checkCompleted(int latest)
                                           storedNumber(Config::FailedBuild),
                                           storedNumber(Config::FailedAttempts) };
     if (!UpdatePolicy::shouldDownload(latest, records, m_checksSinceFailure, userAsked,
-                                      m_checkPeriod))
+                                      m_checkPeriod)) {
+        // Nothing to fetch now, so nothing waits for a free connection either.
+        if (m_waitingBuild != -1) {
+            m_waitingBuild = -1;
+            emit statusLineChanged();
+        }
         return;
-    m_checksSinceFailure = 0;
-    if (latest != m_requestedBuild) {
-        m_requestedBuild = latest;
-        emit requestedBuildChanged(latest);
     }
-    emit downloadRequested(latest);
+    m_checksSinceFailure = 0;
+    // Checks go on over a metered link, but the archive waits for a free one.
+    if (UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered)) {
+        if (m_waitingBuild != latest) {
+            m_waitingBuild = latest;
+            emit statusLineChanged();
+        }
+        return;
+    }
+    requestDownload(latest);
+}
+
+void UpdateController::requestDownload(int build)
+{
+    if (m_waitingBuild != -1) {
+        m_waitingBuild = -1;
+        emit statusLineChanged();
+    }
+    if (build != m_requestedBuild) {
+        m_requestedBuild = build;
+        emit requestedBuildChanged(build);
+    }
+    emit downloadRequested(build);
+}
+
+void UpdateController::setMetered(bool metered)
+{
+    if (metered == m_metered)
+        return;
+    m_metered = metered;
+    emit meteredChanged();
+    releaseWaitingDownload();
+}
+
+void UpdateController::setDownloadOnMetered(bool allowed)
+{
+    if (allowed == m_downloadOnMetered)
+        return;
+    m_downloadOnMetered = allowed;
+    emit downloadOnMeteredChanged();
+    releaseWaitingDownload();
+}
+
+void UpdateController::releaseWaitingDownload()
+{
+    if (m_waitingBuild != -1 && !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
+        requestDownload(m_waitingBuild);
 }
 
 void UpdateController::downloadStatusChanged(int status)
@@ -96,6 +143,29 @@ void UpdateController::sandboxBlocked()
            WarningNotice, 10000);
 }
 
+void UpdateController::noticeLost(const QString &text)
+{
+    m_lostNotice = text;
+    m_lostNoticeSeen = m_windowVisible;
+    emit statusLineChanged();
+}
+
+void UpdateController::setWindowVisible(bool visible)
+{
+    if (visible == m_windowVisible)
+        return;
+    m_windowVisible = visible;
+    emit windowVisibleChanged();
+    // Read once the window was open; it goes when the window does.
+    if (visible) {
+        m_lostNoticeSeen = !m_lostNotice.isEmpty();
+    } else if (m_lostNoticeSeen) {
+        m_lostNotice.clear();
+        m_lostNoticeSeen = false;
+        emit statusLineChanged();
+    }
+}
+
 void UpdateController::exit()
 {
     if (m_exiting || m_status != Installing) {
@@ -131,6 +201,10 @@ QString UpdateController::statusLine() const
 {
     if (m_exiting)
         return tr("Finishing the installation of build %1 \u2026").arg(m_requestedBuild);
+    if (m_status == Idle && m_waitingBuild != -1)
+        return tr("Waiting for an unmetered connection");
+    if (m_status == Idle && !m_lostNotice.isEmpty())
+        return m_lostNotice;
     if (m_status == Idle && !m_lastError.isEmpty())
         return m_lastError;
     return statusText(m_status);

@@ -21,8 +21,17 @@ class UpdateController : public QObject
     Q_PROPERTY(int exitWaitLimit MEMBER m_exitWaitLimit NOTIFY exitWaitLimitChanged)
     // Why the downloader's last attempt failed, bound by the view; empty after a success.
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY statusLineChanged)
-    // What the status line says: the exit notice, the last failure, or the status.
+    // What the status line says: the exit notice, a notice nothing could show, the last
+    // failure, or the status.
     Q_PROPERTY(QString statusLine READ statusLine NOTIFY statusLineChanged)
+    // Whether the window is on screen, bound by the view.
+    Q_PROPERTY(
+        bool windowVisible READ windowVisible WRITE setWindowVisible NOTIFY windowVisibleChanged)
+    // Whether the connection is metered, and whether the user lets downloads go ahead on one
+    // all the same; bound by the view.
+    Q_PROPERTY(bool metered READ metered WRITE setMetered NOTIFY meteredChanged)
+    Q_PROPERTY(bool downloadOnMetered READ downloadOnMetered WRITE setDownloadOnMetered NOTIFY
+                   downloadOnMeteredChanged)
 
 public:
     // The downloader's states, by the values it reports them with.
@@ -38,6 +47,12 @@ public:
     QString lastError() const { return m_lastError; }
     void setLastError(const QString &error);
     QString statusLine() const;
+    bool windowVisible() const { return m_windowVisible; }
+    void setWindowVisible(bool visible);
+    bool metered() const { return m_metered; }
+    void setMetered(bool metered);
+    bool downloadOnMetered() const { return m_downloadOnMetered; }
+    void setDownloadOnMetered(bool allowed);
 
     Q_INVOKABLE static QString statusText(int status);
     // The tray menu's entries: a list of maps with a name, a label and flags. Going back is
@@ -53,6 +68,9 @@ public:
     // The installed build changed: earlier failures no longer matter.
     Q_INVOKABLE void installedBuildChanged();
     Q_INVOKABLE void sandboxBlocked();
+    // A notice that nothing could show (no notification service, no balloon): the status
+    // line keeps it until the user has had the window open.
+    Q_INVOKABLE void noticeLost(const QString &text);
     // The tray's Exit, and a request to end from the session or a signal. An installation
     // under way is let finish, for at most exitWaitLimit; asking again quits at once.
     Q_INVOKABLE void exit();
@@ -68,6 +86,9 @@ signals:
     void exitingChanged(bool exiting);
     void exitWaitLimitChanged();
     void statusLineChanged();
+    void windowVisibleChanged();
+    void meteredChanged();
+    void downloadOnMeteredChanged();
     void checkRequested();
     void downloadRequested(int build);
     void noticeRequested(const QString &text, const QString &title, int type, int timeout);
@@ -76,6 +97,9 @@ signals:
 
 private:
     void notice(const QString &text, const QString &title, NoticeType type, int timeout);
+    void requestDownload(int build);
+    // Starts the download that waits for an unmetered connection, once it may.
+    void releaseWaitingDownload();
 
     int m_currentBuild = -1;
     int m_checkPeriod = 300000;
@@ -84,6 +108,13 @@ private:
     int m_exitWaitLimit = 600000;
     int m_status = Idle;
     QString m_lastError;
+    QString m_lostNotice;
+    bool m_lostNoticeSeen = false;
+    bool m_windowVisible = false;
+    bool m_metered = false;
+    bool m_downloadOnMetered = false;
+    // The build whose download waits for an unmetered connection; -1 for none.
+    int m_waitingBuild = -1;
     // Checks completed since the last failed attempt, for the retry back-off.
     int m_checksSinceFailure = 0;
     bool m_userAsked = false;

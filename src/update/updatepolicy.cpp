@@ -32,3 +32,8 @@ int UpdatePolicy::timeFrameIndex(const QVariant &stored, int count)
     const int index = stored.toInt(&number);
     return (number && index >= 0 && index < count) ? index : 0;
 }
+
+bool UpdatePolicy::downloadWaits(bool metered, bool downloadOnMetered)
+{
+    return metered && !downloadOnMetered;
+}

@@ -30,6 +30,9 @@ int retryAfterChecks(int attempts, qint64 checkPeriod);
 bool shouldDownload(int latest, const Records &records, int checksSinceFailure, bool userAsked,
                     qint64 checkPeriod);
 
+// Whether a download waits: on a metered connection, unless the user lets it go ahead.
+bool downloadWaits(bool metered, bool downloadOnMetered);
+
 // The largest count of time frames of `factor` milliseconds that fits a timer.
 int largestCount(qint64 factor);
 // The stored time frame index, or 0 (minutes) where it names none of `count` frames.

@@ -1,5 +1,6 @@
 #include "builds/chromedownloader.h"
 #include "common/endpoints.h"
+#include "settings/config.h"
 #include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
 #include "support/processstatus.h"
@@ -160,10 +161,13 @@ void TestChromeDownloader::completeRun_data()
     QTest::addColumn<bool>("announceLength");
     QTest::addColumn<bool>("chunked");
     QTest::addColumn<bool>("hashed");
-    QTest::newRow("with length") << true << false << false;
-    QTest::newRow("chunked") << false << true << false;
-    QTest::newRow("no length, closed at the end, checksum vouches") << false << false << true;
-    QTest::newRow("with length and checksum") << true << false << true;
+    QTest::addColumn<QString>("mirror"); // "BuildStorage" below an HTTPS server of its own
+    QTest::newRow("with length") << true << false << false << QString();
+    QTest::newRow("chunked") << false << true << false << QString();
+    QTest::newRow("no length, closed at the end, checksum vouches")
+        << false << false << true << QString();
+    QTest::newRow("with length and checksum") << true << false << true << QString();
+    QTest::newRow("from a mirror below a path") << true << false << true << "/org/cache/";
 }
 
 void TestChromeDownloader::completeRun()
@@ -171,6 +175,7 @@ void TestChromeDownloader::completeRun()
     QFETCH(bool, announceLength);
     QFETCH(bool, chunked);
     QFETCH(bool, hashed);
+    QFETCH(QString, mirror);
 
     LoopbackServer::Response response;
     response.body = FakeInstaller::exitingWith(0);
@@ -178,6 +183,13 @@ void TestChromeDownloader::completeRun()
     response.chunked = chunked;
     if (hashed)
         response.headers.append({ "x-goog-hash", LoopbackServer::storageHash(response.body) });
+    std::unique_ptr<LoopbackServer> mirrorServer;
+    if (!mirror.isNull()) {
+        LoopbackServer::trustTestCertificate();
+        mirrorServer = LoopbackServer::tls();
+        Config::set(Config::BuildStorage, mirrorServer->url(mirror));
+        mirrorServer->setResponse(mirror.chopped(1) + installerPath(), response);
+    }
     m_server->setResponse(installerPath(), response);
 
     ChromeDownloader downloader;
@@ -199,6 +211,7 @@ void TestChromeDownloader::completeRun()
     QCOMPARE(downloader.currentBuild(), build);
     QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), build);
     QVERIFY(downloader.lastError().isEmpty());
+    QCOMPARE(m_server->requests().size(), mirrorServer ? 0 : 1);
     QCOMPARE(downloader.downloadCurrent(), qint64(response.body.size()));
     QCOMPARE(downloader.downloadProgress(), 0.0f);
 

@@ -1,5 +1,6 @@
 #include "builds/versionchecker.h"
 #include "common/endpoints.h"
+#include "settings/config.h"
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
 
@@ -25,6 +26,8 @@ private slots:
     void body();
     void sameBodyNotifiesAgain();
     void redirectIsNotFollowed();
+    void askedOfTheMirrorPastCaches_data();
+    void askedOfTheMirrorPastCaches();
     void refusedConnection();
     void stalledServerTimesOut();
     void oversizedBodyIsAbandoned();
@@ -42,6 +45,7 @@ void TestVersionChecker::init()
 {
     m_server = std::make_unique<LoopbackServer>();
     Endpoints::setBuildStorage(m_server->url());
+    Config::remove(Config::BuildStorage);
 }
 
 bool TestVersionChecker::waitForCheck(VersionChecker &checker, QSignalSpy &spy)
@@ -134,6 +138,40 @@ void TestVersionChecker::redirectIsNotFollowed()
     QVERIFY(waitForCheck(checker, latest));
     QCOMPARE(checker.latestBuild(), -1);
     QCOMPARE(m_server->requestCount(QStringLiteral("/elsewhere")), 0);
+}
+
+void TestVersionChecker::askedOfTheMirrorPastCaches_data()
+{
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<bool>("mirrorUsed");
+    QTest::newRow("https mirror") << "https" << QString() << true;
+    QTest::newRow("https mirror below a path") << "https"
+                                               << "/org/cache/" << true;
+    // In the clear, anyone on the way could name a build and hand over its program.
+    QTest::newRow("plain http is ignored") << "http" << QString() << false;
+    QTest::newRow("not an address") << "storage" << QString() << false;
+}
+
+void TestVersionChecker::askedOfTheMirrorPastCaches()
+{
+    QFETCH(QString, scheme);
+    QFETCH(QString, prefix);
+    QFETCH(bool, mirrorUsed);
+    LoopbackServer::trustTestCertificate();
+    const auto mirror = LoopbackServer::tls();
+    mirror->serve(prefix.isEmpty() ? lastChange : prefix.chopped(1) + lastChange, "222222");
+    m_server->serve(lastChange, "111111");
+    QUrl address = mirror->url(prefix);
+    address.setScheme(scheme);
+    Config::set(Config::BuildStorage, address.toString());
+
+    VersionChecker checker;
+    QSignalSpy latest(&checker, &VersionChecker::latestBuildChanged);
+    QVERIFY(waitForCheck(checker, latest));
+    QCOMPARE(checker.latestBuild(), mirrorUsed ? 222222 : 111111);
+    const LoopbackServer &asked = mirrorUsed ? *mirror : *m_server;
+    QVERIFY(asked.lastRequestHead().contains("\r\nCache-Control: no-cache"));
 }
 
 void TestVersionChecker::refusedConnection()

@@ -1,11 +1,16 @@
 // The program exactly as shipped, except that its two servers are taken from the
 // environment, so whole-program tests can point it at servers on 127.0.0.1. Without them it
-// talks to a loopback port where nothing listens, never to the outside world.
+// talks to a loopback port where nothing listens, never to the outside world. It also
+// trusts the suite's certificate for 127.0.0.1, so an HTTPS "BuildStorage" mirror on loopback
+// (the fleet benchmark's caching proxy) is reached as a real one would be.
 
 #include "common/endpoints.h"
 #include "shell/qmain.h"
 
 #include <QByteArray>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QUrl>
 
 namespace {
@@ -16,11 +21,22 @@ QUrl fromEnvironment(const char *name)
     return QUrl(value.isEmpty() ? QStringLiteral("https://127.0.0.1:9") : QString::fromUtf8(value));
 }
 
+void trustTestCertificate()
+{
+    QFile file(QStringLiteral(TARROWIN_TEST_CERTIFICATE));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificates(QSslCertificate::fromData(file.readAll(), QSsl::Pem));
+    QSslConfiguration::setDefaultConfiguration(configuration);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     Endpoints::setBuildStorage(fromEnvironment("TARROWIN_TEST_BUILD_STORAGE"));
     Endpoints::setMaker(fromEnvironment("TARROWIN_TEST_MAKER"));
+    trustTestCertificate();
     return qMain(argc, argv);
 }

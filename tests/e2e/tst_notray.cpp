@@ -1,8 +1,14 @@
+#include "support/privatebus.h"
 #include "support/programstarter.h"
+#include "support/statusnotifierwatcher.h"
 #include "support/testenvironment.h"
 
 #include <xcb/xcb.h>
 
+#include <QDir>
+#include <QFile>
+
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -155,11 +161,18 @@ class TestNoTray : public QObject
     Q_OBJECT
 
 public:
-    explicit TestNoTray(TestEnvironment &) { }
+    explicit TestNoTray(TestEnvironment &environment)
+        : m_environment(environment)
+    {
+    }
 
 private slots:
     void windowIsTheWayInAndOut_data();
     void windowIsTheWayInAndOut();
+    void dbusTrayAppearingAfterTheStartIsUsed();
+
+private:
+    TestEnvironment &m_environment;
 };
 
 void TestNoTray::windowIsTheWayInAndOut_data()
@@ -220,6 +233,61 @@ void TestNoTray::windowIsTheWayInAndOut()
     QCOMPARE(program->exitCode(), 0);
     trayHost.terminate();
     trayHost.waitForFinished(5000);
+}
+
+// The login race: the program starts before the panel, whose D-Bus tray Qt would never
+// look for again. The program hands over to a fresh start of itself, which docks there.
+void TestNoTray::dbusTrayAppearingAfterTheStartIsUsed()
+{
+    const PrivateDisplay display;
+    QVERIFY2(!display.name().isEmpty(), "no free display among :160 to :169");
+    const WindowManagerSide desktop(display.name());
+    QVERIFY(desktop.connected());
+    const PrivateBus bus(m_environment.tempDir());
+    QVERIFY2(bus.address().startsWith(QLatin1String("unix:")), "dbus-daemon did not start");
+
+    ProgramStarter home(QStringLiteral(TARROWIN_UNDER_TEST));
+    QVERIFY(home.isValid());
+    home.setEnvironment(QStringLiteral("DISPLAY"), display.name());
+    home.setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    // Builds 100 and 200 unpacked, 200 in use: the menu offers going back.
+    const QString root = home.dataHome() + QStringLiteral("/Quillmarsh/Tarrowin/chromium");
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/versions/100")));
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/versions/200")));
+    QVERIFY(QFile::link(QStringLiteral("versions/200"), root + QStringLiteral("/current")));
+    QVERIFY(QFile::link(QStringLiteral("versions/100"), root + QStringLiteral("/previous")));
+
+    QProcess *program = home.start({ QStringLiteral("--tray") });
+    QTRY_COMPARE_WITH_TIMEOUT(
+        desktop.windows(program->processId(), WindowManagerSide::TopLevel).size(), 1, 20000);
+
+    auto panel = std::make_unique<StatusNotifierWatcher>(
+        QDBusConnection::connectToBus(bus.address(), QStringLiteral("panel")));
+    QVERIFY(panel->registered());
+    // The panel answers from this event loop: no blocking waits while it is up.
+    QTRY_COMPARE_WITH_TIMEOUT(program->state(), QProcess::NotRunning, 20000);
+    QCOMPARE(program->exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(panel->items().size(), 1, 20000);
+    const StatusNotifierWatcher::Item item = panel->items().constFirst();
+    QVERIFY(item.pid > 0 && item.pid != program->processId());
+    const auto stopSuccessor = qScopeGuard([&item] { ::kill(pid_t(item.pid), SIGKILL); });
+    // A tray start in a tray: no window until the icon is clicked.
+    QVERIFY(desktop.windows(item.pid, WindowManagerSide::TopLevel).isEmpty());
+    QVERIFY(panel->activate(item));
+    QTRY_COMPARE_WITH_TIMEOUT(desktop.windows(item.pid, WindowManagerSide::TopLevel).size(), 1,
+                              20000);
+
+    const QMap<int, QString> menu = panel->menu(item);
+    const int goBack = menu.key(QStringLiteral("Go back to build 100"), -1);
+    QVERIFY2(goBack != -1, qPrintable(QStringList(menu.values()).join(QLatin1Char(','))));
+    QVERIFY(panel->click(item, goBack));
+    QTRY_COMPARE_WITH_TIMEOUT(QFile::symLinkTarget(root + QStringLiteral("/current")),
+                              root + QStringLiteral("/versions/100"), 20000);
+
+    // The panel goes away: the window is the only way in again, and closing it quits.
+    panel.reset();
+    desktop.close(desktop.windows(item.pid, WindowManagerSide::TopLevel).constFirst());
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("/proc/%1").arg(item.pid)), 20000);
 }
 
 TARROWIN_TEST_MAIN(TestNoTray, false)

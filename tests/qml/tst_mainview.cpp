@@ -44,6 +44,9 @@ private slots:
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
     void exitWaitsForAnInstallation();
+    void lostNoticeStaysUntilTheWindowWasOpen();
+    void meteredConnectionHoldsTheDownload_data();
+    void meteredConnectionHoldsTheDownload();
 
 private:
     void load();
@@ -423,6 +426,52 @@ void TestMainView::exitWaitsForAnInstallation()
     QVERIFY(release.open(QIODevice::WriteOnly));
     QVERIFY(engineQuit.wait(20000));
     QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 123456);
+}
+
+void TestMainView::lostNoticeStaysUntilTheWindowWasOpen()
+{
+    // No notification service and no tray to draw a balloon at: the update notice is lost.
+    m_server->serve(QStringLiteral("/tarrowin/latest_version"), "9.9.9");
+    load();
+    const ViewProbe &view = *m_view;
+    const QString lost
+        = QStringLiteral("<b>Status:</b> There is a new version of Tarrowin available.");
+    QTRY_COMPARE(view("idleStatusText.text").toString(), lost);
+
+    m_viewer->show();
+    QCOMPARE(view("idleStatusText.text").toString(), lost);
+    m_viewer->hide();
+    QCOMPARE(view("idleStatusText.text").toString(), QStringLiteral("<b>Status:</b> Idle"));
+}
+
+void TestMainView::meteredConnectionHoldsTheDownload_data()
+{
+    QTest::addColumn<QString>("release");
+    QTest::newRow("the connection becomes free") << "updateController.metered = false";
+    QTest::newRow("the user lets it go ahead") << "downloadOnMeteredSetting.checked = true";
+}
+
+void TestMainView::meteredConnectionHoldsTheDownload()
+{
+    QFETCH(QString, release);
+    const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE");
+    const QString installer
+        = QStringLiteral("/chromium-browser-snapshots/Win_x64/123456/mini_installer.exe");
+    LoopbackServer::Response held;
+    held.body = "123456";
+    held.held = true;
+    m_server->setResponse(lastChange, held);
+    m_server->serve(installer, "gone", 404);
+    load();
+    const ViewProbe &view = *m_view;
+    view("updateController.metered = true");
+    m_server->release(lastChange);
+
+    QTRY_COMPARE(view("idleStatusText.text").toString(),
+                 QStringLiteral("<b>Status:</b> Waiting for an unmetered connection"));
+    QCOMPARE(m_server->requestCount(installer), 0);
+    view(release);
+    QTRY_COMPARE(m_server->requestCount(installer), 1);
 }
 
 TARROWIN_TEST_MAIN(TestMainView, false)

@@ -351,10 +351,12 @@ void TestWindowLayout::tabReachesEveryControl_data()
     QTest::addColumn<int>("page");
     QTest::addColumn<QStringList>("controls");
     QTest::newRow("status") << 0 << QStringList { "credits", "checkForUpdatesButton" };
-    QTest::newRow("settings") << 1
-                              << QStringList { "updateIntervalSetting", "updateFactorSetting",
-                                               "runOnStartupSetting", "showNotificationsSetting",
-                                               "downloadUpdateButton" };
+    QTest::newRow("settings") << 1 << QStringList { "updateIntervalSetting",
+                                                    "updateFactorSetting",
+                                                    "runOnStartupSetting",
+                                                    "showNotificationsSetting",
+                                                    "downloadOnMeteredSetting",
+                                                    "downloadUpdateButton" };
 }
 
 void TestWindowLayout::tabReachesEveryControl()

@@ -1,6 +1,8 @@
+#include "settings/config.h"
 #include "settings/settings.h"
 #include "support/testenvironment.h"
 
+#include <QDir>
 #include <QQmlComponent>
 #include <QQmlEngine>
 
@@ -29,6 +31,7 @@ private slots:
     void storeIsTheNativePerUserFile();
     void viewCallsReachTheStore_data();
     void viewCallsReachTheStore();
+    void systemWideDefaultsYieldToTheUser();
 
 private:
     TestEnvironment &m_environment;
@@ -194,6 +197,28 @@ void TestSettings::viewCallsReachTheStore()
     QVariant result;
     QVERIFY(QMetaObject::invokeMethod(object.get(), "run", Q_RETURN_ARG(QVariant, result)));
     QCOMPARE(result.toString(), expected.toString());
+}
+
+void TestSettings::systemWideDefaultsYieldToTheUser()
+{
+    const QString system = m_environment.systemConfigDir() + QStringLiteral("/Quillmarsh");
+    QVERIFY(QDir().mkpath(system));
+    QFile file(system + QStringLiteral("/Tarrowin.conf"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[General]\nUpdateCheckInterval=15\nBuildStorage=https://cache.example/\n");
+    file.close();
+    const auto removeFile = qScopeGuard([&file] { file.remove(); });
+
+    QCOMPARE(Config::get(Config::UpdateCheckInterval).toInt(), 15);
+    QCOMPARE(Config::get(Config::BuildStorage).toString(),
+             QStringLiteral("https://cache.example/"));
+    Settings settings;
+    QCOMPARE(settings.value(QStringLiteral("UpdateCheckInterval"), 5).toInt(), 15);
+    // The user's own choice wins and lands in the user's file alone.
+    settings.setValue(QStringLiteral("UpdateCheckInterval"), 10);
+    QCOMPARE(Config::get(Config::UpdateCheckInterval).toInt(), 10);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("UpdateCheckInterval=15"));
 }
 
 TARROWIN_TEST_MAIN(TestSettings, false)

@@ -21,6 +21,8 @@ private slots:
 
     void placement_data();
     void placement();
+    void positionKnown_data();
+    void positionKnown();
 
     void loadingFixesTheRootItemsSize();
     void restoreSignalShowsTheWindow();
@@ -89,6 +91,23 @@ void TestQmlApplicationViewer::placement()
     QFETCH(QRect, workArea);
     QFETCH(QPoint, expected);
     QCOMPARE(WindowPlacement::startupPosition(saved, window, desktop, workArea), expected);
+}
+
+void TestQmlApplicationViewer::positionKnown_data()
+{
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<bool>("known");
+    QTest::newRow("X11") << "xcb" << true;
+    QTest::newRow("Windows") << "windows" << true;
+    QTest::newRow("Wayland") << "wayland" << false;
+    QTest::newRow("Wayland with EGL") << "wayland-egl" << false;
+}
+
+void TestQmlApplicationViewer::positionKnown()
+{
+    QFETCH(QString, platform);
+    QFETCH(bool, known);
+    QCOMPARE(WindowPlacement::positionKnown(platform), known);
 }
 
 std::unique_ptr<QmlApplicationViewer> TestQmlApplicationViewer::loadedViewer()

@@ -217,6 +217,7 @@ void LoopbackServer::handle(QTcpSocket *socket)
             return;
         const QList<QByteArray> requestLine = buffer->left(buffer->indexOf("\r\n")).split(' ');
         const QString path = QString::fromLatin1(requestLine.value(1));
+        m_lastHead = buffer->left(buffer->indexOf("\r\n\r\n"));
         *buffer = "\r\n\r\n";
         m_requests.append(path);
         emit requested(path);

@@ -58,6 +58,8 @@ public:
     // Paths requested so far, in order.
     QStringList requests() const { return m_requests; }
     int requestCount(const QString &path) const { return m_requests.count(path); }
+    // The request line and headers of the last request, as they arrived.
+    QByteArray lastRequestHead() const { return m_lastHead; }
 
     // Makes the suite's certificate trusted by every client in this process.
     static void trustTestCertificate();
@@ -78,6 +80,7 @@ private:
     QHash<QString, Response> m_responses;
     QList<QPair<QPointer<QTcpSocket>, QString>> m_held;
     QStringList m_requests;
+    QByteArray m_lastHead;
     bool m_tls = false;
 };
 

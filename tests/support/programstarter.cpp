@@ -34,6 +34,8 @@ ProgramStarter::ProgramStarter(const QString &program, QObject *parent)
         && QFile::setPermissions(runtimeDir(),
                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+    // An empty folder in place of the machine's /etc/xdg and its defaults.
+    m_environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), folder("system"));
     m_environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome());
     m_environment.insert(QStringLiteral("XDG_CACHE_HOME"), cacheHome());
     m_environment.insert(QStringLiteral("TMPDIR"), tempDir());

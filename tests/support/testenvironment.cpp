@@ -10,7 +10,10 @@ TestEnvironment::TestEnvironment()
     QDir(m_root.path()).mkpath(QStringLiteral("config"));
     QDir(m_root.path()).mkpath(QStringLiteral("tmp"));
     QDir(m_root.path()).mkpath(QStringLiteral("data"));
+    QDir(m_root.path()).mkpath(QStringLiteral("system"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
+    // Not the machine's /etc/xdg, whose defaults would change what a test sees.
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(systemConfigDir()));
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
     qputenv("TMPDIR", QFile::encodeName(tempDir()));
     // Nothing in a test may reach past this machine: until a test points them at its own
@@ -24,6 +27,8 @@ TestEnvironment::TestEnvironment()
     // Unset, the bus library would fall back to $XDG_RUNTIME_DIR/bus and find the
     // developer's own desktop session.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tarrowin-test-bus");
+    // Nor the machine's NetworkManager, whose metered connection would hold downloads back.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/tarrowin-test-bus");
 }
 
 BuildSeries TestEnvironment::installerSeries()
@@ -46,6 +51,11 @@ QString TestEnvironment::configHome() const
 QString TestEnvironment::dataHome() const
 {
     return m_root.filePath(QStringLiteral("data"));
+}
+
+QString TestEnvironment::systemConfigDir() const
+{
+    return m_root.filePath(QStringLiteral("system"));
 }
 
 QString TestEnvironment::tempDir() const

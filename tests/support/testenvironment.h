@@ -21,6 +21,8 @@ public:
     // XDG_DATA_HOME: the install root and the browser's menu entry live below it.
     QString dataHome() const;
     QString tempDir() const;
+    // XDG_CONFIG_DIRS: where an administrator's defaults for every user would be.
+    QString systemConfigDir() const;
     // The INI file behind QSettings for the application identity.
     QString settingsFile() const;
 

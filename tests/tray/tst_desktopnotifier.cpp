@@ -1,64 +1,21 @@
 #include "common/appidentity.h"
 #include "common/endpoints.h"
+#include "support/fakenetworkmanager.h"
 #include "support/loopbackserver.h"
 #include "support/notificationserver.h"
+#include "support/privatebus.h"
 #include "support/testenvironment.h"
 #include "tray/desktopnotifier.h"
+#include "tray/meteredconnection.h"
 #include "tray/systemtrayicon.h"
 
 #include <QDBusConnection>
-#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 namespace {
 
 const QString versionPath = QStringLiteral("/tarrowin/latest_version");
-
-// A session bus of the test's own: a dbus-daemon that knows no services to start, so only
-// what a test registers is there, whatever the machine has installed.
-class PrivateBus
-{
-public:
-    explicit PrivateBus(const QString &directory)
-    {
-        const QString config = directory + QStringLiteral("/bus.conf");
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write("<busconfig><type>session</type><listen>unix:dir=" + directory.toUtf8()
-                   + "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                     "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                     "<allow own=\"*\"/>"
-                     "</policy></busconfig>");
-        file.close();
-        // A test that crashes takes its bus with it.
-        m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       { QStringLiteral("--config-file=") + config,
-                         QStringLiteral("--print-address"), QStringLiteral("--nofork") });
-        for (int i = 0; i < 10 && !m_daemon.canReadLine(); ++i)
-            m_daemon.waitForReadyRead(1000);
-        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-    }
-
-    ~PrivateBus()
-    {
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000))
-            m_daemon.kill();
-        m_daemon.waitForFinished(5000);
-    }
-
-    QString address() const { return m_address; }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
-};
 
 } // namespace
 
@@ -85,6 +42,9 @@ private slots:
     void clickIsTold();
     void fallsBackToQtsBalloon_data();
     void fallsBackToQtsBalloon();
+    // Not a notice, but the tray room's other service on a bus: NetworkManager's word.
+    void meteredFollowsNetworkManager_data();
+    void meteredFollowsNetworkManager();
 
 private:
     std::unique_ptr<SystemTrayIcon> trayIcon() const;
@@ -334,6 +294,45 @@ void TestDesktopNotifier::fallsBackToQtsBalloon()
     QTRY_VERIFY_WITH_TIMEOUT((emit icon->messageClicked(), spy.last().first().toBool()), 10000);
     if (serviceRuns)
         QCOMPARE(waitForNotice(QStringLiteral("Update available")).id, 0u);
+}
+
+void TestDesktopNotifier::meteredFollowsNetworkManager_data()
+{
+    // NetworkManager's Metered value at first and later; -1 while it is not there.
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("after");
+    QTest::addColumn<bool>("meteredBefore");
+    QTest::addColumn<bool>("meteredAfter");
+    QTest::newRow("hotspot, then home wifi") << 1 << 2 << true << false;
+    QTest::newRow("guessed metered, then unknown") << 3 << 0 << true << false;
+    QTest::newRow("guessed free, then metered") << 4 << 1 << false << true;
+    QTest::newRow("starts after us on a metered link") << -1 << 1 << false << true;
+    QTest::newRow("no NetworkManager: nothing is metered") << -1 << -1 << false << false;
+}
+
+void TestDesktopNotifier::meteredFollowsNetworkManager()
+{
+    QFETCH(int, before);
+    QFETCH(int, after);
+    QFETCH(bool, meteredBefore);
+    QFETCH(bool, meteredAfter);
+    std::unique_ptr<FakeNetworkManager> manager;
+    if (before >= 0)
+        manager = std::make_unique<FakeNetworkManager>(QDBusConnection(m_serverName), before);
+    MeteredConnection connection { QDBusConnection(m_clientName) };
+    // The first answer comes from the event loop; a later word cannot overtake it.
+    QSignalSpy changed(&connection, &MeteredConnection::meteredChanged);
+    QVERIFY(!meteredBefore || changed.wait(5000));
+    QCOMPARE(connection.metered(), meteredBefore);
+
+    if (manager && after >= 0)
+        manager->setMetered(after);
+    else if (after >= 0)
+        manager = std::make_unique<FakeNetworkManager>(QDBusConnection(m_serverName), after);
+    QTRY_COMPARE(connection.metered(), meteredAfter);
+    // NetworkManager going away meters nothing.
+    manager.reset();
+    QTRY_VERIFY(!connection.metered());
 }
 
 TARROWIN_TEST_MAIN(TestDesktopNotifier, false)
