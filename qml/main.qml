@@ -454,7 +454,7 @@ Rectangle {
     VersionChecker {
         id: versionChecker
         // Every completed check reports; a newer build than the installed one is fetched.
-        onLatestBuildChanged: updateController.checkCompleted(versionChecker.latestBuild)
+        onLatestBuildChanged: updateController.checkCompleted(versionChecker.latestBuild, versionChecker.failureStatus, versionChecker.failureReason)
     }
 
     Timer {

@@ -63,6 +63,8 @@ void VersionChecker::fileLoadFinished(const TextFetch::Result &result)
 {
     const bool redirected = result.httpStatus >= 300 && result.httpStatus < 400;
     m_latestBuild = (!result.complete || redirected) ? -1 : BuildNumber::parse(result.body);
+    m_failureStatus = result.httpStatus;
+    m_failureReason = m_latestBuild == -1 ? result.errorString : QString();
     if (m_latestBuild == -1)
         qCWarning(lcUpdate) << "No latest build from" << result.url.toString() << "HTTP"
                             << result.httpStatus << result.errorString;
@@ -87,6 +89,8 @@ void VersionChecker::reportNoSeries()
     if (m_fetch->isRunning() || !m_checking)
         return;
     m_latestBuild = -1;
+    m_failureStatus = 0;
+    m_failureReason.clear();
     emit latestBuildChanged(m_latestBuild);
     setChecking(false);
 }

@@ -33,8 +33,27 @@ void UpdateController::checkNow()
     emit checkRequested();
 }
 
-void UpdateController::checkCompleted(int latest)
+void UpdateController::checkCompleted(int latest, int failureStatus, const QString &failureReason)
 {
+    QString failure;
+    if (latest > 0 || (failureStatus == 0 && failureReason.isEmpty()))
+        failure.clear();
+    else if (failureStatus == 0)
+        failure = tr("Cannot reach the build storage: %1").arg(failureReason);
+    else if (failureStatus < 200 || failureStatus > 299)
+        failure = tr("The build storage answered %1").arg(failureStatus);
+    else
+        failure = tr("The build storage answered without a build number");
+    // One warning per outage: later checks that fail too say nothing new, and the first
+    // check that finds a build ends the outage.
+    const bool outageBegins = m_checkFailure.isEmpty() && !failure.isEmpty();
+    if (failure != m_checkFailure) {
+        m_checkFailure = failure;
+        emit statusLineChanged();
+    }
+    if (outageBegins && notificationsOn())
+        notice(failure, tr("Cannot check for Chromium builds"), WarningNotice, 10000);
+
     const bool userAsked = m_userAsked;
     m_userAsked = false;
     ++m_checksSinceFailure;
@@ -131,6 +150,10 @@ QString UpdateController::statusLine() const
 {
     if (m_exiting)
         return tr("Finishing the installation of build %1 \u2026").arg(m_requestedBuild);
+    // A failed check is newer than any failed installation: a build is only fetched after
+    // a check found it.
+    if (m_status == Idle && !m_checkFailure.isEmpty())
+        return m_checkFailure;
     if (m_status == Idle && !m_lastError.isEmpty())
         return m_lastError;
     return statusText(m_status);

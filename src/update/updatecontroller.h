@@ -21,6 +21,8 @@ class UpdateController : public QObject
     Q_PROPERTY(int exitWaitLimit MEMBER m_exitWaitLimit NOTIFY exitWaitLimitChanged)
     // Why the downloader's last attempt failed, bound by the view; empty after a success.
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY statusLineChanged)
+    // Why the last check found no build; empty after a check that found one.
+    Q_PROPERTY(QString checkFailure READ checkFailure NOTIFY statusLineChanged)
     // What the status line says: the exit notice, the last failure, or the status.
     Q_PROPERTY(QString statusLine READ statusLine NOTIFY statusLineChanged)
 
@@ -37,6 +39,7 @@ public:
     bool exiting() const { return m_exiting; }
     QString lastError() const { return m_lastError; }
     void setLastError(const QString &error);
+    QString checkFailure() const { return m_checkFailure; }
     QString statusLine() const;
 
     Q_INVOKABLE static QString statusText(int status);
@@ -46,8 +49,11 @@ public:
 
     // The user pressed "Check for a new build": its answer is not kept waiting by a back-off.
     Q_INVOKABLE void checkNow();
-    // Every completed check, with the latest build it found (-1 for none).
-    Q_INVOKABLE void checkCompleted(int latest);
+    // Every completed check, with the latest build it found (-1 for none) and, for none, the
+    // HTTP status the storage answered (0 when it was not reached) and the network's reason.
+    // Neither a status nor a reason means there was nothing to ask.
+    Q_INVOKABLE void checkCompleted(int latest, int failureStatus = 0,
+                                    const QString &failureReason = QString());
     Q_INVOKABLE void downloadStatusChanged(int status);
     Q_INVOKABLE void installationFailed(int build, const QString &error);
     // The installed build changed: earlier failures no longer matter.
@@ -84,6 +90,7 @@ private:
     int m_exitWaitLimit = 600000;
     int m_status = Idle;
     QString m_lastError;
+    QString m_checkFailure;
     // Checks completed since the last failed attempt, for the retry back-off.
     int m_checksSinceFailure = 0;
     bool m_userAsked = false;

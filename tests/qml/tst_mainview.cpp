@@ -12,6 +12,7 @@
 #include <QQuickItem>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTimer>
 
 // The main view loaded as the program loads it, with its real elements, looked at from
@@ -44,6 +45,8 @@ private slots:
     void failingBuildIsRetriedWithBackOffOverADay();
     void failureShowsInTheStatusLine();
     void failureTextIsNeverMarkup();
+    void failedCheckSaysWhyOncePerOutage_data();
+    void failedCheckSaysWhyOncePerOutage();
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
     void exitWaitsForAnInstallation();
@@ -392,6 +395,54 @@ void TestMainView::failureTextIsNeverMarkup()
     QCOMPARE(view("idleStatusText.text").toString(),
              QStringLiteral("<b>Status:</b> Download failed: refused redirect to "
                             "ftp://127.0.0.1/&lt;font size=\"7\"&gt;big&lt;/font&gt;&amp;amp;"));
+}
+
+void TestMainView::failedCheckSaysWhyOncePerOutage_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("refused") << 0 << "Cannot reach the build storage: Connection refused";
+    QTest::newRow("404") << 404 << "The build storage answered 404";
+    QTest::newRow("not a number") << 200 << "The build storage answered without a build number";
+}
+
+void TestMainView::failedCheckSaysWhyOncePerOutage()
+{
+    QFETCH(int, status);
+    QFETCH(QString, line);
+    const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE");
+    if (status == 0) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        Endpoints::setBuildStorage(
+            QUrl(QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort())));
+    } else {
+        m_server->serve(lastChange, "busy", status);
+    }
+    // The build found at the end is older than this: nothing is downloaded.
+    QSettings().setValue(QStringLiteral("CurrentBuild"), 200000);
+    load();
+    const ViewProbe &view = *m_view;
+    QSignalSpy notices(view.object(QStringLiteral("updateController")),
+                       SIGNAL(noticeRequested(QString, QString, int, int)));
+    QTRY_COMPARE(view("idleStatusText.text").toString(), "<b>Status:</b> " + line);
+    for (int check = 0; check < 2; ++check) {
+        QSignalSpy done(view.object(QStringLiteral("versionChecker")),
+                        SIGNAL(latestBuildChanged(int)));
+        view("checkForUpdatesButton.clicked()");
+        QVERIFY(done.wait(10000));
+    }
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.first().at(0).toString(), line);
+    QCOMPARE(notices.first().at(2).toInt(), 2);
+
+    Endpoints::setBuildStorage(m_server->url());
+    m_server->serve(lastChange, "100");
+    view("checkForUpdatesButton.clicked()");
+    QTRY_COMPARE(view("idleStatusText.text").toString(), QStringLiteral("<b>Status:</b> Idle"));
+    m_server->serve(lastChange, "gone", 404);
+    view("checkForUpdatesButton.clicked()");
+    QTRY_COMPARE(notices.size(), 2);
 }
 
 void TestMainView::noSeriesForThisPlatform()
