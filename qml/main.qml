@@ -454,6 +454,7 @@ Rectangle {
     VersionChecker {
         id: versionChecker
         // Every completed check reports; a newer build than the installed one is fetched.
+        onCheckingChanged: if (checking) chromeDownloader.refreshInstalledBuild()
         onLatestBuildChanged: updateController.checkCompleted(versionChecker.latestBuild, versionChecker.failureStatus, versionChecker.failureReason)
     }
 

@@ -46,11 +46,9 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     m_series = BuildSeries::native();
     m_currentBuild = Config::get(Config::CurrentBuild).toInt();
     if (m_series.method() == BuildSeries::UnpackArchive) {
-        // The link is what the user runs; a setting that failed to save must not make us
-        // install the same build again.
-        const int linked = m_archiveInstaller->root().currentBuild();
-        if (linked != -1)
-            m_currentBuild = linked;
+        // The link is what the user runs: a setting that failed to save must not make us
+        // install the same build again, and a build deleted since is installed again.
+        m_currentBuild = m_archiveInstaller->root().currentBuild();
         m_previousBuild = m_archiveInstaller->root().previousBuild();
     }
     connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
@@ -488,6 +486,18 @@ bool ChromeDownloader::goBack()
     }
     refreshPreviousBuild();
     return wentBack;
+}
+
+void ChromeDownloader::refreshInstalledBuild()
+{
+    if (m_status != IdleStatus || m_series.method() != BuildSeries::UnpackArchive)
+        return;
+    const int linked = m_archiveInstaller->root().currentBuild();
+    if (linked != m_currentBuild) {
+        m_currentBuild = linked;
+        emit currentBuildChanged(linked);
+    }
+    refreshPreviousBuild();
 }
 
 void ChromeDownloader::refreshPreviousBuild()

@@ -79,6 +79,9 @@ public:
     Q_INVOKABLE void downloadVersion(int version);
     // Makes the previous build current again and remembers the one left as Config::SkippedBuild.
     Q_INVOKABLE bool goBack();
+    // Reads the links again while idle: a build deleted while we run is no longer installed,
+    // and the next check fetches it again.
+    Q_INVOKABLE void refreshInstalledBuild();
 
 signals:
     void downloadSizeChanged(qint64 downloadSize);

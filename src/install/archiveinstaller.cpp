@@ -10,6 +10,9 @@
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
+#endif
+#ifdef Q_OS_UNIX
+#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -95,6 +98,10 @@ void ArchiveInstaller::unpacked()
     m_verifier->setStandardOutputFile(QProcess::nullDevice());
     connect(m_verifier, &QProcess::finished, this, &ArchiveInstaller::verified);
     connect(m_verifier, &QProcess::errorOccurred, this, &ArchiveInstaller::verifyError);
+#ifdef Q_OS_UNIX
+    // A group of its own, so that giving up ends whatever the browser started as well.
+    m_verifier->setChildProcessModifier([] { ::setpgid(0, 0); });
+#endif
     m_verifyLimit->start(m_verifyTimeout);
     m_verifier->start(m_tree + QStringLiteral("/chrome"), { QStringLiteral("--version") });
 }
@@ -148,6 +155,11 @@ void ArchiveInstaller::stopVerifier()
         return;
     m_verifier->disconnect(this);
     if (m_verifier->state() != QProcess::NotRunning) {
+#ifdef Q_OS_UNIX
+        // The leader is not yet reaped, so its group id cannot have been reused.
+        if (m_verifier->processId() > 0)
+            ::kill(-pid_t(m_verifier->processId()), SIGKILL);
+#endif
         m_verifier->kill();
         m_verifier->waitForFinished(5000);
     }

@@ -2,6 +2,7 @@
 
 #include "builds/leftovers.h"
 #include "install/installroot.h"
+#include "install/rootlock.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
 #include "shell/singleinstance.h"
@@ -68,9 +69,13 @@ int qMain(int argc, char *argv[])
         return 0;
     }
     auto *unixSignals = new UnixSignals(app.get());
+    // Sessions of the same user with different runtime directories share the install root:
+    // its own lock, held until the end, keeps their downloads from each other's sweeps.
+    const InstallRoot installRoot(InstallRoot::defaultPath());
+    RootLock rootLock(installRoot.path());
     if (instance->isLocked()) {
         Leftovers::removeTemporaryDirectories();
-        InstallRoot(InstallRoot::defaultPath()).removeLeftoverStaging();
+        rootLock.sweepIfAlone([&installRoot] { installRoot.removeLeftoverStaging(); });
     }
 
     auto viewer = Startup::createMainWindow(arguments);

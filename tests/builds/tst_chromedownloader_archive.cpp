@@ -66,6 +66,7 @@ private:
     // Installs the build from a good archive and waits for the outcome.
     bool install(ChromeDownloader &downloader, int build, const QByteArray &zip);
     bool stagingIsGone() const;
+    QString childPidFile() const { return m_environment.root() + QStringLiteral("/child.pid"); }
 
     TestEnvironment &m_environment;
     std::unique_ptr<LoopbackServer> m_server;
@@ -147,6 +148,12 @@ void TestChromeDownloaderArchive::threeInstallsKeepCurrentAndPrevious()
     QVERIFY(QDir(m_environment.tempDir())
                 .entryList({ QStringLiteral("tarrowin-*") }, QDir::AllEntries | QDir::Hidden)
                 .isEmpty());
+
+    // Deleted while we run, it counts as none, at once and at the next start.
+    QVERIFY(QDir(m_root.versionPath(1003)).removeRecursively());
+    downloader.refreshInstalledBuild();
+    QCOMPARE(downloader.currentBuild(), -1);
+    QCOMPARE(ChromeDownloader().currentBuild(), -1);
 }
 
 void TestChromeDownloaderArchive::hostileArchiveChangesNothing_data()
@@ -177,6 +184,13 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing_data()
     QTest::newRow("chrome --version exits 1")
         << ArchiveBuilder::zip(ArchiveBuilder::chromeTree(1))
         << QStringLiteral("The new build did not start: exit code 1");
+    // Given up on, it takes what it started with it.
+    Entries hanging = ArchiveBuilder::chromeTree();
+    hanging[1].data
+        = "#!/bin/sh\nsleep 600 &\necho $! > '" + QFile::encodeName(childPidFile()) + "'\nwait\n";
+    QTest::newRow("chrome --version hangs with a child")
+        << ArchiveBuilder::zip(hanging)
+        << QStringLiteral("The new build did not start: it did not answer in time");
 }
 
 void TestChromeDownloaderArchive::hostileArchiveChangesNothing()
@@ -188,6 +202,7 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing()
     QCOMPARE(downloader.currentBuild(), 2000);
 
     QSignalSpy failed(&downloader, &ChromeDownloader::failed);
+    downloader.setVerifyTimeout(2000);
     QVERIFY(install(downloader, 2001, zip));
     QCOMPARE(failed.count(), 1);
     QVERIFY2(downloader.lastError().startsWith(error), qPrintable(downloader.lastError()));
@@ -198,6 +213,17 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing()
     QVERIFY(!QFile::exists(m_environment.root() + QStringLiteral("/outside")));
     QVERIFY(!QFile::exists(m_environment.root() + QStringLiteral("/evil")));
     QVERIFY(stagingIsGone());
+    QFile pid(childPidFile());
+    if (pid.open(QIODevice::ReadOnly)) {
+        const QString stat = QStringLiteral("/proc/%1/stat").arg(pid.readAll().trimmed());
+        pid.remove();
+        // Gone, or a zombie waiting for whoever adopted it.
+        const auto state = [&stat] {
+            QFile file(stat);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(2) : "";
+        };
+        QTRY_VERIFY(state().isEmpty() || state() == "Z");
+    }
 }
 
 void TestChromeDownloaderArchive::goingBackSwapsAndRemembersTheSkippedBuild()

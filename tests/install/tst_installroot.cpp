@@ -1,4 +1,5 @@
 #include "install/installroot.h"
+#include "install/rootlock.h"
 #include "install/sandboxcheck.h"
 #include "support/testenvironment.h"
 
@@ -29,6 +30,10 @@ private slots:
     void reinstallingAnUnlinkedBuild();
     void goBack_data();
     void goBack();
+    void brokenCurrentIsNoBuild_data();
+    void brokenCurrentIsNoBuild();
+    void rootMayBeALinkToADirectory();
+    void lockKeepsLiveSessionsFromTheSweep();
     void keepsAVersionAProcessRunsFrom();
     void removesLeftoverStagingOnly();
     void userNamespacesBlocked_data();
@@ -77,6 +82,7 @@ QString TestInstallRoot::stage(int build)
     QFile browser(tree + QStringLiteral("/chrome"));
     if (browser.open(QIODevice::WriteOnly))
         browser.write(QByteArray::number(build));
+    browser.setPermissions(browser.permissions() | QFileDevice::ExeOwner);
     return tree;
 }
 
@@ -226,6 +232,55 @@ void TestInstallRoot::goBack_data()
     QTest::newRow("swaps") << 2 << false << true;
     QTest::newRow("nothing to go back to") << 1 << false << false;
     QTest::newRow("previous build deleted") << 2 << true << false;
+}
+
+void TestInstallRoot::brokenCurrentIsNoBuild_data()
+{
+    QTest::addColumn<QString>("removed");
+    QTest::newRow("build deleted") << QString();
+    QTest::newRow("browser deleted") << QStringLiteral("/chrome");
+}
+
+void TestInstallRoot::brokenCurrentIsNoBuild()
+{
+    QFETCH(QString, removed);
+    install(100);
+    if (removed.isEmpty())
+        QVERIFY(QDir(m_root->versionPath(100)).removeRecursively());
+    else
+        QVERIFY(QFile::remove(m_root->versionPath(100) + removed));
+    QCOMPARE(m_root->currentBuild(), -1);
+    install(100);
+    QCOMPARE(m_root->currentBuild(), 100);
+}
+
+void TestInstallRoot::rootMayBeALinkToADirectory()
+{
+    const QString disk = m_dir->filePath(QStringLiteral("other-disk"));
+    QVERIFY(QDir().mkpath(disk));
+    QVERIFY(symlink(disk, m_root->path()));
+    install(100);
+    QCOMPARE(m_root->currentBuild(), 100);
+    QVERIFY(QFileInfo::exists(disk + QStringLiteral("/versions/100/chrome")));
+
+    // A link to a file cannot take a build: found out before anything is downloaded.
+    InstallRoot file(m_dir->filePath(QStringLiteral("file-root")));
+    QVERIFY(symlink(disk + QStringLiteral("/versions/100/chrome"), file.path()));
+    QVERIFY(!file.createStagingDir());
+}
+
+void TestInstallRoot::lockKeepsLiveSessionsFromTheSweep()
+{
+    int sweeps = 0;
+    const auto sweep = [&sweeps] { ++sweeps; };
+    auto first = std::make_unique<RootLock>(m_root->path());
+    QVERIFY(first->sweepIfAlone(sweep));
+    RootLock second(m_root->path());
+    QVERIFY(!second.sweepIfAlone(sweep));
+    first.reset();
+    // The second session still runs.
+    QVERIFY(!RootLock(m_root->path()).sweepIfAlone(sweep));
+    QCOMPARE(sweeps, 1);
 }
 
 void TestInstallRoot::goBack()
