@@ -218,6 +218,18 @@ Rectangle {
                         }
 
                         Text {
+                            id: installedVersionText
+                            width: parent.width
+                            visible: text !== ""
+                            // The browser's own words: never read as markup.
+                            textFormat: Text.PlainText
+                            elide: Text.ElideRight
+                            font.pixelSize: textPixels
+                            color: palette.windowText
+                            text: chromeDownloader.currentVersion
+                        }
+
+                        Text {
                             id: latestVersionText
 
                             readonly property string value: !versionChecker.platformSupported
@@ -470,6 +482,7 @@ Rectangle {
     ChromeDownloader {
         id: chromeDownloader
         onFailed: function(build, error) { updateController.installationFailed(build, error) }
+        onInstalled: (build, version) => updateController.installationSucceeded(build, version)
         onCurrentBuildChanged: updateController.installedBuildChanged()
         onSandboxBlocked: updateController.sandboxBlocked()
         onStatusChanged: updateController.downloadStatusChanged(chromeDownloader.status)
@@ -492,7 +505,7 @@ Rectangle {
         iconSource: ":/images/icons/icon.png"
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
-        toolTip: qsTr("Tarrowin (Chromium build %1)").arg(chromeDownloader.currentBuild)
+        toolTip: updateController.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
         menu: updateController.trayMenu(chromeDownloader.previousBuild)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()

@@ -413,15 +413,24 @@ void ChromeDownloader::processFinished(int exitCode)
     finishInstallation(error.isEmpty(), error);
 }
 
-void ChromeDownloader::archiveInstalled(bool succeeded, const QString &error)
+void ChromeDownloader::archiveInstalled(bool succeeded, const QString &error,
+                                        const QString &version)
 {
-    finishInstallation(succeeded, error);
+    finishInstallation(succeeded, error, version);
     refreshPreviousBuild();
     if (succeeded && SandboxCheck::userNamespacesBlocked())
         emit sandboxBlocked();
 }
 
-void ChromeDownloader::finishInstallation(bool succeeded, const QString &error)
+QString ChromeDownloader::currentVersion() const
+{
+    return m_series.method() == BuildSeries::UnpackArchive
+        ? m_archiveInstaller->version(m_currentBuild)
+        : QString();
+}
+
+void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
+                                          const QString &version)
 {
     removeDownload();
     if (m_installerProcess) {
@@ -439,10 +448,12 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error)
         qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << problem;
     setLastError(problem);
     setStatus(IdleStatus);
-    if (succeeded)
+    if (succeeded) {
         emit currentBuildChanged(m_currentBuild);
-    else
+        emit installed(m_currentBuild, version);
+    } else {
         emit failed(m_requestedBuild, problem);
+    }
     m_downloadProgress = 0.0f;
     emit downloadProgressChanged(0.0f);
     returnFreedMemory();

@@ -30,6 +30,8 @@ class ChromeDownloader : public QObject
     Q_PROPERTY(qint64 downloadCurrent READ downloadCurrent NOTIFY downloadCurrentChanged)
     Q_PROPERTY(float downloadProgress READ downloadProgress NOTIFY downloadProgressChanged)
     Q_PROPERTY(int currentBuild READ currentBuild NOTIFY currentBuildChanged)
+    // What the installed build said of itself ("Chromium 156.0.…"); empty when unknown.
+    Q_PROPERTY(QString currentVersion READ currentVersion NOTIFY currentBuildChanged)
     Q_PROPERTY(Status status READ status NOTIFY currentStatusChanged)
     Q_PROPERTY(int previousBuild READ previousBuild NOTIFY previousBuildChanged)
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
@@ -58,6 +60,7 @@ public:
     qint64 downloadCurrent() const { return m_downloadCurrent; }
     float downloadProgress() const { return m_downloadProgress; }
     int currentBuild() const { return m_currentBuild; }
+    QString currentVersion() const;
     Status status() const { return m_status; }
     // The build `current` replaced, to go back to; -1 when there is none.
     int previousBuild() const { return m_previousBuild; }
@@ -93,6 +96,8 @@ signals:
     void lastErrorChanged(const QString &lastError);
     // Every attempt that ends without the build installed, whatever the cause.
     void failed(int build, const QString &error);
+    // An attempt succeeded: build is installed, and said it is version.
+    void installed(int build, const QString &version);
     // An installed browser will not be able to sandbox itself on this system.
     void sandboxBlocked();
     // A download or installation has ended and let go of its memory: whoever made the
@@ -115,8 +120,9 @@ private:
     void install();
     void readInstallerErrors();
     void installerError(QProcess::ProcessError error);
-    void archiveInstalled(bool succeeded, const QString &error);
-    void finishInstallation(bool succeeded, const QString &error = QString());
+    void archiveInstalled(bool succeeded, const QString &error, const QString &version);
+    void finishInstallation(bool succeeded, const QString &error = QString(),
+                            const QString &version = QString());
     void failTransfer(const QString &error);
     void abandonTransfer(const QString &error);
     void removeDownload();

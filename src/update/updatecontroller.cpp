@@ -106,6 +106,14 @@ void UpdateController::installedBuildChanged()
     Config::remove(Config::FailedAttempts);
 }
 
+void UpdateController::installationSucceeded(int build, const QString &version)
+{
+    if (!notificationsOn())
+        return;
+    notice(version.isEmpty() ? tr("Chromium build %1 is installed.").arg(build) : version,
+           tr("Chromium build %1 is installed").arg(build), InfoNotice, 5000);
+}
+
 void UpdateController::sandboxBlocked()
 {
     if (m_sandboxWarned || !notificationsOn())
@@ -166,6 +174,15 @@ QString UpdateController::statusText(int status)
     if (status == Downloading)
         return tr("Downloading");
     return tr("Installing");
+}
+
+QString UpdateController::toolTip(int build, const QString &version)
+{
+    if (build == -1)
+        return tr("Tarrowin (No Chromium build installed yet)");
+    if (version.isEmpty())
+        return tr("Tarrowin (Chromium build %1)").arg(build);
+    return tr("Tarrowin (Chromium build %1: %2)").arg(build).arg(version);
 }
 
 QVariantList UpdateController::trayMenu(int previousBuild)

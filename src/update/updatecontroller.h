@@ -43,6 +43,8 @@ public:
     QString statusLine() const;
 
     Q_INVOKABLE static QString statusText(int status);
+    // The tray icon's tool tip: the installed build and what it said of itself.
+    Q_INVOKABLE static QString toolTip(int build, const QString &version);
     // The tray menu's entries: a list of maps with a name, a label and flags. Going back is
     // offered while there is a previous build.
     Q_INVOKABLE static QVariantList trayMenu(int previousBuild);
@@ -58,6 +60,8 @@ public:
     Q_INVOKABLE void installationFailed(int build, const QString &error);
     // The installed build changed: earlier failures no longer matter.
     Q_INVOKABLE void installedBuildChanged();
+    // An installation succeeded: its notice replaces the "Installing ..." one.
+    Q_INVOKABLE void installationSucceeded(int build, const QString &version);
     Q_INVOKABLE void sandboxBlocked();
     // The tray's Exit, and a request to end from the session or a signal. An installation
     // under way is let finish, for at most exitWaitLimit; asking again quits at once.

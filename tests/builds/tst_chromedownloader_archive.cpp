@@ -119,10 +119,13 @@ void TestChromeDownloaderArchive::threeInstallsKeepCurrentAndPrevious()
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     ChromeDownloader downloader;
     QSignalSpy previous(&downloader, &ChromeDownloader::previousBuildChanged);
+    QSignalSpy installed(&downloader, &ChromeDownloader::installed);
 
     QVERIFY(install(downloader, 1001, zip));
     QCOMPARE(downloader.lastError(), QString());
     QCOMPARE(downloader.currentBuild(), 1001);
+    QCOMPARE(installed.value(0), (QVariantList { 1001, "Chromium 123.0.0.0 snapshot" }));
+    QCOMPARE(downloader.currentVersion(), QStringLiteral("Chromium 123.0.0.0 snapshot"));
     QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 1001);
     QProcess browser;
     browser.start(m_root.browserPath(), { QStringLiteral("--version") });
@@ -184,6 +187,13 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing_data()
     QTest::newRow("chrome --version exits 1")
         << ArchiveBuilder::zip(ArchiveBuilder::chromeTree(1))
         << QStringLiteral("The new build did not start: exit code 1");
+    Entries missingLibrary = ArchiveBuilder::chromeTree();
+    missingLibrary[1].data = "#!/bin/sh\necho noise >&2\necho 'chrome: error while loading shared "
+                             "libraries: libnss3.so'\033 >&2\nexit 127\n";
+    QTest::newRow("a library is missing")
+        << ArchiveBuilder::zip(missingLibrary)
+        << QStringLiteral("The new build did not start: exit code 127: chrome: error while "
+                          "loading shared libraries: libnss3.so");
     // Given up on, it takes what it started with it.
     Entries hanging = ArchiveBuilder::chromeTree();
     hanging[1].data

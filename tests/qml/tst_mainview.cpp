@@ -189,7 +189,7 @@ void TestMainView::emptyStoreLoadsDefaultsAndWritesOnlyTheRegistration()
     QCOMPARE(view("checkForUpdatesTimer.interval").toInt(), 300000);
     QVERIFY(view("checkForUpdatesTimer.running").toBool());
     QCOMPARE(view("systemTrayIcon.toolTip").toString(),
-             QStringLiteral("Tarrowin (Chromium build -1)"));
+             QStringLiteral("Tarrowin (No Chromium build installed yet)"));
     QCOMPARE(view("tabFrame.current").toInt(), 0);
     QVERIFY(!view("updateFrame.visible").toBool());
 
