@@ -197,7 +197,8 @@ Rectangle {
 
                                 anchors.left: parent.left
                                 anchors.right: checkForUpdatesButton.left
-                                anchors.rightMargin: 8
+                                // "Current version: Unknown" fits on one line beside the button.
+                                anchors.rightMargin: 4
                                 anchors.verticalCenter: parent.verticalCenter
                                 wrapMode: Text.Wrap
                                 textFormat: Text.StyledText
@@ -466,7 +467,7 @@ Rectangle {
     VersionChecker {
         id: versionChecker
         // Every completed check reports; a newer build than the installed one is fetched.
-        onCheckingChanged: if (checking) chromeDownloader.refreshInstalledBuild()
+        onCheckingChanged: if (versionChecker.checking) chromeDownloader.refreshInstalledBuild()
         onLatestBuildChanged: updateController.checkCompleted(versionChecker.latestBuild, versionChecker.failureStatus, versionChecker.failureReason)
     }
 
@@ -506,7 +507,7 @@ Rectangle {
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
         toolTip: updateController.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
-        menu: updateController.trayMenu(chromeDownloader.previousBuild)
+        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         onMenuItemClicked: function(itemName) {

@@ -185,7 +185,7 @@ QString UpdateController::toolTip(int build, const QString &version)
     return tr("Tarrowin (Chromium build %1: %2)").arg(build).arg(version);
 }
 
-QVariantList UpdateController::trayMenu(int previousBuild)
+QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild)
 {
     const auto entry = [](const char *name, const QString &label = QString()) {
         return QVariantMap { { QStringLiteral("name"), QString::fromLatin1(name) },
@@ -194,8 +194,12 @@ QVariantList UpdateController::trayMenu(int previousBuild)
     QVariantMap open = entry("restore", tr("&Open"));
     open.insert(QStringLiteral("default"), true);
     QVariantList entries { open, entry("settings", tr("&Settings")) };
+    // After going back, the build before is the newer one: the way there is no going back.
     if (previousBuild != -1)
-        entries.append(entry("goback", tr("Go back to build %1").arg(previousBuild)));
+        entries.append(entry("goback",
+                             previousBuild < currentBuild
+                                 ? tr("Go back to build %1").arg(previousBuild)
+                                 : tr("Return to build %1").arg(previousBuild)));
     entries.append(entry("separator"));
     entries.append(entry("quit", tr("&Exit")));
     return entries;

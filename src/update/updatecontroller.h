@@ -45,9 +45,9 @@ public:
     Q_INVOKABLE static QString statusText(int status);
     // The tray icon's tool tip: the installed build and what it said of itself.
     Q_INVOKABLE static QString toolTip(int build, const QString &version);
-    // The tray menu's entries: a list of maps with a name, a label and flags. Going back is
-    // offered while there is a previous build.
-    Q_INVOKABLE static QVariantList trayMenu(int previousBuild);
+    // The tray menu's entries: a list of maps with a name, a label and flags. Going back (or
+    // returning, to a newer build) is offered while there is a previous build.
+    Q_INVOKABLE static QVariantList trayMenu(int previousBuild, int currentBuild);
 
     // The user pressed "Check for a new build": its answer is not kept waiting by a back-off.
     Q_INVOKABLE void checkNow();

@@ -462,16 +462,18 @@ void TestMainView::goBackEntryFollowsThePreviousBuild()
 {
     load();
     const ViewProbe &view = *m_view;
-    const auto labels = [&](int previous) {
+    const auto labels = [&](int previous, int current = 2000) {
         QStringList result;
         for (const QVariant &entry :
-             view(QStringLiteral("updateController.trayMenu(%1)").arg(previous)).toList())
+             view(QStringLiteral("updateController.trayMenu(%1, %2)").arg(previous).arg(current))
+                 .toList())
             result << entry.toMap().value(QStringLiteral("label")).toString();
         return result;
     };
     QCOMPARE(labels(-1), (QStringList { "&Open", "&Settings", "", "&Exit" }));
     QCOMPARE(labels(1234),
              (QStringList { "&Open", "&Settings", "Go back to build 1234", "", "&Exit" }));
+    QCOMPARE(labels(1234, 1000).value(2), QStringLiteral("Return to build 1234"));
 }
 
 void TestMainView::exitWaitsForAnInstallation()

@@ -9,11 +9,15 @@
 #include <QAccessible>
 #include <QDesktopServices>
 #include <QDir>
+#include <QHash>
+#include <QImage>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QScreen>
 #include <QSettings>
+
+#include <cmath>
 
 // The window as a person meets it: every text whole inside the fixed-size window, every
 // control reachable by keyboard and named for screen readers, nothing animating unseen, and
@@ -95,6 +99,42 @@ QString describe(const QQuickItem *item)
              text.isEmpty() ? item->objectName() : text);
 }
 
+// WCAG's contrast ratio of two colours, from 1 (same) to 21 (black on white).
+double contrast(QRgb a, QRgb b)
+{
+    const auto luminance = [](QRgb rgb) {
+        const auto linear = [](int channel) {
+            const double c = channel / 255.0;
+            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(qRed(rgb)) + 0.7152 * linear(qGreen(rgb))
+            + 0.0722 * linear(qBlue(rgb));
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// How a text stands out where it was drawn: its background is the commonest colour in its
+// area, and its colour the one there that differs most from that.
+double renderedContrast(const QImage &image, const QRectF &area)
+{
+    const QRect pixels = area.toAlignedRect().intersected(image.rect());
+    QHash<QRgb, int> counts;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x)
+            ++counts[image.pixel(x, y) & RGB_MASK];
+    }
+    QRgb background = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > counts.value(background))
+            background = it.key();
+    }
+    double best = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        best = std::max(best, contrast(background, it.key()));
+    return best;
+}
+
 bool isWithin(const QQuickItem *item, const QQuickItem *ancestor)
 {
     for (const QQuickItem *it = item; it; it = it->parentItem()) {
@@ -117,6 +157,9 @@ void TestWindowLayout::initTestCase()
         QCOMPARE(QGuiApplication::primaryScreen()->logicalDotsPerInch(),
                  qEnvironmentVariableIntValue("QT_FONT_DPI"));
     }
+    // So must the dark colour scheme the desktop hands in.
+    if (qEnvironmentVariable("XDG_CURRENT_DESKTOP") == QLatin1String("KDE"))
+        QVERIFY(QGuiApplication::palette().color(QPalette::Window).lightness() < 64);
 }
 
 void TestWindowLayout::init()
@@ -296,8 +339,11 @@ void TestWindowLayout::textsFitTheWindow()
         view("openSettings()");
     }
     // A grab lays out and draws the window as the next frame would.
-    QVERIFY(!m_viewer->grabWindow().isNull());
-
+    const QImage picture = m_viewer->grabWindow();
+    QVERIFY(!picture.isNull());
+    const qreal ratio = picture.width() / qreal(m_viewer->width());
+    if (page == 0 && state == QLatin1String("idle"))
+        QCOMPARE(view("currentVersionText.lineCount").toInt(), 1);
     QQuickItem *tab = item(page == 0 ? QStringLiteral("statusTab") : QStringLiteral("settingsTab"));
     QVERIFY(tab && tab->isVisible());
     const QRectF pageArea = tab->mapRectToScene(QRectF(0, 0, tab->width(), tab->height()))
@@ -305,6 +351,31 @@ void TestWindowLayout::textsFitTheWindow()
     QList<Painted> painted;
     collectPainted(tab, painted);
     QVERIFY(painted.size() >= 5);
+    // Every text stands out from its background, in light and dark colour schemes alike:
+    // texts, the controls' labels and fields, and the tabs' titles.
+    for (QQuickItem *it : m_viewer->rootObject()->findChildren<QQuickItem *>()) {
+        const bool drawsText = it->inherits("QQuickText") || it->inherits("QQuickTextInput")
+            || it->inherits("QQuickIconLabel");
+        if (!drawsText || !it->isVisible() || it->property("text").toString().isEmpty())
+            continue;
+        bool shown = true;
+        for (const QQuickItem *up = it; up && shown; up = up->parentItem())
+            shown = up->isVisible() && up->opacity() > 0;
+        if (!shown)
+            continue;
+        // Where the letters are: a check box's label is padded clear of its box.
+        const qreal left = it->property("leftPadding").toReal();
+        const qreal top = it->property("topPadding").toReal();
+        const QSizeF content(it->property("contentWidth").toReal(),
+                             it->property("contentHeight").toReal());
+        const QRectF area
+            = it->mapRectToScene(content.isEmpty() ? QRectF(0, 0, it->width(), it->height())
+                                                   : QRectF(QPointF(left, top), content));
+        const double found
+            = renderedContrast(picture, QRectF(area.topLeft() * ratio, area.size() * ratio));
+        QVERIFY2(found >= 4.5,
+                 qPrintable(describe(it) + QStringLiteral(" has a contrast of %1").arg(found)));
+    }
     for (const Painted &shown : std::as_const(painted)) {
         QQuickItem *it = shown.item;
         if (it->inherits("QQuickText")) {
