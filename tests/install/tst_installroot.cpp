@@ -1,10 +1,14 @@
 #include "install/installroot.h"
 #include "install/rootlock.h"
 #include "install/sandboxcheck.h"
+#include "install/sandboxpermission.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -34,6 +38,8 @@ private slots:
     void brokenCurrentIsNoBuild();
     void rootMayBeALinkToADirectory();
     void lockKeepsLiveSessionsFromTheSweep();
+    void sandboxHelper_data();
+    void sandboxHelper();
     void keepsAVersionAProcessRunsFrom();
     void removesLeftoverStagingOnly();
     void userNamespacesBlocked_data();
@@ -366,6 +372,82 @@ void TestInstallRoot::removesLeftoverStagingOnly()
     QVERIFY(QFileInfo::exists(elsewhere + QStringLiteral("/inner")));
     QCOMPARE(m_root->currentBuild(), 100);
     QCOMPARE(browserContents(), QStringLiteral("100"));
+}
+
+void TestInstallRoot::sandboxHelper_data()
+{
+    QTest::addColumn<QString>("browser");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("this user's build") << "versions/100/chrome"
+                                       << ""
+                                       << "";
+    QTest::newRow("not a build's browser") << "versions/100/libfoo.so"
+                                           << ""
+                                           << "is not a versions/<build>/chrome";
+    QTest::newRow("a link out of the root") << "versions/100/chrome"
+                                            << "link"
+                                            << "is not a versions/<build>/chrome";
+    QTest::newRow("another user's root") << "versions/100/chrome"
+                                         << "owner"
+                                         << "does not belong";
+    QTest::newRow("the parser refuses") << "versions/100/chrome"
+                                        << "parser"
+                                        << "could not load the profile";
+}
+
+void TestInstallRoot::sandboxHelper()
+{
+    QFETCH(QString, browser);
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    install(100);
+    QFile(m_root->versionPath(100) + QStringLiteral("/libfoo.so")).open(QIODevice::WriteOnly);
+    const QString chrome = m_root->versionPath(100) + QStringLiteral("/chrome");
+    if (fault == QLatin1String("link"))
+        QVERIFY(QFile::remove(chrome) && symlink(QStringLiteral("/bin/sh"), chrome));
+    if (fault == QLatin1String("owner")
+        && ::chown(QFile::encodeName(m_root->path()), 12345, 0) != 0)
+        QSKIP("Needs root to give the root to another user");
+    const QString profiles = m_dir->filePath(QStringLiteral("apparmor.d"));
+    const QString record = m_dir->filePath(QStringLiteral("parser-arguments"));
+    QVERIFY(QDir().mkpath(profiles));
+    const QByteArray fakes = TARROWIN_TEST_SUPPORT_DIR "/fakepkexec";
+    qputenv("PATH", fakes + ':' + qgetenv("PATH"));
+    qputenv("TARROWIN_APPARMOR_DIR", QFile::encodeName(profiles));
+    qputenv("TARROWIN_APPARMOR_PARSER", fakes + "/apparmor_parser");
+    qputenv("FAKE_PARSER_RECORD", QFile::encodeName(record));
+    qputenv("FAKE_PARSER_EXIT", fault == QLatin1String("parser") ? "1" : "0");
+
+    SandboxPermission permission;
+    permission.setHelper(QStringLiteral(TARROWIN_SANDBOX_HELPER));
+    permission.setProfileDirectory(profiles);
+    QSignalSpy done(&permission, &SandboxPermission::finished);
+    permission.allow(m_root->path() + QLatin1Char('/') + browser);
+    QVERIFY(done.wait(10000));
+    const QString profile = profiles + QStringLiteral("/tarrowin-chromium-%1").arg(::getuid());
+    QCOMPARE(done.first().at(0).toBool(), message.isEmpty());
+    QVERIFY2(done.first().at(1).toString().contains(message),
+             qPrintable(done.first().at(1).toString()));
+    QCOMPARE(QFile::exists(profile), message.isEmpty());
+    if (!message.isEmpty())
+        return;
+    QCOMPARE(contents(record).trimmed(), QStringLiteral("-r ") + profile);
+    const QString text = contents(profile);
+    QVERIFY(text.contains(QStringLiteral("profile tarrowin-chromium-%1 %2/versions/*/chrome "
+                                         "flags=(unconfined) {\n  userns,")
+                              .arg(::getuid())
+                              .arg(QFileInfo(m_root->path()).canonicalFilePath())));
+    // The real parser reads it, where it knows the userns rule (AppArmor 4; Debian 12's
+    // 3.0 does not).
+    const QString parser = QStandardPaths::findExecutable(QStringLiteral("apparmor_parser"),
+                                                          { "/usr/sbin", "/sbin" });
+    if (parser.isEmpty() || !QFileInfo::exists(QStringLiteral("/etc/apparmor.d/abi/4.0")))
+        QSKIP("No apparmor_parser here that knows the userns rule");
+    QProcess check;
+    check.start(parser, { QStringLiteral("-Q"), QStringLiteral("-K"), profile });
+    QVERIFY(check.waitForFinished(30000));
+    QCOMPARE(check.exitCode(), 0);
 }
 
 void TestInstallRoot::userNamespacesBlocked_data()
