@@ -485,7 +485,8 @@ Rectangle {
         onFailed: function(build, error) { updateController.installationFailed(build, error) }
         onInstalled: (build, version) => updateController.installationSucceeded(build, version)
         onCurrentBuildChanged: updateController.installedBuildChanged()
-        onSandboxBlocked: updateController.sandboxBlocked()
+        onSandboxBlocked: restriction => updateController.sandboxBlocked(restriction)
+        onSandboxAllowed: (allowed, message) => updateController.sandboxAllowed(allowed, message)
         onStatusChanged: updateController.downloadStatusChanged(chromeDownloader.status)
     }
 
@@ -507,7 +508,7 @@ Rectangle {
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
         toolTip: updateController.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
-        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild)
+        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateController.sandboxFixable)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         onMenuItemClicked: function(itemName) {
@@ -517,6 +518,8 @@ Rectangle {
                 openSettings()
             else if (itemName === "goback")
                 chromeDownloader.goBack()
+            else if (itemName === "allowsandbox")
+                chromeDownloader.allowSandbox()
             else if (itemName === "quit")
                 exitProgram()
         }

@@ -5,6 +5,8 @@
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/sandboxcheck.h"
+#include "install/sandboxpermission.h"
+#include "install/sandboxprofile.h"
 #include "settings/config.h"
 
 #include <QDir>
@@ -42,6 +44,7 @@ QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
 ChromeDownloader::ChromeDownloader(QObject *parent)
     : QObject(parent)
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
+    , m_sandboxPermission(new SandboxPermission(this))
 {
     m_series = BuildSeries::native();
     m_currentBuild = Config::get(Config::CurrentBuild).toInt();
@@ -53,6 +56,12 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     }
     connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
             &ChromeDownloader::archiveInstalled);
+    connect(m_sandboxPermission, &SandboxPermission::finished, this,
+            &ChromeDownloader::sandboxAllowed);
+    // An installed build that cannot sandbox itself is told of from the start, so that the
+    // way to allow it is offered while the restriction holds.
+    if (m_currentBuild != -1 && m_series.method() == BuildSeries::UnpackArchive)
+        QMetaObject::invokeMethod(this, &ChromeDownloader::checkSandbox, Qt::QueuedConnection);
     m_trickleWindow.setInterval(defaultTrickleWindow);
     connect(&m_trickleWindow, &QTimer::timeout, this, &ChromeDownloader::checkTrickle);
     emit currentBuildChanged(m_currentBuild);
@@ -418,8 +427,8 @@ void ChromeDownloader::archiveInstalled(bool succeeded, const QString &error,
 {
     finishInstallation(succeeded, error, version);
     refreshPreviousBuild();
-    if (succeeded && SandboxCheck::userNamespacesBlocked())
-        emit sandboxBlocked();
+    if (succeeded)
+        checkSandbox();
 }
 
 QString ChromeDownloader::currentVersion() const
@@ -509,6 +518,21 @@ void ChromeDownloader::refreshInstalledBuild()
         emit currentBuildChanged(linked);
     }
     refreshPreviousBuild();
+}
+
+void ChromeDownloader::checkSandbox()
+{
+    const SandboxCheck::Restriction restriction = SandboxCheck::restriction();
+    // AppArmor's restriction is lifted for our builds by the profile the helper wrote.
+    const bool lifted = restriction == SandboxCheck::Restriction::AppArmor
+        && SandboxProfile::coversOwnBuilds(m_archiveInstaller->root().path());
+    if (restriction != SandboxCheck::Restriction::None && !lifted)
+        emit sandboxBlocked(int(restriction));
+}
+
+void ChromeDownloader::allowSandbox()
+{
+    m_sandboxPermission->allow(m_archiveInstaller->root().browserPath());
 }
 
 void ChromeDownloader::refreshPreviousBuild()

@@ -14,6 +14,7 @@
 #include <memory>
 
 class ArchiveInstaller;
+class SandboxPermission;
 class QFile;
 class QNetworkAccessManager;
 class QTemporaryDir;
@@ -85,6 +86,9 @@ public:
     // Reads the links again while idle: a build deleted while we run is no longer installed,
     // and the next check fetches it again.
     Q_INVOKABLE void refreshInstalledBuild();
+    // Asks for the password to let the installed builds sandbox themselves, where AppArmor
+    // keeps them from it.
+    Q_INVOKABLE void allowSandbox();
 
 signals:
     void downloadSizeChanged(qint64 downloadSize);
@@ -98,8 +102,11 @@ signals:
     void failed(int build, const QString &error);
     // An attempt succeeded: build is installed, and said it is version.
     void installed(int build, const QString &version);
-    // An installed browser will not be able to sandbox itself on this system.
-    void sandboxBlocked();
+    // An installed browser will not be able to sandbox itself on this system, and why: a
+    // SandboxCheck::Restriction.
+    void sandboxBlocked(int restriction);
+    // What came of allowSandbox(): whether the builds may sandbox themselves now.
+    void sandboxAllowed(bool allowed, const QString &message);
     // A download or installation has ended and let go of its memory: whoever made the
     // element may hand back garbage of its own now, before the freed pools go back too.
     void workEnded();
@@ -130,6 +137,7 @@ private:
     void setStatus(Status status);
     void setLastError(const QString &error);
     void refreshPreviousBuild();
+    void checkSandbox();
     void returnFreedMemory();
 
     BuildSeries m_series;
@@ -146,6 +154,7 @@ private:
     QFile *m_downloadFile = nullptr;
     QProcess *m_installerProcess = nullptr;
     ArchiveInstaller *m_archiveInstaller;
+    SandboxPermission *m_sandboxPermission;
 
     std::unique_ptr<QTemporaryDir> m_downloadDir;
     QUrl m_address;

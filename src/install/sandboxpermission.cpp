@@ -11,6 +11,19 @@
 #include <unistd.h>
 #endif
 
+namespace {
+
+uint ownUid()
+{
+#ifdef Q_OS_UNIX
+    return ::getuid();
+#else
+    return 0;
+#endif
+}
+
+} // namespace
+
 SandboxPermission::SandboxPermission(QObject *parent)
     : QObject(parent)
     , m_helper(helperPath())
@@ -65,9 +78,8 @@ void SandboxPermission::processFinished(int exitCode, QProcess::ExitStatus statu
         qCWarning(lcUpdate).noquote() << "Sandbox helper:" << errors;
 
     // Checked again rather than taken on the helper's word.
-    const uint uid = ::getuid();
     if (status == QProcess::NormalExit && exitCode == 0
-        && SandboxProfile::covers(m_profileDirectory, uid, m_root)) {
+        && SandboxProfile::covers(m_profileDirectory, ownUid(), m_root)) {
         emit finished(true, QString());
         return;
     }

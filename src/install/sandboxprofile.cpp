@@ -6,6 +6,10 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace {
 
 // What a path may hold to go into a profile unquoted: no blanks, quotes, braces, commas or
@@ -99,4 +103,14 @@ bool SandboxProfile::covers(const QString &directory, uint uid, const QString &r
         return false;
     const QString line = QStringLiteral("profile %1 %2 ").arg(name(uid), files);
     return QString::fromUtf8(file.read(64 * 1024)).contains(line);
+}
+
+bool SandboxProfile::coversOwnBuilds(const QString &root)
+{
+#ifdef Q_OS_UNIX
+    return covers(QLatin1String(defaultDirectory), ::getuid(), root);
+#else
+    Q_UNUSED(root)
+    return false;
+#endif
 }

@@ -32,4 +32,6 @@ public:
 
     // Whether <directory> holds uid's profile naming root's builds.
     static bool covers(const QString &directory, uint uid, const QString &root);
+    // Whether the system's profile directory holds this user's profile naming root's builds.
+    static bool coversOwnBuilds(const QString &root);
 };

@@ -114,13 +114,42 @@ void UpdateController::installationSucceeded(int build, const QString &version)
            tr("Chromium build %1 is installed").arg(build), InfoNotice, 5000);
 }
 
-void UpdateController::sandboxBlocked()
+void UpdateController::sandboxBlocked(int restriction)
 {
+    const bool fixable = restriction == AppArmorRestriction;
+    if (fixable != m_sandboxFixable) {
+        m_sandboxFixable = fixable;
+        emit sandboxFixableChanged();
+    }
     if (m_sandboxWarned || !notificationsOn())
         return;
     m_sandboxWarned = true;
-    notice(tr("Chromium's sandbox is blocked on this system"), tr("Chromium (snapshot)"),
-           WarningNotice, 10000);
+    // The kernel's own switches are the administrator's to lift; the README says how.
+    QString text = tr("Chromium's sandbox is blocked on this system");
+    if (restriction == UsernsCloneOff)
+        text = tr("Chromium's sandbox is blocked on this system: kernel.unprivileged_userns_clone "
+                  "is 0 (see Tarrowin's README)");
+    else if (restriction == NoUserNamespaces)
+        text = tr("Chromium's sandbox is blocked on this system: user.max_user_namespaces is 0 "
+                  "(see Tarrowin's README)");
+    else if (fixable)
+        text = tr("Chromium's sandbox is blocked on this system. Choose \"Allow Chromium's "
+                  "sandbox\u2026\" in the tray menu to allow it.");
+    notice(text, tr("Chromium (snapshot)"), WarningNotice, 10000);
+}
+
+void UpdateController::sandboxAllowed(bool allowed, const QString &message)
+{
+    if (allowed && m_sandboxFixable) {
+        m_sandboxFixable = false;
+        emit sandboxFixableChanged();
+    }
+    // Said whatever the notification setting: the user has just asked.
+    if (allowed)
+        notice(tr("Chromium can now sandbox itself."), tr("Chromium's sandbox is allowed"),
+               InfoNotice, 5000);
+    else
+        notice(message, tr("Chromium's sandbox is still blocked"), WarningNotice, 10000);
 }
 
 void UpdateController::exit()
@@ -185,7 +214,7 @@ QString UpdateController::toolTip(int build, const QString &version)
     return tr("Tarrowin (Chromium build %1: %2)").arg(build).arg(version);
 }
 
-QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild)
+QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild, bool sandboxFixable)
 {
     const auto entry = [](const char *name, const QString &label = QString()) {
         return QVariantMap { { QStringLiteral("name"), QString::fromLatin1(name) },
@@ -200,6 +229,8 @@ QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild)
                              previousBuild < currentBuild
                                  ? tr("Go back to build %1").arg(previousBuild)
                                  : tr("Return to build %1").arg(previousBuild)));
+    if (sandboxFixable)
+        entries.append(entry("allowsandbox", tr("Allow Chromium's sandbox\u2026")));
     entries.append(entry("separator"));
     entries.append(entry("quit", tr("&Exit")));
     return entries;

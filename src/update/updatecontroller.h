@@ -23,6 +23,9 @@ class UpdateController : public QObject
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY statusLineChanged)
     // Why the last check found no build; empty after a check that found one.
     Q_PROPERTY(QString checkFailure READ checkFailure NOTIFY statusLineChanged)
+    // Whether "Allow Chromium's sandbox…" is offered: AppArmor keeps the installed builds
+    // from sandboxing themselves, and a profile of ours can lift that.
+    Q_PROPERTY(bool sandboxFixable READ sandboxFixable NOTIFY sandboxFixableChanged)
     // What the status line says: the exit notice, the last failure, or the status.
     Q_PROPERTY(QString statusLine READ statusLine NOTIFY statusLineChanged)
 
@@ -32,6 +35,8 @@ public:
     // The tray's message kinds, by the values it takes them as.
     enum NoticeType { InfoNotice = 1, WarningNotice = 2 };
     Q_ENUM(NoticeType)
+    // What keeps the browser's sandbox from working, by the values the downloader reports.
+    enum SandboxRestriction { AppArmorRestriction = 1, UsernsCloneOff = 2, NoUserNamespaces = 3 };
 
     explicit UpdateController(QObject *parent = nullptr);
 
@@ -40,14 +45,17 @@ public:
     QString lastError() const { return m_lastError; }
     void setLastError(const QString &error);
     QString checkFailure() const { return m_checkFailure; }
+    bool sandboxFixable() const { return m_sandboxFixable; }
     QString statusLine() const;
 
     Q_INVOKABLE static QString statusText(int status);
     // The tray icon's tool tip: the installed build and what it said of itself.
     Q_INVOKABLE static QString toolTip(int build, const QString &version);
     // The tray menu's entries: a list of maps with a name, a label and flags. Going back (or
-    // returning, to a newer build) is offered while there is a previous build.
-    Q_INVOKABLE static QVariantList trayMenu(int previousBuild, int currentBuild);
+    // returning, to a newer build) is offered while there is a previous build, allowing the
+    // sandbox while that is fixable.
+    Q_INVOKABLE static QVariantList trayMenu(int previousBuild, int currentBuild,
+                                             bool sandboxFixable = false);
 
     // The user pressed "Check for a new build": its answer is not kept waiting by a back-off.
     Q_INVOKABLE void checkNow();
@@ -62,7 +70,9 @@ public:
     Q_INVOKABLE void installedBuildChanged();
     // An installation succeeded: its notice replaces the "Installing ..." one.
     Q_INVOKABLE void installationSucceeded(int build, const QString &version);
-    Q_INVOKABLE void sandboxBlocked();
+    Q_INVOKABLE void sandboxBlocked(int restriction);
+    // What came of asking to allow the sandbox.
+    Q_INVOKABLE void sandboxAllowed(bool allowed, const QString &message);
     // The tray's Exit, and a request to end from the session or a signal. An installation
     // under way is let finish, for at most exitWaitLimit; asking again quits at once.
     Q_INVOKABLE void exit();
@@ -78,6 +88,7 @@ signals:
     void exitingChanged(bool exiting);
     void exitWaitLimitChanged();
     void statusLineChanged();
+    void sandboxFixableChanged();
     void checkRequested();
     void downloadRequested(int build);
     void noticeRequested(const QString &text, const QString &title, int type, int timeout);
@@ -99,5 +110,6 @@ private:
     int m_checksSinceFailure = 0;
     bool m_userAsked = false;
     bool m_sandboxWarned = false;
+    bool m_sandboxFixable = false;
     QTimer m_exitLimit;
 };

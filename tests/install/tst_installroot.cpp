@@ -456,17 +456,22 @@ void TestInstallRoot::userNamespacesBlocked_data()
     QTest::addColumn<QByteArray>("apparmorRestrict");
     QTest::addColumn<QByteArray>("usernsClone");
     QTest::addColumn<QByteArray>("maxUserNamespaces");
-    QTest::addColumn<bool>("blocked");
-    QTest::newRow("no switches") << QByteArray() << QByteArray() << QByteArray() << false;
+    QTest::addColumn<int>("restriction");
+    using S = SandboxCheck::Restriction;
+    QTest::newRow("no switches") << QByteArray() << QByteArray() << QByteArray() << int(S::None);
     QTest::newRow("Ubuntu restricts")
-        << QByteArray("1\n") << QByteArray() << QByteArray("63704\n") << true;
+        << QByteArray("1\n") << QByteArray() << QByteArray("63704\n") << int(S::AppArmor);
     QTest::newRow("Ubuntu allows")
-        << QByteArray("0\n") << QByteArray() << QByteArray("63704\n") << false;
-    QTest::newRow("Debian clone off") << QByteArray() << QByteArray("0\n") << QByteArray() << true;
+        << QByteArray("0\n") << QByteArray() << QByteArray("63704\n") << int(S::None);
+    QTest::newRow("Debian clone off")
+        << QByteArray() << QByteArray("0\n") << QByteArray() << int(S::UsernsClone);
     QTest::newRow("Debian clone on")
-        << QByteArray() << QByteArray(" 1 \n") << QByteArray() << false;
+        << QByteArray() << QByteArray(" 1 \n") << QByteArray() << int(S::None);
     QTest::newRow("no namespaces at all")
-        << QByteArray("0") << QByteArray("1") << QByteArray("0\n") << true;
+        << QByteArray("0") << QByteArray("1") << QByteArray("0\n") << int(S::MaxUserNamespaces);
+    // A profile cannot lift the kernel's own switches: they are named first.
+    QTest::newRow("AppArmor and no namespaces")
+        << QByteArray("1") << QByteArray() << QByteArray("0") << int(S::MaxUserNamespaces);
 }
 
 void TestInstallRoot::userNamespacesBlocked()
@@ -474,7 +479,7 @@ void TestInstallRoot::userNamespacesBlocked()
     QFETCH(QByteArray, apparmorRestrict);
     QFETCH(QByteArray, usernsClone);
     QFETCH(QByteArray, maxUserNamespaces);
-    QFETCH(bool, blocked);
+    QFETCH(int, restriction);
     const QString kernel = m_dir->filePath(QStringLiteral("kernel"));
     const QString user = m_dir->filePath(QStringLiteral("user"));
     QVERIFY(QDir().mkpath(kernel) && QDir().mkpath(user));
@@ -487,7 +492,8 @@ void TestInstallRoot::userNamespacesBlocked()
         write(kernel + QStringLiteral("/apparmor_restrict_unprivileged_userns"), apparmorRestrict));
     QVERIFY(write(kernel + QStringLiteral("/unprivileged_userns_clone"), usernsClone));
     QVERIFY(write(user + QStringLiteral("/max_user_namespaces"), maxUserNamespaces));
-    QCOMPARE(SandboxCheck::userNamespacesBlocked(kernel, user), blocked);
+    QCOMPARE(int(SandboxCheck::restriction(kernel, user)), restriction);
+    QCOMPARE(SandboxCheck::userNamespacesBlocked(kernel, user), restriction != 0);
 }
 
 TARROWIN_TEST_MAIN(TestInstallRoot, false)

@@ -49,6 +49,7 @@ private slots:
     void failedCheckSaysWhyOncePerOutage();
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
+    void sandboxEntryWhileTheRestrictionHolds();
     void exitWaitsForAnInstallation();
 
 private:
@@ -474,6 +475,29 @@ void TestMainView::goBackEntryFollowsThePreviousBuild()
     QCOMPARE(labels(1234),
              (QStringList { "&Open", "&Settings", "Go back to build 1234", "", "&Exit" }));
     QCOMPARE(labels(1234, 1000).value(2), QStringLiteral("Return to build 1234"));
+}
+
+void TestMainView::sandboxEntryWhileTheRestrictionHolds()
+{
+    load();
+    const ViewProbe &view = *m_view;
+    const auto offered = [&] {
+        for (const QVariant &entry : view("systemTrayIcon.menu").toList()) {
+            if (entry.toMap().value("label") == QStringLiteral("Allow Chromium's sandbox\u2026"))
+                return true;
+        }
+        return false;
+    };
+    QVERIFY(!offered());
+    // A kernel switch is the administrator's to lift: no profile of ours helps.
+    view("updateController.sandboxBlocked(2)");
+    QVERIFY(!offered());
+    view("updateController.sandboxBlocked(1)");
+    QVERIFY(offered());
+    view("updateController.sandboxAllowed(false, 'Not authorised')");
+    QVERIFY(offered());
+    view("updateController.sandboxAllowed(true, '')");
+    QVERIFY(!offered());
 }
 
 void TestMainView::exitWaitsForAnInstallation()
