@@ -497,7 +497,7 @@ Rectangle {
         checkPeriod: checkForUpdatesTimer.interval
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
-        onNoticeRequested: (text, title, type, timeout) => systemTrayIcon.showMessage(text, title, type, timeout)
+        onNoticeRequested: (text, title, type, timeout, action, label) => systemTrayIcon.showMessage(text, title, type, timeout, action, label)
         onWindowRequested: openWindow()
         onQuitRequested: Qt.quit()
     }
@@ -524,6 +524,7 @@ Rectangle {
                 exitProgram()
         }
         onMessageClicked: updateReason => updateReason ? openSettings() : openWindow()
+        onMessageActionChosen: action => systemTrayIcon.menuItemClicked(action, false)
     }
 
     Settings {

@@ -52,6 +52,7 @@ SystemTrayIcon::SystemTrayIcon(int versionTimeout, const QDBusConnection &notifi
     connect(m_notifier, &DesktopNotifier::activated, this, [this](DesktopNotifier::Kind kind) {
         emit messageClicked(kind == DesktopNotifier::Kind::Update);
     });
+    connect(m_notifier, &DesktopNotifier::actionChosen, this, &SystemTrayIcon::messageActionChosen);
     connect(m_notifier, &DesktopNotifier::undelivered, this, &SystemTrayIcon::showBalloon);
     m_trayIcon->setContextMenu(m_trayMenu);
     connect(m_trayMenu, &QMenu::triggered, this, &SystemTrayIcon::trayMenuAction);
@@ -170,13 +171,14 @@ void SystemTrayIcon::trayIconAction(QSystemTrayIcon::ActivationReason reason)
 }
 
 void SystemTrayIcon::showMessage(const QString &messageText, const QString &title,
-                                 SystemTrayIcon::MessageType type, int timeout)
+                                 SystemTrayIcon::MessageType type, int timeout,
+                                 const QString &action, const QString &actionLabel)
 {
     // Plain messages tell the state of the work and follow one another; warnings are failures
     // the user should get to read.
     const bool alert = type == WarningMessage || type == CriticalMessage;
     notify({ alert ? DesktopNotifier::Kind::Alert : DesktopNotifier::Kind::Status, title,
-             messageText, QSystemTrayIcon::MessageIcon(type), timeout });
+             messageText, QSystemTrayIcon::MessageIcon(type), timeout, action, actionLabel });
 }
 
 void SystemTrayIcon::notify(const DesktopNotifier::Notice &notice)
@@ -192,10 +194,15 @@ void SystemTrayIcon::showBalloon(const DesktopNotifier::Notice &notice)
     m_trayIcon->showMessage(notice.title, notice.text, notice.icon, notice.timeout);
     // Qt shows one balloon at a time: a click concerns the last one.
     m_updateMessageShown = notice.kind == DesktopNotifier::Kind::Update;
+    m_balloonAction = notice.action;
 }
 
 void SystemTrayIcon::messageAction()
 {
+    if (!m_balloonAction.isEmpty()) {
+        emit messageActionChosen(m_balloonAction);
+        return;
+    }
     emit messageClicked(m_updateMessageShown);
 }
 
@@ -230,5 +237,5 @@ void SystemTrayIcon::versionFileLoaded(const TextFetch::Result &result)
     emit updateAvailableChanged(true);
     notify({ DesktopNotifier::Kind::Update, tr("Update available"),
              tr("There is a new version of Tarrowin available."), QSystemTrayIcon::Information,
-             10000 });
+             10000, QString(), QString() });
 }

@@ -132,10 +132,11 @@ void UpdateController::sandboxBlocked(int restriction)
     else if (restriction == NoUserNamespaces)
         text = tr("Chromium's sandbox is blocked on this system: user.max_user_namespaces is 0 "
                   "(see Tarrowin's README)");
-    else if (fixable)
-        text = tr("Chromium's sandbox is blocked on this system. Choose \"Allow Chromium's "
-                  "sandbox\u2026\" in the tray menu to allow it.");
-    notice(text, tr("Chromium (snapshot)"), WarningNotice, 10000);
+    if (fixable)
+        notice(text, tr("Chromium (snapshot)"), WarningNotice, 10000,
+               QStringLiteral("allowsandbox"), tr("Allow Chromium's sandbox\u2026"));
+    else
+        notice(text, tr("Chromium (snapshot)"), WarningNotice, 10000);
 }
 
 void UpdateController::sandboxAllowed(bool allowed, const QString &message)
@@ -237,7 +238,7 @@ QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild, boo
 }
 
 void UpdateController::notice(const QString &text, const QString &title, NoticeType type,
-                              int timeout)
+                              int timeout, const QString &action, const QString &actionLabel)
 {
-    emit noticeRequested(text, title, type, timeout);
+    emit noticeRequested(text, title, type, timeout, action, actionLabel);
 }

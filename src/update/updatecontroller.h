@@ -91,12 +91,16 @@ signals:
     void sandboxFixableChanged();
     void checkRequested();
     void downloadRequested(int build);
-    void noticeRequested(const QString &text, const QString &title, int type, int timeout);
+    // action and actionLabel: a button on the notice, named as the tray menu's entry it
+    // stands for; none when empty.
+    void noticeRequested(const QString &text, const QString &title, int type, int timeout,
+                         const QString &action, const QString &actionLabel);
     void windowRequested();
     void quitRequested();
 
 private:
-    void notice(const QString &text, const QString &title, NoticeType type, int timeout);
+    void notice(const QString &text, const QString &title, NoticeType type, int timeout,
+                const QString &action = QString(), const QString &actionLabel = QString());
 
     int m_currentBuild = -1;
     int m_checkPeriod = 300000;

@@ -425,7 +425,7 @@ void TestMainView::failedCheckSaysWhyOncePerOutage()
     load();
     const ViewProbe &view = *m_view;
     QSignalSpy notices(view.object(QStringLiteral("updateController")),
-                       SIGNAL(noticeRequested(QString, QString, int, int)));
+                       SIGNAL(noticeRequested(QString, QString, int, int, QString, QString)));
     QTRY_COMPARE(view("idleStatusText.text").toString(), "<b>Status:</b> " + line);
     for (int check = 0; check < 2; ++check) {
         QSignalSpy done(view.object(QStringLiteral("versionChecker")),
@@ -490,8 +490,12 @@ void TestMainView::sandboxEntryWhileTheRestrictionHolds()
     };
     QVERIFY(!offered());
     // A kernel switch is the administrator's to lift: no profile of ours helps.
+    QSignalSpy notices(view.object(QStringLiteral("updateController")),
+                       SIGNAL(noticeRequested(QString, QString, int, int, QString, QString)));
     view("updateController.sandboxBlocked(2)");
     QVERIFY(!offered());
+    QVERIFY(notices.value(0).value(0).toString().contains("kernel.unprivileged_userns_clone is 0"));
+    QCOMPARE(notices.value(0).value(4).toString(), QString());
     view("updateController.sandboxBlocked(1)");
     QVERIFY(offered());
     view("updateController.sandboxAllowed(false, 'Not authorised')");
