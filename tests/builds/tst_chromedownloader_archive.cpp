@@ -188,12 +188,10 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing_data()
         << ArchiveBuilder::zip(ArchiveBuilder::chromeTree(1))
         << QStringLiteral("The new build did not start: exit code 1");
     Entries missingLibrary = ArchiveBuilder::chromeTree();
-    missingLibrary[1].data = "#!/bin/sh\necho noise >&2\necho 'chrome: error while loading shared "
-                             "libraries: libnss3.so'\033 >&2\nexit 127\n";
+    missingLibrary[1].data = "#!/bin/sh\necho noise >&2\necho 'no libnss3.so'\033 >&2\nexit 127\n";
     QTest::newRow("a library is missing")
         << ArchiveBuilder::zip(missingLibrary)
-        << QStringLiteral("The new build did not start: exit code 127: chrome: error while "
-                          "loading shared libraries: libnss3.so");
+        << "The new build did not start: exit code 127: no libnss3.so";
     // Given up on, it takes what it started with it.
     Entries hanging = ArchiveBuilder::chromeTree();
     hanging[1].data
@@ -225,14 +223,10 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing()
     QVERIFY(stagingIsGone());
     QFile pid(childPidFile());
     if (pid.open(QIODevice::ReadOnly)) {
-        const QString stat = QStringLiteral("/proc/%1/stat").arg(pid.readAll().trimmed());
+        // Gone, or a zombie, which has no executable any more, waiting to be reaped.
+        const QString exe = QStringLiteral("/proc/%1/exe").arg(pid.readAll().trimmed());
         pid.remove();
-        // Gone, or a zombie waiting for whoever adopted it.
-        const auto state = [&stat] {
-            QFile file(stat);
-            return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(2) : "";
-        };
-        QTRY_VERIFY(state().isEmpty() || state() == "Z");
+        QTRY_VERIFY(!QFileInfo::exists(exe));
     }
 }
 
