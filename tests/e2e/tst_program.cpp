@@ -45,7 +45,10 @@ void TestProgram::trayStartMapsNoWindow()
     QTRY_VERIFY_WITH_TIMEOUT(
         !ProgramStarter::shown(tray->processId(), ProgramStarter::TrayIcon).isEmpty(), 20000);
     QCOMPARE(tray->state(), QProcess::Running);
-    QVERIFY(ProgramStarter::shown(tray->processId(), ProgramStarter::TopLevel).isEmpty());
+    // The storage here has no builds: the balloon that says so may show, the window not.
+    QVERIFY(
+        ProgramStarter::shown(tray->processId(), ProgramStarter::MainWindow | ProgramStarter::Menu)
+            .isEmpty());
 
     // First start: registered to run at logon, in the tray.
     QSettings stored(starter.settingsFile(), QSettings::IniFormat);
