@@ -71,12 +71,12 @@ int qMain(int argc, char *argv[])
     auto *unixSignals = new UnixSignals(app.get());
     // Sessions of the same user with different runtime directories share the install root:
     // its own lock, held until the end, keeps their downloads from each other's sweeps.
+    // It is taken whether or not the session lock could be: it alone guards the root.
     const InstallRoot installRoot(InstallRoot::defaultPath());
     RootLock rootLock(installRoot.path());
-    if (instance->isLocked()) {
+    rootLock.sweepIfAlone([&installRoot] { installRoot.removeLeftoverStaging(); });
+    if (instance->isLocked())
         Leftovers::removeTemporaryDirectories();
-        rootLock.sweepIfAlone([&installRoot] { installRoot.removeLeftoverStaging(); });
-    }
 
     auto viewer = Startup::createMainWindow(arguments);
     const QPointer<QQuickItem> root = viewer->rootObject();

@@ -18,6 +18,19 @@ bool notificationsOn()
     return Config::get(Config::ShowNotifications).toString() == QLatin1String("true");
 }
 
+// Why a check found no build, for the status line; empty when it found one, or had nothing
+// to ask.
+QString checkFailureText(int latest, int status, const QString &reason)
+{
+    if (latest > 0 || (status == 0 && reason.isEmpty()))
+        return QString();
+    if (status == 0)
+        return UpdateController::tr("Cannot reach the build storage: %1").arg(reason);
+    if (status < 200 || status > 299)
+        return UpdateController::tr("The build storage answered %1").arg(status);
+    return UpdateController::tr("The build storage answered without a build number");
+}
+
 } // namespace
 
 UpdateController::UpdateController(QObject *parent)
@@ -35,15 +48,7 @@ void UpdateController::checkNow()
 
 void UpdateController::checkCompleted(int latest, int failureStatus, const QString &failureReason)
 {
-    QString failure;
-    if (latest > 0 || (failureStatus == 0 && failureReason.isEmpty()))
-        failure.clear();
-    else if (failureStatus == 0)
-        failure = tr("Cannot reach the build storage: %1").arg(failureReason);
-    else if (failureStatus < 200 || failureStatus > 299)
-        failure = tr("The build storage answered %1").arg(failureStatus);
-    else
-        failure = tr("The build storage answered without a build number");
+    const QString failure = checkFailureText(latest, failureStatus, failureReason);
     // One warning per outage: later checks that fail too say nothing new, and the first
     // check that finds a build ends the outage.
     const bool outageBegins = m_checkFailure.isEmpty() && !failure.isEmpty();
