@@ -186,7 +186,7 @@ void ArchiveInstaller::activate()
     // Already the one in use (the settings were lost, say): nothing to switch.
     const bool inUse = m_root.currentBuild() == m_build;
     QFile file((inUse ? m_root.versionPath(m_build) : m_tree) + versionFile);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.write(version.toUtf8()))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(version.toUtf8()) < 0)
         qCWarning(lcUpdate) << "Could not keep the version of build" << m_build;
     file.close();
     if (!inUse && !m_root.activate(m_build, m_tree, &error)) {
