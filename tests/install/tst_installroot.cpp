@@ -392,8 +392,7 @@ void TestInstallRoot::sandboxHelper()
     permission.allow(m_root->path() + QStringLiteral("/versions/") + browser);
     QVERIFY(done.wait(10000));
     QCOMPARE(done.first().at(0).toBool(), message.isEmpty());
-    QVERIFY2(done.first().at(1).toString().contains(message),
-             qPrintable(done.first().at(1).toString()));
+    QVERIFY(done.first().at(1).toString().contains(message));
     QCOMPARE(QFile::exists(profile), message.isEmpty());
     if (!message.isEmpty())
         return;
