@@ -63,8 +63,11 @@ void VersionChecker::fileLoadFinished(const TextFetch::Result &result)
 {
     const bool redirected = result.httpStatus >= 300 && result.httpStatus < 400;
     m_latestBuild = (!result.complete || redirected) ? -1 : BuildNumber::parse(result.body);
-    m_failureStatus = result.httpStatus;
-    m_failureReason = m_latestBuild == -1 ? result.errorString : QString();
+    // A storage that stops answering half-way was not reached, whatever it began with.
+    m_failureStatus = result.timedOut ? 0 : result.httpStatus;
+    m_failureReason = m_latestBuild != -1 ? QString()
+        : result.timedOut                 ? tr("it stopped answering")
+                                          : result.errorString;
     if (m_latestBuild == -1)
         qCWarning(lcUpdate) << "No latest build from" << result.url.toString() << "HTTP"
                             << result.httpStatus << result.errorString;
