@@ -197,7 +197,8 @@ Rectangle {
 
                                 anchors.left: parent.left
                                 anchors.right: checkForUpdatesButton.left
-                                anchors.rightMargin: 8
+                                // "Current version: Unknown" fits on one line beside the button.
+                                anchors.rightMargin: 4
                                 anchors.verticalCenter: parent.verticalCenter
                                 wrapMode: Text.Wrap
                                 textFormat: Text.StyledText
@@ -215,6 +216,18 @@ Rectangle {
                                 Accessible.name: text
                                 onClicked: updateController.checkNow()
                             }
+                        }
+
+                        Text {
+                            id: installedVersionText
+                            width: parent.width
+                            visible: text !== ""
+                            // The browser's own words: never read as markup.
+                            textFormat: Text.PlainText
+                            elide: Text.ElideRight
+                            font.pixelSize: textPixels
+                            color: palette.windowText
+                            text: chromeDownloader.currentVersion
                         }
 
                         Text {
@@ -467,7 +480,8 @@ Rectangle {
     VersionChecker {
         id: versionChecker
         // Every completed check reports; a newer build than the installed one is fetched.
-        onLatestBuildChanged: updateController.checkCompleted(versionChecker.latestBuild)
+        onCheckingChanged: if (versionChecker.checking) chromeDownloader.refreshInstalledBuild()
+        onLatestBuildChanged: updateController.checkCompleted(versionChecker.latestBuild, versionChecker.failureStatus, versionChecker.failureReason)
     }
 
     Timer {
@@ -482,8 +496,10 @@ Rectangle {
     ChromeDownloader {
         id: chromeDownloader
         onFailed: function(build, error) { updateController.installationFailed(build, error) }
+        onInstalled: (build, version) => updateController.installationSucceeded(build, version)
         onCurrentBuildChanged: updateController.installedBuildChanged()
-        onSandboxBlocked: updateController.sandboxBlocked()
+        onSandboxBlocked: restriction => updateController.sandboxBlocked(restriction)
+        onSandboxAllowed: (allowed, message) => updateController.sandboxAllowed(allowed, message)
         onStatusChanged: updateController.downloadStatusChanged(chromeDownloader.status)
     }
 
@@ -497,7 +513,7 @@ Rectangle {
         downloadOnMetered: downloadOnMeteredSetting.checked
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
-        onNoticeRequested: (text, title, type, timeout) => systemTrayIcon.showMessage(text, title, type, timeout)
+        onNoticeRequested: (text, title, type, timeout, action, label) => systemTrayIcon.showMessage(text, title, type, timeout, action, label)
         onWindowRequested: openWindow()
         onQuitRequested: Qt.quit()
     }
@@ -507,20 +523,15 @@ Rectangle {
         iconSource: ":/images/icons/icon.png"
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
-        toolTip: qsTr("Tarrowin (Chromium build %1)").arg(chromeDownloader.currentBuild)
-        menu: updateController.trayMenu(chromeDownloader.previousBuild)
+        toolTip: updateController.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
+        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateController.sandboxFixable)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
-        onMenuItemClicked: function(itemName) {
-            if (itemName === "restore")
-                openWindow()
-            else if (itemName === "settings")
-                openSettings()
-            else if (itemName === "goback")
-                chromeDownloader.goBack()
-            else if (itemName === "quit")
-                exitProgram()
-        }
+        // Each entry, and each notice button named after one, does what its name says.
+        onMenuItemClicked: itemName => ({ "restore": openWindow, "settings": openSettings,
+                                          "goback": chromeDownloader.goBack,
+                                          "allowsandbox": chromeDownloader.allowSandbox,
+                                          "quit": exitProgram })[itemName]()
         onMessageClicked: updateReason => updateReason ? openSettings() : openWindow()
         onMessageLost: text => updateController.noticeLost(text)
     }

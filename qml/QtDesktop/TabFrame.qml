@@ -28,6 +28,26 @@ Item {
     onCurrentChanged: showCurrent()
     onTabsChanged: showCurrent()
 
+    // The desktop's colours, light or dark, set role by role for everything inside. Only
+    // colours set explicitly reach the controls: a dark palette from the platform theme
+    // (qt6ct, KDE's kdeglobals) would otherwise leave them in the style's own light colours.
+    SystemPalette { id: desktop; colorGroup: SystemPalette.Active }
+    SystemPalette { id: desktopDisabled; colorGroup: SystemPalette.Disabled }
+    palette {
+        window: desktop.window; windowText: desktop.windowText
+        base: desktop.base; alternateBase: desktop.alternateBase; text: desktop.text
+        button: desktop.button; buttonText: desktop.buttonText
+        light: desktop.light; midlight: desktop.midlight; mid: desktop.mid
+        dark: desktop.dark; shadow: desktop.shadow
+        highlight: desktop.highlight; highlightedText: desktop.highlightedText
+        placeholderText: desktop.placeholderText
+        disabled {
+            windowText: desktopDisabled.windowText; text: desktopDisabled.text
+            buttonText: desktopDisabled.buttonText; button: desktopDisabled.button
+            base: desktopDisabled.base
+        }
+    }
+
     C.Frame {
         id: frame
         padding: 0

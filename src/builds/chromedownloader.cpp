@@ -5,6 +5,8 @@
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/sandboxcheck.h"
+#include "install/sandboxpermission.h"
+#include "install/sandboxprofile.h"
 #include "settings/config.h"
 
 #include <QDir>
@@ -42,19 +44,24 @@ QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
 ChromeDownloader::ChromeDownloader(QObject *parent)
     : QObject(parent)
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
+    , m_sandboxPermission(new SandboxPermission(this))
 {
     m_series = BuildSeries::native();
     m_currentBuild = Config::get(Config::CurrentBuild).toInt();
     if (m_series.method() == BuildSeries::UnpackArchive) {
-        // The link is what the user runs; a setting that failed to save must not make us
-        // install the same build again.
-        const int linked = m_archiveInstaller->root().currentBuild();
-        if (linked != -1)
-            m_currentBuild = linked;
+        // The link is what the user runs: a setting that failed to save must not make us
+        // install the same build again, and a build deleted since is installed again.
+        m_currentBuild = m_archiveInstaller->root().currentBuild();
         m_previousBuild = m_archiveInstaller->root().previousBuild();
     }
     connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
             &ChromeDownloader::archiveInstalled);
+    connect(m_sandboxPermission, &SandboxPermission::finished, this,
+            &ChromeDownloader::sandboxAllowed);
+    // An installed build that cannot sandbox itself is told of from the start, so that the
+    // way to allow it is offered while the restriction holds.
+    if (m_currentBuild != -1 && m_series.method() == BuildSeries::UnpackArchive)
+        QMetaObject::invokeMethod(this, &ChromeDownloader::checkSandbox, Qt::QueuedConnection);
     m_trickleWindow.setInterval(defaultTrickleWindow);
     connect(&m_trickleWindow, &QTimer::timeout, this, &ChromeDownloader::checkTrickle);
     emit currentBuildChanged(m_currentBuild);
@@ -414,15 +421,24 @@ void ChromeDownloader::processFinished(int exitCode)
     finishInstallation(error.isEmpty(), error);
 }
 
-void ChromeDownloader::archiveInstalled(bool succeeded, const QString &error)
+void ChromeDownloader::archiveInstalled(bool succeeded, const QString &error,
+                                        const QString &version)
 {
-    finishInstallation(succeeded, error);
+    finishInstallation(succeeded, error, version);
     refreshPreviousBuild();
-    if (succeeded && SandboxCheck::userNamespacesBlocked())
-        emit sandboxBlocked();
+    if (succeeded)
+        checkSandbox();
 }
 
-void ChromeDownloader::finishInstallation(bool succeeded, const QString &error)
+QString ChromeDownloader::currentVersion() const
+{
+    return m_series.method() == BuildSeries::UnpackArchive
+        ? m_archiveInstaller->version(m_currentBuild)
+        : QString();
+}
+
+void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
+                                          const QString &version)
 {
     removeDownload();
     if (m_installerProcess) {
@@ -440,10 +456,12 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error)
         qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << problem;
     setLastError(problem);
     setStatus(IdleStatus);
-    if (succeeded)
+    if (succeeded) {
         emit currentBuildChanged(m_currentBuild);
-    else
+        emit installed(m_currentBuild, version);
+    } else {
         emit failed(m_requestedBuild, problem);
+    }
     m_downloadProgress = 0.0f;
     emit downloadProgressChanged(0.0f);
     returnFreedMemory();
@@ -487,6 +505,33 @@ bool ChromeDownloader::goBack()
     }
     refreshPreviousBuild();
     return wentBack;
+}
+
+void ChromeDownloader::refreshInstalledBuild()
+{
+    if (m_status != IdleStatus || m_series.method() != BuildSeries::UnpackArchive)
+        return;
+    const int linked = m_archiveInstaller->root().currentBuild();
+    if (linked != m_currentBuild) {
+        m_currentBuild = linked;
+        emit currentBuildChanged(linked);
+    }
+    refreshPreviousBuild();
+}
+
+void ChromeDownloader::checkSandbox()
+{
+    const SandboxCheck::Restriction restriction = SandboxCheck::restriction();
+    // AppArmor's restriction is lifted for our builds by the profile the helper wrote.
+    const bool lifted = restriction == SandboxCheck::Restriction::AppArmor
+        && SandboxProfile::coversOwnBuilds(m_archiveInstaller->root().path());
+    if (restriction != SandboxCheck::Restriction::None && !lifted)
+        emit sandboxBlocked(int(restriction));
+}
+
+void ChromeDownloader::allowSandbox()
+{
+    m_sandboxPermission->allow(m_archiveInstaller->root().browserPath());
 }
 
 void ChromeDownloader::refreshPreviousBuild()

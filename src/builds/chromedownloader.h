@@ -14,6 +14,7 @@
 #include <memory>
 
 class ArchiveInstaller;
+class SandboxPermission;
 class QFile;
 class QNetworkAccessManager;
 class QTemporaryDir;
@@ -30,6 +31,8 @@ class ChromeDownloader : public QObject
     Q_PROPERTY(qint64 downloadCurrent READ downloadCurrent NOTIFY downloadCurrentChanged)
     Q_PROPERTY(float downloadProgress READ downloadProgress NOTIFY downloadProgressChanged)
     Q_PROPERTY(int currentBuild READ currentBuild NOTIFY currentBuildChanged)
+    // What the installed build said of itself ("Chromium 156.0.…"); empty when unknown.
+    Q_PROPERTY(QString currentVersion READ currentVersion NOTIFY currentBuildChanged)
     Q_PROPERTY(Status status READ status NOTIFY currentStatusChanged)
     Q_PROPERTY(int previousBuild READ previousBuild NOTIFY previousBuildChanged)
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
@@ -58,6 +61,7 @@ public:
     qint64 downloadCurrent() const { return m_downloadCurrent; }
     float downloadProgress() const { return m_downloadProgress; }
     int currentBuild() const { return m_currentBuild; }
+    QString currentVersion() const;
     Status status() const { return m_status; }
     // The build `current` replaced, to go back to; -1 when there is none.
     int previousBuild() const { return m_previousBuild; }
@@ -79,6 +83,12 @@ public:
     Q_INVOKABLE void downloadVersion(int version);
     // Makes the previous build current again and remembers the one left as Config::SkippedBuild.
     Q_INVOKABLE bool goBack();
+    // Reads the links again while idle: a build deleted while we run is no longer installed,
+    // and the next check fetches it again.
+    Q_INVOKABLE void refreshInstalledBuild();
+    // Asks for the password to let the installed builds sandbox themselves, where AppArmor
+    // keeps them from it.
+    Q_INVOKABLE void allowSandbox();
 
 signals:
     void downloadSizeChanged(qint64 downloadSize);
@@ -90,8 +100,13 @@ signals:
     void lastErrorChanged(const QString &lastError);
     // Every attempt that ends without the build installed, whatever the cause.
     void failed(int build, const QString &error);
-    // An installed browser will not be able to sandbox itself on this system.
-    void sandboxBlocked();
+    // An attempt succeeded: build is installed, and said it is version.
+    void installed(int build, const QString &version);
+    // An installed browser will not be able to sandbox itself on this system, and why: a
+    // SandboxCheck::Restriction.
+    void sandboxBlocked(int restriction);
+    // What came of allowSandbox(): whether the builds may sandbox themselves now.
+    void sandboxAllowed(bool allowed, const QString &message);
     // A download or installation has ended and let go of its memory: whoever made the
     // element may hand back garbage of its own now, before the freed pools go back too.
     void workEnded();
@@ -112,8 +127,9 @@ private:
     void install();
     void readInstallerErrors();
     void installerError(QProcess::ProcessError error);
-    void archiveInstalled(bool succeeded, const QString &error);
-    void finishInstallation(bool succeeded, const QString &error = QString());
+    void archiveInstalled(bool succeeded, const QString &error, const QString &version);
+    void finishInstallation(bool succeeded, const QString &error = QString(),
+                            const QString &version = QString());
     void failTransfer(const QString &error);
     void abandonTransfer(const QString &error);
     void removeDownload();
@@ -121,6 +137,7 @@ private:
     void setStatus(Status status);
     void setLastError(const QString &error);
     void refreshPreviousBuild();
+    void checkSandbox();
     void returnFreedMemory();
 
     BuildSeries m_series;
@@ -137,6 +154,7 @@ private:
     QFile *m_downloadFile = nullptr;
     QProcess *m_installerProcess = nullptr;
     ArchiveInstaller *m_archiveInstaller;
+    SandboxPermission *m_sandboxPermission;
 
     std::unique_ptr<QTemporaryDir> m_downloadDir;
     QUrl m_address;

@@ -65,6 +65,11 @@ void VersionChecker::fileLoadFinished(const TextFetch::Result &result)
 {
     const bool redirected = result.httpStatus >= 300 && result.httpStatus < 400;
     m_latestBuild = (!result.complete || redirected) ? -1 : BuildNumber::parse(result.body);
+    // A storage that stops answering half-way was not reached, whatever it began with.
+    m_failureStatus = result.timedOut ? 0 : result.httpStatus;
+    m_failureReason = m_latestBuild != -1 ? QString()
+        : result.timedOut                 ? tr("it stopped answering")
+                                          : result.errorString;
     if (m_latestBuild == -1)
         qCWarning(lcUpdate) << "No latest build from" << result.url.toString() << "HTTP"
                             << result.httpStatus << result.errorString;
@@ -89,6 +94,8 @@ void VersionChecker::reportNoSeries()
     if (m_fetch->isRunning() || !m_checking)
         return;
     m_latestBuild = -1;
+    m_failureStatus = 0;
+    m_failureReason.clear();
     emit latestBuildChanged(m_latestBuild);
     setChecking(false);
 }

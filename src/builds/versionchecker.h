@@ -16,6 +16,10 @@ class VersionChecker : public QObject
     Q_PROPERTY(bool checking READ checking NOTIFY checkingChanged)
     // False when there is no Chromium build series for this platform.
     Q_PROPERTY(bool platformSupported READ platformSupported NOTIFY checkingChanged)
+    // Why the last check found no build: the HTTP status the storage answered with (0 when
+    // it was not reached) and the network's reason. Both are set before latestBuildChanged.
+    Q_PROPERTY(int failureStatus READ failureStatus NOTIFY latestBuildChanged)
+    Q_PROPERTY(QString failureReason READ failureReason NOTIFY latestBuildChanged)
 
 public:
     // LAST_CHANGE is a handful of digits; anything longer is not what we asked for.
@@ -28,6 +32,8 @@ public:
     int latestBuild() const { return m_latestBuild; }
     bool checking() const { return m_checking; }
     bool platformSupported() const { return !m_unsupported; }
+    int failureStatus() const { return m_failureStatus; }
+    QString failureReason() const { return m_failureReason; }
 
     // The manager checks go through; without one the checker makes its own.
     void setNetworkAccessManager(QNetworkAccessManager *manager);
@@ -50,5 +56,7 @@ private:
     bool m_started = false;
     int m_latestBuild = -1;
     bool m_checking = false;
+    int m_failureStatus = 0;
+    QString m_failureReason;
     TextFetch *m_fetch;
 };

@@ -67,6 +67,8 @@ void TextFetch::done()
     QNetworkReply *reply = m_reply;
     if (!reply || sender() != reply)
         return;
+    // A body past the cap is aborted here; any other cancelling is the transfer timeout.
+    const bool timedOut = !m_failed && reply->error() == QNetworkReply::OperationCanceledError;
     if (reply->error() != QNetworkReply::NoError)
         m_failed = true;
     if (!m_failed)
@@ -78,6 +80,7 @@ void TextFetch::done()
     result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.errorString = reply->errorString();
     result.url = reply->url();
+    result.timedOut = timedOut;
     m_reply = nullptr;
     reply->deleteLater();
     m_body.clear();

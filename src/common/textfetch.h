@@ -25,6 +25,8 @@ public:
         int httpStatus = 0;
         QString errorString;
         QUrl url;
+        // Given up because no traffic came for the transfer timeout.
+        bool timedOut = false;
     };
 
     // transferTimeout: how long a request may go without any traffic before it is given up.

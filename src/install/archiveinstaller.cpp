@@ -10,12 +10,17 @@
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
+#endif
+#ifdef Q_OS_UNIX
+#include <csignal>
 #include <unistd.h>
 #endif
 
 namespace {
 
 const QString topFolder = QStringLiteral("chrome-linux");
+// Beside the build's own files, where it goes with the build.
+const QString versionFile = QStringLiteral("/.tarrowin-version");
 
 // The unpacked files reach the disk before `current` points at them: after a crash or a
 // power cut the browser must not be left with empty files.
@@ -42,8 +47,9 @@ ArchiveInstaller::ArchiveInstaller(const InstallRoot &root, QObject *parent)
     m_verifyLimit->setSingleShot(true);
     connect(m_verifyLimit, &QTimer::timeout, this, [this] {
         qCWarning(lcUpdate) << "The new build did not report its version in time";
+        readVerifierOutput();
         stopVerifier();
-        finish(false, tr("The new build did not start: it did not answer in time"));
+        finish(false, failure(tr("The new build did not start: it did not answer in time")));
     });
     connect(&m_unpacking, &QFutureWatcher<ArchiveUnpacker::Result>::finished, this,
             &ArchiveInstaller::unpacked);
@@ -91,26 +97,71 @@ void ArchiveInstaller::unpacked()
     // The unpacked browser is its own installer's exit code: it must at least start and
     // say which version it is before anyone is switched to it.
     m_verifier = new QProcess(this);
-    m_verifier->setProcessChannelMode(QProcess::MergedChannels);
-    m_verifier->setStandardOutputFile(QProcess::nullDevice());
+    m_verifierOutput.clear();
+    m_verifierErrors.clear();
+    connect(m_verifier, &QProcess::readyReadStandardOutput, this,
+            &ArchiveInstaller::readVerifierOutput);
+    connect(m_verifier, &QProcess::readyReadStandardError, this,
+            &ArchiveInstaller::readVerifierOutput);
     connect(m_verifier, &QProcess::finished, this, &ArchiveInstaller::verified);
     connect(m_verifier, &QProcess::errorOccurred, this, &ArchiveInstaller::verifyError);
+#ifdef Q_OS_UNIX
+    // A group of its own, so that giving up ends whatever the browser started as well.
+    m_verifier->setChildProcessModifier([] { ::setpgid(0, 0); });
+#endif
     m_verifyLimit->start(m_verifyTimeout);
     m_verifier->start(m_tree + QStringLiteral("/chrome"), { QStringLiteral("--version") });
+}
+
+void ArchiveInstaller::readVerifierOutput()
+{
+    // Bounded, whatever the browser prints: the start of its output, the end of its errors.
+    const QByteArray output = m_verifier->readAllStandardOutput();
+    m_verifierOutput += output.left(verifierOutputLimit - m_verifierOutput.size());
+    m_verifierErrors += m_verifier->readAllStandardError();
+    if (m_verifierErrors.size() > verifierOutputLimit)
+        m_verifierErrors = m_verifierErrors.right(verifierOutputLimit);
+}
+
+QString ArchiveInstaller::failure(const QString &cause) const
+{
+    const QByteArray errors = m_verifierErrors.trimmed();
+    const QString lastLine = printable(errors.mid(errors.lastIndexOf('\n') + 1), 200);
+    return lastLine.isEmpty() ? cause : cause + QStringLiteral(": ") + lastLine;
+}
+
+QString ArchiveInstaller::printable(const QByteArray &text, qsizetype maximum)
+{
+    QString result;
+    for (const QChar c : QString::fromUtf8(text)) {
+        if (result.size() == maximum)
+            break;
+        if (c.isPrint())
+            result.append(c);
+    }
+    return result.trimmed();
+}
+
+QString ArchiveInstaller::version(int build) const
+{
+    QFile file(m_root.versionPath(build) + versionFile);
+    return file.open(QIODevice::ReadOnly) ? printable(file.read(4 * versionLength), versionLength)
+                                          : QString();
 }
 
 void ArchiveInstaller::verified(int exitCode, QProcess::ExitStatus exitStatus)
 {
     m_verifyLimit->stop();
+    readVerifierOutput();
     stopVerifier();
     if (exitStatus != QProcess::NormalExit || exitCode != 0) {
         qCWarning(lcUpdate) << "chrome --version"
                             << (exitStatus == QProcess::NormalExit ? "exited with" : "crashed with")
                             << exitCode;
         finish(false,
-               exitStatus == QProcess::NormalExit
-                   ? tr("The new build did not start: exit code %1").arg(exitCode)
-                   : tr("The new build did not start: it crashed"));
+               failure(exitStatus == QProcess::NormalExit
+                           ? tr("The new build did not start: exit code %1").arg(exitCode)
+                           : tr("The new build did not start: it crashed")));
         return;
     }
     activate();
@@ -130,8 +181,15 @@ void ArchiveInstaller::verifyError(QProcess::ProcessError error)
 void ArchiveInstaller::activate()
 {
     QString error;
+    const QString version
+        = printable(m_verifierOutput.left(m_verifierOutput.indexOf('\n')), versionLength);
     // Already the one in use (the settings were lost, say): nothing to switch.
-    if (m_root.currentBuild() != m_build && !m_root.activate(m_build, m_tree, &error)) {
+    const bool inUse = m_root.currentBuild() == m_build;
+    QFile file((inUse ? m_root.versionPath(m_build) : m_tree) + versionFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(version.toUtf8()) < 0)
+        qCWarning(lcUpdate) << "Could not keep the version of build" << m_build;
+    file.close();
+    if (!inUse && !m_root.activate(m_build, m_tree, &error)) {
         finish(false, tr("The new build could not be put in place: %1").arg(error));
         return;
     }
@@ -139,7 +197,7 @@ void ArchiveInstaller::activate()
                           m_root.versionPath(m_build) + QStringLiteral("/product_logo_48.png")))
         qCWarning(lcUpdate) << "Could not write the menu entry" << MenuEntry::desktopFile();
     m_root.removeUnusedVersions();
-    finish(true, QString());
+    finish(true, QString(), version);
 }
 
 void ArchiveInstaller::stopVerifier()
@@ -148,6 +206,11 @@ void ArchiveInstaller::stopVerifier()
         return;
     m_verifier->disconnect(this);
     if (m_verifier->state() != QProcess::NotRunning) {
+#ifdef Q_OS_UNIX
+        // The leader is not yet reaped, so its group id cannot have been reused.
+        if (m_verifier->processId() > 0)
+            ::kill(-pid_t(m_verifier->processId()), SIGKILL);
+#endif
         m_verifier->kill();
         m_verifier->waitForFinished(5000);
     }
@@ -155,11 +218,11 @@ void ArchiveInstaller::stopVerifier()
     m_verifier = nullptr;
 }
 
-void ArchiveInstaller::finish(bool succeeded, const QString &error)
+void ArchiveInstaller::finish(bool succeeded, const QString &error, const QString &version)
 {
     m_staging.reset();
     m_tree.clear();
-    emit finished(succeeded, error);
+    emit finished(succeeded, error, version);
 }
 
 bool ArchiveInstaller::goBack(QString *error)

@@ -23,6 +23,10 @@ class ArchiveInstaller : public QObject
 
 public:
     static constexpr int defaultVerifyTimeout = 20000;
+    // What is read of the new build's `chrome --version` output, and kept of its errors.
+    static constexpr qsizetype verifierOutputLimit = 4096;
+    // The longest version text kept.
+    static constexpr qsizetype versionLength = 100;
 
     explicit ArchiveInstaller(const InstallRoot &root, QObject *parent = nullptr);
     // Stops unpacking, ends a running check, and leaves current as it was.
@@ -34,6 +38,11 @@ public:
     void setVerifyTimeout(int milliseconds) { m_verifyTimeout = milliseconds; }
 
     InstallRoot root() const { return m_root; }
+    // What the build's `chrome --version` said when it was installed ("Chromium 156.0.…");
+    // empty when unknown.
+    QString version(int build) const;
+    // The text's characters a window can show, up to maximum of them, trimmed.
+    static QString printable(const QByteArray &text, qsizetype maximum);
 
     // Makes the previous build current again and remembers the one left as Config::SkippedBuild,
     // so it is not fetched again. False when the links could not be swapped; error also
@@ -42,15 +51,19 @@ public:
 
 signals:
     // error is a short cause a user can act on; empty on success.
-    void finished(bool succeeded, const QString &error);
+    // version is what the build said of itself.
+    void finished(bool succeeded, const QString &error, const QString &version);
 
 private:
     void unpacked();
     void verified(int exitCode, QProcess::ExitStatus exitStatus);
     void verifyError(QProcess::ProcessError error);
     void activate();
+    void readVerifierOutput();
     void stopVerifier();
-    void finish(bool succeeded, const QString &error);
+    // A failed check's cause, with the last line the browser wrote to its error output.
+    QString failure(const QString &cause) const;
+    void finish(bool succeeded, const QString &error, const QString &version = QString());
 
     InstallRoot m_root;
     int m_build = -1;
@@ -60,5 +73,7 @@ private:
     std::atomic<bool> m_cancel { false };
     QFutureWatcher<ArchiveUnpacker::Result> m_unpacking;
     QProcess *m_verifier = nullptr;
+    QByteArray m_verifierOutput;
+    QByteArray m_verifierErrors;
     QTimer *m_verifyLimit;
 };

@@ -80,6 +80,15 @@ bool makeReadableDir(const QString &path)
                             | QFileDevice::ReadOther | QFileDevice::ExeOther);
 }
 
+// The root itself may be a link, to another disk say, when it leads to a directory of ours.
+bool makeRoot(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return info.isDir() && info.ownerId() == ::getuid();
+    return makeReadableDir(path);
+}
+
 // The text of a symbolic link exactly as stored; QFileInfo only offers it made absolute.
 std::optional<QByteArray> linkText(const QString &path)
 {
@@ -202,7 +211,10 @@ int InstallRoot::linkedBuild(const QString &link) const
     // Exactly the form activate() writes: no sign, no blanks, no leading zeros.
     if (!isNumber || build < 0 || QByteArray::number(build) != digits)
         return -1;
-    return isPlainDir(versionPath(build)) ? build : -1;
+    // A link whose build was deleted, or lost its browser, is no build: it is installed again.
+    const QFileInfo browser(versionPath(build) + QStringLiteral("/chrome"));
+    return isPlainDir(versionPath(build)) && browser.isFile() && browser.isExecutable() ? build
+                                                                                        : -1;
 #else
     Q_UNUSED(link);
     return -1;
@@ -213,7 +225,9 @@ std::unique_ptr<QTemporaryDir> InstallRoot::createStagingDir() const
 {
     // Each staging directory is owner-only: QTemporaryDir makes it 0700.
 #ifdef Q_OS_UNIX
-    makeReadableDir(m_path);
+    // A root that could not take the build is found out before anything is downloaded.
+    if (!makeRoot(m_path) || !makeReadableDir(m_path + QStringLiteral("/versions")))
+        return nullptr;
 #else
     QDir().mkpath(m_path);
 #endif
@@ -232,7 +246,7 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
         return fail(error, Text::tr("Build %1 is the one in use and is not replaced.").arg(build));
 
     const QString versions = m_path + QStringLiteral("/versions");
-    if (!makeReadableDir(m_path) || !makeReadableDir(versions))
+    if (!makeRoot(m_path) || !makeReadableDir(versions))
         return fail(error, Text::tr("Could not create %1.").arg(versions));
 
     // An earlier attempt's leftover, or the previous build installed again: moved aside

@@ -29,12 +29,14 @@ public:
     // <root>/current/chrome: stays valid across switches.
     QString browserPath() const;
 
-    // The builds the links point at; -1 when the link is missing or points elsewhere.
+    // The builds the links point at; -1 when the link is missing, points elsewhere or does
+    // not lead to an executable chrome.
     int currentBuild() const;
     int previousBuild() const;
 
     // A fresh owner-only directory with an unpredictable name inside the root (created
-    // with the root when needed); invalid when it cannot be made.
+    // with the root and versions/ when needed); null or invalid when it cannot be made.
+    // The root may be a link to a directory the user owns.
     std::unique_ptr<QTemporaryDir> createStagingDir() const;
 
     // Moves the verified tree to versions/<build>, points `previous` at the old current
@@ -50,7 +52,7 @@ public:
     // where the processes are listed, as <procRoot>/<pid>/exe links.
     void removeUnusedVersions(const QString &procRoot = QStringLiteral("/proc")) const;
     // Removes staging directories that a crashed or killed run left behind. Call only while
-    // holding the single-instance lock: a live instance's staging must not go.
+    // holding the root's lock alone (RootLock): a live session's staging must not go.
     void removeLeftoverStaging() const;
 
 private:

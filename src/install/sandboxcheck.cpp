@@ -16,14 +16,22 @@ QByteArray setting(const QString &path)
 
 } // namespace
 
-bool SandboxCheck::userNamespacesBlocked(const QString &procSysKernel, const QString &procSysUser)
+SandboxCheck::Restriction SandboxCheck::restriction(const QString &procSysKernel,
+                                                    const QString &procSysUser)
 {
-    // Ubuntu: user namespaces only for programs an AppArmor profile allows, and an unpacked
-    // build has none.
-    if (setting(procSysKernel + QStringLiteral("/apparmor_restrict_unprivileged_userns")) == "1")
-        return true;
+    if (setting(procSysUser + QStringLiteral("/max_user_namespaces")) == "0")
+        return Restriction::MaxUserNamespaces;
     // Debian's older switch.
     if (setting(procSysKernel + QStringLiteral("/unprivileged_userns_clone")) == "0")
-        return true;
-    return setting(procSysUser + QStringLiteral("/max_user_namespaces")) == "0";
+        return Restriction::UsernsClone;
+    // Ubuntu: user namespaces only for programs an AppArmor profile allows, and an unpacked
+    // build has none until SandboxProfile names it.
+    if (setting(procSysKernel + QStringLiteral("/apparmor_restrict_unprivileged_userns")) == "1")
+        return Restriction::AppArmor;
+    return Restriction::None;
+}
+
+bool SandboxCheck::userNamespacesBlocked(const QString &procSysKernel, const QString &procSysUser)
+{
+    return restriction(procSysKernel, procSysUser) != Restriction::None;
 }

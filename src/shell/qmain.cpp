@@ -2,6 +2,7 @@
 
 #include "builds/leftovers.h"
 #include "install/installroot.h"
+#include "install/rootlock.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
 #include "shell/singleinstance.h"
@@ -69,10 +70,14 @@ int qMain(int argc, char *argv[])
         return 0;
     }
     auto *unixSignals = new UnixSignals(app.get());
-    if (instance->isLocked()) {
+    // Sessions of the same user with different runtime directories share the install root:
+    // its own lock, held until the end, keeps their downloads from each other's sweeps.
+    // It is taken whether or not the session lock could be: it alone guards the root.
+    const InstallRoot installRoot(InstallRoot::defaultPath());
+    RootLock rootLock(installRoot.path());
+    rootLock.sweepIfAlone([&installRoot] { installRoot.removeLeftoverStaging(); });
+    if (instance->isLocked())
         Leftovers::removeTemporaryDirectories();
-        InstallRoot(InstallRoot::defaultPath()).removeLeftoverStaging();
-    }
 
     auto viewer = Startup::createMainWindow(arguments);
     const QPointer<QQuickItem> root = viewer->rootObject();

@@ -156,9 +156,11 @@ void DesktopNotifier::send(const Notice &notice)
 
     QDBusMessage call
         = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
+    QStringList actions { defaultAction, tr("Open") };
+    if (!notice.action.isEmpty())
+        actions << notice.action << notice.actionLabel;
     call << QStringLiteral("Tarrowin") << (chain ? chain->id : 0u) << AppIdentity::id() << summary
-         << body << QStringList { defaultAction, tr("Open") } << hints
-         << qint32(notice.timeout < 0 ? -1 : notice.timeout);
+         << body << actions << hints << qint32(notice.timeout < 0 ? -1 : notice.timeout);
     callAsync(m_bus, call, this,
               [this, notice](const QDBusMessage &reply) { answered(notice, reply); });
 }
@@ -173,6 +175,8 @@ void DesktopNotifier::answered(const Notice &notice, const QDBusMessage &reply)
     } else {
         const uint id = reply.arguments().first().toUInt();
         m_shown.insert(id, notice.kind);
+        if (!notice.action.isEmpty())
+            m_actions.insert(id, notice.action);
         if (chain)
             chain->id = id;
     }
@@ -191,11 +195,14 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
     const auto shown = m_shown.constFind(id);
     if (actionKey == defaultAction && shown != m_shown.constEnd())
         emit activated(*shown);
+    else if (!actionKey.isEmpty() && m_actions.value(id) == actionKey)
+        emit actionChosen(actionKey);
 }
 
 void DesktopNotifier::notificationClosed(uint id)
 {
     m_shown.remove(id);
+    m_actions.remove(id);
     for (Chain *chain : { &m_status, &m_update }) {
         if (chain->id == id)
             chain->id = 0;

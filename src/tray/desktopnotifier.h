@@ -32,6 +32,9 @@ public:
         QSystemTrayIcon::MessageIcon icon = QSystemTrayIcon::NoIcon;
         // Milliseconds; negative leaves it to the service.
         int timeout = -1;
+        // A button besides the click on the notice: its name and label; none when empty.
+        QString action;
+        QString actionLabel;
     };
 
     explicit DesktopNotifier(const QDBusConnection &bus, QObject *parent = nullptr);
@@ -43,6 +46,8 @@ public:
 signals:
     // A notice's default action was invoked: the user clicked it.
     void activated(DesktopNotifier::Kind kind);
+    // A notice's own action (Notice::action) was chosen.
+    void actionChosen(const QString &action);
     // The service did not take a notice that notify() accepted.
     void undelivered(const DesktopNotifier::Notice &notice);
 
@@ -76,6 +81,8 @@ private:
     Chain m_update;
     // Notices on screen that this program sent, by id: a click on any other is not ours.
     QHash<uint, Kind> m_shown;
+    // The own action of each of them that has one.
+    QHash<uint, QString> m_actions;
 };
 
 Q_DECLARE_METATYPE(DesktopNotifier::Notice)

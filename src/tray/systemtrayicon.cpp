@@ -58,6 +58,10 @@ SystemTrayIcon::SystemTrayIcon(int versionTimeout, const QDBusConnection &notifi
     connect(m_notifier, &DesktopNotifier::activated, this, [this](DesktopNotifier::Kind kind) {
         emit messageClicked(kind == DesktopNotifier::Kind::Update);
     });
+    connect(m_notifier, &DesktopNotifier::actionChosen, this, &SystemTrayIcon::messageActionChosen);
+    // A notice's button stands for the tray menu entry of the same name, and does what it does.
+    connect(this, &SystemTrayIcon::messageActionChosen, this,
+            [this](const QString &action) { emit menuItemClicked(action, false); });
     connect(m_notifier, &DesktopNotifier::undelivered, this, &SystemTrayIcon::showBalloon);
     m_trayIcon->setContextMenu(m_trayMenu);
     connect(m_trayMenu, &QMenu::triggered, this, &SystemTrayIcon::trayMenuAction);
@@ -176,13 +180,14 @@ void SystemTrayIcon::trayIconAction(QSystemTrayIcon::ActivationReason reason)
 }
 
 void SystemTrayIcon::showMessage(const QString &messageText, const QString &title,
-                                 SystemTrayIcon::MessageType type, int timeout)
+                                 SystemTrayIcon::MessageType type, int timeout,
+                                 const QString &action, const QString &actionLabel)
 {
     // Plain messages tell the state of the work and follow one another; warnings are failures
     // the user should get to read.
     const bool alert = type == WarningMessage || type == CriticalMessage;
     notify({ alert ? DesktopNotifier::Kind::Alert : DesktopNotifier::Kind::Status, title,
-             messageText, QSystemTrayIcon::MessageIcon(type), timeout });
+             messageText, QSystemTrayIcon::MessageIcon(type), timeout, action, actionLabel });
 }
 
 void SystemTrayIcon::notify(const DesktopNotifier::Notice &notice)
@@ -197,6 +202,7 @@ void SystemTrayIcon::showBalloon(const DesktopNotifier::Notice &notice)
         m_trayIcon->showMessage(notice.title, notice.text, notice.icon, notice.timeout);
         // Qt shows one balloon at a time: a click concerns the last one.
         m_updateMessageShown = notice.kind == DesktopNotifier::Kind::Update;
+        m_balloonAction = notice.action;
     }
 #ifndef Q_OS_WIN
     // For an icon in a D-Bus tray Qt's balloon is a call to the same notification service
@@ -210,6 +216,10 @@ void SystemTrayIcon::showBalloon(const DesktopNotifier::Notice &notice)
 
 void SystemTrayIcon::messageAction()
 {
+    if (!m_balloonAction.isEmpty()) {
+        emit messageActionChosen(m_balloonAction);
+        return;
+    }
     emit messageClicked(m_updateMessageShown);
 }
 
@@ -244,5 +254,5 @@ void SystemTrayIcon::versionFileLoaded(const TextFetch::Result &result)
     emit updateAvailableChanged(true);
     notify({ DesktopNotifier::Kind::Update, tr("Update available"),
              tr("There is a new version of Tarrowin available."), QSystemTrayIcon::Information,
-             10000 });
+             10000, QString(), QString() });
 }

@@ -48,9 +48,12 @@ public:
     bool updateAvailable() const { return m_updateAvailable; }
 
     Q_INVOKABLE void defaultMenuAction();
+    // action and actionLabel: a button on the notice, told through messageActionChosen; a
+    // balloon, which has no buttons, does it when clicked.
     Q_INVOKABLE void showMessage(const QString &messageText, const QString &title = QString(),
                                  SystemTrayIcon::MessageType type = OtherMessage,
-                                 int timeout = 10000);
+                                 int timeout = 10000, const QString &action = QString(),
+                                 const QString &actionLabel = QString());
     Q_INVOKABLE void runOnStartup(bool enabled);
 
     // The manager the version file is fetched through; without one the element makes its own.
@@ -73,6 +76,7 @@ signals:
     void messageClicked(bool updateReason);
     // A failure or update notice that nothing could show.
     void messageLost(const QString &text);
+    void messageActionChosen(const QString &action);
 
 private slots:
     void trayIconAction(QSystemTrayIcon::ActivationReason reason);
@@ -94,6 +98,7 @@ private:
     QString m_toolTip;
     bool m_updateAvailable = false;
     bool m_updateMessageShown = false;
+    QString m_balloonAction;
     QSystemTrayIcon *m_trayIcon;
     DesktopNotifier *m_notifier;
     TextFetch *m_versionFetch;

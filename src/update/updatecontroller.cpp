@@ -18,6 +18,19 @@ bool notificationsOn()
     return Config::get(Config::ShowNotifications).toString() == QLatin1String("true");
 }
 
+// Why a check found no build, for the status line; empty when it found one, or had nothing
+// to ask.
+QString checkFailureText(int latest, int status, const QString &reason)
+{
+    if (latest > 0 || (status == 0 && reason.isEmpty()))
+        return QString();
+    if (status == 0)
+        return UpdateController::tr("Cannot reach the build storage: %1").arg(reason);
+    if (status < 200 || status > 299)
+        return UpdateController::tr("The build storage answered %1").arg(status);
+    return UpdateController::tr("The build storage answered without a build number");
+}
+
 } // namespace
 
 UpdateController::UpdateController(QObject *parent)
@@ -33,8 +46,22 @@ void UpdateController::checkNow()
     emit checkRequested();
 }
 
-void UpdateController::checkCompleted(int latest)
+void UpdateController::checkCompleted(int latest, int failureStatus, const QString &failureReason)
 {
+    const QString failure = checkFailureText(latest, failureStatus, failureReason);
+    // One warning per outage: later checks that fail too say nothing new, and the first
+    // check that finds a build ends the outage.
+    const bool outageBegins = m_checkFailure.isEmpty() && !failure.isEmpty();
+    if (failure != m_checkFailure) {
+        // An outage that ended is no news any more, even if its notice could not be shown.
+        if (failure.isEmpty() && m_lostNotice == m_checkFailure)
+            m_lostNotice.clear();
+        m_checkFailure = failure;
+        emit statusLineChanged();
+    }
+    if (outageBegins && notificationsOn())
+        notice(failure, tr("Cannot check for Chromium builds"), WarningNotice, 10000);
+
     const bool userAsked = m_userAsked;
     m_userAsked = false;
     ++m_checksSinceFailure;
@@ -134,13 +161,51 @@ void UpdateController::installedBuildChanged()
     Config::remove(Config::FailedAttempts);
 }
 
-void UpdateController::sandboxBlocked()
+void UpdateController::installationSucceeded(int build, const QString &version)
 {
+    if (!notificationsOn())
+        return;
+    notice(version.isEmpty() ? tr("Chromium build %1 is installed.").arg(build) : version,
+           tr("Chromium build %1 is installed").arg(build), InfoNotice, 5000);
+}
+
+void UpdateController::sandboxBlocked(int restriction)
+{
+    const bool fixable = restriction == AppArmorRestriction;
+    if (fixable != m_sandboxFixable) {
+        m_sandboxFixable = fixable;
+        emit sandboxFixableChanged();
+    }
     if (m_sandboxWarned || !notificationsOn())
         return;
     m_sandboxWarned = true;
-    notice(tr("Chromium's sandbox is blocked on this system"), tr("Chromium (snapshot)"),
-           WarningNotice, 10000);
+    // The kernel's own switches are the administrator's to lift; the README says how.
+    QString text = tr("Chromium's sandbox is blocked on this system");
+    if (restriction == UsernsCloneOff)
+        text = tr("Chromium's sandbox is blocked on this system: kernel.unprivileged_userns_clone "
+                  "is 0 (see Tarrowin's README)");
+    else if (restriction == NoUserNamespaces)
+        text = tr("Chromium's sandbox is blocked on this system: user.max_user_namespaces is 0 "
+                  "(see Tarrowin's README)");
+    if (fixable)
+        notice(text, tr("Chromium (snapshot)"), WarningNotice, 10000,
+               QStringLiteral("allowsandbox"), tr("Allow Chromium's sandbox\u2026"));
+    else
+        notice(text, tr("Chromium (snapshot)"), WarningNotice, 10000);
+}
+
+void UpdateController::sandboxAllowed(bool allowed, const QString &message)
+{
+    if (allowed && m_sandboxFixable) {
+        m_sandboxFixable = false;
+        emit sandboxFixableChanged();
+    }
+    // Said whatever the notification setting: the user has just asked.
+    if (allowed)
+        notice(tr("Chromium can now sandbox itself."), tr("Chromium's sandbox is allowed"),
+               InfoNotice, 5000);
+    else
+        notice(message, tr("Chromium's sandbox is still blocked"), WarningNotice, 10000);
 }
 
 void UpdateController::noticeLost(const QString &text)
@@ -205,6 +270,10 @@ QString UpdateController::statusLine() const
         return tr("Waiting for an unmetered connection");
     if (m_status == Idle && !m_lostNotice.isEmpty())
         return m_lostNotice;
+    // A failed check is newer than any failed installation: a build is only fetched after
+    // a check found it.
+    if (m_status == Idle && !m_checkFailure.isEmpty())
+        return m_checkFailure;
     if (m_status == Idle && !m_lastError.isEmpty())
         return m_lastError;
     return statusText(m_status);
@@ -219,7 +288,16 @@ QString UpdateController::statusText(int status)
     return tr("Installing");
 }
 
-QVariantList UpdateController::trayMenu(int previousBuild)
+QString UpdateController::toolTip(int build, const QString &version)
+{
+    if (build == -1)
+        return tr("Tarrowin (No Chromium build installed yet)");
+    if (version.isEmpty())
+        return tr("Tarrowin (Chromium build %1)").arg(build);
+    return tr("Tarrowin (Chromium build %1: %2)").arg(build).arg(version);
+}
+
+QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild, bool sandboxFixable)
 {
     const auto entry = [](const char *name, const QString &label = QString()) {
         return QVariantMap { { QStringLiteral("name"), QString::fromLatin1(name) },
@@ -228,15 +306,21 @@ QVariantList UpdateController::trayMenu(int previousBuild)
     QVariantMap open = entry("restore", tr("&Open"));
     open.insert(QStringLiteral("default"), true);
     QVariantList entries { open, entry("settings", tr("&Settings")) };
+    // After going back, the build before is the newer one: the way there is no going back.
     if (previousBuild != -1)
-        entries.append(entry("goback", tr("Go back to build %1").arg(previousBuild)));
+        entries.append(entry("goback",
+                             previousBuild < currentBuild
+                                 ? tr("Go back to build %1").arg(previousBuild)
+                                 : tr("Return to build %1").arg(previousBuild)));
+    if (sandboxFixable)
+        entries.append(entry("allowsandbox", tr("Allow Chromium's sandbox\u2026")));
     entries.append(entry("separator"));
     entries.append(entry("quit", tr("&Exit")));
     return entries;
 }
 
 void UpdateController::notice(const QString &text, const QString &title, NoticeType type,
-                              int timeout)
+                              int timeout, const QString &action, const QString &actionLabel)
 {
-    emit noticeRequested(text, title, type, timeout);
+    emit noticeRequested(text, title, type, timeout, action, actionLabel);
 }

@@ -21,6 +21,11 @@ class UpdateController : public QObject
     Q_PROPERTY(int exitWaitLimit MEMBER m_exitWaitLimit NOTIFY exitWaitLimitChanged)
     // Why the downloader's last attempt failed, bound by the view; empty after a success.
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY statusLineChanged)
+    // Why the last check found no build; empty after a check that found one.
+    Q_PROPERTY(QString checkFailure READ checkFailure NOTIFY statusLineChanged)
+    // Whether "Allow Chromium's sandbox…" is offered: AppArmor keeps the installed builds
+    // from sandboxing themselves, and a profile of ours can lift that.
+    Q_PROPERTY(bool sandboxFixable READ sandboxFixable NOTIFY sandboxFixableChanged)
     // What the status line says: the exit notice, a notice nothing could show, the last
     // failure, or the status.
     Q_PROPERTY(QString statusLine READ statusLine NOTIFY statusLineChanged)
@@ -39,6 +44,8 @@ public:
     // The tray's message kinds, by the values it takes them as.
     enum NoticeType { InfoNotice = 1, WarningNotice = 2 };
     Q_ENUM(NoticeType)
+    // What keeps the browser's sandbox from working, by the values the downloader reports.
+    enum SandboxRestriction { AppArmorRestriction = 1, UsernsCloneOff = 2, NoUserNamespaces = 3 };
 
     explicit UpdateController(QObject *parent = nullptr);
 
@@ -46,6 +53,8 @@ public:
     bool exiting() const { return m_exiting; }
     QString lastError() const { return m_lastError; }
     void setLastError(const QString &error);
+    QString checkFailure() const { return m_checkFailure; }
+    bool sandboxFixable() const { return m_sandboxFixable; }
     QString statusLine() const;
     bool windowVisible() const { return m_windowVisible; }
     void setWindowVisible(bool visible);
@@ -55,22 +64,33 @@ public:
     void setDownloadOnMetered(bool allowed);
 
     Q_INVOKABLE static QString statusText(int status);
-    // The tray menu's entries: a list of maps with a name, a label and flags. Going back is
-    // offered while there is a previous build.
-    Q_INVOKABLE static QVariantList trayMenu(int previousBuild);
+    // The tray icon's tool tip: the installed build and what it said of itself.
+    Q_INVOKABLE static QString toolTip(int build, const QString &version);
+    // The tray menu's entries: a list of maps with a name, a label and flags. Going back (or
+    // returning, to a newer build) is offered while there is a previous build, allowing the
+    // sandbox while that is fixable.
+    Q_INVOKABLE static QVariantList trayMenu(int previousBuild, int currentBuild,
+                                             bool sandboxFixable = false);
 
     // The user pressed "Check for a new build": its answer is not kept waiting by a back-off.
     Q_INVOKABLE void checkNow();
-    // Every completed check, with the latest build it found (-1 for none).
-    Q_INVOKABLE void checkCompleted(int latest);
+    // Every completed check, with the latest build it found (-1 for none) and, for none, the
+    // HTTP status the storage answered (0 when it was not reached) and the network's reason.
+    // Neither a status nor a reason means there was nothing to ask.
+    Q_INVOKABLE void checkCompleted(int latest, int failureStatus = 0,
+                                    const QString &failureReason = QString());
     Q_INVOKABLE void downloadStatusChanged(int status);
     Q_INVOKABLE void installationFailed(int build, const QString &error);
     // The installed build changed: earlier failures no longer matter.
     Q_INVOKABLE void installedBuildChanged();
-    Q_INVOKABLE void sandboxBlocked();
     // A notice that nothing could show (no notification service, no balloon): the status
     // line keeps it until the user has had the window open.
     Q_INVOKABLE void noticeLost(const QString &text);
+    // An installation succeeded: its notice replaces the "Installing ..." one.
+    Q_INVOKABLE void installationSucceeded(int build, const QString &version);
+    Q_INVOKABLE void sandboxBlocked(int restriction);
+    // What came of asking to allow the sandbox.
+    Q_INVOKABLE void sandboxAllowed(bool allowed, const QString &message);
     // The tray's Exit, and a request to end from the session or a signal. An installation
     // under way is let finish, for at most exitWaitLimit; asking again quits at once.
     Q_INVOKABLE void exit();
@@ -89,17 +109,22 @@ signals:
     void windowVisibleChanged();
     void meteredChanged();
     void downloadOnMeteredChanged();
+    void sandboxFixableChanged();
     void checkRequested();
     void downloadRequested(int build);
-    void noticeRequested(const QString &text, const QString &title, int type, int timeout);
+    // action and actionLabel: a button on the notice, named as the tray menu's entry it
+    // stands for; none when empty.
+    void noticeRequested(const QString &text, const QString &title, int type, int timeout,
+                         const QString &action, const QString &actionLabel);
     void windowRequested();
     void quitRequested();
 
 private:
-    void notice(const QString &text, const QString &title, NoticeType type, int timeout);
     void requestDownload(int build);
     // Starts the download that waits for an unmetered connection, once it may.
     void releaseWaitingDownload();
+    void notice(const QString &text, const QString &title, NoticeType type, int timeout,
+                const QString &action = QString(), const QString &actionLabel = QString());
 
     int m_currentBuild = -1;
     int m_checkPeriod = 300000;
@@ -115,9 +140,11 @@ private:
     bool m_downloadOnMetered = false;
     // The build whose download waits for an unmetered connection; -1 for none.
     int m_waitingBuild = -1;
+    QString m_checkFailure;
     // Checks completed since the last failed attempt, for the retry back-off.
     int m_checksSinceFailure = 0;
     bool m_userAsked = false;
     bool m_sandboxWarned = false;
+    bool m_sandboxFixable = false;
     QTimer m_exitLimit;
 };

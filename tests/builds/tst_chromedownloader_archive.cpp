@@ -66,6 +66,7 @@ private:
     // Installs the build from a good archive and waits for the outcome.
     bool install(ChromeDownloader &downloader, int build, const QByteArray &zip);
     bool stagingIsGone() const;
+    QString childPidFile() const { return m_environment.root() + QStringLiteral("/child.pid"); }
 
     TestEnvironment &m_environment;
     std::unique_ptr<LoopbackServer> m_server;
@@ -118,10 +119,13 @@ void TestChromeDownloaderArchive::threeInstallsKeepCurrentAndPrevious()
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     ChromeDownloader downloader;
     QSignalSpy previous(&downloader, &ChromeDownloader::previousBuildChanged);
+    QSignalSpy installed(&downloader, &ChromeDownloader::installed);
 
     QVERIFY(install(downloader, 1001, zip));
     QCOMPARE(downloader.lastError(), QString());
     QCOMPARE(downloader.currentBuild(), 1001);
+    QCOMPARE(installed.value(0), (QVariantList { 1001, "Chromium 123.0.0.0 snapshot" }));
+    QCOMPARE(downloader.currentVersion(), QStringLiteral("Chromium 123.0.0.0 snapshot"));
     QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), 1001);
     QProcess browser;
     browser.start(m_root.browserPath(), { QStringLiteral("--version") });
@@ -147,6 +151,12 @@ void TestChromeDownloaderArchive::threeInstallsKeepCurrentAndPrevious()
     QVERIFY(QDir(m_environment.tempDir())
                 .entryList({ QStringLiteral("tarrowin-*") }, QDir::AllEntries | QDir::Hidden)
                 .isEmpty());
+
+    // Deleted while we run, it counts as none, at once and at the next start.
+    QVERIFY(QDir(m_root.versionPath(1003)).removeRecursively());
+    downloader.refreshInstalledBuild();
+    QCOMPARE(downloader.currentBuild(), -1);
+    QCOMPARE(ChromeDownloader().currentBuild(), -1);
 }
 
 void TestChromeDownloaderArchive::hostileArchiveChangesNothing_data()
@@ -177,6 +187,18 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing_data()
     QTest::newRow("chrome --version exits 1")
         << ArchiveBuilder::zip(ArchiveBuilder::chromeTree(1))
         << QStringLiteral("The new build did not start: exit code 1");
+    Entries missingLibrary = ArchiveBuilder::chromeTree();
+    missingLibrary[1].data = "#!/bin/sh\necho noise >&2\necho 'no libnss3.so'\033 >&2\nexit 127\n";
+    QTest::newRow("a library is missing")
+        << ArchiveBuilder::zip(missingLibrary)
+        << "The new build did not start: exit code 127: no libnss3.so";
+    // Given up on, it takes what it started with it.
+    Entries hanging = ArchiveBuilder::chromeTree();
+    hanging[1].data
+        = "#!/bin/sh\nsleep 600 &\necho $! > '" + QFile::encodeName(childPidFile()) + "'\nwait\n";
+    QTest::newRow("chrome --version hangs with a child")
+        << ArchiveBuilder::zip(hanging)
+        << QStringLiteral("The new build did not start: it did not answer in time");
 }
 
 void TestChromeDownloaderArchive::hostileArchiveChangesNothing()
@@ -188,6 +210,7 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing()
     QCOMPARE(downloader.currentBuild(), 2000);
 
     QSignalSpy failed(&downloader, &ChromeDownloader::failed);
+    downloader.setVerifyTimeout(2000);
     QVERIFY(install(downloader, 2001, zip));
     QCOMPARE(failed.count(), 1);
     QVERIFY2(downloader.lastError().startsWith(error), qPrintable(downloader.lastError()));
@@ -198,6 +221,13 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing()
     QVERIFY(!QFile::exists(m_environment.root() + QStringLiteral("/outside")));
     QVERIFY(!QFile::exists(m_environment.root() + QStringLiteral("/evil")));
     QVERIFY(stagingIsGone());
+    QFile pid(childPidFile());
+    if (pid.open(QIODevice::ReadOnly)) {
+        // Gone, or a zombie, which has no executable any more, waiting to be reaped.
+        const QString exe = QStringLiteral("/proc/%1/exe").arg(pid.readAll().trimmed());
+        pid.remove();
+        QTRY_VERIFY(!QFileInfo::exists(exe));
+    }
 }
 
 void TestChromeDownloaderArchive::goingBackSwapsAndRemembersTheSkippedBuild()

@@ -200,6 +200,8 @@ void TestVersionChecker::stalledServerTimesOut()
     QSignalSpy latest(&checker, &VersionChecker::latestBuildChanged);
     QVERIFY(waitForCheck(checker, latest));
     QCOMPARE(latest.first().first().toInt(), -1);
+    QCOMPARE(checker.failureStatus(), 0);
+    QCOMPARE(checker.failureReason(), QStringLiteral("it stopped answering"));
 }
 
 void TestVersionChecker::oversizedBodyIsAbandoned()

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <csignal>
 #include <cstdlib>
@@ -252,8 +253,13 @@ void TestNoTray::dbusTrayAppearingAfterTheStartIsUsed()
     home.setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
     // Builds 100 and 200 unpacked, 200 in use: the menu offers going back.
     const QString root = home.dataHome() + QStringLiteral("/Quillmarsh/Tarrowin/chromium");
-    QVERIFY(QDir().mkpath(root + QStringLiteral("/versions/100")));
-    QVERIFY(QDir().mkpath(root + QStringLiteral("/versions/200")));
+    for (const int build : { 100, 200 }) {
+        const QString chrome = root + QStringLiteral("/versions/%1/chrome").arg(build);
+        QVERIFY(QDir().mkpath(QFileInfo(chrome).path()));
+        QFile file(chrome);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
     QVERIFY(QFile::link(QStringLiteral("versions/200"), root + QStringLiteral("/current")));
     QVERIFY(QFile::link(QStringLiteral("versions/100"), root + QStringLiteral("/previous")));
 

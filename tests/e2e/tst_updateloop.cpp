@@ -136,13 +136,16 @@ void TestUpdateLoop::firstStartInstallsTheLatestBuild()
     QCOMPARE((*m_view)("systemTrayIcon.toolTip").toString(),
              QStringLiteral("Tarrowin (Chromium build 123456)"));
     QCOMPARE(trayIcon()->toolTip(), QStringLiteral("Tarrowin (Chromium build 123456)"));
-    QTRY_COMPARE(m_balloons->balloons().size(), 2);
+    QTRY_COMPARE(m_balloons->balloons().size(), 3);
     QTRY_VERIFY(m_balloons->balloons().last().timeout != -1);
     const auto balloons = m_balloons->balloons();
     QCOMPARE(balloons[0].texts,
              (QStringList { "Downloading ...", "Downloading Chromium build 123456." }));
     QCOMPARE(balloons[1].texts,
              (QStringList { "Installing ...", "Installing Chromium build 123456." }));
+    QCOMPARE(balloons[2].texts,
+             (QStringList { "Chromium build 123456 is installed",
+                            "Chromium build 123456 is installed." }));
     for (const auto &balloon : balloons) {
         QVERIFY(balloon.hasIcon);
         QCOMPARE(balloon.timeout, 5000);

@@ -50,6 +50,8 @@ expected=(
     "share/applications/$id.desktop"
     "share/metainfo/$id.metainfo.xml"
     "share/icons/hicolor/scalable/apps/$id.svg"
+    "libexec/tarrowin-sandbox-helper"
+    "share/polkit-1/actions/$id.policy"
 )
 for size in 16 22 24 32 48 64 128 256; do
     expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -58,6 +60,8 @@ for file in "${expected[@]}"; do
     [ -s "$prefix/$file" ] || fail "$file is not installed"
 done
 [ -x "$prefix/bin/tarrowin" ] || fail "bin/tarrowin is not executable"
+grep -q "$prefix/libexec/tarrowin-sandbox-helper</annotate>" \
+    "$prefix/share/polkit-1/actions/$id.policy" || fail "the polkit action does not name the helper"
 
 # Each PNG must really be as large as the folder it sits in says: the bytes 16 to 23 of a
 # PNG are its width and height, big-endian.

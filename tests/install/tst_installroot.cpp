@@ -1,9 +1,14 @@
 #include "install/installroot.h"
+#include "install/rootlock.h"
 #include "install/sandboxcheck.h"
+#include "install/sandboxpermission.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -29,6 +34,10 @@ private slots:
     void reinstallingAnUnlinkedBuild();
     void goBack_data();
     void goBack();
+    void rootMayBeALinkToADirectory();
+    void lockKeepsLiveSessionsFromTheSweep();
+    void sandboxHelper_data();
+    void sandboxHelper();
     void keepsAVersionAProcessRunsFrom();
     void removesLeftoverStagingOnly();
     void userNamespacesBlocked_data();
@@ -77,6 +86,7 @@ QString TestInstallRoot::stage(int build)
     QFile browser(tree + QStringLiteral("/chrome"));
     if (browser.open(QIODevice::WriteOnly))
         browser.write(QByteArray::number(build));
+    browser.setPermissions(browser.permissions() | QFileDevice::ExeOwner);
     return tree;
 }
 
@@ -228,6 +238,30 @@ void TestInstallRoot::goBack_data()
     QTest::newRow("previous build deleted") << 2 << true << false;
 }
 
+void TestInstallRoot::rootMayBeALinkToADirectory()
+{
+    const QString disk = m_dir->filePath(QStringLiteral("other-disk"));
+    QVERIFY(QDir().mkpath(disk) && symlink(disk, m_root->path()));
+    install(100);
+    QVERIFY(QFileInfo::exists(disk + QStringLiteral("/versions/100/chrome")));
+    // A link to a file cannot take a build: found out before anything is downloaded.
+    InstallRoot file(m_dir->filePath(QStringLiteral("file-root")));
+    QVERIFY(symlink(m_root->browserPath(), file.path()) && !file.createStagingDir());
+}
+
+void TestInstallRoot::lockKeepsLiveSessionsFromTheSweep()
+{
+    int sweeps = 0;
+    const auto sweep = [&sweeps] { ++sweeps; };
+    auto first = std::make_unique<RootLock>(m_root->path());
+    RootLock second(m_root->path());
+    QVERIFY(first->sweepIfAlone(sweep) && !second.sweepIfAlone(sweep));
+    first.reset();
+    // The second session still runs.
+    QVERIFY(!RootLock(m_root->path()).sweepIfAlone(sweep));
+    QCOMPARE(sweeps, 1);
+}
+
 void TestInstallRoot::goBack()
 {
     QFETCH(int, installs);
@@ -313,23 +347,93 @@ void TestInstallRoot::removesLeftoverStagingOnly()
     QCOMPARE(browserContents(), QStringLiteral("100"));
 }
 
+void TestInstallRoot::sandboxHelper_data()
+{
+    QTest::addColumn<QString>("browser");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    const auto row = [](const char *name, const char *browser, const char *fault, const char *why) {
+        QTest::newRow(name) << QString(browser) << QString(fault) << QString(why);
+    };
+    row("this user's build", "100/chrome", "", "");
+    row("not a build's browser", "100/libfoo.so", "", "is not a versions/");
+    row("a link out of the root", "100/chrome", "link", "is not a versions/");
+    row("another user's root", "100/chrome", "owner", "does not belong");
+    row("the parser refuses", "100/chrome", "parser", "could not load");
+}
+
+void TestInstallRoot::sandboxHelper()
+{
+    QFETCH(QString, browser);
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    install(100);
+    const QString build = m_root->versionPath(100) + QLatin1Char('/');
+    QVERIFY(QFile(build + QStringLiteral("libfoo.so")).open(QIODevice::WriteOnly));
+    if (fault == QLatin1String("link"))
+        QVERIFY(QFile::remove(build + "chrome")
+                && symlink(QStringLiteral("/bin/sh"), build + "chrome"));
+    if (fault == QLatin1String("owner")
+        && ::chown(QFile::encodeName(m_root->path()), 12345, 0) != 0)
+        QSKIP("Needs root to give the root to another user");
+    const QString profile = m_dir->filePath(QStringLiteral("tarrowin-chromium-%1").arg(::getuid()));
+    const QString record = m_dir->filePath(QStringLiteral("parser-arguments"));
+    const QByteArray fakes = TARROWIN_TEST_SUPPORT_DIR "/fakepkexec";
+    qputenv("PATH", fakes + ':' + qgetenv("PATH"));
+    qputenv("TARROWIN_APPARMOR_DIR", QFile::encodeName(m_dir->path()));
+    qputenv("TARROWIN_APPARMOR_PARSER", fakes + "/apparmor_parser");
+    qputenv("FAKE_PARSER_RECORD", QFile::encodeName(record));
+    qputenv("FAKE_PARSER_EXIT", fault == QLatin1String("parser") ? "1" : "0");
+
+    SandboxPermission permission;
+    permission.setHelper(QStringLiteral(TARROWIN_SANDBOX_HELPER));
+    permission.setProfileDirectory(m_dir->path());
+    QSignalSpy done(&permission, &SandboxPermission::finished);
+    permission.allow(m_root->path() + QStringLiteral("/versions/") + browser);
+    QVERIFY(done.wait(10000));
+    QCOMPARE(done.first().at(0).toBool(), message.isEmpty());
+    QVERIFY(done.first().at(1).toString().contains(message));
+    QCOMPARE(QFile::exists(profile), message.isEmpty());
+    if (!message.isEmpty())
+        return;
+    QCOMPARE(contents(record).trimmed(), QStringLiteral("-r ") + profile);
+    QVERIFY(contents(profile).contains(
+        QStringLiteral(
+            "profile tarrowin-chromium-%1 %2/versions/*/chrome flags=(unconfined) {\n  userns,")
+            .arg(::getuid())
+            .arg(QFileInfo(m_root->path()).canonicalFilePath())));
+    // The real parser reads it where it knows the userns rule (AppArmor 4, not Debian 12's 3).
+    const QString parser
+        = QStandardPaths::findExecutable("apparmor_parser", { "/usr/sbin", "/sbin" });
+    if (parser.isEmpty() || !QFileInfo::exists(QStringLiteral("/etc/apparmor.d/abi/4.0")))
+        QSKIP("No apparmor_parser here that knows the userns rule");
+    QProcess check;
+    check.start(parser, { QStringLiteral("-Q"), QStringLiteral("-K"), profile });
+    QVERIFY(check.waitForFinished(30000) && check.exitCode() == 0);
+}
+
 void TestInstallRoot::userNamespacesBlocked_data()
 {
     // A null value: the file does not exist, as on kernels without that switch.
     QTest::addColumn<QByteArray>("apparmorRestrict");
     QTest::addColumn<QByteArray>("usernsClone");
     QTest::addColumn<QByteArray>("maxUserNamespaces");
-    QTest::addColumn<bool>("blocked");
-    QTest::newRow("no switches") << QByteArray() << QByteArray() << QByteArray() << false;
+    QTest::addColumn<int>("restriction");
+    using S = SandboxCheck::Restriction;
+    QTest::newRow("no switches") << QByteArray() << QByteArray() << QByteArray() << int(S::None);
     QTest::newRow("Ubuntu restricts")
-        << QByteArray("1\n") << QByteArray() << QByteArray("63704\n") << true;
+        << QByteArray("1\n") << QByteArray() << QByteArray("63704\n") << int(S::AppArmor);
     QTest::newRow("Ubuntu allows")
-        << QByteArray("0\n") << QByteArray() << QByteArray("63704\n") << false;
-    QTest::newRow("Debian clone off") << QByteArray() << QByteArray("0\n") << QByteArray() << true;
+        << QByteArray("0\n") << QByteArray() << QByteArray("63704\n") << int(S::None);
+    QTest::newRow("Debian clone off")
+        << QByteArray() << QByteArray("0\n") << QByteArray() << int(S::UsernsClone);
     QTest::newRow("Debian clone on")
-        << QByteArray() << QByteArray(" 1 \n") << QByteArray() << false;
+        << QByteArray() << QByteArray(" 1 \n") << QByteArray() << int(S::None);
     QTest::newRow("no namespaces at all")
-        << QByteArray("0") << QByteArray("1") << QByteArray("0\n") << true;
+        << QByteArray("0") << QByteArray("1") << QByteArray("0\n") << int(S::MaxUserNamespaces);
+    // A profile cannot lift the kernel's own switches: they are named first.
+    QTest::newRow("AppArmor and no namespaces")
+        << QByteArray("1") << QByteArray() << QByteArray("0") << int(S::MaxUserNamespaces);
 }
 
 void TestInstallRoot::userNamespacesBlocked()
@@ -337,7 +441,7 @@ void TestInstallRoot::userNamespacesBlocked()
     QFETCH(QByteArray, apparmorRestrict);
     QFETCH(QByteArray, usernsClone);
     QFETCH(QByteArray, maxUserNamespaces);
-    QFETCH(bool, blocked);
+    QFETCH(int, restriction);
     const QString kernel = m_dir->filePath(QStringLiteral("kernel"));
     const QString user = m_dir->filePath(QStringLiteral("user"));
     QVERIFY(QDir().mkpath(kernel) && QDir().mkpath(user));
@@ -350,7 +454,8 @@ void TestInstallRoot::userNamespacesBlocked()
         write(kernel + QStringLiteral("/apparmor_restrict_unprivileged_userns"), apparmorRestrict));
     QVERIFY(write(kernel + QStringLiteral("/unprivileged_userns_clone"), usernsClone));
     QVERIFY(write(user + QStringLiteral("/max_user_namespaces"), maxUserNamespaces));
-    QCOMPARE(SandboxCheck::userNamespacesBlocked(kernel, user), blocked);
+    QCOMPARE(int(SandboxCheck::restriction(kernel, user)), restriction);
+    QCOMPARE(SandboxCheck::userNamespacesBlocked(kernel, user), restriction != 0);
 }
 
 TARROWIN_TEST_MAIN(TestInstallRoot, false)

@@ -41,8 +41,11 @@ private slots:
     void failingBuildIsRetriedWithBackOffOverADay();
     void failureShowsInTheStatusLine();
     void failureTextIsNeverMarkup();
+    void failedCheckSaysWhyOncePerOutage_data();
+    void failedCheckSaysWhyOncePerOutage();
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
+    void sandboxEntryWhileTheRestrictionHolds();
     void exitWaitsForAnInstallation();
     void lostNoticeStaysUntilTheWindowWasOpen();
     void meteredConnectionHoldsTheDownload_data();
@@ -186,7 +189,7 @@ void TestMainView::emptyStoreLoadsDefaultsAndWritesOnlyTheRegistration()
     QCOMPARE(view("checkForUpdatesTimer.interval").toInt(), 300000);
     QVERIFY(view("checkForUpdatesTimer.running").toBool());
     QCOMPARE(view("systemTrayIcon.toolTip").toString(),
-             QStringLiteral("Tarrowin (Chromium build -1)"));
+             QStringLiteral("Tarrowin (No Chromium build installed yet)"));
     QCOMPARE(view("tabFrame.current").toInt(), 0);
     QVERIFY(!view("updateFrame.visible").toBool());
 
@@ -375,6 +378,47 @@ void TestMainView::failureTextIsNeverMarkup()
                             "ftp://127.0.0.1/&lt;font size=\"7\"&gt;big&lt;/font&gt;&amp;amp;"));
 }
 
+void TestMainView::failedCheckSaysWhyOncePerOutage_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("refused") << 0 << "Cannot reach the build storage: Connection refused";
+    QTest::newRow("404") << 404 << "The build storage answered 404";
+    QTest::newRow("not a number") << 200 << "The build storage answered without a build number";
+}
+
+void TestMainView::failedCheckSaysWhyOncePerOutage()
+{
+    QFETCH(int, status);
+    QFETCH(QString, line);
+    const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE");
+    if (status == 0) // a port where nothing listens
+        Endpoints::setBuildStorage(QUrl(QStringLiteral("http://127.0.0.1:9")));
+    m_server->serve(lastChange, "busy", status);
+    // The build found at the end is older than this: nothing is downloaded.
+    QSettings().setValue(QStringLiteral("CurrentBuild"), 200000);
+    load();
+    const ViewProbe &view = *m_view;
+    QSignalSpy notices(view.object(QStringLiteral("updateController")),
+                       SIGNAL(noticeRequested(QString, QString, int, int, QString, QString)));
+    QSignalSpy checks(view.object(QStringLiteral("versionChecker")),
+                      SIGNAL(latestBuildChanged(int)));
+    QTRY_COMPARE(view("idleStatusText.text").toString(), "<b>Status:</b> " + line);
+    view("checkForUpdatesButton.clicked()");
+    QTRY_COMPARE(checks.size(), 2);
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.first().mid(0, 3),
+             (QVariantList { line, "Cannot check for Chromium builds", 2 }));
+
+    Endpoints::setBuildStorage(m_server->url());
+    m_server->serve(lastChange, "100");
+    view("checkForUpdatesButton.clicked()");
+    QTRY_COMPARE(view("idleStatusText.text").toString(), QStringLiteral("<b>Status:</b> Idle"));
+    m_server->serve(lastChange, "gone", 404);
+    view("checkForUpdatesButton.clicked()");
+    QTRY_COMPARE(notices.size(), 2);
+}
+
 void TestMainView::noSeriesForThisPlatform()
 {
     BuildSeries::setNative(BuildSeries());
@@ -392,16 +436,35 @@ void TestMainView::goBackEntryFollowsThePreviousBuild()
 {
     load();
     const ViewProbe &view = *m_view;
-    const auto labels = [&](int previous) {
+    const auto labels = [&](int previous, int current = 2000) {
         QStringList result;
         for (const QVariant &entry :
-             view(QStringLiteral("updateController.trayMenu(%1)").arg(previous)).toList())
+             view(QStringLiteral("updateController.trayMenu(%1, %2)").arg(previous).arg(current))
+                 .toList())
             result << entry.toMap().value(QStringLiteral("label")).toString();
         return result;
     };
     QCOMPARE(labels(-1), (QStringList { "&Open", "&Settings", "", "&Exit" }));
     QCOMPARE(labels(1234),
              (QStringList { "&Open", "&Settings", "Go back to build 1234", "", "&Exit" }));
+    QCOMPARE(labels(1234, 1000).value(2), QStringLiteral("Return to build 1234"));
+}
+
+void TestMainView::sandboxEntryWhileTheRestrictionHolds()
+{
+    load();
+    const ViewProbe &view = *m_view;
+    const auto offered = [&] {
+        return view("systemTrayIcon.menu.some(e => e.label === \"Allow Chromium's sandbox\u2026\")")
+            .toBool();
+    };
+    // A kernel switch is the administrator's to lift: no profile of ours helps.
+    view("updateController.sandboxBlocked(2)");
+    QVERIFY(!offered());
+    view("updateController.sandboxBlocked(1)");
+    QVERIFY(offered());
+    view("updateController.sandboxAllowed(true, '')");
+    QVERIFY(!offered());
 }
 
 void TestMainView::exitWaitsForAnInstallation()
@@ -432,6 +495,8 @@ void TestMainView::lostNoticeStaysUntilTheWindowWasOpen()
 {
     // No notification service and no tray to draw a balloon at: the update notice is lost.
     m_server->serve(QStringLiteral("/tarrowin/latest_version"), "9.9.9");
+    m_server->serve(QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE"), "100");
+    QSettings().setValue(QStringLiteral("CurrentBuild"), 200000);
     load();
     const ViewProbe &view = *m_view;
     const QString lost

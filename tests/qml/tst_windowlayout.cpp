@@ -9,11 +9,15 @@
 #include <QAccessible>
 #include <QDesktopServices>
 #include <QDir>
+#include <QHash>
+#include <QImage>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QScreen>
 #include <QSettings>
+
+#include <cmath>
 
 // The window as a person meets it: every text whole inside the fixed-size window, every
 // control reachable by keyboard and named for screen readers, nothing animating unseen, and
@@ -95,6 +99,30 @@ QString describe(const QQuickItem *item)
              text.isEmpty() ? item->objectName() : text);
 }
 
+// WCAG's contrast of a text with its background where it was drawn, from 1 to 21: the
+// commonest colour in its area is the background, the one that differs most the text's.
+double renderedContrast(const QImage &image, const QRect &area)
+{
+    const auto luminance = [](QRgb rgb) {
+        const auto linear = [](int c) {
+            return c <= 10 ? c / 3294.6 : std::pow((c / 255.0 + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(qRed(rgb)) + 0.7152 * linear(qGreen(rgb))
+            + 0.0722 * linear(qBlue(rgb)) + 0.05;
+    };
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    }
+    const QList<int> sizes = counts.values();
+    const double ground = luminance(counts.key(*std::max_element(sizes.cbegin(), sizes.cend())));
+    double best = 1;
+    for (const QRgb colour : counts.keys())
+        best = std::max({ best, luminance(colour) / ground, ground / luminance(colour) });
+    return best;
+}
+
 bool isWithin(const QQuickItem *item, const QQuickItem *ancestor)
 {
     for (const QQuickItem *it = item; it; it = it->parentItem()) {
@@ -117,6 +145,9 @@ void TestWindowLayout::initTestCase()
         QCOMPARE(QGuiApplication::primaryScreen()->logicalDotsPerInch(),
                  qEnvironmentVariableIntValue("QT_FONT_DPI"));
     }
+    // So must the dark colour scheme the desktop hands in.
+    if (qEnvironmentVariable("XDG_CURRENT_DESKTOP") == QLatin1String("KDE"))
+        QVERIFY(QGuiApplication::palette().color(QPalette::Window).lightness() < 64);
 }
 
 void TestWindowLayout::init()
@@ -296,8 +327,11 @@ void TestWindowLayout::textsFitTheWindow()
         view("openSettings()");
     }
     // A grab lays out and draws the window as the next frame would.
-    QVERIFY(!m_viewer->grabWindow().isNull());
-
+    const QImage picture = m_viewer->grabWindow();
+    QVERIFY(!picture.isNull());
+    const qreal ratio = picture.width() / qreal(m_viewer->width());
+    if (page == 0 && state == QLatin1String("idle"))
+        QCOMPARE(view("currentVersionText.lineCount").toInt(), 1);
     QQuickItem *tab = item(page == 0 ? QStringLiteral("statusTab") : QStringLiteral("settingsTab"));
     QVERIFY(tab && tab->isVisible());
     const QRectF pageArea = tab->mapRectToScene(QRectF(0, 0, tab->width(), tab->height()))
@@ -305,6 +339,23 @@ void TestWindowLayout::textsFitTheWindow()
     QList<Painted> painted;
     collectPainted(tab, painted);
     QVERIFY(painted.size() >= 5);
+    // Every text stands out from its background, in light and dark colour schemes alike:
+    // texts, the controls' labels and fields, and the tabs' titles.
+    for (QQuickItem *it : m_viewer->rootObject()->findChildren<QQuickItem *>()) {
+        if (!(it->inherits("QQuickText") || it->inherits("QQuickTextInput")) || !it->isVisible()
+            || it->property("text").toString().isEmpty())
+            continue;
+        // Where the letters are: a check box's label is padded clear of its box.
+        const QRectF letters(
+            it->property("leftPadding").toReal(), it->property("topPadding").toReal(),
+            it->property("contentWidth").toReal(), it->property("contentHeight").toReal());
+        const QRectF area = it->mapRectToScene(letters);
+        const double found = renderedContrast(
+            picture,
+            QRectF(area.topLeft() * ratio, area.size() * ratio).toAlignedRect() & picture.rect());
+        QVERIFY2(found >= 4.5,
+                 qPrintable(describe(it) + QStringLiteral(" has a contrast of %1").arg(found)));
+    }
     for (const Painted &shown : std::as_const(painted)) {
         QQuickItem *it = shown.item;
         if (it->inherits("QQuickText")) {

@@ -12,8 +12,11 @@ TestEnvironment::TestEnvironment()
     QDir(m_root.path()).mkpath(QStringLiteral("data"));
     QDir(m_root.path()).mkpath(QStringLiteral("system"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
-    // Not the machine's /etc/xdg, whose defaults would change what a test sees.
-    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(systemConfigDir()));
+    // Not the machine's /etc/xdg, whose defaults would change what a test sees; a test that
+    // needs a desktop's system configuration names it in TARROWIN_TEST_CONFIG_DIRS.
+    const QByteArray systemDirs = qgetenv("TARROWIN_TEST_CONFIG_DIRS");
+    qputenv("XDG_CONFIG_DIRS",
+            systemDirs.isEmpty() ? QFile::encodeName(systemConfigDir()) : systemDirs);
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
     qputenv("TMPDIR", QFile::encodeName(tempDir()));
     // Nothing in a test may reach past this machine: until a test points them at its own

@@ -234,6 +234,9 @@ void TestDesktopNotifier::clickIsTold_data()
                              << "default" << 0u << QList<bool> { false };
     QTest::newRow("another action key") << "Downloading ..."
                                         << "settings" << 0u << QList<bool> {};
+    // The failure's own button is told apart from a click on it.
+    QTest::newRow("the failure's action") << "Chromium build 5 was not installed"
+                                          << "retry" << 0u << QList<bool> {};
     QTest::newRow("another program's notice") << "Downloading ..."
                                               << "default" << 100u << QList<bool> {};
 }
@@ -252,7 +255,9 @@ void TestDesktopNotifier::clickIsTold()
                          QStringLiteral("Downloading ..."), SystemTrayIcon::InfoMessage, 5000);
     element->showMessage(QStringLiteral("Download failed"),
                          QStringLiteral("Chromium build 5 was not installed"),
-                         SystemTrayIcon::WarningMessage, 10000);
+                         SystemTrayIcon::WarningMessage, 10000, QStringLiteral("retry"),
+                         QStringLiteral("Try again"));
+    QSignalSpy chosen(element.get(), &SystemTrayIcon::messageActionChosen);
     const NotificationServer::Call update = waitForNotice(QStringLiteral("Update available"));
     QCOMPARE(update.body, QStringLiteral("There is a new version of Tarrowin available."));
     const NotificationServer::Call target = waitForNotice(clicked);
@@ -268,6 +273,9 @@ void TestDesktopNotifier::clickIsTold()
     for (const QList<QVariant> &arguments : std::as_const(spy))
         actual.append(arguments.first().toBool());
     QCOMPARE(actual, told);
+    QCOMPARE(chosen.size(), actionKey == QLatin1String("retry") ? 1 : 0);
+    if (clicked.startsWith(QLatin1String("Chromium")))
+        QCOMPARE(target.actions, (QStringList { "default", "Open", "retry", "Try again" }));
 }
 
 void TestDesktopNotifier::fallsBackToQtsBalloon_data()
