@@ -276,6 +276,25 @@
     </message>
 </context>
 <context>
+    <name>SandboxPermission</name>
+    <message>
+        <source>The sandbox helper is not installed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>pkexec is not installed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not authorised</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The sandbox helper failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>SystemTrayIcon</name>
     <message>
         <source>Update available</source>
@@ -346,6 +365,81 @@
     </message>
     <message>
         <source>&amp;Exit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot reach the build storage: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The build storage answered %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The build storage answered without a build number</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot check for Chromium builds</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium build %1 is installed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium build %1 is installed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium&apos;s sandbox is blocked on this system: kernel.unprivileged_userns_clone is 0 (see Tarrowin&apos;s README)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium&apos;s sandbox is blocked on this system: user.max_user_namespaces is 0 (see Tarrowin&apos;s README)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Allow Chromium&apos;s sandbox…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium can now sandbox itself.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium&apos;s sandbox is allowed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium&apos;s sandbox is still blocked</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Waiting for an unmetered connection</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tarrowin (No Chromium build installed yet)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tarrowin (Chromium build %1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tarrowin (Chromium build %1: %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Return to build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>VersionChecker</name>
+    <message>
+        <source>it stopped answering</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -437,7 +531,7 @@ Lead developer: the Quillmarsh team</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Tarrowin (Chromium build %1)</source>
+        <source>Download on metered connections</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -4,7 +4,7 @@
 #include <QUrl>
 
 // Where every request to the build storage goes: an organisation's mirror or cache when the
-// settings name one ("BuildStorage", often set system-wide), else the public storage.
+// settings name one (Config::BuildStorage, often set system-wide), else the public storage.
 class BuildStorage
 {
 public:
