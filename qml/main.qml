@@ -469,6 +469,7 @@ Rectangle {
     ChromeDownloader {
         id: chromeDownloader
         onFailed: function(build, error) { updateController.installationFailed(build, error) }
+        onNotPublished: function(build, newest) { updateController.buildNotPublished(build, newest) }
         onCurrentBuildChanged: updateController.installedBuildChanged()
         onSandboxBlocked: updateController.sandboxBlocked()
         onStatusChanged: updateController.downloadStatusChanged(chromeDownloader.status)

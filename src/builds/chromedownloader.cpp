@@ -23,6 +23,13 @@ namespace {
 
 constexpr int defaultTrickleWindow = 5 * 60 * 1000;
 
+// The one piece of mutable global state here: the test seam for the retry pauses.
+QList<int> &retryDelays()
+{
+    static QList<int> delays { 1000, 4000, 16000 };
+    return delays;
+}
+
 int httpStatus(const QNetworkReply *reply)
 {
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -42,7 +49,9 @@ QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
 ChromeDownloader::ChromeDownloader(QObject *parent)
     : QObject(parent)
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
+    , m_listing(new BuildListing(this))
 {
+    connect(m_listing, &BuildListing::finished, this, &ChromeDownloader::listingAnswered);
     m_series = BuildSeries::native();
     m_currentBuild = Config::get(Config::CurrentBuild).toInt();
     if (m_series.method() == BuildSeries::UnpackArchive) {
@@ -56,6 +65,8 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
             &ChromeDownloader::archiveInstalled);
     m_trickleWindow.setInterval(defaultTrickleWindow);
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &ChromeDownloader::retry);
     connect(&m_trickleWindow, &QTimer::timeout, this, &ChromeDownloader::checkTrickle);
     emit currentBuildChanged(m_currentBuild);
 }
@@ -82,17 +93,37 @@ ChromeDownloader::~ChromeDownloader()
         m_downloadFile = nullptr;
         m_downloadDir.reset();
     }
+    // What arrived of an archive is kept for the next start.
+    bool keep = m_retryTimer.isActive();
     if (m_reply) {
         QNetworkReply *reply = m_reply;
+        if (m_downloadFile && m_rangeJudged && resumable(httpStatus(reply))) {
+            m_offset += m_received;
+            m_received = 0;
+            keep = m_downloadFile->flush();
+            m_record.kept = m_offset;
+            keep = keep && m_partial && m_partial->save(m_record);
+        }
         releaseReply();
         reply->abort();
     }
-    removeDownload();
+    removeDownload(keep);
+}
+
+void ChromeDownloader::setRetryDelays(const QList<int> &milliseconds)
+{
+    retryDelays() = milliseconds;
 }
 
 QString ChromeDownloader::installerPath() const
 {
     return m_downloadFile ? m_downloadFile->fileName() : QString();
+}
+
+void ChromeDownloader::setNetworkAccessManager(QNetworkAccessManager *manager)
+{
+    m_networkManager = manager;
+    m_listing->setNetworkAccessManager(manager);
 }
 
 void ChromeDownloader::setVerifyTimeout(int milliseconds)
@@ -112,10 +143,16 @@ void ChromeDownloader::downloadVersion(int version)
     m_requestedBuild = version;
     if (!prepareDownload(version))
         return;
+    m_retries = 0;
+    retry();
+}
 
+void ChromeDownloader::retry()
+{
+    // From the storage's own address again: a redirect's target may have expired.
     m_redirects = 0;
     QUrl address = Endpoints::buildStorage();
-    address.setPath(m_series.artifactPath(version));
+    address.setPath(m_series.artifactPath(m_requestedBuild));
     startDownload(address);
 }
 
@@ -125,27 +162,34 @@ bool ChromeDownloader::prepareDownload(int version)
     // that must not exist yet: nothing anyone planted is ever opened, run or unpacked. An
     // archive goes next to where it is unpacked, so the final rename is atomic and /tmp (in
     // memory on many systems) is spared a build's worth of data.
+    // An archive is downloaded into the install root's owner-only resume directory, where
+    // a part of it may wait from an earlier attempt.
     std::unique_ptr<QTemporaryDir> directory;
+    std::unique_ptr<PartialDownload> partial;
+    std::unique_ptr<QFile> file;
+    m_record = PartialDownload::Record();
     QString where;
-    QString name;
     if (m_series.method() == BuildSeries::UnpackArchive) {
         where = m_archiveInstaller->root().path();
-        directory = m_archiveInstaller->root().createStagingDir();
-        name = m_series.artifact();
+        partial = std::make_unique<PartialDownload>(m_archiveInstaller->root().resumePath());
+        if (partial->prepare()) {
+            m_record = partial->take(version);
+            file = std::make_unique<QFile>(partial->partPath());
+        }
     } else {
         // QDir::tempPath() is empty when the configured directory is unusable, and a
         // relative template would land wherever we happen to be.
         where = QDir::tempPath();
         if (!where.isEmpty() && QFileInfo(where).isDir())
             directory = std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
-        name = QStringLiteral("chromium_installer_%1.exe").arg(version);
+        if (directory && directory->isValid())
+            file = std::make_unique<QFile>(
+                directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)));
     }
-    std::unique_ptr<QFile> file;
-    if (directory && directory->isValid()) {
-        file = std::make_unique<QFile>(directory->filePath(name));
-        if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            file.reset();
-    }
+    const auto mode
+        = m_record.kept > 0 ? QIODevice::ReadWrite : QIODevice::ReadWrite | QIODevice::NewOnly;
+    if (file && !file->open(mode))
+        file.reset();
     if (!file) {
         const QString error = tr("Cannot write to %1").arg(QDir::toNativeSeparators(where));
         qCWarning(lcUpdate) << error;
@@ -154,6 +198,9 @@ bool ChromeDownloader::prepareDownload(int version)
         return false;
     }
     file->setParent(this);
+    m_record.build = version;
+    m_offset = m_record.kept;
+    m_partial = std::move(partial);
     m_downloadDir = std::move(directory);
     m_downloadFile = file.release();
     return true;
@@ -161,13 +208,27 @@ bool ChromeDownloader::prepareDownload(int version)
 
 void ChromeDownloader::startDownload(const QUrl &address)
 {
-    // Each hop starts the file over.
-    m_downloadFile->resize(0);
-    m_downloadFile->seek(0);
     m_address = address;
     m_transferError.clear();
-    m_hash.reset();
+    m_refused = false;
+    m_rangeJudged = false;
+    m_startOver = false;
     m_received = 0;
+    // The checksum covers the whole file, the kept part included.
+    m_hash.reset();
+    m_downloadFile->seek(0);
+    for (qint64 left = m_offset; left > 0;) {
+        const QByteArray data = m_downloadFile->read(qMin<qint64>(left, readBufferSize));
+        if (data.isEmpty()) {
+            m_offset = 0;
+            m_hash.reset();
+            break;
+        }
+        m_hash.addData(data);
+        left -= data.size();
+    }
+    m_downloadFile->resize(m_offset);
+    m_downloadFile->seek(m_offset);
     m_receivedAtWindowStart = 0;
     m_trickleWindow.start();
     setStatus(DownloadingStatus);
@@ -178,6 +239,14 @@ void ChromeDownloader::startDownload(const QUrl &address)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(m_transferTimeout);
+    if (m_offset > 0) {
+        qCInfo(lcUpdate) << "Asking for the rest from byte" << m_offset;
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(m_offset) + '-');
+        request.setRawHeader("If-Range", m_record.etag);
+    }
+    // The build the listing named is the upload it described, not one that replaced it since.
+    if (m_published.build == m_requestedBuild && !m_published.generation.isEmpty())
+        request.setRawHeader("x-goog-if-generation-match", m_published.generation);
     if (!m_networkManager)
         m_networkManager = new QNetworkAccessManager(this);
     m_reply = m_networkManager->get(request);
@@ -195,10 +264,13 @@ void ChromeDownloader::checkAnnouncedSize()
     if (!m_reply || !m_transferError.isEmpty())
         return;
     const int status = httpStatus(m_reply);
+    // A redirect is judged at its target.
+    if ((status >= 300 && status <= 399) || !judgeRange(status))
+        return;
     const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
     if (status < 200 || status > 299 || !announced.isValid())
         return;
-    const qint64 size = announced.toLongLong();
+    const qint64 size = m_offset + announced.toLongLong();
     if (size > maximumDownloadSize) {
         failTransfer(tr("Download failed: the file is larger than 2 GiB"));
         return;
@@ -211,13 +283,57 @@ void ChromeDownloader::checkAnnouncedSize()
     }
 }
 
+bool ChromeDownloader::judgeRange(int status)
+{
+    if (m_rangeJudged)
+        return !m_startOver;
+    m_rangeJudged = true;
+    const QByteArray etag = m_reply->rawHeader("ETag");
+    const QByteArray generation = m_reply->rawHeader("x-goog-generation");
+    if (m_offset > 0) {
+        const auto answer = PartialDownload::judge(
+            m_record, status, m_reply->rawHeader("Content-Range"), etag, generation);
+        if (answer == PartialDownload::Append)
+            return true;
+        qCInfo(lcUpdate) << "HTTP" << status << "to a range request: starting over";
+        m_offset = 0;
+        m_hash.reset();
+        m_downloadFile->resize(0);
+        m_downloadFile->seek(0);
+        if (answer == PartialDownload::StartOver) {
+            // Completes the reply; its finished() asks for the whole file.
+            m_startOver = true;
+            m_reply->abort();
+            return false;
+        }
+    }
+    if (status == 200) {
+        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+        m_record.etag = etag;
+        m_record.generation = generation;
+        m_record.size = length.isValid() ? length.toLongLong() : -1;
+        m_record.kept = 0;
+        // Written now, so that even a run that is killed leaves a part to resume.
+        if (m_partial && resumable(status))
+            m_partial->save(m_record);
+    }
+    return true;
+}
+
+bool ChromeDownloader::resumable(int status) const
+{
+    const qint64 have = m_offset + m_received;
+    return !m_refused && (status == 200 || status == 206) && !m_record.etag.isEmpty()
+        && !m_record.etag.startsWith("W/") && m_record.size > 0 && have < m_record.size;
+}
+
 void ChromeDownloader::fileDownloadRead()
 {
-    if (!m_reply || !m_transferError.isEmpty())
+    if (!m_reply || !m_transferError.isEmpty() || m_startOver)
         return;
     const QByteArray data = m_reply->readAll();
     m_received += data.size();
-    if (m_received > maximumDownloadSize) {
+    if (m_offset + m_received > maximumDownloadSize) {
         failTransfer(tr("Download failed: the file is larger than 2 GiB"));
         return;
     }
@@ -234,13 +350,14 @@ void ChromeDownloader::fileDownloadRead()
 void ChromeDownloader::fileDownloadError(QNetworkReply::NetworkError code)
 {
     Q_UNUSED(code)
-    if (m_reply && m_transferError.isEmpty())
+    if (m_reply && m_transferError.isEmpty() && !m_startOver)
         m_transferError = transferProblem(m_reply);
 }
 
 void ChromeDownloader::failTransfer(const QString &error)
 {
     m_transferError = error;
+    m_refused = true;
     // Completes the reply at once; its finished() gives the transfer up.
     if (m_reply)
         m_reply->abort();
@@ -259,6 +376,12 @@ void ChromeDownloader::checkTrickle()
 
 void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 {
+    if (m_startOver)
+        return;
+    // The kept part counts as arrived.
+    bytesReceived += m_offset;
+    if (bytesTotal > 0)
+        bytesTotal += m_offset;
     if (bytesTotal != m_downloadSize) {
         m_downloadSize = bytesTotal;
         emit downloadSizeChanged(bytesTotal);
@@ -299,16 +422,66 @@ void ChromeDownloader::fileDownloadFinished()
         startDownload(target);
         return;
     }
+    if (m_startOver) {
+        releaseReply();
+        startDownload(m_address);
+        return;
+    }
 
     const QString problem = m_transferError.isEmpty() ? transferProblem(reply) : m_transferError;
     qCInfo(lcUpdate) << "HTTP" << status << "received" << m_received << "bytes"
                      << (problem.isEmpty() ? QStringLiteral("complete") : problem);
     releaseReply();
+    if (!m_refused && status == 404) {
+        askForPublishedBuild(problem);
+        return;
+    }
+    if (!problem.isEmpty() && resumable(status) && m_downloadFile->flush()) {
+        // A transfer that broke keeps what arrived; the next try asks for the rest only.
+        m_offset += m_received;
+        m_received = 0;
+        m_record.kept = m_offset;
+        const bool kept = !m_partial || m_partial->save(m_record);
+        if (m_retries < retryDelays().size()) {
+            qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
+            m_trickleWindow.stop();
+            m_retryTimer.start(retryDelays().at(m_retries++));
+            return;
+        }
+        abandonTransfer(problem, kept && m_partial);
+        return;
+    }
     if (!problem.isEmpty()) {
         abandonTransfer(problem);
         return;
     }
     install();
+}
+
+void ChromeDownloader::askForPublishedBuild(const QString &notFound)
+{
+    // The newest build is often named before its archive is uploaded: that is no failure
+    // of ours, and an earlier build may well be newer than the installed one.
+    m_trickleWindow.stop();
+    removeDownload();
+    m_notFoundError = notFound;
+    m_listing->findNewest(m_series, m_requestedBuild);
+}
+
+void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object &newest)
+{
+    if (!answered) {
+        // Without the listing we know no better than the 404 itself.
+        abandonTransfer(m_notFoundError);
+        return;
+    }
+    qCInfo(lcUpdate) << "Build" << m_requestedBuild << "is not published yet; newest published"
+                     << newest.build;
+    m_published = newest;
+    setLastError(QString());
+    setStatus(IdleStatus);
+    returnFreedMemory();
+    emit notPublished(m_requestedBuild, newest.build);
 }
 
 QString ChromeDownloader::transferProblem(QNetworkReply *reply) const
@@ -354,11 +527,23 @@ void ChromeDownloader::install()
     m_downloadFile->close();
 
     if (m_series.method() == BuildSeries::UnpackArchive) {
-        const QString archive = m_downloadFile->fileName();
+        // Unpacked next to a private staging directory of its own; the move is a rename.
+        std::unique_ptr<QTemporaryDir> staging = m_archiveInstaller->root().createStagingDir();
+        const QString archive
+            = staging && staging->isValid() ? staging->filePath(m_series.artifact()) : QString();
+        if (archive.isEmpty() || !m_downloadFile->rename(archive)) {
+            finishInstallation(
+                false,
+                tr("Cannot write to %1")
+                    .arg(QDir::toNativeSeparators(m_archiveInstaller->root().path())));
+            return;
+        }
         delete m_downloadFile;
         m_downloadFile = nullptr;
+        m_partial->discard();
+        m_partial.reset();
         setStatus(InstallingStatus);
-        m_archiveInstaller->install(m_requestedBuild, archive, std::move(m_downloadDir));
+        m_archiveInstaller->install(m_requestedBuild, archive, std::move(staging));
         return;
     }
 
@@ -464,10 +649,10 @@ void ChromeDownloader::returnFreedMemory()
 #endif
 }
 
-void ChromeDownloader::abandonTransfer(const QString &error)
+void ChromeDownloader::abandonTransfer(const QString &error, bool keepPart)
 {
     m_trickleWindow.stop();
-    removeDownload();
+    removeDownload(keepPart);
     qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << error;
     setLastError(error);
     setStatus(IdleStatus);
@@ -501,15 +686,22 @@ void ChromeDownloader::refreshPreviousBuild()
     }
 }
 
-void ChromeDownloader::removeDownload()
+void ChromeDownloader::removeDownload(bool keepPart)
 {
+    m_retryTimer.stop();
     if (m_downloadFile) {
         m_downloadFile->close();
-        m_downloadFile->remove();
+        if (!keepPart)
+            m_downloadFile->remove();
         delete m_downloadFile;
         m_downloadFile = nullptr;
     }
+    if (m_partial && !keepPart)
+        m_partial->discard();
+    m_partial.reset();
     m_downloadDir.reset();
+    m_offset = 0;
+    m_received = 0;
 }
 
 void ChromeDownloader::releaseReply()

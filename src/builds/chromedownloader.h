@@ -1,7 +1,9 @@
 #pragma once
 
+#include "builds/buildlisting.h"
 #include "builds/buildseries.h"
 #include "builds/objecthash.h"
+#include "builds/partialdownload.h"
 
 #include <QElapsedTimer>
 #include <QNetworkReply>
@@ -73,8 +75,11 @@ public:
     // The downloaded file of the running transfer or installation; empty when idle.
     QString installerPath() const;
 
+    // Test seam: the pauses before the tries that resume a broken transfer within one attempt.
+    static void setRetryDelays(const QList<int> &milliseconds);
+
     // The manager downloads go through; without one the downloader makes its own.
-    void setNetworkAccessManager(QNetworkAccessManager *manager) { m_networkManager = manager; }
+    void setNetworkAccessManager(QNetworkAccessManager *manager);
 
     Q_INVOKABLE void downloadVersion(int version);
     // Makes the previous build current again and remembers the one left as Config::SkippedBuild.
@@ -88,8 +93,12 @@ signals:
     void currentBuildChanged(int currentBuild);
     void previousBuildChanged(int previousBuild);
     void lastErrorChanged(const QString &lastError);
-    // Every attempt that ends without the build installed, whatever the cause.
+    // Every attempt that ends without the build installed, whatever the cause, except an
+    // archive the storage does not have yet.
     void failed(int build, const QString &error);
+    // The build's archive is not published yet (404); newest is the newest build below it
+    // whose archive is, -1 when the storage's listing names none.
+    void notPublished(int build, int newest);
     // An installed browser will not be able to sandbox itself on this system.
     void sandboxBlocked();
     // A download or installation has ended and let go of its memory: whoever made the
@@ -107,6 +116,11 @@ private:
     bool prepareDownload(int version);
     void startDownload(const QUrl &address);
     void checkAnnouncedSize();
+    bool judgeRange(int status);
+    bool resumable(int status) const;
+    void retry();
+    void askForPublishedBuild(const QString &notFound);
+    void listingAnswered(bool answered, const BuildListing::Object &newest);
     QString transferProblem(QNetworkReply *reply) const;
     void checkTrickle();
     void install();
@@ -115,8 +129,8 @@ private:
     void archiveInstalled(bool succeeded, const QString &error);
     void finishInstallation(bool succeeded, const QString &error = QString());
     void failTransfer(const QString &error);
-    void abandonTransfer(const QString &error);
-    void removeDownload();
+    void abandonTransfer(const QString &error, bool keepPart = false);
+    void removeDownload(bool keepPart = false);
     void releaseReply();
     void setStatus(Status status);
     void setLastError(const QString &error);
@@ -137,6 +151,10 @@ private:
     QFile *m_downloadFile = nullptr;
     QProcess *m_installerProcess = nullptr;
     ArchiveInstaller *m_archiveInstaller;
+    BuildListing *m_listing;
+    // The newest published build the listing named last, to pin its generation.
+    BuildListing::Object m_published;
+    QString m_notFoundError;
 
     std::unique_ptr<QTemporaryDir> m_downloadDir;
     QUrl m_address;
@@ -144,7 +162,19 @@ private:
     QString m_transferError;
     int m_transferTimeout = 60000;
     ObjectHash m_hash;
+    // Body bytes of the running response, and where in the file that body starts.
     qint64 m_received = 0;
+    qint64 m_offset = 0;
+    // What the file is a part of; kept in the install root for archives, so that a later
+    // attempt resumes too.
+    PartialDownload::Record m_record;
+    std::unique_ptr<PartialDownload> m_partial;
+    bool m_rangeJudged = false;
+    bool m_startOver = false;
+    // The transfer was given up by us (too large, too slow, disk): nothing to resume.
+    bool m_refused = false;
+    int m_retries = 0;
+    QTimer m_retryTimer;
     QTimer m_trickleWindow;
     qint64 m_receivedAtWindowStart = 0;
     QByteArray m_installerErrors;

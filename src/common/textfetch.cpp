@@ -31,11 +31,13 @@ QNetworkAccessManager *TextFetch::networkAccessManager()
     return m_manager;
 }
 
-void TextFetch::get(const QUrl &url)
+void TextFetch::get(const QUrl &url, const QList<QPair<QByteArray, QByteArray>> &headers)
 {
     if (m_reply)
         return;
     QNetworkRequest request(url);
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, m_redirectPolicy);
     request.setTransferTimeout(m_transferTimeout);
     m_body.clear();

@@ -39,7 +39,7 @@ public:
 
     bool isRunning() const { return m_reply != nullptr; }
     // Ignored while a request is under way: that one will report.
-    void get(const QUrl &url);
+    void get(const QUrl &url, const QList<QPair<QByteArray, QByteArray>> &headers = {});
 
 signals:
     void finished(const TextFetch::Result &result);

@@ -380,7 +380,8 @@ void InstallRoot::removeLeftoverStaging() const
             continue;
         }
         // Never through a link, and never someone else's directory.
-        if (entry.isSymLink() || !entry.isDir() || entry.ownerId() != ::getuid())
+        if (entry.absoluteFilePath() == resumePath() || entry.isSymLink() || !entry.isDir()
+            || entry.ownerId() != ::getuid())
             continue;
         if (!removeTree(entry.absoluteFilePath()))
             qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();

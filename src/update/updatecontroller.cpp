@@ -1,7 +1,6 @@
 #include "update/updatecontroller.h"
 
 #include "settings/config.h"
-#include "update/updatepolicy.h"
 
 namespace {
 
@@ -38,18 +37,43 @@ void UpdateController::checkCompleted(int latest)
     const bool userAsked = m_userAsked;
     m_userAsked = false;
     ++m_checksSinceFailure;
-    const UpdatePolicy::Records records { m_currentBuild, storedNumber(Config::SkippedBuild),
-                                          storedNumber(Config::FailedBuild),
-                                          storedNumber(Config::FailedAttempts) };
-    if (!UpdatePolicy::shouldDownload(latest, records, m_checksSinceFailure, userAsked,
+    m_checksAtDecision = m_checksSinceFailure;
+    m_userAskedAtDecision = userAsked;
+    if (!m_substitute.isEmpty()) {
+        m_substitute.clear();
+        emit statusLineChanged();
+    }
+    if (!UpdatePolicy::shouldDownload(latest, records(), m_checksSinceFailure, userAsked,
                                       m_checkPeriod))
         return;
+    requestDownload(latest);
+}
+
+void UpdateController::buildNotPublished(int build, int newest)
+{
+    const int instead = UpdatePolicy::publishedInstead(build, newest, records(), m_checksAtDecision,
+                                                       m_userAskedAtDecision, m_checkPeriod);
+    if (instead == -1)
+        return;
+    m_substitute = tr("Build %1 is not published yet; installing build %2").arg(build).arg(instead);
+    emit statusLineChanged();
+    requestDownload(instead);
+}
+
+UpdatePolicy::Records UpdateController::records() const
+{
+    return { m_currentBuild, storedNumber(Config::SkippedBuild), storedNumber(Config::FailedBuild),
+             storedNumber(Config::FailedAttempts) };
+}
+
+void UpdateController::requestDownload(int build)
+{
     m_checksSinceFailure = 0;
-    if (latest != m_requestedBuild) {
-        m_requestedBuild = latest;
-        emit requestedBuildChanged(latest);
+    if (build != m_requestedBuild) {
+        m_requestedBuild = build;
+        emit requestedBuildChanged(build);
     }
-    emit downloadRequested(latest);
+    emit downloadRequested(build);
 }
 
 void UpdateController::downloadStatusChanged(int status)
@@ -133,6 +157,8 @@ QString UpdateController::statusLine() const
         return tr("Finishing the installation of build %1 \u2026").arg(m_requestedBuild);
     if (m_status == Idle && !m_lastError.isEmpty())
         return m_lastError;
+    if (m_status != Idle && !m_substitute.isEmpty())
+        return m_substitute;
     return statusText(m_status);
 }
 

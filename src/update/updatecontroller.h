@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/updatepolicy.h"
+
 #include <QObject>
 #include <QTimer>
 #include <QVariant>
@@ -49,6 +51,8 @@ public:
     // Every completed check, with the latest build it found (-1 for none).
     Q_INVOKABLE void checkCompleted(int latest);
     Q_INVOKABLE void downloadStatusChanged(int status);
+    // The archive of `build` is not published yet; newest is the newest build that is.
+    Q_INVOKABLE void buildNotPublished(int build, int newest);
     Q_INVOKABLE void installationFailed(int build, const QString &error);
     // The installed build changed: earlier failures no longer matter.
     Q_INVOKABLE void installedBuildChanged();
@@ -75,6 +79,8 @@ signals:
     void quitRequested();
 
 private:
+    UpdatePolicy::Records records() const;
+    void requestDownload(int build);
     void notice(const QString &text, const QString &title, NoticeType type, int timeout);
 
     int m_currentBuild = -1;
@@ -87,6 +93,11 @@ private:
     // Checks completed since the last failed attempt, for the retry back-off.
     int m_checksSinceFailure = 0;
     bool m_userAsked = false;
+    // What the last check's decision went by, for a published build taken instead.
+    int m_checksAtDecision = 0;
+    bool m_userAskedAtDecision = false;
+    // Says which build is fetched in place of an unpublished one, while it is.
+    QString m_substitute;
     bool m_sandboxWarned = false;
     QTimer m_exitLimit;
 };

@@ -30,6 +30,11 @@ int retryAfterChecks(int attempts, qint64 checkPeriod);
 bool shouldDownload(int latest, const Records &records, int checksSinceFailure, bool userAsked,
                     qint64 checkPeriod);
 
+// The build to fetch when the archive of `unpublished` is not there yet: `newest`, the newest
+// published build below it, when that would be fetched by itself; -1 otherwise.
+int publishedInstead(int unpublished, int newest, const Records &records, int checksSinceFailure,
+                     bool userAsked, qint64 checkPeriod);
+
 // The largest count of time frames of `factor` milliseconds that fits a timer.
 int largestCount(qint64 factor);
 // The stored time frame index, or 0 (minutes) where it names none of `count` frames.

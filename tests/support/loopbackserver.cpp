@@ -5,6 +5,9 @@
 #include <QtEndian>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QSslKey>
 #include <QSslServer>
@@ -193,6 +196,15 @@ void LoopbackServer::redirect(const QString &path, const QByteArray &location, i
     setResponse(path, response);
 }
 
+void LoopbackServer::serveListing(const QStringList &objectNames)
+{
+    QJsonArray items;
+    for (const QString &name : objectNames)
+        items.append(QJsonObject { { QStringLiteral("name"), name } });
+    serve(QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o"),
+          QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson());
+}
+
 void LoopbackServer::release(const QString &path)
 {
     m_responses[path].held = false;
@@ -224,9 +236,12 @@ void LoopbackServer::handle(QTcpSocket *socket)
     });
 }
 
-void LoopbackServer::respond(QTcpSocket *socket, const QString &path)
+void LoopbackServer::respond(QTcpSocket *socket, const QString &requested)
 {
     Response response;
+    // An answer set for the path alone answers it with any query.
+    const QString path
+        = m_responses.contains(requested) ? requested : requested.section(QLatin1Char('?'), 0, 0);
     if (m_responses.contains(path)) {
         response = m_responses.value(path);
         if (response.held) {

@@ -46,6 +46,8 @@ public:
     // Shorthands for common answers.
     void serve(const QString &path, const QByteArray &body, int status = 200);
     void redirect(const QString &path, const QByteArray &location, int status = 302);
+    // The storage's JSON object listing, naming these objects, for any query.
+    void serveListing(const QStringList &objectNames);
 
     // Forgets the answer for path and the requests seen so far, so a long-running test
     // keeps nothing of its past rounds.
