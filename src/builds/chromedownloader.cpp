@@ -295,7 +295,9 @@ bool ChromeDownloader::judgeRange(int status)
             m_record, status, m_reply->rawHeader("Content-Range"), etag, generation);
         if (answer == PartialDownload::Append)
             return true;
-        qCInfo(lcUpdate) << "HTTP" << status << "to a range request: starting over";
+        qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
+                         << (answer == PartialDownload::UseWhole ? "the whole file"
+                                                                 : "starting over");
         m_offset = 0;
         m_hash.reset();
         m_downloadFile->resize(0);
@@ -303,7 +305,9 @@ bool ChromeDownloader::judgeRange(int status)
         if (answer == PartialDownload::StartOver) {
             // Completes the reply; its finished() asks for the whole file.
             m_startOver = true;
-            m_reply->abort();
+            // An error status completes the reply by itself, its body unread.
+            if (status >= 200 && status <= 299)
+                m_reply->abort();
             return false;
         }
     }

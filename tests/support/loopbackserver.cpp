@@ -196,6 +196,11 @@ void LoopbackServer::redirect(const QString &path, const QByteArray &location, i
     setResponse(path, response);
 }
 
+void LoopbackServer::setRangeResponse(const QString &path, const Response &response)
+{
+    m_rangeResponses.insert(path, response);
+}
+
 void LoopbackServer::serveListing(const QStringList &objectNames)
 {
     QJsonArray items;
@@ -227,23 +232,44 @@ void LoopbackServer::handle(QTcpSocket *socket)
         *buffer += socket->readAll();
         if (!buffer->contains("\r\n\r\n"))
             return;
-        const QList<QByteArray> requestLine = buffer->left(buffer->indexOf("\r\n")).split(' ');
-        const QString path = QString::fromLatin1(requestLine.value(1));
+        const QList<QByteArray> lines = buffer->left(buffer->indexOf("\r\n\r\n")).split('\n');
+        const QString path = QString::fromLatin1(lines.value(0).split(' ').value(1));
+        QByteArray range;
+        for (const QByteArray &line : lines) {
+            if (line.toLower().startsWith("range:"))
+                range = line.mid(6).trimmed();
+        }
         *buffer = "\r\n\r\n";
         m_requests.append(path);
+        m_rangeHeaders.append(range);
         emit requested(path);
-        respond(socket, path);
+        respond(socket, path, range);
     });
 }
 
-void LoopbackServer::respond(QTcpSocket *socket, const QString &requested)
+void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const QByteArray &range)
 {
     Response response;
     // An answer set for the path alone answers it with any query.
     const QString path
         = m_responses.contains(requested) ? requested : requested.section(QLatin1Char('?'), 0, 0);
-    if (m_responses.contains(path)) {
+    if (!range.isEmpty() && m_rangeResponses.contains(path)) {
+        response = m_rangeResponses.value(path);
+    } else if (m_responses.contains(path)) {
         response = m_responses.value(path);
+        const qint64 from = range.startsWith("bytes=") && range.endsWith('-')
+            ? range.mid(6, range.size() - 7).toLongLong()
+            : -1;
+        if (response.ranges && from > 0 && from < response.body.size()) {
+            const qint64 size = response.body.size();
+            response.status = 206;
+            response.headers.append({ "Content-Range",
+                                      "bytes " + QByteArray::number(from) + '-'
+                                          + QByteArray::number(size - 1) + '/'
+                                          + QByteArray::number(size) });
+            response.body = response.body.mid(from);
+            response.closeAfter = -1;
+        }
         if (response.held) {
             m_held.append({ socket, path });
             return;
@@ -280,4 +306,5 @@ QByteArray LoopbackServer::storageHash(const QByteArray &body, bool crc32c, bool
 void LoopbackServer::forget(const QString &path)
 {
     m_responses.remove(path);
+    m_rangeResponses.remove(path);
 }
