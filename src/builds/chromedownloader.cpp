@@ -50,7 +50,16 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     : QObject(parent)
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
     , m_listing(new BuildListing(this))
+    , m_sink(new DownloadSink(this))
 {
+    connect(m_sink, &DownloadSink::drained, this, &ChromeDownloader::fileDownloadRead);
+    connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
+        failTransfer(
+            tr("Cannot write the download to %1: %2")
+                .arg(QDir::toNativeSeparators(QFileInfo(m_downloadFile->fileName()).absolutePath()),
+                     error));
+    });
+    connect(m_sink, &DownloadSink::finished, this, &ChromeDownloader::concludeTransfer);
     connect(m_listing, &BuildListing::finished, this, &ChromeDownloader::listingAnswered);
     m_series = BuildSeries::native();
     m_currentBuild = Config::get(Config::CurrentBuild).toInt();
@@ -97,12 +106,9 @@ ChromeDownloader::~ChromeDownloader()
     bool keep = m_retryTimer.isActive();
     if (m_reply) {
         QNetworkReply *reply = m_reply;
-        if (m_downloadFile && m_rangeJudged && resumable(httpStatus(reply))) {
-            m_offset += m_received;
-            m_received = 0;
-            keep = m_downloadFile->flush();
-            m_record.kept = m_offset;
-            keep = keep && m_partial && m_partial->save(m_record);
+        if (m_downloadFile && m_sink->isBusy() && resumable(httpStatus(reply))) {
+            m_record.kept = m_sink->waitForWrites();
+            keep = m_partial && m_record.kept > 0 && m_partial->save(m_record);
         }
         releaseReply();
         reply->abort();
@@ -162,8 +168,7 @@ bool ChromeDownloader::prepareDownload(int version)
     // that must not exist yet: nothing anyone planted is ever opened, run or unpacked. An
     // archive goes next to where it is unpacked, so the final rename is atomic and /tmp (in
     // memory on many systems) is spared a build's worth of data.
-    // An archive is downloaded into the install root's owner-only resume directory, where
-    // a part of it may wait from an earlier attempt.
+    // A part of the archive that an earlier attempt kept is moved in to be resumed.
     std::unique_ptr<QTemporaryDir> directory;
     std::unique_ptr<PartialDownload> partial;
     std::unique_ptr<QFile> file;
@@ -171,9 +176,10 @@ bool ChromeDownloader::prepareDownload(int version)
     QString where;
     if (m_series.method() == BuildSeries::UnpackArchive) {
         where = m_archiveInstaller->root().path();
-        partial = std::make_unique<PartialDownload>(m_archiveInstaller->root().resumePath());
-        if (partial->prepare()) {
-            m_record = partial->take(version);
+        directory = m_archiveInstaller->root().createStagingDir();
+        if (directory && directory->isValid()) {
+            partial = std::make_unique<PartialDownload>(directory->path());
+            m_record = partial->adopt(where, version);
             file = std::make_unique<QFile>(partial->partPath());
         }
     } else {
@@ -214,21 +220,7 @@ void ChromeDownloader::startDownload(const QUrl &address)
     m_rangeJudged = false;
     m_startOver = false;
     m_received = 0;
-    // The checksum covers the whole file, the kept part included.
-    m_hash.reset();
-    m_downloadFile->seek(0);
-    for (qint64 left = m_offset; left > 0;) {
-        const QByteArray data = m_downloadFile->read(qMin<qint64>(left, readBufferSize));
-        if (data.isEmpty()) {
-            m_offset = 0;
-            m_hash.reset();
-            break;
-        }
-        m_hash.addData(data);
-        left -= data.size();
-    }
-    m_downloadFile->resize(m_offset);
-    m_downloadFile->seek(m_offset);
+    m_ending = Ending();
     m_receivedAtWindowStart = 0;
     m_trickleWindow.start();
     setStatus(DownloadingStatus);
@@ -290,18 +282,18 @@ bool ChromeDownloader::judgeRange(int status)
     m_rangeJudged = true;
     const QByteArray etag = m_reply->rawHeader("ETag");
     const QByteArray generation = m_reply->rawHeader("x-goog-generation");
+    const ObjectHash::Expected expected = ObjectHash::parse(m_reply->rawHeader("x-goog-hash"));
     if (m_offset > 0) {
         const auto answer = PartialDownload::judge(
             m_record, status, m_reply->rawHeader("Content-Range"), etag, generation);
-        if (answer == PartialDownload::Append)
+        if (answer == PartialDownload::Append) {
+            m_sink->begin(m_downloadFile, m_offset, expected);
             return true;
+        }
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
                          << (answer == PartialDownload::UseWhole ? "the whole file"
                                                                  : "starting over");
         m_offset = 0;
-        m_hash.reset();
-        m_downloadFile->resize(0);
-        m_downloadFile->seek(0);
         if (answer == PartialDownload::StartOver) {
             // Completes the reply; its finished() asks for the whole file.
             m_startOver = true;
@@ -311,6 +303,8 @@ bool ChromeDownloader::judgeRange(int status)
             return false;
         }
     }
+    if (status >= 200 && status <= 299)
+        m_sink->begin(m_downloadFile, 0, expected);
     if (status == 200) {
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
         m_record.etag = etag;
@@ -333,21 +327,31 @@ bool ChromeDownloader::resumable(int status) const
 
 void ChromeDownloader::fileDownloadRead()
 {
+    readReply(false);
+}
+
+void ChromeDownloader::readReply(bool all)
+{
     if (!m_reply || !m_transferError.isEmpty() || m_startOver)
         return;
-    const QByteArray data = m_reply->readAll();
-    m_received += data.size();
-    if (m_offset + m_received > maximumDownloadSize) {
-        failTransfer(tr("Download failed: the file is larger than 2 GiB"));
+    if (!m_rangeJudged)
+        checkAnnouncedSize();
+    // A redirect's or an error's body is not the file.
+    if (!m_sink->isBusy()) {
+        m_reply->skip(m_reply->bytesAvailable());
         return;
     }
-    m_hash.addData(data);
-    if (m_downloadFile->write(data) != data.size()) {
-        // Disk full or similar: a short file must never be used.
-        failTransfer(
-            tr("Cannot write the download to %1: %2")
-                .arg(QDir::toNativeSeparators(QFileInfo(m_downloadFile->fileName()).absolutePath()),
-                     m_downloadFile->errorString()));
+    // What the writer has not written yet stays bounded: the rest waits in the socket.
+    while (all || m_sink->pending() < maximumPending) {
+        const QByteArray data = m_reply->read(readBufferSize);
+        if (data.isEmpty())
+            return;
+        m_received += data.size();
+        if (m_offset + m_received > maximumDownloadSize) {
+            failTransfer(tr("Download failed: the file is larger than 2 GiB"));
+            return;
+        }
+        m_sink->write(data);
     }
 }
 
@@ -408,7 +412,7 @@ void ChromeDownloader::fileDownloadFinished()
     QNetworkReply *reply = m_reply;
     if (!reply || sender() != reply)
         return;
-    fileDownloadRead();
+    readReply(true);
 
     const int status = httpStatus(reply);
     const QByteArray location = reply->rawHeader("Location");
@@ -433,14 +437,48 @@ void ChromeDownloader::fileDownloadFinished()
     }
 
     const QString problem = m_transferError.isEmpty() ? transferProblem(reply) : m_transferError;
-    qCInfo(lcUpdate) << "HTTP" << status << "received" << m_received << "bytes"
-                     << (problem.isEmpty() ? QStringLiteral("complete") : problem);
+    m_ending.status = status;
+    m_ending.problem = problem;
+    m_ending.expected = ObjectHash::parse(reply->rawHeader("x-goog-hash"));
+    // A body that simply stops looks like one that ended: only an announced length, the
+    // end of a chunked body, an HTTP/2 stream's end or the storage's checksum tell them apart.
+    m_ending.endKnown = reply->header(QNetworkRequest::ContentLengthHeader).isValid()
+        || reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
+        || reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
     releaseReply();
     if (!m_refused && status == 404) {
+        qCInfo(lcUpdate) << "HTTP 404";
         askForPublishedBuild(problem);
         return;
     }
-    if (!problem.isEmpty() && resumable(status) && m_downloadFile->flush()) {
+    // The writer reports when the file is whole on disk.
+    if (m_sink->isBusy())
+        m_sink->finish();
+    else
+        concludeTransfer(true, QString(), false);
+}
+
+void ChromeDownloader::concludeTransfer(bool written, const QString &writeError,
+                                        bool checksumMatches)
+{
+    QString problem = m_ending.problem;
+    if (problem.isEmpty() && !written)
+        problem = tr("Cannot write the download: %1").arg(writeError);
+    const bool hashed = m_ending.expected.present || m_ending.expected.malformed;
+    if (problem.isEmpty() && hashed && !checksumMatches) {
+        qCWarning(lcUpdate) << "Checksum mismatch for build" << m_requestedBuild;
+        problem = tr("The download did not match the storage's checksum");
+    }
+    if (problem.isEmpty()) {
+        qCInfo(lcUpdate) << "Checksum" << (hashed ? "matched" : "not sent");
+        if (!m_ending.endKnown && !hashed)
+            problem = tr("Download failed: the transfer ended without a length or checksum to "
+                         "prove it complete");
+    }
+    const int status = m_ending.status;
+    qCInfo(lcUpdate) << "HTTP" << status << "received" << m_received << "bytes"
+                     << (problem.isEmpty() ? QStringLiteral("complete") : problem);
+    if (!problem.isEmpty() && written && resumable(status)) {
         // A transfer that broke keeps what arrived; the next try asks for the rest only.
         m_offset += m_received;
         m_received = 0;
@@ -498,30 +536,11 @@ QString ChromeDownloader::transferProblem(QNetworkReply *reply) const
     }
     if (reply->error() != QNetworkReply::NoError)
         return tr("Download failed: %1").arg(reply->errorString());
-    if (!m_downloadFile->flush())
-        return tr("Cannot write the download: %1").arg(m_downloadFile->errorString());
-
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (announced.isValid() && announced.toLongLong() != m_received)
         return tr("Download failed: received %1 of %2 bytes")
             .arg(m_received)
             .arg(announced.toLongLong());
-
-    const ObjectHash::Expected expected = ObjectHash::parse(reply->rawHeader("x-goog-hash"));
-    const bool hashed = expected.present || expected.malformed;
-    if (hashed && !m_hash.matches(expected)) {
-        qCWarning(lcUpdate) << "Checksum mismatch for" << reply->url().toString();
-        return tr("The download did not match the storage's checksum");
-    }
-    qCInfo(lcUpdate) << "Checksum" << (hashed ? "matched" : "not sent");
-
-    // A body that simply stops looks like one that ended: only an announced length, the
-    // end of a chunked body, an HTTP/2 stream's end or the storage's checksum tell them apart.
-    const bool chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
-    const bool http2 = reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
-    if (!announced.isValid() && !chunked && !http2 && !hashed)
-        return tr("Download failed: the transfer ended without a length or checksum to prove it "
-                  "complete");
     return QString();
 }
 
@@ -531,23 +550,13 @@ void ChromeDownloader::install()
     m_downloadFile->close();
 
     if (m_series.method() == BuildSeries::UnpackArchive) {
-        // Unpacked next to a private staging directory of its own; the move is a rename.
-        std::unique_ptr<QTemporaryDir> staging = m_archiveInstaller->root().createStagingDir();
-        const QString archive
-            = staging && staging->isValid() ? staging->filePath(m_series.artifact()) : QString();
-        if (archive.isEmpty() || !m_downloadFile->rename(archive)) {
-            finishInstallation(
-                false,
-                tr("Cannot write to %1")
-                    .arg(QDir::toNativeSeparators(m_archiveInstaller->root().path())));
-            return;
-        }
+        const QString archive = m_downloadFile->fileName();
         delete m_downloadFile;
         m_downloadFile = nullptr;
-        m_partial->discard();
+        m_partial->forget();
         m_partial.reset();
         setStatus(InstallingStatus);
-        m_archiveInstaller->install(m_requestedBuild, archive, std::move(staging));
+        m_archiveInstaller->install(m_requestedBuild, archive, std::move(m_downloadDir));
         return;
     }
 
@@ -693,6 +702,8 @@ void ChromeDownloader::refreshPreviousBuild()
 void ChromeDownloader::removeDownload(bool keepPart)
 {
     m_retryTimer.stop();
+    if (m_sink->isBusy())
+        m_sink->waitForWrites();
     if (m_downloadFile) {
         m_downloadFile->close();
         if (!keepPart)
@@ -700,8 +711,9 @@ void ChromeDownloader::removeDownload(bool keepPart)
         delete m_downloadFile;
         m_downloadFile = nullptr;
     }
-    if (m_partial && !keepPart)
-        m_partial->discard();
+    // A kept part stays in its staging directory, with its record.
+    if (m_downloadDir && m_partial && keepPart)
+        m_downloadDir->setAutoRemove(false);
     m_partial.reset();
     m_downloadDir.reset();
     m_offset = 0;

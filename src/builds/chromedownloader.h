@@ -2,6 +2,7 @@
 
 #include "builds/buildlisting.h"
 #include "builds/buildseries.h"
+#include "builds/downloadsink.h"
 #include "builds/objecthash.h"
 #include "builds/partialdownload.h"
 
@@ -43,6 +44,8 @@ public:
     static constexpr int maximumRedirects = 10;
     // Bounds what a transfer holds in memory; the rest waits in the socket until drained.
     static constexpr qint64 readBufferSize = 2 * 1024 * 1024;
+    // Bounds what waits for the writer thread; reading pauses above it.
+    static constexpr qint64 maximumPending = 8 * 1024 * 1024;
     // No Chromium build comes near this; a body past it is not what we asked for.
     static constexpr qint64 maximumDownloadSize = qint64(2) * 1024 * 1024 * 1024;
     // Unpacking needs room for the archive, the unpacked tree and the build it replaces.
@@ -117,6 +120,8 @@ private:
     void startDownload(const QUrl &address);
     void checkAnnouncedSize();
     bool judgeRange(int status);
+    void readReply(bool all);
+    void concludeTransfer(bool written, const QString &writeError, bool checksumMatches);
     bool resumable(int status) const;
     void retry();
     void askForPublishedBuild(const QString &notFound);
@@ -161,7 +166,16 @@ private:
     int m_redirects = 0;
     QString m_transferError;
     int m_transferTimeout = 60000;
-    ObjectHash m_hash;
+    DownloadSink *m_sink;
+    // What the ended response said, for when its file is whole on disk.
+    struct Ending
+    {
+        int status = 0;
+        QString problem;
+        ObjectHash::Expected expected;
+        bool endKnown = false;
+    };
+    Ending m_ending;
     // Body bytes of the running response, and where in the file that body starts.
     qint64 m_received = 0;
     qint64 m_offset = 0;

@@ -1,6 +1,7 @@
 #include "builds/partialdownload.h"
 
 #include "common/updatelog.h"
+#include "install/installroot.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +17,6 @@
 namespace {
 
 const QString partName = QStringLiteral("archive.part");
-const QString recordName = QStringLiteral("record.json");
 
 } // namespace
 
@@ -43,24 +43,6 @@ PartialDownload::PartialDownload(const QString &directory)
 {
 }
 
-bool PartialDownload::prepare() const
-{
-    const QFileInfo parent(QFileInfo(m_directory).absolutePath());
-    if (!parent.isDir() && !QDir().mkpath(parent.absoluteFilePath()))
-        return false;
-    QDir().mkdir(m_directory,
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QFileInfo directory(m_directory);
-    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
-        | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
-    // Nothing anyone else could have planted is ever opened.
-    return !directory.isSymLink() && directory.isDir() && !(directory.permissions() & others)
-#ifdef Q_OS_UNIX
-        && directory.ownerId() == ::getuid()
-#endif
-        ;
-}
-
 QString PartialDownload::partPath() const
 {
     return m_directory + QLatin1Char('/') + partName;
@@ -68,10 +50,36 @@ QString PartialDownload::partPath() const
 
 QString PartialDownload::recordPath() const
 {
-    return m_directory + QLatin1Char('/') + recordName;
+    return m_directory + QLatin1Char('/') + InstallRoot::resumeRecord();
 }
 
-PartialDownload::Record PartialDownload::take(int build) const
+PartialDownload::Record PartialDownload::adopt(const QString &root, int build) const
+{
+    Record adopted;
+    const QFileInfoList entries = QDir(root).entryInfoList(
+        { QStringLiteral(".staging-*") }, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        const PartialDownload kept(entry.absoluteFilePath());
+        // Never through a link, and never a directory without a record or someone else's.
+        if (entry.absoluteFilePath() == QFileInfo(m_directory).absoluteFilePath()
+            || entry.isSymLink() || !QFileInfo::exists(kept.recordPath())
+#ifdef Q_OS_UNIX
+            || entry.ownerId() != ::getuid()
+#endif
+        )
+            continue;
+        const Record record = adopted.build == -1 ? kept.read(build) : Record();
+        if (record.build != -1 && QFile::rename(kept.partPath(), partPath()) && save(record)) {
+            qCInfo(lcUpdate) << "Resuming build" << build << "at" << record.kept << "of"
+                             << record.size;
+            adopted = record;
+        }
+        QDir(entry.absoluteFilePath()).removeRecursively();
+    }
+    return adopted;
+}
+
+PartialDownload::Record PartialDownload::read(int build) const
 {
     Record record;
     QFile file(recordPath());
@@ -93,13 +101,9 @@ PartialDownload::Record PartialDownload::take(int build) const
         && !record.etag.startsWith("W/") && record.kept > 0 && record.kept < record.size
         && part.size() == record.kept;
     if (!usable) {
-        if (record.build != -1)
-            qCInfo(lcUpdate) << "Discarding the kept part of build" << record.build;
-        QFile::remove(recordPath());
-        QFile::remove(partPath());
+        qCInfo(lcUpdate) << "Discarding the kept part of build" << record.build;
         return Record();
     }
-    qCInfo(lcUpdate) << "Resuming build" << build << "at" << record.kept << "of" << record.size;
     return record;
 }
 
@@ -116,9 +120,7 @@ bool PartialDownload::save(const Record &record) const
         && file.write(QJsonDocument(stored).toJson(QJsonDocument::Compact)) >= 0 && file.commit();
 }
 
-void PartialDownload::discard() const
+void PartialDownload::forget() const
 {
     QFile::remove(recordPath());
-    QFile::remove(partPath());
-    QDir().rmdir(m_directory);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QString>
 
 // The part of a build's archive that arrived before a transfer broke, kept with a record of
@@ -27,23 +28,22 @@ public:
     static Answer judge(const Record &record, int status, const QByteArray &contentRange,
                         const QByteArray &etag, const QByteArray &generation);
 
-    // directory: where the part and its record live.
+    // directory: the staging directory the part and its record live in.
     explicit PartialDownload(const QString &directory);
 
-    // Makes the directory, owner-only, unless it is there as such; false when it is anything
-    // else (a link, someone else's).
-    bool prepare() const;
     QString partPath() const;
-    // The kept part of build, when its record matches the part; otherwise nothing, and any
-    // part there is discarded.
-    Record take(int build) const;
+    // Moves the kept part of build, when a staging directory of the install root at `root`
+    // holds one whose record matches it, into this directory and returns its record;
+    // otherwise an empty record. Every other kept part goes: one build is resumed at most.
+    Record adopt(const QString &root, int build) const;
     // Writes the record next to the part; false when it could not be written.
     bool save(const Record &record) const;
-    // Removes the part, its record and the directory.
-    void discard() const;
+    // Removes the record: the directory is an ordinary staging directory again.
+    void forget() const;
 
 private:
     QString recordPath() const;
+    Record read(int build) const;
 
     QString m_directory;
 };

@@ -380,8 +380,9 @@ void InstallRoot::removeLeftoverStaging() const
             continue;
         }
         // Never through a link, and never someone else's directory.
-        if (entry.absoluteFilePath() == resumePath() || entry.isSymLink() || !entry.isDir()
-            || entry.ownerId() != ::getuid())
+        if (entry.isSymLink() || !entry.isDir() || entry.ownerId() != ::getuid())
+            continue;
+        if (QFileInfo::exists(entry.absoluteFilePath() + QLatin1Char('/') + resumeRecord()))
             continue;
         if (!removeTree(entry.absoluteFilePath()))
             qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();

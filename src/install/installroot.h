@@ -36,9 +36,9 @@ public:
     // A fresh owner-only directory with an unpredictable name inside the root (created
     // with the root when needed); invalid when it cannot be made.
     std::unique_ptr<QTemporaryDir> createStagingDir() const;
-    // Where the part of a broken download waits for the next attempt; leftover staging
-    // removal spares it.
-    QString resumePath() const { return m_path + QStringLiteral("/.staging-resume"); }
+    // The record a staging directory holds while the part of a broken download in it waits
+    // for the next attempt; leftover staging removal spares such a directory.
+    static QString resumeRecord() { return QStringLiteral("resume.json"); }
 
     // Moves the verified tree to versions/<build>, points `previous` at the old current
     // build and `current` at the new one. On failure current and previous are as before.

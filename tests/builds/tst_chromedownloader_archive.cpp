@@ -318,8 +318,9 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
     QFETCH(bool, startsOver);
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     const qint64 kept = 1000;
-    const PartialDownload partial(m_root.resumePath());
-    QVERIFY(partial.prepare());
+    const auto staging = m_root.createStagingDir();
+    staging->setAutoRemove(false);
+    const PartialDownload partial(staging->path());
     QFile part(partial.partPath());
     QVERIFY(part.open(QIODevice::WriteOnly) && part.write(zip.left(kept)) == kept);
     part.close();
