@@ -54,6 +54,8 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
 {
     connect(m_sink, &DownloadSink::drained, this, &ChromeDownloader::fileDownloadRead);
     connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
+        if (!m_downloadFile)
+            return;
         failTransfer(
             tr("Cannot write the download to %1: %2")
                 .arg(QDir::toNativeSeparators(QFileInfo(m_downloadFile->fileName()).absolutePath()),
