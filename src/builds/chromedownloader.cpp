@@ -1,6 +1,8 @@
 #include "builds/chromedownloader.h"
 
 #include "builds/buildnumber.h"
+#include "builds/crc32c.h"
+#include "builds/rangefetch.h"
 #include "common/endpoints.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
@@ -14,6 +16,7 @@
 #include <QNetworkRequest>
 #include <QStorageInfo>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -29,6 +32,14 @@ QList<int> &retryDelays()
     static QList<int> delays { 1000, 4000, 16000 };
     return delays;
 }
+
+qint64 &parallelThreshold()
+{
+    static qint64 threshold = 64 * 1024 * 1024;
+    return threshold;
+}
+
+constexpr int parallelRanges = 4;
 
 int httpStatus(const QNetworkReply *reply)
 {
@@ -110,6 +121,12 @@ ChromeDownloader::~ChromeDownloader()
         QNetworkReply *reply = m_reply;
         if (m_downloadFile && m_sink->isBusy() && resumable(httpStatus(reply))) {
             m_record.kept = m_sink->waitForWrites();
+            // Only what lies unbroken from byte 0 is kept: the other ranges' bytes go.
+            stopRanges();
+            if (m_rangeEnd > 0 && m_record.kept > 0) {
+                m_record.kept = m_offset + m_received;
+                m_downloadFile->resize(m_record.kept);
+            }
             keep = m_partial && m_record.kept > 0 && m_partial->save(m_record);
         }
         releaseReply();
@@ -121,6 +138,11 @@ ChromeDownloader::~ChromeDownloader()
 void ChromeDownloader::setRetryDelays(const QList<int> &milliseconds)
 {
     retryDelays() = milliseconds;
+}
+
+void ChromeDownloader::setParallelThreshold(qint64 bytes)
+{
+    parallelThreshold() = bytes;
 }
 
 QString ChromeDownloader::installerPath() const
@@ -220,6 +242,7 @@ void ChromeDownloader::startDownload(const QUrl &address)
     m_transferError.clear();
     m_refused = false;
     m_rangeJudged = false;
+    stopRanges();
     m_startOver = false;
     m_received = 0;
     m_ending = Ending();
@@ -305,8 +328,16 @@ bool ChromeDownloader::judgeRange(int status)
             return false;
         }
     }
+    const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    // Storage servers often cap each connection: a large file comes in ranges side by side,
+    // each with its own CRC-32C, combined at the end. MD5 cannot be combined.
+    const bool split = status == 200 && length >= parallelThreshold() && !etag.isEmpty()
+        && !etag.startsWith("W/") && !expected.crc32c.isEmpty() && !expected.malformed
+        && m_downloadFile->size() == 0;
     if (status >= 200 && status <= 299)
-        m_sink->begin(m_downloadFile, 0, expected);
+        m_sink->begin(m_downloadFile, 0, expected, !split);
+    if (split)
+        startRanges(length, etag, generation, expected.crc32c);
     if (status == 200) {
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
         m_record.etag = etag;
@@ -345,7 +376,24 @@ void ChromeDownloader::readReply(bool all)
     }
     // What the writer has not written yet stays bounded: the rest waits in the socket.
     while (all || m_sink->pending() < maximumPending) {
-        const QByteArray data = m_reply->read(readBufferSize);
+        qint64 wanted = readBufferSize;
+        if (m_rangeEnd > 0)
+            wanted = qMin(wanted, m_rangeEnd - m_received);
+        if (wanted <= 0) {
+            // The first range is whole; the other ranges bring the rest.
+            if (!m_rangeCut) {
+                m_rangeCut = true;
+                QMetaObject::invokeMethod(
+                    this,
+                    [reply = m_reply] {
+                        if (reply)
+                            reply->abort();
+                    },
+                    Qt::QueuedConnection);
+            }
+            return;
+        }
+        const QByteArray data = m_reply->read(wanted);
         if (data.isEmpty())
             return;
         m_received += data.size();
@@ -360,7 +408,7 @@ void ChromeDownloader::readReply(bool all)
 void ChromeDownloader::fileDownloadError(QNetworkReply::NetworkError code)
 {
     Q_UNUSED(code)
-    if (m_reply && m_transferError.isEmpty() && !m_startOver)
+    if (m_reply && m_transferError.isEmpty() && !m_startOver && !m_rangeCut)
         m_transferError = transferProblem(m_reply);
 }
 
@@ -371,24 +419,30 @@ void ChromeDownloader::failTransfer(const QString &error)
     // Completes the reply at once; its finished() gives the transfer up.
     if (m_reply)
         m_reply->abort();
+    // The other ranges too, once the first one is in.
+    for (RangeFetch *fetch : std::as_const(m_ranges))
+        fetch->fail(error);
 }
 
 void ChromeDownloader::checkTrickle()
 {
     // A stall is caught by the transfer timeout; a trickle of a byte now and then is not.
     const qint64 windowBytes = minimumBytesPerSecond * m_trickleWindow.interval() / 1000;
-    if (m_received - m_receivedAtWindowStart < windowBytes) {
+    const qint64 received = m_received + rangesReceived();
+    if (received - m_receivedAtWindowStart < windowBytes) {
         failTransfer(tr("Download failed: the transfer stayed below 1 KiB/s"));
         return;
     }
-    m_receivedAtWindowStart = m_received;
+    m_receivedAtWindowStart = received;
 }
 
 void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 {
     if (m_startOver)
         return;
-    // The kept part counts as arrived.
+    // The kept part counts as arrived, and so do the other ranges.
+    if (m_rangeEnd > 0)
+        bytesReceived = m_received + rangesReceived();
     bytesReceived += m_offset;
     if (bytesTotal > 0)
         bytesTotal += m_offset;
@@ -438,7 +492,9 @@ void ChromeDownloader::fileDownloadFinished()
         return;
     }
 
-    const QString problem = m_transferError.isEmpty() ? transferProblem(reply) : m_transferError;
+    const QString problem = m_rangeCut ? QString()
+        : m_transferError.isEmpty()    ? transferProblem(reply)
+                                       : m_transferError;
     m_ending.status = status;
     m_ending.problem = problem;
     m_ending.expected = ObjectHash::parse(reply->rawHeader("x-goog-hash"));
@@ -457,15 +513,31 @@ void ChromeDownloader::fileDownloadFinished()
     if (m_sink->isBusy())
         m_sink->finish();
     else
-        concludeTransfer(true, QString(), false);
+        concludeTransfer(true, QString(), false, 0);
 }
 
 void ChromeDownloader::concludeTransfer(bool written, const QString &writeError,
-                                        bool checksumMatches)
+                                        bool checksumMatches, quint32 crc32c)
 {
     QString problem = m_ending.problem;
     if (problem.isEmpty() && !written)
         problem = tr("Cannot write the download: %1").arg(writeError);
+    if (m_rangeEnd > 0 && problem.isEmpty() && !m_rangeCut)
+        problem = tr("Download failed: received %1 of %2 bytes").arg(m_received).arg(m_rangeEnd);
+    if (m_rangeEnd > 0 && !problem.isEmpty()) {
+        // The first range broke: the others are of no use to a single stream resuming it.
+        stopRanges();
+    } else if (m_rangeEnd > 0) {
+        m_firstRangeCrc = crc32c;
+        m_firstRangeDone = true;
+        concludeRanges();
+        return;
+    }
+    endTransfer(problem, written, checksumMatches);
+}
+
+void ChromeDownloader::endTransfer(QString problem, bool written, bool checksumMatches)
+{
     const bool hashed = m_ending.expected.present || m_ending.expected.malformed;
     if (problem.isEmpty() && hashed && !checksumMatches) {
         qCWarning(lcUpdate) << "Checksum mismatch for build" << m_requestedBuild;
@@ -485,7 +557,9 @@ void ChromeDownloader::concludeTransfer(bool written, const QString &writeError,
         m_offset += m_received;
         m_received = 0;
         m_record.kept = m_offset;
-        const bool kept = !m_partial || m_partial->save(m_record);
+        // Other ranges may have written past it: only what lies unbroken from byte 0 stays.
+        const bool kept
+            = m_downloadFile->resize(m_offset) && (!m_partial || m_partial->save(m_record));
         if (m_retries < retryDelays().size()) {
             qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
             m_trickleWindow.stop();
@@ -500,6 +574,75 @@ void ChromeDownloader::concludeTransfer(bool written, const QString &writeError,
         return;
     }
     install();
+}
+
+void ChromeDownloader::startRanges(qint64 size, const QByteArray &etag,
+                                   const QByteArray &generation, const QByteArray &crc32c)
+{
+    const qint64 share = size / parallelRanges;
+    m_rangeEnd = share;
+    for (int i = 1; i < parallelRanges; ++i) {
+        RangeFetch::Range range;
+        range.from = i * share;
+        range.to = i == parallelRanges - 1 ? size - 1 : (i + 1) * share - 1;
+        range.total = size;
+        range.etag = etag;
+        range.generation = generation;
+        range.crc32c = crc32c;
+        auto *fetch = new RangeFetch(m_networkManager, m_reply->url(), m_downloadFile->fileName(),
+                                     range, m_transferTimeout, this);
+        // A split file starts at byte 0: its size is the whole total.
+        connect(fetch, &RangeFetch::progressed, this,
+                [this, size] { fileDownloadProgress(0, size); });
+        connect(fetch, &RangeFetch::finished, this,
+                [this, fetch](bool complete, const QString &error, quint32 crc) {
+                    m_rangeCrcs.insert(fetch, crc);
+                    if (!complete && m_rangeError.isEmpty())
+                        m_rangeError = error;
+                    concludeRanges();
+                });
+        m_ranges.append(fetch);
+    }
+}
+
+qint64 ChromeDownloader::rangesReceived() const
+{
+    qint64 sum = 0;
+    for (const RangeFetch *fetch : m_ranges)
+        sum += fetch->received();
+    return sum;
+}
+
+void ChromeDownloader::concludeRanges()
+{
+    if (!m_firstRangeDone || m_rangeCrcs.size() < m_ranges.size())
+        return;
+    QString problem = m_rangeError;
+    quint32 crc = m_firstRangeCrc;
+    for (const RangeFetch *fetch : std::as_const(m_ranges))
+        crc = Crc32c::combine(crc, m_rangeCrcs.value(fetch), fetch->length());
+    const quint32 big = qToBigEndian(crc);
+    const bool matches = m_ending.expected.crc32c
+        == QByteArrayView(reinterpret_cast<const char *>(&big), sizeof big);
+    if (problem.isEmpty()) {
+        // The whole file is there: nothing is left to resume.
+        m_received = m_record.size - m_offset;
+    } else {
+        qCInfo(lcUpdate) << "A range failed:" << problem;
+    }
+    stopRanges();
+    endTransfer(problem, true, matches);
+}
+
+void ChromeDownloader::stopRanges()
+{
+    qDeleteAll(m_ranges);
+    m_ranges.clear();
+    m_rangeCrcs.clear();
+    m_rangeError.clear();
+    m_rangeEnd = -1;
+    m_rangeCut = false;
+    m_firstRangeDone = false;
 }
 
 void ChromeDownloader::askForPublishedBuild(const QString &notFound)
@@ -704,6 +847,7 @@ void ChromeDownloader::refreshPreviousBuild()
 void ChromeDownloader::removeDownload(bool keepPart)
 {
     m_retryTimer.stop();
+    stopRanges();
     if (m_sink->isBusy())
         m_sink->waitForWrites();
     if (m_downloadFile) {

@@ -7,6 +7,7 @@
 #include "builds/partialdownload.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
@@ -17,6 +18,7 @@
 #include <memory>
 
 class ArchiveInstaller;
+class RangeFetch;
 class QFile;
 class QNetworkAccessManager;
 class QTemporaryDir;
@@ -80,6 +82,8 @@ public:
 
     // Test seam: the pauses before the tries that resume a broken transfer within one attempt.
     static void setRetryDelays(const QList<int> &milliseconds);
+    // Test seam: the size from which a file comes in parallel ranges (64 MiB).
+    static void setParallelThreshold(qint64 bytes);
 
     // The manager downloads go through; without one the downloader makes its own.
     void setNetworkAccessManager(QNetworkAccessManager *manager);
@@ -121,7 +125,14 @@ private:
     void checkAnnouncedSize();
     bool judgeRange(int status);
     void readReply(bool all);
-    void concludeTransfer(bool written, const QString &writeError, bool checksumMatches);
+    void concludeTransfer(bool written, const QString &writeError, bool checksumMatches,
+                          quint32 crc32c);
+    void endTransfer(QString problem, bool written, bool checksumMatches);
+    void startRanges(qint64 size, const QByteArray &etag, const QByteArray &generation,
+                     const QByteArray &crc32c);
+    qint64 rangesReceived() const;
+    void concludeRanges();
+    void stopRanges();
     bool resumable(int status) const;
     void retry();
     void askForPublishedBuild(const QString &notFound);
@@ -176,6 +187,15 @@ private:
         bool endKnown = false;
     };
     Ending m_ending;
+    // The other ranges while a large file comes in parallel; the running reply is the first
+    // range, cut at m_rangeEnd.
+    QList<RangeFetch *> m_ranges;
+    QHash<const RangeFetch *, quint32> m_rangeCrcs;
+    QString m_rangeError;
+    qint64 m_rangeEnd = -1;
+    bool m_rangeCut = false;
+    bool m_firstRangeDone = false;
+    quint32 m_firstRangeCrc = 0;
     // Body bytes of the running response, and where in the file that body starts.
     qint64 m_received = 0;
     qint64 m_offset = 0;

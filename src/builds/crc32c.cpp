@@ -67,7 +67,54 @@ __attribute__((target("sse4.2"))) std::uint32_t hardware(std::uint32_t crc, cons
 const bool hasHardware = __builtin_cpu_supports("sse4.2");
 #endif
 
+// Appending zero bits to a message is linear over GF(2): a 32 x 32 bit matrix per length,
+// squared for each doubling (the method of zlib's crc32_combine).
+std::uint32_t times(const std::uint32_t *matrix, std::uint32_t vector)
+{
+    std::uint32_t sum = 0;
+    for (; vector; vector >>= 1, ++matrix) {
+        if (vector & 1u)
+            sum ^= *matrix;
+    }
+    return sum;
+}
+
+void square(std::uint32_t *result, const std::uint32_t *matrix)
+{
+    for (int n = 0; n < 32; ++n)
+        result[n] = times(matrix, matrix[n]);
+}
+
 } // namespace
+
+std::uint32_t Crc32c::combine(std::uint32_t first, std::uint32_t second, qint64 secondLength)
+{
+    if (secondLength <= 0)
+        return first;
+    std::uint32_t even[32];
+    std::uint32_t odd[32];
+    odd[0] = 0x82F63B78u; // one zero bit
+    for (int n = 1; n < 32; ++n)
+        odd[n] = 1u << (n - 1);
+    square(even, odd); // two zero bits
+    square(odd, even); // four
+    // Each step squares the operator once more: one zero byte, two, four ...
+    for (;;) {
+        square(even, odd);
+        if (secondLength & 1)
+            first = times(even, first);
+        secondLength >>= 1;
+        if (!secondLength)
+            break;
+        square(odd, even);
+        if (secondLength & 1)
+            first = times(odd, first);
+        secondLength >>= 1;
+        if (!secondLength)
+            break;
+    }
+    return first ^ second;
+}
 
 void Crc32c::addData(QByteArrayView data)
 {

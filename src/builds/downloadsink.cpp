@@ -29,7 +29,8 @@ DownloadSink::~DownloadSink()
     delete m_worker;
 }
 
-void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected)
+void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected,
+                         bool alone)
 {
     // The thread runs only while a download does: nothing waits in it between updates.
     if (!m_running) {
@@ -41,7 +42,7 @@ void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected 
     m_pending = 0;
     QMetaObject::invokeMethod(
         m_worker,
-        [this, state = m_state, file, offset, expected] {
+        [this, state = m_state, file, offset, expected, alone] {
             state->file = file;
             state->error.clear();
             state->expected = expected;
@@ -50,14 +51,14 @@ void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected 
             // The checksum covers the whole file, the part kept from before included.
             file->seek(0);
             QByteArray buffer;
-            for (qint64 left = offset; left > 0 && state->error.isEmpty();) {
+            for (qint64 left = alone ? offset : 0; left > 0 && state->error.isEmpty();) {
                 buffer = file->read(qMin<qint64>(left, 1024 * 1024));
                 if (buffer.isEmpty())
                     state->error = file->errorString();
                 state->hash.addData(buffer);
                 left -= buffer.size();
             }
-            if (state->error.isEmpty() && !(file->resize(offset) && file->seek(offset)))
+            if (state->error.isEmpty() && !((!alone || file->resize(offset)) && file->seek(offset)))
                 state->error = file->errorString();
             if (!state->error.isEmpty())
                 QMetaObject::invokeMethod(this,
@@ -101,12 +102,13 @@ void DownloadSink::finish()
                 state->error = state->file->errorString();
             const bool written = state->error.isEmpty();
             const bool matches = state->hash.matches(state->expected);
+            const quint32 crc = state->hash.crc32c();
             state->file = nullptr;
-            QMetaObject::invokeMethod(this, [this, written, error = state->error, matches] {
+            QMetaObject::invokeMethod(this, [this, written, error = state->error, matches, crc] {
                 m_busy = false;
                 m_thread.quit();
                 m_running = false;
-                emit finished(written, error, matches);
+                emit finished(written, error, matches, crc);
             });
         },
         Qt::QueuedConnection);

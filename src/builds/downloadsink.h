@@ -24,7 +24,9 @@ public:
     // Takes the open file over for one response: keeps its first `offset` bytes, hashes
     // them as `expected` asks (see ObjectHash::choose), and appends what write() hands
     // over. The file must not be touched elsewhere until finished() or waitForWrites().
-    void begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected);
+    // With `alone` false the bytes before offset are left as they are and not hashed: the
+    // file's other ranges are written by other sinks.
+    void begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected, bool alone = true);
     void write(const QByteArray &data);
     // Reports finished() once everything handed over is on disk.
     void finish();
@@ -38,8 +40,9 @@ signals:
     void drained();
     // Writing failed; later pieces are dropped.
     void failed(const QString &error);
-    // checksumMatches: the whole file against `expected` (an absent header matches).
-    void finished(bool written, const QString &error, bool checksumMatches);
+    // checksumMatches: the whole file against `expected` (an absent header matches); crc32c:
+    // of what was hashed, when `expected` named CRC-32C.
+    void finished(bool written, const QString &error, bool checksumMatches, quint32 crc32c);
 
 private:
     struct State;

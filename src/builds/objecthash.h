@@ -34,6 +34,7 @@ public:
     // True when the hashes computed of those `expected` names match the data added so far,
     // and at least one was. An absent header matches; a malformed one does not.
     bool matches(const Expected &expected) const;
+    std::uint32_t crc32c() const { return m_crc.value(); }
 
 private:
     Crc32c m_crc;

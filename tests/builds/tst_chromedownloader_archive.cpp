@@ -64,6 +64,7 @@ private slots:
     void keptPartAndTheAnswerToItsRange_data();
     void keptPartAndTheAnswerToItsRange();
     void droppedConnectionFetchesOnlyTheRest();
+    void largeArchiveComesInFourRanges();
 
 private:
     void serve(int build, const QByteArray &zip);
@@ -382,6 +383,35 @@ void TestChromeDownloaderArchive::droppedConnectionFetchesOnlyTheRest()
     const qint64 from = ranges.last().mid(6).chopped(1).toLongLong();
     QVERIFY2(from > 0 && from <= response.closeAfter, ranges.last());
     QVERIFY(failed.isEmpty());
+    QTRY_VERIFY(stagingIsGone());
+}
+
+void TestChromeDownloaderArchive::largeArchiveComesInFourRanges()
+{
+    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    LoopbackServer::Response response;
+    response.body = zip;
+    response.headers
+        = { { "x-goog-hash", LoopbackServer::storageHash(zip, true, false) }, { "ETag", "\"a\"" } };
+    response.ranges = true;
+    m_server->setResponse(archivePath(3002), response);
+
+    ChromeDownloader::setParallelThreshold(1024);
+    ChromeDownloader downloader;
+    downloader.downloadVersion(3002);
+    QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3002, 20000);
+    ChromeDownloader::setParallelThreshold(64 * 1024 * 1024);
+    // The first request brings the first quarter; three ranges the rest, in parallel.
+    const qint64 share = zip.size() / 4;
+    QByteArrayList ranges = m_server->rangeHeaders();
+    std::sort(ranges.begin(), ranges.end());
+    QCOMPARE(
+        ranges,
+        (QByteArrayList {
+            "", "bytes=" + QByteArray::number(share) + '-' + QByteArray::number(2 * share - 1),
+            "bytes=" + QByteArray::number(2 * share) + '-' + QByteArray::number(3 * share - 1),
+            "bytes=" + QByteArray::number(3 * share) + '-' + QByteArray::number(zip.size() - 1) }));
+    QCOMPARE(downloader.downloadCurrent(), qint64(zip.size()));
     QTRY_VERIFY(stagingIsGone());
 }
 

@@ -82,6 +82,12 @@ void TestObjectHash::crc32c()
             running.addData(data.mid(at, piece));
         QCOMPARE(running.value(), crc);
     }
+    // Ranges fetched apart, joined: every split must give it too.
+    for (const qsizetype at : { qsizetype(0), data.size() / 3, data.size() }) {
+        const QByteArray second = data.mid(at);
+        QCOMPARE(Crc32c::combine(Crc32c::of(data.left(at)), Crc32c::of(second), second.size()),
+                 crc);
+    }
 }
 
 void TestObjectHash::parse_data()

@@ -257,17 +257,19 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
         response = m_rangeResponses.value(path);
     } else if (m_responses.contains(path)) {
         response = m_responses.value(path);
-        const qint64 from = range.startsWith("bytes=") && range.endsWith('-')
-            ? range.mid(6, range.size() - 7).toLongLong()
-            : -1;
-        if (response.ranges && from > 0 && from < response.body.size()) {
-            const qint64 size = response.body.size();
+        // "bytes=K-" or "bytes=K-L"
+        const QByteArrayList bounds = range.mid(6).split('-');
+        const qint64 size = response.body.size();
+        const qint64 from
+            = range.startsWith("bytes=") && bounds.size() == 2 ? bounds[0].toLongLong() : -1;
+        const qint64 to = bounds.value(1).isEmpty() ? size - 1 : bounds.value(1).toLongLong();
+        if (response.ranges && from >= 0 && from <= to && to < size) {
             response.status = 206;
             response.headers.append({ "Content-Range",
                                       "bytes " + QByteArray::number(from) + '-'
-                                          + QByteArray::number(size - 1) + '/'
+                                          + QByteArray::number(to) + '/'
                                           + QByteArray::number(size) });
-            response.body = response.body.mid(from);
+            response.body = response.body.mid(from, to - from + 1);
             response.closeAfter = -1;
         }
         if (response.held) {
