@@ -47,7 +47,7 @@ public:
     // Bounds what a transfer holds in memory; the rest waits in the socket until drained.
     static constexpr qint64 readBufferSize = 2 * 1024 * 1024;
     // Bounds what waits for the writer thread; reading pauses above it.
-    static constexpr qint64 maximumPending = 4 * 1024 * 1024;
+    static constexpr qint64 maximumPending = 2 * 1024 * 1024;
     // No Chromium build comes near this; a body past it is not what we asked for.
     static constexpr qint64 maximumDownloadSize = qint64(2) * 1024 * 1024 * 1024;
     // Unpacking needs room for the archive, the unpacked tree and the build it replaces.

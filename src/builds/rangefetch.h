@@ -40,7 +40,7 @@ public:
     void fail(const QString &error);
 
     // What each range may hold in memory at most: the reply's buffer and the writer's queue.
-    static constexpr qint64 bufferSize = 1024 * 1024;
+    static constexpr qint64 bufferSize = 512 * 1024;
 
 signals:
     void progressed();
