@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <nmmintrin.h>
@@ -99,19 +100,13 @@ std::uint32_t Crc32c::combine(std::uint32_t first, std::uint32_t second, qint64 
     square(even, odd); // two zero bits
     square(odd, even); // four
     // Each step squares the operator once more: one zero byte, two, four ...
-    for (;;) {
-        square(even, odd);
+    std::uint32_t *current = odd;
+    std::uint32_t *next = even;
+    for (; secondLength; secondLength >>= 1) {
+        square(next, current);
+        std::swap(current, next);
         if (secondLength & 1)
-            first = times(even, first);
-        secondLength >>= 1;
-        if (!secondLength)
-            break;
-        square(odd, even);
-        if (secondLength & 1)
-            first = times(odd, first);
-        secondLength >>= 1;
-        if (!secondLength)
-            break;
+            first = times(current, first);
     }
     return first ^ second;
 }
