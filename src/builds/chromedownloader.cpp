@@ -331,9 +331,9 @@ bool ChromeDownloader::judgeRange(int status)
     const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     // Storage servers often cap each connection: a large file comes in ranges side by side,
     // each with its own CRC-32C, combined at the end. MD5 cannot be combined.
-    const bool split = status == 200 && length >= parallelThreshold() && !etag.isEmpty()
-        && !etag.startsWith("W/") && !expected.crc32c.isEmpty() && !expected.malformed
-        && m_downloadFile->size() == 0;
+    const bool split = status == 200 && length >= parallelThreshold()
+        && length <= maximumDownloadSize && !etag.isEmpty() && !etag.startsWith("W/")
+        && !expected.crc32c.isEmpty() && !expected.malformed && m_downloadFile->size() == 0;
     if (status >= 200 && status <= 299)
         m_sink->begin(m_downloadFile, 0, expected, !split);
     if (split)
