@@ -2,12 +2,14 @@
 // prints the transfer rate and how much the resident set grew on the way.
 //
 //   tarrowin_bench_download <storage base URL> <build number>
+//   tarrowin_bench_download --crc32c <file>     prints the file's CRC-32C as the storage sends it
 //
 // The served file must be a runnable installer stand-in (for example a shell script that
 // exits 0, padded to the size under test).
 
 #include "builds/buildseries.h"
 #include "builds/chromedownloader.h"
+#include "builds/crc32c.h"
 #include "common/endpoints.h"
 #include "shell/startup.h"
 
@@ -17,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
+#include <QtEndian>
 
 #include <cstdio>
 
@@ -24,6 +27,18 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     Startup::setApplicationIdentity();
+    if (argc == 3 && QByteArray(argv[1]) == "--crc32c") {
+        QFile file(QString::fromLocal8Bit(argv[2]));
+        if (!file.open(QIODevice::ReadOnly))
+            return 1;
+        Crc32c crc;
+        for (QByteArray piece; !(piece = file.read(4 * 1024 * 1024)).isEmpty();)
+            crc.addData(piece);
+        const quint32 big = qToBigEndian(crc.value());
+        std::printf("%s\n",
+                    QByteArray(reinterpret_cast<const char *>(&big), 4).toBase64().constData());
+        return 0;
+    }
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s <storage base URL> <build number>\n", argv[0]);
         return 2;

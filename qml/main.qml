@@ -497,6 +497,7 @@ Rectangle {
         id: chromeDownloader
         onFailed: function(build, error) { updateController.installationFailed(build, error) }
         onInstalled: (build, version) => updateController.installationSucceeded(build, version)
+        onNotPublished: function(build, newest) { updateController.buildNotPublished(build, newest) }
         onCurrentBuildChanged: updateController.installedBuildChanged()
         onSandboxBlocked: restriction => updateController.sandboxBlocked(restriction)
         onSandboxAllowed: (allowed, message) => updateController.sandboxAllowed(allowed, message)

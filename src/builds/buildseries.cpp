@@ -35,6 +35,11 @@ QString BuildSeries::artifactPath(int build) const
         + QLatin1Char('/') + m_artifact;
 }
 
+QString BuildSeries::listingPath()
+{
+    return QStringLiteral("/storage/v1/b") + bucket + QStringLiteral("/o");
+}
+
 BuildSeries BuildSeries::forPlatform(const QString &kernelType, const QString &cpuArchitecture)
 {
     if (kernelType == QLatin1String("linux") && cpuArchitecture == QLatin1String("x86_64"))

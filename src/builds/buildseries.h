@@ -23,6 +23,8 @@ public:
 
     QString lastChangePath() const;
     QString artifactPath(int build) const;
+    // The storage's JSON listing of the bucket's objects.
+    static QString listingPath();
 
     // The series for an operating system and processor, as QSysInfo names them.
     static BuildSeries forPlatform(const QString &kernelType, const QString &cpuArchitecture);

@@ -2,6 +2,8 @@
 
 #include "builds/buildnumber.h"
 #include "builds/buildstorage.h"
+#include "builds/crc32c.h"
+#include "builds/rangefetch.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/sandboxcheck.h"
@@ -16,6 +18,7 @@
 #include <QNetworkRequest>
 #include <QStorageInfo>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -24,6 +27,21 @@
 namespace {
 
 constexpr int defaultTrickleWindow = 5 * 60 * 1000;
+
+// The one piece of mutable global state here: the test seam for the retry pauses.
+QList<int> &retryDelays()
+{
+    static QList<int> delays { 1000, 4000, 16000 };
+    return delays;
+}
+
+qint64 &parallelThreshold()
+{
+    static qint64 threshold = 64 * 1024 * 1024;
+    return threshold;
+}
+
+constexpr int parallelRanges = 4;
 
 int httpStatus(const QNetworkReply *reply)
 {
@@ -45,7 +63,20 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     : QObject(parent)
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
     , m_sandboxPermission(new SandboxPermission(this))
+    , m_listing(new BuildListing(this))
+    , m_sink(new DownloadSink(this))
 {
+    connect(m_sink, &DownloadSink::drained, this, &ChromeDownloader::fileDownloadRead);
+    connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
+        if (!m_downloadFile)
+            return;
+        failTransfer(
+            tr("Cannot write the download to %1: %2")
+                .arg(QDir::toNativeSeparators(QFileInfo(m_downloadFile->fileName()).absolutePath()),
+                     error));
+    });
+    connect(m_sink, &DownloadSink::finished, this, &ChromeDownloader::concludeTransfer);
+    connect(m_listing, &BuildListing::finished, this, &ChromeDownloader::listingAnswered);
     m_series = BuildSeries::native();
     m_currentBuild = Config::get(Config::CurrentBuild).toInt();
     if (m_series.method() == BuildSeries::UnpackArchive) {
@@ -63,6 +94,8 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     if (m_currentBuild != -1 && m_series.method() == BuildSeries::UnpackArchive)
         QMetaObject::invokeMethod(this, &ChromeDownloader::checkSandbox, Qt::QueuedConnection);
     m_trickleWindow.setInterval(defaultTrickleWindow);
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &ChromeDownloader::retry);
     connect(&m_trickleWindow, &QTimer::timeout, this, &ChromeDownloader::checkTrickle);
     emit currentBuildChanged(m_currentBuild);
 }
@@ -89,17 +122,45 @@ ChromeDownloader::~ChromeDownloader()
         m_downloadFile = nullptr;
         m_downloadDir.reset();
     }
+    // What arrived of an archive is kept for the next start.
+    bool keep = m_retryTimer.isActive();
     if (m_reply) {
         QNetworkReply *reply = m_reply;
+        if (m_downloadFile && m_sink->isBusy() && resumable(httpStatus(reply))) {
+            m_record.kept = m_sink->waitForWrites();
+            // Only what lies unbroken from byte 0 is kept: the other ranges' bytes go.
+            stopRanges();
+            if (m_rangeEnd > 0 && m_record.kept > 0) {
+                m_record.kept = m_offset + m_received;
+                m_downloadFile->resize(m_record.kept);
+            }
+            keep = m_partial && m_record.kept > 0 && m_partial->save(m_record);
+        }
         releaseReply();
         reply->abort();
     }
-    removeDownload();
+    removeDownload(keep);
+}
+
+void ChromeDownloader::setRetryDelays(const QList<int> &milliseconds)
+{
+    retryDelays() = milliseconds;
+}
+
+void ChromeDownloader::setParallelThreshold(qint64 bytes)
+{
+    parallelThreshold() = bytes;
 }
 
 QString ChromeDownloader::installerPath() const
 {
     return m_downloadFile ? m_downloadFile->fileName() : QString();
+}
+
+void ChromeDownloader::setNetworkAccessManager(QNetworkAccessManager *manager)
+{
+    m_networkManager = manager;
+    m_listing->setNetworkAccessManager(manager);
 }
 
 void ChromeDownloader::setVerifyTimeout(int milliseconds)
@@ -119,10 +180,16 @@ void ChromeDownloader::downloadVersion(int version)
     m_requestedBuild = version;
     if (!prepareDownload(version))
         return;
+    m_retries = 0;
+    retry();
+}
 
+void ChromeDownloader::retry()
+{
+    // From the storage's own address again: a redirect's target may have expired.
     m_redirects = 0;
     // By the build's own address, which never changes: a cache on the way may keep it.
-    startDownload(BuildStorage::url(m_series.artifactPath(version)));
+    startDownload(BuildStorage::url(m_series.artifactPath(m_requestedBuild)));
 }
 
 bool ChromeDownloader::prepareDownload(int version)
@@ -131,27 +198,34 @@ bool ChromeDownloader::prepareDownload(int version)
     // that must not exist yet: nothing anyone planted is ever opened, run or unpacked. An
     // archive goes next to where it is unpacked, so the final rename is atomic and /tmp (in
     // memory on many systems) is spared a build's worth of data.
+    // A part of the archive that an earlier attempt kept is moved in to be resumed.
     std::unique_ptr<QTemporaryDir> directory;
+    std::unique_ptr<PartialDownload> partial;
+    std::unique_ptr<QFile> file;
+    m_record = PartialDownload::Record();
     QString where;
-    QString name;
     if (m_series.method() == BuildSeries::UnpackArchive) {
         where = m_archiveInstaller->root().path();
         directory = m_archiveInstaller->root().createStagingDir();
-        name = m_series.artifact();
+        if (directory && directory->isValid()) {
+            partial = std::make_unique<PartialDownload>(directory->path());
+            m_record = partial->adopt(where, version);
+            file = std::make_unique<QFile>(partial->partPath());
+        }
     } else {
         // QDir::tempPath() is empty when the configured directory is unusable, and a
         // relative template would land wherever we happen to be.
         where = QDir::tempPath();
         if (!where.isEmpty() && QFileInfo(where).isDir())
             directory = std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
-        name = QStringLiteral("chromium_installer_%1.exe").arg(version);
+        if (directory && directory->isValid())
+            file = std::make_unique<QFile>(
+                directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)));
     }
-    std::unique_ptr<QFile> file;
-    if (directory && directory->isValid()) {
-        file = std::make_unique<QFile>(directory->filePath(name));
-        if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            file.reset();
-    }
+    const auto mode
+        = m_record.kept > 0 ? QIODevice::ReadWrite : QIODevice::ReadWrite | QIODevice::NewOnly;
+    if (file && !file->open(mode))
+        file.reset();
     if (!file) {
         const QString error = tr("Cannot write to %1").arg(QDir::toNativeSeparators(where));
         qCWarning(lcUpdate) << error;
@@ -160,6 +234,9 @@ bool ChromeDownloader::prepareDownload(int version)
         return false;
     }
     file->setParent(this);
+    m_record.build = version;
+    m_offset = m_record.kept;
+    m_partial = std::move(partial);
     m_downloadDir = std::move(directory);
     m_downloadFile = file.release();
     return true;
@@ -167,13 +244,14 @@ bool ChromeDownloader::prepareDownload(int version)
 
 void ChromeDownloader::startDownload(const QUrl &address)
 {
-    // Each hop starts the file over.
-    m_downloadFile->resize(0);
-    m_downloadFile->seek(0);
     m_address = address;
     m_transferError.clear();
-    m_hash.reset();
+    m_refused = false;
+    m_rangeJudged = false;
+    stopRanges();
+    m_startOver = false;
     m_received = 0;
+    m_ending = Ending();
     m_receivedAtWindowStart = 0;
     m_trickleWindow.start();
     setStatus(DownloadingStatus);
@@ -184,6 +262,14 @@ void ChromeDownloader::startDownload(const QUrl &address)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(m_transferTimeout);
+    if (m_offset > 0) {
+        qCInfo(lcUpdate) << "Asking for the rest from byte" << m_offset;
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(m_offset) + '-');
+        request.setRawHeader("If-Range", m_record.etag);
+    }
+    // The build the listing named is the upload it described, not one that replaced it since.
+    if (m_published.build == m_requestedBuild && !m_published.generation.isEmpty())
+        request.setRawHeader("x-goog-if-generation-match", m_published.generation);
     if (!m_networkManager)
         m_networkManager = new QNetworkAccessManager(this);
     m_reply = m_networkManager->get(request);
@@ -201,10 +287,13 @@ void ChromeDownloader::checkAnnouncedSize()
     if (!m_reply || !m_transferError.isEmpty())
         return;
     const int status = httpStatus(m_reply);
+    // A redirect is judged at its target.
+    if ((status >= 300 && status <= 399) || !judgeRange(status))
+        return;
     const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
     if (status < 200 || status > 299 || !announced.isValid())
         return;
-    const qint64 size = announced.toLongLong();
+    const qint64 size = m_offset + announced.toLongLong();
     if (size > maximumDownloadSize) {
         failTransfer(tr("Download failed: the file is larger than 2 GiB"));
         return;
@@ -217,54 +306,152 @@ void ChromeDownloader::checkAnnouncedSize()
     }
 }
 
+bool ChromeDownloader::judgeRange(int status)
+{
+    if (m_rangeJudged)
+        return !m_startOver;
+    m_rangeJudged = true;
+    const QByteArray etag = m_reply->rawHeader("ETag");
+    const QByteArray generation = m_reply->rawHeader("x-goog-generation");
+    const ObjectHash::Expected expected = ObjectHash::parse(m_reply->rawHeader("x-goog-hash"));
+    if (m_offset > 0) {
+        const auto answer = PartialDownload::judge(
+            m_record, status, m_reply->rawHeader("Content-Range"), etag, generation);
+        if (answer == PartialDownload::Append) {
+            m_sink->begin(m_downloadFile, m_offset, expected);
+            return true;
+        }
+        qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
+                         << (answer == PartialDownload::UseWhole ? "the whole file"
+                                                                 : "starting over");
+        m_offset = 0;
+        if (answer == PartialDownload::StartOver) {
+            // Completes the reply; its finished() asks for the whole file.
+            m_startOver = true;
+            // An error status completes the reply by itself, its body unread.
+            if (status >= 200 && status <= 299)
+                m_reply->abort();
+            return false;
+        }
+    }
+    const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    // Storage servers often cap each connection: a large file comes in ranges side by side,
+    // each with its own CRC-32C, combined at the end. MD5 cannot be combined.
+    const bool split = status == 200 && length >= parallelThreshold()
+        && length <= maximumDownloadSize && !etag.isEmpty() && !etag.startsWith("W/")
+        && !expected.crc32c.isEmpty() && !expected.malformed && m_downloadFile->size() == 0;
+    if (status >= 200 && status <= 299)
+        m_sink->begin(m_downloadFile, 0, expected, !split);
+    if (split)
+        startRanges(length, etag, generation, expected.crc32c);
+    if (status == 200) {
+        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+        m_record.etag = etag;
+        m_record.generation = generation;
+        m_record.size = length.isValid() ? length.toLongLong() : -1;
+        m_record.kept = 0;
+        // Written now, so that even a run that is killed leaves a part to resume.
+        if (m_partial && resumable(status))
+            m_partial->save(m_record);
+    }
+    return true;
+}
+
+bool ChromeDownloader::resumable(int status) const
+{
+    const qint64 have = m_offset + m_received;
+    return !m_refused && (status == 200 || status == 206) && !m_record.etag.isEmpty()
+        && !m_record.etag.startsWith("W/") && m_record.size > 0 && have < m_record.size;
+}
+
 void ChromeDownloader::fileDownloadRead()
 {
-    if (!m_reply || !m_transferError.isEmpty())
+    readReply(false);
+}
+
+void ChromeDownloader::readReply(bool all)
+{
+    if (!m_reply || !m_transferError.isEmpty() || m_startOver)
         return;
-    const QByteArray data = m_reply->readAll();
-    m_received += data.size();
-    if (m_received > maximumDownloadSize) {
-        failTransfer(tr("Download failed: the file is larger than 2 GiB"));
+    if (!m_rangeJudged)
+        checkAnnouncedSize();
+    // A redirect's or an error's body is not the file.
+    if (!m_sink->isBusy()) {
+        m_reply->skip(m_reply->bytesAvailable());
         return;
     }
-    m_hash.addData(data);
-    if (m_downloadFile->write(data) != data.size()) {
-        // Disk full or similar: a short file must never be used.
-        failTransfer(
-            tr("Cannot write the download to %1: %2")
-                .arg(QDir::toNativeSeparators(QFileInfo(m_downloadFile->fileName()).absolutePath()),
-                     m_downloadFile->errorString()));
+    // What the writer has not written yet stays bounded: the rest waits in the socket.
+    while (all || m_sink->pending() < maximumPending) {
+        qint64 wanted = readBufferSize;
+        if (m_rangeEnd > 0)
+            wanted = qMin(wanted, m_rangeEnd - m_received);
+        if (wanted <= 0) {
+            // The first range is whole; the other ranges bring the rest.
+            if (!m_rangeCut) {
+                m_rangeCut = true;
+                QMetaObject::invokeMethod(
+                    this,
+                    [reply = m_reply] {
+                        if (reply)
+                            reply->abort();
+                    },
+                    Qt::QueuedConnection);
+            }
+            return;
+        }
+        const QByteArray data = m_reply->read(wanted);
+        if (data.isEmpty())
+            return;
+        m_received += data.size();
+        if (m_offset + m_received > maximumDownloadSize) {
+            failTransfer(tr("Download failed: the file is larger than 2 GiB"));
+            return;
+        }
+        m_sink->write(data);
     }
 }
 
 void ChromeDownloader::fileDownloadError(QNetworkReply::NetworkError code)
 {
     Q_UNUSED(code)
-    if (m_reply && m_transferError.isEmpty())
+    if (m_reply && m_transferError.isEmpty() && !m_startOver && !m_rangeCut)
         m_transferError = transferProblem(m_reply);
 }
 
 void ChromeDownloader::failTransfer(const QString &error)
 {
     m_transferError = error;
+    m_refused = true;
     // Completes the reply at once; its finished() gives the transfer up.
     if (m_reply)
         m_reply->abort();
+    // The other ranges too, once the first one is in.
+    for (RangeFetch *fetch : std::as_const(m_ranges))
+        fetch->fail(error);
 }
 
 void ChromeDownloader::checkTrickle()
 {
     // A stall is caught by the transfer timeout; a trickle of a byte now and then is not.
     const qint64 windowBytes = minimumBytesPerSecond * m_trickleWindow.interval() / 1000;
-    if (m_received - m_receivedAtWindowStart < windowBytes) {
+    const qint64 received = m_received + rangesReceived();
+    if (received - m_receivedAtWindowStart < windowBytes) {
         failTransfer(tr("Download failed: the transfer stayed below 1 KiB/s"));
         return;
     }
-    m_receivedAtWindowStart = m_received;
+    m_receivedAtWindowStart = received;
 }
 
 void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 {
+    if (m_startOver)
+        return;
+    // The kept part counts as arrived, and so do the other ranges.
+    if (m_rangeEnd > 0)
+        bytesReceived = m_received + rangesReceived();
+    bytesReceived += m_offset;
+    if (bytesTotal > 0)
+        bytesTotal += m_offset;
     if (bytesTotal != m_downloadSize) {
         m_downloadSize = bytesTotal;
         emit downloadSizeChanged(bytesTotal);
@@ -287,7 +474,7 @@ void ChromeDownloader::fileDownloadFinished()
     QNetworkReply *reply = m_reply;
     if (!reply || sender() != reply)
         return;
-    fileDownloadRead();
+    readReply(true);
 
     const int status = httpStatus(reply);
     const QByteArray location = reply->rawHeader("Location");
@@ -305,16 +492,189 @@ void ChromeDownloader::fileDownloadFinished()
         startDownload(target);
         return;
     }
+    if (m_startOver) {
+        releaseReply();
+        startDownload(m_address);
+        return;
+    }
 
-    const QString problem = m_transferError.isEmpty() ? transferProblem(reply) : m_transferError;
+    const QString problem = m_rangeCut ? QString()
+        : m_transferError.isEmpty()    ? transferProblem(reply)
+                                       : m_transferError;
+    m_ending.status = status;
+    m_ending.problem = problem;
+    m_ending.expected = ObjectHash::parse(reply->rawHeader("x-goog-hash"));
+    // A body that simply stops looks like one that ended: only an announced length, the
+    // end of a chunked body, an HTTP/2 stream's end or the storage's checksum tell them apart.
+    m_ending.endKnown = reply->header(QNetworkRequest::ContentLengthHeader).isValid()
+        || reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
+        || reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+    releaseReply();
+    if (!m_refused && status == 404) {
+        qCInfo(lcUpdate) << "HTTP 404";
+        askForPublishedBuild(problem);
+        return;
+    }
+    // The writer reports when the file is whole on disk.
+    if (m_sink->isBusy())
+        m_sink->finish();
+    else
+        concludeTransfer(true, QString(), false, 0);
+}
+
+void ChromeDownloader::concludeTransfer(bool written, const QString &writeError,
+                                        bool checksumMatches, quint32 crc32c)
+{
+    QString problem = m_ending.problem;
+    if (problem.isEmpty() && !written)
+        problem = tr("Cannot write the download: %1").arg(writeError);
+    if (m_rangeEnd > 0 && problem.isEmpty() && !m_rangeCut)
+        problem = tr("Download failed: received %1 of %2 bytes").arg(m_received).arg(m_rangeEnd);
+    if (m_rangeEnd > 0 && !problem.isEmpty()) {
+        // The first range broke: the others are of no use to a single stream resuming it.
+        stopRanges();
+    } else if (m_rangeEnd > 0) {
+        m_firstRangeCrc = crc32c;
+        m_firstRangeDone = true;
+        concludeRanges();
+        return;
+    }
+    endTransfer(problem, written, checksumMatches);
+}
+
+void ChromeDownloader::endTransfer(QString problem, bool written, bool checksumMatches)
+{
+    const bool hashed = m_ending.expected.present || m_ending.expected.malformed;
+    if (problem.isEmpty() && hashed && !checksumMatches) {
+        qCWarning(lcUpdate) << "Checksum mismatch for build" << m_requestedBuild;
+        problem = tr("The download did not match the storage's checksum");
+    }
+    if (problem.isEmpty()) {
+        qCInfo(lcUpdate) << "Checksum" << (hashed ? "matched" : "not sent");
+        if (!m_ending.endKnown && !hashed)
+            problem = tr("Download failed: the transfer ended without a length or checksum to "
+                         "prove it complete");
+    }
+    const int status = m_ending.status;
     qCInfo(lcUpdate) << "HTTP" << status << "received" << m_received << "bytes"
                      << (problem.isEmpty() ? QStringLiteral("complete") : problem);
-    releaseReply();
+    if (!problem.isEmpty() && written && resumable(status)) {
+        // A transfer that broke keeps what arrived; the next try asks for the rest only.
+        m_offset += m_received;
+        m_received = 0;
+        m_record.kept = m_offset;
+        // Other ranges may have written past it: only what lies unbroken from byte 0 stays.
+        const bool kept
+            = m_downloadFile->resize(m_offset) && (!m_partial || m_partial->save(m_record));
+        if (m_retries < retryDelays().size()) {
+            qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
+            m_trickleWindow.stop();
+            m_retryTimer.start(retryDelays().at(m_retries++));
+            return;
+        }
+        abandonTransfer(problem, kept && m_partial);
+        return;
+    }
     if (!problem.isEmpty()) {
         abandonTransfer(problem);
         return;
     }
     install();
+}
+
+void ChromeDownloader::startRanges(qint64 size, const QByteArray &etag,
+                                   const QByteArray &generation, const QByteArray &crc32c)
+{
+    const qint64 share = size / parallelRanges;
+    m_rangeEnd = share;
+    for (int i = 1; i < parallelRanges; ++i) {
+        RangeFetch::Range range;
+        range.from = i * share;
+        range.to = i == parallelRanges - 1 ? size - 1 : (i + 1) * share - 1;
+        range.total = size;
+        range.etag = etag;
+        range.generation = generation;
+        range.crc32c = crc32c;
+        auto *fetch = new RangeFetch(m_networkManager, m_reply->url(), m_downloadFile->fileName(),
+                                     range, m_transferTimeout, this);
+        // A split file starts at byte 0: its size is the whole total.
+        connect(fetch, &RangeFetch::progressed, this,
+                [this, size] { fileDownloadProgress(0, size); });
+        connect(fetch, &RangeFetch::finished, this,
+                [this, fetch](bool complete, const QString &error, quint32 crc) {
+                    m_rangeCrcs.insert(fetch, crc);
+                    if (!complete && m_rangeError.isEmpty())
+                        m_rangeError = error;
+                    concludeRanges();
+                });
+        m_ranges.append(fetch);
+    }
+}
+
+qint64 ChromeDownloader::rangesReceived() const
+{
+    qint64 sum = 0;
+    for (const RangeFetch *fetch : m_ranges)
+        sum += fetch->received();
+    return sum;
+}
+
+void ChromeDownloader::concludeRanges()
+{
+    if (!m_firstRangeDone || m_rangeCrcs.size() < m_ranges.size())
+        return;
+    QString problem = m_rangeError;
+    quint32 crc = m_firstRangeCrc;
+    for (const RangeFetch *fetch : std::as_const(m_ranges))
+        crc = Crc32c::combine(crc, m_rangeCrcs.value(fetch), fetch->length());
+    const quint32 big = qToBigEndian(crc);
+    const bool matches = m_ending.expected.crc32c
+        == QByteArrayView(reinterpret_cast<const char *>(&big), sizeof big);
+    if (problem.isEmpty()) {
+        // The whole file is there: nothing is left to resume.
+        m_received = m_record.size - m_offset;
+    } else {
+        qCInfo(lcUpdate) << "A range failed:" << problem;
+    }
+    stopRanges();
+    endTransfer(problem, true, matches);
+}
+
+void ChromeDownloader::stopRanges()
+{
+    qDeleteAll(m_ranges);
+    m_ranges.clear();
+    m_rangeCrcs.clear();
+    m_rangeError.clear();
+    m_rangeEnd = -1;
+    m_rangeCut = false;
+    m_firstRangeDone = false;
+}
+
+void ChromeDownloader::askForPublishedBuild(const QString &notFound)
+{
+    // The newest build is often named before its archive is uploaded: that is no failure
+    // of ours, and an earlier build may well be newer than the installed one.
+    m_trickleWindow.stop();
+    removeDownload();
+    m_notFoundError = notFound;
+    m_listing->findNewest(m_series, m_requestedBuild);
+}
+
+void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object &newest)
+{
+    if (!answered) {
+        // Without the listing we know no better than the 404 itself.
+        abandonTransfer(m_notFoundError);
+        return;
+    }
+    qCInfo(lcUpdate) << "Build" << m_requestedBuild << "is not published yet; newest published"
+                     << newest.build;
+    m_published = newest;
+    setLastError(QString());
+    setStatus(IdleStatus);
+    returnFreedMemory();
+    emit notPublished(m_requestedBuild, newest.build);
 }
 
 QString ChromeDownloader::transferProblem(QNetworkReply *reply) const
@@ -327,30 +687,11 @@ QString ChromeDownloader::transferProblem(QNetworkReply *reply) const
     }
     if (reply->error() != QNetworkReply::NoError)
         return tr("Download failed: %1").arg(reply->errorString());
-    if (!m_downloadFile->flush())
-        return tr("Cannot write the download: %1").arg(m_downloadFile->errorString());
-
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (announced.isValid() && announced.toLongLong() != m_received)
         return tr("Download failed: received %1 of %2 bytes")
             .arg(m_received)
             .arg(announced.toLongLong());
-
-    const ObjectHash::Expected expected = ObjectHash::parse(reply->rawHeader("x-goog-hash"));
-    const bool hashed = expected.present || expected.malformed;
-    if (hashed && !m_hash.matches(expected)) {
-        qCWarning(lcUpdate) << "Checksum mismatch for" << reply->url().toString();
-        return tr("The download did not match the storage's checksum");
-    }
-    qCInfo(lcUpdate) << "Checksum" << (hashed ? "matched" : "not sent");
-
-    // A body that simply stops looks like one that ended: only an announced length, the
-    // end of a chunked body, an HTTP/2 stream's end or the storage's checksum tell them apart.
-    const bool chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
-    const bool http2 = reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
-    if (!announced.isValid() && !chunked && !http2 && !hashed)
-        return tr("Download failed: the transfer ended without a length or checksum to prove it "
-                  "complete");
     return QString();
 }
 
@@ -363,6 +704,8 @@ void ChromeDownloader::install()
         const QString archive = m_downloadFile->fileName();
         delete m_downloadFile;
         m_downloadFile = nullptr;
+        m_partial->forget();
+        m_partial.reset();
         setStatus(InstallingStatus);
         m_archiveInstaller->install(m_requestedBuild, archive, std::move(m_downloadDir));
         return;
@@ -481,10 +824,10 @@ void ChromeDownloader::returnFreedMemory()
 #endif
 }
 
-void ChromeDownloader::abandonTransfer(const QString &error)
+void ChromeDownloader::abandonTransfer(const QString &error, bool keepPart)
 {
     m_trickleWindow.stop();
-    removeDownload();
+    removeDownload(keepPart);
     qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << error;
     setLastError(error);
     setStatus(IdleStatus);
@@ -545,15 +888,26 @@ void ChromeDownloader::refreshPreviousBuild()
     }
 }
 
-void ChromeDownloader::removeDownload()
+void ChromeDownloader::removeDownload(bool keepPart)
 {
+    m_retryTimer.stop();
+    stopRanges();
+    if (m_sink->isBusy())
+        m_sink->waitForWrites();
     if (m_downloadFile) {
         m_downloadFile->close();
-        m_downloadFile->remove();
+        if (!keepPart)
+            m_downloadFile->remove();
         delete m_downloadFile;
         m_downloadFile = nullptr;
     }
+    // A kept part stays in its staging directory, with its record.
+    if (m_downloadDir && m_partial && keepPart)
+        m_downloadDir->setAutoRemove(false);
+    m_partial.reset();
     m_downloadDir.reset();
+    m_offset = 0;
+    m_received = 0;
 }
 
 void ChromeDownloader::releaseReply()

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "builds/buildlisting.h"
 #include "builds/buildseries.h"
+#include "builds/downloadsink.h"
 #include "builds/objecthash.h"
+#include "builds/partialdownload.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
@@ -15,6 +19,7 @@
 
 class ArchiveInstaller;
 class SandboxPermission;
+class RangeFetch;
 class QFile;
 class QNetworkAccessManager;
 class QTemporaryDir;
@@ -44,6 +49,8 @@ public:
     static constexpr int maximumRedirects = 10;
     // Bounds what a transfer holds in memory; the rest waits in the socket until drained.
     static constexpr qint64 readBufferSize = 2 * 1024 * 1024;
+    // Bounds what waits for the writer thread; reading pauses above it.
+    static constexpr qint64 maximumPending = 2 * 1024 * 1024;
     // No Chromium build comes near this; a body past it is not what we asked for.
     static constexpr qint64 maximumDownloadSize = qint64(2) * 1024 * 1024 * 1024;
     // Unpacking needs room for the archive, the unpacked tree and the build it replaces.
@@ -77,8 +84,13 @@ public:
     // The downloaded file of the running transfer or installation; empty when idle.
     QString installerPath() const;
 
+    // Test seam: the pauses before the tries that resume a broken transfer within one attempt.
+    static void setRetryDelays(const QList<int> &milliseconds);
+    // Test seam: the size from which a file comes in parallel ranges (64 MiB).
+    static void setParallelThreshold(qint64 bytes);
+
     // The manager downloads go through; without one the downloader makes its own.
-    void setNetworkAccessManager(QNetworkAccessManager *manager) { m_networkManager = manager; }
+    void setNetworkAccessManager(QNetworkAccessManager *manager);
 
     Q_INVOKABLE void downloadVersion(int version);
     // Makes the previous build current again and remembers the one left as Config::SkippedBuild.
@@ -98,7 +110,8 @@ signals:
     void currentBuildChanged(int currentBuild);
     void previousBuildChanged(int previousBuild);
     void lastErrorChanged(const QString &lastError);
-    // Every attempt that ends without the build installed, whatever the cause.
+    // Every attempt that ends without the build installed, whatever the cause, except an
+    // archive the storage does not have yet.
     void failed(int build, const QString &error);
     // An attempt succeeded: build is installed, and said it is version.
     void installed(int build, const QString &version);
@@ -107,6 +120,9 @@ signals:
     void sandboxBlocked(int restriction);
     // What came of allowSandbox(): whether the builds may sandbox themselves now.
     void sandboxAllowed(bool allowed, const QString &message);
+    // The build's archive is not published yet (404); newest is the newest build below it
+    // whose archive is, -1 when the storage's listing names none.
+    void notPublished(int build, int newest);
     // A download or installation has ended and let go of its memory: whoever made the
     // element may hand back garbage of its own now, before the freed pools go back too.
     void workEnded();
@@ -122,6 +138,20 @@ private:
     bool prepareDownload(int version);
     void startDownload(const QUrl &address);
     void checkAnnouncedSize();
+    bool judgeRange(int status);
+    void readReply(bool all);
+    void concludeTransfer(bool written, const QString &writeError, bool checksumMatches,
+                          quint32 crc32c);
+    void endTransfer(QString problem, bool written, bool checksumMatches);
+    void startRanges(qint64 size, const QByteArray &etag, const QByteArray &generation,
+                     const QByteArray &crc32c);
+    qint64 rangesReceived() const;
+    void concludeRanges();
+    void stopRanges();
+    bool resumable(int status) const;
+    void retry();
+    void askForPublishedBuild(const QString &notFound);
+    void listingAnswered(bool answered, const BuildListing::Object &newest);
     QString transferProblem(QNetworkReply *reply) const;
     void checkTrickle();
     void install();
@@ -131,8 +161,8 @@ private:
     void finishInstallation(bool succeeded, const QString &error = QString(),
                             const QString &version = QString());
     void failTransfer(const QString &error);
-    void abandonTransfer(const QString &error);
-    void removeDownload();
+    void abandonTransfer(const QString &error, bool keepPart = false);
+    void removeDownload(bool keepPart = false);
     void releaseReply();
     void setStatus(Status status);
     void setLastError(const QString &error);
@@ -155,14 +185,48 @@ private:
     QProcess *m_installerProcess = nullptr;
     ArchiveInstaller *m_archiveInstaller;
     SandboxPermission *m_sandboxPermission;
+    BuildListing *m_listing;
+    // The newest published build the listing named last, to pin its generation.
+    BuildListing::Object m_published;
+    QString m_notFoundError;
 
     std::unique_ptr<QTemporaryDir> m_downloadDir;
     QUrl m_address;
     int m_redirects = 0;
     QString m_transferError;
     int m_transferTimeout = 60000;
-    ObjectHash m_hash;
+    DownloadSink *m_sink;
+    // What the ended response said, for when its file is whole on disk.
+    struct Ending
+    {
+        int status = 0;
+        QString problem;
+        ObjectHash::Expected expected;
+        bool endKnown = false;
+    };
+    Ending m_ending;
+    // The other ranges while a large file comes in parallel; the running reply is the first
+    // range, cut at m_rangeEnd.
+    QList<RangeFetch *> m_ranges;
+    QHash<const RangeFetch *, quint32> m_rangeCrcs;
+    QString m_rangeError;
+    qint64 m_rangeEnd = -1;
+    bool m_rangeCut = false;
+    bool m_firstRangeDone = false;
+    quint32 m_firstRangeCrc = 0;
+    // Body bytes of the running response, and where in the file that body starts.
     qint64 m_received = 0;
+    qint64 m_offset = 0;
+    // What the file is a part of; kept in the install root for archives, so that a later
+    // attempt resumes too.
+    PartialDownload::Record m_record;
+    std::unique_ptr<PartialDownload> m_partial;
+    bool m_rangeJudged = false;
+    bool m_startOver = false;
+    // The transfer was given up by us (too large, too slow, disk): nothing to resume.
+    bool m_refused = false;
+    int m_retries = 0;
+    QTimer m_retryTimer;
     QTimer m_trickleWindow;
     qint64 m_receivedAtWindowStart = 0;
     QByteArray m_installerErrors;

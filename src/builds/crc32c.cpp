@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <nmmintrin.h>
@@ -67,7 +68,48 @@ __attribute__((target("sse4.2"))) std::uint32_t hardware(std::uint32_t crc, cons
 const bool hasHardware = __builtin_cpu_supports("sse4.2");
 #endif
 
+// Appending zero bits to a message is linear over GF(2): a 32 x 32 bit matrix per length,
+// squared for each doubling (the method of zlib's crc32_combine).
+std::uint32_t times(const std::uint32_t *matrix, std::uint32_t vector)
+{
+    std::uint32_t sum = 0;
+    for (; vector; vector >>= 1, ++matrix) {
+        if (vector & 1u)
+            sum ^= *matrix;
+    }
+    return sum;
+}
+
+void square(std::uint32_t *result, const std::uint32_t *matrix)
+{
+    for (int n = 0; n < 32; ++n)
+        result[n] = times(matrix, matrix[n]);
+}
+
 } // namespace
+
+std::uint32_t Crc32c::combine(std::uint32_t first, std::uint32_t second, qint64 secondLength)
+{
+    if (secondLength <= 0)
+        return first;
+    std::uint32_t even[32];
+    std::uint32_t odd[32];
+    odd[0] = 0x82F63B78u; // one zero bit
+    for (int n = 1; n < 32; ++n)
+        odd[n] = 1u << (n - 1);
+    square(even, odd); // two zero bits
+    square(odd, even); // four
+    // Each step squares the operator once more: one zero byte, two, four ...
+    std::uint32_t *current = odd;
+    std::uint32_t *next = even;
+    for (; secondLength; secondLength >>= 1) {
+        square(next, current);
+        std::swap(current, next);
+        if (secondLength & 1)
+            first = times(current, first);
+    }
+    return first ^ second;
+}
 
 void Crc32c::addData(QByteArrayView data)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QtGlobal>
 
 #include <cstdint>
 
@@ -15,6 +16,9 @@ public:
     // The table-driven computation alone, which runs where the processor has no CRC-32C
     // instruction; of() picks the fastest.
     static std::uint32_t ofPortable(QByteArrayView data);
+    // The checksum of A followed by B from those of A and B and B's length: ranges fetched
+    // apart are checked as one file.
+    static std::uint32_t combine(std::uint32_t first, std::uint32_t second, qint64 secondLength);
 
 private:
     std::uint32_t m_state = 0xFFFFFFFFu;

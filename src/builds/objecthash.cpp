@@ -44,10 +44,18 @@ ObjectHash::Expected ObjectHash::parse(const QByteArray &header)
     return expected;
 }
 
+void ObjectHash::choose(const Expected &expected)
+{
+    m_useCrc = !expected.crc32c.isEmpty();
+    m_useMd5 = !expected.md5.isEmpty() && !m_useCrc;
+}
+
 void ObjectHash::addData(QByteArrayView data)
 {
-    m_crc.addData(data);
-    m_md5.addData(data);
+    if (m_useCrc)
+        m_crc.addData(data);
+    if (m_useMd5)
+        m_md5.addData(data);
 }
 
 bool ObjectHash::matches(const Expected &expected) const
@@ -56,14 +64,19 @@ bool ObjectHash::matches(const Expected &expected) const
         return false;
     if (!expected.present)
         return true;
-    if (!expected.crc32c.isEmpty()) {
+    bool checked = false;
+    if (m_useCrc && !expected.crc32c.isEmpty()) {
         const quint32 crc = qToBigEndian<quint32>(m_crc.value());
         if (expected.crc32c != QByteArrayView(reinterpret_cast<const char *>(&crc), sizeof crc))
             return false;
+        checked = true;
     }
-    if (!expected.md5.isEmpty() && expected.md5 != m_md5.resultView())
-        return false;
-    return true;
+    if (m_useMd5 && !expected.md5.isEmpty()) {
+        if (expected.md5 != m_md5.resultView())
+            return false;
+        checked = true;
+    }
+    return checked;
 }
 
 void ObjectHash::reset()

@@ -25,14 +25,20 @@ public:
     // which Qt joins with ", ").
     static Expected parse(const QByteArray &header);
 
+    // Computes only what checking `expected` needs: CRC-32C when it is named, MD5 only
+    // without it (MD5 costs ten times as much). Until called, both are computed.
+    void choose(const Expected &expected);
     void addData(QByteArrayView data);
     // Starts over, for a new transfer of the same object.
     void reset();
-    // True when every hash that `expected` names matches the data added so far. An absent
-    // header matches; a malformed one does not.
+    // True when the hashes computed of those `expected` names match the data added so far,
+    // and at least one was. An absent header matches; a malformed one does not.
     bool matches(const Expected &expected) const;
+    std::uint32_t crc32c() const { return m_crc.value(); }
 
 private:
     Crc32c m_crc;
     QCryptographicHash m_md5{QCryptographicHash::Md5};
+    bool m_useCrc = true;
+    bool m_useMd5 = true;
 };

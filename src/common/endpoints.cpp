@@ -5,7 +5,7 @@ namespace {
 // The one piece of mutable global state: the test seam for server addresses.
 QUrl &buildStorageUrl()
 {
-    static QUrl url(QStringLiteral("https://commondatastorage.googleapis.com"));
+    static QUrl url(QStringLiteral("https://storage.googleapis.com"));
     return url;
 }
 

@@ -396,6 +396,8 @@ void InstallRoot::removeLeftoverStaging() const
         // Never through a link, and never someone else's directory.
         if (entry.isSymLink() || !entry.isDir() || entry.ownerId() != ::getuid())
             continue;
+        if (QFileInfo::exists(entry.absoluteFilePath() + QLatin1Char('/') + resumeRecord()))
+            continue;
         if (!removeTree(entry.absoluteFilePath()))
             qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();
     }

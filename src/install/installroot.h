@@ -38,6 +38,9 @@ public:
     // with the root and versions/ when needed); null or invalid when it cannot be made.
     // The root may be a link to a directory the user owns.
     std::unique_ptr<QTemporaryDir> createStagingDir() const;
+    // The record a staging directory holds while the part of a broken download in it waits
+    // for the next attempt; leftover staging removal spares such a directory.
+    static QString resumeRecord() { return QStringLiteral("resume.json"); }
 
     // Moves the verified tree to versions/<build>, points `previous` at the old current
     // build and `current` at the new one. On failure current and previous are as before.

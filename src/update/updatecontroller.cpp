@@ -1,7 +1,6 @@
 #include "update/updatecontroller.h"
 
 #include "settings/config.h"
-#include "update/updatepolicy.h"
 
 namespace {
 
@@ -65,10 +64,13 @@ void UpdateController::checkCompleted(int latest, int failureStatus, const QStri
     const bool userAsked = m_userAsked;
     m_userAsked = false;
     ++m_checksSinceFailure;
-    const UpdatePolicy::Records records { m_currentBuild, storedNumber(Config::SkippedBuild),
-                                          storedNumber(Config::FailedBuild),
-                                          storedNumber(Config::FailedAttempts) };
-    if (!UpdatePolicy::shouldDownload(latest, records, m_checksSinceFailure, userAsked,
+    m_checksAtDecision = m_checksSinceFailure;
+    m_userAskedAtDecision = userAsked;
+    if (!m_substitute.isEmpty()) {
+        m_substitute.clear();
+        emit statusLineChanged();
+    }
+    if (!UpdatePolicy::shouldDownload(latest, records(), m_checksSinceFailure, userAsked,
                                       m_checkPeriod)) {
         // Nothing to fetch now, so nothing waits for a free connection either.
         if (m_waitingBuild != -1) {
@@ -77,20 +79,37 @@ void UpdateController::checkCompleted(int latest, int failureStatus, const QStri
         }
         return;
     }
-    m_checksSinceFailure = 0;
-    // Checks go on over a metered link, but the archive waits for a free one.
-    if (UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered)) {
-        if (m_waitingBuild != latest) {
-            m_waitingBuild = latest;
-            emit statusLineChanged();
-        }
-        return;
-    }
     requestDownload(latest);
+}
+
+void UpdateController::buildNotPublished(int build, int newest)
+{
+    const int instead = UpdatePolicy::publishedInstead(build, newest, records(), m_checksAtDecision,
+                                                       m_userAskedAtDecision, m_checkPeriod);
+    if (instead == -1)
+        return;
+    m_substitute = tr("Build %1 is not published yet; installing build %2").arg(build).arg(instead);
+    emit statusLineChanged();
+    requestDownload(instead);
+}
+
+UpdatePolicy::Records UpdateController::records() const
+{
+    return { m_currentBuild, storedNumber(Config::SkippedBuild), storedNumber(Config::FailedBuild),
+             storedNumber(Config::FailedAttempts) };
 }
 
 void UpdateController::requestDownload(int build)
 {
+    m_checksSinceFailure = 0;
+    // Checks go on over a metered link, but the archive waits for a free one.
+    if (UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered)) {
+        if (m_waitingBuild != build) {
+            m_waitingBuild = build;
+            emit statusLineChanged();
+        }
+        return;
+    }
     if (m_waitingBuild != -1) {
         m_waitingBuild = -1;
         emit statusLineChanged();
@@ -276,6 +295,8 @@ QString UpdateController::statusLine() const
         return m_checkFailure;
     if (m_status == Idle && !m_lastError.isEmpty())
         return m_lastError;
+    if (m_status != Idle && !m_substitute.isEmpty())
+        return m_substitute;
     return statusText(m_status);
 }
 

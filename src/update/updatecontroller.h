@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/updatepolicy.h"
+
 #include <QObject>
 #include <QTimer>
 #include <QVariant>
@@ -80,6 +82,8 @@ public:
     Q_INVOKABLE void checkCompleted(int latest, int failureStatus = 0,
                                     const QString &failureReason = QString());
     Q_INVOKABLE void downloadStatusChanged(int status);
+    // The archive of `build` is not published yet; newest is the newest build that is.
+    Q_INVOKABLE void buildNotPublished(int build, int newest);
     Q_INVOKABLE void installationFailed(int build, const QString &error);
     // The installed build changed: earlier failures no longer matter.
     Q_INVOKABLE void installedBuildChanged();
@@ -120,6 +124,8 @@ signals:
     void quitRequested();
 
 private:
+    UpdatePolicy::Records records() const;
+    // Asks for the build, or keeps it waiting for an unmetered connection.
     void requestDownload(int build);
     // Starts the download that waits for an unmetered connection, once it may.
     void releaseWaitingDownload();
@@ -144,6 +150,11 @@ private:
     // Checks completed since the last failed attempt, for the retry back-off.
     int m_checksSinceFailure = 0;
     bool m_userAsked = false;
+    // What the last check's decision went by, for a published build taken instead.
+    int m_checksAtDecision = 0;
+    bool m_userAskedAtDecision = false;
+    // Says which build is fetched in place of an unpublished one, while it is.
+    QString m_substitute;
     bool m_sandboxWarned = false;
     bool m_sandboxFixable = false;
     QTimer m_exitLimit;

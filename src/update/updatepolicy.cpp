@@ -21,6 +21,15 @@ bool UpdatePolicy::shouldDownload(int latest, const Records &records, int checks
     return checksSinceFailure >= retryAfterChecks(records.failedAttempts, checkPeriod);
 }
 
+int UpdatePolicy::publishedInstead(int unpublished, int newest, const Records &records,
+                                   int checksSinceFailure, bool userAsked, qint64 checkPeriod)
+{
+    if (newest <= 0 || newest >= unpublished)
+        return -1;
+    return shouldDownload(newest, records, checksSinceFailure, userAsked, checkPeriod) ? newest
+                                                                                       : -1;
+}
+
 int UpdatePolicy::largestCount(qint64 factor)
 {
     return int(longestPeriod / std::max<qint64>(1, factor));

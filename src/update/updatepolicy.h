@@ -32,6 +32,10 @@ bool shouldDownload(int latest, const Records &records, int checksSinceFailure, 
 
 // Whether a download waits: on a metered connection, unless the user lets it go ahead.
 bool downloadWaits(bool metered, bool downloadOnMetered);
+// The build to fetch when the archive of `unpublished` is not there yet: `newest`, the newest
+// published build below it, when that would be fetched by itself; -1 otherwise.
+int publishedInstead(int unpublished, int newest, const Records &records, int checksSinceFailure,
+                     bool userAsked, qint64 checkPeriod);
 
 // The largest count of time frames of `factor` milliseconds that fits a timer.
 int largestCount(qint64 factor);

@@ -1,4 +1,5 @@
 #include "builds/chromedownloader.h"
+#include "builds/partialdownload.h"
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "install/menuentry.h"
@@ -60,6 +61,11 @@ private slots:
     void goingBackSwapsAndRemembersTheSkippedBuild();
     void quittingWhileUnpackingKeepsCurrent();
     void unpackingLeavesTheGuiThreadFree();
+    void keptPartAndTheAnswerToItsRange_data();
+    void keptPartAndTheAnswerToItsRange();
+    void droppedConnectionFetchesOnlyTheRest();
+    void largeArchiveComesInFourRanges_data();
+    void largeArchiveComesInFourRanges();
 
 private:
     void serve(int build, const QByteArray &zip);
@@ -309,6 +315,148 @@ void TestChromeDownloaderArchive::unpackingLeavesTheGuiThreadFree()
     qInfo("longest gap between 10 ms ticks while unpacking: %lld ms over %d ticks", longestGap,
           ticks);
     QVERIFY2(longestGap <= 100, qPrintable(QString::number(longestGap)));
+}
+
+void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("contentRange");
+    QTest::addColumn<QByteArray>("etag");
+    QTest::addColumn<QByteArray>("generation");
+    QTest::addColumn<bool>("startsOver");
+
+    // The kept part is the zip's first 1000 bytes; the storage has it as ETag "a", generation 1.
+    // A Content-Range ending in '-' covers the rest of the zip, one ending in '+' one byte more.
+    const QByteArray a = "\"a\"";
+    const QByteArray rest = "bytes 1000-";
+    QTest::newRow("206 for the rest") << 206 << rest << a << QByteArray("1") << false;
+    QTest::newRow("206 from a wrong start")
+        << 206 << QByteArray("bytes 0-") << a << QByteArray("1") << true;
+    QTest::newRow("206 with a wrong total")
+        << 206 << QByteArray("bytes 1000-+") << a << QByteArray("1") << true;
+    QTest::newRow("200: the whole file") << 200 << QByteArray() << a << QByteArray("1") << false;
+    QTest::newRow("416") << 416 << QByteArray() << a << QByteArray("1") << true;
+    QTest::newRow("206 of another upload (ETag)")
+        << 206 << rest << QByteArray("\"b\"") << QByteArray("1") << true;
+    QTest::newRow("206 of another generation") << 206 << rest << a << QByteArray("2") << true;
+}
+
+void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, contentRange);
+    QFETCH(QByteArray, etag);
+    QFETCH(QByteArray, generation);
+    QFETCH(bool, startsOver);
+    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    const qint64 kept = 1000;
+    const auto staging = m_root.createStagingDir();
+    staging->setAutoRemove(false);
+    const PartialDownload partial(staging->path());
+    QFile part(partial.partPath());
+    QVERIFY(part.open(QIODevice::WriteOnly) && part.write(zip.left(kept)) == kept);
+    part.close();
+    QVERIFY(partial.save({ 3000, "1", "\"a\"", zip.size(), kept }));
+
+    LoopbackServer::Response whole;
+    whole.body = zip;
+    whole.headers = { { "x-goog-hash", LoopbackServer::storageHash(zip) },
+                      { "ETag", "\"a\"" },
+                      { "x-goog-generation", "1" } };
+    LoopbackServer::Response answer = whole;
+    answer.status = status;
+    answer.headers = { { "x-goog-hash", LoopbackServer::storageHash(zip) },
+                       { "ETag", etag },
+                       { "x-goog-generation", generation } };
+    if (contentRange.endsWith('-') || contentRange.endsWith('+')) {
+        const qint64 from = contentRange.mid(6, contentRange.indexOf('-') - 6).toLongLong();
+        const qint64 total = zip.size() + (contentRange.endsWith('+') ? 1 : 0);
+        answer.headers.append({ "Content-Range",
+                                contentRange.left(contentRange.indexOf('-') + 1)
+                                    + QByteArray::number(total - 1) + '/'
+                                    + QByteArray::number(total) });
+        answer.body = zip.mid(from);
+    } else if (status != 200) {
+        answer.body = "no";
+    }
+    m_server->setResponse(archivePath(3000), whole);
+    m_server->setRangeResponse(archivePath(3000), answer);
+
+    ChromeDownloader downloader;
+    downloader.downloadVersion(3000);
+    QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3000, 20000);
+    QTRY_COMPARE(downloader.status(), ChromeDownloader::IdleStatus);
+    QCOMPARE(m_server->rangeHeaders().first(), QByteArray("bytes=1000-"));
+    QCOMPARE(m_server->rangeHeaders().size(), startsOver ? 2 : 1);
+    QVERIFY(stagingIsGone());
+}
+
+void TestChromeDownloaderArchive::droppedConnectionFetchesOnlyTheRest()
+{
+    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    LoopbackServer::Response response;
+    response.body = zip;
+    response.headers = { { "x-goog-hash", LoopbackServer::storageHash(zip) }, { "ETag", "\"a\"" } };
+    response.closeAfter = zip.size() * 9 / 10;
+    response.ranges = true;
+    m_server->setResponse(archivePath(3001), response);
+
+    ChromeDownloader::setRetryDelays({ 10 });
+    ChromeDownloader downloader;
+    QSignalSpy failed(&downloader, &ChromeDownloader::failed);
+    downloader.downloadVersion(3001);
+    QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3001, 20000);
+    ChromeDownloader::setRetryDelays({});
+    // A reset may drop what was still in flight: the rest starts at most where the cut was.
+    const QByteArrayList ranges = m_server->rangeHeaders();
+    QCOMPARE(ranges.size(), 2);
+    QCOMPARE(ranges.first(), QByteArray());
+    const qint64 from = ranges.last().mid(6).chopped(1).toLongLong();
+    QVERIFY2(from > 0 && from <= response.closeAfter, ranges.last());
+    QVERIFY(failed.isEmpty());
+    QTRY_VERIFY(stagingIsGone());
+}
+
+void TestChromeDownloaderArchive::largeArchiveComesInFourRanges_data()
+{
+    QTest::addColumn<bool>("serverRanges");
+    QTest::newRow("the server answers ranges") << true;
+    // Every range fails; the first quarter is kept and the rest comes as one stream.
+    QTest::newRow("the server ignores ranges") << false;
+}
+
+void TestChromeDownloaderArchive::largeArchiveComesInFourRanges()
+{
+    QFETCH(bool, serverRanges);
+    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    LoopbackServer::Response response;
+    response.body = zip;
+    response.headers
+        = { { "x-goog-hash", LoopbackServer::storageHash(zip, true, false) }, { "ETag", "\"a\"" } };
+    response.ranges = serverRanges;
+    m_server->setResponse(archivePath(3002), response);
+
+    ChromeDownloader::setParallelThreshold(1024);
+    ChromeDownloader::setRetryDelays({ 10 });
+    ChromeDownloader downloader;
+    downloader.downloadVersion(3002);
+    QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3002, 20000);
+    ChromeDownloader::setParallelThreshold(64 * 1024 * 1024);
+    ChromeDownloader::setRetryDelays({});
+    // The first request brings the first quarter; three ranges the rest, in parallel.
+    const qint64 share = zip.size() / 4;
+    const auto range = [](qint64 from, qint64 to) {
+        return "bytes=" + QByteArray::number(from) + '-' + QByteArray::number(to);
+    };
+    QByteArrayList ranges = m_server->rangeHeaders();
+    std::sort(ranges.begin(), ranges.end());
+    QByteArrayList expected { "", range(share, 2 * share - 1), range(2 * share, 3 * share - 1),
+                              range(3 * share, zip.size() - 1) };
+    if (!serverRanges)
+        expected.insert(1, "bytes=" + QByteArray::number(share) + '-');
+    QCOMPARE(ranges, expected);
+    QCOMPARE(downloader.downloadCurrent(), qint64(zip.size()));
+    QTRY_VERIFY(stagingIsGone());
 }
 
 TARROWIN_TEST_MAIN(TestChromeDownloaderArchive, false)

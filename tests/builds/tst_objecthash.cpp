@@ -82,6 +82,12 @@ void TestObjectHash::crc32c()
             running.addData(data.mid(at, piece));
         QCOMPARE(running.value(), crc);
     }
+    // Ranges fetched apart, joined: every split must give it too.
+    for (const qsizetype at : { qsizetype(0), data.size() / 3, data.size() }) {
+        const QByteArray second = data.mid(at);
+        QCOMPARE(Crc32c::combine(Crc32c::of(data.left(at)), Crc32c::of(second), second.size()),
+                 crc);
+    }
 }
 
 void TestObjectHash::parse_data()
@@ -143,26 +149,35 @@ void TestObjectHash::parse()
 void TestObjectHash::matches_data()
 {
     QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<bool>("chosen"); // only the hashes the header asks for are computed
     QTest::addColumn<bool>("matches");
 
-    QTest::newRow("both match") << header(helloCrc, helloMd5) << true;
-    QTest::newRow("crc32c only matches") << "crc32c=" + helloCrc.toBase64() << true;
-    QTest::newRow("md5 mismatch only") << header(helloCrc, otherMd5) << false;
-    QTest::newRow("crc32c mismatch only") << header(otherCrc, helloMd5) << false;
-    QTest::newRow("both mismatch") << header(otherCrc, otherMd5) << false;
+    QTest::newRow("both match") << header(helloCrc, helloMd5) << false << true;
+    QTest::newRow("crc32c only matches") << "crc32c=" + helloCrc.toBase64() << false << true;
+    QTest::newRow("md5 mismatch only") << header(helloCrc, otherMd5) << false << false;
+    QTest::newRow("crc32c mismatch only") << header(otherCrc, helloMd5) << false << false;
+    QTest::newRow("both mismatch") << header(otherCrc, otherMd5) << false << false;
     QTest::newRow("crc32c byte order reversed")
-        << "crc32c=" + QByteArray::fromHex("4cbb719a").toBase64() << false;
-    QTest::newRow("absent header") << QByteArray() << true;
+        << "crc32c=" + QByteArray::fromHex("4cbb719a").toBase64() << false << false;
+    QTest::newRow("absent header") << QByteArray() << false << true;
     QTest::newRow("malformed beside a match")
-        << "md5=" + helloMd5.toBase64() + ",crc32c=!" << false;
+        << "md5=" + helloMd5.toBase64() + ",crc32c=!" << false << false;
+    QTest::newRow("chosen: crc32c decides, md5 is not computed")
+        << header(helloCrc, otherMd5) << true << true;
+    QTest::newRow("chosen: crc32c mismatch") << header(otherCrc, helloMd5) << true << false;
+    QTest::newRow("chosen: md5 alone is checked") << "md5=" + otherMd5.toBase64() << true << false;
+    QTest::newRow("chosen: md5 alone matches") << "md5=" + helloMd5.toBase64() << true << true;
 }
 
 void TestObjectHash::matches()
 {
     QFETCH(QByteArray, header);
+    QFETCH(bool, chosen);
     QFETCH(bool, matches);
 
     ObjectHash hash;
+    if (chosen)
+        hash.choose(ObjectHash::parse(header));
     hash.addData("he");
     hash.addData("llo");
     QCOMPARE(hash.matches(ObjectHash::parse(header)), matches);

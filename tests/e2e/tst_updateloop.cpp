@@ -5,6 +5,7 @@
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
+#include "update/updatecontroller.h"
 
 #include <QDir>
 #include <QMenu>
@@ -43,6 +44,7 @@ private slots:
 
     void firstStartInstallsTheLatestBuild();
     void failedInstallationRecordsNothing();
+    void unpublishedBuildGivesWayToTheNewestPublished();
     void notificationsOffSilenceStatusButNotTheUpdateNotice();
     void latestNotNewerRequestsNothing_data();
     void latestNotNewerRequestsNothing();
@@ -177,6 +179,32 @@ void TestUpdateLoop::failedInstallationRecordsNothing()
                 .last()
                 .texts.join(QLatin1Char(' '))
                 .contains(QStringLiteral("exit code 1")));
+}
+
+void TestUpdateLoop::unpublishedBuildGivesWayToTheNewestPublished()
+{
+    // LAST_CHANGE names a build whose installer answers 404; the listing has older ones.
+    LoopbackServer::Response held;
+    held.body = QByteArray::number(build + 4);
+    held.held = true;
+    m_server->setResponse(lastChange, held);
+    m_server->serveListing({ "Win_x64/123455/mini_installer.exe",
+                             "Win_x64/123456/mini_installer.exe",
+                             "Win_x64/123459/chrome-win.zip" });
+    start();
+    // The check is answered once the event loop runs again.
+    QStringList lines;
+    auto *controller = qobject_cast<UpdateController *>(m_view->object("updateController"));
+    QVERIFY(controller);
+    connect(controller, &UpdateController::statusLineChanged, this,
+            [&] { lines << controller->statusLine(); });
+    QTRY_COMPARE_WITH_TIMEOUT(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), build,
+                              20000);
+    QVERIFY(lines.contains("Build 123460 is not published yet; installing build 123456"));
+    QVERIFY(!QSettings().contains(QStringLiteral("FailedBuild")));
+    // No warning: a build not published yet is no failure.
+    QTRY_COMPARE(m_balloons->titles().last(), QStringLiteral("Chromium build 123456 is installed"));
+    QVERIFY(!m_balloons->titles().contains("Chromium build 123460 was not installed"));
 }
 
 void TestUpdateLoop::notificationsOffSilenceStatusButNotTheUpdateNotice()

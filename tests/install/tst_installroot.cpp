@@ -337,9 +337,14 @@ void TestInstallRoot::removesLeftoverStagingOnly()
     QVERIFY(symlink(elsewhere, m_root->path() + QStringLiteral("/.staging-planted")));
     // A link switch a crash interrupted.
     QVERIFY(symlink(QStringLiteral("versions/100"), m_root->path() + QStringLiteral("/.link-x")));
+    // A broken download's part, kept with its record for the next attempt.
+    std::unique_ptr<QTemporaryDir> resumable = m_root->createStagingDir();
+    resumable->setAutoRemove(false);
+    QVERIFY(QFile(resumable->filePath(InstallRoot::resumeRecord())).open(QIODevice::WriteOnly));
 
     m_root->removeLeftoverStaging();
     QVERIFY(!QFileInfo::exists(leftover->path()));
+    QVERIFY(QFileInfo::exists(resumable->filePath(InstallRoot::resumeRecord())));
     QVERIFY(!QFileInfo(m_root->path() + QStringLiteral("/.link-x")).isSymLink());
     QVERIFY(QFileInfo(m_root->path() + QStringLiteral("/.staging-planted")).isSymLink());
     QVERIFY(QFileInfo::exists(elsewhere + QStringLiteral("/inner")));

@@ -5,6 +5,9 @@
 #include <QtEndian>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QSslKey>
 #include <QSslServer>
@@ -193,6 +196,20 @@ void LoopbackServer::redirect(const QString &path, const QByteArray &location, i
     setResponse(path, response);
 }
 
+void LoopbackServer::setRangeResponse(const QString &path, const Response &response)
+{
+    m_rangeResponses.insert(path, response);
+}
+
+void LoopbackServer::serveListing(const QStringList &objectNames)
+{
+    QJsonArray items;
+    for (const QString &name : objectNames)
+        items.append(QJsonObject { { QStringLiteral("name"), name } });
+    serve(QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o"),
+          QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson());
+}
+
 void LoopbackServer::release(const QString &path)
 {
     m_responses[path].held = false;
@@ -215,21 +232,47 @@ void LoopbackServer::handle(QTcpSocket *socket)
         *buffer += socket->readAll();
         if (!buffer->contains("\r\n\r\n"))
             return;
-        const QList<QByteArray> requestLine = buffer->left(buffer->indexOf("\r\n")).split(' ');
-        const QString path = QString::fromLatin1(requestLine.value(1));
         m_lastHead = buffer->left(buffer->indexOf("\r\n\r\n"));
+        const QList<QByteArray> lines = m_lastHead.split('\n');
+        const QString path = QString::fromLatin1(lines.value(0).split(' ').value(1));
+        QByteArray range;
+        for (const QByteArray &line : lines) {
+            if (line.toLower().startsWith("range:"))
+                range = line.mid(6).trimmed();
+        }
         *buffer = "\r\n\r\n";
         m_requests.append(path);
+        m_rangeHeaders.append(range);
         emit requested(path);
-        respond(socket, path);
+        respond(socket, path, range);
     });
 }
 
-void LoopbackServer::respond(QTcpSocket *socket, const QString &path)
+void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const QByteArray &range)
 {
     Response response;
-    if (m_responses.contains(path)) {
+    // An answer set for the path alone answers it with any query.
+    const QString path
+        = m_responses.contains(requested) ? requested : requested.section(QLatin1Char('?'), 0, 0);
+    if (!range.isEmpty() && m_rangeResponses.contains(path)) {
+        response = m_rangeResponses.value(path);
+    } else if (m_responses.contains(path)) {
         response = m_responses.value(path);
+        // "bytes=K-" or "bytes=K-L"
+        const QByteArrayList bounds = range.mid(6).split('-');
+        const qint64 size = response.body.size();
+        const qint64 from
+            = range.startsWith("bytes=") && bounds.size() == 2 ? bounds[0].toLongLong() : -1;
+        const qint64 to = bounds.value(1).isEmpty() ? size - 1 : bounds.value(1).toLongLong();
+        if (response.ranges && from >= 0 && from <= to && to < size) {
+            response.status = 206;
+            response.headers.append({ "Content-Range",
+                                      "bytes " + QByteArray::number(from) + '-'
+                                          + QByteArray::number(to) + '/'
+                                          + QByteArray::number(size) });
+            response.body = response.body.mid(from, to - from + 1);
+            response.closeAfter = -1;
+        }
         if (response.held) {
             m_held.append({ socket, path });
             return;
@@ -266,4 +309,5 @@ QByteArray LoopbackServer::storageHash(const QByteArray &body, bool crc32c, bool
 void LoopbackServer::forget(const QString &path)
 {
     m_responses.remove(path);
+    m_rangeResponses.remove(path);
 }

@@ -33,6 +33,8 @@ public:
         int trickleIntervalMs = 0; // send one body byte per interval
         int trickleBytes = 1; // how much each interval sends
         bool held = false; // answer only when release() is called for the path
+        // Answer "Range: bytes=K-" with a 206 for the rest of the body, never cut off.
+        bool ranges = false;
     };
 
     explicit LoopbackServer(QObject *parent = nullptr);
@@ -46,11 +48,19 @@ public:
     // Shorthands for common answers.
     void serve(const QString &path, const QByteArray &body, int status = 200);
     void redirect(const QString &path, const QByteArray &location, int status = 302);
+    // The answer to requests for path that carry a Range header.
+    void setRangeResponse(const QString &path, const Response &response);
+    // The storage's JSON object listing, naming these objects, for any query.
+    void serveListing(const QStringList &objectNames);
 
     // Forgets the answer for path and the requests seen so far, so a long-running test
     // keeps nothing of its past rounds.
     void forget(const QString &path);
-    void clearRequests() { m_requests.clear(); }
+    void clearRequests()
+    {
+        m_requests.clear();
+        m_rangeHeaders.clear();
+    }
 
     // Answers the requests held for path so far, and later ones at once.
     void release(const QString &path);
@@ -60,6 +70,8 @@ public:
     int requestCount(const QString &path) const { return m_requests.count(path); }
     // The request line and headers of the last request, as they arrived.
     QByteArray lastRequestHead() const { return m_lastHead; }
+    // The Range header of each request so far, in order; empty where none was sent.
+    QByteArrayList rangeHeaders() const { return m_rangeHeaders; }
 
     // Makes the suite's certificate trusted by every client in this process.
     static void trustTestCertificate();
@@ -74,10 +86,12 @@ private:
     explicit LoopbackServer(const QSslConfiguration &tls, QObject *parent);
     void listen();
     void handle(QTcpSocket *socket);
-    void respond(QTcpSocket *socket, const QString &path);
+    void respond(QTcpSocket *socket, const QString &path, const QByteArray &range = {});
 
     QTcpServer *m_server = nullptr;
     QHash<QString, Response> m_responses;
+    QHash<QString, Response> m_rangeResponses;
+    QByteArrayList m_rangeHeaders;
     QList<QPair<QPointer<QTcpSocket>, QString>> m_held;
     QStringList m_requests;
     QByteArray m_lastHead;

@@ -1,6 +1,7 @@
 #include "support/testenvironment.h"
 
 #include "builds/buildseries.h"
+#include "builds/chromedownloader.h"
 #include "common/endpoints.h"
 
 #include <QDir>
@@ -23,6 +24,8 @@ TestEnvironment::TestEnvironment()
     // server, both servers are a loopback port where nothing listens.
     Endpoints::setBuildStorage(QUrl(QStringLiteral("https://127.0.0.1:9")));
     Endpoints::setMaker(QUrl(QStringLiteral("https://127.0.0.1:9")));
+    // A broken transfer fails at once, as each test expects, unless it asks for retries.
+    ChromeDownloader::setRetryDelays({});
     // Most tests drive the fake installers; those about unpacking choose the archive series.
     BuildSeries::setNative(installerSeries());
     // Tray icons embed through the X tray protocol, not through a session bus that may or

@@ -12,6 +12,8 @@ private slots:
     void shouldDownload();
     void retryAfterChecks_data();
     void retryAfterChecks();
+    void publishedInstead_data();
+    void publishedInstead();
 };
 
 using Records = UpdatePolicy::Records;
@@ -94,6 +96,29 @@ void TestUpdatePolicy::retryAfterChecks()
     QFETCH(qint64, period);
     QFETCH(int, checks);
     QCOMPARE(UpdatePolicy::retryAfterChecks(attempts, period), checks);
+}
+
+void TestUpdatePolicy::publishedInstead_data()
+{
+    QTest::addColumn<Records>("records");
+    QTest::addColumn<int>("newest");
+    QTest::addColumn<int>("instead");
+
+    const Records installed { 100, -1, -1, 0 };
+    QTest::newRow("newer than the installed build") << installed << 105 << 105;
+    QTest::newRow("the installed build") << installed << 100 << -1;
+    QTest::newRow("none listed") << installed << -1 << -1;
+    QTest::newRow("not below the unpublished build") << installed << 110 << -1;
+    QTest::newRow("the build gone back from") << Records { 100, 105, -1, 0 } << 105 << -1;
+    QTest::newRow("failed, waiting out its back-off") << Records { 100, -1, 105, 3 } << 105 << -1;
+}
+
+void TestUpdatePolicy::publishedInstead()
+{
+    QFETCH(Records, records);
+    QFETCH(int, newest);
+    QFETCH(int, instead);
+    QCOMPARE(UpdatePolicy::publishedInstead(110, newest, records, 1, false, fiveMinutes), instead);
 }
 
 QTEST_APPLESS_MAIN(TestUpdatePolicy)

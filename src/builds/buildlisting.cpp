@@ -1,0 +1,145 @@
+#include "builds/buildlisting.h"
+
+#include "builds/buildnumber.h"
+#include "builds/buildstorage.h"
+#include "common/textfetch.h"
+#include "common/updatelog.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrlQuery>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int transferTimeout = 30000;
+
+QByteArray digest(const QJsonValue &value, qsizetype size)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(
+        value.toString().toLatin1(),
+        QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    return decoded && decoded.decoded.size() == size ? decoded.decoded : QByteArray();
+}
+
+// Names sort as text, so a window must not reach below the unpublished build's number of
+// digits: "999" sorts after "1000".
+int windowStart(int below)
+{
+    int lowest = 1;
+    while (lowest <= below / 10)
+        lowest *= 10;
+    return qMax(lowest, below - BuildListing::window);
+}
+
+} // namespace
+
+BuildListing::BuildListing(QObject *parent)
+    : QObject(parent)
+    , m_fetch(new TextFetch(maximumSize, transferTimeout, this))
+{
+    // A cached listing could be as stale as the LAST_CHANGE that led here.
+    m_fetch->setRawHeader("Cache-Control", "no-cache");
+    connect(m_fetch, &TextFetch::finished, this, [this](const TextFetch::Result &result) {
+        const Page page = result.complete && result.httpStatus == 200
+            ? parse(result.body, m_series, m_below)
+            : Page();
+        qCInfo(lcUpdate) << "Listing HTTP" << result.httpStatus << "newest published build"
+                         << page.newest.build;
+        if (page.valid && page.newest.build == -1 && !page.nextPageToken.isEmpty()
+            && !m_secondPage) {
+            m_secondPage = true;
+            request(page.nextPageToken);
+            return;
+        }
+        emit finished(page.valid, page.newest);
+    });
+}
+
+void BuildListing::setNetworkAccessManager(QNetworkAccessManager *manager)
+{
+    m_fetch->setNetworkAccessManager(manager);
+}
+
+bool BuildListing::isRunning() const
+{
+    return m_fetch->isRunning();
+}
+
+void BuildListing::findNewest(const BuildSeries &series, int below)
+{
+    if (m_fetch->isRunning())
+        return;
+    m_series = series;
+    m_below = below;
+    m_secondPage = false;
+    request(QString());
+}
+
+void BuildListing::request(const QString &pageToken)
+{
+    const QUrl url = address(m_series, m_below, pageToken);
+    qCInfo(lcUpdate) << "GET" << url.toString();
+    m_fetch->get(url);
+}
+
+QUrl BuildListing::address(const BuildSeries &series, int below, const QString &pageToken)
+{
+    const QString folder = series.folder() + QLatin1Char('/');
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("prefix"), folder);
+    query.addQueryItem(QStringLiteral("startOffset"), folder + QString::number(windowStart(below)));
+    query.addQueryItem(QStringLiteral("endOffset"), folder + QString::number(below));
+    query.addQueryItem(QStringLiteral("matchGlob"),
+                       folder + QStringLiteral("*/") + series.artifact());
+    query.addQueryItem(QStringLiteral("fields"),
+                       QStringLiteral("items(name,size,generation,crc32c,md5Hash),nextPageToken"));
+    if (!pageToken.isEmpty())
+        query.addQueryItem(QStringLiteral("pageToken"), pageToken);
+    // The mirror in use answers the listing too: it stands for the whole storage.
+    QUrl url = BuildStorage::url(series.listingPath());
+    url.setQuery(query.query(QUrl::FullyEncoded), QUrl::StrictMode);
+    return url;
+}
+
+BuildListing::Page BuildListing::parse(const QByteArray &json, const BuildSeries &series, int below)
+{
+    Page page;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return page;
+    page.valid = true;
+    const QJsonObject root = document.object();
+    page.nextPageToken = root.value(QLatin1String("nextPageToken")).toString();
+    const QString prefix = series.folder() + QLatin1Char('/');
+    const QString suffix = QLatin1Char('/') + series.artifact();
+    const QJsonArray items = root.value(QLatin1String("items")).toArray();
+    for (const QJsonValue &value : items) {
+        const QJsonObject item = value.toObject();
+        // The storage filters already; what it sends is checked all the same, since the
+        // build found here is downloaded and installed.
+        const QString name = item.value(QLatin1String("name")).toString();
+        if (!name.startsWith(prefix) || !name.endsWith(suffix))
+            continue;
+        const QString number = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size());
+        const bool digits = !number.isEmpty()
+            && std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); });
+        const int build = digits ? BuildNumber::parse(number.toLatin1()) : -1;
+        if (build <= page.newest.build || build >= below)
+            continue;
+        Object object;
+        object.build = build;
+        bool sized = false;
+        object.size = item.value(QLatin1String("size")).toString().toLongLong(&sized);
+        if (!sized)
+            object.size = -1;
+        object.generation = item.value(QLatin1String("generation")).toString().toLatin1();
+        object.crc32c = digest(item.value(QLatin1String("crc32c")), 4);
+        object.md5 = digest(item.value(QLatin1String("md5Hash")), 16);
+        page.newest = object;
+    }
+    return page;
+}

@@ -1,0 +1,130 @@
+#include "builds/downloadsink.h"
+
+#include <QFile>
+
+struct DownloadSink::State
+{
+    // Touched on the worker thread only.
+    QFile *file = nullptr;
+    ObjectHash hash;
+    ObjectHash::Expected expected;
+    QString error;
+};
+
+DownloadSink::DownloadSink(QObject *parent)
+    : QObject(parent)
+    , m_worker(new QObject)
+    , m_state(std::make_shared<State>())
+{
+    m_thread.setObjectName(QStringLiteral("download writer"));
+    m_worker->moveToThread(&m_thread);
+}
+
+DownloadSink::~DownloadSink()
+{
+    if (m_busy)
+        waitForWrites();
+    m_thread.quit();
+    m_thread.wait();
+    delete m_worker;
+}
+
+void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected,
+                         bool alone)
+{
+    // The thread runs only while a download does: nothing waits in it between updates.
+    if (!m_running) {
+        m_thread.wait();
+        m_thread.start();
+        m_running = true;
+    }
+    m_busy = true;
+    m_pending = 0;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this, state = m_state, file, offset, expected, alone] {
+            state->file = file;
+            state->error.clear();
+            state->expected = expected;
+            state->hash.reset();
+            state->hash.choose(expected);
+            // The checksum covers the whole file, the part kept from before included.
+            file->seek(0);
+            QByteArray buffer;
+            for (qint64 left = alone ? offset : 0; left > 0 && state->error.isEmpty();) {
+                buffer = file->read(qMin<qint64>(left, 1024 * 1024));
+                if (buffer.isEmpty())
+                    state->error = file->errorString();
+                state->hash.addData(buffer);
+                left -= buffer.size();
+            }
+            if (state->error.isEmpty() && !((!alone || file->resize(offset)) && file->seek(offset)))
+                state->error = file->errorString();
+            if (!state->error.isEmpty())
+                QMetaObject::invokeMethod(this,
+                                          [this, error = state->error] { emit failed(error); });
+        },
+        Qt::QueuedConnection);
+}
+
+void DownloadSink::write(const QByteArray &data)
+{
+    m_pending += data.size();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this, state = m_state, data] {
+            if (state->error.isEmpty()) {
+                state->hash.addData(data);
+                if (state->file->write(data) != data.size()) {
+                    state->error = state->file->errorString();
+                    QMetaObject::invokeMethod(this,
+                                              [this, error = state->error] { emit failed(error); });
+                }
+            }
+            const qint64 size = data.size();
+            QMetaObject::invokeMethod(this, [this, size] { whenWritten(size); });
+        },
+        Qt::QueuedConnection);
+}
+
+void DownloadSink::whenWritten(qint64 bytes)
+{
+    m_pending -= bytes;
+    emit drained();
+}
+
+void DownloadSink::finish()
+{
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this, state = m_state] {
+            if (state->error.isEmpty() && !state->file->flush())
+                state->error = state->file->errorString();
+            const bool written = state->error.isEmpty();
+            const bool matches = state->hash.matches(state->expected);
+            const quint32 crc = state->hash.crc32c();
+            state->file = nullptr;
+            QMetaObject::invokeMethod(this, [this, written, error = state->error, matches, crc] {
+                m_busy = false;
+                m_thread.quit();
+                m_running = false;
+                emit finished(written, error, matches, crc);
+            });
+        },
+        Qt::QueuedConnection);
+}
+
+qint64 DownloadSink::waitForWrites()
+{
+    qint64 size = -1;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [state = m_state, &size] {
+            if (state->file && state->error.isEmpty() && state->file->flush())
+                size = state->file->size();
+            state->file = nullptr;
+        },
+        Qt::BlockingQueuedConnection);
+    m_busy = false;
+    return size;
+}

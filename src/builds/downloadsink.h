@@ -1,0 +1,58 @@
+#pragma once
+
+#include "builds/objecthash.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <memory>
+
+class QFile;
+
+// Writes a download to its file and hashes it on a thread of its own: the GUI thread only
+// hands over the pieces that arrive and sees progress. What it holds is bounded by the
+// caller, who stops reading while pending() is high and reads on when drained() says so.
+class DownloadSink : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DownloadSink(QObject *parent = nullptr);
+    // Waits for the pieces handed over to reach the file.
+    ~DownloadSink() override;
+
+    // Takes the open file over for one response: keeps its first `offset` bytes, hashes
+    // them as `expected` asks (see ObjectHash::choose), and appends what write() hands
+    // over. The file must not be touched elsewhere until finished() or waitForWrites().
+    // With `alone` false the bytes before offset are left as they are and not hashed: the
+    // file's other ranges are written by other sinks.
+    void begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected, bool alone = true);
+    void write(const QByteArray &data);
+    // Reports finished() once everything handed over is on disk.
+    void finish();
+    // Blocks until everything handed over is on disk; the file's size then.
+    qint64 waitForWrites();
+
+    bool isBusy() const { return m_busy; }
+    qint64 pending() const { return m_pending; }
+
+signals:
+    void drained();
+    // Writing failed; later pieces are dropped.
+    void failed(const QString &error);
+    // checksumMatches: the whole file against `expected` (an absent header matches); crc32c:
+    // of what was hashed, when `expected` named CRC-32C.
+    void finished(bool written, const QString &error, bool checksumMatches, quint32 crc32c);
+
+private:
+    struct State;
+
+    void whenWritten(qint64 bytes);
+
+    QThread m_thread;
+    QObject *m_worker;
+    std::shared_ptr<State> m_state;
+    bool m_busy = false;
+    bool m_running = false;
+    qint64 m_pending = 0;
+};

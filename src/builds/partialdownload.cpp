@@ -1,0 +1,126 @@
+#include "builds/partialdownload.h"
+
+#include "common/updatelog.h"
+#include "install/installroot.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString partName = QStringLiteral("archive.part");
+
+} // namespace
+
+PartialDownload::Answer PartialDownload::judge(const Record &record, int status,
+                                               const QByteArray &contentRange,
+                                               const QByteArray &etag, const QByteArray &generation)
+{
+    if (status == 200)
+        return UseWhole;
+    if (status != 206)
+        return StartOver;
+    // An upload that replaced ours since would mix two files.
+    if ((!record.etag.isEmpty() && etag != record.etag)
+        || (!record.generation.isEmpty() && !generation.isEmpty()
+            && generation != record.generation))
+        return StartOver;
+    const QByteArray expected = "bytes " + QByteArray::number(record.kept) + '-'
+        + QByteArray::number(record.size - 1) + '/' + QByteArray::number(record.size);
+    return contentRange.trimmed() == expected ? Append : StartOver;
+}
+
+PartialDownload::PartialDownload(const QString &directory)
+    : m_directory(directory)
+{
+}
+
+QString PartialDownload::partPath() const
+{
+    return m_directory + QLatin1Char('/') + partName;
+}
+
+QString PartialDownload::recordPath() const
+{
+    return m_directory + QLatin1Char('/') + InstallRoot::resumeRecord();
+}
+
+PartialDownload::Record PartialDownload::adopt(const QString &root, int build) const
+{
+    Record adopted;
+    const QFileInfoList entries = QDir(root).entryInfoList(
+        { QStringLiteral(".staging-*") }, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        const PartialDownload kept(entry.absoluteFilePath());
+        // Never through a link, and never a directory without a record or someone else's.
+        if (entry.absoluteFilePath() == QFileInfo(m_directory).absoluteFilePath()
+            || entry.isSymLink() || !QFileInfo::exists(kept.recordPath())
+#ifdef Q_OS_UNIX
+            || entry.ownerId() != ::getuid()
+#endif
+        )
+            continue;
+        const Record record = adopted.build == -1 ? kept.read(build) : Record();
+        if (record.build != -1 && QFile::rename(kept.partPath(), partPath()) && save(record)) {
+            qCInfo(lcUpdate) << "Resuming build" << build << "at" << record.kept << "of"
+                             << record.size;
+            adopted = record;
+        }
+        QDir(entry.absoluteFilePath()).removeRecursively();
+    }
+    return adopted;
+}
+
+PartialDownload::Record PartialDownload::read(int build) const
+{
+    Record record;
+    QFile file(recordPath());
+    const QFileInfo part(partPath());
+    if (!part.isSymLink() && part.isFile() && file.size() < 4096
+        && file.open(QIODevice::ReadOnly)) {
+        const QJsonObject stored = QJsonDocument::fromJson(file.readAll()).object();
+        record.build = stored.value(QLatin1String("build")).toInt(-1);
+        record.generation = stored.value(QLatin1String("generation")).toString().toLatin1();
+        record.etag = stored.value(QLatin1String("etag")).toString().toLatin1();
+        record.size = stored.value(QLatin1String("size")).toString().toLongLong();
+        // A run that was killed wrote no count: the part is what reached the disk, and the
+        // checksum over the whole file judges it.
+        record.kept = stored.contains(QLatin1String("kept"))
+            ? stored.value(QLatin1String("kept")).toString().toLongLong()
+            : part.size();
+    }
+    const bool usable = record.build == build && record.build > 0 && !record.etag.isEmpty()
+        && !record.etag.startsWith("W/") && record.kept > 0 && record.kept < record.size
+        && part.size() == record.kept;
+    if (!usable) {
+        qCInfo(lcUpdate) << "Discarding the kept part of build" << record.build;
+        return Record();
+    }
+    return record;
+}
+
+bool PartialDownload::save(const Record &record) const
+{
+    QJsonObject stored { { QStringLiteral("build"), record.build },
+                         { QStringLiteral("generation"), QString::fromLatin1(record.generation) },
+                         { QStringLiteral("etag"), QString::fromLatin1(record.etag) },
+                         { QStringLiteral("size"), QString::number(record.size) } };
+    if (record.kept > 0)
+        stored.insert(QStringLiteral("kept"), QString::number(record.kept));
+    QSaveFile file(recordPath());
+    return file.open(QIODevice::WriteOnly)
+        && file.write(QJsonDocument(stored).toJson(QJsonDocument::Compact)) >= 0 && file.commit();
+}
+
+void PartialDownload::forget() const
+{
+    QFile::remove(recordPath());
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "builds/objecthash.h"
+
+#include <QFile>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+class DownloadSink;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// One byte range of a file the downloader fetches in parallel, on an HTTP/1.1 connection of
+// its own, written at its offset into the file and hashed with CRC-32C on a writer thread.
+// Only a 206 for exactly this range of the same upload is taken.
+class RangeFetch : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Range
+    {
+        qint64 from = 0;
+        qint64 to = -1; // inclusive
+        qint64 total = 0;
+        QByteArray etag;
+        QByteArray generation;
+        QByteArray crc32c; // the whole file's, raw: asks the writer to hash with CRC-32C
+    };
+
+    RangeFetch(QNetworkAccessManager *manager, const QUrl &url, const QString &fileName,
+               const Range &range, int transferTimeout, QObject *parent = nullptr);
+    // Stops the transfer and waits for what was handed to the writer.
+    ~RangeFetch() override;
+
+    qint64 length() const { return m_range.to - m_range.from + 1; }
+    qint64 received() const { return m_received; }
+    // Gives the range up; finished() reports the error.
+    void fail(const QString &error);
+
+    // What each range may hold in memory at most: the reply's buffer and the writer's queue.
+    static constexpr qint64 bufferSize = 512 * 1024;
+
+signals:
+    void progressed();
+    // complete: the whole range is on disk; crc32c is its checksum then.
+    void finished(bool complete, const QString &error, quint32 crc32c);
+
+private:
+    void checkAnswer();
+    void read(bool all);
+    void replyFinished();
+
+    Range m_range;
+    QFile m_file;
+    DownloadSink *m_sink;
+    QPointer<QNetworkReply> m_reply;
+    qint64 m_received = 0;
+    bool m_accepted = false;
+    QString m_error;
+};
