@@ -276,6 +276,25 @@
     </message>
 </context>
 <context>
+    <name>RangeFetch</name>
+    <message>
+        <source>Download failed: HTTP %1 to a range request</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: a range was longer than asked for</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: received %1 of %2 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>SandboxPermission</name>
     <message>
         <source>The sandbox helper is not installed</source>
@@ -433,6 +452,10 @@
     </message>
     <message>
         <source>Return to build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is not published yet; installing build %2</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
