@@ -30,7 +30,7 @@ DownloadSink::~DownloadSink()
 }
 
 void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected,
-                         bool alone)
+                         bool alone, qint64 hashFrom)
 {
     // The thread runs only while a download does: nothing waits in it between updates.
     if (!m_running) {
@@ -42,16 +42,18 @@ void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected 
     m_pending = 0;
     QMetaObject::invokeMethod(
         m_worker,
-        [this, state = m_state, file, offset, expected, alone] {
+        [this, state = m_state, file, offset, expected, alone, hashFrom] {
             state->file = file;
             state->error.clear();
             state->expected = expected;
             state->hash.reset();
             state->hash.choose(expected);
-            // The checksum covers the whole file, the part kept from before included.
-            file->seek(0);
+            // The checksum covers the part kept from before too: the whole file, or the range.
+            const qint64 from = alone ? 0 : hashFrom;
+            if (!file->seek(from))
+                state->error = file->errorString();
             QByteArray buffer;
-            for (qint64 left = alone ? offset : 0; left > 0 && state->error.isEmpty();) {
+            for (qint64 left = offset - from; left > 0 && state->error.isEmpty();) {
                 buffer = file->read(qMin<qint64>(left, 1024 * 1024));
                 if (buffer.isEmpty())
                     state->error = file->errorString();

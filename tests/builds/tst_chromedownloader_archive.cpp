@@ -356,7 +356,7 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
     QFile part(partial.partPath());
     QVERIFY(part.open(QIODevice::WriteOnly) && part.write(zip.left(kept)) == kept);
     part.close();
-    QVERIFY(partial.save({ 3000, "1", "\"a\"", zip.size(), kept }));
+    QVERIFY(partial.save({ 3000, "1", "\"a\"", zip.size(), kept, {}, {} }));
 
     LoopbackServer::Response whole;
     whole.body = zip;
