@@ -420,42 +420,67 @@ void TestChromeDownloaderArchive::droppedConnectionFetchesOnlyTheRest()
 void TestChromeDownloaderArchive::largeArchiveComesInFourRanges_data()
 {
     QTest::addColumn<bool>("serverRanges");
-    QTest::newRow("the server answers ranges") << true;
+    QTest::addColumn<int>("cut"); // the range cut half-way once, -1 for none
+    QTest::addColumn<bool>("restart"); // after the cut, in the next run instead of this one
+    QTest::newRow("the server answers ranges") << true << -1 << false;
     // Every range fails; the first quarter is kept and the rest comes as one stream.
-    QTest::newRow("the server ignores ranges") << false;
+    QTest::newRow("the server ignores ranges") << false << -1 << false;
+    // Only the rest of the range that dropped is asked for again.
+    QTest::newRow("a range drops mid-way") << true << 2 << false;
+    QTest::newRow("the first range drops mid-way") << true << 0 << false;
+    QTest::newRow("the last range drops, then the program restarts") << true << 3 << true;
 }
 
 void TestChromeDownloaderArchive::largeArchiveComesInFourRanges()
 {
     QFETCH(bool, serverRanges);
+    QFETCH(int, cut);
+    QFETCH(bool, restart);
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    const qint64 share = zip.size() / 4;
+    const qint64 cutFrom = cut * share;
+    const qint64 cutTo = cut == 3 ? zip.size() - 1 : cutFrom + share - 1;
     LoopbackServer::Response response;
     response.body = zip;
     response.headers
         = { { "x-goog-hash", LoopbackServer::storageHash(zip, true, false) }, { "ETag", "\"a\"" } };
     response.ranges = serverRanges;
+    response.closeAfter = cut == 0 ? share / 2 : -1;
+    response.cutRangeFrom = cut > 0 ? cutFrom : -1;
     m_server->setResponse(archivePath(3002), response);
 
     ChromeDownloader::setParallelThreshold(1024);
-    ChromeDownloader::setRetryDelays({ 10 });
-    ChromeDownloader downloader;
-    downloader.downloadVersion(3002);
-    QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3002, 20000);
+    ChromeDownloader::setRetryDelays(restart ? QList<int>() : QList<int> { 10 });
+    auto downloader = std::make_unique<ChromeDownloader>();
+    if (restart) {
+        QSignalSpy failed(downloader.get(), &ChromeDownloader::failed);
+        downloader->downloadVersion(3002);
+        QVERIFY(failed.wait(20000));
+        downloader = std::make_unique<ChromeDownloader>();
+    }
+    downloader->downloadVersion(3002);
+    QTRY_COMPARE_WITH_TIMEOUT(downloader->currentBuild(), 3002, 20000);
     ChromeDownloader::setParallelThreshold(64 * 1024 * 1024);
     ChromeDownloader::setRetryDelays({});
     // The first request brings the first quarter; three ranges the rest, in parallel.
-    const qint64 share = zip.size() / 4;
     const auto range = [](qint64 from, qint64 to) {
         return "bytes=" + QByteArray::number(from) + '-' + QByteArray::number(to);
     };
     QByteArrayList ranges = m_server->rangeHeaders();
+    if (cut >= 0) {
+        // The range that dropped, from where it was cut (or before, by what was in flight).
+        const QByteArrayList rest = ranges.takeLast().mid(6).split('-');
+        QCOMPARE(rest.value(1).toLongLong(), cutTo);
+        const qint64 from = rest.value(0).toLongLong();
+        QVERIFY2(from > cutFrom && from <= cutFrom + (cutTo - cutFrom + 1) / 2, rest.value(0));
+    }
     std::sort(ranges.begin(), ranges.end());
     QByteArrayList expected { "", range(share, 2 * share - 1), range(2 * share, 3 * share - 1),
                               range(3 * share, zip.size() - 1) };
     if (!serverRanges)
         expected.insert(1, "bytes=" + QByteArray::number(share) + '-');
     QCOMPARE(ranges, expected);
-    QCOMPARE(downloader.downloadCurrent(), qint64(zip.size()));
+    QCOMPARE(downloader->downloadCurrent(), qint64(zip.size()));
     QTRY_VERIFY(stagingIsGone());
 }
 

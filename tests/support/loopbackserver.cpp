@@ -271,7 +271,9 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
                                           + QByteArray::number(to) + '/'
                                           + QByteArray::number(size) });
             response.body = response.body.mid(from, to - from + 1);
-            response.closeAfter = -1;
+            response.closeAfter = from == response.cutRangeFrom ? response.body.size() / 2 : -1;
+            if (from == response.cutRangeFrom)
+                m_responses[path].cutRangeFrom = -1;
         }
         if (response.held) {
             m_held.append({ socket, path });
