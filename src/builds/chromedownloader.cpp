@@ -584,6 +584,8 @@ void ChromeDownloader::concludeTransfer(bool written, const QString &writeError,
         m_mainWritten = written;
         m_firstRangeCrc = crc32c;
         m_firstRangeDone = true;
+        // Its last bytes may have come after the reply's last progress report.
+        fileDownloadProgress(0, 0);
         concludeRanges();
         return;
     }

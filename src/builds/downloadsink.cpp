@@ -9,6 +9,8 @@ struct DownloadSink::State
     ObjectHash hash;
     ObjectHash::Expected expected;
     QString error;
+    // The file's size once finish() wrote everything, for a wait that comes after it.
+    qint64 finishedSize = -1;
 };
 
 DownloadSink::DownloadSink(QObject *parent)
@@ -45,6 +47,7 @@ void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected 
         [this, state = m_state, file, offset, expected, alone, hashFrom] {
             state->file = file;
             state->error.clear();
+            state->finishedSize = -1;
             state->expected = expected;
             state->hash.reset();
             state->hash.choose(expected);
@@ -105,6 +108,7 @@ void DownloadSink::finish()
             const bool written = state->error.isEmpty();
             const bool matches = state->hash.matches(state->expected);
             const quint32 crc = state->hash.crc32c();
+            state->finishedSize = written ? state->file->size() : -1;
             state->file = nullptr;
             QMetaObject::invokeMethod(this, [this, written, error = state->error, matches, crc] {
                 m_busy = false;
@@ -124,6 +128,8 @@ qint64 DownloadSink::waitForWrites()
         [state = m_state, &size] {
             if (state->file && state->error.isEmpty() && state->file->flush())
                 size = state->file->size();
+            else if (!state->file)
+                size = state->finishedSize;
             state->file = nullptr;
         },
         Qt::BlockingQueuedConnection);

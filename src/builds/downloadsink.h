@@ -31,7 +31,8 @@ public:
     void write(const QByteArray &data);
     // Reports finished() once everything handed over is on disk.
     void finish();
-    // Blocks until everything handed over is on disk; the file's size then.
+    // Blocks until everything handed over is on disk, finish() or not; the file's size then,
+    // -1 when writing failed.
     qint64 waitForWrites();
 
     bool isBusy() const { return m_busy; }

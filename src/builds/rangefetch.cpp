@@ -83,8 +83,8 @@ void RangeFetch::halt()
 
 PartialDownload::Range RangeFetch::kept() const
 {
-    // The bytes before a failed write are still there; the failed piece may be torn.
-    return { m_range.from, m_range.to, m_range.kept + (m_writeFailed ? 0 : m_received) };
+    // After a failed read or write nothing of the range is vouched for: it comes again whole.
+    return { m_range.from, m_range.to, m_writeFailed ? 0 : m_range.kept + m_received };
 }
 
 void RangeFetch::report(bool complete, const QString &error, quint32 crc32c)
