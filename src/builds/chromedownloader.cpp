@@ -727,11 +727,11 @@ void ChromeDownloader::keepRanges()
         }
         m_record.kept += range.kept;
     }
-    m_received = 0;
     if (!refused)
         return;
     // A server that does not answer ranges gets one stream, from what lies unbroken from
     // byte 0.
+    m_received = 0;
     m_offset = 0;
     for (const PartialDownload::Range &range : std::as_const(m_record.ranges)) {
         m_offset += range.kept;

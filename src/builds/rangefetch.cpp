@@ -111,7 +111,8 @@ void RangeFetch::checkAnswer()
         || m_reply->rawHeader("ETag") != m_range.etag
         || (!generation.isEmpty() && !m_range.generation.isEmpty()
             && generation != m_range.generation)) {
-        m_refused = true;
+        // A server in trouble may answer the next try; any other answer would be the same.
+        m_refused = status < 500 && status != 429;
         fail(tr("Download failed: HTTP %1 to a range request").arg(status));
         return;
     }

@@ -47,7 +47,8 @@ public:
     void halt();
     // The range with what of it is on disk now; once finished() or halt() came.
     PartialDownload::Range kept() const;
-    // The server answered, but not with this range: it may not serve ranges at all.
+    // The server answered, but not with this range and not for a passing trouble: it may
+    // not serve ranges at all, or the file changed.
     bool refused() const { return m_refused; }
 
     // What each range may hold in memory at most: the reply's buffer and the writer's queue.
