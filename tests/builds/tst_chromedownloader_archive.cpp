@@ -324,21 +324,29 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange_data()
     QTest::addColumn<QByteArray>("etag");
     QTest::addColumn<QByteArray>("generation");
     QTest::addColumn<bool>("startsOver");
+    // The part is the first of two ranges, whole, and the second range is not begun.
+    QTest::addColumn<bool>("ranged");
 
     // The kept part is the zip's first 1000 bytes; the storage has it as ETag "a", generation 1.
     // A Content-Range ending in '-' covers the rest of the zip, one ending in '+' one byte more.
     const QByteArray a = "\"a\"";
     const QByteArray rest = "bytes 1000-";
-    QTest::newRow("206 for the rest") << 206 << rest << a << QByteArray("1") << false;
+    QTest::newRow("206 for the rest") << 206 << rest << a << QByteArray("1") << false << false;
     QTest::newRow("206 from a wrong start")
-        << 206 << QByteArray("bytes 0-") << a << QByteArray("1") << true;
+        << 206 << QByteArray("bytes 0-") << a << QByteArray("1") << true << false;
     QTest::newRow("206 with a wrong total")
-        << 206 << QByteArray("bytes 1000-+") << a << QByteArray("1") << true;
-    QTest::newRow("200: the whole file") << 200 << QByteArray() << a << QByteArray("1") << false;
-    QTest::newRow("416") << 416 << QByteArray() << a << QByteArray("1") << true;
+        << 206 << QByteArray("bytes 1000-+") << a << QByteArray("1") << true << false;
+    QTest::newRow("200: the whole file")
+        << 200 << QByteArray() << a << QByteArray("1") << false << false;
+    QTest::newRow("416") << 416 << QByteArray() << a << QByteArray("1") << true << false;
     QTest::newRow("206 of another upload (ETag)")
-        << 206 << rest << QByteArray("\"b\"") << QByteArray("1") << true;
-    QTest::newRow("206 of another generation") << 206 << rest << a << QByteArray("2") << true;
+        << 206 << rest << QByteArray("\"b\"") << QByteArray("1") << true << false;
+    QTest::newRow("206 of another generation")
+        << 206 << rest << a << QByteArray("2") << true << false;
+    QTest::newRow("206 for the rest of a range")
+        << 206 << rest << a << QByteArray("1") << false << true;
+    QTest::newRow("206 for the rest of a range, of another generation")
+        << 206 << rest << a << QByteArray("2") << true << true;
 }
 
 void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
@@ -348,6 +356,7 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
     QFETCH(QByteArray, etag);
     QFETCH(QByteArray, generation);
     QFETCH(bool, startsOver);
+    QFETCH(bool, ranged);
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     const qint64 kept = 1000;
     const auto staging = m_root.createStagingDir();
@@ -355,8 +364,14 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
     const PartialDownload partial(staging->path());
     QFile part(partial.partPath());
     QVERIFY(part.open(QIODevice::WriteOnly) && part.write(zip.left(kept)) == kept);
+    PartialDownload::Record record { 3000, "1", "\"a\"", zip.size(), kept, {}, {} };
+    if (ranged) {
+        record.ranges = { { 0, kept - 1, kept }, { kept, zip.size() - 1, 0 } };
+        record.crc32c = ObjectHash::parse(LoopbackServer::storageHash(zip)).crc32c;
+        QVERIFY(part.resize(zip.size()));
+    }
     part.close();
-    QVERIFY(partial.save({ 3000, "1", "\"a\"", zip.size(), kept, {}, {} }));
+    QVERIFY(partial.save(record));
 
     LoopbackServer::Response whole;
     whole.body = zip;
@@ -386,7 +401,8 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
     downloader.downloadVersion(3000);
     QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3000, 20000);
     QTRY_COMPARE(downloader.status(), ChromeDownloader::IdleStatus);
-    QCOMPARE(m_server->rangeHeaders().first(), QByteArray("bytes=1000-"));
+    QCOMPARE(m_server->rangeHeaders().first(),
+             "bytes=1000-" + (ranged ? QByteArray::number(zip.size() - 1) : QByteArray()));
     QCOMPARE(m_server->rangeHeaders().size(), startsOver ? 2 : 1);
     QVERIFY(stagingIsGone());
 }
