@@ -44,6 +44,7 @@ qint64 &parallelThreshold()
 }
 
 constexpr int parallelRanges = 4;
+static_assert(parallelRanges <= PartialDownload::maximumRanges, "kept ranges must be readable");
 
 int httpStatus(const QNetworkReply *reply)
 {

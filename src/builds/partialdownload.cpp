@@ -108,7 +108,8 @@ void PartialDownload::readRanges(const QJsonObject &stored, Record *record)
         };
         const Range range { number("from"), number("to"), number("kept") };
         if (ranges.size() > maximumRanges || range.from != next || range.to < range.from
-            || range.kept < 0 || range.kept > range.length() || record->crc32c.size() != 4) {
+            || range.to >= record->size || range.kept < 0 || range.kept > range.length()
+            || record->crc32c.size() != 4) {
             record->kept = 0;
             record->ranges.clear();
             return;
