@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <algorithm>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -42,6 +44,7 @@ qint64 &parallelThreshold()
 }
 
 constexpr int parallelRanges = 4;
+static_assert(parallelRanges <= PartialDownload::maximumRanges, "kept ranges must be readable");
 
 int httpStatus(const QNetworkReply *reply)
 {
@@ -124,20 +127,29 @@ ChromeDownloader::~ChromeDownloader()
     }
     // What arrived of an archive is kept for the next start.
     bool keep = m_retryTimer.isActive();
-    if (m_reply) {
+    if (m_reply || m_rangeEnd > 0) {
         QNetworkReply *reply = m_reply;
-        if (m_downloadFile && m_sink->isBusy() && resumable(httpStatus(reply))) {
-            m_record.kept = m_sink->waitForWrites();
-            // Only what lies unbroken from byte 0 is kept: the other ranges' bytes go.
-            stopRanges();
-            if (m_rangeEnd > 0 && m_record.kept > 0) {
-                m_record.kept = m_offset + m_received;
-                m_downloadFile->resize(m_record.kept);
+        const int status = reply ? httpStatus(reply) : m_ending.status;
+        if (m_downloadFile && m_rangeEnd > 0) {
+            // Each range keeps what reached the disk, even while the first one is done.
+            releaseReply();
+            if (reply)
+                reply->abort();
+            if (m_sink->isBusy())
+                m_mainWritten = m_sink->waitForWrites() >= 0;
+            for (RangeFetch *fetch : std::as_const(m_ranges)) {
+                fetch->disconnect(this);
+                fetch->halt();
             }
+            keepRanges();
+            keep = m_partial && resumable(status) && saveKept() && m_record.kept > 0;
+        } else if (m_downloadFile && m_sink->isBusy() && resumable(status)) {
+            m_record.kept = m_sink->waitForWrites();
             keep = m_partial && m_record.kept > 0 && m_partial->save(m_record);
         }
         releaseReply();
-        reply->abort();
+        if (reply)
+            reply->abort();
     }
     removeDownload(keep);
 }
@@ -235,7 +247,8 @@ bool ChromeDownloader::prepareDownload(int version)
     }
     file->setParent(this);
     m_record.build = version;
-    m_offset = m_record.kept;
+    // Kept ranges say where the next request starts themselves.
+    m_offset = m_record.ranges.isEmpty() ? m_record.kept : 0;
     m_partial = std::move(partial);
     m_downloadDir = std::move(directory);
     m_downloadFile = file.release();
@@ -253,6 +266,16 @@ void ChromeDownloader::startDownload(const QUrl &address)
     m_received = 0;
     m_ending = Ending();
     m_receivedAtWindowStart = 0;
+    m_mainWritten = true;
+    // Ranges that broke resume each on its own: this request asks the first unfinished one
+    // for its rest, and the others follow once it is answered.
+    const bool ranged = !m_record.ranges.isEmpty();
+    if (ranged) {
+        m_mainRange = m_record.next();
+        m_offset = m_mainRange.from + m_mainRange.kept;
+        m_rangeEnd = m_mainRange.to + 1 - m_offset;
+        m_rangeKept = m_record.kept;
+    }
     m_trickleWindow.start();
     setStatus(DownloadingStatus);
 
@@ -262,9 +285,11 @@ void ChromeDownloader::startDownload(const QUrl &address)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(m_transferTimeout);
-    if (m_offset > 0) {
+    if (m_offset > 0 || ranged) {
         qCInfo(lcUpdate) << "Asking for the rest from byte" << m_offset;
-        request.setRawHeader("Range", "bytes=" + QByteArray::number(m_offset) + '-');
+        request.setRawHeader("Range",
+                             "bytes=" + QByteArray::number(m_offset) + '-'
+                                 + (ranged ? QByteArray::number(m_mainRange.to) : QByteArray()));
         request.setRawHeader("If-Range", m_record.etag);
     }
     // The build the listing named is the upload it described, not one that replaced it since.
@@ -293,7 +318,7 @@ void ChromeDownloader::checkAnnouncedSize()
     const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
     if (status < 200 || status > 299 || !announced.isValid())
         return;
-    const qint64 size = m_offset + announced.toLongLong();
+    const qint64 size = m_rangeEnd > 0 ? m_record.size : m_offset + announced.toLongLong();
     if (size > maximumDownloadSize) {
         failTransfer(tr("Download failed: the file is larger than 2 GiB"));
         return;
@@ -314,17 +339,29 @@ bool ChromeDownloader::judgeRange(int status)
     const QByteArray etag = m_reply->rawHeader("ETag");
     const QByteArray generation = m_reply->rawHeader("x-goog-generation");
     const ObjectHash::Expected expected = ObjectHash::parse(m_reply->rawHeader("x-goog-hash"));
-    if (m_offset > 0) {
-        const auto answer = PartialDownload::judge(
-            m_record, status, m_reply->rawHeader("Content-Range"), etag, generation);
+    const bool ranged = !m_record.ranges.isEmpty();
+    if (m_offset > 0 || ranged) {
+        auto answer = PartialDownload::judge(m_record, status, m_reply->rawHeader("Content-Range"),
+                                             etag, generation);
+        // The ranges' checksums combine into the one the first answer named: an answer that
+        // names another, or none, would leave the file unchecked.
+        if (answer == PartialDownload::Append && ranged && expected.crc32c != m_record.crc32c)
+            answer = PartialDownload::StartOver;
         if (answer == PartialDownload::Append) {
-            m_sink->begin(m_downloadFile, m_offset, expected);
+            if (!ranged) {
+                m_sink->begin(m_downloadFile, m_offset, expected);
+                return true;
+            }
+            m_sink->begin(m_downloadFile, m_offset, expected, false, m_mainRange.from);
+            startRanges();
             return true;
         }
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
                          << (answer == PartialDownload::UseWhole ? "the whole file"
                                                                  : "starting over");
         m_offset = 0;
+        m_rangeEnd = -1;
+        m_record.ranges.clear();
         if (answer == PartialDownload::StartOver) {
             // Completes the reply; its finished() asks for the whole file.
             m_startOver = true;
@@ -337,31 +374,40 @@ bool ChromeDownloader::judgeRange(int status)
     const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     // Storage servers often cap each connection: a large file comes in ranges side by side,
     // each with its own CRC-32C, combined at the end. MD5 cannot be combined.
-    const bool split = status == 200 && length >= parallelThreshold()
-        && length <= maximumDownloadSize && !etag.isEmpty() && !etag.startsWith("W/")
-        && !expected.crc32c.isEmpty() && !expected.malformed && m_downloadFile->size() == 0;
-    if (status >= 200 && status <= 299)
-        m_sink->begin(m_downloadFile, 0, expected, !split);
-    if (split)
-        startRanges(length, etag, generation, expected.crc32c);
+    bool split = status == 200 && length >= parallelThreshold() && length <= maximumDownloadSize
+        && !etag.isEmpty() && !etag.startsWith("W/") && !expected.crc32c.isEmpty()
+        && !expected.malformed && m_downloadFile->size() == 0;
     if (status == 200) {
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
         m_record.etag = etag;
         m_record.generation = generation;
         m_record.size = length.isValid() ? length.toLongLong() : -1;
         m_record.kept = 0;
-        // Written now, so that even a run that is killed leaves a part to resume.
-        if (m_partial && resumable(status))
-            m_partial->save(m_record);
+        m_record.ranges.clear();
+        m_record.crc32c = expected.crc32c;
     }
+    // Preallocated: each range's bytes stay at their offset, whichever range breaks.
+    split = split && m_downloadFile->resize(length);
+    if (status >= 200 && status <= 299)
+        m_sink->begin(m_downloadFile, 0, expected, !split);
+    if (split) {
+        planRanges(length);
+        startRanges();
+    }
+    // Written now, so that even a run that is killed leaves a part to resume; ranges that
+    // kept nothing yet leave none.
+    if (status == 200 && m_partial && resumable(status))
+        m_partial->save(m_record);
     return true;
 }
 
 bool ChromeDownloader::resumable(int status) const
 {
-    const qint64 have = m_offset + m_received;
-    return !m_refused && (status == 200 || status == 206) && !m_record.etag.isEmpty()
-        && !m_record.etag.startsWith("W/") && m_record.size > 0 && have < m_record.size;
+    const qint64 have = m_record.ranges.isEmpty() ? m_offset + m_received : m_record.kept;
+    // No answer at all (the network is down) leaves the kept part as it was.
+    const bool answered = status == 200 || status == 206 || (status == 0 && !m_rangeJudged);
+    return !m_refused && answered && !m_record.etag.isEmpty() && !m_record.etag.startsWith("W/")
+        && m_record.size > 0 && have < m_record.size;
 }
 
 void ChromeDownloader::fileDownloadRead()
@@ -446,12 +492,15 @@ void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTo
 {
     if (m_startOver)
         return;
-    // The kept part counts as arrived, and so do the other ranges.
-    if (m_rangeEnd > 0)
-        bytesReceived = m_received + rangesReceived();
-    bytesReceived += m_offset;
-    if (bytesTotal > 0)
-        bytesTotal += m_offset;
+    // The kept part counts as arrived, and so do the other ranges with theirs.
+    if (m_rangeEnd > 0) {
+        bytesReceived = m_rangeKept + m_received + rangesReceived();
+        bytesTotal = m_record.size;
+    } else {
+        bytesReceived += m_offset;
+        if (bytesTotal > 0)
+            bytesTotal += m_offset;
+    }
     if (bytesTotal != m_downloadSize) {
         m_downloadSize = bytesTotal;
         emit downloadSizeChanged(bytesTotal);
@@ -530,12 +579,14 @@ void ChromeDownloader::concludeTransfer(bool written, const QString &writeError,
         problem = tr("Cannot write the download: %1").arg(writeError);
     if (m_rangeEnd > 0 && problem.isEmpty() && !m_rangeCut)
         problem = tr("Download failed: received %1 of %2 bytes").arg(m_received).arg(m_rangeEnd);
-    if (m_rangeEnd > 0 && !problem.isEmpty()) {
-        // The first range broke: the others are of no use to a single stream resuming it.
-        stopRanges();
-    } else if (m_rangeEnd > 0) {
+    if (m_rangeEnd > 0) {
+        // The other ranges go on whether or not this one broke: each keeps what it got.
+        m_ending.problem = problem;
+        m_mainWritten = written;
         m_firstRangeCrc = crc32c;
         m_firstRangeDone = true;
+        // Its last bytes may have come after the reply's last progress report.
+        fileDownloadProgress(0, 0);
         concludeRanges();
         return;
     }
@@ -560,12 +611,7 @@ void ChromeDownloader::endTransfer(QString problem, bool written, bool checksumM
                      << (problem.isEmpty() ? QStringLiteral("complete") : problem);
     if (!problem.isEmpty() && written && resumable(status)) {
         // A transfer that broke keeps what arrived; the next try asks for the rest only.
-        m_offset += m_received;
-        m_received = 0;
-        m_record.kept = m_offset;
-        // Other ranges may have written past it: only what lies unbroken from byte 0 stays.
-        const bool kept
-            = m_downloadFile->resize(m_offset) && (!m_partial || m_partial->save(m_record));
+        const bool kept = saveKept();
         if (m_retries < retryDelays().size()) {
             qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
             m_trickleWindow.stop();
@@ -582,24 +628,34 @@ void ChromeDownloader::endTransfer(QString problem, bool written, bool checksumM
     install();
 }
 
-void ChromeDownloader::startRanges(qint64 size, const QByteArray &etag,
-                                   const QByteArray &generation, const QByteArray &crc32c)
+void ChromeDownloader::planRanges(qint64 size)
 {
     const qint64 share = size / parallelRanges;
+    m_record.ranges.clear();
+    for (int i = 0; i < parallelRanges; ++i)
+        m_record.ranges.append(
+            { i * share, i == parallelRanges - 1 ? size - 1 : (i + 1) * share - 1, 0 });
+    m_mainRange = m_record.ranges.first();
     m_rangeEnd = share;
-    for (int i = 1; i < parallelRanges; ++i) {
+}
+
+void ChromeDownloader::startRanges()
+{
+    m_rangeKept = m_record.kept;
+    for (const PartialDownload::Range &part : std::as_const(m_record.ranges)) {
+        if (part.from == m_mainRange.from)
+            continue;
         RangeFetch::Range range;
-        range.from = i * share;
-        range.to = i == parallelRanges - 1 ? size - 1 : (i + 1) * share - 1;
-        range.total = size;
-        range.etag = etag;
-        range.generation = generation;
-        range.crc32c = crc32c;
+        range.from = part.from;
+        range.to = part.to;
+        range.kept = part.kept;
+        range.total = m_record.size;
+        range.etag = m_record.etag;
+        range.generation = m_record.generation;
+        range.crc32c = m_record.crc32c;
         auto *fetch = new RangeFetch(m_networkManager, m_reply->url(), m_downloadFile->fileName(),
                                      range, m_transferTimeout, this);
-        // A split file starts at byte 0: its size is the whole total.
-        connect(fetch, &RangeFetch::progressed, this,
-                [this, size] { fileDownloadProgress(0, size); });
+        connect(fetch, &RangeFetch::progressed, this, [this] { fileDownloadProgress(0, 0); });
         connect(fetch, &RangeFetch::finished, this,
                 [this, fetch](bool complete, const QString &error, quint32 crc) {
                     m_rangeCrcs.insert(fetch, crc);
@@ -623,26 +679,92 @@ void ChromeDownloader::concludeRanges()
 {
     if (!m_firstRangeDone || m_rangeCrcs.size() < m_ranges.size())
         return;
-    QString problem = m_rangeError;
-    quint32 crc = m_firstRangeCrc;
+    QString problem = m_ending.problem.isEmpty() ? m_rangeError : m_ending.problem;
+    // The ranges' checksums, in the file's order, make the whole file's.
+    struct Piece
+    {
+        qint64 from;
+        quint32 crc;
+        qint64 length;
+    };
+    QList<Piece> pieces { { m_mainRange.from, m_firstRangeCrc, m_mainRange.length() } };
     for (const RangeFetch *fetch : std::as_const(m_ranges))
-        crc = Crc32c::combine(crc, m_rangeCrcs.value(fetch), fetch->length());
+        pieces.append({ fetch->from(), m_rangeCrcs.value(fetch), fetch->length() });
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece &a, const Piece &b) { return a.from < b.from; });
+    quint32 crc = pieces.first().crc;
+    for (qsizetype i = 1; i < pieces.size(); ++i)
+        crc = Crc32c::combine(crc, pieces.at(i).crc, pieces.at(i).length);
     const quint32 big = qToBigEndian(crc);
     const bool matches = m_ending.expected.crc32c
         == QByteArrayView(reinterpret_cast<const char *>(&big), sizeof big);
+    fileDownloadProgress(0, 0);
     if (problem.isEmpty()) {
         // The whole file is there: nothing is left to resume.
-        m_received = m_record.size - m_offset;
+        m_record.ranges.clear();
+        m_offset = 0;
+        m_received = m_record.size;
     } else {
         qCInfo(lcUpdate) << "A range failed:" << problem;
+        keepRanges();
     }
     stopRanges();
     endTransfer(problem, true, matches);
 }
 
+void ChromeDownloader::keepRanges()
+{
+    // Each range keeps what reached the disk; the next try asks each only for its rest.
+    bool refused = false;
+    m_record.kept = 0;
+    for (PartialDownload::Range &range : m_record.ranges) {
+        if (range.from == m_mainRange.from && m_mainWritten)
+            range.kept = m_mainRange.kept + m_received;
+        for (const RangeFetch *fetch : std::as_const(m_ranges)) {
+            if (fetch->from() == range.from) {
+                range.kept = fetch->kept().kept;
+                refused = refused || fetch->refused();
+            }
+        }
+        m_record.kept += range.kept;
+    }
+    if (!refused)
+        return;
+    // A server that does not answer ranges gets one stream, from what lies unbroken from
+    // byte 0.
+    m_received = 0;
+    m_offset = 0;
+    for (const PartialDownload::Range &range : std::as_const(m_record.ranges)) {
+        m_offset += range.kept;
+        if (!range.complete())
+            break;
+    }
+    m_record.ranges.clear();
+    m_record.kept = m_offset;
+}
+
+bool ChromeDownloader::saveKept()
+{
+    if (m_record.ranges.isEmpty()) {
+        // One stream keeps what lies unbroken from byte 0; the rest of the file goes.
+        m_offset += m_received;
+        m_received = 0;
+        m_record.kept = m_offset;
+        if (!m_downloadFile->resize(m_offset))
+            return false;
+    }
+    return !m_partial || m_partial->save(m_record);
+}
+
 void ChromeDownloader::stopRanges()
 {
-    qDeleteAll(m_ranges);
+    for (RangeFetch *fetch : std::as_const(m_ranges)) {
+        // Stopped now, so that nothing writes into the file after this; deleted once out of
+        // its own calls.
+        fetch->disconnect(this);
+        fetch->halt();
+        fetch->deleteLater();
+    }
     m_ranges.clear();
     m_rangeCrcs.clear();
     m_rangeError.clear();

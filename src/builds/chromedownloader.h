@@ -143,10 +143,12 @@ private:
     void concludeTransfer(bool written, const QString &writeError, bool checksumMatches,
                           quint32 crc32c);
     void endTransfer(QString problem, bool written, bool checksumMatches);
-    void startRanges(qint64 size, const QByteArray &etag, const QByteArray &generation,
-                     const QByteArray &crc32c);
+    void planRanges(qint64 size);
+    void startRanges();
     qint64 rangesReceived() const;
     void concludeRanges();
+    void keepRanges();
+    bool saveKept();
     void stopRanges();
     bool resumable(int status) const;
     void retry();
@@ -205,9 +207,13 @@ private:
         bool endKnown = false;
     };
     Ending m_ending;
-    // The other ranges while a large file comes in parallel; the running reply is the first
-    // range, cut at m_rangeEnd.
+    // The other ranges while a large file comes in parallel (m_record.ranges); the running
+    // reply carries m_mainRange, the first unfinished one, and is cut at m_rangeEnd.
     QList<RangeFetch *> m_ranges;
+    PartialDownload::Range m_mainRange;
+    // What all ranges had on disk when this try began.
+    qint64 m_rangeKept = 0;
+    bool m_mainWritten = true;
     QHash<const RangeFetch *, quint32> m_rangeCrcs;
     QString m_rangeError;
     qint64 m_rangeEnd = -1;

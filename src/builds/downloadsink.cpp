@@ -9,6 +9,8 @@ struct DownloadSink::State
     ObjectHash hash;
     ObjectHash::Expected expected;
     QString error;
+    // The file's size once finish() wrote everything, for a wait that comes after it.
+    qint64 finishedSize = -1;
 };
 
 DownloadSink::DownloadSink(QObject *parent)
@@ -30,7 +32,7 @@ DownloadSink::~DownloadSink()
 }
 
 void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected,
-                         bool alone)
+                         bool alone, qint64 hashFrom)
 {
     // The thread runs only while a download does: nothing waits in it between updates.
     if (!m_running) {
@@ -42,16 +44,19 @@ void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected 
     m_pending = 0;
     QMetaObject::invokeMethod(
         m_worker,
-        [this, state = m_state, file, offset, expected, alone] {
+        [this, state = m_state, file, offset, expected, alone, hashFrom] {
             state->file = file;
             state->error.clear();
+            state->finishedSize = -1;
             state->expected = expected;
             state->hash.reset();
             state->hash.choose(expected);
-            // The checksum covers the whole file, the part kept from before included.
-            file->seek(0);
+            // The checksum covers the part kept from before too: the whole file, or the range.
+            const qint64 from = alone ? 0 : hashFrom;
+            if (!file->seek(from))
+                state->error = file->errorString();
             QByteArray buffer;
-            for (qint64 left = alone ? offset : 0; left > 0 && state->error.isEmpty();) {
+            for (qint64 left = offset - from; left > 0 && state->error.isEmpty();) {
                 buffer = file->read(qMin<qint64>(left, 1024 * 1024));
                 if (buffer.isEmpty())
                     state->error = file->errorString();
@@ -103,6 +108,7 @@ void DownloadSink::finish()
             const bool written = state->error.isEmpty();
             const bool matches = state->hash.matches(state->expected);
             const quint32 crc = state->hash.crc32c();
+            state->finishedSize = written ? state->file->size() : -1;
             state->file = nullptr;
             QMetaObject::invokeMethod(this, [this, written, error = state->error, matches, crc] {
                 m_busy = false;
@@ -122,6 +128,8 @@ qint64 DownloadSink::waitForWrites()
         [state = m_state, &size] {
             if (state->file && state->error.isEmpty() && state->file->flush())
                 size = state->file->size();
+            else if (!state->file)
+                size = state->finishedSize;
             state->file = nullptr;
         },
         Qt::BlockingQueuedConnection);

@@ -24,13 +24,15 @@ public:
     // Takes the open file over for one response: keeps its first `offset` bytes, hashes
     // them as `expected` asks (see ObjectHash::choose), and appends what write() hands
     // over. The file must not be touched elsewhere until finished() or waitForWrites().
-    // With `alone` false the bytes before offset are left as they are and not hashed: the
-    // file's other ranges are written by other sinks.
-    void begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected, bool alone = true);
+    // With `alone` false the file's other ranges are written by other sinks: the bytes
+    // outside [hashFrom, offset) are left as they are and not hashed.
+    void begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected, bool alone = true,
+               qint64 hashFrom = 0);
     void write(const QByteArray &data);
     // Reports finished() once everything handed over is on disk.
     void finish();
-    // Blocks until everything handed over is on disk; the file's size then.
+    // Blocks until everything handed over is on disk, finish() or not; the file's size then,
+    // -1 when writing failed.
     qint64 waitForWrites();
 
     bool isBusy() const { return m_busy; }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -33,9 +34,19 @@ PartialDownload::Answer PartialDownload::judge(const Record &record, int status,
         || (!record.generation.isEmpty() && !generation.isEmpty()
             && generation != record.generation))
         return StartOver;
-    const QByteArray expected = "bytes " + QByteArray::number(record.kept) + '-'
-        + QByteArray::number(record.size - 1) + '/' + QByteArray::number(record.size);
+    const Range rest = record.next();
+    const QByteArray expected = "bytes " + QByteArray::number(rest.from + rest.kept) + '-'
+        + QByteArray::number(rest.to) + '/' + QByteArray::number(record.size);
     return contentRange.trimmed() == expected ? Append : StartOver;
+}
+
+PartialDownload::Range PartialDownload::Record::next() const
+{
+    for (const Range &range : ranges) {
+        if (!range.complete())
+            return range;
+    }
+    return { 0, size - 1, kept };
 }
 
 PartialDownload::PartialDownload(const QString &directory)
@@ -79,6 +90,40 @@ PartialDownload::Record PartialDownload::adopt(const QString &root, int build) c
     return adopted;
 }
 
+void PartialDownload::readRanges(const QJsonObject &stored, Record *record)
+{
+    // Anything but ranges that cover the file in order, with a checksum to combine them
+    // into, leaves nothing to resume.
+    const QJsonArray ranges = stored.value(QLatin1String("ranges")).toArray();
+    record->crc32c
+        = QByteArray::fromBase64(stored.value(QLatin1String("crc32c")).toString().toLatin1());
+    record->kept = 0;
+    qint64 next = 0;
+    for (const QJsonValue &value : ranges) {
+        const QJsonObject object = value.toObject();
+        const auto number = [&object](const char *name) {
+            bool ok = false;
+            const qint64 n = object.value(QLatin1String(name)).toString().toLongLong(&ok);
+            return ok ? n : -1;
+        };
+        const Range range { number("from"), number("to"), number("kept") };
+        if (ranges.size() > maximumRanges || range.from != next || range.to < range.from
+            || range.to >= record->size || range.kept < 0 || range.kept > range.length()
+            || record->crc32c.size() != 4) {
+            record->kept = 0;
+            record->ranges.clear();
+            return;
+        }
+        record->ranges.append(range);
+        record->kept += range.kept;
+        next = range.to + 1;
+    }
+    if (next != record->size) {
+        record->kept = 0;
+        record->ranges.clear();
+    }
+}
+
 PartialDownload::Record PartialDownload::read(int build) const
 {
     Record record;
@@ -96,10 +141,14 @@ PartialDownload::Record PartialDownload::read(int build) const
         record.kept = stored.contains(QLatin1String("kept"))
             ? stored.value(QLatin1String("kept")).toString().toLongLong()
             : part.size();
+        if (stored.contains(QLatin1String("ranges")))
+            readRanges(stored, &record);
     }
+    // A part of ranges is the whole file's size, each range's bytes at its offset.
+    const qint64 partSize = record.ranges.isEmpty() ? record.kept : record.size;
     const bool usable = record.build == build && record.build > 0 && !record.etag.isEmpty()
         && !record.etag.startsWith("W/") && record.kept > 0 && record.kept < record.size
-        && part.size() == record.kept;
+        && part.size() == partSize;
     if (!usable) {
         qCInfo(lcUpdate) << "Discarding the kept part of build" << record.build;
         return Record();
@@ -115,6 +164,15 @@ bool PartialDownload::save(const Record &record) const
                          { QStringLiteral("size"), QString::number(record.size) } };
     if (record.kept > 0)
         stored.insert(QStringLiteral("kept"), QString::number(record.kept));
+    if (!record.ranges.isEmpty()) {
+        QJsonArray ranges;
+        for (const Range &range : record.ranges)
+            ranges.append(QJsonObject { { QStringLiteral("from"), QString::number(range.from) },
+                                        { QStringLiteral("to"), QString::number(range.to) },
+                                        { QStringLiteral("kept"), QString::number(range.kept) } });
+        stored.insert(QStringLiteral("ranges"), ranges);
+        stored.insert(QStringLiteral("crc32c"), QString::fromLatin1(record.crc32c.toBase64()));
+    }
     QSaveFile file(recordPath());
     return file.open(QIODevice::WriteOnly)
         && file.write(QJsonDocument(stored).toJson(QJsonDocument::Compact)) >= 0 && file.commit();

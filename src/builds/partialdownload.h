@@ -2,13 +2,27 @@
 
 #include <QByteArray>
 #include <QFileInfo>
+#include <QList>
 #include <QString>
+
+class QJsonObject;
 
 // The part of a build's archive that arrived before a transfer broke, kept with a record of
 // what it is a part of, so that the next attempt asks only for the rest.
 class PartialDownload
 {
 public:
+    // One of the ranges a large file comes in side by side, and how much of it reached the
+    // disk at its offset.
+    struct Range
+    {
+        qint64 from = 0;
+        qint64 to = -1; // inclusive
+        qint64 kept = 0;
+        qint64 length() const { return to - from + 1; }
+        bool complete() const { return kept >= length(); }
+    };
+
     struct Record
     {
         int build = -1;
@@ -16,12 +30,22 @@ public:
         QByteArray generation;
         QByteArray etag;
         qint64 size = -1;
+        // With ranges: their sum.
         qint64 kept = 0;
+        // The ranges of a file that came in parallel, covering it in order; empty for one
+        // stream, whose part is the file's first `kept` bytes.
+        QList<Range> ranges;
+        // The whole file's CRC-32C, raw, that the ranges' checksums combine into.
+        QByteArray crc32c;
+
+        // What the next request asks the rest of: the first unfinished range, or the whole
+        // file past the kept part.
+        Range next() const;
     };
 
-    // What to do with the answer to "Range: bytes=K-".
+    // What to do with the answer to "Range: bytes=K-" (or "bytes=K-L" for record.next()).
     enum Answer {
-        Append, // a 206 for exactly the rest of the same upload
+        Append, // a 206 for exactly the rest asked for, of the same upload
         UseWhole, // a 200: the whole file again, from byte 0
         StartOver, // anything else: ask again for the whole file
     };
@@ -41,9 +65,13 @@ public:
     // Removes the record: the directory is an ordinary staging directory again.
     void forget() const;
 
+    // More ranges than a file is ever split into make a record no transfer of ours wrote.
+    static constexpr int maximumRanges = 4;
+
 private:
     QString recordPath() const;
     Record read(int build) const;
+    static void readRanges(const QJsonObject &stored, Record *record);
 
     QString m_directory;
 };

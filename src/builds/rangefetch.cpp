@@ -15,17 +15,31 @@ RangeFetch::RangeFetch(QNetworkAccessManager *manager, const QUrl &url, const QS
     , m_sink(new DownloadSink(this))
 {
     connect(m_sink, &DownloadSink::drained, this, [this] { read(false); });
-    connect(m_sink, &DownloadSink::failed, this, &RangeFetch::fail);
+    connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
+        m_writeFailed = true;
+        fail(error);
+    });
     connect(m_sink, &DownloadSink::finished, this,
             [this](bool written, const QString &error, bool, quint32 crc) {
+                m_writeFailed = m_writeFailed || !written;
                 const QString problem = !m_error.isEmpty() ? m_error : written ? QString() : error;
                 emit finished(problem.isEmpty(), problem, crc);
             });
     // The file exists: the first range's transfer made it.
     if (!m_file.open(QIODevice::ReadWrite)) {
         m_error = m_file.errorString();
-        QMetaObject::invokeMethod(
-            this, [this] { emit finished(false, m_error, 0); }, Qt::QueuedConnection);
+        report(false, m_error, 0);
+        return;
+    }
+    ObjectHash::Expected crcOnly;
+    crcOnly.crc32c = m_range.crc32c;
+    crcOnly.present = true;
+    const qint64 start = range.from + range.kept;
+    if (start > range.to) {
+        // Whole from before: its checksum is all that is needed, read back on the writer.
+        m_accepted = true;
+        m_sink->begin(&m_file, start, crcOnly, false, range.from);
+        m_sink->finish();
         return;
     }
     QNetworkRequest request(url);
@@ -35,12 +49,12 @@ RangeFetch::RangeFetch(QNetworkAccessManager *manager, const QUrl &url, const QS
     // per-connection limit holds back.
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     request.setTransferTimeout(transferTimeout);
-    request.setRawHeader(
-        "Range", "bytes=" + QByteArray::number(range.from) + '-' + QByteArray::number(range.to));
+    request.setRawHeader("Range",
+                         "bytes=" + QByteArray::number(start) + '-' + QByteArray::number(range.to));
     request.setRawHeader("If-Range", range.etag);
     if (!range.generation.isEmpty())
         request.setRawHeader("x-goog-if-generation-match", range.generation);
-    qCInfo(lcUpdate) << "GET" << url.toString() << "bytes" << range.from << "to" << range.to;
+    qCInfo(lcUpdate) << "GET" << url.toString() << "bytes" << start << "to" << range.to;
     m_reply = manager->get(request);
     m_reply->setReadBufferSize(bufferSize);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &RangeFetch::checkAnswer);
@@ -50,13 +64,35 @@ RangeFetch::RangeFetch(QNetworkAccessManager *manager, const QUrl &url, const QS
 
 RangeFetch::~RangeFetch()
 {
+    halt();
+}
+
+void RangeFetch::halt()
+{
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->abort();
         m_reply->deleteLater();
+        m_reply = nullptr;
     }
-    if (m_sink->isBusy())
-        m_sink->waitForWrites();
+    // A sink that was finishing already cannot vouch for its writes any more.
+    if (m_sink->isBusy() && m_sink->waitForWrites() < 0)
+        m_writeFailed = true;
+    m_sink->disconnect(this);
+}
+
+PartialDownload::Range RangeFetch::kept() const
+{
+    // After a failed read or write nothing of the range is vouched for: it comes again whole.
+    return { m_range.from, m_range.to, m_writeFailed ? 0 : m_range.kept + m_received };
+}
+
+void RangeFetch::report(bool complete, const QString &error, quint32 crc32c)
+{
+    // Later, never from inside a call of ours: whoever hears it may delete us.
+    QMetaObject::invokeMethod(
+        this, [this, complete, error, crc32c] { emit finished(complete, error, crc32c); },
+        Qt::QueuedConnection);
 }
 
 void RangeFetch::checkAnswer()
@@ -64,7 +100,10 @@ void RangeFetch::checkAnswer()
     if (m_accepted || !m_reply)
         return;
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray expected = "bytes " + QByteArray::number(m_range.from) + '-'
+    // Nothing answered yet: the transfer's own error tells why.
+    if (status == 0)
+        return;
+    const QByteArray expected = "bytes " + QByteArray::number(m_range.from + m_range.kept) + '-'
         + QByteArray::number(m_range.to) + '/' + QByteArray::number(m_range.total);
     const QByteArray generation = m_reply->rawHeader("x-goog-generation");
     // Two uploads must never mix in one file.
@@ -72,6 +111,8 @@ void RangeFetch::checkAnswer()
         || m_reply->rawHeader("ETag") != m_range.etag
         || (!generation.isEmpty() && !m_range.generation.isEmpty()
             && generation != m_range.generation)) {
+        // A server in trouble may answer the next try; any other answer would be the same.
+        m_refused = status < 500 && status != 429;
         fail(tr("Download failed: HTTP %1 to a range request").arg(status));
         return;
     }
@@ -79,7 +120,7 @@ void RangeFetch::checkAnswer()
     ObjectHash::Expected crcOnly;
     crcOnly.crc32c = m_range.crc32c;
     crcOnly.present = true;
-    m_sink->begin(&m_file, m_range.from, crcOnly, false);
+    m_sink->begin(&m_file, m_range.from + m_range.kept, crcOnly, false, m_range.from);
 }
 
 void RangeFetch::read(bool all)
@@ -90,11 +131,11 @@ void RangeFetch::read(bool all)
         const QByteArray data = m_reply->read(bufferSize);
         if (data.isEmpty())
             return;
-        m_received += data.size();
-        if (m_received > length()) {
+        if (m_received + data.size() > length() - m_range.kept) {
             fail(tr("Download failed: a range was longer than asked for"));
             return;
         }
+        m_received += data.size();
         m_sink->write(data);
         emit progressed();
     }
@@ -109,15 +150,17 @@ void RangeFetch::replyFinished()
     read(true);
     if (m_error.isEmpty() && reply->error() != QNetworkReply::NoError)
         m_error = tr("Download failed: %1").arg(reply->errorString());
-    else if (m_error.isEmpty() && m_received != length())
-        m_error = tr("Download failed: received %1 of %2 bytes").arg(m_received).arg(length());
+    else if (m_error.isEmpty() && m_received != length() - m_range.kept)
+        m_error = tr("Download failed: received %1 of %2 bytes")
+                      .arg(m_received)
+                      .arg(length() - m_range.kept);
     m_reply = nullptr;
     reply->disconnect(this);
     reply->deleteLater();
     if (m_sink->isBusy())
         m_sink->finish();
     else
-        emit finished(false, m_error, 0);
+        report(false, m_error, 0);
 }
 
 void RangeFetch::fail(const QString &error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "builds/objecthash.h"
+#include "builds/partialdownload.h"
 
 #include <QFile>
 #include <QObject>
@@ -13,7 +14,8 @@ class QNetworkReply;
 
 // One byte range of a file the downloader fetches in parallel, on an HTTP/1.1 connection of
 // its own, written at its offset into the file and hashed with CRC-32C on a writer thread.
-// Only a 206 for exactly this range of the same upload is taken.
+// Only a 206 for exactly this range (or its rest) of the same upload is taken. A range that is
+// already whole on disk is only hashed.
 class RangeFetch : public QObject
 {
     Q_OBJECT
@@ -23,6 +25,7 @@ public:
     {
         qint64 from = 0;
         qint64 to = -1; // inclusive
+        qint64 kept = 0; // already on disk at `from`: only the rest is asked for
         qint64 total = 0;
         QByteArray etag;
         QByteArray generation;
@@ -34,10 +37,19 @@ public:
     // Stops the transfer and waits for what was handed to the writer.
     ~RangeFetch() override;
 
+    qint64 from() const { return m_range.from; }
     qint64 length() const { return m_range.to - m_range.from + 1; }
+    // What this transfer brought, the kept part not included.
     qint64 received() const { return m_received; }
     // Gives the range up; finished() reports the error.
     void fail(const QString &error);
+    // Stops the transfer at once, without finished(), once what arrived is on disk.
+    void halt();
+    // The range with what of it is on disk now; once finished() or halt() came.
+    PartialDownload::Range kept() const;
+    // The server answered, but not with this range and not for a passing trouble: it may
+    // not serve ranges at all, or the file changed.
+    bool refused() const { return m_refused; }
 
     // What each range may hold in memory at most: the reply's buffer and the writer's queue.
     static constexpr qint64 bufferSize = 512 * 1024;
@@ -51,6 +63,7 @@ private:
     void checkAnswer();
     void read(bool all);
     void replyFinished();
+    void report(bool complete, const QString &error, quint32 crc32c);
 
     Range m_range;
     QFile m_file;
@@ -58,5 +71,7 @@ private:
     QPointer<QNetworkReply> m_reply;
     qint64 m_received = 0;
     bool m_accepted = false;
+    bool m_refused = false;
+    bool m_writeFailed = false;
     QString m_error;
 };

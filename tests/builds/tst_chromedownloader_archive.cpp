@@ -324,21 +324,29 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange_data()
     QTest::addColumn<QByteArray>("etag");
     QTest::addColumn<QByteArray>("generation");
     QTest::addColumn<bool>("startsOver");
+    // The part is the first of two ranges, whole, and the second range is not begun.
+    QTest::addColumn<bool>("ranged");
 
     // The kept part is the zip's first 1000 bytes; the storage has it as ETag "a", generation 1.
     // A Content-Range ending in '-' covers the rest of the zip, one ending in '+' one byte more.
     const QByteArray a = "\"a\"";
     const QByteArray rest = "bytes 1000-";
-    QTest::newRow("206 for the rest") << 206 << rest << a << QByteArray("1") << false;
+    QTest::newRow("206 for the rest") << 206 << rest << a << QByteArray("1") << false << false;
     QTest::newRow("206 from a wrong start")
-        << 206 << QByteArray("bytes 0-") << a << QByteArray("1") << true;
+        << 206 << QByteArray("bytes 0-") << a << QByteArray("1") << true << false;
     QTest::newRow("206 with a wrong total")
-        << 206 << QByteArray("bytes 1000-+") << a << QByteArray("1") << true;
-    QTest::newRow("200: the whole file") << 200 << QByteArray() << a << QByteArray("1") << false;
-    QTest::newRow("416") << 416 << QByteArray() << a << QByteArray("1") << true;
+        << 206 << QByteArray("bytes 1000-+") << a << QByteArray("1") << true << false;
+    QTest::newRow("200: the whole file")
+        << 200 << QByteArray() << a << QByteArray("1") << false << false;
+    QTest::newRow("416") << 416 << QByteArray() << a << QByteArray("1") << true << false;
     QTest::newRow("206 of another upload (ETag)")
-        << 206 << rest << QByteArray("\"b\"") << QByteArray("1") << true;
-    QTest::newRow("206 of another generation") << 206 << rest << a << QByteArray("2") << true;
+        << 206 << rest << QByteArray("\"b\"") << QByteArray("1") << true << false;
+    QTest::newRow("206 of another generation")
+        << 206 << rest << a << QByteArray("2") << true << false;
+    QTest::newRow("206 for the rest of a range")
+        << 206 << rest << a << QByteArray("1") << false << true;
+    QTest::newRow("206 for the rest of a range, of another generation")
+        << 206 << rest << a << QByteArray("2") << true << true;
 }
 
 void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
@@ -348,6 +356,7 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
     QFETCH(QByteArray, etag);
     QFETCH(QByteArray, generation);
     QFETCH(bool, startsOver);
+    QFETCH(bool, ranged);
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     const qint64 kept = 1000;
     const auto staging = m_root.createStagingDir();
@@ -355,8 +364,14 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
     const PartialDownload partial(staging->path());
     QFile part(partial.partPath());
     QVERIFY(part.open(QIODevice::WriteOnly) && part.write(zip.left(kept)) == kept);
+    PartialDownload::Record record { 3000, "1", "\"a\"", zip.size(), kept, {}, {} };
+    if (ranged) {
+        record.ranges = { { 0, kept - 1, kept }, { kept, zip.size() - 1, 0 } };
+        record.crc32c = ObjectHash::parse(LoopbackServer::storageHash(zip)).crc32c;
+        QVERIFY(part.resize(zip.size()));
+    }
     part.close();
-    QVERIFY(partial.save({ 3000, "1", "\"a\"", zip.size(), kept }));
+    QVERIFY(partial.save(record));
 
     LoopbackServer::Response whole;
     whole.body = zip;
@@ -386,7 +401,8 @@ void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
     downloader.downloadVersion(3000);
     QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3000, 20000);
     QTRY_COMPARE(downloader.status(), ChromeDownloader::IdleStatus);
-    QCOMPARE(m_server->rangeHeaders().first(), QByteArray("bytes=1000-"));
+    QCOMPARE(m_server->rangeHeaders().first(),
+             "bytes=1000-" + (ranged ? QByteArray::number(zip.size() - 1) : QByteArray()));
     QCOMPARE(m_server->rangeHeaders().size(), startsOver ? 2 : 1);
     QVERIFY(stagingIsGone());
 }
@@ -420,42 +436,69 @@ void TestChromeDownloaderArchive::droppedConnectionFetchesOnlyTheRest()
 void TestChromeDownloaderArchive::largeArchiveComesInFourRanges_data()
 {
     QTest::addColumn<bool>("serverRanges");
-    QTest::newRow("the server answers ranges") << true;
+    QTest::addColumn<int>("cut"); // the range cut half-way once, -1 for none
+    // The cut range is held open instead, and the program exits and starts again.
+    QTest::addColumn<bool>("restart");
+    QTest::newRow("the server answers ranges") << true << -1 << false;
     // Every range fails; the first quarter is kept and the rest comes as one stream.
-    QTest::newRow("the server ignores ranges") << false;
+    QTest::newRow("the server ignores ranges") << false << -1 << false;
+    // Only the rest of the range that dropped is asked for again.
+    QTest::newRow("a range drops mid-way") << true << 2 << false;
+    QTest::newRow("the first range drops mid-way") << true << 0 << false;
+    QTest::newRow("the program exits while the last range runs") << true << 3 << true;
 }
 
 void TestChromeDownloaderArchive::largeArchiveComesInFourRanges()
 {
     QFETCH(bool, serverRanges);
+    QFETCH(int, cut);
+    QFETCH(bool, restart);
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    const qint64 share = zip.size() / 4;
+    const qint64 cutFrom = cut * share;
+    const qint64 cutTo = cut == 3 ? zip.size() - 1 : cutFrom + share - 1;
     LoopbackServer::Response response;
     response.body = zip;
     response.headers
         = { { "x-goog-hash", LoopbackServer::storageHash(zip, true, false) }, { "ETag", "\"a\"" } };
     response.ranges = serverRanges;
+    response.closeAfter = cut == 0 ? share / 2 : -1;
+    response.cutRangeFrom = cut > 0 ? cutFrom : -1;
+    response.holdCut = restart;
     m_server->setResponse(archivePath(3002), response);
 
     ChromeDownloader::setParallelThreshold(1024);
-    ChromeDownloader::setRetryDelays({ 10 });
-    ChromeDownloader downloader;
-    downloader.downloadVersion(3002);
-    QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3002, 20000);
+    ChromeDownloader::setRetryDelays(restart ? QList<int>() : QList<int> { 10 });
+    auto downloader = std::make_unique<ChromeDownloader>();
+    if (restart) {
+        downloader->downloadVersion(3002);
+        const qint64 held = cutTo - cutFrom + 1 - (cutTo - cutFrom + 1) / 2;
+        QTRY_COMPARE_WITH_TIMEOUT(downloader->downloadCurrent(), zip.size() - held, 20000);
+        downloader = std::make_unique<ChromeDownloader>();
+    }
+    downloader->downloadVersion(3002);
+    QTRY_COMPARE_WITH_TIMEOUT(downloader->currentBuild(), 3002, 20000);
     ChromeDownloader::setParallelThreshold(64 * 1024 * 1024);
     ChromeDownloader::setRetryDelays({});
     // The first request brings the first quarter; three ranges the rest, in parallel.
-    const qint64 share = zip.size() / 4;
     const auto range = [](qint64 from, qint64 to) {
         return "bytes=" + QByteArray::number(from) + '-' + QByteArray::number(to);
     };
     QByteArrayList ranges = m_server->rangeHeaders();
+    if (cut >= 0) {
+        // The range that dropped, from where it was cut (or before, by what was in flight).
+        const QByteArrayList rest = ranges.takeLast().mid(6).split('-');
+        QCOMPARE(rest.value(1).toLongLong(), cutTo);
+        const qint64 from = rest.value(0).toLongLong();
+        QVERIFY2(from > cutFrom && from <= cutFrom + (cutTo - cutFrom + 1) / 2, rest.value(0));
+    }
     std::sort(ranges.begin(), ranges.end());
     QByteArrayList expected { "", range(share, 2 * share - 1), range(2 * share, 3 * share - 1),
                               range(3 * share, zip.size() - 1) };
     if (!serverRanges)
         expected.insert(1, "bytes=" + QByteArray::number(share) + '-');
     QCOMPARE(ranges, expected);
-    QCOMPARE(downloader.downloadCurrent(), qint64(zip.size()));
+    QCOMPARE(downloader->downloadCurrent(), qint64(zip.size()));
     QTRY_VERIFY(stagingIsGone());
 }
 

@@ -271,7 +271,11 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
                                           + QByteArray::number(to) + '/'
                                           + QByteArray::number(size) });
             response.body = response.body.mid(from, to - from + 1);
-            response.closeAfter = -1;
+            const bool cut = from == response.cutRangeFrom;
+            response.closeAfter = cut && !response.holdCut ? response.body.size() / 2 : -1;
+            response.stallAfter = cut && response.holdCut ? response.body.size() / 2 : -1;
+            if (cut)
+                m_responses[path].cutRangeFrom = -1;
         }
         if (response.held) {
             m_held.append({ socket, path });

@@ -33,8 +33,12 @@ public:
         int trickleIntervalMs = 0; // send one body byte per interval
         int trickleBytes = 1; // how much each interval sends
         bool held = false; // answer only when release() is called for the path
-        // Answer "Range: bytes=K-" with a 206 for the rest of the body, never cut off.
+        // Answer "Range: bytes=K-" with a 206 for the rest of the body, never cut off...
         bool ranges = false;
+        // ...but the first request for the range from this byte, closed half-way (or held
+        // open there).
+        qint64 cutRangeFrom = -1;
+        bool holdCut = false;
     };
 
     explicit LoopbackServer(QObject *parent = nullptr);
