@@ -36,10 +36,11 @@ QSslCertificate testCertificate()
 class BodyWriter : public QObject
 {
 public:
-    BodyWriter(QTcpSocket *socket, const LoopbackServer::Response &response)
+    BodyWriter(QTcpSocket *socket, const LoopbackServer::Response &response, qint64 &total)
         : QObject(socket)
         , m_socket(socket)
         , m_response(response)
+        , m_total(total)
     {
         connect(socket, &QTcpSocket::bytesWritten, this, &BodyWriter::pump);
         if (response.trickleIntervalMs > 0) {
@@ -87,6 +88,7 @@ private:
             }
             write(piece);
             m_sent += piece.size();
+            m_total += piece.size();
             return;
         }
         if (m_response.stallAfter >= 0 && m_sent >= m_response.stallAfter)
@@ -111,6 +113,7 @@ private:
 
     QTcpSocket *m_socket;
     LoopbackServer::Response m_response;
+    qint64 &m_total; // the server's count of every body byte sent
     qint64 m_sent = 0;
     bool m_done = false;
     bool m_trickled = false; // this interval's piece has gone
@@ -272,8 +275,11 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
                                           + QByteArray::number(size) });
             response.body = response.body.mid(from, to - from + 1);
             const bool cut = from == response.cutRangeFrom;
-            response.closeAfter = cut && !response.holdCut ? response.body.size() / 2 : -1;
-            response.stallAfter = cut && response.holdCut ? response.body.size() / 2 : -1;
+            const qint64 cutAfter = response.cutRangeAt > from && response.cutRangeAt <= to
+                ? response.cutRangeAt - from
+                : response.body.size() / 2;
+            response.closeAfter = cut && !response.holdCut ? cutAfter : -1;
+            response.stallAfter = cut && response.holdCut ? cutAfter : -1;
             if (cut)
                 m_responses[path].cutRangeFrom = -1;
         }
@@ -295,7 +301,7 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
     socket->write(head);
-    new BodyWriter(socket, response);
+    new BodyWriter(socket, response, m_bodyBytesSent);
 }
 
 QByteArray LoopbackServer::storageHash(const QByteArray &body, bool crc32c, bool md5)

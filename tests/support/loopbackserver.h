@@ -36,8 +36,9 @@ public:
         // Answer "Range: bytes=K-" with a 206 for the rest of the body, never cut off...
         bool ranges = false;
         // ...but the first request for the range from this byte, closed half-way (or held
-        // open there).
+        // open there), or where the file's byte cutRangeAt would come when it lies in the range.
         qint64 cutRangeFrom = -1;
+        qint64 cutRangeAt = -1;
         bool holdCut = false;
     };
 
@@ -76,6 +77,8 @@ public:
     QByteArray lastRequestHead() const { return m_lastHead; }
     // The Range header of each request so far, in order; empty where none was sent.
     QByteArrayList rangeHeaders() const { return m_rangeHeaders; }
+    // Body bytes written to clients so far, over every connection.
+    qint64 bodyBytesSent() const { return m_bodyBytesSent; }
 
     // Makes the suite's certificate trusted by every client in this process.
     static void trustTestCertificate();
@@ -99,6 +102,7 @@ private:
     QList<QPair<QPointer<QTcpSocket>, QString>> m_held;
     QStringList m_requests;
     QByteArray m_lastHead;
+    qint64 m_bodyBytesSent = 0;
     bool m_tls = false;
 };
 
