@@ -44,6 +44,8 @@ qint64 &parallelThreshold()
 }
 
 constexpr int parallelRanges = 4;
+// The most a killed run loses of a file that comes in ranges.
+constexpr qint64 checkpointBytes = 64 * 1024 * 1024;
 static_assert(parallelRanges <= PartialDownload::maximumRanges, "kept ranges must be readable");
 
 int httpStatus(const QNetworkReply *reply)
@@ -496,6 +498,7 @@ void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTo
     if (m_rangeEnd > 0) {
         bytesReceived = m_rangeKept + m_received + rangesReceived();
         bytesTotal = m_record.size;
+        checkpointRanges();
     } else {
         bytesReceived += m_offset;
         if (bytesTotal > 0)
@@ -642,6 +645,7 @@ void ChromeDownloader::planRanges(qint64 size)
 void ChromeDownloader::startRanges()
 {
     m_rangeKept = m_record.kept;
+    m_checkpointed = m_record.kept;
     for (const PartialDownload::Range &part : std::as_const(m_record.ranges)) {
         if (part.from == m_mainRange.from)
             continue;
@@ -741,6 +745,32 @@ void ChromeDownloader::keepRanges()
     }
     m_record.ranges.clear();
     m_record.kept = m_offset;
+}
+
+void ChromeDownloader::checkpointRanges()
+{
+    // A run that is killed never says what its ranges got: every sixteenth of the file, the
+    // record notes what each has surely written, so a restart asks only for the rest. One
+    // stream needs no such note: its part is the file's first bytes, as long as it is.
+    const qint64 progress = m_rangeKept + m_received + rangesReceived();
+    if (!m_partial || m_ranges.isEmpty()
+        || progress - m_checkpointed < qMin(m_record.size / 16, checkpointBytes))
+        return;
+    m_checkpointed = progress;
+    PartialDownload::Record record = m_record;
+    record.kept = 0;
+    for (PartialDownload::Range &range : record.ranges) {
+        if (range.from == m_mainRange.from) {
+            const qint64 pending = m_sink->isBusy() ? m_sink->pending() : 0;
+            range.kept = m_mainWritten ? m_mainRange.kept + m_received - pending : 0;
+        }
+        for (const RangeFetch *fetch : std::as_const(m_ranges)) {
+            if (fetch->from() == range.from)
+                range.kept = fetch->written();
+        }
+        record.kept += range.kept;
+    }
+    m_partial->save(record);
 }
 
 bool ChromeDownloader::saveKept()

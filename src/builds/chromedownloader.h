@@ -149,6 +149,7 @@ private:
     void concludeRanges();
     void keepRanges();
     bool saveKept();
+    void checkpointRanges();
     void stopRanges();
     bool resumable(int status) const;
     void retry();
@@ -211,8 +212,9 @@ private:
     // reply carries m_mainRange, the first unfinished one, and is cut at m_rangeEnd.
     QList<RangeFetch *> m_ranges;
     PartialDownload::Range m_mainRange;
-    // What all ranges had on disk when this try began.
+    // What all ranges had on disk when this try began, and at the last checkpoint.
     qint64 m_rangeKept = 0;
+    qint64 m_checkpointed = 0;
     bool m_mainWritten = true;
     QHash<const RangeFetch *, quint32> m_rangeCrcs;
     QString m_rangeError;

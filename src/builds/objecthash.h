@@ -38,7 +38,7 @@ public:
 
 private:
     Crc32c m_crc;
-    QCryptographicHash m_md5{QCryptographicHash::Md5};
+    QCryptographicHash m_md5 { QCryptographicHash::Md5 };
     bool m_useCrc = true;
     bool m_useMd5 = true;
 };

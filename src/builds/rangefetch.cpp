@@ -87,6 +87,11 @@ PartialDownload::Range RangeFetch::kept() const
     return { m_range.from, m_range.to, m_writeFailed ? 0 : m_range.kept + m_received };
 }
 
+qint64 RangeFetch::written() const
+{
+    return m_writeFailed ? 0 : m_range.kept + m_received - m_sink->pending();
+}
+
 void RangeFetch::report(bool complete, const QString &error, quint32 crc32c)
 {
     // Later, never from inside a call of ours: whoever hears it may delete us.

@@ -47,6 +47,8 @@ public:
     void halt();
     // The range with what of it is on disk now; once finished() or halt() came.
     PartialDownload::Range kept() const;
+    // What of the range is surely on disk while it still runs.
+    qint64 written() const;
     // The server answered, but not with this range and not for a passing trouble: it may
     // not serve ranges at all, or the file changed.
     bool refused() const { return m_refused; }
