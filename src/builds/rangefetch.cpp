@@ -79,6 +79,9 @@ void RangeFetch::halt()
     if (m_sink->isBusy() && m_sink->waitForWrites() < 0)
         m_writeFailed = true;
     m_sink->disconnect(this);
+    // Closed now, not when deleted: a file still open for writing cannot be run, and an
+    // installer is run from it as soon as the ranges are done.
+    m_file.close();
 }
 
 PartialDownload::Range RangeFetch::kept() const

@@ -162,19 +162,23 @@ void TestChromeDownloader::completeRun_data()
     QTest::addColumn<bool>("chunked");
     QTest::addColumn<QByteArray>("hash"); // the x-goog-hash header, none when empty
     QTest::addColumn<QString>("mirror"); // "BuildStorage" below an HTTPS server of its own
+    QTest::addColumn<bool>("parallel"); // the file comes in four ranges
     const QByteArray body = FakeInstaller::exitingWith(0);
     const QByteArray both = LoopbackServer::storageHash(body);
-    QTest::newRow("with length") << true << false << QByteArray() << QString();
-    QTest::newRow("chunked") << false << true << QByteArray() << QString();
+    const QByteArray crc = LoopbackServer::storageHash(body, true, false);
+    QTest::newRow("with length") << true << false << QByteArray() << QString() << false;
+    QTest::newRow("chunked") << false << true << QByteArray() << QString() << false;
     QTest::newRow("no length, closed at the end, checksum vouches")
-        << false << false << both << QString();
-    QTest::newRow("with length and checksum") << true << false << both << QString();
+        << false << false << both << QString() << false;
+    QTest::newRow("with length and checksum") << true << false << both << QString() << false;
     // MD5 is computed only where the storage sends no CRC-32C.
-    QTest::newRow("crc32c right, md5 wrong") << true << false
-                                             << LoopbackServer::storageHash(body, true, false) + ","
-            + LoopbackServer::storageHash(FakeInstaller::exitingWith(1), false, true)
-                                             << QString();
-    QTest::newRow("from a mirror below a path") << true << false << both << "/org/cache/";
+    QTest::newRow("crc32c right, md5 wrong")
+        << true << false
+        << crc + "," + LoopbackServer::storageHash(FakeInstaller::exitingWith(1), false, true)
+        << QString() << false;
+    QTest::newRow("from a mirror below a path") << true << false << both << "/org/cache/" << false;
+    // No range may still hold the file open for writing when it is run.
+    QTest::newRow("in four ranges") << true << false << crc << QString() << true;
 }
 
 void TestChromeDownloader::completeRun()
@@ -183,11 +187,17 @@ void TestChromeDownloader::completeRun()
     QFETCH(bool, chunked);
     QFETCH(QByteArray, hash);
     QFETCH(QString, mirror);
+    QFETCH(bool, parallel);
 
     LoopbackServer::Response response;
     response.body = FakeInstaller::exitingWith(0);
     response.announceLength = announceLength;
     response.chunked = chunked;
+    response.ranges = parallel;
+    if (parallel) {
+        response.headers.append({ QByteArray("ETag"), QByteArray("\"a\"") });
+        ChromeDownloader::setParallelThreshold(8);
+    }
     if (!hash.isEmpty())
         response.headers.append({ "x-goog-hash", hash });
     std::unique_ptr<LoopbackServer> mirrorServer;
@@ -205,6 +215,7 @@ void TestChromeDownloader::completeRun()
     QCOMPARE(log.entries.value(0), QStringLiteral("status 1"));
     QVERIFY(QFile::exists(downloader.installerPath()));
     QVERIFY(waitUntilIdleAfterRun(downloader, log));
+    ChromeDownloader::setParallelThreshold(64 * 1024 * 1024);
 
     QCOMPARE(log.statuses(), (QStringList { "status 1", "status 2", "status 0" }));
     const QStringList tail = log.entries.mid(log.entries.size() - 3);
@@ -218,7 +229,7 @@ void TestChromeDownloader::completeRun()
     QCOMPARE(downloader.currentBuild(), build);
     QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), build);
     QVERIFY(downloader.lastError().isEmpty());
-    QCOMPARE(m_server->requests().size(), mirrorServer ? 0 : 1);
+    QCOMPARE(m_server->requests().size(), mirrorServer ? 0 : parallel ? 4 : 1);
     QCOMPARE(downloader.downloadCurrent(), qint64(response.body.size()));
     QCOMPARE(downloader.downloadProgress(), 0.0f);
 
