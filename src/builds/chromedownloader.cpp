@@ -429,8 +429,10 @@ void ChromeDownloader::readReply(bool all)
         return;
     }
     // What the writer has not written yet stays bounded: the rest waits in the socket.
-    while (all || m_sink->pending() < maximumPending) {
-        qint64 wanted = readBufferSize;
+    // Beside other ranges, the first one holds no more than each of them.
+    const qint64 bound = m_ranges.isEmpty() ? maximumPending : RangeFetch::bufferSize;
+    while (all || m_sink->pending() < bound) {
+        qint64 wanted = m_ranges.isEmpty() ? readBufferSize : RangeFetch::bufferSize;
         if (m_rangeEnd > 0)
             wanted = qMin(wanted, m_rangeEnd - m_received);
         if (wanted <= 0) {
@@ -644,6 +646,7 @@ void ChromeDownloader::planRanges(qint64 size)
 
 void ChromeDownloader::startRanges()
 {
+    m_reply->setReadBufferSize(RangeFetch::bufferSize);
     m_rangeKept = m_record.kept;
     m_checkpointed = m_record.kept;
     for (const PartialDownload::Range &part : std::as_const(m_record.ranges)) {

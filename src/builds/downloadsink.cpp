@@ -2,6 +2,12 @@
 
 #include <QFile>
 
+namespace {
+
+constexpr qint64 writePiece = 64 * 1024;
+
+} // namespace
+
 struct DownloadSink::State
 {
     // Touched on the worker thread only.
@@ -80,7 +86,16 @@ void DownloadSink::write(const QByteArray &data)
         [this, state = m_state, data] {
             if (state->error.isEmpty()) {
                 state->hash.addData(data);
-                if (state->file->write(data) != data.size()) {
+                // In pieces of the size a network read brings: one write of megabytes makes
+                // the kernel gather fresh large page-cache folios, which measured up to 2.5
+                // times slower where freed memory goes back to a virtual machine's host.
+                qint64 done = 0;
+                for (qint64 piece = 0; done < data.size(); done += piece) {
+                    piece = qMin<qint64>(data.size() - done, writePiece);
+                    if (state->file->write(data.constData() + done, piece) != piece)
+                        break;
+                }
+                if (done != data.size()) {
                     state->error = state->file->errorString();
                     QMetaObject::invokeMethod(this,
                                               [this, error = state->error] { emit failed(error); });
