@@ -4,6 +4,9 @@
 
 namespace {
 
+// How long Exit waits for an installation before quitting anyway.
+constexpr int exitWaitLimit = 600000;
+
 int storedNumber(Config::Key key)
 {
     bool number = false;
@@ -114,10 +117,7 @@ void UpdateController::requestDownload(int build)
         m_waitingBuild = -1;
         emit statusLineChanged();
     }
-    if (build != m_requestedBuild) {
-        m_requestedBuild = build;
-        emit requestedBuildChanged(build);
-    }
+    m_requestedBuild = build;
     emit downloadRequested(build);
 }
 
@@ -257,9 +257,8 @@ void UpdateController::exit()
         return;
     }
     m_exiting = true;
-    emit exitingChanged(true);
     emit statusLineChanged();
-    m_exitLimit.start(m_exitWaitLimit);
+    m_exitLimit.start(exitWaitLimit);
     emit windowRequested();
 }
 

@@ -15,16 +15,8 @@ class UpdateController : public QObject
     // The installed build and the check period, bound by the view.
     Q_PROPERTY(int currentBuild MEMBER m_currentBuild NOTIFY currentBuildChanged)
     Q_PROPERTY(int checkPeriod MEMBER m_checkPeriod NOTIFY checkPeriodChanged)
-    // The build asked of the downloader last, for notices and the exit notice.
-    Q_PROPERTY(int requestedBuild READ requestedBuild NOTIFY requestedBuildChanged)
-    // Set while Exit waits for an installation to finish.
-    Q_PROPERTY(bool exiting READ exiting NOTIFY exitingChanged)
-    // How long Exit waits for an installation before quitting anyway.
-    Q_PROPERTY(int exitWaitLimit MEMBER m_exitWaitLimit NOTIFY exitWaitLimitChanged)
     // Why the downloader's last attempt failed, bound by the view; empty after a success.
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY statusLineChanged)
-    // Why the last check found no build; empty after a check that found one.
-    Q_PROPERTY(QString checkFailure READ checkFailure NOTIFY statusLineChanged)
     // Whether "Allow Chromium's sandbox…" is offered: AppArmor keeps the installed builds
     // from sandboxing themselves, and a profile of ours can lift that.
     Q_PROPERTY(bool sandboxFixable READ sandboxFixable NOTIFY sandboxFixableChanged)
@@ -51,11 +43,8 @@ public:
 
     explicit UpdateController(QObject *parent = nullptr);
 
-    int requestedBuild() const { return m_requestedBuild; }
-    bool exiting() const { return m_exiting; }
     QString lastError() const { return m_lastError; }
     void setLastError(const QString &error);
-    QString checkFailure() const { return m_checkFailure; }
     bool sandboxFixable() const { return m_sandboxFixable; }
     QString statusLine() const;
     bool windowVisible() const { return m_windowVisible; }
@@ -96,7 +85,7 @@ public:
     // What came of asking to allow the sandbox.
     Q_INVOKABLE void sandboxAllowed(bool allowed, const QString &message);
     // The tray's Exit, and a request to end from the session or a signal. An installation
-    // under way is let finish, for at most exitWaitLimit; asking again quits at once.
+    // under way is let finish, for at most ten minutes; asking again quits at once.
     Q_INVOKABLE void exit();
 
     // The bounds of the check period, for the view's controls.
@@ -106,9 +95,6 @@ public:
 signals:
     void currentBuildChanged();
     void checkPeriodChanged();
-    void requestedBuildChanged(int requestedBuild);
-    void exitingChanged(bool exiting);
-    void exitWaitLimitChanged();
     void statusLineChanged();
     void windowVisibleChanged();
     void meteredChanged();
@@ -134,9 +120,10 @@ private:
 
     int m_currentBuild = -1;
     int m_checkPeriod = 300000;
+    // The build asked of the downloader last, for notices and the exit notice.
     int m_requestedBuild = -1;
+    // Set while Exit waits for an installation to finish.
     bool m_exiting = false;
-    int m_exitWaitLimit = 600000;
     int m_status = Idle;
     QString m_lastError;
     QString m_lostNotice;
@@ -146,6 +133,7 @@ private:
     bool m_downloadOnMetered = false;
     // The build whose download waits for an unmetered connection; -1 for none.
     int m_waitingBuild = -1;
+    // Why the last check found no build; empty after a check that found one.
     QString m_checkFailure;
     // Checks completed since the last failed attempt, for the retry back-off.
     int m_checksSinceFailure = 0;
