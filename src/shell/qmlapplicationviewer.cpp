@@ -37,7 +37,6 @@ bool desktopHasTray()
 QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     : QQuickView(parent)
     , m_trayAvailable(desktopHasTray())
-    , m_trayService(new StatusNotifierWatch(this))
 {
     connect(engine(), &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit);
     setResizeMode(QQuickView::SizeViewToRootObject);
@@ -49,7 +48,7 @@ QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     m_positionSettled.setSingleShot(true);
     m_positionSettled.setInterval(positionSettleTime);
     connect(&m_positionSettled, &QTimer::timeout, this, &QmlApplicationViewer::savePosition);
-    connect(m_trayService, &StatusNotifierWatch::presentChanged, this,
+    connect(new StatusNotifierWatch(this), &StatusNotifierWatch::presentChanged, this,
             &QmlApplicationViewer::trayServiceChanged);
     followTray();
 }

@@ -4,8 +4,6 @@
 #include <QQuickView>
 #include <QTimer>
 
-class StatusNotifierWatch;
-
 #include <optional>
 
 class QCloseEvent;
@@ -59,5 +57,4 @@ private:
     // end of the program writes what is still unwritten.
     std::optional<QPoint> m_savedPosition;
     QTimer m_positionSettled;
-    StatusNotifierWatch *m_trayService;
 };
