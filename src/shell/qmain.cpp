@@ -16,6 +16,7 @@
 #include <QQuickWindow>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -88,7 +89,10 @@ int qMain(int argc, char *argv[])
     bool handOver = false;
     QObject::connect(viewer.get(), &QmlApplicationViewer::freshStartNeeded, app.get(),
                      [root, &handOver] {
-                         handOver = true;
+                         // A panel that restarts while an installation is let finish asks
+                         // again: that is no second Exit, which would quit at once.
+                         if (std::exchange(handOver, true))
+                             return;
                          invokeOnView(root, "exitProgram");
                      });
     QObject::connect(unixSignals, &UnixSignals::terminationRequested, app.get(), [root] {
