@@ -63,23 +63,21 @@ int main(int argc, char *argv[])
     QString directory = qEnvironmentVariable("TARROWIN_APPARMOR_DIR");
     if (directory.isEmpty())
         directory = QLatin1String(SandboxProfile::defaultDirectory);
+    const QString profile = SandboxProfile::path(directory, uid);
     const QString unwritten = SandboxProfile::write(directory, uid, root);
     if (!unwritten.isEmpty())
-        return fail(3,
-                    QStringLiteral("cannot write %1/%2: %3")
-                        .arg(directory, SandboxProfile::name(uid), unwritten));
+        return fail(3, QStringLiteral("cannot write %1: %2").arg(profile, unwritten));
 
     const QString program = parser();
     if (program.isEmpty())
         return fail(4, QStringLiteral("apparmor_parser is not installed"));
     QProcess load;
     load.setProcessChannelMode(QProcess::ForwardedChannels);
-    load.start(program,
-               { QStringLiteral("-r"), directory + QLatin1Char('/') + SandboxProfile::name(uid) });
+    load.start(program, { QStringLiteral("-r"), profile });
     if (!load.waitForFinished(60000) || load.exitStatus() != QProcess::NormalExit
         || load.exitCode() != 0) {
         // A profile the parser refuses would also fail the next boot's loading.
-        QFile::remove(directory + QLatin1Char('/') + SandboxProfile::name(uid));
+        QFile::remove(profile);
         return fail(4, QStringLiteral("apparmor_parser could not load the profile"));
     }
     return 0;

@@ -47,7 +47,6 @@ ArchiveInstaller::ArchiveInstaller(const InstallRoot &root, QObject *parent)
     m_verifyLimit->setSingleShot(true);
     connect(m_verifyLimit, &QTimer::timeout, this, [this] {
         qCWarning(lcUpdate) << "The new build did not report its version in time";
-        readVerifierOutput();
         stopVerifier();
         finish(false, failure(tr("The new build did not start: it did not answer in time")));
     });
@@ -151,8 +150,6 @@ QString ArchiveInstaller::version(int build) const
 
 void ArchiveInstaller::verified(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    m_verifyLimit->stop();
-    readVerifierOutput();
     stopVerifier();
     if (exitStatus != QProcess::NormalExit || exitCode != 0) {
         qCWarning(lcUpdate) << "chrome --version"
@@ -173,7 +170,6 @@ void ArchiveInstaller::verifyError(QProcess::ProcessError error)
     if (error != QProcess::FailedToStart || !m_verifier)
         return;
     const QString reason = m_verifier->errorString();
-    m_verifyLimit->stop();
     stopVerifier();
     finish(false, tr("The new build did not start: %1").arg(reason));
 }
@@ -202,8 +198,11 @@ void ArchiveInstaller::activate()
 
 void ArchiveInstaller::stopVerifier()
 {
+    m_verifyLimit->stop();
     if (!m_verifier)
         return;
+    // What it wrote is kept for the outcome, however the check ended.
+    readVerifierOutput();
     m_verifier->disconnect(this);
     if (m_verifier->state() != QProcess::NotRunning) {
 #ifdef Q_OS_UNIX

@@ -60,6 +60,7 @@ private:
     void verifyError(QProcess::ProcessError error);
     void activate();
     void readVerifierOutput();
+    // Ends the check and its time limit, keeping what the browser wrote.
     void stopVerifier();
     // A failed check's cause, with the last line the browser wrote to its error output.
     QString failure(const QString &cause) const;

@@ -34,6 +34,11 @@ QString SandboxProfile::name(uint uid)
     return QStringLiteral("tarrowin-chromium-%1").arg(uid);
 }
 
+QString SandboxProfile::path(const QString &directory, uint uid)
+{
+    return directory + QLatin1Char('/') + name(uid);
+}
+
 QString SandboxProfile::attachment(const QString &root)
 {
     const QString real = QFileInfo(root).canonicalFilePath();
@@ -84,7 +89,7 @@ QString SandboxProfile::refusal(const QString &browser, uint uid, QString *root)
 
 QString SandboxProfile::write(const QString &directory, uint uid, const QString &root)
 {
-    QSaveFile file(directory + QLatin1Char('/') + name(uid));
+    QSaveFile file(path(directory, uid));
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
     file.write(text(uid, root).toUtf8());
@@ -98,7 +103,7 @@ QString SandboxProfile::write(const QString &directory, uint uid, const QString 
 bool SandboxProfile::covers(const QString &directory, uint uid, const QString &root)
 {
     const QString files = attachment(root);
-    QFile file(directory + QLatin1Char('/') + name(uid));
+    QFile file(path(directory, uid));
     if (files.isEmpty() || !file.open(QIODevice::ReadOnly))
         return false;
     const QString line = QStringLiteral("profile %1 %2 ").arg(name(uid), files);

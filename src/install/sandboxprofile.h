@@ -16,6 +16,8 @@ public:
 
     // "tarrowin-chromium-<uid>": one profile per user.
     static QString name(uint uid);
+    // <directory>/<name(uid)>: where uid's profile lies.
+    static QString path(const QString &directory, uint uid);
     // The browser files the profile names: <root>/versions/*/chrome, the root resolved
     // (AppArmor matches the real path), or empty where root has none.
     static QString attachment(const QString &root);

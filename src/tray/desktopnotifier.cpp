@@ -174,9 +174,7 @@ void DesktopNotifier::answered(const Notice &notice, const QDBusMessage &reply)
         emit undelivered(notice);
     } else {
         const uint id = reply.arguments().first().toUInt();
-        m_shown.insert(id, notice.kind);
-        if (!notice.action.isEmpty())
-            m_actions.insert(id, notice.action);
+        m_shown.insert(id, notice);
         if (chain)
             chain->id = id;
     }
@@ -193,16 +191,17 @@ void DesktopNotifier::answered(const Notice &notice, const QDBusMessage &reply)
 void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
 {
     const auto shown = m_shown.constFind(id);
-    if (actionKey == defaultAction && shown != m_shown.constEnd())
-        emit activated(*shown);
-    else if (!actionKey.isEmpty() && m_actions.value(id) == actionKey)
+    if (shown == m_shown.constEnd())
+        return;
+    if (actionKey == defaultAction)
+        emit activated(shown->kind);
+    else if (!actionKey.isEmpty() && shown->action == actionKey)
         emit actionChosen(actionKey);
 }
 
 void DesktopNotifier::notificationClosed(uint id)
 {
     m_shown.remove(id);
-    m_actions.remove(id);
     for (Chain *chain : { &m_status, &m_update }) {
         if (chain->id == id)
             chain->id = 0;

@@ -79,10 +79,9 @@ private:
     bool m_bodyMarkup = true;
     Chain m_status;
     Chain m_update;
-    // Notices on screen that this program sent, by id: a click on any other is not ours.
-    QHash<uint, Kind> m_shown;
-    // The own action of each of them that has one.
-    QHash<uint, QString> m_actions;
+    // Notices on screen that this program sent, by id: a click on any other is not ours, nor
+    // a button it did not offer.
+    QHash<uint, Notice> m_shown;
 };
 
 Q_DECLARE_METATYPE(DesktopNotifier::Notice)
