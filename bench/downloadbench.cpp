@@ -26,7 +26,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
 
 #include <cstdio>
 
@@ -47,8 +46,7 @@ int printCrc32c(const QString &fileName)
     Crc32c crc;
     for (QByteArray piece; !(piece = file.read(4 * 1024 * 1024)).isEmpty();)
         crc.addData(piece);
-    const quint32 big = qToBigEndian(crc.value());
-    std::printf("%s\n", QByteArray(reinterpret_cast<const char *>(&big), 4).toBase64().constData());
+    std::printf("%s\n", Crc32c::digest(crc.value()).toBase64().constData());
     return 0;
 }
 

@@ -18,7 +18,6 @@
 #include <QNetworkRequest>
 #include <QStorageInfo>
 #include <QTemporaryDir>
-#include <QtEndian>
 
 #include <algorithm>
 
@@ -702,9 +701,7 @@ void ChromeDownloader::concludeRanges()
     quint32 crc = pieces.first().crc;
     for (qsizetype i = 1; i < pieces.size(); ++i)
         crc = Crc32c::combine(crc, pieces.at(i).crc, pieces.at(i).length);
-    const quint32 big = qToBigEndian(crc);
-    const bool matches = m_ending.expected.crc32c
-        == QByteArrayView(reinterpret_cast<const char *>(&big), sizeof big);
+    const bool matches = m_ending.expected.crc32c == Crc32c::digest(crc);
     fileDownloadProgress(0, 0);
     if (problem.isEmpty()) {
         // The whole file is there: nothing is left to resume.
