@@ -349,12 +349,9 @@ bool ChromeDownloader::judgeRange(int status)
         if (answer == PartialDownload::Append && ranged && expected.crc32c != m_record.crc32c)
             answer = PartialDownload::StartOver;
         if (answer == PartialDownload::Append) {
-            if (!ranged) {
-                m_sink->begin(m_downloadFile, m_offset, expected);
-                return true;
-            }
-            m_sink->begin(m_downloadFile, m_offset, expected, false, m_mainRange.from);
-            startRanges();
+            m_sink->begin(m_downloadFile, m_offset, expected, !ranged, m_mainRange.from);
+            if (ranged)
+                startRanges();
             return true;
         }
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
@@ -372,17 +369,17 @@ bool ChromeDownloader::judgeRange(int status)
             return false;
         }
     }
-    const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 length = announced.isValid() ? announced.toLongLong() : -1;
     // Storage servers often cap each connection: a large file comes in ranges side by side,
     // each with its own CRC-32C, combined at the end. MD5 cannot be combined.
     bool split = status == 200 && length >= parallelThreshold() && length <= maximumDownloadSize
         && !etag.isEmpty() && !etag.startsWith("W/") && !expected.crc32c.isEmpty()
         && !expected.malformed && m_downloadFile->size() == 0;
     if (status == 200) {
-        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
         m_record.etag = etag;
         m_record.generation = generation;
-        m_record.size = length.isValid() ? length.toLongLong() : -1;
+        m_record.size = length;
         m_record.kept = 0;
         m_record.ranges.clear();
         m_record.crc32c = expected.crc32c;
