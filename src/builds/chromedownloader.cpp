@@ -131,11 +131,11 @@ ChromeDownloader::~ChromeDownloader()
     if (m_reply || m_rangeEnd > 0) {
         QNetworkReply *reply = m_reply;
         const int status = reply ? httpStatus(reply) : m_ending.status;
+        releaseReply();
+        if (reply)
+            reply->abort();
         if (m_downloadFile && m_rangeEnd > 0) {
             // Each range keeps what reached the disk, even while the first one is done.
-            releaseReply();
-            if (reply)
-                reply->abort();
             if (m_sink->isBusy())
                 m_mainWritten = m_sink->waitForWrites() >= 0;
             for (RangeFetch *fetch : std::as_const(m_ranges)) {
@@ -148,9 +148,6 @@ ChromeDownloader::~ChromeDownloader()
             m_record.kept = m_sink->waitForWrites();
             keep = m_partial && m_record.kept > 0 && m_partial->save(m_record);
         }
-        releaseReply();
-        if (reply)
-            reply->abort();
     }
     removeDownload(keep);
 }
