@@ -21,7 +21,6 @@
 #include "support/processstatus.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -102,7 +101,11 @@ int compare(const QStringList &arguments)
     const QString accessLog = arguments.value(5);
     const QString url = storage + installerSeries().artifactPath(build);
     const QString self = QCoreApplication::applicationFilePath();
-    const QString curlFile = QDir::temp().filePath(QStringLiteral("curl.bin"));
+    // A folder of our own: curl follows a link someone planted at a fixed name in /tmp.
+    const QTemporaryDir curlDirectory;
+    if (!curlDirectory.isValid())
+        return 1;
+    const QString curlFile = curlDirectory.filePath(QStringLiteral("curl.bin"));
 
     qint64 connections = 0;
     const auto ours = [&]() -> Alternation::Run {
