@@ -21,12 +21,10 @@
 #include "support/processstatus.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
 
 #include <cstdio>
 
@@ -47,8 +45,7 @@ int printCrc32c(const QString &fileName)
     Crc32c crc;
     for (QByteArray piece; !(piece = file.read(4 * 1024 * 1024)).isEmpty();)
         crc.addData(piece);
-    const quint32 big = qToBigEndian(crc.value());
-    std::printf("%s\n", QByteArray(reinterpret_cast<const char *>(&big), 4).toBase64().constData());
+    std::printf("%s\n", Crc32c::digest(crc.value()).toBase64().constData());
     return 0;
 }
 
@@ -104,7 +101,11 @@ int compare(const QStringList &arguments)
     const QString accessLog = arguments.value(5);
     const QString url = storage + installerSeries().artifactPath(build);
     const QString self = QCoreApplication::applicationFilePath();
-    const QString curlFile = QDir::temp().filePath(QStringLiteral("curl.bin"));
+    // A folder of our own: curl follows a link someone planted at a fixed name in /tmp.
+    const QTemporaryDir curlDirectory;
+    if (!curlDirectory.isValid())
+        return 1;
+    const QString curlFile = curlDirectory.filePath(QStringLiteral("curl.bin"));
 
     qint64 connections = 0;
     const auto ours = [&]() -> Alternation::Run {

@@ -16,14 +16,6 @@ namespace {
 
 constexpr int transferTimeout = 30000;
 
-QByteArray digest(const QJsonValue &value, qsizetype size)
-{
-    const auto decoded = QByteArray::fromBase64Encoding(
-        value.toString().toLatin1(),
-        QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
-    return decoded && decoded.decoded.size() == size ? decoded.decoded : QByteArray();
-}
-
 // Names sort as text, so a window must not reach below the unpublished build's number of
 // digits: "999" sorts after "1000".
 int windowStart(int below)
@@ -63,11 +55,6 @@ void BuildListing::setNetworkAccessManager(QNetworkAccessManager *manager)
     m_fetch->setNetworkAccessManager(manager);
 }
 
-bool BuildListing::isRunning() const
-{
-    return m_fetch->isRunning();
-}
-
 void BuildListing::findNewest(const BuildSeries &series, int below)
 {
     if (m_fetch->isRunning())
@@ -95,7 +82,7 @@ QUrl BuildListing::address(const BuildSeries &series, int below, const QString &
     query.addQueryItem(QStringLiteral("matchGlob"),
                        folder + QStringLiteral("*/") + series.artifact());
     query.addQueryItem(QStringLiteral("fields"),
-                       QStringLiteral("items(name,size,generation,crc32c,md5Hash),nextPageToken"));
+                       QStringLiteral("items(name,generation),nextPageToken"));
     if (!pageToken.isEmpty())
         query.addQueryItem(QStringLiteral("pageToken"), pageToken);
     // The mirror in use answers the listing too: it stands for the whole storage.
@@ -130,16 +117,8 @@ BuildListing::Page BuildListing::parse(const QByteArray &json, const BuildSeries
         const int build = digits ? BuildNumber::parse(number.toLatin1()) : -1;
         if (build <= page.newest.build || build >= below)
             continue;
-        Object object;
-        object.build = build;
-        bool sized = false;
-        object.size = item.value(QLatin1String("size")).toString().toLongLong(&sized);
-        if (!sized)
-            object.size = -1;
-        object.generation = item.value(QLatin1String("generation")).toString().toLatin1();
-        object.crc32c = digest(item.value(QLatin1String("crc32c")), 4);
-        object.md5 = digest(item.value(QLatin1String("md5Hash")), 16);
-        page.newest = object;
+        page.newest.build = build;
+        page.newest.generation = item.value(QLatin1String("generation")).toString().toLatin1();
     }
     return page;
 }

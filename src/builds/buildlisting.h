@@ -17,15 +17,11 @@ class BuildListing : public QObject
     Q_OBJECT
 
 public:
-    // One listed archive, with what the storage says of it.
+    // One listed archive, and the upload the storage holds of it.
     struct Object
     {
         int build = -1;
-        qint64 size = -1;
         QByteArray generation;
-        // Raw digests, decoded from base64; empty when not listed.
-        QByteArray crc32c;
-        QByteArray md5;
     };
     struct Page
     {
@@ -42,7 +38,6 @@ public:
     explicit BuildListing(QObject *parent = nullptr);
 
     void setNetworkAccessManager(QNetworkAccessManager *manager);
-    bool isRunning() const;
     // Looks for the newest published build below `below`; reports with finished().
     void findNewest(const BuildSeries &series, int below);
 

@@ -18,7 +18,6 @@
 #include <QNetworkRequest>
 #include <QStorageInfo>
 #include <QTemporaryDir>
-#include <QtEndian>
 
 #include <algorithm>
 
@@ -132,11 +131,11 @@ ChromeDownloader::~ChromeDownloader()
     if (m_reply || m_rangeEnd > 0) {
         QNetworkReply *reply = m_reply;
         const int status = reply ? httpStatus(reply) : m_ending.status;
+        releaseReply();
+        if (reply)
+            reply->abort();
         if (m_downloadFile && m_rangeEnd > 0) {
             // Each range keeps what reached the disk, even while the first one is done.
-            releaseReply();
-            if (reply)
-                reply->abort();
             if (m_sink->isBusy())
                 m_mainWritten = m_sink->waitForWrites() >= 0;
             for (RangeFetch *fetch : std::as_const(m_ranges)) {
@@ -149,9 +148,6 @@ ChromeDownloader::~ChromeDownloader()
             m_record.kept = m_sink->waitForWrites();
             keep = m_partial && m_record.kept > 0 && m_partial->save(m_record);
         }
-        releaseReply();
-        if (reply)
-            reply->abort();
     }
     removeDownload(keep);
 }
@@ -350,12 +346,9 @@ bool ChromeDownloader::judgeRange(int status)
         if (answer == PartialDownload::Append && ranged && expected.crc32c != m_record.crc32c)
             answer = PartialDownload::StartOver;
         if (answer == PartialDownload::Append) {
-            if (!ranged) {
-                m_sink->begin(m_downloadFile, m_offset, expected);
-                return true;
-            }
-            m_sink->begin(m_downloadFile, m_offset, expected, false, m_mainRange.from);
-            startRanges();
+            m_sink->begin(m_downloadFile, m_offset, expected, !ranged, m_mainRange.from);
+            if (ranged)
+                startRanges();
             return true;
         }
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
@@ -373,17 +366,17 @@ bool ChromeDownloader::judgeRange(int status)
             return false;
         }
     }
-    const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 length = announced.isValid() ? announced.toLongLong() : -1;
     // Storage servers often cap each connection: a large file comes in ranges side by side,
     // each with its own CRC-32C, combined at the end. MD5 cannot be combined.
     bool split = status == 200 && length >= parallelThreshold() && length <= maximumDownloadSize
         && !etag.isEmpty() && !etag.startsWith("W/") && !expected.crc32c.isEmpty()
         && !expected.malformed && m_downloadFile->size() == 0;
     if (status == 200) {
-        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
         m_record.etag = etag;
         m_record.generation = generation;
-        m_record.size = length.isValid() ? length.toLongLong() : -1;
+        m_record.size = length;
         m_record.kept = 0;
         m_record.ranges.clear();
         m_record.crc32c = expected.crc32c;
@@ -702,9 +695,7 @@ void ChromeDownloader::concludeRanges()
     quint32 crc = pieces.first().crc;
     for (qsizetype i = 1; i < pieces.size(); ++i)
         crc = Crc32c::combine(crc, pieces.at(i).crc, pieces.at(i).length);
-    const quint32 big = qToBigEndian(crc);
-    const bool matches = m_ending.expected.crc32c
-        == QByteArrayView(reinterpret_cast<const char *>(&big), sizeof big);
+    const bool matches = m_ending.expected.crc32c == Crc32c::digest(crc);
     fileDownloadProgress(0, 0);
     if (problem.isEmpty()) {
         // The whole file is there: nothing is left to resume.

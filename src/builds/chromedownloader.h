@@ -6,7 +6,6 @@
 #include "builds/objecthash.h"
 #include "builds/partialdownload.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QNetworkReply>
 #include <QObject>

@@ -111,6 +111,12 @@ std::uint32_t Crc32c::combine(std::uint32_t first, std::uint32_t second, qint64 
     return first ^ second;
 }
 
+QByteArray Crc32c::digest(std::uint32_t value)
+{
+    const quint32 big = qToBigEndian<quint32>(value);
+    return QByteArray(reinterpret_cast<const char *>(&big), sizeof big);
+}
+
 void Crc32c::addData(QByteArrayView data)
 {
     const auto *p = reinterpret_cast<const uchar *>(data.data());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QtGlobal>
 
@@ -19,6 +20,8 @@ public:
     // The checksum of A followed by B from those of A and B and B's length: ranges fetched
     // apart are checked as one file.
     static std::uint32_t combine(std::uint32_t first, std::uint32_t second, qint64 secondLength);
+    // The value as the storage publishes it (before base64): four bytes, most significant first.
+    static QByteArray digest(std::uint32_t value);
 
 private:
     std::uint32_t m_state = 0xFFFFFFFFu;

@@ -1,7 +1,6 @@
 #include "builds/objecthash.h"
 
 #include <QList>
-#include <QtEndian>
 
 namespace {
 
@@ -66,8 +65,7 @@ bool ObjectHash::matches(const Expected &expected) const
         return true;
     bool checked = false;
     if (m_useCrc && !expected.crc32c.isEmpty()) {
-        const quint32 crc = qToBigEndian<quint32>(m_crc.value());
-        if (expected.crc32c != QByteArrayView(reinterpret_cast<const char *>(&crc), sizeof crc))
+        if (expected.crc32c != Crc32c::digest(m_crc.value()))
             return false;
         checked = true;
     }

@@ -1,6 +1,7 @@
 #include "builds/rangefetch.h"
 
 #include "builds/downloadsink.h"
+#include "builds/objecthash.h"
 #include "common/updatelog.h"
 
 #include <QNetworkAccessManager>

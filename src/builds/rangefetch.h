@@ -1,6 +1,5 @@
 #pragma once
 
-#include "builds/objecthash.h"
 #include "builds/partialdownload.h"
 
 #include <QFile>
