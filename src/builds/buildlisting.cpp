@@ -81,8 +81,10 @@ QUrl BuildListing::address(const BuildSeries &series, int below, const QString &
     query.addQueryItem(QStringLiteral("endOffset"), folder + QString::number(below));
     query.addQueryItem(QStringLiteral("matchGlob"),
                        folder + QStringLiteral("*/") + series.artifact());
+    // Only what describes an archive; of it only the name and the generation are read here,
+    // since the archive's own answer brings its size and checksums again.
     query.addQueryItem(QStringLiteral("fields"),
-                       QStringLiteral("items(name,generation),nextPageToken"));
+                       QStringLiteral("items(name,size,generation,crc32c,md5Hash),nextPageToken"));
     if (!pageToken.isEmpty())
         query.addQueryItem(QStringLiteral("pageToken"), pageToken);
     // The mirror in use answers the listing too: it stands for the whole storage.
