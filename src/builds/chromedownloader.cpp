@@ -557,6 +557,10 @@ void ChromeDownloader::fileDownloadFinished()
         || reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
         || reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
     releaseReply();
+    // The upload the listing named was replaced: later tries take what is there now, which
+    // its own checksum vouches for, rather than failing on the pin until a restart.
+    if (status == 412)
+        m_published = BuildListing::Object();
     if (!m_refused && status == 404) {
         qCInfo(lcUpdate) << "HTTP 404";
         askForPublishedBuild(problem);

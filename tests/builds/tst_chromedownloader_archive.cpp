@@ -65,6 +65,7 @@ private slots:
     void keptPartAndTheAnswerToItsRange_data();
     void keptPartAndTheAnswerToItsRange();
     void droppedConnectionFetchesOnlyTheRest();
+    void replacedUploadIsNotPinnedForEver();
     void largeArchiveComesInFourRanges_data();
     void largeArchiveComesInFourRanges();
 
@@ -432,6 +433,28 @@ void TestChromeDownloaderArchive::droppedConnectionFetchesOnlyTheRest()
     QVERIFY2(from > 0 && from <= response.closeAfter, ranges.last());
     QVERIFY(failed.isEmpty());
     QTRY_VERIFY(stagingIsGone());
+}
+
+void TestChromeDownloaderArchive::replacedUploadIsNotPinnedForEver()
+{
+    // Build 3011 is not published yet; the listing names 3010 by an upload since replaced.
+    m_server->serveListing({ "Linux_x64/3010/chrome-linux.zip" }, QStringLiteral("7"));
+    LoopbackServer::Response replaced;
+    replaced.status = 412;
+    m_server->setResponse(archivePath(3010), replaced);
+    ChromeDownloader downloader;
+    QSignalSpy notPublished(&downloader, &ChromeDownloader::notPublished);
+    QSignalSpy failed(&downloader, &ChromeDownloader::failed);
+    downloader.downloadVersion(3011);
+    QVERIFY(notPublished.wait());
+    downloader.downloadVersion(3010);
+    QVERIFY(failed.wait());
+    QVERIFY(m_server->lastRequestHead().contains("x-goog-if-generation-match: 7"));
+
+    m_server->serve(archivePath(3010), ArchiveBuilder::zip(ArchiveBuilder::chromeTree()));
+    downloader.downloadVersion(3010);
+    QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3010, 20000);
+    QVERIFY(!m_server->lastRequestHead().contains("x-goog-if-generation-match"));
 }
 
 void TestChromeDownloaderArchive::largeArchiveComesInFourRanges_data()

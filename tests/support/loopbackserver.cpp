@@ -204,11 +204,15 @@ void LoopbackServer::setRangeResponse(const QString &path, const Response &respo
     m_rangeResponses.insert(path, response);
 }
 
-void LoopbackServer::serveListing(const QStringList &objectNames)
+void LoopbackServer::serveListing(const QStringList &objectNames, const QString &generation)
 {
     QJsonArray items;
-    for (const QString &name : objectNames)
-        items.append(QJsonObject { { QStringLiteral("name"), name } });
+    for (const QString &name : objectNames) {
+        QJsonObject item { { QStringLiteral("name"), name } };
+        if (!generation.isEmpty())
+            item.insert(QStringLiteral("generation"), generation);
+        items.append(item);
+    }
     serve(QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o"),
           QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson());
 }

@@ -55,8 +55,9 @@ public:
     void redirect(const QString &path, const QByteArray &location, int status = 302);
     // The answer to requests for path that carry a Range header.
     void setRangeResponse(const QString &path, const Response &response);
-    // The storage's JSON object listing, naming these objects, for any query.
-    void serveListing(const QStringList &objectNames);
+    // The storage's JSON object listing, naming these objects (of this generation, when
+    // given), for any query.
+    void serveListing(const QStringList &objectNames, const QString &generation = {});
 
     // Forgets the answer for path and the requests seen so far, so a long-running test
     // keeps nothing of its past rounds.
