@@ -48,7 +48,11 @@ void SandboxPermission::allow(const QString &browser)
 {
     if (m_process)
         return;
-    const QString root = QFileInfo(browser).absolutePath() + QStringLiteral("/../..");
+    // The helper refuses a link anywhere in the path it is handed (it checks exactly what it
+    // names), so it gets the real one: `current` and a root that is a link are resolved here.
+    const QString real = QFileInfo(browser).canonicalFilePath();
+    const QString named = real.isEmpty() ? browser : real;
+    const QString root = QFileInfo(named).absolutePath() + QStringLiteral("/../..");
     m_root = QFileInfo(root).canonicalFilePath();
     if (m_helper.isEmpty()) {
         emit finished(false, tr("The sandbox helper is not installed"));
@@ -61,8 +65,8 @@ void SandboxPermission::allow(const QString &browser)
         if (error == QProcess::FailedToStart)
             processFinished(-1, QProcess::CrashExit);
     });
-    qCInfo(lcUpdate) << "pkexec" << m_helper << browser;
-    m_process->start(QStringLiteral("pkexec"), { m_helper, browser });
+    qCInfo(lcUpdate) << "pkexec" << m_helper << named;
+    m_process->start(QStringLiteral("pkexec"), { m_helper, named });
 }
 
 void SandboxPermission::processFinished(int exitCode, QProcess::ExitStatus status)

@@ -4,8 +4,8 @@
 
 // The AppArmor profile that lets the Chromium builds of one user's install root create the
 // user namespaces their sandbox needs, where the system allows them only to programs a
-// profile names (Ubuntu 23.10 and later). Written as root by tarrowin-sandbox-helper, in the
-// form the distribution uses for browsers in /opt; read by the program to learn whether the
+// profile names (Ubuntu 23.10 and later). Written as root by tarrowin-sandbox-helper
+// (src/helper, which builds it without Qt); read here by the program to learn whether the
 // restriction is lifted for its root.
 class SandboxProfile
 {
@@ -21,16 +21,6 @@ public:
     // The browser files the profile names: <root>/versions/*/chrome, the root resolved
     // (AppArmor matches the real path), or empty where root has none.
     static QString attachment(const QString &root);
-    static QString text(uint uid, const QString &root);
-
-    // Why browser is not a `versions/<N>/chrome` below an install root that uid owns, or
-    // where a profile could not name it safely; empty when it is. Sets *root to the
-    // resolved root.
-    static QString refusal(const QString &browser, uint uid, QString *root);
-
-    // Replaces <directory>/<name(uid)> in one rename, so that the parser never reads half
-    // a profile. Empty on success, or why not.
-    static QString write(const QString &directory, uint uid, const QString &root);
 
     // Whether <directory> holds uid's profile naming root's builds.
     static bool covers(const QString &directory, uint uid, const QString &root);
