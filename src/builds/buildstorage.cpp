@@ -4,17 +4,29 @@
 #include "common/updatelog.h"
 #include "settings/config.h"
 
-QUrl BuildStorage::url(const QString &path)
+namespace {
+
+QUrl below(QUrl base, const QString &path)
 {
-    QUrl base = mirror();
-    if (base.isEmpty())
-        base = Endpoints::buildStorage();
     // A mirror may keep the storage's folders below a path of its own.
     QString prefix = base.path();
     while (prefix.endsWith(QLatin1Char('/')))
         prefix.chop(1);
     base.setPath(prefix + path);
     return base;
+}
+
+} // namespace
+
+QUrl BuildStorage::url(const QString &path)
+{
+    const QUrl base = mirror();
+    return below(base.isEmpty() ? Endpoints::buildStorage() : base, path);
+}
+
+QUrl BuildStorage::originUrl(const QString &path)
+{
+    return below(Endpoints::buildStorage(), path);
 }
 
 QUrl BuildStorage::mirror()

@@ -47,6 +47,7 @@ void TextFetch::get(const QUrl &url)
     request.setTransferTimeout(m_transferTimeout);
     m_body.clear();
     m_failed = false;
+    m_tooLarge = false;
     m_reply = networkAccessManager()->get(request);
     m_reply->setReadBufferSize(m_maximumSize + 1);
     connect(m_reply, &QNetworkReply::readyRead, this, &TextFetch::read);
@@ -58,6 +59,7 @@ void TextFetch::read()
     m_body += m_reply->readAll();
     if (m_body.size() > m_maximumSize) {
         m_failed = true;
+        m_tooLarge = true;
         m_reply->abort();
     }
 }
@@ -81,6 +83,7 @@ void TextFetch::done()
     result.errorString = reply->errorString();
     result.url = reply->url();
     result.timedOut = timedOut;
+    result.tooLarge = m_tooLarge;
     m_reply = nullptr;
     reply->deleteLater();
     m_body.clear();

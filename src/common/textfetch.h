@@ -27,6 +27,8 @@ public:
         QUrl url;
         // Given up because no traffic came for the transfer timeout.
         bool timedOut = false;
+        // Given up because the body went past the cap.
+        bool tooLarge = false;
     };
 
     // transferTimeout: how long a request may go without any traffic before it is given up.
@@ -60,4 +62,5 @@ private:
     QPointer<QNetworkReply> m_reply;
     QByteArray m_body;
     bool m_failed = false;
+    bool m_tooLarge = false;
 };

@@ -15,9 +15,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QUrlQuery>
 
 namespace {
 
+const QString listingPath = QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o");
 const qint64 endlessLimit = 256 * 1024 * 1024; // keeps a forgotten client from looping forever
 
 QByteArray readFile(const QString &name)
@@ -206,15 +208,9 @@ void LoopbackServer::setRangeResponse(const QString &path, const Response &respo
 
 void LoopbackServer::serveListing(const QStringList &objectNames, const QString &generation)
 {
-    QJsonArray items;
-    for (const QString &name : objectNames) {
-        QJsonObject item { { QStringLiteral("name"), name } };
-        if (!generation.isEmpty())
-            item.insert(QStringLiteral("generation"), generation);
-        items.append(item);
-    }
-    serve(QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o"),
-          QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson());
+    m_listed = objectNames;
+    m_listedGeneration = generation;
+    serve(listingPath, {});
 }
 
 void LoopbackServer::release(const QString &path)
@@ -265,6 +261,8 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
         response = m_rangeResponses.value(path);
     } else if (m_responses.contains(path)) {
         response = m_responses.value(path);
+        if (path == listingPath)
+            response.body = listing(QUrlQuery(QUrl(requested).query()));
         // "bytes=K-" or "bytes=K-L"
         const QByteArrayList bounds = range.mid(6).split('-');
         const qint64 size = response.body.size();
@@ -306,6 +304,22 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
     head += "Connection: close\r\n\r\n";
     socket->write(head);
     new BodyWriter(socket, response, m_bodyBytesSent);
+}
+
+QByteArray LoopbackServer::listing(const QUrlQuery &query) const
+{
+    // Names compare as text: startOffset is the first one listed, endOffset the first not.
+    const QString from = query.queryItemValue(QStringLiteral("startOffset"), QUrl::FullyDecoded);
+    const QString to = query.queryItemValue(QStringLiteral("endOffset"), QUrl::FullyDecoded);
+    QJsonArray items;
+    for (const QString &name : m_listed) {
+        QJsonObject item { { QStringLiteral("name"), name } };
+        if (!m_listedGeneration.isEmpty())
+            item.insert(QStringLiteral("generation"), m_listedGeneration);
+        if (name >= from && (to.isEmpty() || name < to))
+            items.append(item);
+    }
+    return QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson();
 }
 
 QByteArray LoopbackServer::storageHash(const QByteArray &body, bool crc32c, bool md5)

@@ -11,6 +11,7 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QUrlQuery;
 
 // A scripted HTTP/1.1 server on 127.0.0.1 for tests: each path answers with the response
 // set for it, byte for byte, including broken ones (stalls, early closes, endless bodies).
@@ -55,8 +56,8 @@ public:
     void redirect(const QString &path, const QByteArray &location, int status = 302);
     // The answer to requests for path that carry a Range header.
     void setRangeResponse(const QString &path, const Response &response);
-    // The storage's JSON object listing, naming these objects (of this generation, when
-    // given), for any query.
+    // The storage's JSON object listing, naming those of these objects (of this generation,
+    // when given) that lie in the query's startOffset and endOffset, as the storage does.
     void serveListing(const QStringList &objectNames, const QString &generation = {});
 
     // Forgets the answer for path and the requests seen so far, so a long-running test
@@ -95,6 +96,7 @@ private:
     void listen();
     void handle(QTcpSocket *socket);
     void respond(QTcpSocket *socket, const QString &path, const QByteArray &range = {});
+    QByteArray listing(const QUrlQuery &query) const;
 
     QTcpServer *m_server = nullptr;
     QHash<QString, Response> m_responses;
@@ -105,6 +107,8 @@ private:
     QByteArray m_lastHead;
     qint64 m_bodyBytesSent = 0;
     bool m_tls = false;
+    QStringList m_listed;
+    QString m_listedGeneration;
 };
 
 Q_DECLARE_METATYPE(LoopbackServer::Response)
