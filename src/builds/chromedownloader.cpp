@@ -4,6 +4,7 @@
 #include "builds/buildstorage.h"
 #include "builds/crc32c.h"
 #include "builds/rangefetch.h"
+#include "builds/rangeplan.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/sandboxcheck.h"
@@ -41,11 +42,6 @@ qint64 &parallelThreshold()
     static qint64 threshold = 64 * 1024 * 1024;
     return threshold;
 }
-
-constexpr int parallelRanges = 4;
-// The most a killed run loses of a file that comes in ranges.
-constexpr qint64 checkpointBytes = 64 * 1024 * 1024;
-static_assert(parallelRanges <= PartialDownload::maximumRanges, "kept ranges must be readable");
 
 int httpStatus(const QNetworkReply *reply)
 {
@@ -128,16 +124,14 @@ ChromeDownloader::~ChromeDownloader()
     }
     // What arrived of an archive is kept for the next start.
     bool keep = m_retryTimer.isActive();
-    if (m_reply || m_rangeEnd > 0) {
+    if (m_reply || !m_ranges.isEmpty()) {
         QNetworkReply *reply = m_reply;
         const int status = reply ? httpStatus(reply) : m_ending.status;
         releaseReply();
         if (reply)
             reply->abort();
-        if (m_downloadFile && m_rangeEnd > 0) {
-            // Each range keeps what reached the disk, even while the first one is done.
-            if (m_sink->isBusy())
-                m_mainWritten = m_sink->waitForWrites() >= 0;
+        if (m_downloadFile && !m_ranges.isEmpty()) {
+            // Each range keeps what reached the disk.
             for (RangeFetch *fetch : std::as_const(m_ranges)) {
                 fetch->disconnect(this);
                 fetch->halt();
@@ -264,16 +258,12 @@ void ChromeDownloader::startDownload(const QUrl &address)
     m_received = 0;
     m_ending = Ending();
     m_receivedAtWindowStart = 0;
-    m_mainWritten = true;
     // Ranges that broke resume each on its own: this request asks the first unfinished one
     // for its rest, and the others follow once it is answered.
     const bool ranged = !m_record.ranges.isEmpty();
-    if (ranged) {
-        m_mainRange = m_record.next();
-        m_offset = m_mainRange.from + m_mainRange.kept;
-        m_rangeEnd = m_mainRange.to + 1 - m_offset;
-        m_rangeKept = m_record.kept;
-    }
+    const PartialDownload::Range first = m_record.next();
+    if (ranged)
+        m_offset = first.from + first.kept;
     m_trickleWindow.start();
     setStatus(DownloadingStatus);
 
@@ -287,7 +277,7 @@ void ChromeDownloader::startDownload(const QUrl &address)
         qCInfo(lcUpdate) << "Asking for the rest from byte" << m_offset;
         request.setRawHeader("Range",
                              "bytes=" + QByteArray::number(m_offset) + '-'
-                                 + (ranged ? QByteArray::number(m_mainRange.to) : QByteArray()));
+                                 + (ranged ? QByteArray::number(first.to) : QByteArray()));
         request.setRawHeader("If-Range", m_record.etag);
     }
     // The build the listing named is the upload it described, not one that replaced it since.
@@ -307,16 +297,18 @@ void ChromeDownloader::startDownload(const QUrl &address)
 
 void ChromeDownloader::checkAnnouncedSize()
 {
-    if (!m_reply || !m_transferError.isEmpty())
+    QNetworkReply *reply = m_reply;
+    if (!reply || !m_transferError.isEmpty())
         return;
-    const int status = httpStatus(m_reply);
+    const int status = httpStatus(reply);
     // A redirect is judged at its target.
     if ((status >= 300 && status <= 399) || !judgeRange(status))
         return;
-    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (status < 200 || status > 299 || !announced.isValid())
         return;
-    const qint64 size = m_rangeEnd > 0 ? m_record.size : m_offset + announced.toLongLong();
+    const qint64 size
+        = !m_record.ranges.isEmpty() ? m_record.size : m_offset + announced.toLongLong();
     if (size > maximumDownloadSize) {
         failTransfer(tr("Download failed: the file is larger than 2 GiB"));
         return;
@@ -346,16 +338,16 @@ bool ChromeDownloader::judgeRange(int status)
         if (answer == PartialDownload::Append && ranged && expected.crc32c != m_record.crc32c)
             answer = PartialDownload::StartOver;
         if (answer == PartialDownload::Append) {
-            m_sink->begin(m_downloadFile, m_offset, expected, !ranged, m_mainRange.from);
             if (ranged)
-                startRanges();
+                startRanges(status, expected);
+            else
+                m_sink->begin(m_downloadFile, m_offset, expected);
             return true;
         }
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
                          << (answer == PartialDownload::UseWhole ? "the whole file"
                                                                  : "starting over");
         m_offset = 0;
-        m_rangeEnd = -1;
         m_record.ranges.clear();
         if (answer == PartialDownload::StartOver) {
             // Completes the reply; its finished() asks for the whole file.
@@ -370,9 +362,8 @@ bool ChromeDownloader::judgeRange(int status)
     const qint64 length = announced.isValid() ? announced.toLongLong() : -1;
     // Storage servers often cap each connection: a large file comes in ranges side by side,
     // each with its own CRC-32C, combined at the end. MD5 cannot be combined.
-    bool split = status == 200 && length >= parallelThreshold() && length <= maximumDownloadSize
-        && !etag.isEmpty() && !etag.startsWith("W/") && !expected.crc32c.isEmpty()
-        && !expected.malformed && m_downloadFile->size() == 0;
+    bool split = status == 200 && m_downloadFile->size() == 0
+        && RangePlan::splits(length, etag, expected, parallelThreshold(), maximumDownloadSize);
     if (status == 200) {
         m_record.etag = etag;
         m_record.generation = generation;
@@ -383,11 +374,11 @@ bool ChromeDownloader::judgeRange(int status)
     }
     // Preallocated: each range's bytes stay at their offset, whichever range breaks.
     split = split && m_downloadFile->resize(length);
-    if (status >= 200 && status <= 299)
-        m_sink->begin(m_downloadFile, 0, expected, !split);
     if (split) {
-        planRanges(length);
-        startRanges();
+        m_record.ranges = RangePlan::plan(length);
+        startRanges(status, expected);
+    } else if (status >= 200 && status <= 299) {
+        m_sink->begin(m_downloadFile, 0, expected);
     }
     // Written now, so that even a run that is killed leaves a part to resume; ranges that
     // kept nothing yet leave none.
@@ -399,10 +390,7 @@ bool ChromeDownloader::judgeRange(int status)
 bool ChromeDownloader::resumable(int status) const
 {
     const qint64 have = m_record.ranges.isEmpty() ? m_offset + m_received : m_record.kept;
-    // No answer at all (the network is down) leaves the kept part as it was.
-    const bool answered = status == 200 || status == 206 || (status == 0 && !m_rangeJudged);
-    return !m_refused && answered && !m_record.etag.isEmpty() && !m_record.etag.startsWith("W/")
-        && m_record.size > 0 && have < m_record.size;
+    return !m_refused && RangePlan::resumable(m_record, have, status, m_rangeJudged);
 }
 
 void ChromeDownloader::fileDownloadRead()
@@ -416,33 +404,17 @@ void ChromeDownloader::readReply(bool all)
         return;
     if (!m_rangeJudged)
         checkAnnouncedSize();
+    // Ranges read their own replies.
+    if (!m_reply)
+        return;
     // A redirect's or an error's body is not the file.
     if (!m_sink->isBusy()) {
         m_reply->skip(m_reply->bytesAvailable());
         return;
     }
     // What the writer has not written yet stays bounded: the rest waits in the socket.
-    // Beside other ranges, the first one holds no more than each of them.
-    const qint64 bound = m_ranges.isEmpty() ? maximumPending : RangeFetch::bufferSize;
-    while (all || m_sink->pending() < bound) {
-        qint64 wanted = m_ranges.isEmpty() ? readBufferSize : RangeFetch::bufferSize;
-        if (m_rangeEnd > 0)
-            wanted = qMin(wanted, m_rangeEnd - m_received);
-        if (wanted <= 0) {
-            // The first range is whole; the other ranges bring the rest.
-            if (!m_rangeCut) {
-                m_rangeCut = true;
-                QMetaObject::invokeMethod(
-                    this,
-                    [reply = m_reply] {
-                        if (reply)
-                            reply->abort();
-                    },
-                    Qt::QueuedConnection);
-            }
-            return;
-        }
-        const QByteArray data = m_reply->read(wanted);
+    while (all || m_sink->pending() < maximumPending) {
+        const QByteArray data = m_reply->read(readBufferSize);
         if (data.isEmpty())
             return;
         m_received += data.size();
@@ -457,7 +429,7 @@ void ChromeDownloader::readReply(bool all)
 void ChromeDownloader::fileDownloadError(QNetworkReply::NetworkError code)
 {
     Q_UNUSED(code)
-    if (m_reply && m_transferError.isEmpty() && !m_startOver && !m_rangeCut)
+    if (m_reply && m_transferError.isEmpty() && !m_startOver)
         m_transferError = transferProblem(m_reply);
 }
 
@@ -468,7 +440,7 @@ void ChromeDownloader::failTransfer(const QString &error)
     // Completes the reply at once; its finished() gives the transfer up.
     if (m_reply)
         m_reply->abort();
-    // The other ranges too, once the first one is in.
+    // The ranges too.
     for (RangeFetch *fetch : std::as_const(m_ranges))
         fetch->fail(error);
 }
@@ -490,8 +462,8 @@ void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTo
     if (m_startOver)
         return;
     // The kept part counts as arrived, and so do the other ranges with theirs.
-    if (m_rangeEnd > 0) {
-        bytesReceived = m_rangeKept + m_received + rangesReceived();
+    if (!m_ranges.isEmpty()) {
+        bytesReceived = m_rangeKept + rangesReceived();
         bytesTotal = m_record.size;
         checkpointRanges();
     } else {
@@ -522,6 +494,9 @@ void ChromeDownloader::fileDownloadFinished()
     if (!reply || sender() != reply)
         return;
     readReply(true);
+    // The ranges took the reply over, and end on their own.
+    if (!m_ranges.isEmpty())
+        return;
 
     const int status = httpStatus(reply);
     const QByteArray location = reply->rawHeader("Location");
@@ -545,9 +520,7 @@ void ChromeDownloader::fileDownloadFinished()
         return;
     }
 
-    const QString problem = m_rangeCut ? QString()
-        : m_transferError.isEmpty()    ? transferProblem(reply)
-                                       : m_transferError;
+    const QString problem = m_transferError.isEmpty() ? transferProblem(reply) : m_transferError;
     m_ending.status = status;
     m_ending.problem = problem;
     m_ending.expected = ObjectHash::parse(reply->rawHeader("x-goog-hash"));
@@ -570,28 +543,15 @@ void ChromeDownloader::fileDownloadFinished()
     if (m_sink->isBusy())
         m_sink->finish();
     else
-        concludeTransfer(true, QString(), false, 0);
+        concludeTransfer(true, QString(), false);
 }
 
 void ChromeDownloader::concludeTransfer(bool written, const QString &writeError,
-                                        bool checksumMatches, quint32 crc32c)
+                                        bool checksumMatches)
 {
     QString problem = m_ending.problem;
     if (problem.isEmpty() && !written)
         problem = tr("Cannot write the download: %1").arg(writeError);
-    if (m_rangeEnd > 0 && problem.isEmpty() && !m_rangeCut)
-        problem = tr("Download failed: received %1 of %2 bytes").arg(m_received).arg(m_rangeEnd);
-    if (m_rangeEnd > 0) {
-        // The other ranges go on whether or not this one broke: each keeps what it got.
-        m_ending.problem = problem;
-        m_mainWritten = written;
-        m_firstRangeCrc = crc32c;
-        m_firstRangeDone = true;
-        // Its last bytes may have come after the reply's last progress report.
-        fileDownloadProgress(0, 0);
-        concludeRanges();
-        return;
-    }
     endTransfer(problem, written, checksumMatches);
 }
 
@@ -630,25 +590,16 @@ void ChromeDownloader::endTransfer(QString problem, bool written, bool checksumM
     install();
 }
 
-void ChromeDownloader::planRanges(qint64 size)
+void ChromeDownloader::startRanges(int status, const ObjectHash::Expected &expected)
 {
-    const qint64 share = size / parallelRanges;
-    m_record.ranges.clear();
-    for (int i = 0; i < parallelRanges; ++i)
-        m_record.ranges.append(
-            { i * share, i == parallelRanges - 1 ? size - 1 : (i + 1) * share - 1, 0 });
-    m_mainRange = m_record.ranges.first();
-    m_rangeEnd = share;
-}
-
-void ChromeDownloader::startRanges()
-{
-    m_reply->setReadBufferSize(RangeFetch::bufferSize);
+    // The answered reply brings the first unfinished range; each other range asks for its
+    // own on a connection of its own.
+    m_ending.status = status;
+    m_ending.expected = expected;
     m_rangeKept = m_record.kept;
     m_checkpointed = m_record.kept;
+    const PartialDownload::Range first = m_record.next();
     for (const PartialDownload::Range &part : std::as_const(m_record.ranges)) {
-        if (part.from == m_mainRange.from)
-            continue;
         RangeFetch::Range range;
         range.from = part.from;
         range.to = part.to;
@@ -657,8 +608,16 @@ void ChromeDownloader::startRanges()
         range.etag = m_record.etag;
         range.generation = m_record.generation;
         range.crc32c = m_record.crc32c;
-        auto *fetch = new RangeFetch(m_networkManager, m_reply->url(), m_downloadFile->fileName(),
-                                     range, m_transferTimeout, this);
+        RangeFetch *fetch;
+        if (part.from == first.from) {
+            QNetworkReply *reply = m_reply;
+            reply->disconnect(this);
+            m_reply = nullptr;
+            fetch = new RangeFetch(reply, m_downloadFile->fileName(), range, this);
+        } else {
+            fetch = new RangeFetch(m_networkManager, m_address, m_downloadFile->fileName(), range,
+                                   m_transferTimeout, this);
+        }
         connect(fetch, &RangeFetch::progressed, this, [this] { fileDownloadProgress(0, 0); });
         connect(fetch, &RangeFetch::finished, this,
                 [this, fetch](bool complete, const QString &error, quint32 crc) {
@@ -681,24 +640,14 @@ qint64 ChromeDownloader::rangesReceived() const
 
 void ChromeDownloader::concludeRanges()
 {
-    if (!m_firstRangeDone || m_rangeCrcs.size() < m_ranges.size())
+    if (m_rangeCrcs.size() < m_ranges.size())
         return;
-    QString problem = m_ending.problem.isEmpty() ? m_rangeError : m_ending.problem;
+    const QString problem = m_transferError.isEmpty() ? m_rangeError : m_transferError;
     // The ranges' checksums, in the file's order, make the whole file's.
-    struct Piece
-    {
-        qint64 from;
-        quint32 crc;
-        qint64 length;
-    };
-    QList<Piece> pieces { { m_mainRange.from, m_firstRangeCrc, m_mainRange.length() } };
+    QList<RangePlan::Piece> pieces;
     for (const RangeFetch *fetch : std::as_const(m_ranges))
-        pieces.append({ fetch->from(), m_rangeCrcs.value(fetch), fetch->length() });
-    std::sort(pieces.begin(), pieces.end(),
-              [](const Piece &a, const Piece &b) { return a.from < b.from; });
-    quint32 crc = pieces.first().crc;
-    for (qsizetype i = 1; i < pieces.size(); ++i)
-        crc = Crc32c::combine(crc, pieces.at(i).crc, pieces.at(i).length);
+        pieces.append({ fetch->from(), fetch->length(), m_rangeCrcs.value(fetch) });
+    const quint32 crc = RangePlan::combine(pieces);
     const bool matches = m_ending.expected.crc32c == Crc32c::digest(crc);
     fileDownloadProgress(0, 0);
     if (problem.isEmpty()) {
@@ -714,35 +663,28 @@ void ChromeDownloader::concludeRanges()
     endTransfer(problem, true, matches);
 }
 
+QList<RangePlan::Progress> ChromeDownloader::rangeProgress(bool written) const
+{
+    QList<RangePlan::Progress> progress;
+    for (const PartialDownload::Range &range : std::as_const(m_record.ranges)) {
+        RangePlan::Progress p { range.kept, 0, false };
+        for (const RangeFetch *fetch : std::as_const(m_ranges)) {
+            if (fetch->from() == range.from)
+                p = { written ? fetch->written() : fetch->kept().kept, 0, fetch->refused() };
+        }
+        progress.append(p);
+    }
+    return progress;
+}
+
 void ChromeDownloader::keepRanges()
 {
     // Each range keeps what reached the disk; the next try asks each only for its rest.
-    bool refused = false;
-    m_record.kept = 0;
-    for (PartialDownload::Range &range : m_record.ranges) {
-        if (range.from == m_mainRange.from && m_mainWritten)
-            range.kept = m_mainRange.kept + m_received;
-        for (const RangeFetch *fetch : std::as_const(m_ranges)) {
-            if (fetch->from() == range.from) {
-                range.kept = fetch->kept().kept;
-                refused = refused || fetch->refused();
-            }
-        }
-        m_record.kept += range.kept;
+    m_record = RangePlan::keep(m_record, rangeProgress(false));
+    if (m_record.ranges.isEmpty()) {
+        m_received = 0;
+        m_offset = m_record.kept;
     }
-    if (!refused)
-        return;
-    // A server that does not answer ranges gets one stream, from what lies unbroken from
-    // byte 0.
-    m_received = 0;
-    m_offset = 0;
-    for (const PartialDownload::Range &range : std::as_const(m_record.ranges)) {
-        m_offset += range.kept;
-        if (!range.complete())
-            break;
-    }
-    m_record.ranges.clear();
-    m_record.kept = m_offset;
 }
 
 void ChromeDownloader::checkpointRanges()
@@ -750,25 +692,12 @@ void ChromeDownloader::checkpointRanges()
     // A run that is killed never says what its ranges got: every sixteenth of the file, the
     // record notes what each has surely written, so a restart asks only for the rest. One
     // stream needs no such note: its part is the file's first bytes, as long as it is.
-    const qint64 progress = m_rangeKept + m_received + rangesReceived();
+    const qint64 progress = m_rangeKept + rangesReceived();
     if (!m_partial || m_ranges.isEmpty()
-        || progress - m_checkpointed < qMin(m_record.size / 16, checkpointBytes))
+        || !RangePlan::checkpointDue(progress, m_checkpointed, m_record.size))
         return;
     m_checkpointed = progress;
-    PartialDownload::Record record = m_record;
-    record.kept = 0;
-    for (PartialDownload::Range &range : record.ranges) {
-        if (range.from == m_mainRange.from) {
-            const qint64 pending = m_sink->isBusy() ? m_sink->pending() : 0;
-            range.kept = m_mainWritten ? m_mainRange.kept + m_received - pending : 0;
-        }
-        for (const RangeFetch *fetch : std::as_const(m_ranges)) {
-            if (fetch->from() == range.from)
-                range.kept = fetch->written();
-        }
-        record.kept += range.kept;
-    }
-    m_partial->save(record);
+    m_partial->save(RangePlan::checkpoint(m_record, rangeProgress(true)));
 }
 
 bool ChromeDownloader::saveKept()
@@ -796,9 +725,6 @@ void ChromeDownloader::stopRanges()
     m_ranges.clear();
     m_rangeCrcs.clear();
     m_rangeError.clear();
-    m_rangeEnd = -1;
-    m_rangeCut = false;
-    m_firstRangeDone = false;
 }
 
 void ChromeDownloader::askForPublishedBuild(const QString &notFound)

@@ -5,6 +5,7 @@
 #include "builds/downloadsink.h"
 #include "builds/objecthash.h"
 #include "builds/partialdownload.h"
+#include "builds/rangeplan.h"
 
 #include <QHash>
 #include <QNetworkReply>
@@ -139,14 +140,13 @@ private:
     void checkAnnouncedSize();
     bool judgeRange(int status);
     void readReply(bool all);
-    void concludeTransfer(bool written, const QString &writeError, bool checksumMatches,
-                          quint32 crc32c);
+    void concludeTransfer(bool written, const QString &writeError, bool checksumMatches);
     void endTransfer(QString problem, bool written, bool checksumMatches);
-    void planRanges(qint64 size);
-    void startRanges();
+    void startRanges(int status, const ObjectHash::Expected &expected);
     qint64 rangesReceived() const;
     void concludeRanges();
     void keepRanges();
+    QList<RangePlan::Progress> rangeProgress(bool written) const;
     bool saveKept();
     void checkpointRanges();
     void stopRanges();
@@ -207,20 +207,13 @@ private:
         bool endKnown = false;
     };
     Ending m_ending;
-    // The other ranges while a large file comes in parallel (m_record.ranges); the running
-    // reply carries m_mainRange, the first unfinished one, and is cut at m_rangeEnd.
+    // The ranges while a large file comes in parallel (m_record.ranges), in their order.
     QList<RangeFetch *> m_ranges;
-    PartialDownload::Range m_mainRange;
     // What all ranges had on disk when this try began, and at the last checkpoint.
     qint64 m_rangeKept = 0;
     qint64 m_checkpointed = 0;
-    bool m_mainWritten = true;
     QHash<const RangeFetch *, quint32> m_rangeCrcs;
     QString m_rangeError;
-    qint64 m_rangeEnd = -1;
-    bool m_rangeCut = false;
-    bool m_firstRangeDone = false;
-    quint32 m_firstRangeCrc = 0;
     // Body bytes of the running response, and where in the file that body starts.
     qint64 m_received = 0;
     qint64 m_offset = 0;
