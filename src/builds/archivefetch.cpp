@@ -2,6 +2,7 @@
 
 #include "builds/buildnumber.h"
 #include "builds/crc32c.h"
+#include "builds/downloadsink.h"
 #include "builds/rangefetch.h"
 #include "common/updatelog.h"
 
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStorageInfo>
 
@@ -129,15 +131,29 @@ void ArchiveFetch::get(const QUrl &address)
     m_receivedAtWindowStart = 0;
     // Ranges that broke resume each on its own: this request asks the first unfinished one
     // for its rest, and the others follow once it is answered.
-    const PartialDownload::Record &record = m_request.record;
-    const bool ranged = !record.ranges.isEmpty();
-    const PartialDownload::Range first = record.next();
-    if (ranged)
+    const PartialDownload::Range first = m_request.record.next();
+    if (!m_request.record.ranges.isEmpty())
         m_offset = first.from + first.kept;
     m_trickleWindow.start();
     emit requested();
 
     qCInfo(lcUpdate) << "GET" << address.toString();
+    if (!m_manager)
+        m_manager = new QNetworkAccessManager(this);
+    m_reply = m_manager->get(request(address));
+    m_reply->setReadBufferSize(readBufferSize);
+    connect(m_reply, &QNetworkReply::finished, this, &ArchiveFetch::replyFinished);
+    connect(m_reply, &QNetworkReply::errorOccurred, this, &ArchiveFetch::replyError);
+    connect(m_reply, &QNetworkReply::downloadProgress, this, &ArchiveFetch::reportProgress);
+    connect(m_reply, &QNetworkReply::readyRead, this, [this] { read(false); });
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &ArchiveFetch::checkAnnouncedSize);
+}
+
+QNetworkRequest ArchiveFetch::request(const QUrl &address) const
+{
+    const PartialDownload::Record &record = m_request.record;
+    const bool ranged = !record.ranges.isEmpty();
+    const PartialDownload::Range first = record.next();
     QNetworkRequest request(address);
     // Redirects are followed here, where hops are counted and downgrades refused.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -155,15 +171,7 @@ void ArchiveFetch::get(const QUrl &address)
         : m_request.generation;
     if (!pin.isEmpty())
         request.setRawHeader("x-goog-if-generation-match", pin);
-    if (!m_manager)
-        m_manager = new QNetworkAccessManager(this);
-    m_reply = m_manager->get(request);
-    m_reply->setReadBufferSize(readBufferSize);
-    connect(m_reply, &QNetworkReply::finished, this, &ArchiveFetch::replyFinished);
-    connect(m_reply, &QNetworkReply::errorOccurred, this, &ArchiveFetch::replyError);
-    connect(m_reply, &QNetworkReply::downloadProgress, this, &ArchiveFetch::reportProgress);
-    connect(m_reply, &QNetworkReply::readyRead, this, [this] { read(false); });
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, &ArchiveFetch::checkAnnouncedSize);
+    return request;
 }
 
 ObjectHash::Expected ArchiveFetch::expected(const QNetworkReply *reply) const

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "builds/downloadsink.h"
 #include "builds/objecthash.h"
 #include "builds/partialdownload.h"
 #include "builds/rangeplan.h"
 
 #include <QHash>
-#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -14,6 +13,8 @@
 
 #include <optional>
 
+class DownloadSink;
+class QNetworkReply;
 class RangeFetch;
 class QFile;
 class QNetworkAccessManager;
@@ -105,6 +106,7 @@ signals:
 
 private:
     void get(const QUrl &address);
+    QNetworkRequest request(const QUrl &address) const;
     void retry() { get(m_request.url); }
     void checkAnnouncedSize();
     bool judgeRange(int status);

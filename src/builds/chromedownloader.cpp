@@ -27,6 +27,15 @@ QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
                              : ChromeDownloader::tr("Cannot save settings to %1").arg(unsaved);
 }
 
+std::unique_ptr<QTemporaryDir> privateTemporaryDir(const QString &where)
+{
+    // QDir::tempPath() is empty when the configured directory is unusable, and a relative
+    // template would land wherever we happen to be.
+    if (where.isEmpty() || !QFileInfo(where).isDir())
+        return nullptr;
+    return std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
+}
+
 } // namespace
 
 ChromeDownloader::ChromeDownloader(QObject *parent)
@@ -107,13 +116,13 @@ void ChromeDownloader::downloadVersion(int version)
     m_fetch->start(*request);
 }
 
+// A fresh directory with an unpredictable name, readable by us alone, and a file in it that
+// must not exist yet: nothing anyone planted is ever opened, run or unpacked. An archive goes
+// next to where it is unpacked, so the final rename is atomic and /tmp (in memory on many
+// systems) is spared a build's worth of data. A part of the archive that an earlier attempt
+// kept is moved in to be resumed.
 std::optional<ArchiveFetch::Request> ChromeDownloader::prepareDownload(int version)
 {
-    // A fresh directory with an unpredictable name, readable by us alone, and a file in it
-    // that must not exist yet: nothing anyone planted is ever opened, run or unpacked. An
-    // archive goes next to where it is unpacked, so the final rename is atomic and /tmp (in
-    // memory on many systems) is spared a build's worth of data.
-    // A part of the archive that an earlier attempt kept is moved in to be resumed.
     std::unique_ptr<QTemporaryDir> directory;
     std::unique_ptr<QFile> file;
     ArchiveFetch::Request request;
@@ -127,11 +136,8 @@ std::optional<ArchiveFetch::Request> ChromeDownloader::prepareDownload(int versi
             file = std::make_unique<QFile>(request.partial->partPath());
         }
     } else {
-        // QDir::tempPath() is empty when the configured directory is unusable, and a
-        // relative template would land wherever we happen to be.
         where = QDir::tempPath();
-        if (!where.isEmpty() && QFileInfo(where).isDir())
-            directory = std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
+        directory = privateTemporaryDir(where);
         if (directory && directory->isValid())
             file = std::make_unique<QFile>(
                 directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)));
