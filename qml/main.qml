@@ -499,9 +499,14 @@ Rectangle {
         onInstalled: (build, version) => updateController.installationSucceeded(build, version)
         onNotPublished: function(build, newest) { updateController.buildNotPublished(build, newest) }
         onCurrentBuildChanged: updateController.installedBuildChanged()
-        onSandboxBlocked: restriction => updateController.sandboxBlocked(restriction)
-        onSandboxAllowed: (allowed, message) => updateController.sandboxAllowed(allowed, message)
         onStatusChanged: updateController.downloadStatusChanged(chromeDownloader.status)
+    }
+
+    SandboxGuard {
+        id: sandboxGuard
+        build: chromeDownloader.currentBuild
+        onBlocked: restriction => updateController.sandboxBlocked(restriction)
+        onAllowed: (ok, message) => updateController.sandboxAllowed(ok, message)
     }
 
     UpdateController {
@@ -531,7 +536,7 @@ Rectangle {
         // Each entry, and each notice button named after one, does what its name says.
         onMenuItemClicked: itemName => ({ "restore": openWindow, "settings": openSettings,
                                           "goback": chromeDownloader.goBack,
-                                          "allowsandbox": chromeDownloader.allowSandbox,
+                                          "allowsandbox": sandboxGuard.allow,
                                           "quit": exitProgram })[itemName]()
         onMessageClicked: updateReason => updateReason ? openSettings() : openWindow()
         onMessageLost: text => updateController.noticeLost(text)

@@ -1,56 +1,22 @@
 #include "builds/chromedownloader.h"
 
-#include "builds/buildnumber.h"
 #include "builds/buildstorage.h"
-#include "builds/crc32c.h"
-#include "builds/rangefetch.h"
+#include "builds/partialdownload.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
-#include "install/sandboxcheck.h"
-#include "install/sandboxpermission.h"
-#include "install/sandboxprofile.h"
+#include "install/installerrun.h"
 #include "settings/config.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkRequest>
-#include <QStorageInfo>
 #include <QTemporaryDir>
-
-#include <algorithm>
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
 namespace {
-
-constexpr int defaultTrickleWindow = 5 * 60 * 1000;
-
-// The one piece of mutable global state here: the test seam for the retry pauses.
-QList<int> &retryDelays()
-{
-    static QList<int> delays { 1000, 4000, 16000 };
-    return delays;
-}
-
-qint64 &parallelThreshold()
-{
-    static qint64 threshold = 64 * 1024 * 1024;
-    return threshold;
-}
-
-constexpr int parallelRanges = 4;
-// The most a killed run loses of a file that comes in ranges.
-constexpr qint64 checkpointBytes = 64 * 1024 * 1024;
-static_assert(parallelRanges <= PartialDownload::maximumRanges, "kept ranges must be readable");
-
-int httpStatus(const QNetworkReply *reply)
-{
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-}
 
 // A value that never reached the disk makes the next start download the same build again,
 // so a failure is reported rather than ignored.
@@ -61,26 +27,31 @@ QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
                              : ChromeDownloader::tr("Cannot save settings to %1").arg(unsaved);
 }
 
+std::unique_ptr<QTemporaryDir> privateTemporaryDir(const QString &where)
+{
+    // QDir::tempPath() is empty when the configured directory is unusable, and a relative
+    // template would land wherever we happen to be.
+    if (where.isEmpty() || !QFileInfo(where).isDir())
+        return nullptr;
+    return std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
+}
+
 } // namespace
 
 ChromeDownloader::ChromeDownloader(QObject *parent)
     : QObject(parent)
+    , m_fetch(new ArchiveFetch(this))
+    , m_installer(new InstallerRun(this))
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
-    , m_sandboxPermission(new SandboxPermission(this))
     , m_listing(new BuildListing(this))
-    , m_sink(new DownloadSink(this))
 {
-    connect(m_sink, &DownloadSink::drained, this, &ChromeDownloader::fileDownloadRead);
-    connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
-        if (!m_downloadFile)
-            return;
-        failTransfer(
-            tr("Cannot write the download to %1: %2")
-                .arg(QDir::toNativeSeparators(QFileInfo(m_downloadFile->fileName()).absolutePath()),
-                     error));
-    });
-    connect(m_sink, &DownloadSink::finished, this, &ChromeDownloader::concludeTransfer);
+    connect(m_fetch, &ArchiveFetch::requested, this, [this] { setStatus(DownloadingStatus); });
+    connect(m_fetch, &ArchiveFetch::progressed, this, &ChromeDownloader::fileDownloadProgress);
+    connect(m_fetch, &ArchiveFetch::finished, this, &ChromeDownloader::fileDownloadFinished);
+    connect(m_installer, &InstallerRun::finished, this, &ChromeDownloader::processFinished);
     connect(m_listing, &BuildListing::finished, this, &ChromeDownloader::listingAnswered);
+    connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
+            &ChromeDownloader::archiveInstalled);
     m_series = BuildSeries::native();
     m_currentBuild = Config::get(Config::CurrentBuild).toInt();
     if (m_series.method() == BuildSeries::UnpackArchive) {
@@ -89,18 +60,6 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
         m_currentBuild = m_archiveInstaller->root().currentBuild();
         m_previousBuild = m_archiveInstaller->root().previousBuild();
     }
-    connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
-            &ChromeDownloader::archiveInstalled);
-    connect(m_sandboxPermission, &SandboxPermission::finished, this,
-            &ChromeDownloader::sandboxAllowed);
-    // An installed build that cannot sandbox itself is told of from the start, so that the
-    // way to allow it is offered while the restriction holds.
-    if (m_currentBuild != -1 && m_series.method() == BuildSeries::UnpackArchive)
-        QMetaObject::invokeMethod(this, &ChromeDownloader::checkSandbox, Qt::QueuedConnection);
-    m_trickleWindow.setInterval(defaultTrickleWindow);
-    m_retryTimer.setSingleShot(true);
-    connect(&m_retryTimer, &QTimer::timeout, this, &ChromeDownloader::retry);
-    connect(&m_trickleWindow, &QTimer::timeout, this, &ChromeDownloader::checkTrickle);
     emit currentBuildChanged(m_currentBuild);
 }
 
@@ -108,18 +67,8 @@ ChromeDownloader::~ChromeDownloader()
 {
     // Nobody listens any more.
     blockSignals(true);
-    if (m_installerProcess && m_installerProcess->state() != QProcess::NotRunning) {
-        // Deleting a QProcess kills its program, and an installer stopped half-way can leave
-        // the browser broken: it is let go to finish on its own, with its file. Its outcome is
-        // unknown, so the build is not recorded; the next start's check decides again.
-        qCWarning(lcUpdate) << "Leaving the installer of build" << m_requestedBuild
-                            << "to finish on its own";
-        m_installerProcess->disconnect(this);
-        m_installerProcess->setParent(nullptr);
-        // Kept reachable, never deleted: this is the program's end, and the installer goes on.
-        static QList<QProcess *> *const orphans = new QList<QProcess *>;
-        orphans->append(m_installerProcess);
-        m_installerProcess = nullptr;
+    if (m_installer->isRunning()) {
+        // The installer is let go to finish on its own, with its file.
         if (m_downloadDir)
             m_downloadDir->setAutoRemove(false);
         delete m_downloadFile;
@@ -127,39 +76,7 @@ ChromeDownloader::~ChromeDownloader()
         m_downloadDir.reset();
     }
     // What arrived of an archive is kept for the next start.
-    bool keep = m_retryTimer.isActive();
-    if (m_reply || m_rangeEnd > 0) {
-        QNetworkReply *reply = m_reply;
-        const int status = reply ? httpStatus(reply) : m_ending.status;
-        releaseReply();
-        if (reply)
-            reply->abort();
-        if (m_downloadFile && m_rangeEnd > 0) {
-            // Each range keeps what reached the disk, even while the first one is done.
-            if (m_sink->isBusy())
-                m_mainWritten = m_sink->waitForWrites() >= 0;
-            for (RangeFetch *fetch : std::as_const(m_ranges)) {
-                fetch->disconnect(this);
-                fetch->halt();
-            }
-            keepRanges();
-            keep = m_partial && resumable(status) && saveKept() && m_record.kept > 0;
-        } else if (m_downloadFile && m_sink->isBusy() && resumable(status)) {
-            m_record.kept = m_sink->waitForWrites();
-            keep = m_partial && m_record.kept > 0 && m_partial->save(m_record);
-        }
-    }
-    removeDownload(keep);
-}
-
-void ChromeDownloader::setRetryDelays(const QList<int> &milliseconds)
-{
-    retryDelays() = milliseconds;
-}
-
-void ChromeDownloader::setParallelThreshold(qint64 bytes)
-{
-    parallelThreshold() = bytes;
+    removeDownload(m_fetch->halt());
 }
 
 QString ChromeDownloader::installerPath() const
@@ -169,7 +86,7 @@ QString ChromeDownloader::installerPath() const
 
 void ChromeDownloader::setNetworkAccessManager(QNetworkAccessManager *manager)
 {
-    m_networkManager = manager;
+    m_fetch->setNetworkAccessManager(manager);
     m_listing->setNetworkAccessManager(manager);
 }
 
@@ -188,52 +105,45 @@ void ChromeDownloader::downloadVersion(int version)
     if (!m_series.isValid())
         return;
     m_requestedBuild = version;
-    if (!prepareDownload(version))
+    std::optional<ArchiveFetch::Request> request = prepareDownload(version);
+    if (!request)
         return;
-    m_retries = 0;
-    retry();
-}
-
-void ChromeDownloader::retry()
-{
-    // From the storage's own address again: a redirect's target may have expired.
-    m_redirects = 0;
     // By the build's own address, which never changes: a cache on the way may keep it.
-    startDownload(BuildStorage::url(m_series.artifactPath(m_requestedBuild)));
+    request->url = BuildStorage::url(m_series.artifactPath(version));
+    // The build the listing named is the upload it described, not one that replaced it since.
+    if (m_published.build == version)
+        request->generation = m_published.generation;
+    m_fetch->start(*request);
 }
 
-bool ChromeDownloader::prepareDownload(int version)
+// A fresh directory with an unpredictable name, readable by us alone, and a file in it that
+// must not exist yet: nothing anyone planted is ever opened, run or unpacked. An archive goes
+// next to where it is unpacked, so the final rename is atomic and /tmp (in memory on many
+// systems) is spared a build's worth of data. A part of the archive that an earlier attempt
+// kept is moved in to be resumed.
+std::optional<ArchiveFetch::Request> ChromeDownloader::prepareDownload(int version)
 {
-    // A fresh directory with an unpredictable name, readable by us alone, and a file in it
-    // that must not exist yet: nothing anyone planted is ever opened, run or unpacked. An
-    // archive goes next to where it is unpacked, so the final rename is atomic and /tmp (in
-    // memory on many systems) is spared a build's worth of data.
-    // A part of the archive that an earlier attempt kept is moved in to be resumed.
     std::unique_ptr<QTemporaryDir> directory;
-    std::unique_ptr<PartialDownload> partial;
     std::unique_ptr<QFile> file;
-    m_record = PartialDownload::Record();
+    ArchiveFetch::Request request;
     QString where;
     if (m_series.method() == BuildSeries::UnpackArchive) {
         where = m_archiveInstaller->root().path();
         directory = m_archiveInstaller->root().createStagingDir();
         if (directory && directory->isValid()) {
-            partial = std::make_unique<PartialDownload>(directory->path());
-            m_record = partial->adopt(where, version);
-            file = std::make_unique<QFile>(partial->partPath());
+            request.partial.emplace(directory->path());
+            request.record = request.partial->adopt(where, version);
+            file = std::make_unique<QFile>(request.partial->partPath());
         }
     } else {
-        // QDir::tempPath() is empty when the configured directory is unusable, and a
-        // relative template would land wherever we happen to be.
         where = QDir::tempPath();
-        if (!where.isEmpty() && QFileInfo(where).isDir())
-            directory = std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
+        directory = privateTemporaryDir(where);
         if (directory && directory->isValid())
             file = std::make_unique<QFile>(
                 directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)));
     }
-    const auto mode
-        = m_record.kept > 0 ? QIODevice::ReadWrite : QIODevice::ReadWrite | QIODevice::NewOnly;
+    const auto mode = request.record.kept > 0 ? QIODevice::ReadWrite
+                                              : QIODevice::ReadWrite | QIODevice::NewOnly;
     if (file && !file->open(mode))
         file.reset();
     if (!file) {
@@ -241,264 +151,27 @@ bool ChromeDownloader::prepareDownload(int version)
         qCWarning(lcUpdate) << error;
         setLastError(error);
         emit failed(version, error);
-        return false;
+        return std::nullopt;
     }
     file->setParent(this);
-    m_record.build = version;
-    // Kept ranges say where the next request starts themselves.
-    m_offset = m_record.ranges.isEmpty() ? m_record.kept : 0;
-    m_partial = std::move(partial);
+    request.record.build = version;
     m_downloadDir = std::move(directory);
     m_downloadFile = file.release();
-    return true;
-}
-
-void ChromeDownloader::startDownload(const QUrl &address)
-{
-    m_address = address;
-    m_transferError.clear();
-    m_refused = false;
-    m_rangeJudged = false;
-    stopRanges();
-    m_startOver = false;
-    m_received = 0;
-    m_ending = Ending();
-    m_receivedAtWindowStart = 0;
-    m_mainWritten = true;
-    // Ranges that broke resume each on its own: this request asks the first unfinished one
-    // for its rest, and the others follow once it is answered.
-    const bool ranged = !m_record.ranges.isEmpty();
-    if (ranged) {
-        m_mainRange = m_record.next();
-        m_offset = m_mainRange.from + m_mainRange.kept;
-        m_rangeEnd = m_mainRange.to + 1 - m_offset;
-        m_rangeKept = m_record.kept;
-    }
-    m_trickleWindow.start();
-    setStatus(DownloadingStatus);
-
-    qCInfo(lcUpdate) << "GET" << address.toString();
-    QNetworkRequest request(address);
-    // Redirects are followed here, where hops are counted and downgrades refused.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(m_transferTimeout);
-    if (m_offset > 0 || ranged) {
-        qCInfo(lcUpdate) << "Asking for the rest from byte" << m_offset;
-        request.setRawHeader("Range",
-                             "bytes=" + QByteArray::number(m_offset) + '-'
-                                 + (ranged ? QByteArray::number(m_mainRange.to) : QByteArray()));
-        request.setRawHeader("If-Range", m_record.etag);
-    }
-    // The build the listing named is the upload it described, not one that replaced it since.
-    if (m_published.build == m_requestedBuild && !m_published.generation.isEmpty())
-        request.setRawHeader("x-goog-if-generation-match", m_published.generation);
-    if (!m_networkManager)
-        m_networkManager = new QNetworkAccessManager(this);
-    m_reply = m_networkManager->get(request);
-    m_reply->setReadBufferSize(readBufferSize);
-    connect(m_reply, &QNetworkReply::finished, this, &ChromeDownloader::fileDownloadFinished);
-    connect(m_reply, &QNetworkReply::errorOccurred, this, &ChromeDownloader::fileDownloadError);
-    connect(m_reply, &QNetworkReply::downloadProgress, this,
-            &ChromeDownloader::fileDownloadProgress);
-    connect(m_reply, &QNetworkReply::readyRead, this, &ChromeDownloader::fileDownloadRead);
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, &ChromeDownloader::checkAnnouncedSize);
-}
-
-void ChromeDownloader::checkAnnouncedSize()
-{
-    if (!m_reply || !m_transferError.isEmpty())
-        return;
-    const int status = httpStatus(m_reply);
-    // A redirect is judged at its target.
-    if ((status >= 300 && status <= 399) || !judgeRange(status))
-        return;
-    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    if (status < 200 || status > 299 || !announced.isValid())
-        return;
-    const qint64 size = m_rangeEnd > 0 ? m_record.size : m_offset + announced.toLongLong();
-    if (size > maximumDownloadSize) {
-        failTransfer(tr("Download failed: the file is larger than 2 GiB"));
-        return;
-    }
-    const QString directory = QFileInfo(m_downloadFile->fileName()).absolutePath();
-    const QStorageInfo storage(directory);
-    if (storage.isValid() && storage.bytesAvailable() < freeSpaceFactor * size) {
-        failTransfer(tr("Not enough disk space in %1")
-                         .arg(QDir::toNativeSeparators(QFileInfo(directory).absolutePath())));
-    }
-}
-
-bool ChromeDownloader::judgeRange(int status)
-{
-    if (m_rangeJudged)
-        return !m_startOver;
-    m_rangeJudged = true;
-    const QByteArray etag = m_reply->rawHeader("ETag");
-    const QByteArray generation = m_reply->rawHeader("x-goog-generation");
-    const ObjectHash::Expected expected = ObjectHash::parse(m_reply->rawHeader("x-goog-hash"));
-    const bool ranged = !m_record.ranges.isEmpty();
-    if (m_offset > 0 || ranged) {
-        auto answer = PartialDownload::judge(m_record, status, m_reply->rawHeader("Content-Range"),
-                                             etag, generation);
-        // The ranges' checksums combine into the one the first answer named: an answer that
-        // names another, or none, would leave the file unchecked.
-        if (answer == PartialDownload::Append && ranged && expected.crc32c != m_record.crc32c)
-            answer = PartialDownload::StartOver;
-        if (answer == PartialDownload::Append) {
-            m_sink->begin(m_downloadFile, m_offset, expected, !ranged, m_mainRange.from);
-            if (ranged)
-                startRanges();
-            return true;
-        }
-        qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
-                         << (answer == PartialDownload::UseWhole ? "the whole file"
-                                                                 : "starting over");
-        m_offset = 0;
-        m_rangeEnd = -1;
-        m_record.ranges.clear();
-        if (answer == PartialDownload::StartOver) {
-            // Completes the reply; its finished() asks for the whole file.
-            m_startOver = true;
-            // An error status completes the reply by itself, its body unread.
-            if (status >= 200 && status <= 299)
-                m_reply->abort();
-            return false;
-        }
-    }
-    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    const qint64 length = announced.isValid() ? announced.toLongLong() : -1;
-    // Storage servers often cap each connection: a large file comes in ranges side by side,
-    // each with its own CRC-32C, combined at the end. MD5 cannot be combined.
-    bool split = status == 200 && length >= parallelThreshold() && length <= maximumDownloadSize
-        && !etag.isEmpty() && !etag.startsWith("W/") && !expected.crc32c.isEmpty()
-        && !expected.malformed && m_downloadFile->size() == 0;
-    if (status == 200) {
-        m_record.etag = etag;
-        m_record.generation = generation;
-        m_record.size = length;
-        m_record.kept = 0;
-        m_record.ranges.clear();
-        m_record.crc32c = expected.crc32c;
-    }
-    // Preallocated: each range's bytes stay at their offset, whichever range breaks.
-    split = split && m_downloadFile->resize(length);
-    if (status >= 200 && status <= 299)
-        m_sink->begin(m_downloadFile, 0, expected, !split);
-    if (split) {
-        planRanges(length);
-        startRanges();
-    }
-    // Written now, so that even a run that is killed leaves a part to resume; ranges that
-    // kept nothing yet leave none.
-    if (status == 200 && m_partial && resumable(status))
-        m_partial->save(m_record);
-    return true;
-}
-
-bool ChromeDownloader::resumable(int status) const
-{
-    const qint64 have = m_record.ranges.isEmpty() ? m_offset + m_received : m_record.kept;
-    // No answer at all (the network is down) leaves the kept part as it was.
-    const bool answered = status == 200 || status == 206 || (status == 0 && !m_rangeJudged);
-    return !m_refused && answered && !m_record.etag.isEmpty() && !m_record.etag.startsWith("W/")
-        && m_record.size > 0 && have < m_record.size;
+    request.file = m_downloadFile;
+    return request;
 }
 
 void ChromeDownloader::fileDownloadRead()
 {
-    readReply(false);
 }
 
-void ChromeDownloader::readReply(bool all)
-{
-    if (!m_reply || !m_transferError.isEmpty() || m_startOver)
-        return;
-    if (!m_rangeJudged)
-        checkAnnouncedSize();
-    // A redirect's or an error's body is not the file.
-    if (!m_sink->isBusy()) {
-        m_reply->skip(m_reply->bytesAvailable());
-        return;
-    }
-    // What the writer has not written yet stays bounded: the rest waits in the socket.
-    // Beside other ranges, the first one holds no more than each of them.
-    const qint64 bound = m_ranges.isEmpty() ? maximumPending : RangeFetch::bufferSize;
-    while (all || m_sink->pending() < bound) {
-        qint64 wanted = m_ranges.isEmpty() ? readBufferSize : RangeFetch::bufferSize;
-        if (m_rangeEnd > 0)
-            wanted = qMin(wanted, m_rangeEnd - m_received);
-        if (wanted <= 0) {
-            // The first range is whole; the other ranges bring the rest.
-            if (!m_rangeCut) {
-                m_rangeCut = true;
-                QMetaObject::invokeMethod(
-                    this,
-                    [reply = m_reply] {
-                        if (reply)
-                            reply->abort();
-                    },
-                    Qt::QueuedConnection);
-            }
-            return;
-        }
-        const QByteArray data = m_reply->read(wanted);
-        if (data.isEmpty())
-            return;
-        m_received += data.size();
-        if (m_offset + m_received > maximumDownloadSize) {
-            failTransfer(tr("Download failed: the file is larger than 2 GiB"));
-            return;
-        }
-        m_sink->write(data);
-    }
-}
-
-void ChromeDownloader::fileDownloadError(QNetworkReply::NetworkError code)
+void ChromeDownloader::fileDownloadError(int code)
 {
     Q_UNUSED(code)
-    if (m_reply && m_transferError.isEmpty() && !m_startOver && !m_rangeCut)
-        m_transferError = transferProblem(m_reply);
-}
-
-void ChromeDownloader::failTransfer(const QString &error)
-{
-    m_transferError = error;
-    m_refused = true;
-    // Completes the reply at once; its finished() gives the transfer up.
-    if (m_reply)
-        m_reply->abort();
-    // The other ranges too, once the first one is in.
-    for (RangeFetch *fetch : std::as_const(m_ranges))
-        fetch->fail(error);
-}
-
-void ChromeDownloader::checkTrickle()
-{
-    // A stall is caught by the transfer timeout; a trickle of a byte now and then is not.
-    const qint64 windowBytes = minimumBytesPerSecond * m_trickleWindow.interval() / 1000;
-    const qint64 received = m_received + rangesReceived();
-    if (received - m_receivedAtWindowStart < windowBytes) {
-        failTransfer(tr("Download failed: the transfer stayed below 1 KiB/s"));
-        return;
-    }
-    m_receivedAtWindowStart = received;
 }
 
 void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 {
-    if (m_startOver)
-        return;
-    // The kept part counts as arrived, and so do the other ranges with theirs.
-    if (m_rangeEnd > 0) {
-        bytesReceived = m_rangeKept + m_received + rangesReceived();
-        bytesTotal = m_record.size;
-        checkpointRanges();
-    } else {
-        bytesReceived += m_offset;
-        if (bytesTotal > 0)
-            bytesTotal += m_offset;
-    }
     if (bytesTotal != m_downloadSize) {
         m_downloadSize = bytesTotal;
         emit downloadSizeChanged(bytesTotal);
@@ -518,296 +191,24 @@ void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTo
 
 void ChromeDownloader::fileDownloadFinished()
 {
-    QNetworkReply *reply = m_reply;
-    if (!reply || sender() != reply)
-        return;
-    readReply(true);
-
-    const int status = httpStatus(reply);
-    const QByteArray location = reply->rawHeader("Location");
-    // Only a 3xx redirects: a 200 that happens to carry a Location is the file itself.
-    if (m_transferError.isEmpty() && status >= 300 && status <= 399 && !location.isEmpty()) {
-        const QUrl target = BuildNumber::redirectTarget(m_address, location);
-        qCInfo(lcUpdate) << "HTTP" << status << "redirect to" << target.toString();
-        releaseReply();
-        if (target.isEmpty() || ++m_redirects > maximumRedirects) {
-            abandonTransfer(target.isEmpty() ? tr("Download failed: refused redirect to %1")
-                                                   .arg(QString::fromLatin1(location))
-                                             : tr("Download failed: too many redirects"));
-            return;
-        }
-        startDownload(target);
-        return;
-    }
-    if (m_startOver) {
-        releaseReply();
-        startDownload(m_address);
-        return;
-    }
-
-    const QString problem = m_rangeCut ? QString()
-        : m_transferError.isEmpty()    ? transferProblem(reply)
-                                       : m_transferError;
-    m_ending.status = status;
-    m_ending.problem = problem;
-    m_ending.expected = ObjectHash::parse(reply->rawHeader("x-goog-hash"));
-    // A body that simply stops looks like one that ended: only an announced length, the
-    // end of a chunked body, an HTTP/2 stream's end or the storage's checksum tell them apart.
-    m_ending.endKnown = reply->header(QNetworkRequest::ContentLengthHeader).isValid()
-        || reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
-        || reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
-    releaseReply();
+    const ArchiveFetch::Result &result = m_fetch->result();
     // The upload the listing named was replaced: later tries take what is there now, which
     // its own checksum vouches for, rather than failing on the pin until a restart.
-    if (status == 412)
+    if (result.httpStatus == 412)
         m_published = BuildListing::Object();
-    if (!m_refused && status == 404) {
-        qCInfo(lcUpdate) << "HTTP 404";
-        askForPublishedBuild(problem);
-        return;
-    }
-    // The writer reports when the file is whole on disk.
-    if (m_sink->isBusy())
-        m_sink->finish();
+    if (result.outcome == ArchiveFetch::NotFound)
+        askForPublishedBuild();
+    else if (result.outcome == ArchiveFetch::Failed)
+        abandonTransfer(result.error, result.partKept);
     else
-        concludeTransfer(true, QString(), false, 0);
+        install();
 }
 
-void ChromeDownloader::concludeTransfer(bool written, const QString &writeError,
-                                        bool checksumMatches, quint32 crc32c)
-{
-    QString problem = m_ending.problem;
-    if (problem.isEmpty() && !written)
-        problem = tr("Cannot write the download: %1").arg(writeError);
-    if (m_rangeEnd > 0 && problem.isEmpty() && !m_rangeCut)
-        problem = tr("Download failed: received %1 of %2 bytes").arg(m_received).arg(m_rangeEnd);
-    if (m_rangeEnd > 0) {
-        // The other ranges go on whether or not this one broke: each keeps what it got.
-        m_ending.problem = problem;
-        m_mainWritten = written;
-        m_firstRangeCrc = crc32c;
-        m_firstRangeDone = true;
-        // Its last bytes may have come after the reply's last progress report.
-        fileDownloadProgress(0, 0);
-        concludeRanges();
-        return;
-    }
-    endTransfer(problem, written, checksumMatches);
-}
-
-void ChromeDownloader::endTransfer(QString problem, bool written, bool checksumMatches)
-{
-    const bool hashed = m_ending.expected.present || m_ending.expected.malformed;
-    if (problem.isEmpty() && hashed && !checksumMatches) {
-        qCWarning(lcUpdate) << "Checksum mismatch for build" << m_requestedBuild;
-        problem = tr("The download did not match the storage's checksum");
-    }
-    if (problem.isEmpty()) {
-        qCInfo(lcUpdate) << "Checksum" << (hashed ? "matched" : "not sent");
-        if (!m_ending.endKnown && !hashed)
-            problem = tr("Download failed: the transfer ended without a length or checksum to "
-                         "prove it complete");
-    }
-    const int status = m_ending.status;
-    qCInfo(lcUpdate) << "HTTP" << status << "received" << m_received << "bytes"
-                     << (problem.isEmpty() ? QStringLiteral("complete") : problem);
-    if (!problem.isEmpty() && written && resumable(status)) {
-        // A transfer that broke keeps what arrived; the next try asks for the rest only.
-        const bool kept = saveKept();
-        if (m_retries < retryDelays().size()) {
-            qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
-            m_trickleWindow.stop();
-            m_retryTimer.start(retryDelays().at(m_retries++));
-            return;
-        }
-        abandonTransfer(problem, kept && m_partial);
-        return;
-    }
-    if (!problem.isEmpty()) {
-        abandonTransfer(problem);
-        return;
-    }
-    install();
-}
-
-void ChromeDownloader::planRanges(qint64 size)
-{
-    const qint64 share = size / parallelRanges;
-    m_record.ranges.clear();
-    for (int i = 0; i < parallelRanges; ++i)
-        m_record.ranges.append(
-            { i * share, i == parallelRanges - 1 ? size - 1 : (i + 1) * share - 1, 0 });
-    m_mainRange = m_record.ranges.first();
-    m_rangeEnd = share;
-}
-
-void ChromeDownloader::startRanges()
-{
-    m_reply->setReadBufferSize(RangeFetch::bufferSize);
-    m_rangeKept = m_record.kept;
-    m_checkpointed = m_record.kept;
-    for (const PartialDownload::Range &part : std::as_const(m_record.ranges)) {
-        if (part.from == m_mainRange.from)
-            continue;
-        RangeFetch::Range range;
-        range.from = part.from;
-        range.to = part.to;
-        range.kept = part.kept;
-        range.total = m_record.size;
-        range.etag = m_record.etag;
-        range.generation = m_record.generation;
-        range.crc32c = m_record.crc32c;
-        auto *fetch = new RangeFetch(m_networkManager, m_reply->url(), m_downloadFile->fileName(),
-                                     range, m_transferTimeout, this);
-        connect(fetch, &RangeFetch::progressed, this, [this] { fileDownloadProgress(0, 0); });
-        connect(fetch, &RangeFetch::finished, this,
-                [this, fetch](bool complete, const QString &error, quint32 crc) {
-                    m_rangeCrcs.insert(fetch, crc);
-                    if (!complete && m_rangeError.isEmpty())
-                        m_rangeError = error;
-                    concludeRanges();
-                });
-        m_ranges.append(fetch);
-    }
-}
-
-qint64 ChromeDownloader::rangesReceived() const
-{
-    qint64 sum = 0;
-    for (const RangeFetch *fetch : m_ranges)
-        sum += fetch->received();
-    return sum;
-}
-
-void ChromeDownloader::concludeRanges()
-{
-    if (!m_firstRangeDone || m_rangeCrcs.size() < m_ranges.size())
-        return;
-    QString problem = m_ending.problem.isEmpty() ? m_rangeError : m_ending.problem;
-    // The ranges' checksums, in the file's order, make the whole file's.
-    struct Piece
-    {
-        qint64 from;
-        quint32 crc;
-        qint64 length;
-    };
-    QList<Piece> pieces { { m_mainRange.from, m_firstRangeCrc, m_mainRange.length() } };
-    for (const RangeFetch *fetch : std::as_const(m_ranges))
-        pieces.append({ fetch->from(), m_rangeCrcs.value(fetch), fetch->length() });
-    std::sort(pieces.begin(), pieces.end(),
-              [](const Piece &a, const Piece &b) { return a.from < b.from; });
-    quint32 crc = pieces.first().crc;
-    for (qsizetype i = 1; i < pieces.size(); ++i)
-        crc = Crc32c::combine(crc, pieces.at(i).crc, pieces.at(i).length);
-    const bool matches = m_ending.expected.crc32c == Crc32c::digest(crc);
-    fileDownloadProgress(0, 0);
-    if (problem.isEmpty()) {
-        // The whole file is there: nothing is left to resume.
-        m_record.ranges.clear();
-        m_offset = 0;
-        m_received = m_record.size;
-    } else {
-        qCInfo(lcUpdate) << "A range failed:" << problem;
-        keepRanges();
-    }
-    stopRanges();
-    endTransfer(problem, true, matches);
-}
-
-void ChromeDownloader::keepRanges()
-{
-    // Each range keeps what reached the disk; the next try asks each only for its rest.
-    bool refused = false;
-    m_record.kept = 0;
-    for (PartialDownload::Range &range : m_record.ranges) {
-        if (range.from == m_mainRange.from && m_mainWritten)
-            range.kept = m_mainRange.kept + m_received;
-        for (const RangeFetch *fetch : std::as_const(m_ranges)) {
-            if (fetch->from() == range.from) {
-                range.kept = fetch->kept().kept;
-                refused = refused || fetch->refused();
-            }
-        }
-        m_record.kept += range.kept;
-    }
-    if (!refused)
-        return;
-    // A server that does not answer ranges gets one stream, from what lies unbroken from
-    // byte 0.
-    m_received = 0;
-    m_offset = 0;
-    for (const PartialDownload::Range &range : std::as_const(m_record.ranges)) {
-        m_offset += range.kept;
-        if (!range.complete())
-            break;
-    }
-    m_record.ranges.clear();
-    m_record.kept = m_offset;
-}
-
-void ChromeDownloader::checkpointRanges()
-{
-    // A run that is killed never says what its ranges got: every sixteenth of the file, the
-    // record notes what each has surely written, so a restart asks only for the rest. One
-    // stream needs no such note: its part is the file's first bytes, as long as it is.
-    const qint64 progress = m_rangeKept + m_received + rangesReceived();
-    if (!m_partial || m_ranges.isEmpty()
-        || progress - m_checkpointed < qMin(m_record.size / 16, checkpointBytes))
-        return;
-    m_checkpointed = progress;
-    PartialDownload::Record record = m_record;
-    record.kept = 0;
-    for (PartialDownload::Range &range : record.ranges) {
-        if (range.from == m_mainRange.from) {
-            const qint64 pending = m_sink->isBusy() ? m_sink->pending() : 0;
-            range.kept = m_mainWritten ? m_mainRange.kept + m_received - pending : 0;
-        }
-        for (const RangeFetch *fetch : std::as_const(m_ranges)) {
-            if (fetch->from() == range.from)
-                range.kept = fetch->written();
-        }
-        record.kept += range.kept;
-    }
-    m_partial->save(record);
-}
-
-bool ChromeDownloader::saveKept()
-{
-    if (m_record.ranges.isEmpty()) {
-        // One stream keeps what lies unbroken from byte 0; the rest of the file goes.
-        m_offset += m_received;
-        m_received = 0;
-        m_record.kept = m_offset;
-        if (!m_downloadFile->resize(m_offset))
-            return false;
-    }
-    return !m_partial || m_partial->save(m_record);
-}
-
-void ChromeDownloader::stopRanges()
-{
-    for (RangeFetch *fetch : std::as_const(m_ranges)) {
-        // Stopped now, so that nothing writes into the file after this; deleted once out of
-        // its own calls.
-        fetch->disconnect(this);
-        fetch->halt();
-        fetch->deleteLater();
-    }
-    m_ranges.clear();
-    m_rangeCrcs.clear();
-    m_rangeError.clear();
-    m_rangeEnd = -1;
-    m_rangeCut = false;
-    m_firstRangeDone = false;
-}
-
-void ChromeDownloader::askForPublishedBuild(const QString &notFound)
+void ChromeDownloader::askForPublishedBuild()
 {
     // The newest build is often named before its archive is uploaded: that is no failure
     // of ours, and an earlier build may well be newer than the installed one.
-    m_trickleWindow.stop();
     removeDownload();
-    m_notFoundError = notFound;
     m_listing->findNewest(m_series, m_requestedBuild);
 }
 
@@ -815,7 +216,7 @@ void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object
 {
     if (!answered) {
         // Without the listing we know no better than the 404 itself.
-        abandonTransfer(m_notFoundError);
+        abandonTransfer(m_fetch->result().error);
         return;
     }
     qCInfo(lcUpdate) << "Build" << m_requestedBuild << "is not published yet; newest published"
@@ -827,91 +228,28 @@ void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object
     emit notPublished(m_requestedBuild, newest.build);
 }
 
-QString ChromeDownloader::transferProblem(QNetworkReply *reply) const
-{
-    const int status = httpStatus(reply);
-    if (status != 0 && (status < 200 || status > 299)) {
-        const QString reason
-            = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-        return tr("Download failed: HTTP %1 %2").arg(status).arg(reason).trimmed();
-    }
-    if (reply->error() != QNetworkReply::NoError)
-        return tr("Download failed: %1").arg(reply->errorString());
-    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (announced.isValid() && announced.toLongLong() != m_received)
-        return tr("Download failed: received %1 of %2 bytes")
-            .arg(m_received)
-            .arg(announced.toLongLong());
-    return QString();
-}
-
 void ChromeDownloader::install()
 {
-    m_trickleWindow.stop();
     m_downloadFile->close();
-
+    setStatus(InstallingStatus);
     if (m_series.method() == BuildSeries::UnpackArchive) {
         const QString archive = m_downloadFile->fileName();
         delete m_downloadFile;
         m_downloadFile = nullptr;
-        m_partial->forget();
-        m_partial.reset();
-        setStatus(InstallingStatus);
+        PartialDownload(m_downloadDir->path()).forget();
         m_archiveInstaller->install(m_requestedBuild, archive, std::move(m_downloadDir));
         return;
     }
-
     m_downloadFile->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                    | QFileDevice::ExeOwner);
-    m_installerErrors.clear();
-    m_installerProcess = new QProcess(this);
-    // Whatever the installer prints must not pile up in our memory: its output is dropped
-    // and only the tail of its errors is kept for the log.
-    m_installerProcess->setStandardOutputFile(QProcess::nullDevice());
-    connect(m_installerProcess, &QProcess::finished, this, &ChromeDownloader::processFinished);
-    connect(m_installerProcess, &QProcess::errorOccurred, this, &ChromeDownloader::installerError);
-    connect(m_installerProcess, &QProcess::readyReadStandardError, this,
-            &ChromeDownloader::readInstallerErrors);
-
-    setStatus(InstallingStatus);
-    qCInfo(lcUpdate) << "Running the installer" << m_downloadFile->fileName();
-    m_installerProcess->start(m_downloadFile->fileName(), QStringList());
-}
-
-void ChromeDownloader::readInstallerErrors()
-{
-    if (!m_installerProcess)
-        return;
-    m_installerErrors += m_installerProcess->readAllStandardError();
-    if (m_installerErrors.size() > installerErrorTail)
-        m_installerErrors.remove(0, m_installerErrors.size() - installerErrorTail);
-}
-
-void ChromeDownloader::installerError(QProcess::ProcessError error)
-{
-    // A process that never started reports no exit; every other error is followed by one.
-    if (error == QProcess::FailedToStart && m_installerProcess)
-        finishInstallation(
-            false,
-            tr("The installer could not be started: %1").arg(m_installerProcess->errorString()));
+    m_installer->start(m_downloadFile->fileName());
 }
 
 void ChromeDownloader::processFinished(int exitCode)
 {
-    if (!m_installerProcess || sender() != m_installerProcess)
-        return;
-    readInstallerErrors();
-    const bool crashed = m_installerProcess->exitStatus() != QProcess::NormalExit;
-    qCInfo(lcUpdate) << "Installer" << (crashed ? "crashed" : "exited with") << exitCode;
-    if (!m_installerErrors.isEmpty())
-        qCWarning(lcUpdate).noquote()
-            << "Installer errors:" << QString::fromLocal8Bit(m_installerErrors);
-    QString error;
-    if (crashed)
-        error = tr("The installer crashed");
-    else if (exitCode != 0)
-        error = tr("The installer failed with exit code %1").arg(exitCode);
-    finishInstallation(error.isEmpty(), error);
+    Q_UNUSED(exitCode)
+    const QString problem = m_installer->problem();
+    finishInstallation(problem.isEmpty(), problem);
 }
 
 void ChromeDownloader::archiveInstalled(bool succeeded, const QString &error,
@@ -919,8 +257,6 @@ void ChromeDownloader::archiveInstalled(bool succeeded, const QString &error,
 {
     finishInstallation(succeeded, error, version);
     refreshPreviousBuild();
-    if (succeeded)
-        checkSandbox();
 }
 
 QString ChromeDownloader::currentVersion() const
@@ -934,10 +270,6 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
                                           const QString &version)
 {
     removeDownload();
-    if (m_installerProcess) {
-        m_installerProcess->deleteLater();
-        m_installerProcess = nullptr;
-    }
     QString problem = error;
     if (succeeded) {
         m_currentBuild = m_requestedBuild;
@@ -976,7 +308,6 @@ void ChromeDownloader::returnFreedMemory()
 
 void ChromeDownloader::abandonTransfer(const QString &error, bool keepPart)
 {
-    m_trickleWindow.stop();
     removeDownload(keepPart);
     qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << error;
     setLastError(error);
@@ -1012,21 +343,6 @@ void ChromeDownloader::refreshInstalledBuild()
     refreshPreviousBuild();
 }
 
-void ChromeDownloader::checkSandbox()
-{
-    const SandboxCheck::Restriction restriction = SandboxCheck::restriction();
-    // AppArmor's restriction is lifted for our builds by the profile the helper wrote.
-    const bool lifted = restriction == SandboxCheck::Restriction::AppArmor
-        && SandboxProfile::coversOwnBuilds(m_archiveInstaller->root().path());
-    if (restriction != SandboxCheck::Restriction::None && !lifted)
-        emit sandboxBlocked(int(restriction));
-}
-
-void ChromeDownloader::allowSandbox()
-{
-    m_sandboxPermission->allow(m_archiveInstaller->root().browserPath());
-}
-
 void ChromeDownloader::refreshPreviousBuild()
 {
     const int previous = m_series.method() == BuildSeries::UnpackArchive
@@ -1040,10 +356,6 @@ void ChromeDownloader::refreshPreviousBuild()
 
 void ChromeDownloader::removeDownload(bool keepPart)
 {
-    m_retryTimer.stop();
-    stopRanges();
-    if (m_sink->isBusy())
-        m_sink->waitForWrites();
     if (m_downloadFile) {
         m_downloadFile->close();
         if (!keepPart)
@@ -1052,21 +364,9 @@ void ChromeDownloader::removeDownload(bool keepPart)
         m_downloadFile = nullptr;
     }
     // A kept part stays in its staging directory, with its record.
-    if (m_downloadDir && m_partial && keepPart)
+    if (m_downloadDir && keepPart)
         m_downloadDir->setAutoRemove(false);
-    m_partial.reset();
     m_downloadDir.reset();
-    m_offset = 0;
-    m_received = 0;
-}
-
-void ChromeDownloader::releaseReply()
-{
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->deleteLater();
-        m_reply = nullptr;
-    }
 }
 
 void ChromeDownloader::setStatus(Status status)

@@ -1,24 +1,16 @@
 #pragma once
 
+#include "builds/archivefetch.h"
 #include "builds/buildlisting.h"
 #include "builds/buildseries.h"
-#include "builds/downloadsink.h"
-#include "builds/objecthash.h"
-#include "builds/partialdownload.h"
 
-#include <QHash>
-#include <QNetworkReply>
 #include <QObject>
-#include <QPointer>
-#include <QProcess>
-#include <QTimer>
-#include <QUrl>
 
 #include <memory>
+#include <optional>
 
 class ArchiveInstaller;
-class SandboxPermission;
-class RangeFetch;
+class InstallerRun;
 class QFile;
 class QNetworkAccessManager;
 class QTemporaryDir;
@@ -45,22 +37,8 @@ public:
     enum Status { IdleStatus = 0, DownloadingStatus = 1, InstallingStatus = 2 };
     Q_ENUM(Status)
 
-    static constexpr int maximumRedirects = 10;
-    // Bounds what a transfer holds in memory; the rest waits in the socket until drained.
-    static constexpr qint64 readBufferSize = 2 * 1024 * 1024;
-    // Bounds what waits for the writer thread; reading pauses above it.
-    static constexpr qint64 maximumPending = 2 * 1024 * 1024;
-    // No Chromium build comes near this; a body past it is not what we asked for.
-    static constexpr qint64 maximumDownloadSize = qint64(2) * 1024 * 1024 * 1024;
-    // Unpacking needs room for the archive, the unpacked tree and the build it replaces.
-    static constexpr int freeSpaceFactor = 4;
-    // A transfer slower than this for a whole trickle window is given up.
-    static constexpr qint64 minimumBytesPerSecond = 1024;
-    // What is kept of an installer's error output for the log.
-    static constexpr qint64 installerErrorTail = 4096;
-
     explicit ChromeDownloader(QObject *parent = nullptr);
-    // Waits for a running installer: killing it half-way can leave the browser broken.
+    // Leaves a running installer to finish, and keeps what arrived of an archive.
     ~ChromeDownloader() override;
 
     qint64 downloadSize() const { return m_downloadSize; }
@@ -74,19 +52,12 @@ public:
     // Why the last attempt failed, in words a user can act on; empty after a success.
     QString lastError() const { return m_lastError; }
 
-    // Test seams: how long a transfer may go without receiving a byte, and the window over
-    // which a transfer must average minimumBytesPerSecond.
-    void setTransferTimeout(int milliseconds) { m_transferTimeout = milliseconds; }
-    void setTrickleWindow(int milliseconds) { m_trickleWindow.setInterval(milliseconds); }
+    // The transfer, for its test seams.
+    ArchiveFetch *fetch() const { return m_fetch; }
     // How long the unpacked browser may take to report its version.
     void setVerifyTimeout(int milliseconds);
     // The downloaded file of the running transfer or installation; empty when idle.
     QString installerPath() const;
-
-    // Test seam: the pauses before the tries that resume a broken transfer within one attempt.
-    static void setRetryDelays(const QList<int> &milliseconds);
-    // Test seam: the size from which a file comes in parallel ranges (64 MiB).
-    static void setParallelThreshold(qint64 bytes);
 
     // The manager downloads go through; without one the downloader makes its own.
     void setNetworkAccessManager(QNetworkAccessManager *manager);
@@ -97,9 +68,6 @@ public:
     // Reads the links again while idle: a build deleted while we run is no longer installed,
     // and the next check fetches it again.
     Q_INVOKABLE void refreshInstalledBuild();
-    // Asks for the password to let the installed builds sandbox themselves, where AppArmor
-    // keeps them from it.
-    Q_INVOKABLE void allowSandbox();
 
 signals:
     void downloadSizeChanged(qint64 downloadSize);
@@ -114,11 +82,6 @@ signals:
     void failed(int build, const QString &error);
     // An attempt succeeded: build is installed, and said it is version.
     void installed(int build, const QString &version);
-    // An installed browser will not be able to sandbox itself on this system, and why: a
-    // SandboxCheck::Restriction.
-    void sandboxBlocked(int restriction);
-    // What came of allowSandbox(): whether the builds may sandbox themselves now.
-    void sandboxAllowed(bool allowed, const QString &message);
     // The build's archive is not published yet (404); newest is the newest build below it
     // whose archive is, -1 when the storage's listing names none.
     void notPublished(int build, int newest);
@@ -127,49 +90,30 @@ signals:
     void workEnded();
 
 public slots:
+    // The transfer reads its own replies and tells its end: nothing is left to do here.
     void fileDownloadRead();
+    // Receives ArchiveFetch::finished.
     void fileDownloadFinished();
-    void fileDownloadError(QNetworkReply::NetworkError code);
+    // The transfer tells its errors with its end: nothing is left to do here.
+    void fileDownloadError(int code);
+    // Receives ArchiveFetch::progressed.
     void fileDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    // Receives the installer's exit.
     void processFinished(int exitCode);
 
 private:
-    bool prepareDownload(int version);
-    void startDownload(const QUrl &address);
-    void checkAnnouncedSize();
-    bool judgeRange(int status);
-    void readReply(bool all);
-    void concludeTransfer(bool written, const QString &writeError, bool checksumMatches,
-                          quint32 crc32c);
-    void endTransfer(QString problem, bool written, bool checksumMatches);
-    void planRanges(qint64 size);
-    void startRanges();
-    qint64 rangesReceived() const;
-    void concludeRanges();
-    void keepRanges();
-    bool saveKept();
-    void checkpointRanges();
-    void stopRanges();
-    bool resumable(int status) const;
-    void retry();
-    void askForPublishedBuild(const QString &notFound);
+    std::optional<ArchiveFetch::Request> prepareDownload(int version);
+    void askForPublishedBuild();
     void listingAnswered(bool answered, const BuildListing::Object &newest);
-    QString transferProblem(QNetworkReply *reply) const;
-    void checkTrickle();
     void install();
-    void readInstallerErrors();
-    void installerError(QProcess::ProcessError error);
     void archiveInstalled(bool succeeded, const QString &error, const QString &version);
     void finishInstallation(bool succeeded, const QString &error = QString(),
                             const QString &version = QString());
-    void failTransfer(const QString &error);
     void abandonTransfer(const QString &error, bool keepPart = false);
     void removeDownload(bool keepPart = false);
-    void releaseReply();
     void setStatus(Status status);
     void setLastError(const QString &error);
     void refreshPreviousBuild();
-    void checkSandbox();
     void returnFreedMemory();
 
     BuildSeries m_series;
@@ -181,62 +125,15 @@ private:
     int m_currentBuild = -1;
     int m_previousBuild = -1;
     QString m_lastError;
-    QNetworkAccessManager *m_networkManager = nullptr;
-    QPointer<QNetworkReply> m_reply;
-    QFile *m_downloadFile = nullptr;
-    QProcess *m_installerProcess = nullptr;
+    ArchiveFetch *m_fetch;
+    InstallerRun *m_installer;
     ArchiveInstaller *m_archiveInstaller;
-    SandboxPermission *m_sandboxPermission;
     BuildListing *m_listing;
     // The newest published build the listing named last, to pin its generation.
     BuildListing::Object m_published;
-    QString m_notFoundError;
-
+    // The private directory of the download, and the file in it.
     std::unique_ptr<QTemporaryDir> m_downloadDir;
-    QUrl m_address;
-    int m_redirects = 0;
-    QString m_transferError;
-    int m_transferTimeout = 60000;
-    DownloadSink *m_sink;
-    // What the ended response said, for when its file is whole on disk.
-    struct Ending
-    {
-        int status = 0;
-        QString problem;
-        ObjectHash::Expected expected;
-        bool endKnown = false;
-    };
-    Ending m_ending;
-    // The other ranges while a large file comes in parallel (m_record.ranges); the running
-    // reply carries m_mainRange, the first unfinished one, and is cut at m_rangeEnd.
-    QList<RangeFetch *> m_ranges;
-    PartialDownload::Range m_mainRange;
-    // What all ranges had on disk when this try began, and at the last checkpoint.
-    qint64 m_rangeKept = 0;
-    qint64 m_checkpointed = 0;
-    bool m_mainWritten = true;
-    QHash<const RangeFetch *, quint32> m_rangeCrcs;
-    QString m_rangeError;
-    qint64 m_rangeEnd = -1;
-    bool m_rangeCut = false;
-    bool m_firstRangeDone = false;
-    quint32 m_firstRangeCrc = 0;
-    // Body bytes of the running response, and where in the file that body starts.
-    qint64 m_received = 0;
-    qint64 m_offset = 0;
-    // What the file is a part of; kept in the install root for archives, so that a later
-    // attempt resumes too.
-    PartialDownload::Record m_record;
-    std::unique_ptr<PartialDownload> m_partial;
-    bool m_rangeJudged = false;
-    bool m_startOver = false;
-    // The transfer was given up by us (too large, too slow, disk): nothing to resume.
-    bool m_refused = false;
-    int m_retries = 0;
-    QTimer m_retryTimer;
-    QTimer m_trickleWindow;
-    qint64 m_receivedAtWindowStart = 0;
-    QByteArray m_installerErrors;
+    QFile *m_downloadFile = nullptr;
     // A build that installed but could not be remembered is not fetched again in this run.
     int m_unrecordedBuild = -1;
 };

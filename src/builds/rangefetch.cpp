@@ -15,31 +15,12 @@ RangeFetch::RangeFetch(QNetworkAccessManager *manager, const QUrl &url, const QS
     , m_file(fileName)
     , m_sink(new DownloadSink(this))
 {
-    connect(m_sink, &DownloadSink::drained, this, [this] { read(false); });
-    connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
-        m_writeFailed = true;
-        fail(error);
-    });
-    connect(m_sink, &DownloadSink::finished, this,
-            [this](bool written, const QString &error, bool, quint32 crc) {
-                m_writeFailed = m_writeFailed || !written;
-                const QString problem = !m_error.isEmpty() ? m_error : written ? QString() : error;
-                emit finished(problem.isEmpty(), problem, crc);
-            });
-    // The file exists: the first range's transfer made it.
-    if (!m_file.open(QIODevice::ReadWrite)) {
-        m_error = m_file.errorString();
-        report(false, m_error, 0);
+    if (!open())
         return;
-    }
-    ObjectHash::Expected crcOnly;
-    crcOnly.crc32c = m_range.crc32c;
-    crcOnly.present = true;
     const qint64 start = range.from + range.kept;
     if (start > range.to) {
         // Whole from before: its checksum is all that is needed, read back on the writer.
-        m_accepted = true;
-        m_sink->begin(&m_file, start, crcOnly, false, range.from);
+        accept();
         m_sink->finish();
         return;
     }
@@ -61,6 +42,68 @@ RangeFetch::RangeFetch(QNetworkAccessManager *manager, const QUrl &url, const QS
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &RangeFetch::checkAnswer);
     connect(m_reply, &QNetworkReply::readyRead, this, [this] { read(false); });
     connect(m_reply, &QNetworkReply::finished, this, &RangeFetch::replyFinished);
+}
+
+RangeFetch::RangeFetch(QNetworkReply *reply, const QString &fileName, const Range &range,
+                       QObject *parent)
+    : QObject(parent)
+    , m_range(range)
+    , m_file(fileName)
+    , m_sink(new DownloadSink(this))
+    , m_reply(reply)
+    , m_adopted(true)
+{
+    if (!open()) {
+        reply->abort();
+        reply->deleteLater();
+        m_reply = nullptr;
+        return;
+    }
+    accept();
+    // Beside other ranges, this one holds no more than each of them.
+    reply->setReadBufferSize(bufferSize);
+    connect(reply, &QNetworkReply::readyRead, this, [this] { read(false); });
+    connect(reply, &QNetworkReply::finished, this, &RangeFetch::replyFinished);
+    // What arrived with the answer is read once whoever handed it over is out of its call.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_reply && m_reply->isFinished())
+                replyFinished();
+            else
+                read(false);
+        },
+        Qt::QueuedConnection);
+}
+
+bool RangeFetch::open()
+{
+    connect(m_sink, &DownloadSink::drained, this, [this] { read(false); });
+    connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
+        m_writeFailed = true;
+        fail(error);
+    });
+    connect(m_sink, &DownloadSink::finished, this,
+            [this](bool written, const QString &error, bool, quint32 crc) {
+                m_writeFailed = m_writeFailed || !written;
+                const QString problem = !m_error.isEmpty() ? m_error : written ? QString() : error;
+                emit finished(problem.isEmpty(), problem, crc);
+            });
+    // The file exists: the first answer's transfer made it.
+    if (m_file.open(QIODevice::ReadWrite))
+        return true;
+    m_error = m_file.errorString();
+    report(false, m_error, 0);
+    return false;
+}
+
+void RangeFetch::accept()
+{
+    m_accepted = true;
+    ObjectHash::Expected crcOnly;
+    crcOnly.crc32c = m_range.crc32c;
+    crcOnly.present = true;
+    m_sink->begin(&m_file, m_range.from + m_range.kept, crcOnly, false, m_range.from);
 }
 
 RangeFetch::~RangeFetch()
@@ -125,11 +168,7 @@ void RangeFetch::checkAnswer()
         fail(tr("Download failed: HTTP %1 to a range request").arg(status));
         return;
     }
-    m_accepted = true;
-    ObjectHash::Expected crcOnly;
-    crcOnly.crc32c = m_range.crc32c;
-    crcOnly.present = true;
-    m_sink->begin(&m_file, m_range.from + m_range.kept, crcOnly, false, m_range.from);
+    accept();
 }
 
 void RangeFetch::read(bool all)
@@ -137,10 +176,15 @@ void RangeFetch::read(bool all)
     if (!m_reply || !m_accepted || !m_error.isEmpty())
         return;
     while (all || m_sink->pending() < bufferSize) {
-        const QByteArray data = m_reply->read(bufferSize);
+        const qint64 rest = length() - m_range.kept - m_received;
+        if (m_adopted && rest <= 0) {
+            cut();
+            return;
+        }
+        const QByteArray data = m_reply->read(m_adopted ? qMin(rest, bufferSize) : bufferSize);
         if (data.isEmpty())
             return;
-        if (m_received + data.size() > length() - m_range.kept) {
+        if (data.size() > rest) {
             fail(tr("Download failed: a range was longer than asked for"));
             return;
         }
@@ -157,7 +201,7 @@ void RangeFetch::replyFinished()
         return;
     checkAnswer();
     read(true);
-    if (m_error.isEmpty() && reply->error() != QNetworkReply::NoError)
+    if (m_error.isEmpty() && !m_cut && reply->error() != QNetworkReply::NoError)
         m_error = tr("Download failed: %1").arg(reply->errorString());
     else if (m_error.isEmpty() && m_received != length() - m_range.kept)
         m_error = tr("Download failed: received %1 of %2 bytes")
@@ -179,4 +223,20 @@ void RangeFetch::fail(const QString &error)
     // Completes the reply; its finished() reports.
     if (m_reply)
         m_reply->abort();
+}
+
+void RangeFetch::cut()
+{
+    if (m_cut)
+        return;
+    // The rest of the file is the other ranges': this reply ends here. Later, never from
+    // inside the reply's own signal.
+    m_cut = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_reply)
+                m_reply->abort();
+        },
+        Qt::QueuedConnection);
 }

@@ -33,6 +33,10 @@ public:
 
     RangeFetch(QNetworkAccessManager *manager, const QUrl &url, const QString &fileName,
                const Range &range, int transferTimeout, QObject *parent = nullptr);
+    // Takes over a reply already judged to bring this range: a 206 for its rest, or the
+    // whole file from byte 0, which is cut once the range is on disk.
+    RangeFetch(QNetworkReply *reply, const QString &fileName, const Range &range,
+               QObject *parent = nullptr);
     // Stops the transfer and waits for what was handed to the writer.
     ~RangeFetch() override;
 
@@ -61,9 +65,12 @@ signals:
     void finished(bool complete, const QString &error, quint32 crc32c);
 
 private:
+    bool open();
+    void accept();
     void checkAnswer();
     void read(bool all);
     void replyFinished();
+    void cut();
     void report(bool complete, const QString &error, quint32 crc32c);
 
     Range m_range;
@@ -72,6 +79,9 @@ private:
     QPointer<QNetworkReply> m_reply;
     qint64 m_received = 0;
     bool m_accepted = false;
+    // An adopted reply may bring more than the range: it is cut when the range is whole.
+    bool m_adopted = false;
+    bool m_cut = false;
     bool m_refused = false;
     bool m_writeFailed = false;
     QString m_error;

@@ -2,6 +2,7 @@
 
 #include "common/appidentity.h"
 #include "common/endpoints.h"
+#include "install/sandboxguard.h"
 #include "settings/settings.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
@@ -41,6 +42,7 @@ void Startup::registerTypes()
     qmlRegisterType<Settings>(uri, 1, 0, "Settings");
     qmlRegisterType<UpdateController>(uri, 1, 0, "UpdateController");
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
+    qmlRegisterType<SandboxGuard>(uri, 1, 0, "SandboxGuard");
 }
 
 std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)

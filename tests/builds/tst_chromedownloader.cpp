@@ -196,7 +196,7 @@ void TestChromeDownloader::completeRun()
     response.ranges = parallel;
     if (parallel) {
         response.headers.append({ QByteArray("ETag"), QByteArray("\"a\"") });
-        ChromeDownloader::setParallelThreshold(8);
+        ArchiveFetch::setParallelThreshold(8);
     }
     if (!hash.isEmpty())
         response.headers.append({ "x-goog-hash", hash });
@@ -215,7 +215,7 @@ void TestChromeDownloader::completeRun()
     QCOMPARE(log.entries.value(0), QStringLiteral("status 1"));
     QVERIFY(QFile::exists(downloader.installerPath()));
     QVERIFY(waitUntilIdleAfterRun(downloader, log));
-    ChromeDownloader::setParallelThreshold(64 * 1024 * 1024);
+    ArchiveFetch::setParallelThreshold(64 * 1024 * 1024);
 
     QCOMPARE(log.statuses(), (QStringList { "status 1", "status 2", "status 0" }));
     const QStringList tail = log.entries.mid(log.entries.size() - 3);
@@ -281,9 +281,8 @@ void TestChromeDownloader::redirectLoopStopsAtTheCap()
     QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::IdleStatus, 20000);
 
     // The first request and ten hops.
-    QCOMPARE(m_server->requestCount(installerPath()), ChromeDownloader::maximumRedirects + 1);
-    QCOMPARE(log.statuses().count(QStringLiteral("status 1")),
-             ChromeDownloader::maximumRedirects + 1);
+    QCOMPARE(m_server->requestCount(installerPath()), ArchiveFetch::maximumRedirects + 1);
+    QCOMPARE(log.statuses().count(QStringLiteral("status 1")), ArchiveFetch::maximumRedirects + 1);
     QCOMPARE(log.statuses().last(), QStringLiteral("status 0"));
     QVERIFY(FakeInstaller::runs(m_record).isEmpty());
     QVERIFY(temporaryDirectoryIsEmpty());
@@ -339,7 +338,7 @@ void TestChromeDownloader::failedTransfer()
     m_server->setResponse(installerPath(), response);
 
     ChromeDownloader downloader;
-    downloader.setTransferTimeout(500);
+    downloader.fetch()->setTransferTimeout(500);
     NotificationLog log(&downloader);
     downloader.downloadVersion(build);
     QTRY_COMPARE_WITH_TIMEOUT(log.statuses(), (QStringList { "status 1", "status 0" }), 20000);
@@ -442,7 +441,7 @@ void TestChromeDownloader::untrustedTransfer()
 
     ChromeDownloader downloader;
     // 300 ms windows: the 100 ms trickle brings a few bytes per window, far below 1 KiB/s.
-    downloader.setTrickleWindow(300);
+    downloader.fetch()->setTrickleWindow(300);
     QSignalSpy failed(&downloader, &ChromeDownloader::failed);
     NotificationLog log(&downloader);
     downloader.downloadVersion(build);

@@ -419,12 +419,12 @@ void TestChromeDownloaderArchive::droppedConnectionFetchesOnlyTheRest()
     response.ranges = true;
     m_server->setResponse(archivePath(3001), response);
 
-    ChromeDownloader::setRetryDelays({ 10 });
+    ArchiveFetch::setRetryDelays({ 10 });
     ChromeDownloader downloader;
     QSignalSpy failed(&downloader, &ChromeDownloader::failed);
     downloader.downloadVersion(3001);
     QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3001, 20000);
-    ChromeDownloader::setRetryDelays({});
+    ArchiveFetch::setRetryDelays({});
     // A reset may drop what was still in flight: the rest starts at most where the cut was.
     const QByteArrayList ranges = m_server->rangeHeaders();
     QCOMPARE(ranges.size(), 2);
@@ -494,8 +494,8 @@ void TestChromeDownloaderArchive::largeArchiveComesInFourRanges()
     response.holdCut = restart;
     m_server->setResponse(archivePath(3002), response);
 
-    ChromeDownloader::setParallelThreshold(1024);
-    ChromeDownloader::setRetryDelays(restart ? QList<int>() : QList<int> { 10 });
+    ArchiveFetch::setParallelThreshold(1024);
+    ArchiveFetch::setRetryDelays(restart ? QList<int>() : QList<int> { 10 });
     auto downloader = std::make_unique<ChromeDownloader>();
     if (restart) {
         downloader->downloadVersion(3002);
@@ -520,8 +520,8 @@ void TestChromeDownloaderArchive::largeArchiveComesInFourRanges()
     }
     downloader->downloadVersion(3002);
     QTRY_COMPARE_WITH_TIMEOUT(downloader->currentBuild(), 3002, 20000);
-    ChromeDownloader::setParallelThreshold(64 * 1024 * 1024);
-    ChromeDownloader::setRetryDelays({});
+    ArchiveFetch::setParallelThreshold(64 * 1024 * 1024);
+    ArchiveFetch::setRetryDelays({});
     // The first request brings the first quarter; three ranges the rest, in parallel.
     const auto range = [](qint64 from, qint64 to) {
         return "bytes=" + QByteArray::number(from) + '-' + QByteArray::number(to);

@@ -99,7 +99,7 @@ void TestSoak::initTestCase()
         = qobject_cast<ChromeDownloader *>(m_view->object(QStringLiteral("chromeDownloader")));
     QVERIFY(m_checker && m_downloader);
     // Faults that wait for a time-out wait briefly here.
-    m_downloader->setTransferTimeout(300);
+    m_downloader->fetch()->setTransferTimeout(300);
     QVERIFY(settle());
 }
 

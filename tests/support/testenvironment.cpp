@@ -25,7 +25,7 @@ TestEnvironment::TestEnvironment()
     Endpoints::setBuildStorage(QUrl(QStringLiteral("https://127.0.0.1:9")));
     Endpoints::setMaker(QUrl(QStringLiteral("https://127.0.0.1:9")));
     // A broken transfer fails at once, as each test expects, unless it asks for retries.
-    ChromeDownloader::setRetryDelays({});
+    ArchiveFetch::setRetryDelays({});
     // Most tests drive the fake installers; those about unpacking choose the archive series.
     BuildSeries::setNative(installerSeries());
     // Tray icons embed through the X tray protocol, not through a session bus that may or

@@ -1,0 +1,643 @@
+#include "builds/archivefetch.h"
+
+#include "builds/buildnumber.h"
+#include "builds/crc32c.h"
+#include "builds/downloadsink.h"
+#include "builds/rangefetch.h"
+#include "common/updatelog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStorageInfo>
+
+namespace {
+
+constexpr int defaultTrickleWindow = 5 * 60 * 1000;
+
+// The one piece of mutable global state here: the test seams for the retry pauses and the
+// size from which a file comes in ranges.
+QList<int> &retryDelays()
+{
+    static QList<int> delays { 1000, 4000, 16000 };
+    return delays;
+}
+
+qint64 &parallelThreshold()
+{
+    static qint64 threshold = 64 * 1024 * 1024;
+    return threshold;
+}
+
+int httpStatus(const QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+} // namespace
+
+ArchiveFetch::ArchiveFetch(QObject *parent)
+    : QObject(parent)
+    , m_sink(new DownloadSink(this))
+{
+    connect(m_sink, &DownloadSink::drained, this, [this] { read(false); });
+    connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
+        if (!m_running)
+            return;
+        const QString file = QFileInfo(m_request.file->fileName()).absolutePath();
+        fail(tr("Cannot write the download to %1: %2").arg(QDir::toNativeSeparators(file), error));
+    });
+    connect(m_sink, &DownloadSink::finished, this, &ArchiveFetch::written);
+    m_trickleWindow.setInterval(defaultTrickleWindow);
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &ArchiveFetch::retry);
+    connect(&m_trickleWindow, &QTimer::timeout, this, &ArchiveFetch::checkTrickle);
+}
+
+ArchiveFetch::~ArchiveFetch()
+{
+    halt();
+}
+
+void ArchiveFetch::setRetryDelays(const QList<int> &milliseconds)
+{
+    retryDelays() = milliseconds;
+}
+
+void ArchiveFetch::setParallelThreshold(qint64 bytes)
+{
+    parallelThreshold() = bytes;
+}
+
+void ArchiveFetch::start(const Request &request)
+{
+    m_request = request;
+    m_redirects = 0;
+    m_retries = 0;
+    m_running = true;
+    // Kept ranges say where the next request starts themselves.
+    m_offset = request.record.ranges.isEmpty() ? request.record.kept : 0;
+    m_received = 0;
+    get(request.url);
+}
+
+bool ArchiveFetch::halt()
+{
+    if (!m_running)
+        return false;
+    m_running = false;
+    m_trickleWindow.stop();
+    // What arrived is kept for the next start: a try that waits kept it already.
+    bool keep = m_retryTimer.isActive();
+    m_retryTimer.stop();
+    QNetworkReply *reply = m_reply;
+    const int status = reply ? httpStatus(reply) : m_status;
+    releaseReply();
+    if (reply)
+        reply->abort();
+    if (!m_ranges.isEmpty()) {
+        for (RangeFetch *fetch : std::as_const(m_ranges)) {
+            fetch->disconnect(this);
+            fetch->halt();
+        }
+        keepRanges();
+        keep = m_request.partial && resumable(status) && saveKept() && m_request.record.kept > 0;
+    } else if (reply && m_sink->isBusy() && resumable(status)) {
+        m_request.record.kept = m_sink->waitForWrites();
+        keep = m_request.partial && m_request.record.kept > 0
+            && m_request.partial->save(m_request.record);
+    }
+    stopRanges();
+    if (m_sink->isBusy())
+        m_sink->waitForWrites();
+    return keep;
+}
+
+void ArchiveFetch::get(const QUrl &address)
+{
+    m_address = address;
+    m_transferError.clear();
+    m_refused = false;
+    m_judged = false;
+    stopRanges();
+    m_startOver = false;
+    m_received = 0;
+    m_status = 0;
+    m_expected = ObjectHash::Expected();
+    m_endKnown = false;
+    m_receivedAtWindowStart = 0;
+    // Ranges that broke resume each on its own: this request asks the first unfinished one
+    // for its rest, and the others follow once it is answered.
+    const PartialDownload::Range first = m_request.record.next();
+    if (!m_request.record.ranges.isEmpty())
+        m_offset = first.from + first.kept;
+    m_trickleWindow.start();
+    emit requested();
+
+    qCInfo(lcUpdate) << "GET" << address.toString();
+    if (!m_manager)
+        m_manager = new QNetworkAccessManager(this);
+    m_reply = m_manager->get(request(address));
+    m_reply->setReadBufferSize(readBufferSize);
+    connect(m_reply, &QNetworkReply::finished, this, &ArchiveFetch::replyFinished);
+    connect(m_reply, &QNetworkReply::errorOccurred, this, &ArchiveFetch::replyError);
+    connect(m_reply, &QNetworkReply::downloadProgress, this, &ArchiveFetch::reportProgress);
+    connect(m_reply, &QNetworkReply::readyRead, this, [this] { read(false); });
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &ArchiveFetch::checkAnnouncedSize);
+}
+
+QNetworkRequest ArchiveFetch::request(const QUrl &address) const
+{
+    const PartialDownload::Record &record = m_request.record;
+    const bool ranged = !record.ranges.isEmpty();
+    const PartialDownload::Range first = record.next();
+    QNetworkRequest request(address);
+    // Redirects are followed here, where hops are counted and downgrades refused.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(m_transferTimeout);
+    if (m_offset > 0 || ranged) {
+        qCInfo(lcUpdate) << "Asking for the rest from byte" << m_offset;
+        request.setRawHeader("Range",
+                             "bytes=" + QByteArray::number(m_offset) + '-'
+                                 + (ranged ? QByteArray::number(first.to) : QByteArray()));
+        request.setRawHeader("If-Range", record.etag);
+    }
+    const QByteArray pin = m_request.expected && !m_request.expected->generation.isEmpty()
+        ? m_request.expected->generation
+        : m_request.generation;
+    if (!pin.isEmpty())
+        request.setRawHeader("x-goog-if-generation-match", pin);
+    return request;
+}
+
+ObjectHash::Expected ArchiveFetch::expected(const QNetworkReply *reply) const
+{
+    return m_request.expected ? m_request.expected->hash
+                              : ObjectHash::parse(reply->rawHeader("x-goog-hash"));
+}
+
+void ArchiveFetch::checkAnnouncedSize()
+{
+    QNetworkReply *reply = m_reply;
+    if (!reply || !m_transferError.isEmpty())
+        return;
+    const int status = httpStatus(reply);
+    // A redirect is judged at its target.
+    if ((status >= 300 && status <= 399) || !judgeRange(status))
+        return;
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (status < 200 || status > 299 || !announced.isValid())
+        return;
+    const qint64 size = !m_request.record.ranges.isEmpty() ? m_request.record.size
+                                                           : m_offset + announced.toLongLong();
+    if (size > maximumDownloadSize) {
+        fail(tr("Download failed: the file is larger than 2 GiB"));
+        return;
+    }
+    const QString directory = QFileInfo(m_request.file->fileName()).absolutePath();
+    const QStorageInfo storage(directory);
+    if (storage.isValid() && storage.bytesAvailable() < freeSpaceFactor * size) {
+        fail(tr("Not enough disk space in %1")
+                 .arg(QDir::toNativeSeparators(QFileInfo(directory).absolutePath())));
+    }
+}
+
+bool ArchiveFetch::judgeRange(int status)
+{
+    if (m_judged)
+        return !m_startOver;
+    m_judged = true;
+    PartialDownload::Record &record = m_request.record;
+    const ObjectHash::Expected expected = this->expected(m_reply);
+    const bool ranged = !record.ranges.isEmpty();
+    if (m_offset > 0 || ranged) {
+        auto answer = PartialDownload::judge(record, status, m_reply->rawHeader("Content-Range"),
+                                             m_reply->rawHeader("ETag"),
+                                             m_reply->rawHeader("x-goog-generation"));
+        // The ranges' checksums combine into the one the first answer named: an answer that
+        // names another, or none, would leave the file unchecked.
+        if (answer == PartialDownload::Append && ranged && expected.crc32c != record.crc32c)
+            answer = PartialDownload::StartOver;
+        if (answer == PartialDownload::Append) {
+            if (ranged)
+                startRanges(status, expected);
+            else
+                m_sink->begin(m_request.file, m_offset, expected);
+            return true;
+        }
+        qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
+                         << (answer == PartialDownload::UseWhole ? "the whole file"
+                                                                 : "starting over");
+        m_offset = 0;
+        record.ranges.clear();
+        if (answer == PartialDownload::StartOver) {
+            // Completes the reply; its finished() asks for the whole file.
+            m_startOver = true;
+            // An error status completes the reply by itself, its body unread.
+            if (status >= 200 && status <= 299)
+                m_reply->abort();
+            return false;
+        }
+    }
+    judgeWhole(status, expected);
+    return true;
+}
+
+void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
+{
+    PartialDownload::Record &record = m_request.record;
+    const QByteArray etag = m_reply->rawHeader("ETag");
+    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 length = announced.isValid() ? announced.toLongLong() : -1;
+    if (status == 200) {
+        record.etag = etag;
+        record.generation = m_reply->rawHeader("x-goog-generation");
+        record.size = length;
+        record.kept = 0;
+        record.ranges.clear();
+        record.crc32c = expected.crc32c;
+    }
+    // Storage servers often cap each connection: a large file comes in ranges side by side.
+    // Preallocated: each range's bytes stay at their offset, whichever range breaks.
+    const bool split = status == 200 && m_request.file->size() == 0
+        && RangePlan::splits(length, etag, expected, parallelThreshold(), maximumDownloadSize)
+        && m_request.file->resize(length);
+    if (split) {
+        record.ranges = RangePlan::plan(length);
+        startRanges(status, expected);
+    } else if (status >= 200 && status <= 299) {
+        m_sink->begin(m_request.file, 0, expected);
+    }
+    // Written now, so that even a run that is killed leaves a part to resume; ranges that
+    // kept nothing yet leave none.
+    if (status == 200 && m_request.partial && resumable(status))
+        m_request.partial->save(record);
+}
+
+bool ArchiveFetch::resumable(int status) const
+{
+    const PartialDownload::Record &record = m_request.record;
+    const qint64 have = record.ranges.isEmpty() ? m_offset + m_received : record.kept;
+    return !m_refused && RangePlan::resumable(record, have, status, m_judged);
+}
+
+void ArchiveFetch::read(bool all)
+{
+    if (!m_reply || !m_transferError.isEmpty() || m_startOver)
+        return;
+    if (!m_judged)
+        checkAnnouncedSize();
+    // Ranges read their own replies.
+    if (!m_reply)
+        return;
+    // A redirect's or an error's body is not the file.
+    if (!m_sink->isBusy()) {
+        m_reply->skip(m_reply->bytesAvailable());
+        return;
+    }
+    // What the writer has not written yet stays bounded: the rest waits in the socket.
+    while (all || m_sink->pending() < maximumPending) {
+        const QByteArray data = m_reply->read(readBufferSize);
+        if (data.isEmpty())
+            return;
+        m_received += data.size();
+        if (m_offset + m_received > maximumDownloadSize) {
+            fail(tr("Download failed: the file is larger than 2 GiB"));
+            return;
+        }
+        m_sink->write(data);
+    }
+}
+
+void ArchiveFetch::replyError()
+{
+    if (m_reply && m_transferError.isEmpty() && !m_startOver)
+        m_transferError = transferProblem(m_reply);
+}
+
+void ArchiveFetch::fail(const QString &error)
+{
+    m_transferError = error;
+    m_refused = true;
+    // Completes the reply at once; its finished() gives the transfer up.
+    if (m_reply)
+        m_reply->abort();
+    for (RangeFetch *fetch : std::as_const(m_ranges))
+        fetch->fail(error);
+}
+
+void ArchiveFetch::checkTrickle()
+{
+    // A stall is caught by the transfer timeout; a trickle of a byte now and then is not.
+    const qint64 windowBytes = minimumBytesPerSecond * m_trickleWindow.interval() / 1000;
+    const qint64 received = m_received + rangesReceived();
+    if (received - m_receivedAtWindowStart < windowBytes) {
+        fail(tr("Download failed: the transfer stayed below 1 KiB/s"));
+        return;
+    }
+    m_receivedAtWindowStart = received;
+}
+
+void ArchiveFetch::reportProgress(qint64 received, qint64 total)
+{
+    if (m_startOver)
+        return;
+    // The kept part counts as arrived, and so do the ranges with theirs.
+    if (!m_ranges.isEmpty()) {
+        received = m_rangeKept + rangesReceived();
+        total = m_request.record.size;
+        checkpointRanges();
+    } else {
+        received += m_offset;
+        if (total > 0)
+            total += m_offset;
+    }
+    emit progressed(received, total);
+}
+
+void ArchiveFetch::replyFinished()
+{
+    QNetworkReply *reply = m_reply;
+    if (!reply || sender() != reply)
+        return;
+    read(true);
+    // The ranges took the reply over, and end on their own.
+    if (!m_ranges.isEmpty())
+        return;
+    const int status = httpStatus(reply);
+    if (redirect(status, reply->rawHeader("Location")))
+        return;
+    if (m_startOver) {
+        releaseReply();
+        get(m_address);
+        return;
+    }
+    m_transferError = m_transferError.isEmpty() ? transferProblem(reply) : m_transferError;
+    m_status = status;
+    m_expected = expected(reply);
+    // A body that simply stops looks like one that ended: only an announced length, the
+    // end of a chunked body, an HTTP/2 stream's end or the storage's checksum tell them apart.
+    m_endKnown = reply->header(QNetworkRequest::ContentLengthHeader).isValid()
+        || reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
+        || reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+    releaseReply();
+    if (!m_refused && status == 404) {
+        qCInfo(lcUpdate) << "HTTP 404";
+        report(NotFound, m_transferError);
+        return;
+    }
+    // The writer reports when the file is whole on disk.
+    if (m_sink->isBusy())
+        m_sink->finish();
+    else
+        written(true, QString(), false, 0);
+}
+
+bool ArchiveFetch::redirect(int status, const QByteArray &location)
+{
+    // Only a 3xx redirects: a 200 that happens to carry a Location is the file itself.
+    if (!m_transferError.isEmpty() || status < 300 || status > 399 || location.isEmpty())
+        return false;
+    const QUrl target = BuildNumber::redirectTarget(m_address, location);
+    qCInfo(lcUpdate) << "HTTP" << status << "redirect to" << target.toString();
+    releaseReply();
+    if (target.isEmpty() || ++m_redirects > maximumRedirects) {
+        m_status = status;
+        report(
+            Failed,
+            target.isEmpty()
+                ? tr("Download failed: refused redirect to %1").arg(QString::fromLatin1(location))
+                : tr("Download failed: too many redirects"));
+        return true;
+    }
+    get(target);
+    return true;
+}
+
+void ArchiveFetch::written(bool written, const QString &writeError, bool checksumMatches,
+                           quint32 crc)
+{
+    m_crc = crc;
+    QString problem = m_transferError;
+    if (problem.isEmpty() && !written)
+        problem = tr("Cannot write the download: %1").arg(writeError);
+    judge(problem, written, checksumMatches);
+}
+
+void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches)
+{
+    const bool hashed = m_expected.present || m_expected.malformed;
+    if (problem.isEmpty() && hashed && !checksumMatches) {
+        qCWarning(lcUpdate) << "Checksum mismatch for" << m_request.url.toString();
+        problem = tr("The download did not match the storage's checksum");
+    }
+    if (problem.isEmpty()) {
+        qCInfo(lcUpdate) << "Checksum" << (hashed ? "matched" : "not sent");
+        if (!m_endKnown && !hashed)
+            problem = tr("Download failed: the transfer ended without a length or checksum to "
+                         "prove it complete");
+    }
+    qCInfo(lcUpdate) << "HTTP" << m_status << "received" << m_received << "bytes"
+                     << (problem.isEmpty() ? QStringLiteral("complete") : problem);
+    if (problem.isEmpty()) {
+        report(Complete);
+    } else if (written && resumable(m_status)) {
+        // A transfer that broke keeps what arrived; the next try asks for the rest only.
+        const bool kept = saveKept();
+        if (m_retries < retryDelays().size()) {
+            qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
+            m_trickleWindow.stop();
+            m_retryTimer.start(retryDelays().at(m_retries++));
+            return;
+        }
+        report(Failed, problem, kept && m_request.partial.has_value());
+    } else {
+        report(Failed, problem);
+    }
+}
+
+void ArchiveFetch::startRanges(int status, const ObjectHash::Expected &expected)
+{
+    // The answered reply brings the first unfinished range; each other range asks for its
+    // own on a connection of its own.
+    const PartialDownload::Record &record = m_request.record;
+    m_status = status;
+    m_expected = expected;
+    m_endKnown = true;
+    m_rangeKept = record.kept;
+    m_checkpointed = record.kept;
+    const QString file = m_request.file->fileName();
+    const PartialDownload::Range first = record.next();
+    for (const PartialDownload::Range &part : record.ranges) {
+        const RangeFetch::Range range { part.from,   part.to,           part.kept,    record.size,
+                                        record.etag, record.generation, record.crc32c };
+        RangeFetch *fetch;
+        if (part.from == first.from) {
+            QNetworkReply *reply = m_reply;
+            reply->disconnect(this);
+            m_reply = nullptr;
+            fetch = new RangeFetch(reply, file, range, this);
+        } else {
+            fetch = new RangeFetch(m_manager, m_address, file, range, m_transferTimeout, this);
+        }
+        connect(fetch, &RangeFetch::progressed, this, [this] { reportProgress(0, 0); });
+        connect(fetch, &RangeFetch::finished, this,
+                [this, fetch](bool complete, const QString &error, quint32 crc) {
+                    m_rangeCrcs.insert(fetch, crc);
+                    if (!complete && m_rangeError.isEmpty())
+                        m_rangeError = error;
+                    rangesEnded();
+                });
+        m_ranges.append(fetch);
+    }
+}
+
+qint64 ArchiveFetch::rangesReceived() const
+{
+    qint64 sum = 0;
+    for (const RangeFetch *fetch : m_ranges)
+        sum += fetch->received();
+    return sum;
+}
+
+void ArchiveFetch::rangesEnded()
+{
+    if (m_rangeCrcs.size() < m_ranges.size())
+        return;
+    const QString problem = m_transferError.isEmpty() ? m_rangeError : m_transferError;
+    // The ranges' checksums, in the file's order, make the whole file's.
+    QList<RangePlan::Piece> pieces;
+    for (const RangeFetch *fetch : std::as_const(m_ranges))
+        pieces.append({ fetch->from(), fetch->length(), m_rangeCrcs.value(fetch) });
+    m_crc = RangePlan::combine(pieces);
+    const bool matches = m_expected.crc32c == Crc32c::digest(m_crc);
+    reportProgress(0, 0);
+    if (problem.isEmpty()) {
+        // The whole file is there: nothing is left to resume.
+        m_request.record.ranges.clear();
+        m_offset = 0;
+        m_received = m_request.record.size;
+    } else {
+        qCInfo(lcUpdate) << "A range failed:" << problem;
+        keepRanges();
+    }
+    stopRanges();
+    judge(problem, true, matches);
+}
+
+QList<RangePlan::Progress> ArchiveFetch::rangeProgress(bool written) const
+{
+    QList<RangePlan::Progress> progress;
+    for (const PartialDownload::Range &range : m_request.record.ranges) {
+        RangePlan::Progress p { range.kept, 0, false };
+        for (const RangeFetch *fetch : m_ranges) {
+            if (fetch->from() == range.from)
+                p = { written ? fetch->written() : fetch->kept().kept, 0, fetch->refused() };
+        }
+        progress.append(p);
+    }
+    return progress;
+}
+
+void ArchiveFetch::keepRanges()
+{
+    // Each range keeps what reached the disk; the next try asks each only for its rest.
+    m_request.record = RangePlan::keep(m_request.record, rangeProgress(false));
+    if (m_request.record.ranges.isEmpty()) {
+        m_received = 0;
+        m_offset = m_request.record.kept;
+    }
+}
+
+void ArchiveFetch::checkpointRanges()
+{
+    // A run that is killed never says what its ranges got: every sixteenth of the file, the
+    // record notes what each has surely written, so a restart asks only for the rest. One
+    // stream needs no such note: its part is the file's first bytes, as long as it is.
+    const qint64 progress = m_rangeKept + rangesReceived();
+    if (!m_request.partial || m_ranges.isEmpty()
+        || !RangePlan::checkpointDue(progress, m_checkpointed, m_request.record.size))
+        return;
+    m_checkpointed = progress;
+    m_request.partial->save(RangePlan::checkpoint(m_request.record, rangeProgress(true)));
+}
+
+bool ArchiveFetch::saveKept()
+{
+    PartialDownload::Record &record = m_request.record;
+    if (record.ranges.isEmpty()) {
+        // One stream keeps what lies unbroken from byte 0; the rest of the file goes.
+        m_offset += m_received;
+        m_received = 0;
+        record.kept = m_offset;
+        if (!m_request.file->resize(m_offset))
+            return false;
+    }
+    return !m_request.partial || m_request.partial->save(record);
+}
+
+void ArchiveFetch::stopRanges()
+{
+    for (RangeFetch *fetch : std::as_const(m_ranges)) {
+        // Stopped now, so that nothing writes into the file after this; deleted once out of
+        // its own calls.
+        fetch->disconnect(this);
+        fetch->halt();
+        fetch->deleteLater();
+    }
+    m_ranges.clear();
+    m_rangeCrcs.clear();
+    m_rangeError.clear();
+}
+
+QString ArchiveFetch::transferProblem(QNetworkReply *reply) const
+{
+    const int status = httpStatus(reply);
+    if (status != 0 && (status < 200 || status > 299)) {
+        const QString reason
+            = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        return tr("Download failed: HTTP %1 %2").arg(status).arg(reason).trimmed();
+    }
+    if (reply->error() != QNetworkReply::NoError)
+        return tr("Download failed: %1").arg(reply->errorString());
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && announced.toLongLong() != m_received)
+        return tr("Download failed: received %1 of %2 bytes")
+            .arg(m_received)
+            .arg(announced.toLongLong());
+    return QString();
+}
+
+void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)
+{
+    m_running = false;
+    m_trickleWindow.stop();
+    m_retryTimer.stop();
+    stopRanges();
+    if (m_sink->isBusy())
+        m_sink->waitForWrites();
+    Result &result = m_result;
+    result = Result();
+    result.outcome = outcome;
+    result.error = error;
+    result.httpStatus = m_status;
+    result.partKept = partKept;
+    result.judgedBy.hash = m_expected;
+    result.judgedBy.size = m_request.record.size;
+    result.judgedBy.generation = m_request.record.generation;
+    result.crc32c = m_crc;
+    emit finished(result);
+}
+
+void ArchiveFetch::releaseReply()
+{
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->deleteLater();
+        m_reply = nullptr;
+    }
+}

@@ -1,0 +1,170 @@
+#pragma once
+
+#include "builds/objecthash.h"
+#include "builds/partialdownload.h"
+#include "builds/rangeplan.h"
+
+#include <QHash>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <optional>
+
+class DownloadSink;
+class QNetworkReply;
+class RangeFetch;
+class QFile;
+class QNetworkAccessManager;
+
+// Brings one storage object whole and checked into a file the caller opened: follows
+// redirects, guards size, disk and pace, resumes a kept part, fetches a large file in
+// parallel ranges, tries again within the attempt, and judges the checksum. It knows nothing
+// of what the file is for.
+class ArchiveFetch : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Outcome { Complete, NotFound, Failed };
+
+    // What to judge the body by instead of the response's own x-goog-hash, for a mirror
+    // whose bytes the storage's metadata vouches for.
+    struct Expected
+    {
+        ObjectHash::Expected hash;
+        qint64 size = -1;
+        QByteArray generation;
+    };
+
+    struct Request
+    {
+        QUrl url;
+        // Open for reading and writing; holds the kept part that `record` describes.
+        QFile *file = nullptr;
+        PartialDownload::Record record;
+        // Where the record of a kept part is written; none keeps nothing past this object.
+        std::optional<PartialDownload> partial;
+        // The upload to ask for (x-goog-if-generation-match); empty for whatever is there.
+        QByteArray generation;
+        std::optional<Expected> expected;
+    };
+
+    struct Result
+    {
+        Outcome outcome = Failed;
+        QString error;
+        int httpStatus = 0;
+        // A part stays on disk, with its record, for a later attempt.
+        bool partKept = false;
+        // What the body was judged by, and the CRC-32C computed of it (when it was).
+        Expected judgedBy;
+        quint32 crc32c = 0;
+    };
+
+    static constexpr int maximumRedirects = 10;
+    // Bounds what a transfer holds in memory; the rest waits in the socket until drained.
+    static constexpr qint64 readBufferSize = 2 * 1024 * 1024;
+    // Bounds what waits for the writer thread; reading pauses above it.
+    static constexpr qint64 maximumPending = 2 * 1024 * 1024;
+    // No Chromium build comes near this; a body past it is not what we asked for.
+    static constexpr qint64 maximumDownloadSize = qint64(2) * 1024 * 1024 * 1024;
+    // Unpacking needs room for the archive, the unpacked tree and the build it replaces.
+    static constexpr int freeSpaceFactor = 4;
+    // A transfer slower than this for a whole trickle window is given up.
+    static constexpr qint64 minimumBytesPerSecond = 1024;
+
+    explicit ArchiveFetch(QObject *parent = nullptr);
+    ~ArchiveFetch() override;
+
+    void setNetworkAccessManager(QNetworkAccessManager *manager) { m_manager = manager; }
+    // Test seams: how long a transfer may go without receiving a byte, and the window over
+    // which a transfer must average minimumBytesPerSecond.
+    void setTransferTimeout(int milliseconds) { m_transferTimeout = milliseconds; }
+    void setTrickleWindow(int milliseconds) { m_trickleWindow.setInterval(milliseconds); }
+    // Test seam: the pauses before the tries that resume a broken transfer within one attempt.
+    static void setRetryDelays(const QList<int> &milliseconds);
+    // Test seam: the size from which a file comes in parallel ranges (64 MiB).
+    static void setParallelThreshold(qint64 bytes);
+
+    void start(const Request &request);
+    // Stops at once, for quitting: what is on disk is kept for a later attempt where it can
+    // be resumed. True when a part was kept.
+    bool halt();
+    bool isRunning() const { return m_running; }
+    // How the last transfer ended.
+    const Result &result() const { return m_result; }
+
+signals:
+    // Each request, the first, every redirect and every try.
+    void requested();
+    // The kept part counts as received.
+    void progressed(qint64 received, qint64 total);
+    void finished(const ArchiveFetch::Result &result);
+
+private:
+    void get(const QUrl &address);
+    QNetworkRequest request(const QUrl &address) const;
+    void retry() { get(m_request.url); }
+    void checkAnnouncedSize();
+    bool judgeRange(int status);
+    void judgeWhole(int status, const ObjectHash::Expected &expected);
+    ObjectHash::Expected expected(const QNetworkReply *reply) const;
+    void read(bool all);
+    void replyError();
+    void replyFinished();
+    bool redirect(int status, const QByteArray &location);
+    void written(bool written, const QString &writeError, bool checksumMatches, quint32 crc);
+    void judge(QString problem, bool written, bool checksumMatches);
+    void startRanges(int status, const ObjectHash::Expected &expected);
+    qint64 rangesReceived() const;
+    void rangesEnded();
+    QList<RangePlan::Progress> rangeProgress(bool written) const;
+    void keepRanges();
+    bool saveKept();
+    void checkpointRanges();
+    void stopRanges();
+    bool resumable(int status) const;
+    QString transferProblem(QNetworkReply *reply) const;
+    void fail(const QString &error);
+    void checkTrickle();
+    void report(Outcome outcome, const QString &error = QString(), bool partKept = false);
+    void releaseReply();
+    void reportProgress(qint64 received, qint64 total);
+
+    QNetworkAccessManager *m_manager = nullptr;
+    Request m_request;
+    QPointer<QNetworkReply> m_reply;
+    QUrl m_address;
+    DownloadSink *m_sink;
+    int m_transferTimeout = 60000;
+    int m_redirects = 0;
+    int m_retries = 0;
+    bool m_running = false;
+    // What the running try was told and found.
+    QString m_transferError;
+    int m_status = 0;
+    ObjectHash::Expected m_expected;
+    bool m_endKnown = false;
+    quint32 m_crc = 0;
+    Result m_result;
+    bool m_judged = false;
+    bool m_startOver = false;
+    // We gave the transfer up (too large, too slow, disk): nothing to resume.
+    bool m_refused = false;
+    // Body bytes of the running response, and where in the file that body starts.
+    qint64 m_received = 0;
+    qint64 m_offset = 0;
+    // The ranges while a large file comes in parallel (m_request.record.ranges), in order.
+    QList<RangeFetch *> m_ranges;
+    QHash<const RangeFetch *, quint32> m_rangeCrcs;
+    QString m_rangeError;
+    // What all ranges had on disk when this try began, and at the last checkpoint.
+    qint64 m_rangeKept = 0;
+    qint64 m_checkpointed = 0;
+    QTimer m_retryTimer;
+    QTimer m_trickleWindow;
+    qint64 m_receivedAtWindowStart = 0;
+};
