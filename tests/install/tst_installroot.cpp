@@ -5,6 +5,7 @@
 #include "support/testenvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -36,6 +37,7 @@ private slots:
     void goBack();
     void rootMayBeALinkToADirectory();
     void lockKeepsLiveSessionsFromTheSweep();
+    void lockHeldAloneElsewhereDoesNotHoldTheStartUp();
     void sandboxHelper_data();
     void sandboxHelper();
     void keepsAVersionAProcessRunsFrom();
@@ -260,6 +262,20 @@ void TestInstallRoot::lockKeepsLiveSessionsFromTheSweep()
     // The second session still runs.
     QVERIFY(!RootLock(m_root->path()).sweepIfAlone(sweep));
     QCOMPARE(sweeps, 1);
+}
+
+void TestInstallRoot::lockHeldAloneElsewhereDoesNotHoldTheStartUp()
+{
+    QVERIFY(QDir().mkpath(m_root->path()));
+    QProcess holder;
+    holder.start(QStringLiteral("sh"),
+                 { QStringLiteral("-c"), R"(exec 9>"$0/.lock" && flock 9 && echo && exec sleep 60)",
+                   m_root->path() });
+    QVERIFY(holder.waitForReadyRead(10000));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!RootLock(m_root->path()).sweepIfAlone([] { QFAIL("swept under another's lock"); }));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestInstallRoot::goBack()
