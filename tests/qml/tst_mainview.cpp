@@ -8,6 +8,7 @@
 
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 
@@ -18,7 +19,10 @@ class TestMainView : public QObject
     Q_OBJECT
 
 public:
-    explicit TestMainView(TestEnvironment &) { }
+    explicit TestMainView(TestEnvironment &environment)
+        : m_environment(environment)
+    {
+    }
 
 private slots:
     void init();
@@ -35,6 +39,8 @@ private slots:
     void storedSettingsAreShown();
     void period_data();
     void period();
+    void systemValuesAreShownUnwritten_data();
+    void systemValuesAreShownUnwritten();
     void tabSwitchesBeforeRestore_data();
     void tabSwitchesBeforeRestore();
     void makerPagesComeFromTheProgram();
@@ -54,6 +60,7 @@ private slots:
 private:
     void load();
 
+    TestEnvironment &m_environment;
     std::unique_ptr<LoopbackServer> m_server;
     std::unique_ptr<QmlApplicationViewer> m_viewer;
     std::unique_ptr<ViewProbe> m_view;
@@ -268,6 +275,29 @@ void TestMainView::period()
     QCOMPARE(view("updateIntervalSetting.value").toInt(), count);
     QCOMPARE(view("updateFactorSetting.selectedText").toString(), frame);
     QCOMPARE(view("checkForUpdatesTimer.interval").toInt(), interval);
+}
+
+void TestMainView::systemValuesAreShownUnwritten_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("count");
+    QTest::newRow("a count below the bounds") << "UpdateCheckInterval" << 0 << 1;
+    QTest::newRow("an unknown time frame") << "UpdateCheckFactor" << 7 << 5;
+}
+
+void TestMainView::systemValuesAreShownUnwritten()
+{
+    QFETCH(QString, key);
+    QFETCH(int, value);
+    QFETCH(int, count);
+    const QString system
+        = m_environment.systemConfigDir() + QStringLiteral("/Quillmarsh/Tarrowin.conf");
+    QSettings(system, QSettings::IniFormat).setValue(key, value);
+    const auto removeFile = qScopeGuard([system] { QFile::remove(system); });
+    load();
+    QCOMPARE((*m_view)("updateIntervalSetting.value").toInt(), count);
+    QVERIFY(!QSettings(QSettings().fileName(), QSettings::IniFormat).contains(key));
 }
 
 void TestMainView::tabSwitchesBeforeRestore_data()
