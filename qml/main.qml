@@ -524,6 +524,7 @@ Rectangle {
         checkPeriod: checkForUpdatesTimer.interval
         windowVisible: window.Window.visibility !== Window.Hidden
         metered: meteredConnection.metered
+        meteredKnown: meteredConnection.known
         downloadOnMetered: downloadOnMeteredSetting.checked
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
