@@ -371,15 +371,24 @@ Rectangle {
 
                         SpinBox {
                             id: updateIntervalSetting
+
+                            // The stored count (the default for no number) within the bounds,
+                            // which a longer time frame may narrow for the timer.
+                            function shownCount() {
+                                const key = settings.keys.UpdateCheckInterval
+                                const count = parseInt(stored(key))
+                                return Math.min(Math.max(isNaN(count) ? settings.defaults[key] : count, from), to)
+                            }
+
                             // Room for the largest count, 35791 minutes.
                             width: 84
                             from: 1
                             to: updateController.largestCount(timeframesModel.get(updateFactorSetting.selectedIndex).factor)
-                            value: stored(settings.keys.UpdateCheckInterval)
+                            value: shownCount()
                             Accessible.name: updateIntervalText.text
-                            // A longer time frame may leave the count too large for the timer.
-                            onToChanged: value = Math.min(value, to)
-                            onValueChanged: store(settings.keys.UpdateCheckInterval, value)
+                            // Showing a value is no change: a count kept within the bounds
+                            // must not land in the user's file in place of the stored one.
+                            onValueChanged: if (value !== shownCount()) store(settings.keys.UpdateCheckInterval, value)
                         }
 
                         ComboBox {
@@ -394,7 +403,11 @@ Rectangle {
                             onSelectedIndexChanged: {
                                 if (selectedIndex < 0)
                                     return
-                                store(settings.keys.UpdateCheckFactor, selectedIndex)
+                                // An unknown stored time frame shows as minutes, unwritten.
+                                if (selectedIndex !== updateController.timeFrameIndex(
+                                            settings.value(settings.keys.UpdateCheckFactor),
+                                            timeframesModel.count))
+                                    store(settings.keys.UpdateCheckFactor, selectedIndex)
                                 selectedText = timeframesModel.get(selectedIndex).text
                             }
                         }
@@ -516,6 +529,7 @@ Rectangle {
         checkPeriod: checkForUpdatesTimer.interval
         windowVisible: window.Window.visibility !== Window.Hidden
         metered: meteredConnection.metered
+        meteredKnown: meteredConnection.known
         downloadOnMetered: downloadOnMeteredSetting.checked
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }

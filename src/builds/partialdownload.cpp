@@ -12,12 +12,62 @@
 #include <QSaveFile>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
 const QString partName = QStringLiteral("archive.part");
+// A record of four ranges takes a few hundred bytes.
+constexpr qint64 recordLimit = 4096;
+
+// The record's bytes, when it is a small regular file of the user's own; otherwise false,
+// with the reason in the log. It is read on the GUI thread: a FIFO would block it, and a
+// link to a device would have it read without end.
+bool readRecord(const QString &path, QByteArray *data)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        qCInfo(lcUpdate) << "Cannot open the resume record" << path << ::strerror(errno);
+        return false;
+    }
+    // What was opened is what is judged and read, whatever the name points at meanwhile.
+    struct stat status = {};
+    qsizetype length = -1;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::getuid()
+        && status.st_size <= recordLimit) {
+        data->resize(recordLimit + 1);
+        length = 0;
+        while (length < data->size()) {
+            const ssize_t got = ::read(fd, data->data() + length, size_t(data->size() - length));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            length += got;
+        }
+        data->truncate(length);
+    }
+    ::close(fd);
+    // Grown past the limit since fstat: no record of ours either.
+    if (length < 0 || length > recordLimit) {
+        qCInfo(lcUpdate) << "Ignoring the resume record" << path
+                         << "as it is not a small regular file of this user's";
+        return false;
+    }
+    return true;
+#else
+    QFile file(path);
+    *data = file.open(QIODevice::ReadOnly) ? file.read(recordLimit + 1) : QByteArray();
+    return file.isOpen() && data->size() <= recordLimit;
+#endif
+}
 
 } // namespace
 
@@ -127,11 +177,10 @@ void PartialDownload::readRanges(const QJsonObject &stored, Record *record)
 PartialDownload::Record PartialDownload::read(int build) const
 {
     Record record;
-    QFile file(recordPath());
     const QFileInfo part(partPath());
-    if (!part.isSymLink() && part.isFile() && file.size() < 4096
-        && file.open(QIODevice::ReadOnly)) {
-        const QJsonObject stored = QJsonDocument::fromJson(file.readAll()).object();
+    QByteArray bytes;
+    if (!part.isSymLink() && part.isFile() && readRecord(recordPath(), &bytes)) {
+        const QJsonObject stored = QJsonDocument::fromJson(bytes).object();
         record.build = stored.value(QLatin1String("build")).toInt(-1);
         record.generation = stored.value(QLatin1String("generation")).toString().toLatin1();
         record.etag = stored.value(QLatin1String("etag")).toString().toLatin1();

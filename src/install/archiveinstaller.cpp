@@ -110,6 +110,7 @@ void ArchiveInstaller::unpacked()
 #endif
     m_verifyLimit->start(m_verifyTimeout);
     m_verifier->start(m_tree + QStringLiteral("/chrome"), { QStringLiteral("--version") });
+    m_verifierGroup = m_verifier->processId();
 }
 
 void ArchiveInstaller::readVerifierOutput()
@@ -204,12 +205,15 @@ void ArchiveInstaller::stopVerifier()
     // What it wrote is kept for the outcome, however the check ended.
     readVerifierOutput();
     m_verifier->disconnect(this);
-    if (m_verifier->state() != QProcess::NotRunning) {
 #ifdef Q_OS_UNIX
-        // The leader is not yet reaped, so its group id cannot have been reused.
-        if (m_verifier->processId() > 0)
-            ::kill(-pid_t(m_verifier->processId()), SIGKILL);
+    // Whatever the leader did, what it started goes with the check, also when it exited at
+    // once and left its children running. Its group id is not reused while the group has a
+    // member, and the check ends as soon as the leader is reaped.
+    if (m_verifierGroup > 0)
+        ::kill(-pid_t(m_verifierGroup), SIGKILL);
 #endif
+    m_verifierGroup = 0;
+    if (m_verifier->state() != QProcess::NotRunning) {
         m_verifier->kill();
         m_verifier->waitForFinished(5000);
     }

@@ -74,6 +74,8 @@ private:
     std::atomic<bool> m_cancel { false };
     QFutureWatcher<ArchiveUnpacker::Result> m_unpacking;
     QProcess *m_verifier = nullptr;
+    // The check's process group, by its leader's id; 0 when none was started.
+    qint64 m_verifierGroup = 0;
     QByteArray m_verifierOutput;
     QByteArray m_verifierErrors;
     QTimer *m_verifyLimit;

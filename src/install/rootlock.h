@@ -17,10 +17,13 @@ public:
     RootLock &operator=(const RootLock &) = delete;
 
     // Runs sweep while no other live process holds the lock, then holds it shared. False,
-    // without sweeping, when another one holds it or the lock cannot be made.
+    // without sweeping, when another one holds it or the lock cannot be made. Never waits:
+    // while another process holds it alone, the shared hold follows once it lets go.
     bool sweepIfAlone(const std::function<void()> &sweep);
 
 private:
+    void holdWhenFree();
+
     QString m_path;
     int m_fd = -1;
 };

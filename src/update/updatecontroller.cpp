@@ -105,8 +105,9 @@ UpdatePolicy::Records UpdateController::records() const
 void UpdateController::requestDownload(int build)
 {
     m_checksSinceFailure = 0;
-    // Checks go on over a metered link, but the archive waits for a free one.
-    if (UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered)) {
+    // Checks go on over a metered link, but the archive waits for a free one. The first
+    // check may end before NetworkManager has said which kind the link is.
+    if (!m_meteredKnown || UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered)) {
         if (m_waitingBuild != build) {
             m_waitingBuild = build;
             emit statusLineChanged();
@@ -139,9 +140,22 @@ void UpdateController::setDownloadOnMetered(bool allowed)
     releaseWaitingDownload();
 }
 
+void UpdateController::setMeteredKnown(bool known)
+{
+    if (known == m_meteredKnown)
+        return;
+    m_meteredKnown = known;
+    emit meteredChanged();
+    releaseWaitingDownload();
+}
+
 void UpdateController::releaseWaitingDownload()
 {
-    if (m_waitingBuild != -1 && !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
+    // Whether it waits for a free connection shows in the status line.
+    if (m_waitingBuild != -1)
+        emit statusLineChanged();
+    if (m_waitingBuild != -1 && m_meteredKnown
+        && !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
         requestDownload(m_waitingBuild);
 }
 
@@ -284,7 +298,8 @@ QString UpdateController::statusLine() const
 {
     if (m_exiting)
         return tr("Finishing the installation of build %1 \u2026").arg(m_requestedBuild);
-    if (m_status == Idle && m_waitingBuild != -1)
+    if (m_status == Idle && m_waitingBuild != -1
+        && UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
         return tr("Waiting for an unmetered connection");
     if (m_status == Idle && !m_lostNotice.isEmpty())
         return m_lostNotice;

@@ -31,6 +31,8 @@ class UpdateController : public QObject
     Q_PROPERTY(bool metered READ metered WRITE setMetered NOTIFY meteredChanged)
     Q_PROPERTY(bool downloadOnMetered READ downloadOnMetered WRITE setDownloadOnMetered NOTIFY
                    downloadOnMeteredChanged)
+    // Whether `metered` is known yet, bound by the view: until it is, no download starts.
+    Q_PROPERTY(bool meteredKnown READ meteredKnown WRITE setMeteredKnown NOTIFY meteredChanged)
 
 public:
     // The downloader's states, by the values it reports them with.
@@ -53,6 +55,8 @@ public:
     void setMetered(bool metered);
     bool downloadOnMetered() const { return m_downloadOnMetered; }
     void setDownloadOnMetered(bool allowed);
+    bool meteredKnown() const { return m_meteredKnown; }
+    void setMeteredKnown(bool known);
 
     Q_INVOKABLE static QString statusText(int status);
     // The tray icon's tool tip: the installed build and what it said of itself.
@@ -131,7 +135,9 @@ private:
     bool m_windowVisible = false;
     bool m_metered = false;
     bool m_downloadOnMetered = false;
-    // The build whose download waits for an unmetered connection; -1 for none.
+    bool m_meteredKnown = false;
+    // The build whose download waits for an unmetered connection, or for word of whether the
+    // connection is one; -1 for none.
     int m_waitingBuild = -1;
     // Why the last check found no build; empty after a check that found one.
     QString m_checkFailure;

@@ -1,10 +1,13 @@
+#include "install/archiveinstaller.h"
 #include "install/installroot.h"
 #include "install/rootlock.h"
 #include "install/sandboxcheck.h"
 #include "install/sandboxpermission.h"
+#include "support/archivebuilder.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -36,6 +39,8 @@ private slots:
     void goBack();
     void rootMayBeALinkToADirectory();
     void lockKeepsLiveSessionsFromTheSweep();
+    void lockHeldAloneElsewhereDoesNotHoldTheStartUp();
+    void versionCheckEndsItsWholeGroup();
     void sandboxHelper_data();
     void sandboxHelper();
     void keepsAVersionAProcessRunsFrom();
@@ -260,6 +265,41 @@ void TestInstallRoot::lockKeepsLiveSessionsFromTheSweep()
     // The second session still runs.
     QVERIFY(!RootLock(m_root->path()).sweepIfAlone(sweep));
     QCOMPARE(sweeps, 1);
+}
+
+void TestInstallRoot::lockHeldAloneElsewhereDoesNotHoldTheStartUp()
+{
+    QVERIFY(QDir().mkpath(m_root->path()));
+    QProcess holder;
+    holder.start(QStringLiteral("sh"),
+                 { QStringLiteral("-c"), R"(exec 9>"$0/.lock" && flock 9 && echo && exec sleep 60)",
+                   m_root->path() });
+    QVERIFY(holder.waitForReadyRead(10000));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!RootLock(m_root->path()).sweepIfAlone([] { QFAIL("swept under another's lock"); }));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestInstallRoot::versionCheckEndsItsWholeGroup()
+{
+    // Exits 0 at once, leaving a child in its group.
+    const QString pidFile = m_dir->filePath(QStringLiteral("child.pid"));
+    QList<ArchiveBuilder::Entry> tree = ArchiveBuilder::chromeTree();
+    tree[1].data = "#!/bin/sh\nsleep 600 >/dev/null 2>&1 &\necho $! > '"
+        + QFile::encodeName(pidFile) + "'\necho Chromium\n";
+    std::unique_ptr<QTemporaryDir> staging = m_root->createStagingDir();
+    const QString archive = staging->filePath(QStringLiteral("build.zip"));
+    QVERIFY(ArchiveBuilder::writeZip(archive, tree));
+    ArchiveInstaller installer(*m_root);
+    QSignalSpy finished(&installer, &ArchiveInstaller::finished);
+    installer.install(100, archive, std::move(staging));
+    QVERIFY(finished.wait(20000) && finished.first().first().toBool());
+    QFile pid(pidFile);
+    QVERIFY(pid.open(QIODevice::ReadOnly));
+    // Gone, or a zombie, which has no executable any more.
+    const QString exe = QStringLiteral("/proc/%1/exe").arg(pid.readAll().trimmed());
+    QTRY_VERIFY(!QFileInfo::exists(exe));
 }
 
 void TestInstallRoot::goBack()

@@ -1,15 +1,19 @@
 #include "common/endpoints.h"
 #include "shell/qmlapplicationviewer.h"
 #include "support/fakeinstaller.h"
+#include "support/fakenetworkmanager.h"
 #include "support/loopbackserver.h"
+#include "support/privatebus.h"
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
 #include "tray/runatlogon.h"
 
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QThread>
 
 // The main view loaded as the program loads it, with its real elements, looked at from
 // inside its own scope.
@@ -18,9 +22,13 @@ class TestMainView : public QObject
     Q_OBJECT
 
 public:
-    explicit TestMainView(TestEnvironment &) { }
+    explicit TestMainView(TestEnvironment &environment)
+        : m_environment(environment)
+    {
+    }
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -35,6 +43,8 @@ private slots:
     void storedSettingsAreShown();
     void period_data();
     void period();
+    void systemValuesAreShownUnwritten_data();
+    void systemValuesAreShownUnwritten();
     void tabSwitchesBeforeRestore_data();
     void tabSwitchesBeforeRestore();
     void makerPagesComeFromTheProgram();
@@ -54,10 +64,19 @@ private slots:
 private:
     void load();
 
+    TestEnvironment &m_environment;
+    // The system bus, where the view looks for NetworkManager.
+    std::unique_ptr<PrivateBus> m_bus;
     std::unique_ptr<LoopbackServer> m_server;
     std::unique_ptr<QmlApplicationViewer> m_viewer;
     std::unique_ptr<ViewProbe> m_view;
 };
+
+void TestMainView::initTestCase()
+{
+    m_bus = std::make_unique<PrivateBus>(m_environment.tempDir());
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus->address().toLocal8Bit());
+}
 
 void TestMainView::init()
 {
@@ -268,6 +287,29 @@ void TestMainView::period()
     QCOMPARE(view("updateIntervalSetting.value").toInt(), count);
     QCOMPARE(view("updateFactorSetting.selectedText").toString(), frame);
     QCOMPARE(view("checkForUpdatesTimer.interval").toInt(), interval);
+}
+
+void TestMainView::systemValuesAreShownUnwritten_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("count");
+    QTest::newRow("a count below the bounds") << "UpdateCheckInterval" << 0 << 1;
+    QTest::newRow("an unknown time frame") << "UpdateCheckFactor" << 7 << 5;
+}
+
+void TestMainView::systemValuesAreShownUnwritten()
+{
+    QFETCH(QString, key);
+    QFETCH(int, value);
+    QFETCH(int, count);
+    const QString system
+        = m_environment.systemConfigDir() + QStringLiteral("/Quillmarsh/Tarrowin.conf");
+    QSettings(system, QSettings::IniFormat).setValue(key, value);
+    const auto removeFile = qScopeGuard([system] { QFile::remove(system); });
+    load();
+    QCOMPARE((*m_view)("updateIntervalSetting.value").toInt(), count);
+    QVERIFY(!QSettings(QSettings().fileName(), QSettings::IniFormat).contains(key));
 }
 
 void TestMainView::tabSwitchesBeforeRestore_data()
@@ -512,13 +554,18 @@ void TestMainView::lostNoticeStaysUntilTheWindowWasOpen()
 void TestMainView::meteredConnectionHoldsTheDownload_data()
 {
     QTest::addColumn<QString>("release");
-    QTest::newRow("the connection becomes free") << "updateController.metered = false";
-    QTest::newRow("the user lets it go ahead") << "downloadOnMeteredSetting.checked = true";
+    // Metered by NetworkManager's word before the start, rather than once the view is up.
+    QTest::addColumn<bool>("fromTheStart");
+    QTest::newRow("the connection becomes free") << "updateController.metered = false" << false;
+    QTest::newRow("the user lets it go ahead")
+        << "downloadOnMeteredSetting.checked = true" << false;
+    QTest::newRow("metered from the start") << "downloadOnMeteredSetting.checked = true" << true;
 }
 
 void TestMainView::meteredConnectionHoldsTheDownload()
 {
     QFETCH(QString, release);
+    QFETCH(bool, fromTheStart);
     const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Win_x64/LAST_CHANGE");
     const QString installer
         = QStringLiteral("/chromium-browser-snapshots/Win_x64/123456/mini_installer.exe");
@@ -527,10 +574,22 @@ void TestMainView::meteredConnectionHoldsTheDownload()
     held.held = true;
     m_server->setResponse(lastChange, held);
     m_server->serve(installer, "gone", 404);
+    // NetworkManager answers in a thread of its own, once the first check has ended.
+    QThread answers;
+    std::unique_ptr<FakeNetworkManager> manager;
+    if (fromTheStart) {
+        manager = std::make_unique<FakeNetworkManager>(
+            QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("nm")), 1);
+        manager->moveToThread(&answers);
+    }
+    const auto stop = qScopeGuard([&answers] { answers.quit(), answers.wait(); });
     load();
     const ViewProbe &view = *m_view;
-    view("updateController.metered = true");
+    if (!fromTheStart)
+        view("updateController.metered = true");
     m_server->release(lastChange);
+    QTRY_COMPARE(view("versionChecker.latestBuild").toInt(), 123456);
+    answers.start();
 
     QTRY_COMPARE(view("idleStatusText.text").toString(),
                  QStringLiteral("<b>Status:</b> Waiting for an unmetered connection"));
