@@ -1,6 +1,7 @@
 #include "shell/qmain.h"
 
 #include "builds/leftovers.h"
+#include "install/browserlauncher.h"
 #include "install/installroot.h"
 #include "install/rootlock.h"
 #include "shell/commandline.h"
@@ -79,6 +80,8 @@ int qMain(int argc, char *argv[])
     rootLock.sweepIfAlone([&installRoot] { installRoot.removeLeftoverStaging(); });
     if (instance->isLocked())
         Leftovers::removeTemporaryDirectories();
+    // The profile may have been chosen anew, or the launcher may come from an older Tarrowin.
+    BrowserLauncher::refresh(installRoot);
 
     auto viewer = Startup::createMainWindow(arguments);
     const QPointer<QQuickItem> root = viewer->rootObject();
