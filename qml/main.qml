@@ -512,9 +512,10 @@ Rectangle {
         windowVisible: window.Window.visibility !== Window.Hidden
         metered: meteredConnection.metered
         downloadOnMetered: downloadOnMeteredSetting.checked
+        browserOutdated: browserRelaunch.outdated
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
-        onNoticeRequested: (text, title, type, timeout, action, label) => systemTrayIcon.showMessage(text, title, type, timeout, action, label)
+        onNoticeRequested: (text, title, type, timeout, action, label, second, secondLabel) => systemTrayIcon.showMessage(text, title, type, timeout, action, label, second, secondLabel)
         onWindowRequested: openWindow()
         onQuitRequested: Qt.quit()
     }
@@ -525,13 +526,15 @@ Rectangle {
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
         toolTip: updateController.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
-        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateController.sandboxFixable)
+        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateController.sandboxFixable, browserRelaunch.outdated)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         // Each entry, and each notice button named after one, does what its name says.
         onMenuItemClicked: itemName => ({ "restore": openWindow, "settings": openSettings,
                                           "goback": chromeDownloader.goBack,
                                           "allowsandbox": chromeDownloader.allowSandbox,
+                                          "relaunch": browserRelaunch.relaunch,
+                                          "notnow": updateController.relaunchPostponed,
                                           "quit": exitProgram })[itemName]()
         onMessageClicked: updateReason => updateReason ? openSettings() : openWindow()
         onMessageLost: text => updateController.noticeLost(text)
@@ -539,6 +542,25 @@ Rectangle {
 
     Settings {
         id: settings
+    }
+
+    // A browser left running from an older build is offered a relaunch into the current one,
+    // looked for whenever the build changes and at every check.
+    BrowserRelaunch {
+        id: browserRelaunch
+        onRelaunchingChanged: if (browserRelaunch.relaunching) updateController.relaunchStarted()
+        onRelaunchFinished: (quit, started) => updateController.relaunchFinished(quit, started)
+        Component.onCompleted: refresh()
+    }
+
+    Connections {
+        target: chromeDownloader
+        function onCurrentBuildChanged() { browserRelaunch.refresh() }
+    }
+
+    Connections {
+        target: versionChecker
+        function onCheckingChanged() { if (versionChecker.checking) browserRelaunch.refresh() }
     }
 
     MeteredConnection {

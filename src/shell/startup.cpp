@@ -2,6 +2,7 @@
 
 #include "common/appidentity.h"
 #include "common/endpoints.h"
+#include "install/browserrelaunch.h"
 #include "settings/settings.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
@@ -41,6 +42,7 @@ void Startup::registerTypes()
     qmlRegisterType<Settings>(uri, 1, 0, "Settings");
     qmlRegisterType<UpdateController>(uri, 1, 0, "UpdateController");
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
+    qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");
 }
 
 std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)

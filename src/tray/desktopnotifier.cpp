@@ -159,6 +159,8 @@ void DesktopNotifier::send(const Notice &notice)
     QStringList actions { defaultAction, tr("Open") };
     if (!notice.action.isEmpty())
         actions << notice.action << notice.actionLabel;
+    if (!notice.secondAction.isEmpty())
+        actions << notice.secondAction << notice.secondActionLabel;
     call << QStringLiteral("Tarrowin") << (chain ? chain->id : 0u) << AppIdentity::id() << summary
          << body << actions << hints << qint32(notice.timeout < 0 ? -1 : notice.timeout);
     callAsync(m_bus, call, this,
@@ -195,7 +197,8 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
         return;
     if (actionKey == defaultAction)
         emit activated(shown->kind);
-    else if (!actionKey.isEmpty() && shown->action == actionKey)
+    else if (!actionKey.isEmpty()
+             && (shown->action == actionKey || shown->secondAction == actionKey))
         emit actionChosen(actionKey);
 }
 

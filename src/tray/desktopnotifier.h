@@ -35,6 +35,9 @@ public:
         // A button besides the click on the notice: its name and label; none when empty.
         QString action;
         QString actionLabel;
+        // A second button, such as one that declines; none when empty.
+        QString secondAction;
+        QString secondActionLabel;
     };
 
     explicit DesktopNotifier(const QDBusConnection &bus, QObject *parent = nullptr);

@@ -181,13 +181,15 @@ void SystemTrayIcon::trayIconAction(QSystemTrayIcon::ActivationReason reason)
 
 void SystemTrayIcon::showMessage(const QString &messageText, const QString &title,
                                  SystemTrayIcon::MessageType type, int timeout,
-                                 const QString &action, const QString &actionLabel)
+                                 const QString &action, const QString &actionLabel,
+                                 const QString &secondAction, const QString &secondActionLabel)
 {
     // Plain messages tell the state of the work and follow one another; warnings are failures
     // the user should get to read.
     const bool alert = type == WarningMessage || type == CriticalMessage;
     notify({ alert ? DesktopNotifier::Kind::Alert : DesktopNotifier::Kind::Status, title,
-             messageText, QSystemTrayIcon::MessageIcon(type), timeout, action, actionLabel });
+             messageText, QSystemTrayIcon::MessageIcon(type), timeout, action, actionLabel,
+             secondAction, secondActionLabel });
 }
 
 void SystemTrayIcon::notify(const DesktopNotifier::Notice &notice)
@@ -254,5 +256,5 @@ void SystemTrayIcon::versionFileLoaded(const TextFetch::Result &result)
     emit updateAvailableChanged(true);
     notify({ DesktopNotifier::Kind::Update, tr("Update available"),
              tr("There is a new version of Tarrowin available."), QSystemTrayIcon::Information,
-             10000, QString(), QString() });
+             10000, QString(), QString(), QString(), QString() });
 }

@@ -46,6 +46,7 @@ private slots:
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
     void sandboxEntryWhileTheRestrictionHolds();
+    void relaunchIsOfferedWhileAnOldBrowserRuns();
     void exitWaitsForAnInstallation();
     void lostNoticeStaysUntilTheWindowWasOpen();
     void meteredConnectionHoldsTheDownload_data();
@@ -399,8 +400,9 @@ void TestMainView::failedCheckSaysWhyOncePerOutage()
     QSettings().setValue(QStringLiteral("CurrentBuild"), 200000);
     load();
     const ViewProbe &view = *m_view;
-    QSignalSpy notices(view.object(QStringLiteral("updateController")),
-                       SIGNAL(noticeRequested(QString, QString, int, int, QString, QString)));
+    QSignalSpy notices(
+        view.object(QStringLiteral("updateController")),
+        SIGNAL(noticeRequested(QString, QString, int, int, QString, QString, QString, QString)));
     QSignalSpy checks(view.object(QStringLiteral("versionChecker")),
                       SIGNAL(latestBuildChanged(int)));
     QTRY_COMPARE(view("idleStatusText.text").toString(), "<b>Status:</b> " + line);
@@ -465,6 +467,36 @@ void TestMainView::sandboxEntryWhileTheRestrictionHolds()
     QVERIFY(offered());
     view("updateController.sandboxAllowed(true, '')");
     QVERIFY(!offered());
+}
+
+void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns()
+{
+    load();
+    const ViewProbe &view = *m_view;
+    QSignalSpy notices(
+        view.object(QStringLiteral("updateController")),
+        SIGNAL(noticeRequested(QString, QString, int, int, QString, QString, QString, QString)));
+    const auto offered
+        = [&] { return view("systemTrayIcon.menu.some(e => e.name === 'relaunch')").toBool(); };
+    view("updateController.currentBuild = 5; updateController.browserOutdated = true");
+    QVERIFY(offered());
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.first().mid(4),
+             (QVariantList { "relaunch", "Relaunch", "notnow", "Not now" }));
+    QCOMPARE(notices.first().first(),
+             QStringLiteral("Chromium build 5 is installed. Relaunch Chromium to use it."));
+    // No reminder before a day has passed, nor after "Not now"; a newer build asks again.
+    view("updateController.checkCompleted(-1)");
+    view("updateController.relaunchPostponed()");
+    view("updateController.browserOutdated = false; updateController.browserOutdated = true");
+    QCOMPARE(notices.size(), 2);
+    view("updateController.relaunchFinished(false, false)");
+    QCOMPARE(view("idleStatusText.text").toString(),
+             QStringLiteral("<b>Status:</b> Chromium did not quit (a page may ask to stay), so it "
+                            "was not relaunched"));
+    view("updateController.browserOutdated = false");
+    QVERIFY(!offered());
+    QCOMPARE(view("idleStatusText.text").toString(), QStringLiteral("<b>Status:</b> Idle"));
 }
 
 void TestMainView::exitWaitsForAnInstallation()
