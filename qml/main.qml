@@ -526,7 +526,7 @@ Rectangle {
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
         toolTip: updateController.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
-        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateController.sandboxFixable, browserRelaunch.outdated)
+        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateController.sandboxFixable, updateController.browserOutdated)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         // Each entry, and each notice button named after one, does what its name says.

@@ -1,12 +1,15 @@
 #include "install/browserlauncher.h"
-#include "settings/config.h"
+#include "install/browserrelaunch.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 
-// The launcher, run against the fake browser installed as build 7 of a root in the test's home.
+#include <csignal>
+
+// The launcher and the relaunch, run against the fake browser installed as builds 1 and 2.
 class TestBrowserLauncher : public QObject
 {
     Q_OBJECT
@@ -20,12 +23,43 @@ public:
 private slots:
     void startsCurrentBuildWithItsOwnProfile_data();
     void startsCurrentBuildWithItsOwnProfile();
-    void profileSetting_data();
-    void profileSetting();
+    void relaunchIntoTheCurrentBuild_data();
+    void relaunchIntoTheCurrentBuild();
 
 private:
+    // A fresh root and profile below the test's temporary folder, build 1 current; without a
+    // name, the profile is the one "BrowserProfile" gives.
+    bool install(const QString &rootName, const QString &profileName);
+    QString lastStart() const;
+
     TestEnvironment &m_environment;
+    std::optional<InstallRoot> m_root;
+    QString m_profile;
 };
+
+bool TestBrowserLauncher::install(const QString &rootName, const QString &profileName)
+{
+    const QDir base(m_environment.tempDir());
+    QDir(base.filePath(rootName)).removeRecursively();
+    m_root.emplace(base.filePath(rootName));
+    m_profile = profileName.isEmpty() ? BrowserLauncher::profile() : base.filePath(profileName);
+    QDir(m_profile).removeRecursively();
+    for (const int build : { 1, 2 }) {
+        if (!QDir().mkpath(m_root->versionPath(build))
+            || !QFile::copy(TARROWIN_FAKE_BROWSER, m_root->versionPath(build) + "/chrome"))
+            return false;
+    }
+    return QFile::link("versions/1", m_root->currentLink()) && QDir().mkpath(m_profile)
+        && BrowserLauncher::install(*m_root, m_profile, QString());
+}
+
+QString TestBrowserLauncher::lastStart() const
+{
+    QFile record(m_profile + "/fakebrowser.record");
+    return record.open(QIODevice::ReadOnly)
+        ? QString::fromLocal8Bit(record.readAll()).split("start\n").last()
+        : QString();
+}
 
 void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile_data()
 {
@@ -52,63 +86,83 @@ void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile()
     QFETCH(QString, rootName);
     QFETCH(QString, profileName);
     QFETCH(QStringList, arguments);
-    const QDir base(m_environment.tempDir());
-    QDir(base.filePath(rootName)).removeRecursively();
-    const InstallRoot root(base.filePath(rootName));
-    QVERIFY(QDir().mkpath(root.versionPath(7)));
-    QVERIFY(QFile::copy(TARROWIN_FAKE_BROWSER, root.versionPath(7) + "/chrome"));
-    QVERIFY(QFile::link("versions/7", root.currentLink()));
-    const QString profile = base.filePath(profileName);
-    QDir(profile).removeRecursively();
-    QVERIFY(QDir().mkpath(profile));
-
-    QVERIFY(BrowserLauncher::install(root, profile, QString()));
+    QVERIFY(install(rootName, profileName));
+    if (profileName.isEmpty())
+        QCOMPARE(m_profile, m_environment.configHome() + "/tarrowin-chromium");
     QProcess launcher;
-    launcher.setWorkingDirectory(base.path());
+    launcher.setWorkingDirectory(m_environment.tempDir());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("FAKEBROWSER_EXIT", "1");
     launcher.setProcessEnvironment(environment);
-    launcher.start(BrowserLauncher::path(root), arguments);
+    launcher.start(BrowserLauncher::path(*m_root), arguments);
     QVERIFY(launcher.waitForFinished(10000));
     QCOMPARE(launcher.readAllStandardError(), QByteArray());
     QCOMPARE(launcher.exitCode(), 0);
 
-    QFile record(profile + "/fakebrowser.record");
-    QVERIFY(record.open(QIODevice::ReadOnly));
-    QStringList expected { "start", "arg --user-data-dir=" + profile };
+    QStringList expected { "arg --user-data-dir=" + m_profile };
     for (const QString &argument : arguments)
         expected << "arg " + argument;
-    expected << "CHROME_WRAPPER " + BrowserLauncher::path(root)
+    expected << "CHROME_WRAPPER " + BrowserLauncher::path(*m_root)
              << "CHROME_DESKTOP tarrowin-chromium.desktop"
-             << "exe " + QFileInfo(root.browserPath()).canonicalFilePath() << QString();
-    // The record is line by line, and so is the expectation.
-    QCOMPARE(QString::fromLocal8Bit(record.readAll()), expected.join('\n'));
-    QVERIFY(QFile::exists(profile + "/Last Version"));
-    QVERIFY(!QFile::exists(base.filePath("pwned")));
+             << "exe " + QFileInfo(m_root->browserPath()).canonicalFilePath() << QString();
+    QCOMPARE(lastStart(), expected.join('\n'));
+    QVERIFY(QFile::exists(m_profile + "/Last Version"));
+    QVERIFY(!QFile::exists(m_environment.tempDir() + "/pwned"));
     QVERIFY(!QFile::exists(m_environment.configHome() + "/chromium"));
 }
 
-void TestBrowserLauncher::profileSetting_data()
+void TestBrowserLauncher::relaunchIntoTheCurrentBuild_data()
 {
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<QString>("profile");
-    const QString own = m_environment.configHome() + "/tarrowin-chromium";
-    QTest::newRow("absent") << QVariant() << own;
-    QTest::newRow("chosen") << QVariant("/home/ann/.config/chromium")
-                            << "/home/ann/.config/chromium";
-    QTest::newRow("cleaned") << QVariant("/data//p/../q/") << "/data/q";
-    // A relative folder would follow wherever the browser was started from.
-    QTest::newRow("relative") << QVariant("chromium") << own;
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("stays");
+    QTest::addColumn<bool>("outdated");
+
+    QTest::newRow("quits") << QStringList() << false << true;
+    // A page that asks to stay keeps the browser open: nothing is forced.
+    QTest::newRow("stays") << QStringList() << true << true;
+    // Renderers and helpers run the same chrome; only the browser process counts.
+    QTest::newRow("renderer") << QStringList { "--type=renderer" } << false << false;
 }
 
-void TestBrowserLauncher::profileSetting()
+void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
 {
-    QFETCH(QVariant, stored);
-    QFETCH(QString, profile);
-    Config::remove(Config::BrowserProfile);
-    if (stored.isValid())
-        Config::set(Config::BrowserProfile, stored);
-    QCOMPARE(BrowserLauncher::profile(), profile);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, stays);
+    QFETCH(bool, outdated);
+    QVERIFY(install("root", "profile"));
+    if (stays)
+        QVERIFY(QFile(m_profile + "/stay").open(QIODevice::WriteOnly));
+    QProcess old;
+    old.start(BrowserLauncher::path(*m_root), arguments);
+    QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
+    BrowserRelaunch relaunch(*m_root);
+    relaunch.refresh();
+    QVERIFY(!relaunch.outdated());
+    QVERIFY(QFile::remove(m_root->currentLink()));
+    QVERIFY(QFile::link("versions/2", m_root->currentLink()));
+    relaunch.refresh();
+    QCOMPARE(relaunch.outdated(), outdated);
+
+    QSignalSpy finished(&relaunch, &BrowserRelaunch::relaunchFinished);
+    relaunch.setQuitTimeout(1000);
+    QCOMPARE(relaunch.relaunch(), outdated);
+    if (outdated) {
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.first(), (QVariantList { !stays, !stays }));
+        QCOMPARE(old.state() == QProcess::NotRunning, !stays);
+    }
+    // The new build runs with the session restored, or else the old one runs on.
+    const bool relaunched = outdated && !stays;
+    QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
+    QCOMPARE(lastStart().contains("\narg --restore-last-session\n"), relaunched);
+    QVERIFY2(lastStart().endsWith(
+                 QStringLiteral("\nexe %1/chrome\n")
+                     .arg(QFileInfo(m_root->versionPath(relaunched ? 2 : 1)).canonicalFilePath())),
+             qPrintable(lastStart()));
+    const QString owner = QFile::symLinkTarget(m_profile + "/SingletonLock");
+    ::kill(pid_t(owner.section('-', -1).toInt()), SIGKILL);
+    old.kill();
+    old.waitForFinished(5000);
 }
 
 TARROWIN_TEST_MAIN(TestBrowserLauncher, false)
