@@ -276,6 +276,37 @@
     </message>
 </context>
 <context>
+    <name>ProfileSnapshots</name>
+    <message>
+        <source>The profile names no Chromium version</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium is running</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot copy the profile to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit Chromium first</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no copy of the profile from Chromium %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot keep the profile aside in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not every store could be restored; the profile as it was is in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>RangeFetch</name>
     <message>
         <source>Download failed: HTTP %1 to a range request</source>
@@ -456,6 +487,34 @@
     </message>
     <message>
         <source>Build %1 is not published yet; installing build %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Relaunch Chromium</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium build %1 is installed. Relaunch Chromium to use it.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Relaunch</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Relaunching Chromium …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium did not quit (a page may ask to stay), so it was not relaunched</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium quit, but the new build could not be started</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
