@@ -515,7 +515,7 @@ Rectangle {
         browserOutdated: browserRelaunch.outdated
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
-        onNoticeRequested: (text, title, type, timeout, action, label, second, secondLabel) => systemTrayIcon.showMessage(text, title, type, timeout, action, label, second, secondLabel)
+        onNoticeRequested: (text, title, type, timeout, action, label, more) => systemTrayIcon.showMessage(text, title, type, timeout, action, label, more)
         onWindowRequested: openWindow()
         onQuitRequested: Qt.quit()
     }
@@ -531,7 +531,10 @@ Rectangle {
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         // Each entry, and each notice button named after one, does what its name says.
         onMenuItemClicked: itemName => ({ "restore": openWindow, "settings": openSettings,
-                                          "goback": chromeDownloader.goBack,
+                                          "goback": profileGuard.goBack,
+                                          "restoreprofile": profileGuard.restoreAndGoBack,
+                                          "openanyway": profileGuard.goBackAnyway,
+                                          "cancel": () => {},
                                           "allowsandbox": chromeDownloader.allowSandbox,
                                           "relaunch": browserRelaunch.relaunch,
                                           "notnow": updateController.relaunchPostponed,
@@ -553,9 +556,37 @@ Rectangle {
         Component.onCompleted: refresh()
     }
 
+    // Going back across a milestone asks first; a newer milestone's arrival is a snapshot.
+    ProfileGuard {
+        id: profileGuard
+
+        property int askedBuild: -1
+
+        function goBack() {
+            const question = profileGuard.question(chromeDownloader.previousBuild)
+            if (question === "")
+                return chromeDownloader.goBack()
+            askedBuild = chromeDownloader.previousBuild
+            updateController.askBeforeGoingBack(askedBuild, question, profileGuard.restoreLabel(askedBuild))
+        }
+        // An answer holds for the build it was asked about, not one an update put there since.
+        function goBackAnyway() {
+            if (askedBuild === chromeDownloader.previousBuild)
+                chromeDownloader.goBack()
+        }
+        function restoreAndGoBack() {
+            if (askedBuild !== chromeDownloader.previousBuild)
+                return
+            const error = profileGuard.restore(askedBuild)
+            updateController.browserMessage(error)
+            if (error === "")
+                chromeDownloader.goBack()
+        }
+    }
+
     Connections {
         target: chromeDownloader
-        function onCurrentBuildChanged() { browserRelaunch.refresh() }
+        function onCurrentBuildChanged() { browserRelaunch.refresh(); profileGuard.buildChanged() }
     }
 
     Connections {

@@ -2,6 +2,7 @@
 
 #include "common/updatelog.h"
 #include "install/browserlauncher.h"
+#include "install/profileguard.h"
 
 #include <QDir>
 #include <QFile>
@@ -195,6 +196,8 @@ void BrowserRelaunch::finish(bool quit)
     m_waiting.clear();
     bool started = false;
     if (quit) {
+        // The profile is free now: the last chance to keep it as the older milestone left it.
+        ProfileGuard::protect(m_root, BrowserLauncher::profile());
         const QString launcher = BrowserLauncher::path(m_root);
         started = QProcess::startDetached(launcher, { QStringLiteral("--restore-last-session") },
                                           QDir::homePath());

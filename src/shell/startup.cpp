@@ -3,6 +3,7 @@
 #include "common/appidentity.h"
 #include "common/endpoints.h"
 #include "install/browserrelaunch.h"
+#include "install/profileguard.h"
 #include "settings/settings.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
@@ -43,6 +44,7 @@ void Startup::registerTypes()
     qmlRegisterType<UpdateController>(uri, 1, 0, "UpdateController");
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
     qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");
+    qmlRegisterType<ProfileGuard>(uri, 1, 0, "ProfileGuard");
 }
 
 std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)

@@ -159,8 +159,7 @@ void DesktopNotifier::send(const Notice &notice)
     QStringList actions { defaultAction, tr("Open") };
     if (!notice.action.isEmpty())
         actions << notice.action << notice.actionLabel;
-    if (!notice.secondAction.isEmpty())
-        actions << notice.secondAction << notice.secondActionLabel;
+    actions << notice.moreActions;
     call << QStringLiteral("Tarrowin") << (chain ? chain->id : 0u) << AppIdentity::id() << summary
          << body << actions << hints << qint32(notice.timeout < 0 ? -1 : notice.timeout);
     callAsync(m_bus, call, this,
@@ -198,7 +197,7 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
     if (actionKey == defaultAction)
         emit activated(shown->kind);
     else if (!actionKey.isEmpty()
-             && (shown->action == actionKey || shown->secondAction == actionKey))
+             && (shown->action == actionKey || shown->moreActions.indexOf(actionKey) % 2 == 0))
         emit actionChosen(actionKey);
 }
 

@@ -348,12 +348,11 @@ QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild, boo
 
 void UpdateController::notice(const QString &text, const QString &title, NoticeType type,
                               int timeout, const QString &action, const QString &actionLabel,
-                              const QString &secondAction, const QString &secondActionLabel)
+                              const QStringList &moreActions)
 {
     m_lastNotice.start();
     m_lastNoticeTimeout = timeout;
-    emit noticeRequested(text, title, type, timeout, action, actionLabel, secondAction,
-                         secondActionLabel);
+    emit noticeRequested(text, title, type, timeout, action, actionLabel, moreActions);
 }
 
 bool UpdateController::noticeUp() const
@@ -390,7 +389,28 @@ void UpdateController::remindRelaunch(bool newBuild)
     m_lastRelaunchNotice.start();
     notice(tr("Chromium build %1 is installed. Relaunch Chromium to use it.").arg(m_currentBuild),
            tr("Chromium (snapshot)"), InfoNotice, 10000, QStringLiteral("relaunch"), tr("Relaunch"),
-           QStringLiteral("notnow"), tr("Not now"));
+           { QStringLiteral("notnow"), tr("Not now") });
+}
+
+void UpdateController::askBeforeGoingBack(int build, const QString &question,
+                                          const QString &restoreLabel)
+{
+    // Asked whatever the notification setting: the user has just chosen to go back. It stays
+    // until answered; closing it is no answer, and nothing happens.
+    const QString title = tr("Go back to build %1?").arg(build);
+    const QStringList cancel { QStringLiteral("cancel"), tr("Cancel") };
+    if (restoreLabel.isEmpty())
+        notice(question, title, WarningNotice, 0, QStringLiteral("openanyway"), tr("Open anyway"),
+               cancel);
+    else
+        notice(question, title, WarningNotice, 0, QStringLiteral("restoreprofile"), restoreLabel,
+               QStringList { QStringLiteral("openanyway"), tr("Open anyway") } + cancel);
+}
+
+void UpdateController::browserMessage(const QString &message)
+{
+    m_relaunchStatus = message;
+    emit statusLineChanged();
 }
 
 void UpdateController::relaunchPostponed()

@@ -95,6 +95,12 @@ public:
     Q_INVOKABLE void sandboxBlocked(int restriction);
     // What came of asking to allow the sandbox.
     Q_INVOKABLE void sandboxAllowed(bool allowed, const QString &message);
+    // Going back to `build` needs the person's answer first: a notice asks, with the answer
+    // that restores the profile when there is one (restoreLabel), "Open anyway" and "Cancel".
+    Q_INVOKABLE void askBeforeGoingBack(int build, const QString &question,
+                                        const QString &restoreLabel);
+    // Something to say about the browser's profile in the status line.
+    Q_INVOKABLE void browserMessage(const QString &message);
     // "Not now" on the relaunch notice: no more reminders until the next build comes in.
     Q_INVOKABLE void relaunchPostponed();
     // The browser was asked to quit for a relaunch, and what came of it.
@@ -120,10 +126,10 @@ signals:
     void checkRequested();
     void downloadRequested(int build);
     // action and actionLabel: a button on the notice, named as the tray menu's entry it
-    // stands for; none when empty. secondAction and secondActionLabel: another such button.
+    // stands for; none when empty. moreActions: more such buttons, as pairs of name and label.
     void noticeRequested(const QString &text, const QString &title, int type, int timeout,
                          const QString &action, const QString &actionLabel,
-                         const QString &secondAction, const QString &secondActionLabel);
+                         const QStringList &moreActions);
     void windowRequested();
     void quitRequested();
 
@@ -135,8 +141,7 @@ private:
     void releaseWaitingDownload();
     void notice(const QString &text, const QString &title, NoticeType type, int timeout,
                 const QString &action = QString(), const QString &actionLabel = QString(),
-                const QString &secondAction = QString(),
-                const QString &secondActionLabel = QString());
+                const QStringList &moreActions = QStringList());
     // Whether a notice of ours may still be on screen.
     bool noticeUp() const;
     // The relaunch notice, when it is due: at once for a new build, then at most once a

@@ -1,3 +1,5 @@
+#include "install/browserlauncher.h"
+#include "install/profileguard.h"
 #include "install/profilesnapshots.h"
 #include "support/testenvironment.h"
 
@@ -23,6 +25,7 @@ private slots:
     void snapshotAndRestore_data();
     void snapshotAndRestore();
     void newestThreeMilestonesKept();
+    void olderMilestoneIsAskedAboutNewerOneSnapshotted();
 
 private:
     // Writes each path = contents below the base; a contents starting with "->" makes a link.
@@ -137,6 +140,31 @@ void TestProfileSnapshots::newestThreeMilestonesKept()
     QCOMPARE(snapshots.milestones(), (QList<int> { 121, 120, 119 }));
     QCOMPARE(ProfileSnapshots::milestone("Chromium 123.0.6312.4 snapshot"), 123);
     QCOMPARE(ProfileSnapshots::milestone("Chromium snapshot"), -1);
+}
+
+void TestProfileSnapshots::olderMilestoneIsAskedAboutNewerOneSnapshotted()
+{
+    const QString profile = BrowserLauncher::profile();
+    QDir(profile).removeRecursively();
+    QVERIFY(QDir().mkpath(profile));
+    write({ { "root/versions/1/.tarrowin-version", "Chromium 120.0.1.0 snapshot" },
+            { "root/versions/2/.tarrowin-version", "Chromium 121.0.1.0 snapshot" } });
+    QVERIFY(QFile::link("versions/2", m_root.currentLink()));
+    QVERIFY(QFile::copy(m_profile + "/Last Version", profile + "/Last Version"));
+    const ProfileGuard guard(m_root);
+    QCOMPARE(guard.restoreLabel(1), QString());
+    // Build 2 is chrome-less here, so not current: the snapshot waits for a real one.
+    QVERIFY(!ProfileGuard::protect(m_root, profile));
+    QVERIFY(QFile::copy(TARROWIN_FAKE_BROWSER, m_root.versionPath(2) + "/chrome"));
+    QVERIFY(ProfileGuard::protect(m_root, profile));
+    QCOMPARE(guard.restoreLabel(1), QStringLiteral("Restore the profile from Chromium 120"));
+    QVERIFY(QFile::remove(profile + "/Last Version"));
+    write({ { "profile/Last Version", "121.0.1.0" } });
+    QVERIFY(QFile::copy(m_profile + "/Last Version", profile + "/Last Version"));
+    QCOMPARE(
+        guard.question(1),
+        QStringLiteral("This profile was last used by Chromium 121. Build 1 is Chromium 120."));
+    QCOMPARE(guard.question(2), QString());
 }
 
 TARROWIN_TEST_MAIN(TestProfileSnapshots, false)
