@@ -276,6 +276,21 @@
     </message>
 </context>
 <context>
+    <name>ProfileGuard</name>
+    <message>
+        <source>This profile was last used by Chromium %1. Build %2 is Chromium %3.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore the profile from Chromium %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The profile was not restored: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ProfileSnapshots</name>
     <message>
         <source>The profile names no Chromium version</source>
@@ -515,6 +530,18 @@
     </message>
     <message>
         <source>Chromium quit, but the new build could not be started</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Go back to build %1?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open anyway</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
