@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+
+#ifdef Q_OS_LINUX
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -21,6 +24,15 @@ struct Text
 {
     Q_DECLARE_TR_FUNCTIONS(ProfileSnapshots)
 };
+
+bool fail(QString *error, const QString &message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+#ifdef Q_OS_LINUX
 
 const char *const topStores[] = { "Local State", "Last Version" };
 const char *const profileStores[]
@@ -30,13 +42,6 @@ const char *const profileStores[]
 const char networkCookies[] = "Cookies";
 // Deep enough for every store folder Chromium keeps; a deeper tree is no store of ours.
 constexpr int depthLimit = 4;
-
-bool fail(QString *error, const QString &message)
-{
-    if (error)
-        *error = message;
-    return false;
-}
 
 // A descriptor closed when it goes out of scope.
 class Fd
@@ -265,6 +270,8 @@ bool putBack(int from, int to, const char *name)
     return placed;
 }
 
+#endif
+
 } // namespace
 
 ProfileSnapshots::ProfileSnapshots(const InstallRoot &root, const QString &profile)
@@ -286,27 +293,10 @@ int ProfileSnapshots::milestone(const QString &version)
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
-int ProfileSnapshots::profileMilestone() const
-{
-    const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const Fd file(userData.valid() ? ::openat(userData.get(), "Last Version",
-                                              O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)
-                                   : -1);
-    char text[64] = {};
-    const ssize_t length = file.valid() ? ::read(file.get(), text, sizeof text - 1) : -1;
-    return length > 0 ? milestone(QString::fromLatin1(text, int(length))) : -1;
-}
-
 int ProfileSnapshots::buildMilestone(int build) const
 {
     QFile file(m_root.versionPath(build) + QStringLiteral("/.tarrowin-version"));
     return file.open(QIODevice::ReadOnly) ? milestone(QString::fromUtf8(file.read(256))) : -1;
-}
-
-bool ProfileSnapshots::profileHeld() const
-{
-    struct stat status;
-    return ::lstat(QFile::encodeName(m_profile + QStringLiteral("/SingletonLock")), &status) == 0;
 }
 
 QList<int> ProfileSnapshots::milestones() const
@@ -321,6 +311,25 @@ QList<int> ProfileSnapshots::milestones() const
     }
     std::sort(found.begin(), found.end(), std::greater<>());
     return found;
+}
+
+#ifdef Q_OS_LINUX
+
+int ProfileSnapshots::profileMilestone() const
+{
+    const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd file(userData.valid() ? ::openat(userData.get(), "Last Version",
+                                              O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)
+                                   : -1);
+    char text[64] = {};
+    const ssize_t length = file.valid() ? ::read(file.get(), text, sizeof text - 1) : -1;
+    return length > 0 ? milestone(QString::fromLatin1(text, int(length))) : -1;
+}
+
+bool ProfileSnapshots::profileHeld() const
+{
+    struct stat status;
+    return ::lstat(QFile::encodeName(m_profile + QStringLiteral("/SingletonLock")), &status) == 0;
 }
 
 bool ProfileSnapshots::take(QString *error) const
@@ -401,3 +410,28 @@ bool ProfileSnapshots::restore(int milestone, QString *error) const
                         .arg(directory() + QLatin1Char('/') + QLatin1String(keptName)));
     return true;
 }
+
+#else
+
+// Elsewhere nothing is copied: there is no way here to copy without following links.
+int ProfileSnapshots::profileMilestone() const
+{
+    return -1;
+}
+
+bool ProfileSnapshots::profileHeld() const
+{
+    return true;
+}
+
+bool ProfileSnapshots::take(QString *error) const
+{
+    return fail(error, Text::tr("Profile snapshots are not available on this system"));
+}
+
+bool ProfileSnapshots::restore(int, QString *error) const
+{
+    return fail(error, Text::tr("Profile snapshots are not available on this system"));
+}
+
+#endif
