@@ -4,6 +4,7 @@
 #include "install/menuentry.h"
 #include "settings/config.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -35,7 +36,8 @@ QString BrowserLauncher::profile()
     return QDir::cleanPath(stored);
 }
 
-QByteArray BrowserLauncher::script(const InstallRoot &root, const QString &profile)
+QByteArray BrowserLauncher::script(const InstallRoot &root, const QString &profile,
+                                   const QString &program)
 {
     QByteArray text = "#!/bin/sh\n"
                       "# Starts the Chromium build Tarrowin keeps up to date, with a profile of\n"
@@ -43,14 +45,28 @@ QByteArray BrowserLauncher::script(const InstallRoot &root, const QString &profi
     text += "CHROME_WRAPPER=" + shellQuoted(path(root)) + '\n';
     text += QByteArray("CHROME_DESKTOP=") + desktopFileName + '\n';
     text += "export CHROME_WRAPPER CHROME_DESKTOP\n";
-    text += "exec " + shellQuoted(root.browserPath()) + " --user-data-dir=" + shellQuoted(profile)
-        + " \"$@\"\n";
+    text += "profile=" + shellQuoted(profile) + '\n';
+    // `Last Version` holds "121.0.6167.85", the build's version file "Chromium 121.0.… …".
+    // Whatever Tarrowin makes of a milestone change, the browser starts all the same.
+    text += "last= build=\n"
+            "{ read -r last < \"$profile/Last Version\"; } 2>/dev/null\n"
+            "{ read -r _ build _ < "
+        + shellQuoted(root.path() + QStringLiteral("/current/.tarrowin-version"))
+        + "; } 2>/dev/null\n"
+          "if [ -n \"$last\" ] && [ -n \"$build\" ] && [ \"${last%%.*}\" != \"${build%%.*}\" ]; "
+          "then\n    "
+        + shellQuoted(program)
+        + " --protect-profile=\"$profile\" >/dev/null 2>&1 </dev/null\n"
+          "fi\n";
+    text += "exec " + shellQuoted(root.browserPath()) + " --user-data-dir=\"$profile\" \"$@\"\n";
     return text;
 }
 
-bool BrowserLauncher::install(const InstallRoot &root, const QString &profile, const QString &logo)
+bool BrowserLauncher::install(const InstallRoot &root, const QString &profile, const QString &logo,
+                              const QString &program)
 {
-    const QByteArray text = script(root, profile);
+    const QByteArray text = script(
+        root, profile, program.isEmpty() ? QCoreApplication::applicationFilePath() : program);
     QSaveFile file(path(root));
     const QFileDevice::Permissions executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner
         | QFileDevice::ExeOwner | QFileDevice::ReadGroup | QFileDevice::ExeGroup

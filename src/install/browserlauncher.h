@@ -28,11 +28,15 @@ QString path(const InstallRoot &root);
 QString profile();
 
 // The script for the root and profile. Both are quoted for the shell whatever they contain.
-QByteArray script(const InstallRoot &root, const QString &profile);
+QByteArray script(const InstallRoot &root, const QString &profile, const QString &program);
 
 // Writes the launcher whole (an interrupted write leaves the old one) and, when that
-// succeeded, the menu entry that runs it, with the build's logo when it has one.
-bool install(const InstallRoot &root, const QString &profile, const QString &logo);
+// succeeded, the menu entry that runs it, with the build's logo when it has one. program is
+// the Tarrowin the launcher asks for a snapshot of the profile (--protect-profile) when the
+// profile's `Last Version` names another milestone than the current build's; the common
+// start, same milestone, reads two short files and runs nothing else.
+bool install(const InstallRoot &root, const QString &profile, const QString &logo,
+             const QString &program = QString());
 
 // Brings an existing installation's launcher and menu entry up to date (the profile may have
 // changed, or they may date from an earlier version); nothing while no build is installed.

@@ -1,5 +1,6 @@
 #include "install/browserlauncher.h"
 #include "install/browserrelaunch.h"
+#include "install/profilesnapshots.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
@@ -25,11 +26,15 @@ private slots:
     void startsCurrentBuildWithItsOwnProfile();
     void relaunchIntoTheCurrentBuild_data();
     void relaunchIntoTheCurrentBuild();
+    void newerMilestoneIsSnapshottedBeforeItStarts();
 
 private:
-    // A fresh root and profile below the test's temporary folder, build 1 current; without a
-    // name, the profile is the one "BrowserProfile" gives.
+    // A fresh root and profile below the test's temporary folder, build 1 (Chromium 120)
+    // current, build 2 Chromium 121; without a name, the profile is the one "BrowserProfile"
+    // gives, the root the program's own.
     bool install(const QString &rootName, const QString &profileName);
+    // Runs the launcher, with the fake browser exiting at once.
+    bool launch(const QStringList &arguments = QStringList()) const;
     QString lastStart() const;
 
     TestEnvironment &m_environment;
@@ -41,16 +46,34 @@ bool TestBrowserLauncher::install(const QString &rootName, const QString &profil
 {
     const QDir base(m_environment.tempDir());
     QDir(base.filePath(rootName)).removeRecursively();
-    m_root.emplace(base.filePath(rootName));
+    m_root.emplace(rootName.isEmpty() ? InstallRoot::defaultPath() : base.filePath(rootName));
+    QDir(m_root->path()).removeRecursively();
     m_profile = profileName.isEmpty() ? BrowserLauncher::profile() : base.filePath(profileName);
     QDir(m_profile).removeRecursively();
     for (const int build : { 1, 2 }) {
+        const QByteArray version = QByteArray::number(119 + build) + ".0.1.0";
+        QFile record(m_root->versionPath(build) + "/.tarrowin-version");
+        QFile fake(m_root->versionPath(build) + "/fake-version");
         if (!QDir().mkpath(m_root->versionPath(build))
-            || !QFile::copy(TARROWIN_FAKE_BROWSER, m_root->versionPath(build) + "/chrome"))
+            || !QFile::copy(TARROWIN_FAKE_BROWSER, m_root->versionPath(build) + "/chrome")
+            || !record.open(QIODevice::WriteOnly) || !record.write("Chromium " + version)
+            || !fake.open(QIODevice::WriteOnly) || !fake.write(version))
             return false;
     }
     return QFile::link("versions/1", m_root->currentLink()) && QDir().mkpath(m_profile)
-        && BrowserLauncher::install(*m_root, m_profile, QString());
+        && BrowserLauncher::install(*m_root, m_profile, QString(), TARROWIN_UNDER_TEST);
+}
+
+bool TestBrowserLauncher::launch(const QStringList &arguments) const
+{
+    QProcess launcher;
+    launcher.setWorkingDirectory(m_environment.tempDir());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FAKEBROWSER_EXIT", "1");
+    launcher.setProcessEnvironment(environment);
+    launcher.start(BrowserLauncher::path(*m_root), arguments);
+    return launcher.waitForFinished(10000) && launcher.readAllStandardError().isEmpty()
+        && launcher.exitCode() == 0;
 }
 
 QString TestBrowserLauncher::lastStart() const
@@ -89,15 +112,7 @@ void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile()
     QVERIFY(install(rootName, profileName));
     if (profileName.isEmpty())
         QCOMPARE(m_profile, m_environment.configHome() + "/tarrowin-chromium");
-    QProcess launcher;
-    launcher.setWorkingDirectory(m_environment.tempDir());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("FAKEBROWSER_EXIT", "1");
-    launcher.setProcessEnvironment(environment);
-    launcher.start(BrowserLauncher::path(*m_root), arguments);
-    QVERIFY(launcher.waitForFinished(10000));
-    QCOMPARE(launcher.readAllStandardError(), QByteArray());
-    QCOMPARE(launcher.exitCode(), 0);
+    QVERIFY(launch(arguments));
 
     QStringList expected { "arg --user-data-dir=" + m_profile };
     for (const QString &argument : arguments)
@@ -163,6 +178,23 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
     ::kill(pid_t(owner.section('-', -1).toInt()), SIGKILL);
     old.kill();
     old.waitForFinished(5000);
+}
+
+void TestBrowserLauncher::newerMilestoneIsSnapshottedBeforeItStarts()
+{
+    // The launcher asks the program, which knows its own root only.
+    QVERIFY(install(QString(), "profile"));
+    QVERIFY(launch());
+    const ProfileSnapshots snapshots(*m_root, m_profile);
+    QVERIFY(snapshots.milestones().isEmpty());
+    QVERIFY(QDir().mkpath(m_profile + "/Default"));
+    QVERIFY(QFile(m_profile + "/Default/Preferences").open(QIODevice::WriteOnly));
+    QVERIFY(QFile::remove(m_root->currentLink()));
+    QVERIFY(QFile::link("versions/2", m_root->currentLink()));
+    QVERIFY(launch());
+    QCOMPARE(snapshots.milestones(), QList<int> { 120 });
+    QVERIFY(
+        lastStart().endsWith(QFileInfo(m_root->versionPath(2)).canonicalFilePath() + "/chrome\n"));
 }
 
 TARROWIN_TEST_MAIN(TestBrowserLauncher, false)
