@@ -535,6 +535,7 @@ Rectangle {
                                           "restoreprofile": profileGuard.restoreAndGoBack,
                                           "openanyway": profileGuard.goBackAnyway,
                                           "cancel": () => {},
+                                          "copyprofile": profileCopy.start,
                                           "allowsandbox": chromeDownloader.allowSandbox,
                                           "relaunch": browserRelaunch.relaunch,
                                           "notnow": updateController.relaunchPostponed,
@@ -586,7 +587,16 @@ Rectangle {
 
     Connections {
         target: chromeDownloader
-        function onCurrentBuildChanged() { browserRelaunch.refresh(); profileGuard.buildChanged() }
+        function onCurrentBuildChanged() { browserRelaunch.refresh(); profileGuard.buildChanged(); profileCopy.offer() }
+    }
+
+    // Before the browser's own profile first exists, the distribution's Chromium's may be copied.
+    ProfileCopy {
+        id: profileCopy
+        function offer() { if (chromeDownloader.currentBuild !== -1 && wanted()) updateController.offerProfileCopy() }
+        onProgressChanged: updateController.profileCopyProgress(progress)
+        onFinished: (copied, error) => updateController.profileCopied(copied, error)
+        Component.onCompleted: offer()
     }
 
     Connections {

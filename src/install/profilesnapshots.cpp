@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
@@ -40,8 +42,18 @@ const char *const profileStores[]
         "Sessions",    "Login Data",         "Web Data", "Cookies",  "Network" };
 // Of Network/ only the cookies are a store; the rest is the network service's cache.
 const char networkCookies[] = "Cookies";
+// How deep a copy goes, what it reports, and what stops it.
+struct CopyJob
+{
+    int depthLimit = 0;
+    const std::function<void(qint64)> *copied = nullptr;
+    const std::atomic<bool> *cancel = nullptr;
+    bool cancelled() const { return cancel && cancel->load(); }
+};
 // Deep enough for every store folder Chromium keeps; a deeper tree is no store of ours.
-constexpr int depthLimit = 4;
+const CopyJob storeJob { 4 };
+// A whole profile: far deeper than Chromium goes, still bounded.
+constexpr int profileDepthLimit = 32;
 
 // A descriptor closed when it goes out of scope.
 class Fd
@@ -70,7 +82,7 @@ int openDirAt(int at, const char *name)
     return ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-bool copyEntry(int from, int to, const char *name, int depth);
+bool copyEntry(int from, int to, const char *name, int depth, const CopyJob &job = storeJob);
 
 // Every entry of a directory, through the descriptor that was checked.
 QList<QByteArray> entriesOf(int dirFd)
@@ -92,7 +104,7 @@ QList<QByteArray> entriesOf(int dirFd)
     return names;
 }
 
-bool copyFile(int from, int to, const char *name)
+bool copyFile(int from, int to, const char *name, const CopyJob &job)
 {
     const Fd in(::openat(from, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     struct stat status;
@@ -104,6 +116,8 @@ bool copyFile(int from, int to, const char *name)
         return false;
     char buffer[65536];
     for (;;) {
+        if (job.cancelled())
+            return false;
         const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
         if (got == 0)
             break;
@@ -118,11 +132,14 @@ bool copyFile(int from, int to, const char *name)
                 return false;
             written += std::max<ssize_t>(put, 0);
         }
+        if (job.copied)
+            (*job.copied)(got);
     }
     return ::fsync(out.get()) == 0;
 }
 
-bool copyDir(int from, int to, const char *name, int depth, const char *only = nullptr)
+bool copyDir(int from, int to, const char *name, int depth, const char *only = nullptr,
+             const CopyJob &job = storeJob)
 {
     const Fd source(openDirAt(from, name));
     if (!source.valid() || (::mkdirat(to, name, S_IRWXU) != 0 && errno != EEXIST))
@@ -132,7 +149,7 @@ bool copyDir(int from, int to, const char *name, int depth, const char *only = n
         return false;
     for (const QByteArray &entry : entriesOf(source.get())) {
         if ((!only || entry == only)
-            && !copyEntry(source.get(), target.get(), entry.constData(), depth + 1))
+            && !copyEntry(source.get(), target.get(), entry.constData(), depth + 1, job))
             return false;
     }
     return ::fsync(target.get()) == 0;
@@ -140,15 +157,15 @@ bool copyDir(int from, int to, const char *name, int depth, const char *only = n
 
 // A regular file or a folder of them, copied; a link or a special file is left out, never
 // followed. An entry that is not there is nothing to copy.
-bool copyEntry(int from, int to, const char *name, int depth)
+bool copyEntry(int from, int to, const char *name, int depth, const CopyJob &job)
 {
     struct stat status;
     if (::fstatat(from, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT;
     if (S_ISREG(status.st_mode))
-        return copyFile(from, to, name);
-    if (S_ISDIR(status.st_mode) && depth < depthLimit)
-        return copyDir(from, to, name, depth);
+        return copyFile(from, to, name, job);
+    if (S_ISDIR(status.st_mode) && depth < job.depthLimit)
+        return copyDir(from, to, name, depth, nullptr, job);
     return true;
 }
 
@@ -192,6 +209,25 @@ bool copyStores(int userData, int to)
             return false;
     }
     return ::fsync(to) == 0;
+}
+
+// The bytes of the regular files below a folder, as copyEntry would copy them.
+qint64 treeSize(int dir, int depth)
+{
+    qint64 total = 0;
+    for (const QByteArray &entry : entriesOf(dir)) {
+        struct stat status;
+        if (::fstatat(dir, entry.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISREG(status.st_mode)) {
+            total += status.st_size;
+        } else if (S_ISDIR(status.st_mode) && depth + 1 < profileDepthLimit) {
+            const Fd sub(openDirAt(dir, entry.constData()));
+            if (sub.valid())
+                total += treeSize(sub.get(), depth + 1);
+        }
+    }
+    return total;
 }
 
 // Removes a tree below a descriptor without following any link in it.
@@ -411,7 +447,63 @@ bool ProfileSnapshots::restore(int milestone, QString *error) const
     return true;
 }
 
+bool ProfileSnapshots::copyProfile(const QString &source, const QString &target,
+                                   const std::function<void(qint64, qint64)> &progress,
+                                   const std::atomic<bool> &cancel, QString *error)
+{
+    if (ProfileSnapshots(InstallRoot(), source).profileHeld())
+        return fail(error, Text::tr("Chromium is running from %1").arg(source));
+    const QFileInfo targetInfo(target);
+    QDir().mkpath(targetInfo.path());
+    const Fd from(::open(QFile::encodeName(source), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd parent(
+        ::open(QFile::encodeName(targetInfo.path()), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!from.valid() || !parent.valid())
+        return fail(error,
+                    Text::tr("Cannot open %1").arg(from.valid() ? targetInfo.path() : source));
+    const QByteArray name = QFile::encodeName(targetInfo.fileName());
+    struct stat existing;
+    if (::fstatat(parent.get(), name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+        return fail(error, Text::tr("%1 exists already").arg(target));
+    const QByteArray partial = freshDir(parent.get(), ".tarrowin-copy-");
+    const Fd into(partial.isEmpty() ? -1 : openDirAt(parent.get(), partial.constData()));
+    const qint64 total = treeSize(from.get(), 0);
+    qint64 done = 0;
+    const std::function<void(qint64)> copied = [&](qint64 bytes) {
+        done += bytes;
+        progress(done, total);
+    };
+    const CopyJob job { profileDepthLimit, &copied, &cancel };
+    bool whole = into.valid();
+    for (const QByteArray &entry : whole ? entriesOf(from.get()) : QList<QByteArray>()) {
+        // The running browser's lock, socket and cookie are no part of the profile.
+        if (!entry.startsWith("Singleton"))
+            whole = whole && copyEntry(from.get(), into.get(), entry.constData(), 0, job);
+    }
+    whole = whole && ::fsync(into.get()) == 0;
+    // A browser that started from the source meanwhile may have changed it half-way; one that
+    // started on the target made a profile of its own there, which stays as it is.
+    const bool held = ProfileSnapshots(InstallRoot(), source).profileHeld();
+    if (!whole || held
+        || ::renameat(parent.get(), partial.constData(), parent.get(), name.constData()) != 0) {
+        if (!partial.isEmpty())
+            removeAt(parent.get(), partial.constData());
+        return fail(error,
+                    held ? Text::tr("Chromium was started from %1").arg(source)
+                         : Text::tr("Cannot copy %1 to %2").arg(source, target));
+    }
+    ::fsync(parent.get());
+    return true;
+}
+
 #else
+
+bool ProfileSnapshots::copyProfile(const QString &, const QString &,
+                                   const std::function<void(qint64, qint64)> &,
+                                   const std::atomic<bool> &, QString *error)
+{
+    return fail(error, Text::tr("Profile copies are not available on this system"));
+}
 
 // Elsewhere nothing is copied: there is no way here to copy without following links.
 int ProfileSnapshots::profileMilestone() const

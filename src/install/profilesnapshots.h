@@ -5,6 +5,9 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+#include <functional>
+
 // Copies of the stores a browser profile keeps, one folder per Chromium milestone beside the
 // builds (<root>/profile-snapshots/<milestone>), so that going back to an older milestone can
 // give it the stores it wrote itself instead of ones it cannot read. The stores are those
@@ -45,6 +48,14 @@ public:
     // from the profile (it is in the kept copy). False when held, without that snapshot, or
     // when the stores could not be kept aside; then the profile is as it was.
     bool restore(int milestone, QString *error = nullptr) const;
+
+    // Copies the browser profile in source, all of it but links, to target, which must not
+    // exist: built beside it and renamed into place whole. Refused while a browser holds the
+    // source, and thrown away when one started meanwhile. Reports the bytes copied of the
+    // total as it goes, from the calling thread; cancel stops it (nothing is left behind).
+    static bool copyProfile(const QString &source, const QString &target,
+                            const std::function<void(qint64, qint64)> &progress,
+                            const std::atomic<bool> &cancel, QString *error = nullptr);
 
 private:
     InstallRoot m_root;

@@ -3,6 +3,7 @@
 #include "common/appidentity.h"
 #include "common/endpoints.h"
 #include "install/browserrelaunch.h"
+#include "install/profilecopy.h"
 #include "install/profileguard.h"
 #include "settings/settings.h"
 #include "shell/commandline.h"
@@ -45,6 +46,7 @@ void Startup::registerTypes()
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
     qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");
     qmlRegisterType<ProfileGuard>(uri, 1, 0, "ProfileGuard");
+    qmlRegisterType<ProfileCopy>(uri, 1, 0, "ProfileCopy");
 }
 
 std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)

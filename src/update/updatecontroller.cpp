@@ -407,8 +407,37 @@ void UpdateController::askBeforeGoingBack(int build, const QString &question,
                QStringList { QStringLiteral("openanyway"), tr("Open anyway") } + cancel);
 }
 
+void UpdateController::offerProfileCopy()
+{
+    if (m_profileCopyOffered || !notificationsOn())
+        return;
+    m_profileCopyOffered = true;
+    notice(tr("Chromium (snapshot) keeps a profile of its own. Your Chromium profile can be "
+              "copied into it; it stays as it is."),
+           tr("Chromium (snapshot)"), InfoNotice, 0, QStringLiteral("copyprofile"),
+           tr("Copy my Chromium profile"));
+}
+
+void UpdateController::profileCopyProgress(int percent)
+{
+    browserMessage(percent < 0 ? QString()
+                               : tr("Copying your Chromium profile \u2026 %1%").arg(percent));
+}
+
+void UpdateController::profileCopied(bool copied, const QString &error)
+{
+    if (!copied) {
+        browserMessage(tr("Your Chromium profile was not copied: %1").arg(error));
+        return;
+    }
+    browserMessage(QString());
+    notice(tr("Your Chromium profile was copied."), tr("Chromium (snapshot)"), InfoNotice, 5000);
+}
+
 void UpdateController::browserMessage(const QString &message)
 {
+    if (message == m_relaunchStatus)
+        return;
     m_relaunchStatus = message;
     emit statusLineChanged();
 }

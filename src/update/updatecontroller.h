@@ -99,6 +99,12 @@ public:
     // that restores the profile when there is one (restoreLabel), "Open anyway" and "Cancel".
     Q_INVOKABLE void askBeforeGoingBack(int build, const QString &question,
                                         const QString &restoreLabel);
+    // The browser's own profile does not exist yet while the distribution's Chromium's does:
+    // a notice offers to copy it, once a run.
+    Q_INVOKABLE void offerProfileCopy();
+    // How far the copy is (-1 when not copying), and what came of it.
+    Q_INVOKABLE void profileCopyProgress(int percent);
+    Q_INVOKABLE void profileCopied(bool copied, const QString &error);
     // Something to say about the browser's profile in the status line.
     Q_INVOKABLE void browserMessage(const QString &message);
     // "Not now" on the relaunch notice: no more reminders until the next build comes in.
@@ -180,6 +186,7 @@ private:
     int m_lastNoticeTimeout = 0;
     bool m_browserOutdated = false;
     bool m_relaunchPostponed = false;
+    bool m_profileCopyOffered = false;
     QElapsedTimer m_lastRelaunchNotice;
     // What became of the last relaunch, for the status line; empty when nothing to say.
     QString m_relaunchStatus;

@@ -1,4 +1,5 @@
 #include "install/browserlauncher.h"
+#include "install/profilecopy.h"
 #include "install/profileguard.h"
 #include "install/profilesnapshots.h"
 #include "support/testenvironment.h"
@@ -6,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QSignalSpy>
 
 using Files = QMap<QString, QByteArray>;
 
@@ -26,6 +28,8 @@ private slots:
     void snapshotAndRestore();
     void newestThreeMilestonesKept();
     void olderMilestoneIsAskedAboutNewerOneSnapshotted();
+    void chromiumProfileCopied_data();
+    void chromiumProfileCopied();
 
 private:
     // Writes each path = contents below the base; a contents starting with "->" makes a link.
@@ -165,6 +169,47 @@ void TestProfileSnapshots::olderMilestoneIsAskedAboutNewerOneSnapshotted()
         guard.question(1),
         QStringLiteral("This profile was last used by Chromium 121. Build 1 is Chromium 120."));
     QCOMPARE(guard.question(2), QString());
+}
+
+void TestProfileSnapshots::chromiumProfileCopied_data()
+{
+    QTest::addColumn<Files>("planted");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<bool>("copied");
+    QTest::newRow("copied") << Files { { "chromium/Default/x", "->outside/secret" } } << true
+                            << true;
+    QTest::newRow("Chromium runs")
+        << Files { { "chromium/SingletonLock", "->host-1" } } << true << false;
+    QTest::newRow("own profile exists")
+        << Files { { "own/Preferences", "mine" } } << false << false;
+}
+
+void TestProfileSnapshots::chromiumProfileCopied()
+{
+    QFETCH(Files, planted);
+    QFETCH(bool, started);
+    QFETCH(bool, copied);
+    const QString chromium = ProfileCopy::source();
+    const QString own = BrowserLauncher::profile();
+    QDir(chromium).removeRecursively();
+    QDir(own).removeRecursively();
+    QVERIFY(QFile::link(m_base + "/chromium", chromium));
+    QVERIFY(QFile::link(m_base + "/own", own));
+    write({ { "chromium/Local State", "ls" }, { "chromium/Default/Sessions/s", "tabs" } });
+    write(planted);
+    if (!planted.contains("own/Preferences"))
+        QVERIFY(QFile::remove(own));
+    ProfileCopy copy;
+    QSignalSpy finished(&copy, &ProfileCopy::finished);
+    QCOMPARE(copy.start(), started);
+    if (started)
+        QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.value(0).value(0).toBool(), copied);
+    QCOMPARE(read("chromium/Default/Sessions/s"), "tabs");
+    QCOMPARE(QFile::exists(own + "/Default/Sessions/s"), copied);
+    QVERIFY(!QFileInfo(own + "/Default/x").exists());
+    QCOMPARE(read("outside/secret"), "secret");
+    QVERIFY(QFile::remove(chromium));
 }
 
 TARROWIN_TEST_MAIN(TestProfileSnapshots, false)
