@@ -224,6 +224,10 @@
         <source>Start in the tray without showing the window; /tray does the same.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Copy the stores of the browser profile in &lt;folder&gt; before a newer Chromium opens it, and exit (the browser&apos;s launcher does this).</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>
@@ -318,6 +322,34 @@
     </message>
     <message>
         <source>Not every store could be restored; the profile as it was is in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium is running from %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot open %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 exists already</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium was started from %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot copy %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Profile copies are not available on this system</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Profile snapshots are not available on this system</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -542,6 +574,26 @@
     </message>
     <message>
         <source>Open anyway</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium (snapshot) keeps a profile of its own. Your Chromium profile can be copied into it; it stays as it is.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy my Chromium profile</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copying your Chromium profile … %1%</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Your Chromium profile was not copied: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Your Chromium profile was copied.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
