@@ -571,14 +571,18 @@ Rectangle {
             updateController.askBeforeGoingBack(askedBuild, question, profileGuard.restoreLabel(askedBuild))
         }
         // An answer holds for the build it was asked about, not one an update put there since.
+        // Each question is answered once: a second click on an old notice does nothing.
         function goBackAnyway() {
             if (askedBuild === chromeDownloader.previousBuild)
                 chromeDownloader.goBack()
+            askedBuild = -1
         }
         function restoreAndGoBack() {
-            if (askedBuild !== chromeDownloader.previousBuild)
+            const build = askedBuild
+            askedBuild = -1
+            if (build === -1 || build !== chromeDownloader.previousBuild)
                 return
-            const error = profileGuard.restore(askedBuild)
+            const error = profileGuard.restore(build)
             updateController.browserMessage(error)
             if (error === "")
                 chromeDownloader.goBack()
