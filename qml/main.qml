@@ -531,9 +531,10 @@ Rectangle {
         metered: meteredConnection.metered
         meteredKnown: meteredConnection.known
         downloadOnMetered: downloadOnMeteredSetting.checked
+        browserOutdated: browserRelaunch.outdated
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
-        onNoticeRequested: (text, title, type, timeout, action, label) => systemTrayIcon.showMessage(text, title, type, timeout, action, label)
+        onNoticeRequested: (text, title, type, timeout, action, label, more) => systemTrayIcon.showMessage(text, title, type, timeout, action, label, more)
         onWindowRequested: openWindow()
         onQuitRequested: Qt.quit()
     }
@@ -544,13 +545,19 @@ Rectangle {
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
         toolTip: updateController.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
-        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateController.sandboxFixable)
+        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateController.sandboxFixable, updateController.browserOutdated)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         // Each entry, and each notice button named after one, does what its name says.
         onMenuItemClicked: itemName => ({ "restore": openWindow, "settings": openSettings,
-                                          "goback": chromeDownloader.goBack,
+                                          "goback": profileGuard.goBack,
+                                          "restoreprofile": profileGuard.restoreAndGoBack,
+                                          "openanyway": profileGuard.goBackAnyway,
+                                          "cancel": () => {},
+                                          "copyprofile": profileCopy.start,
                                           "allowsandbox": sandboxGuard.allow,
+                                          "relaunch": browserRelaunch.relaunch,
+                                          "notnow": updateController.relaunchPostponed,
                                           "quit": exitProgram })[itemName]()
         onMessageClicked: updateReason => updateReason ? openSettings() : openWindow()
         onMessageLost: text => updateController.noticeLost(text)
@@ -558,6 +565,66 @@ Rectangle {
 
     Settings {
         id: settings
+    }
+
+    // A browser left running from an older build is offered a relaunch into the current one,
+    // looked for whenever the build changes and at every check.
+    BrowserRelaunch {
+        id: browserRelaunch
+        onRelaunchingChanged: if (browserRelaunch.relaunching) updateController.relaunchStarted()
+        onRelaunchFinished: (quit, started) => updateController.relaunchFinished(quit, started)
+        Component.onCompleted: refresh()
+    }
+
+    // Going back across a milestone asks first; a newer milestone's arrival is a snapshot.
+    ProfileGuard {
+        id: profileGuard
+
+        property int askedBuild: -1
+
+        function goBack() {
+            const question = profileGuard.question(chromeDownloader.previousBuild)
+            if (question === "")
+                return chromeDownloader.goBack()
+            askedBuild = chromeDownloader.previousBuild
+            updateController.askBeforeGoingBack(askedBuild, question, profileGuard.restoreLabel(askedBuild))
+        }
+        // An answer holds for the build it was asked about, not one an update put there since.
+        // Each question is answered once: a second click on an old notice does nothing.
+        function goBackAnyway() {
+            if (askedBuild === chromeDownloader.previousBuild)
+                chromeDownloader.goBack()
+            askedBuild = -1
+        }
+        function restoreAndGoBack() {
+            const build = askedBuild
+            askedBuild = -1
+            if (build === -1 || build !== chromeDownloader.previousBuild)
+                return
+            const error = profileGuard.restore(build)
+            updateController.browserMessage(error)
+            if (error === "")
+                chromeDownloader.goBack()
+        }
+    }
+
+    Connections {
+        target: chromeDownloader
+        function onCurrentBuildChanged() { browserRelaunch.refresh(); profileGuard.buildChanged(); profileCopy.offer() }
+    }
+
+    // Before the browser's own profile first exists, the distribution's Chromium's may be copied.
+    ProfileCopy {
+        id: profileCopy
+        function offer() { if (chromeDownloader.currentBuild !== -1 && wanted()) updateController.offerProfileCopy() }
+        onProgressChanged: updateController.profileCopyProgress(progress)
+        onFinished: (copied, error) => updateController.profileCopied(copied, error)
+        Component.onCompleted: offer()
+    }
+
+    Connections {
+        target: versionChecker
+        function onCheckingChanged() { if (versionChecker.checking) browserRelaunch.refresh() }
     }
 
     MeteredConnection {

@@ -2,57 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1">
 <context>
-    <name>ArchiveFetch</name>
-    <message>
-        <source>Cannot write the download to %1: %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: the file is larger than 2 GiB</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Not enough disk space in %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: the transfer stayed below 1 KiB/s</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: refused redirect to %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: too many redirects</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cannot write the download: %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>The download did not match the storage&apos;s checksum</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: the transfer ended without a length or checksum to prove it complete</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: HTTP %1 %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: received %1 of %2 bytes</source>
-        <translation type="unfinished"></translation>
-    </message>
-</context>
-<context>
     <name>ArchiveInstaller</name>
     <message>
         <source>The new build did not start: it did not answer in time</source>
@@ -196,6 +145,66 @@
         <source>Cannot write to %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Download failed: the file is larger than 2 GiB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not enough disk space in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot write the download to %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: the transfer stayed below 1 KiB/s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: refused redirect to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: too many redirects</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: HTTP %1 %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot write the download: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: received %1 of %2 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The download did not match the storage&apos;s checksum</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: the transfer ended without a length or checksum to prove it complete</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The installer could not be started: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The installer crashed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The installer failed with exit code %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -213,6 +222,10 @@
     </message>
     <message>
         <source>Start in the tray without showing the window; /tray does the same.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy the stores of the browser profile in &lt;folder&gt; before a newer Chromium opens it, and exit (the browser&apos;s launcher does this).</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -267,17 +280,76 @@
     </message>
 </context>
 <context>
-    <name>InstallerRun</name>
+    <name>ProfileGuard</name>
     <message>
-        <source>The installer could not be started: %1</source>
+        <source>This profile was last used by Chromium %1. Build %2 is Chromium %3.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>The installer crashed</source>
+        <source>Restore the profile from Chromium %1</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>The installer failed with exit code %1</source>
+        <source>The profile was not restored: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ProfileSnapshots</name>
+    <message>
+        <source>The profile names no Chromium version</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium is running</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot copy the profile to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit Chromium first</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no copy of the profile from Chromium %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot keep the profile aside in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not every store could be restored; the profile as it was is in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium is running from %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot open %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 exists already</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium was started from %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot copy %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Profile copies are not available on this system</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Profile snapshots are not available on this system</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -462,6 +534,66 @@
     </message>
     <message>
         <source>Build %1 is not published yet; installing build %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Relaunch Chromium</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium build %1 is installed. Relaunch Chromium to use it.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Relaunch</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Relaunching Chromium …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium did not quit (a page may ask to stay), so it was not relaunched</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium quit, but the new build could not be started</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Go back to build %1?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open anyway</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium (snapshot) keeps a profile of its own. Your Chromium profile can be copied into it; it stays as it is.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy my Chromium profile</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copying your Chromium profile … %1%</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Your Chromium profile was not copied: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Your Chromium profile was copied.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1,7 +1,7 @@
 #include "install/archiveinstaller.h"
 
 #include "common/updatelog.h"
-#include "install/menuentry.h"
+#include "install/browserlauncher.h"
 #include "settings/config.h"
 
 #include <QFile>
@@ -190,9 +190,8 @@ void ArchiveInstaller::activate()
         finish(false, tr("The new build could not be put in place: %1").arg(error));
         return;
     }
-    if (!MenuEntry::write(m_root.browserPath(),
-                          m_root.versionPath(m_build) + QStringLiteral("/product_logo_48.png")))
-        qCWarning(lcUpdate) << "Could not write the menu entry" << MenuEntry::desktopFile();
+    BrowserLauncher::install(m_root, BrowserLauncher::profile(),
+                             m_root.versionPath(m_build) + QStringLiteral("/product_logo_48.png"));
     m_root.removeUnusedVersions();
     finish(true, QString(), version);
 }

@@ -2,6 +2,7 @@
 
 #include "common/desktopentry.h"
 #include "common/updatelog.h"
+#include "install/browserlauncher.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,7 +46,7 @@ QString MenuEntry::iconFile()
     return dataHome() + QStringLiteral("/icons/hicolor/48x48/apps/tarrowin-chromium.png");
 }
 
-bool MenuEntry::write(const QString &browserPath, const QString &logo)
+bool MenuEntry::write(const QString &launcherPath, const QString &logo)
 {
     const QString entryPath = desktopFile();
     const QString iconPath = iconFile();
@@ -69,8 +70,9 @@ bool MenuEntry::write(const QString &browserPath, const QString &logo)
                                          "Categories=Network;WebBrowser;\n"
                                          "MimeType=text/html;application/xhtml+xml;"
                                          "x-scheme-handler/http;x-scheme-handler/https;\n"
-                                         "StartupWMClass=chromium-browser\n")
-                              .arg(DesktopEntry::quotedProgram(browserPath));
+                                         "StartupWMClass=%2\n")
+                              .arg(DesktopEntry::quotedProgram(launcherPath),
+                                   QLatin1String(BrowserLauncher::windowClass));
     const QByteArray bytes = entry.toUtf8();
     QSaveFile file(entryPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {

@@ -10,8 +10,9 @@ QString desktopFile();
 // $XDG_DATA_HOME/icons/hicolor/48x48/apps/tarrowin-chromium.png
 QString iconFile();
 
-// Writes the entry (Name "Chromium (snapshot)", Exec the quoted browserPath and %U, Icon
-// tarrowin-chromium) with QSaveFile, and copies logo to the icon file when it exists.
-bool write(const QString &browserPath, const QString &logo);
+// Writes the entry (Name "Chromium (snapshot)", Exec the quoted launcherPath and %U, Icon
+// tarrowin-chromium, the window class the browser started by the launcher uses) with
+// QSaveFile, and copies logo to the icon file when it exists.
+bool write(const QString &launcherPath, const QString &logo);
 
 } // namespace MenuEntry

@@ -1,6 +1,7 @@
 #include "settings/config.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace {
 
@@ -24,7 +25,15 @@ const Entry table[] = {
     { Config::FailedAttempts, "FailedAttempts", 0 },
     { Config::BuildStorage, "BuildStorage", QVariant() },
     { Config::DownloadOnMetered, "DownloadOnMetered", QStringLiteral("false") },
+    // Its default depends on XDG_CONFIG_HOME, so it is worked out when asked for.
+    { Config::BrowserProfile, "BrowserProfile", QVariant() },
 };
+
+QString defaultBrowserProfile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/tarrowin-chromium");
+}
 
 } // namespace
 
@@ -39,6 +48,8 @@ QString Config::name(Key key)
 
 QVariant Config::defaultValue(Key key)
 {
+    if (key == BrowserProfile)
+        return defaultBrowserProfile();
     for (const Entry &entry : table) {
         if (entry.key == key)
             return entry.defaultValue;
@@ -87,6 +98,6 @@ QVariantMap Config::defaults()
 {
     QVariantMap result;
     for (const Entry &entry : table)
-        result.insert(QString::fromLatin1(entry.name), entry.defaultValue);
+        result.insert(QString::fromLatin1(entry.name), defaultValue(entry.key));
     return result;
 }

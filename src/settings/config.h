@@ -27,6 +27,9 @@ public:
         BuildStorage,
         // Whether downloads go ahead on a connection NetworkManager calls metered.
         DownloadOnMetered,
+        // The folder the installed browser keeps its profile in (its user data directory):
+        // its own, so a snapshot build never opens or upgrades the distribution's Chromium's.
+        BrowserProfile,
     };
 
     static QString name(Key key);

@@ -20,6 +20,14 @@ struct Options
     const QCommandLineOption version { { QStringLiteral("v"), QStringLiteral("version") },
                                        QCoreApplication::translate("CommandLine",
                                                                    "Show the version and exit.") };
+    const QCommandLineOption protectProfile {
+        QStringLiteral("protect-profile"),
+        QCoreApplication::translate("CommandLine",
+                                    "Copy the stores of the browser profile in <folder> before a "
+                                    "newer Chromium opens it, and exit (the browser's launcher "
+                                    "does this)."),
+        QStringLiteral("folder")
+    };
 
     Options()
     {
@@ -29,6 +37,7 @@ struct Options
             "CommandLine", "Keeps a locally installed Chromium at the newest snapshot build."));
         parser.addOption(help);
         parser.addOption(version);
+        parser.addOption(protectProfile);
         parser.addOption(QCommandLineOption(
             { QStringLiteral("t"), QStringLiteral("tray") },
             QCoreApplication::translate("CommandLine",
@@ -58,7 +67,16 @@ CommandLine::Request CommandLine::request(const QStringList &arguments)
         return Request::Help;
     if (options.parser.isSet(options.version))
         return Request::Version;
+    if (options.parser.isSet(options.protectProfile))
+        return Request::ProtectProfile;
     return Request::Run;
+}
+
+QString CommandLine::profileToProtect(const QStringList &arguments)
+{
+    Options options;
+    options.parser.parse(arguments);
+    return options.parser.value(options.protectProfile);
 }
 
 QString CommandLine::text(Request request)
@@ -70,6 +88,7 @@ QString CommandLine::text(Request request)
         return QCoreApplication::applicationName() + QLatin1Char(' ')
             + QCoreApplication::applicationVersion() + QLatin1Char('\n');
     case Request::Run:
+    case Request::ProtectProfile:
         break;
     }
     return QString();

@@ -1,7 +1,9 @@
 #include "shell/qmain.h"
 
 #include "builds/leftovers.h"
+#include "install/browserlauncher.h"
 #include "install/installroot.h"
+#include "install/profileguard.h"
 #include "install/rootlock.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
@@ -10,6 +12,7 @@
 #include "shell/unixsignals.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QPointer>
 #include <QProcess>
 #include <QQuickItem>
@@ -44,6 +47,16 @@ int qMain(int argc, char *argv[])
     // --help and --version answer first: without a display, and before anything writes a
     // setting, takes the single-instance lock, cleans up or registers to run at logon.
     const CommandLine::Request request = CommandLine::request(rawArguments(argc, argv));
+    if (request == CommandLine::Request::ProtectProfile) {
+        // For the launcher, which waits for it: Qt Core alone, no display, no lock.
+        const QCoreApplication core(argc, argv);
+        Startup::setApplicationIdentity();
+        const QString profile = CommandLine::profileToProtect(rawArguments(argc, argv));
+        if (QDir::isAbsolutePath(profile))
+            ProfileGuard::protect(InstallRoot(InstallRoot::defaultPath()),
+                                  QDir::cleanPath(profile));
+        return 0;
+    }
     if (request != CommandLine::Request::Run) {
         const QCoreApplication core(argc, argv);
         Startup::setApplicationIdentity();
@@ -79,6 +92,8 @@ int qMain(int argc, char *argv[])
     rootLock.sweepIfAlone([&installRoot] { installRoot.removeLeftoverStaging(); });
     if (instance->isLocked())
         Leftovers::removeTemporaryDirectories();
+    // The profile may have been chosen anew, or the launcher may come from an older Tarrowin.
+    BrowserLauncher::refresh(installRoot);
 
     auto viewer = Startup::createMainWindow(arguments);
     const QPointer<QQuickItem> root = viewer->rootObject();

@@ -2,6 +2,9 @@
 
 #include "common/appidentity.h"
 #include "common/endpoints.h"
+#include "install/browserrelaunch.h"
+#include "install/profilecopy.h"
+#include "install/profileguard.h"
 #include "install/sandboxguard.h"
 #include "settings/settings.h"
 #include "shell/commandline.h"
@@ -43,6 +46,9 @@ void Startup::registerTypes()
     qmlRegisterType<UpdateController>(uri, 1, 0, "UpdateController");
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
     qmlRegisterType<SandboxGuard>(uri, 1, 0, "SandboxGuard");
+    qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");
+    qmlRegisterType<ProfileGuard>(uri, 1, 0, "ProfileGuard");
+    qmlRegisterType<ProfileCopy>(uri, 1, 0, "ProfileCopy");
 }
 
 std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)

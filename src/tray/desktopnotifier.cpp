@@ -159,6 +159,7 @@ void DesktopNotifier::send(const Notice &notice)
     QStringList actions { defaultAction, tr("Open") };
     if (!notice.action.isEmpty())
         actions << notice.action << notice.actionLabel;
+    actions << notice.moreActions;
     call << QStringLiteral("Tarrowin") << (chain ? chain->id : 0u) << AppIdentity::id() << summary
          << body << actions << hints << qint32(notice.timeout < 0 ? -1 : notice.timeout);
     callAsync(m_bus, call, this,
@@ -195,7 +196,8 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
         return;
     if (actionKey == defaultAction)
         emit activated(shown->kind);
-    else if (!actionKey.isEmpty() && shown->action == actionKey)
+    else if (!actionKey.isEmpty()
+             && (shown->action == actionKey || shown->moreActions.indexOf(actionKey) % 2 == 0))
         emit actionChosen(actionKey);
 }
 

@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QHash>
 #include <QObject>
+#include <QStringList>
 #include <QSystemTrayIcon>
 
 #include <optional>
@@ -35,6 +36,8 @@ public:
         // A button besides the click on the notice: its name and label; none when empty.
         QString action;
         QString actionLabel;
+        // More buttons after it, as pairs of name and label: a question's other answers.
+        QStringList moreActions;
     };
 
     explicit DesktopNotifier(const QDBusConnection &bus, QObject *parent = nullptr);

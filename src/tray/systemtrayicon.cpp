@@ -181,13 +181,15 @@ void SystemTrayIcon::trayIconAction(QSystemTrayIcon::ActivationReason reason)
 
 void SystemTrayIcon::showMessage(const QString &messageText, const QString &title,
                                  SystemTrayIcon::MessageType type, int timeout,
-                                 const QString &action, const QString &actionLabel)
+                                 const QString &action, const QString &actionLabel,
+                                 const QStringList &moreActions)
 {
     // Plain messages tell the state of the work and follow one another; warnings are failures
     // the user should get to read.
     const bool alert = type == WarningMessage || type == CriticalMessage;
     notify({ alert ? DesktopNotifier::Kind::Alert : DesktopNotifier::Kind::Status, title,
-             messageText, QSystemTrayIcon::MessageIcon(type), timeout, action, actionLabel });
+             messageText, QSystemTrayIcon::MessageIcon(type), timeout, action, actionLabel,
+             moreActions });
 }
 
 void SystemTrayIcon::notify(const DesktopNotifier::Notice &notice)
@@ -202,7 +204,8 @@ void SystemTrayIcon::showBalloon(const DesktopNotifier::Notice &notice)
         m_trayIcon->showMessage(notice.title, notice.text, notice.icon, notice.timeout);
         // Qt shows one balloon at a time: a click concerns the last one.
         m_updateMessageShown = notice.kind == DesktopNotifier::Kind::Update;
-        m_balloonAction = notice.action;
+        // A click cannot tell one answer from another: it chooses none.
+        m_balloonAction = notice.moreActions.isEmpty() ? notice.action : QString();
     }
 #ifndef Q_OS_WIN
     // For an icon in a D-Bus tray Qt's balloon is a call to the same notification service
@@ -254,5 +257,5 @@ void SystemTrayIcon::versionFileLoaded(const TextFetch::Result &result)
     emit updateAvailableChanged(true);
     notify({ DesktopNotifier::Kind::Update, tr("Update available"),
              tr("There is a new version of Tarrowin available."), QSystemTrayIcon::Information,
-             10000, QString(), QString() });
+             10000, QString(), QString(), QStringList() });
 }

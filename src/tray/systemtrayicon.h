@@ -49,11 +49,14 @@ public:
 
     Q_INVOKABLE void defaultMenuAction();
     // action and actionLabel: a button on the notice, told through messageActionChosen; a
-    // balloon, which has no buttons, does it when clicked.
+    // balloon, which has no buttons, does it when clicked. moreActions: further buttons, as
+    // pairs of name and label; a balloon cannot offer the choice, and a click on it only
+    // opens the window.
     Q_INVOKABLE void showMessage(const QString &messageText, const QString &title = QString(),
                                  SystemTrayIcon::MessageType type = OtherMessage,
                                  int timeout = 10000, const QString &action = QString(),
-                                 const QString &actionLabel = QString());
+                                 const QString &actionLabel = QString(),
+                                 const QStringList &moreActions = QStringList());
     Q_INVOKABLE void runOnStartup(bool enabled);
 
     // The manager the version file is fetched through; without one the element makes its own.

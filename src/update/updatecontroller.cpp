@@ -50,6 +50,8 @@ void UpdateController::checkNow()
 
 void UpdateController::checkCompleted(int latest, int failureStatus, const QString &failureReason)
 {
+    // The checks are the program's only clock while it idles: a reminder needs no timer.
+    remindRelaunch(false);
     const QString failure = checkFailureText(latest, failureStatus, failureReason);
     // One warning per outage: later checks that fail too say nothing new, and the first
     // check that finds a build ends the outage.
@@ -303,6 +305,8 @@ QString UpdateController::statusLine() const
         return tr("Waiting for an unmetered connection");
     if (m_status == Idle && !m_lostNotice.isEmpty())
         return m_lostNotice;
+    if (m_status == Idle && !m_relaunchStatus.isEmpty())
+        return m_relaunchStatus;
     // A failed check is newer than any failed installation: a build is only fetched after
     // a check found it.
     if (m_status == Idle && !m_checkFailure.isEmpty())
@@ -332,7 +336,8 @@ QString UpdateController::toolTip(int build, const QString &version)
     return tr("Tarrowin (Chromium build %1: %2)").arg(build).arg(version);
 }
 
-QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild, bool sandboxFixable)
+QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild, bool sandboxFixable,
+                                        bool browserOutdated)
 {
     const auto entry = [](const char *name, const QString &label = QString()) {
         return QVariantMap { { QStringLiteral("name"), QString::fromLatin1(name) },
@@ -347,6 +352,8 @@ QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild, boo
                              previousBuild < currentBuild
                                  ? tr("Go back to build %1").arg(previousBuild)
                                  : tr("Return to build %1").arg(previousBuild)));
+    if (browserOutdated)
+        entries.append(entry("relaunch", tr("Relaunch Chromium")));
     if (sandboxFixable)
         entries.append(entry("allowsandbox", tr("Allow Chromium's sandbox\u2026")));
     entries.append(entry("separator"));
@@ -355,7 +362,120 @@ QVariantList UpdateController::trayMenu(int previousBuild, int currentBuild, boo
 }
 
 void UpdateController::notice(const QString &text, const QString &title, NoticeType type,
-                              int timeout, const QString &action, const QString &actionLabel)
+                              int timeout, const QString &action, const QString &actionLabel,
+                              const QStringList &moreActions)
 {
-    emit noticeRequested(text, title, type, timeout, action, actionLabel);
+    m_lastNotice.start();
+    m_lastNoticeTimeout = timeout;
+    emit noticeRequested(text, title, type, timeout, action, actionLabel, moreActions);
+}
+
+bool UpdateController::noticeUp() const
+{
+    return m_lastNotice.isValid() && !m_lastNotice.hasExpired(m_lastNoticeTimeout);
+}
+
+void UpdateController::setBrowserOutdated(bool outdated)
+{
+    if (outdated == m_browserOutdated)
+        return;
+    m_browserOutdated = outdated;
+    emit browserOutdatedChanged();
+    if (outdated) {
+        m_relaunchPostponed = false;
+        remindRelaunch(true);
+    } else if (!m_relaunchStatus.isEmpty()) {
+        // However the old browser went, there is nothing left to say about it.
+        m_relaunchStatus.clear();
+        emit statusLineChanged();
+    }
+}
+
+void UpdateController::remindRelaunch(bool newBuild)
+{
+    if (!m_browserOutdated || m_relaunchPostponed || m_currentBuild == -1 || !notificationsOn())
+        return;
+    // A new build's notice takes the place of the "installed" one; a reminder waits its turn.
+    if (!newBuild
+        && (m_windowVisible || noticeUp()
+            || (m_lastRelaunchNotice.isValid()
+                && !m_lastRelaunchNotice.hasExpired(relaunchReminderPeriod))))
+        return;
+    m_lastRelaunchNotice.start();
+    notice(tr("Chromium build %1 is installed. Relaunch Chromium to use it.").arg(m_currentBuild),
+           tr("Chromium (snapshot)"), InfoNotice, 10000, QStringLiteral("relaunch"), tr("Relaunch"),
+           { QStringLiteral("notnow"), tr("Not now") });
+}
+
+void UpdateController::askBeforeGoingBack(int build, const QString &question,
+                                          const QString &restoreLabel)
+{
+    // Asked whatever the notification setting: the user has just chosen to go back. It stays
+    // until answered; closing it is no answer, and nothing happens.
+    const QString title = tr("Go back to build %1?").arg(build);
+    const QStringList cancel { QStringLiteral("cancel"), tr("Cancel") };
+    if (restoreLabel.isEmpty())
+        notice(question, title, WarningNotice, 0, QStringLiteral("openanyway"), tr("Open anyway"),
+               cancel);
+    else
+        notice(question, title, WarningNotice, 0, QStringLiteral("restoreprofile"), restoreLabel,
+               QStringList { QStringLiteral("openanyway"), tr("Open anyway") } + cancel);
+}
+
+void UpdateController::offerProfileCopy()
+{
+    if (m_profileCopyOffered || !notificationsOn())
+        return;
+    m_profileCopyOffered = true;
+    notice(tr("Chromium (snapshot) keeps a profile of its own. Your Chromium profile can be "
+              "copied into it; it stays as it is."),
+           tr("Chromium (snapshot)"), InfoNotice, 0, QStringLiteral("copyprofile"),
+           tr("Copy my Chromium profile"));
+}
+
+void UpdateController::profileCopyProgress(int percent)
+{
+    browserMessage(percent < 0 ? QString()
+                               : tr("Copying your Chromium profile \u2026 %1%").arg(percent));
+}
+
+void UpdateController::profileCopied(bool copied, const QString &error)
+{
+    if (!copied) {
+        browserMessage(tr("Your Chromium profile was not copied: %1").arg(error));
+        return;
+    }
+    browserMessage(QString());
+    notice(tr("Your Chromium profile was copied."), tr("Chromium (snapshot)"), InfoNotice, 5000);
+}
+
+void UpdateController::browserMessage(const QString &message)
+{
+    if (message == m_relaunchStatus)
+        return;
+    m_relaunchStatus = message;
+    emit statusLineChanged();
+}
+
+void UpdateController::relaunchPostponed()
+{
+    m_relaunchPostponed = true;
+}
+
+void UpdateController::relaunchStarted()
+{
+    m_relaunchStatus = tr("Relaunching Chromium \u2026");
+    emit statusLineChanged();
+}
+
+void UpdateController::relaunchFinished(bool quit, bool started)
+{
+    if (!quit)
+        m_relaunchStatus
+            = tr("Chromium did not quit (a page may ask to stay), so it was not relaunched");
+    else if (!started)
+        m_relaunchStatus = tr("Chromium quit, but the new build could not be started");
+    else
+        m_relaunchStatus.clear();
+    emit statusLineChanged();
 }

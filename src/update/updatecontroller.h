@@ -2,6 +2,7 @@
 
 #include "update/updatepolicy.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <QVariant>
@@ -33,8 +34,15 @@ class UpdateController : public QObject
                    downloadOnMeteredChanged)
     // Whether `metered` is known yet, bound by the view: until it is, no download starts.
     Q_PROPERTY(bool meteredKnown READ meteredKnown WRITE setMeteredKnown NOTIFY meteredChanged)
+    // Whether a browser still runs from a build older than the current one, bound by the view:
+    // a relaunch is offered while it does.
+    Q_PROPERTY(bool browserOutdated READ browserOutdated WRITE setBrowserOutdated NOTIFY
+                   browserOutdatedChanged)
 
 public:
+    // How often the relaunch is brought up again while it waits, at most.
+    static constexpr qint64 relaunchReminderPeriod = 24 * 3600 * 1000;
+
     // The downloader's states, by the values it reports them with.
     enum DownloadStatus { Idle = 0, Downloading = 1, Installing = 2 };
     // The tray's message kinds, by the values it takes them as.
@@ -57,15 +65,18 @@ public:
     void setDownloadOnMetered(bool allowed);
     bool meteredKnown() const { return m_meteredKnown; }
     void setMeteredKnown(bool known);
+    bool browserOutdated() const { return m_browserOutdated; }
+    void setBrowserOutdated(bool outdated);
 
     Q_INVOKABLE static QString statusText(int status);
     // The tray icon's tool tip: the installed build and what it said of itself.
     Q_INVOKABLE static QString toolTip(int build, const QString &version);
     // The tray menu's entries: a list of maps with a name, a label and flags. Going back (or
     // returning, to a newer build) is offered while there is a previous build, allowing the
-    // sandbox while that is fixable.
+    // sandbox while that is fixable, relaunching the browser while it runs an older build.
     Q_INVOKABLE static QVariantList trayMenu(int previousBuild, int currentBuild,
-                                             bool sandboxFixable = false);
+                                             bool sandboxFixable = false,
+                                             bool browserOutdated = false);
 
     // The user pressed "Check for a new build": its answer is not kept waiting by a back-off.
     Q_INVOKABLE void checkNow();
@@ -88,6 +99,23 @@ public:
     Q_INVOKABLE void sandboxBlocked(int restriction);
     // What came of asking to allow the sandbox.
     Q_INVOKABLE void sandboxAllowed(bool allowed, const QString &message);
+    // Going back to `build` needs the person's answer first: a notice asks, with the answer
+    // that restores the profile when there is one (restoreLabel), "Open anyway" and "Cancel".
+    Q_INVOKABLE void askBeforeGoingBack(int build, const QString &question,
+                                        const QString &restoreLabel);
+    // The browser's own profile does not exist yet while the distribution's Chromium's does:
+    // a notice offers to copy it, once a run.
+    Q_INVOKABLE void offerProfileCopy();
+    // How far the copy is (-1 when not copying), and what came of it.
+    Q_INVOKABLE void profileCopyProgress(int percent);
+    Q_INVOKABLE void profileCopied(bool copied, const QString &error);
+    // Something to say about the browser's profile in the status line.
+    Q_INVOKABLE void browserMessage(const QString &message);
+    // "Not now" on the relaunch notice: no more reminders until the next build comes in.
+    Q_INVOKABLE void relaunchPostponed();
+    // The browser was asked to quit for a relaunch, and what came of it.
+    Q_INVOKABLE void relaunchStarted();
+    Q_INVOKABLE void relaunchFinished(bool quit, bool started);
     // The tray's Exit, and a request to end from the session or a signal. An installation
     // under way is let finish, for at most ten minutes; asking again quits at once.
     Q_INVOKABLE void exit();
@@ -104,12 +132,14 @@ signals:
     void meteredChanged();
     void downloadOnMeteredChanged();
     void sandboxFixableChanged();
+    void browserOutdatedChanged();
     void checkRequested();
     void downloadRequested(int build);
     // action and actionLabel: a button on the notice, named as the tray menu's entry it
-    // stands for; none when empty.
+    // stands for; none when empty. moreActions: more such buttons, as pairs of name and label.
     void noticeRequested(const QString &text, const QString &title, int type, int timeout,
-                         const QString &action, const QString &actionLabel);
+                         const QString &action, const QString &actionLabel,
+                         const QStringList &moreActions);
     void windowRequested();
     void quitRequested();
 
@@ -120,7 +150,13 @@ private:
     // Starts the download that waits for an unmetered connection, once it may.
     void releaseWaitingDownload();
     void notice(const QString &text, const QString &title, NoticeType type, int timeout,
-                const QString &action = QString(), const QString &actionLabel = QString());
+                const QString &action = QString(), const QString &actionLabel = QString(),
+                const QStringList &moreActions = QStringList());
+    // Whether a notice of ours may still be on screen.
+    bool noticeUp() const;
+    // The relaunch notice, when it is due: at once for a new build, then at most once a
+    // period, never over the window or another notice, and not after "Not now".
+    void remindRelaunch(bool newBuild);
 
     int m_currentBuild = -1;
     int m_checkPeriod = 300000;
@@ -152,4 +188,12 @@ private:
     bool m_sandboxWarned = false;
     bool m_sandboxFixable = false;
     QTimer m_exitLimit;
+    QElapsedTimer m_lastNotice;
+    int m_lastNoticeTimeout = 0;
+    bool m_browserOutdated = false;
+    bool m_relaunchPostponed = false;
+    bool m_profileCopyOffered = false;
+    QElapsedTimer m_lastRelaunchNotice;
+    // What became of the last relaunch, for the status line; empty when nothing to say.
+    QString m_relaunchStatus;
 };

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 class TestMenuEntry : public QObject
 {
@@ -88,6 +89,13 @@ void TestMenuEntry::execLine()
             found << line.mid(5);
     }
     QCOMPARE(found, QByteArrayList { exec });
+    QVERIFY(lines.contains("StartupWMClass=Tarrowin-chromium"));
+
+    // What desktops read is what the standard allows.
+    QProcess validator;
+    validator.start(QStringLiteral("desktop-file-validate"), { MenuEntry::desktopFile() });
+    QVERIFY2(validator.waitForFinished(10000), qPrintable(validator.errorString()));
+    QVERIFY2(validator.exitCode() == 0, validator.readAll().constData());
 }
 
 void TestMenuEntry::rewritingReplacesEntryAndIcon()

@@ -56,6 +56,7 @@ private slots:
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
     void sandboxEntryWhileTheRestrictionHolds();
+    void relaunchIsOfferedWhileAnOldBrowserRuns();
     void exitWaitsForAnInstallation();
     void lostNoticeStaysUntilTheWindowWasOpen();
     void meteredConnectionHoldsTheDownload_data();
@@ -441,8 +442,9 @@ void TestMainView::failedCheckSaysWhyOncePerOutage()
     QSettings().setValue(QStringLiteral("CurrentBuild"), 200000);
     load();
     const ViewProbe &view = *m_view;
-    QSignalSpy notices(view.object(QStringLiteral("updateController")),
-                       SIGNAL(noticeRequested(QString, QString, int, int, QString, QString)));
+    QSignalSpy notices(
+        view.object(QStringLiteral("updateController")),
+        SIGNAL(noticeRequested(QString, QString, int, int, QString, QString, QStringList)));
     QSignalSpy checks(view.object(QStringLiteral("versionChecker")),
                       SIGNAL(latestBuildChanged(int)));
     QTRY_COMPARE(view("idleStatusText.text").toString(), "<b>Status:</b> " + line);
@@ -507,6 +509,34 @@ void TestMainView::sandboxEntryWhileTheRestrictionHolds()
     QVERIFY(offered());
     view("updateController.sandboxAllowed(true, '')");
     QVERIFY(!offered());
+}
+
+void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns()
+{
+    load();
+    const ViewProbe &view = *m_view;
+    QSignalSpy notices(
+        view.object(QStringLiteral("updateController")),
+        SIGNAL(noticeRequested(QString, QString, int, int, QString, QString, QStringList)));
+    view("updateController.currentBuild = 5; updateController.browserOutdated = true");
+    QVERIFY(view("systemTrayIcon.menu.some(e => e.name === 'relaunch')").toBool());
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.first().mid(4),
+             (QVariantList { "relaunch", "Relaunch", QStringList { "notnow", "Not now" } }));
+    QCOMPARE(notices.first().first(),
+             QStringLiteral("Chromium build 5 is installed. Relaunch Chromium to use it."));
+    // No reminder before a day has passed; a newer build asks again.
+    view("updateController.checkCompleted(-1)");
+    view("updateController.browserOutdated = false; updateController.browserOutdated = true");
+    QCOMPARE(notices.size(), 2);
+    view("updateController.relaunchFinished(false, false)");
+    QVERIFY(view("idleStatusText.text").toString().contains("Chromium did not quit"));
+    // Going back with nothing to ask goes straight back; a question waits for its answer.
+    view("profileGuard.goBack()");
+    QCOMPARE(notices.size(), 2);
+    view("updateController.askBeforeGoingBack(7, 'q', '')");
+    QCOMPARE(notices.last().mid(4),
+             (QVariantList { "openanyway", "Open anyway", QStringList { "cancel", "Cancel" } }));
 }
 
 void TestMainView::exitWaitsForAnInstallation()

@@ -1,0 +1,97 @@
+#include "install/browserlauncher.h"
+
+#include "common/updatelog.h"
+#include "install/menuentry.h"
+#include "settings/config.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+// Inside single quotes nothing is special but the quote itself, which is closed, escaped and
+// reopened; line breaks and every other byte stay literal.
+QByteArray shellQuoted(const QString &text)
+{
+    QByteArray quoted = QFile::encodeName(text);
+    quoted.replace('\'', "'\\''");
+    return '\'' + quoted + '\'';
+}
+
+} // namespace
+
+QString BrowserLauncher::path(const InstallRoot &root)
+{
+    return root.path() + QStringLiteral("/tarrowin-chromium");
+}
+
+QString BrowserLauncher::profile()
+{
+    const QString stored = Config::get(Config::BrowserProfile).toString();
+    if (stored.isEmpty() || !QDir::isAbsolutePath(stored))
+        return Config::defaultValue(Config::BrowserProfile).toString();
+    return QDir::cleanPath(stored);
+}
+
+QByteArray BrowserLauncher::script(const InstallRoot &root, const QString &profile,
+                                   const QString &program)
+{
+    QByteArray text = "#!/bin/sh\n"
+                      "# Starts the Chromium build Tarrowin keeps up to date, with a profile of\n"
+                      "# its own. Tarrowin writes this file whole: changes made here are lost.\n";
+    text += "CHROME_WRAPPER=" + shellQuoted(path(root)) + '\n';
+    text += QByteArray("CHROME_DESKTOP=") + desktopFileName + '\n';
+    text += "export CHROME_WRAPPER CHROME_DESKTOP\n";
+    text += "profile=" + shellQuoted(profile) + '\n';
+    // `Last Version` holds "121.0.6167.85", the build's version file "Chromium 121.0.… …".
+    // Whatever Tarrowin makes of a milestone change, the browser starts all the same.
+    text += "last= build=\n"
+            "{ read -r last < \"$profile/Last Version\"; } 2>/dev/null\n"
+            "{ read -r _ build _ < "
+        + shellQuoted(root.path() + QStringLiteral("/current/.tarrowin-version"))
+        + "; } 2>/dev/null\n"
+          "if [ -n \"$last\" ] && [ -n \"$build\" ] && [ \"${last%%.*}\" != \"${build%%.*}\" ]; "
+          "then\n    "
+        + shellQuoted(program)
+        + " --protect-profile=\"$profile\" >/dev/null 2>&1 </dev/null\n"
+          "fi\n";
+    text += "exec " + shellQuoted(root.browserPath()) + " --user-data-dir=\"$profile\" \"$@\"\n";
+    return text;
+}
+
+bool BrowserLauncher::install(const InstallRoot &root, const QString &profile, const QString &logo,
+                              const QString &program)
+{
+    const QByteArray text = script(
+        root, profile, program.isEmpty() ? QCoreApplication::applicationFilePath() : program);
+    QSaveFile file(path(root));
+    const QFileDevice::Permissions executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+        | QFileDevice::ExeOwner | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+        | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(executable)
+        || file.write(text) != text.size()) {
+        file.cancelWriting();
+        qCWarning(lcUpdate) << "Could not write the browser's launcher" << path(root);
+        return false;
+    }
+    if (!file.commit()) {
+        qCWarning(lcUpdate) << "Could not write the browser's launcher" << path(root);
+        return false;
+    }
+    if (!MenuEntry::write(path(root), logo)) {
+        qCWarning(lcUpdate) << "Could not write the menu entry" << MenuEntry::desktopFile();
+        return false;
+    }
+    return true;
+}
+
+void BrowserLauncher::refresh(const InstallRoot &root)
+{
+    const int build = root.currentBuild();
+    if (build == -1)
+        return;
+    install(root, profile(), root.versionPath(build) + QStringLiteral("/product_logo_48.png"));
+}

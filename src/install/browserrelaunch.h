@@ -1,0 +1,64 @@
+#pragma once
+
+#include "install/installroot.h"
+
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+class QSocketNotifier;
+
+// Finds the browsers of this user that still run from a build `current` no longer points at,
+// and relaunches them in the current one: asks each to quit the way Chromium takes as a
+// person's own quit (SIGTERM to the browser process, not a session end), waits a bounded
+// time for every one to end, and then starts the launcher with --restore-last-session, so
+// Chromium's own session restore brings the tabs back. A browser that does not quit (a page
+// asks to stay) is never forced; the new build is then not started either.
+class BrowserRelaunch : public QObject
+{
+    Q_OBJECT
+    // Whether a browser runs from an older build than the current one.
+    Q_PROPERTY(bool outdated READ outdated NOTIFY outdatedChanged)
+    Q_PROPERTY(bool relaunching READ relaunching NOTIFY relaunchingChanged)
+
+public:
+    static constexpr int defaultQuitTimeout = 30000;
+
+    explicit BrowserRelaunch(QObject *parent = nullptr);
+    explicit BrowserRelaunch(const InstallRoot &root, QObject *parent = nullptr);
+    ~BrowserRelaunch() override;
+
+    bool outdated() const { return m_outdated; }
+    bool relaunching() const { return m_limit.isActive(); }
+    void setQuitTimeout(int milliseconds) { m_limit.setInterval(milliseconds); }
+
+    // Looks again which browsers run from where. Cheap: one pass over /proc.
+    Q_INVOKABLE void refresh();
+    // False when there is nothing to relaunch or a relaunch is under way.
+    Q_INVOKABLE bool relaunch();
+
+signals:
+    void outdatedChanged(bool outdated);
+    void relaunchingChanged();
+    // quit: whether every outdated browser ended; started: whether the current build was
+    // then started. A browser that stays is left running and nothing is started.
+    void relaunchFinished(bool quit, bool started);
+
+private:
+    struct Browser
+    {
+        qint64 pid = 0;
+        QString executable;
+    };
+    // The browser processes (not their renderers and helpers) of this user whose chrome lies
+    // in a build other than the current one.
+    QList<Browser> outdatedBrowsers() const;
+    void exited(QSocketNotifier *notifier);
+    void finish(bool quit);
+
+    InstallRoot m_root;
+    bool m_outdated = false;
+    // One per browser asked to quit: readable once that process has ended.
+    QList<QSocketNotifier *> m_waiting;
+    QTimer m_limit;
+};

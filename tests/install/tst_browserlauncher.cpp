@@ -1,0 +1,201 @@
+#include "install/browserlauncher.h"
+#include "install/browserrelaunch.h"
+#include "install/profilesnapshots.h"
+#include "support/testenvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+
+#include <csignal>
+
+// The launcher and the relaunch, run against the fake browser installed as builds 1 and 2.
+class TestBrowserLauncher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestBrowserLauncher(TestEnvironment &environment)
+        : m_environment(environment)
+    {
+    }
+
+private slots:
+    void startsCurrentBuildWithItsOwnProfile_data();
+    void startsCurrentBuildWithItsOwnProfile();
+    void relaunchIntoTheCurrentBuild_data();
+    void relaunchIntoTheCurrentBuild();
+    void newerMilestoneIsSnapshottedBeforeItStarts();
+
+private:
+    // A fresh root and profile below the test's temporary folder, build 1 (Chromium 120)
+    // current, build 2 Chromium 121; without a name, the profile is the one "BrowserProfile"
+    // gives, the root the program's own.
+    bool install(const QString &rootName, const QString &profileName);
+    // Runs the launcher, with the fake browser exiting at once.
+    bool launch(const QStringList &arguments = QStringList()) const;
+    QString lastStart() const;
+
+    TestEnvironment &m_environment;
+    std::optional<InstallRoot> m_root;
+    QString m_profile;
+};
+
+bool TestBrowserLauncher::install(const QString &rootName, const QString &profileName)
+{
+    const QDir base(m_environment.tempDir());
+    QDir(base.filePath(rootName)).removeRecursively();
+    m_root.emplace(rootName.isEmpty() ? InstallRoot::defaultPath() : base.filePath(rootName));
+    QDir(m_root->path()).removeRecursively();
+    m_profile = profileName.isEmpty() ? BrowserLauncher::profile() : base.filePath(profileName);
+    QDir(m_profile).removeRecursively();
+    for (const int build : { 1, 2 }) {
+        const QByteArray version = QByteArray::number(119 + build) + ".0.1.0";
+        QFile record(m_root->versionPath(build) + "/.tarrowin-version");
+        QFile fake(m_root->versionPath(build) + "/fake-version");
+        if (!QDir().mkpath(m_root->versionPath(build))
+            || !QFile::copy(TARROWIN_FAKE_BROWSER, m_root->versionPath(build) + "/chrome")
+            || !record.open(QIODevice::WriteOnly) || !record.write("Chromium " + version)
+            || !fake.open(QIODevice::WriteOnly) || !fake.write(version))
+            return false;
+    }
+    return QFile::link("versions/1", m_root->currentLink()) && QDir().mkpath(m_profile)
+        && BrowserLauncher::install(*m_root, m_profile, QString(), TARROWIN_UNDER_TEST);
+}
+
+bool TestBrowserLauncher::launch(const QStringList &arguments) const
+{
+    QProcess launcher;
+    launcher.setWorkingDirectory(m_environment.tempDir());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FAKEBROWSER_EXIT", "1");
+    launcher.setProcessEnvironment(environment);
+    launcher.start(BrowserLauncher::path(*m_root), arguments);
+    return launcher.waitForFinished(10000) && launcher.readAllStandardError().isEmpty()
+        && launcher.exitCode() == 0;
+}
+
+QString TestBrowserLauncher::lastStart() const
+{
+    QFile record(m_profile + "/fakebrowser.record");
+    return record.open(QIODevice::ReadOnly)
+        ? QString::fromLocal8Bit(record.readAll()).split("start\n").last()
+        : QString();
+}
+
+void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile_data()
+{
+    QTest::addColumn<QString>("rootName");
+    QTest::addColumn<QString>("profileName");
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("plain") << "root"
+                           << "profile" << QStringList();
+    // Whatever a desktop or a web-app shortcut hands over reaches the browser as it was.
+    QTest::newRow("arguments pass through")
+        << "root"
+        << "profile"
+        << QStringList { "--new-window", "https://a.example/?q=1&b=$HOME", "two words", "", "it's",
+                         "`id`",         "--profile-directory=Default" };
+    // Paths are data to the shell, never code.
+    QTest::newRow("paths with quotes, dollars, line breaks")
+        << "root 'a' $(touch pwned)"
+        << "it's \"$HOME\" `touch pwned`\nnext" << QStringList { "x" };
+}
+
+void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile()
+{
+    QFETCH(QString, rootName);
+    QFETCH(QString, profileName);
+    QFETCH(QStringList, arguments);
+    QVERIFY(install(rootName, profileName));
+    if (profileName.isEmpty())
+        QCOMPARE(m_profile, m_environment.configHome() + "/tarrowin-chromium");
+    QVERIFY(launch(arguments));
+
+    QStringList expected { "arg --user-data-dir=" + m_profile };
+    for (const QString &argument : arguments)
+        expected << "arg " + argument;
+    expected << "CHROME_WRAPPER " + BrowserLauncher::path(*m_root)
+             << "CHROME_DESKTOP tarrowin-chromium.desktop"
+             << "exe " + QFileInfo(m_root->browserPath()).canonicalFilePath() << QString();
+    QCOMPARE(lastStart(), expected.join('\n'));
+    QVERIFY(QFile::exists(m_profile + "/Last Version"));
+    QVERIFY(!QFile::exists(m_environment.tempDir() + "/pwned"));
+    QVERIFY(!QFile::exists(m_environment.configHome() + "/chromium"));
+}
+
+void TestBrowserLauncher::relaunchIntoTheCurrentBuild_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("stays");
+    QTest::addColumn<bool>("outdated");
+
+    QTest::newRow("quits") << QStringList() << false << true;
+    // A page that asks to stay keeps the browser open: nothing is forced.
+    QTest::newRow("stays") << QStringList() << true << true;
+    // Renderers and helpers run the same chrome; only the browser process counts.
+    QTest::newRow("renderer") << QStringList { "--type=renderer" } << false << false;
+}
+
+void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, stays);
+    QFETCH(bool, outdated);
+    QVERIFY(install("root", "profile"));
+    if (stays)
+        QVERIFY(QFile(m_profile + "/stay").open(QIODevice::WriteOnly));
+    QProcess old;
+    old.start(BrowserLauncher::path(*m_root), arguments);
+    QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
+    BrowserRelaunch relaunch(*m_root);
+    relaunch.refresh();
+    QVERIFY(!relaunch.outdated());
+    QVERIFY(QFile::remove(m_root->currentLink()));
+    QVERIFY(QFile::link("versions/2", m_root->currentLink()));
+    relaunch.refresh();
+    QCOMPARE(relaunch.outdated(), outdated);
+
+    QSignalSpy finished(&relaunch, &BrowserRelaunch::relaunchFinished);
+    relaunch.setQuitTimeout(1000);
+    QCOMPARE(relaunch.relaunch(), outdated);
+    if (outdated) {
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.first(), (QVariantList { !stays, !stays }));
+        QCOMPARE(old.state() == QProcess::NotRunning, !stays);
+    }
+    // The new build runs with the session restored, or else the old one runs on.
+    const bool relaunched = outdated && !stays;
+    QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
+    QCOMPARE(lastStart().contains("\narg --restore-last-session\n"), relaunched);
+    QVERIFY2(lastStart().endsWith(
+                 QStringLiteral("\nexe %1/chrome\n")
+                     .arg(QFileInfo(m_root->versionPath(relaunched ? 2 : 1)).canonicalFilePath())),
+             qPrintable(lastStart()));
+    const QString owner = QFile::symLinkTarget(m_profile + "/SingletonLock");
+    ::kill(pid_t(owner.section('-', -1).toInt()), SIGKILL);
+    old.kill();
+    old.waitForFinished(5000);
+}
+
+void TestBrowserLauncher::newerMilestoneIsSnapshottedBeforeItStarts()
+{
+    // The launcher asks the program, which knows its own root only.
+    QVERIFY(install(QString(), "profile"));
+    QVERIFY(launch());
+    const ProfileSnapshots snapshots(*m_root, m_profile);
+    QVERIFY(snapshots.milestones().isEmpty());
+    QVERIFY(QDir().mkpath(m_profile + "/Default"));
+    QVERIFY(QFile(m_profile + "/Default/Preferences").open(QIODevice::WriteOnly));
+    QVERIFY(QFile::remove(m_root->currentLink()));
+    QVERIFY(QFile::link("versions/2", m_root->currentLink()));
+    QVERIFY(launch());
+    QCOMPARE(snapshots.milestones(), QList<int> { 120 });
+    QVERIFY(
+        lastStart().endsWith(QFileInfo(m_root->versionPath(2)).canonicalFilePath() + "/chrome\n"));
+}
+
+TARROWIN_TEST_MAIN(TestBrowserLauncher, false)
+#include "tst_browserlauncher.moc"

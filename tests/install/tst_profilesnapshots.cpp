@@ -1,0 +1,216 @@
+#include "install/browserlauncher.h"
+#include "install/profilecopy.h"
+#include "install/profileguard.h"
+#include "install/profilesnapshots.h"
+#include "support/testenvironment.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QSignalSpy>
+
+using Files = QMap<QString, QByteArray>;
+
+// A profile as milestone 120 left it, snapshotted, moved on by 121, and restored.
+class TestProfileSnapshots : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestProfileSnapshots(TestEnvironment &environment)
+        : m_base(environment.tempDir() + "/snapshots")
+    {
+    }
+
+private slots:
+    void init();
+    void snapshotAndRestore_data();
+    void snapshotAndRestore();
+    void newestThreeMilestonesKept();
+    void olderMilestoneIsAskedAboutNewerOneSnapshotted();
+    void chromiumProfileCopied_data();
+    void chromiumProfileCopied();
+
+private:
+    // Writes each path = contents below the base; a contents starting with "->" makes a link.
+    void write(const Files &files) const;
+    QByteArray read(const QString &path) const;
+
+    QString m_base;
+    QString m_profile = m_base + "/profile";
+    InstallRoot m_root { m_base + "/root" };
+};
+
+void TestProfileSnapshots::init()
+{
+    QDir(m_base).removeRecursively();
+    QVERIFY(QDir().mkpath(m_root.path()));
+    write({ { "profile/Local State", "ls120" },
+            { "profile/Last Version", "120.0.1.0" },
+            { "profile/Default/Preferences", "p120" },
+            { "profile/Default/History", "h120" },
+            { "profile/Default/Sessions/Session_1", "s120" },
+            { "profile/Default/Network/Cookies", "c120" },
+            { "profile/Default/Network/Other", "net" },
+            { "profile/Default/Cache/x", "cache" },
+            { "outside/secret", "secret" },
+            { "outside/Preferences", "theirs" } });
+}
+
+void TestProfileSnapshots::write(const Files &files) const
+{
+    for (auto file = files.begin(); file != files.end(); ++file) {
+        const QString path = m_base + '/' + file.key();
+        QDir().mkpath(QFileInfo(path).path());
+        QFile::remove(path);
+        if (file.value().startsWith("->"))
+            QFile::link(m_base + '/' + file.value().mid(2), path);
+        else if (QFile out(path); out.open(QIODevice::WriteOnly))
+            out.write(file.value());
+    }
+}
+
+QByteArray TestProfileSnapshots::read(const QString &path) const
+{
+    QFile file(m_base + '/' + path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+}
+
+void TestProfileSnapshots::snapshotAndRestore_data()
+{
+    QTest::addColumn<Files>("planted");
+    QTest::addColumn<bool>("done");
+    QTest::newRow("plain") << Files() << true;
+    // Links in the profile lead nowhere: not copied, not written through, not removed through.
+    QTest::newRow("links planted") << Files { { "profile/Default/Bookmarks", "->outside/secret" },
+                                              { "profile/Default/Web Data", "->outside" },
+                                              { "profile/Profile 2", "->outside" },
+                                              { "profile/Default/Login Data", "->outside/secret" } }
+                                   << true;
+    QTest::newRow("browser running") << Files { { "profile/SingletonLock", "->host-1" } } << false;
+}
+
+void TestProfileSnapshots::snapshotAndRestore()
+{
+    QFETCH(Files, planted);
+    QFETCH(bool, done);
+    write(planted);
+    const ProfileSnapshots snapshots(m_root, m_profile);
+    QCOMPARE(snapshots.take(), done);
+    QDirIterator walk(snapshots.directory(), QDir::AllEntries | QDir::System | QDir::Hidden,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        const QFileInfo entry = walk.nextFileInfo();
+        QFile file(entry.filePath());
+        const QByteArray contents = file.open(QIODevice::ReadOnly) ? file.readAll() : "";
+        QVERIFY2(!entry.isSymLink() && contents != "secret" && contents != "theirs",
+                 qPrintable(entry.filePath()));
+    }
+
+    write({ { "profile/Last Version", "121.0.1.0" },
+            { "profile/Default/History", "h121" },
+            { "profile/Default/Top Sites", "t121" },
+            { "profile/Default/Sessions/Session_2", "s121" },
+            { "profile/Default/Network/Cookies", "c121" },
+            { "profile/Default/Network/Other", "net2" } });
+    QCOMPARE(snapshots.restore(120), done);
+    const Files expected { { "Last Version", done ? "120.0.1.0" : "121.0.1.0" },
+                           { "Default/History", done ? "h120" : "h121" },
+                           { "Default/Top Sites", done ? "(none)" : "t121" },
+                           { "Default/Sessions/Session_2", done ? "(none)" : "s121" },
+                           { "Default/Network/Cookies", done ? "c120" : "c121" },
+                           { "Default/Sessions/Session_1", "s120" },
+                           { "Local State", "ls120" },
+                           { "Default/Network/Other", "net2" },
+                           { "Default/Cache/x", "cache" } };
+    for (auto file = expected.begin(); file != expected.end(); ++file)
+        QCOMPARE(read("profile/" + file.key()), file.value());
+    QCOMPARE(read("outside/secret"), QByteArray("secret"));
+    QCOMPARE(read("outside/Preferences"), QByteArray("theirs"));
+    // The profile as it was before the restore is kept aside.
+    const QStringList kept = QDir(snapshots.directory()).entryList({ "kept-*" }, QDir::Dirs);
+    QCOMPARE(kept.size(), done ? 1 : 0);
+    if (done)
+        QCOMPARE(read("root/profile-snapshots/" + kept.first() + "/Default/Top Sites"), "t121");
+}
+
+void TestProfileSnapshots::newestThreeMilestonesKept()
+{
+    const ProfileSnapshots snapshots(m_root, m_profile);
+    for (const char *version : { "118.0.1.0", "121.0.1.0", "119.0.1.0", "120.0.2.0" }) {
+        write({ { "profile/Last Version", version } });
+        QVERIFY(snapshots.take());
+    }
+    QCOMPARE(snapshots.milestones(), (QList<int> { 121, 120, 119 }));
+    QCOMPARE(ProfileSnapshots::milestone("Chromium 123.0.6312.4 snapshot"), 123);
+    QCOMPARE(ProfileSnapshots::milestone("Chromium snapshot"), -1);
+}
+
+void TestProfileSnapshots::olderMilestoneIsAskedAboutNewerOneSnapshotted()
+{
+    const QString profile = BrowserLauncher::profile();
+    QDir(profile).removeRecursively();
+    QVERIFY(QDir().mkpath(profile));
+    write({ { "root/versions/1/.tarrowin-version", "Chromium 120.0.1.0 snapshot" },
+            { "root/versions/2/.tarrowin-version", "Chromium 121.0.1.0 snapshot" } });
+    QVERIFY(QFile::link("versions/2", m_root.currentLink()));
+    QVERIFY(QFile::copy(m_profile + "/Last Version", profile + "/Last Version"));
+    const ProfileGuard guard(m_root);
+    QCOMPARE(guard.restoreLabel(1), QString());
+    // Build 2 is chrome-less here, so not current: the snapshot waits for a real one.
+    QVERIFY(!ProfileGuard::protect(m_root, profile));
+    QVERIFY(QFile::copy(TARROWIN_FAKE_BROWSER, m_root.versionPath(2) + "/chrome"));
+    QVERIFY(ProfileGuard::protect(m_root, profile));
+    QCOMPARE(guard.restoreLabel(1), QStringLiteral("Restore the profile from Chromium 120"));
+    QVERIFY(QFile::remove(profile + "/Last Version"));
+    write({ { "profile/Last Version", "121.0.1.0" } });
+    QVERIFY(QFile::copy(m_profile + "/Last Version", profile + "/Last Version"));
+    QCOMPARE(
+        guard.question(1),
+        QStringLiteral("This profile was last used by Chromium 121. Build 1 is Chromium 120."));
+    QCOMPARE(guard.question(2), QString());
+}
+
+void TestProfileSnapshots::chromiumProfileCopied_data()
+{
+    QTest::addColumn<Files>("planted");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<bool>("copied");
+    QTest::newRow("copied") << Files { { "chromium/Default/x", "->outside/secret" } } << true
+                            << true;
+    QTest::newRow("Chromium runs")
+        << Files { { "chromium/SingletonLock", "->host-1" } } << true << false;
+    QTest::newRow("own profile exists")
+        << Files { { "own/Preferences", "mine" } } << false << false;
+}
+
+void TestProfileSnapshots::chromiumProfileCopied()
+{
+    QFETCH(Files, planted);
+    QFETCH(bool, started);
+    QFETCH(bool, copied);
+    const QString chromium = ProfileCopy::source();
+    const QString own = BrowserLauncher::profile();
+    QDir(chromium).removeRecursively();
+    QDir(own).removeRecursively();
+    QVERIFY(QFile::link(m_base + "/chromium", chromium));
+    QVERIFY(QFile::link(m_base + "/own", own));
+    write({ { "chromium/Local State", "ls" }, { "chromium/Default/Sessions/s", "tabs" } });
+    write(planted);
+    if (!planted.contains("own/Preferences"))
+        QVERIFY(QFile::remove(own));
+    ProfileCopy copy;
+    QSignalSpy finished(&copy, &ProfileCopy::finished);
+    QCOMPARE(copy.start(), started);
+    if (started)
+        QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.value(0).value(0).toBool(), copied);
+    QCOMPARE(read("chromium/Default/Sessions/s"), "tabs");
+    QCOMPARE(QFile::exists(own + "/Default/Sessions/s"), copied);
+    QVERIFY(!QFileInfo(own + "/Default/x").exists());
+    QCOMPARE(read("outside/secret"), "secret");
+    QVERIFY(QFile::remove(chromium));
+}
+
+TARROWIN_TEST_MAIN(TestProfileSnapshots, false)
+#include "tst_profilesnapshots.moc"
