@@ -2,10 +2,13 @@
 #include "shell/windowplacement.h"
 #include "support/testenvironment.h"
 
+#include <QDir>
+#include <QPixmapCache>
 #include <QQmlEngine>
 #include <QQmlExpression>
 #include <QQuickItem>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
 
 class TestQmlApplicationViewer : public QObject
@@ -31,6 +34,7 @@ private slots:
     void movesAreWrittenOnceTheySettle_data();
     void movesAreWrittenOnceTheySettle();
     void quitFromTheViewEndsTheEventLoop();
+    void hidingHandsBackWhatWaitingDoesNotNeed();
 
 private:
     std::unique_ptr<QmlApplicationViewer> loadedViewer();
@@ -211,6 +215,24 @@ void TestQmlApplicationViewer::quitFromTheViewEndsTheEventLoop()
     // A bound, so a broken route fails the test instead of hanging it.
     QTimer::singleShot(10000, viewer.get(), [] { QCoreApplication::exit(1); });
     QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+void TestQmlApplicationViewer::hidingHandsBackWhatWaitingDoesNotNeed()
+{
+    const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).count(); };
+    auto viewer = loadedViewer();
+    viewer->showAtStartupPosition();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    // A pool thread that painted something and now waits out its expiry, and a cached pixmap.
+    const qsizetype before = threads();
+    QThreadPool::globalInstance()->start([] {});
+    QTRY_COMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+    QPixmap pixmap(8, 8);
+    const QPixmapCache::Key key = QPixmapCache::insert(pixmap);
+
+    viewer->hide();
+    QTRY_VERIFY(!QPixmapCache::find(key, &pixmap));
+    QCOMPARE(threads(), before);
 }
 
 TARROWIN_TEST_MAIN(TestQmlApplicationViewer, false)
