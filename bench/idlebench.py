@@ -29,6 +29,7 @@ class Storage:
     def __init__(self, latest, archive=None, hold=0.0):
         self.latest, self.archive, self.hold = latest, archive, hold
         self.answered = []
+        self.refused = []
         self.transfer = {}
         self.changed = threading.Condition()
         storage = self
@@ -55,6 +56,7 @@ class Storage:
             self.send_archive(request)
         else:
             self.reply(request, b"", 404)
+            self.note(lambda: self.refused.append(request.path))
 
     def note(self, change):
         with self.changed:
@@ -100,7 +102,7 @@ class Storage:
 class Program:
     """One process under measurement, its Qt log read as it comes (one line per frame)."""
 
-    def __init__(self, kind, command, home, storage=None, settings=None, rules=""):
+    def __init__(self, kind, command, home, storage=None, settings=None, rules="", installed=None):
         self.kind, self.storage = kind, storage
         env = dict(os.environ)
         for name, sub in (("XDG_CONFIG_HOME", "config"), ("XDG_DATA_HOME", "data"),
@@ -108,6 +110,16 @@ class Program:
                           ("XDG_CACHE_HOME", "cache")):
             env[name] = os.path.join(home, sub)
             os.makedirs(env[name], mode=0o700, exist_ok=True)
+        if installed is not None:
+            # On Linux the installed build is what the install root's link names, not the
+            # setting: without one, every build the storage names is newer.
+            root = os.path.join(env["XDG_DATA_HOME"], "Quillmarsh", "Tarrowin", "chromium")
+            build = os.path.join(root, "versions", str(installed))
+            os.makedirs(build, exist_ok=True)
+            with open(os.path.join(build, "chrome"), "w") as browser:
+                browser.write("#!/bin/sh\nexit 0\n")
+            os.chmod(os.path.join(build, "chrome"), 0o755)
+            os.symlink("versions/%d" % installed, os.path.join(root, "current"))
         self.settings = os.path.join(env["XDG_CONFIG_HOME"], "Quillmarsh", "Tarrowin.conf")
         if settings is not None:
             os.makedirs(os.path.dirname(self.settings), exist_ok=True)
@@ -229,20 +241,21 @@ def wait_until(condition, timeout, what):
 
 
 # Idle: all four at once, so they share the machine's moment; nothing changes on the display
-# once they have all settled.
-installed = 99999999  # nothing the storage offers is newer
+# once they have all settled. The build the storage names is the one installed: nothing is
+# newer, so nothing downloads.
+installed = 1000
 idle_settings = {"CurrentBuild": installed, "RunOnStartup": "false"}
 kinds = ["tray", "window", "baseline_hidden", "baseline_window"]
 results = {kind: [] for kind in kinds}
 for round in range(1, rounds + 1):
     home = os.path.join(work, "idle-%d" % round)
-    storages = {kind: Storage(latest=1000) for kind in ("tray", "window")}
+    storages = {kind: Storage(latest=installed) for kind in ("tray", "window")}
     programs = {}
     try:
         programs["tray"] = Program("tray", [program, "--tray"], os.path.join(home, "tray"),
-                                   storages["tray"], idle_settings)
+                                   storages["tray"], idle_settings, installed=installed)
         programs["window"] = Program("window", [program], os.path.join(home, "window"),
-                                     storages["window"], idle_settings)
+                                     storages["window"], idle_settings, installed=installed)
         programs["baseline_hidden"] = Program("baseline_hidden", [baseline, "--hidden"],
                                               os.path.join(home, "baseline_hidden"))
         programs["baseline_window"] = Program("baseline_window", [baseline],
@@ -257,6 +270,10 @@ for round in range(1, rounds + 1):
         before = {kind: each.sample() for kind, each in programs.items()}
         time.sleep(seconds)
         after = {kind: each.sample() for kind, each in programs.items()}
+        for kind, storage in storages.items():
+            if storage.refused:
+                raise SystemExit("idle: %s asked for what an idle program never needs: %s"
+                                 % (kind, ", ".join(storage.refused)))
         line = []
         for kind in kinds:
             change = difference(programs[kind], before[kind], after[kind])

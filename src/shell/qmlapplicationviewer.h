@@ -30,6 +30,13 @@ public:
     // view's root item gets it as its trayAvailable property.
     bool trayAvailable() const { return m_trayAvailable; }
 
+public slots:
+    // Hands back what start-up, an installation or a shown window left behind and waiting in
+    // the tray does not need: the script heap's garbage, components nothing uses any more,
+    // images no item shows, idle pool threads and the allocator's freed pages. Everything
+    // comes back on demand when the window is shown again.
+    void releaseIdleResources();
+
 signals:
     void trayAvailableChanged(bool available);
     // A D-Bus tray appeared after Qt had settled on having none: only a fresh start of the

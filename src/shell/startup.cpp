@@ -17,6 +17,7 @@
 
 #include <QGuiApplication>
 #include <QQmlEngine>
+#include <QQuickItem>
 
 void Startup::setApplicationIdentity()
 {
@@ -51,6 +52,23 @@ void Startup::registerTypes()
     qmlRegisterType<ProfileCopy>(uri, 1, 0, "ProfileCopy");
 }
 
+void Startup::releaseAfterWork(QmlApplicationViewer *viewer)
+{
+    const QQuickItem *root = viewer->rootObject();
+    if (!root)
+        return;
+    // Start-up ends with the first check's answer; loading the view, compiling and checking
+    // leave garbage behind that a program waiting in the tray need not keep.
+    if (auto *checker = root->findChild<VersionChecker *>())
+        QObject::connect(checker, &VersionChecker::latestBuildChanged, viewer,
+                         &QmlApplicationViewer::releaseIdleResources,
+                         Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    // So does every download and installation, successful or not.
+    if (auto *downloader = root->findChild<ChromeDownloader *>())
+        QObject::connect(downloader, &ChromeDownloader::workEnded, viewer,
+                         &QmlApplicationViewer::releaseIdleResources, Qt::QueuedConnection);
+}
+
 std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)
 {
     // Closing the window only hides it while the program lives on in the tray; without a
@@ -65,6 +83,7 @@ std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringLis
     viewer->setInitialProperties({ { QStringLiteral("siteAddress"), Endpoints::maker() },
                                    { QStringLiteral("updateAddress"), update } });
     viewer->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    releaseAfterWork(viewer.get());
     // Without a tray a tray start would leave the program out of reach.
     if (!CommandLine::isTrayStart(arguments) || !viewer->trayAvailable())
         viewer->showAtStartupPosition();

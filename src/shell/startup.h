@@ -15,6 +15,10 @@ void setApplicationIdentity();
 // The native element types of the module "Tarrowin 1.0".
 void registerTypes();
 
+// Hands the view's leftovers back once start-up's first check has answered and after every
+// download or installation, while the program waits.
+void releaseAfterWork(QmlApplicationViewer *viewer);
+
 // Creates the window host, loads the main view and, unless the arguments ask for a tray
 // start and the desktop has a tray, shows the window at its startup position.
 std::unique_ptr<QmlApplicationViewer> createMainWindow(const QStringList &arguments);

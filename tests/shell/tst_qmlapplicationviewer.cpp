@@ -2,10 +2,12 @@
 #include "shell/windowplacement.h"
 #include "support/testenvironment.h"
 
+#include <QDir>
 #include <QQmlEngine>
 #include <QQmlExpression>
 #include <QQuickItem>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
 
 class TestQmlApplicationViewer : public QObject
@@ -31,6 +33,7 @@ private slots:
     void movesAreWrittenOnceTheySettle_data();
     void movesAreWrittenOnceTheySettle();
     void quitFromTheViewEndsTheEventLoop();
+    void hidingHandsBackWhatWaitingDoesNotNeed();
 
 private:
     std::unique_ptr<QmlApplicationViewer> loadedViewer();
@@ -211,6 +214,28 @@ void TestQmlApplicationViewer::quitFromTheViewEndsTheEventLoop()
     // A bound, so a broken route fails the test instead of hanging it.
     QTimer::singleShot(10000, viewer.get(), [] { QCoreApplication::exit(1); });
     QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+void TestQmlApplicationViewer::hidingHandsBackWhatWaitingDoesNotNeed()
+{
+    // Qt's pool threads, found by the name Qt gives them.
+    const auto pooled = [] {
+        int count = 0;
+        for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList()) {
+            QFile name(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+            count += name.open(QIODevice::ReadOnly) && name.readAll().startsWith("Thread (pooled)");
+        }
+        return count;
+    };
+    auto viewer = loadedViewer();
+    viewer->showAtStartupPosition();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    // A pool thread that painted something and now waits out its expiry.
+    QThreadPool::globalInstance()->start([] {});
+    QTRY_VERIFY(QThreadPool::globalInstance()->activeThreadCount() == 0 && pooled() == 1);
+
+    viewer->hide();
+    QTRY_COMPARE(pooled(), 0);
 }
 
 TARROWIN_TEST_MAIN(TestQmlApplicationViewer, false)
