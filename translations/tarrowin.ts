@@ -2,6 +2,57 @@
 <!DOCTYPE TS>
 <TS version="2.1">
 <context>
+    <name>ArchiveFetch</name>
+    <message>
+        <source>Cannot write the download to %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: the file is larger than 2 GiB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not enough disk space in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: the transfer stayed below 1 KiB/s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: refused redirect to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: too many redirects</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot write the download: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The download did not match the storage&apos;s checksum</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: the transfer ended without a length or checksum to prove it complete</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: HTTP %1 %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: received %1 of %2 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ArchiveInstaller</name>
     <message>
         <source>The new build did not start: it did not answer in time</source>
@@ -145,66 +196,6 @@
         <source>Cannot write to %1</source>
         <translation type="unfinished"></translation>
     </message>
-    <message>
-        <source>Download failed: the file is larger than 2 GiB</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Not enough disk space in %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cannot write the download to %1: %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: the transfer stayed below 1 KiB/s</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: refused redirect to %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: too many redirects</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: HTTP %1 %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cannot write the download: %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: received %1 of %2 bytes</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>The download did not match the storage&apos;s checksum</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: the transfer ended without a length or checksum to prove it complete</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>The installer could not be started: %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>The installer crashed</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>The installer failed with exit code %1</source>
-        <translation type="unfinished"></translation>
-    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -276,6 +267,21 @@
     </message>
     <message>
         <source>There is no previous build to go back to.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>InstallerRun</name>
+    <message>
+        <source>The installer could not be started: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The installer crashed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The installer failed with exit code %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
