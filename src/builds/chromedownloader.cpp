@@ -286,18 +286,22 @@ void ChromeDownloader::askForPublishedBuild()
     // The newest build is often named before its archive is uploaded: that is no failure
     // of ours, and an earlier build may well be newer than the installed one.
     removeDownload();
-    m_listing->findNewest(m_series, m_requestedBuild);
+    m_listing->findNewest(m_series, m_requestedBuild, qMax(m_currentBuild, m_newestListed));
 }
 
-void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object &newest)
+void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object &listed)
 {
     if (!answered) {
         // Without the listing we know no better than the 404 itself.
         abandonTransfer(m_notFound);
         return;
     }
+    m_newestListed = qMax(m_newestListed, listed.build);
+    // Read upward from a known build, a page that is not the last names no build to fetch:
+    // the next check reads on from the newest it named.
+    const BuildListing::Object newest = listed.more ? BuildListing::Object() : listed;
     qCInfo(lcUpdate) << "Build" << m_requestedBuild << "is not published yet; newest published"
-                     << newest.build;
+                     << newest.build << "newest listed" << m_newestListed;
     m_published = newest;
     setLastError(QString());
     setMirrorOnly(false);

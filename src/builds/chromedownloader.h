@@ -143,6 +143,8 @@ private:
     MirrorCheck *m_mirrorCheck;
     // The newest published build the listing named last, to pin its generation.
     BuildListing::Object m_published;
+    // The newest build any listing named: known to exist, for a build named far beyond it.
+    int m_newestListed = -1;
     // Why the attempt's archive was not found, should the listing not answer either.
     QString m_notFound;
     // The storage described the mirror's copy, which is judged by that description.
