@@ -286,6 +286,15 @@ void ChromeDownloader::askForPublishedBuild()
     // The newest build is often named before its archive is uploaded: that is no failure
     // of ours, and an earlier build may well be newer than the installed one.
     removeDownload();
+    if (m_published.build == m_requestedBuild) {
+        // The build the listing named is missing too (a mirror that lags, say). Asking again
+        // would name the next one below, and that the next: the attempt ends here, and the
+        // next check asks the listing once more.
+        qCInfo(lcUpdate) << "Build" << m_requestedBuild << "the listing named is not published";
+        m_published = BuildListing::Object();
+        listingAnswered(true, BuildListing::Object());
+        return;
+    }
     m_listing->findNewest(m_series, m_requestedBuild, qMax(m_currentBuild, m_newestListed));
 }
 

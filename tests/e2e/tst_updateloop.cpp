@@ -192,6 +192,8 @@ void TestUpdateLoop::unpublishedBuildGivesWayToTheNewestPublished_data()
     QTest::newRow("the next build") << build + 4 << false;
     // A storage or mirror naming the last possible build must not hold the updates off.
     QTest::newRow("the furthest build") << std::numeric_limits<int>::max() << false;
+    // Neither the listing nor a build below the one it named is asked for in the same check.
+    QTest::newRow("the published build is missing too") << build + 4 << true;
 }
 
 void TestUpdateLoop::unpublishedBuildGivesWayToTheNewestPublished()
