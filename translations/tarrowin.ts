@@ -196,6 +196,10 @@
         <source>Cannot write to %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Download failed: the build storage has no archive of build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -278,6 +282,13 @@
     </message>
     <message>
         <source>The installer failed with exit code %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>MirrorCheck</name>
+    <message>
+        <source>The mirror&apos;s copy of build %1 does not match the build storage</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -462,6 +473,18 @@
     </message>
     <message>
         <source>Build %1 is not published yet; installing build %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading, checked against the mirror only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installing, checked against the mirror only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 was checked against the mirror only</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
