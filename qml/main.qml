@@ -526,6 +526,7 @@ Rectangle {
         id: updateController
         currentBuild: chromeDownloader.currentBuild
         lastError: chromeDownloader.lastError
+        mirrorOnly: chromeDownloader.mirrorOnly
         checkPeriod: checkForUpdatesTimer.interval
         windowVisible: window.Window.visibility !== Window.Hidden
         metered: meteredConnection.metered

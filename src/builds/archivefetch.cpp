@@ -75,6 +75,7 @@ void ArchiveFetch::setParallelThreshold(qint64 bytes)
 void ArchiveFetch::start(const Request &request)
 {
     m_request = request;
+    m_mismatch = false;
     m_redirects = 0;
     m_retries = 0;
     m_running = true;
@@ -431,7 +432,8 @@ void ArchiveFetch::written(bool written, const QString &writeError, bool checksu
 void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches)
 {
     const bool hashed = m_expected.present || m_expected.malformed;
-    if (problem.isEmpty() && hashed && !checksumMatches) {
+    m_mismatch = problem.isEmpty() && hashed && !checksumMatches;
+    if (m_mismatch) {
         qCWarning(lcUpdate) << "Checksum mismatch for" << m_request.url.toString();
         problem = tr("The download did not match the storage's checksum");
     }
@@ -626,6 +628,7 @@ void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)
     result.error = error;
     result.httpStatus = m_status;
     result.partKept = partKept;
+    result.mismatch = outcome == Failed && m_mismatch;
     result.judgedBy.hash = m_expected;
     result.judgedBy.size = m_request.record.size;
     result.judgedBy.generation = m_request.record.generation;

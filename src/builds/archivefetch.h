@@ -59,6 +59,8 @@ public:
         int httpStatus = 0;
         // A part stays on disk, with its record, for a later attempt.
         bool partKept = false;
+        // The whole body arrived and did not match what it was judged by.
+        bool mismatch = false;
         // What the body was judged by, and the CRC-32C computed of it (when it was).
         Expected judgedBy;
         quint32 crc32c = 0;
@@ -152,6 +154,7 @@ private:
     Result m_result;
     bool m_judged = false;
     bool m_startOver = false;
+    bool m_mismatch = false;
     // We gave the transfer up (too large, too slow, disk): nothing to resume.
     bool m_refused = false;
     // Body bytes of the running response, and where in the file that body starts.

@@ -46,7 +46,9 @@ BuildListing::BuildListing(QObject *parent)
             request(page.nextPageToken);
             return;
         }
-        emit finished(page.valid, page.newest);
+        Object newest = page.newest;
+        newest.more = farBeyond(m_below, m_known) && !page.nextPageToken.isEmpty();
+        emit finished(page.valid, newest);
     });
 }
 
@@ -55,30 +57,51 @@ void BuildListing::setNetworkAccessManager(QNetworkAccessManager *manager)
     m_fetch->setNetworkAccessManager(manager);
 }
 
-void BuildListing::findNewest(const BuildSeries &series, int below)
+void BuildListing::findNewest(const BuildSeries &series, int below, int known)
 {
     if (m_fetch->isRunning())
         return;
     m_series = series;
     m_below = below;
+    m_known = known;
     m_secondPage = false;
     request(QString());
 }
 
 void BuildListing::request(const QString &pageToken)
 {
-    const QUrl url = address(m_series, m_below, pageToken);
+    const QUrl url = address(m_series, m_below, m_known, pageToken);
     qCInfo(lcUpdate) << "GET" << url.toString();
     m_fetch->get(url);
 }
 
-QUrl BuildListing::address(const BuildSeries &series, int below, const QString &pageToken)
+// A build named far beyond any known to exist (LAST_CHANGE = 2147483647, say) would leave the
+// window below it empty for as long as it is named. Such a number says nothing of where the
+// published builds are, so the listing is read upward instead, from the newest build known to
+// exist (the installed one, or one a listing named), or from the folder's first name when none
+// is: names sort as text, so "1400000" is followed by every larger number of as many digits.
+// The storage lists in ascending order only: a page that is not the last brings builds that
+// may not be the newest, and the next question reads on from the newest of them. A build that
+// lies within the window of the known one is no fast-forward: the window below it finds the
+// newest directly.
+bool BuildListing::farBeyond(int below, int known)
+{
+    return known > 0 ? below - known > window : below >= implausible;
+}
+
+QUrl BuildListing::address(const BuildSeries &series, int below, int known,
+                           const QString &pageToken)
 {
     const QString folder = series.folder() + QLatin1Char('/');
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("prefix"), folder);
-    query.addQueryItem(QStringLiteral("startOffset"), folder + QString::number(windowStart(below)));
-    query.addQueryItem(QStringLiteral("endOffset"), folder + QString::number(below));
+    if (!farBeyond(below, known)) {
+        query.addQueryItem(QStringLiteral("startOffset"),
+                           folder + QString::number(windowStart(below)));
+        query.addQueryItem(QStringLiteral("endOffset"), folder + QString::number(below));
+    } else if (known > 0) {
+        query.addQueryItem(QStringLiteral("startOffset"), folder + QString::number(known));
+    }
     query.addQueryItem(QStringLiteral("matchGlob"),
                        folder + QStringLiteral("*/") + series.artifact());
     // Only what describes an archive; of it only the name and the generation are read here,

@@ -10,8 +10,9 @@ class QNetworkAccessManager;
 class TextFetch;
 
 // Asks the storage's JSON object listing for the newest build of a series whose archive is
-// published, in a window of builds below one that is not. One page per question, a second
-// only when the first holds no archive.
+// published, in a window of builds below one that is not, or upward from a build known to
+// exist when the one named lies far beyond it. One page per question, a second only when the
+// first holds no archive.
 class BuildListing : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,9 @@ public:
     {
         int build = -1;
         QByteArray generation;
+        // Read upward from a known build, the listing went on past this page: newer builds
+        // may follow, and the next question reads on from this one.
+        bool more = false;
     };
     struct Page
     {
@@ -33,15 +37,22 @@ public:
     // How many build numbers below the unpublished one are asked about. One page holds up to
     // 1000 names, so the window fits in it whole.
     static constexpr int window = 1000;
+    // No build has had this many digits: with nothing known to exist, a build named at or
+    // past it says nothing of where the published ones are.
+    static constexpr int implausible = 10000000;
     static constexpr qint64 maximumSize = 1024 * 1024;
 
     explicit BuildListing(QObject *parent = nullptr);
 
     void setNetworkAccessManager(QNetworkAccessManager *manager);
-    // Looks for the newest published build below `below`; reports with finished().
-    void findNewest(const BuildSeries &series, int below);
+    // Looks for the newest published build below `below`; known is the newest build known to
+    // exist (-1 for none). Reports with finished().
+    void findNewest(const BuildSeries &series, int below, int known = -1);
 
-    static QUrl address(const BuildSeries &series, int below, const QString &pageToken = {});
+    // Whether `below` lies too far beyond `known` for the window below it to find anything.
+    static bool farBeyond(int below, int known);
+    static QUrl address(const BuildSeries &series, int below, int known = -1,
+                        const QString &pageToken = {});
     static Page parse(const QByteArray &json, const BuildSeries &series, int below);
 
 signals:
@@ -55,5 +66,6 @@ private:
     TextFetch *m_fetch;
     BuildSeries m_series;
     int m_below = -1;
+    int m_known = -1;
     bool m_secondPage = false;
 };

@@ -1,6 +1,7 @@
 #include "builds/chromedownloader.h"
 
 #include "builds/buildstorage.h"
+#include "builds/mirrorcheck.h"
 #include "builds/partialdownload.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
@@ -11,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <utility>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -44,12 +47,21 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     , m_installer(new InstallerRun(this))
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
     , m_listing(new BuildListing(this))
+    , m_mirrorCheck(new MirrorCheck(this))
 {
-    connect(m_fetch, &ArchiveFetch::requested, this, [this] { setStatus(DownloadingStatus); });
+    // Each request says so; a mirror's copy was said to be downloading from the moment the
+    // storage was asked about it.
+    connect(m_fetch, &ArchiveFetch::requested, this, [this] {
+        if (!std::exchange(m_described, false))
+            setStatus(DownloadingStatus);
+    });
     connect(m_fetch, &ArchiveFetch::progressed, this, &ChromeDownloader::fileDownloadProgress);
     connect(m_fetch, &ArchiveFetch::finished, this, &ChromeDownloader::fileDownloadFinished);
     connect(m_installer, &InstallerRun::finished, this, &ChromeDownloader::processFinished);
     connect(m_listing, &BuildListing::finished, this, &ChromeDownloader::listingAnswered);
+    connect(m_mirrorCheck, &MirrorCheck::described, this, &ChromeDownloader::mirrorDescribed);
+    connect(m_mirrorCheck, &MirrorCheck::verified, this,
+            [this](bool matches) { matches ? install() : refuseMirror(); });
     connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
             &ChromeDownloader::archiveInstalled);
     m_series = BuildSeries::native();
@@ -88,6 +100,7 @@ void ChromeDownloader::setNetworkAccessManager(QNetworkAccessManager *manager)
 {
     m_fetch->setNetworkAccessManager(manager);
     m_listing->setNetworkAccessManager(manager);
+    m_mirrorCheck->setNetworkAccessManager(manager);
 }
 
 void ChromeDownloader::setVerifyTimeout(int milliseconds)
@@ -105,15 +118,71 @@ void ChromeDownloader::downloadVersion(int version)
     if (!m_series.isValid())
         return;
     m_requestedBuild = version;
-    std::optional<ArchiveFetch::Request> request = prepareDownload(version);
-    if (!request)
+    m_vouched = false;
+    m_fromOrigin = false;
+    setMirrorOnly(false);
+    m_described = !BuildStorage::mirror().isEmpty();
+    if (!m_described) {
+        startFetch();
         return;
+    }
+    // What a mirror hands out is judged by what the storage itself says of the archive, asked
+    // before any byte of it.
+    setStatus(DownloadingStatus);
+    m_mirrorCheck->describe(m_series, version);
+}
+
+void ChromeDownloader::mirrorDescribed(ObjectMetadata::Outcome outcome)
+{
+    if (outcome == ObjectMetadata::NotFound) {
+        // Whatever a mirror holds under that name, the storage published no such archive.
+        m_notFound = tr("Download failed: the build storage has no archive of build %1")
+                         .arg(m_requestedBuild);
+        askForPublishedBuild();
+        return;
+    }
+    m_vouched = outcome == ObjectMetadata::Found;
+    if (!m_vouched)
+        qCWarning(lcUpdate) << "The build storage could not be asked about build"
+                            << m_requestedBuild << "- the mirror's own checksums decide";
+    setMirrorOnly(!m_vouched);
+    startFetch();
+}
+
+void ChromeDownloader::startFetch()
+{
+    const int version = m_requestedBuild;
+    std::optional<ArchiveFetch::Request> request = prepareDownload(version);
+    if (!request) {
+        if (m_status != IdleStatus)
+            setStatus(IdleStatus);
+        return;
+    }
+    const QString path = m_series.artifactPath(version);
     // By the build's own address, which never changes: a cache on the way may keep it.
-    request->url = BuildStorage::url(m_series.artifactPath(version));
+    request->url = m_fromOrigin ? BuildStorage::originUrl(path) : BuildStorage::url(path);
     // The build the listing named is the upload it described, not one that replaced it since.
     if (m_published.build == version)
         request->generation = m_published.generation;
+    const std::optional<ArchiveFetch::Expected> described = m_mirrorCheck->expected();
+    if (m_vouched)
+        request->expected = described;
+    else if (m_fromOrigin && described)
+        request->generation = described->generation;
     m_fetch->start(*request);
+}
+
+void ChromeDownloader::refuseMirror()
+{
+    const QString refusal = MirrorCheck::refusal(m_requestedBuild);
+    qCWarning(lcUpdate).noquote() << refusal;
+    setLastError(refusal);
+    // Nothing of the mirror's copy is kept, let alone resumed; the storage's own copy of the
+    // same upload is fetched instead.
+    removeDownload();
+    m_vouched = false;
+    m_fromOrigin = true;
+    startFetch();
 }
 
 // A fresh directory with an unpredictable name, readable by us alone, and a file in it that
@@ -196,12 +265,20 @@ void ChromeDownloader::fileDownloadFinished()
     // its own checksum vouches for, rather than failing on the pin until a restart.
     if (result.httpStatus == 412)
         m_published = BuildListing::Object();
-    if (result.outcome == ArchiveFetch::NotFound)
+    if (m_vouched && result.mismatch) {
+        refuseMirror();
+    } else if (result.outcome == ArchiveFetch::NotFound) {
+        m_notFound = result.error;
         askForPublishedBuild();
-    else if (result.outcome == ArchiveFetch::Failed)
+    } else if (result.outcome == ArchiveFetch::Failed) {
         abandonTransfer(result.error, result.partKept);
-    else
+    } else if (m_vouched) {
+        // The MD5 the storage names is checked of the whole file too: what arrived was judged
+        // by the CRC-32C alone, which a mirror can forge.
+        m_mirrorCheck->verify(m_downloadFile->fileName(), result.judgedBy.generation);
+    } else {
         install();
+    }
 }
 
 void ChromeDownloader::askForPublishedBuild()
@@ -209,20 +286,34 @@ void ChromeDownloader::askForPublishedBuild()
     // The newest build is often named before its archive is uploaded: that is no failure
     // of ours, and an earlier build may well be newer than the installed one.
     removeDownload();
-    m_listing->findNewest(m_series, m_requestedBuild);
+    if (m_published.build == m_requestedBuild) {
+        // The build the listing named is missing too (a mirror that lags, say). Asking again
+        // would name the next one below, and that the next: the attempt ends here, and the
+        // next check asks the listing once more.
+        qCInfo(lcUpdate) << "Build" << m_requestedBuild << "the listing named is not published";
+        m_published = BuildListing::Object();
+        listingAnswered(true, BuildListing::Object());
+        return;
+    }
+    m_listing->findNewest(m_series, m_requestedBuild, qMax(m_currentBuild, m_newestListed));
 }
 
-void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object &newest)
+void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object &listed)
 {
     if (!answered) {
         // Without the listing we know no better than the 404 itself.
-        abandonTransfer(m_fetch->result().error);
+        abandonTransfer(m_notFound);
         return;
     }
+    m_newestListed = qMax(m_newestListed, listed.build);
+    // Read upward from a known build, a page that is not the last names no build to fetch:
+    // the next check reads on from the newest it named.
+    const BuildListing::Object newest = listed.more ? BuildListing::Object() : listed;
     qCInfo(lcUpdate) << "Build" << m_requestedBuild << "is not published yet; newest published"
-                     << newest.build;
+                     << newest.build << "newest listed" << m_newestListed;
     m_published = newest;
     setLastError(QString());
+    setMirrorOnly(false);
     setStatus(IdleStatus);
     returnFreedMemory();
     emit notPublished(m_requestedBuild, newest.build);
@@ -280,6 +371,9 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
     if (!problem.isEmpty())
         qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << problem;
     setLastError(problem);
+    // Only an installed build stays said to have been checked against the mirror only.
+    if (!succeeded)
+        setMirrorOnly(false);
     setStatus(IdleStatus);
     if (succeeded) {
         emit currentBuildChanged(m_currentBuild);
@@ -311,6 +405,7 @@ void ChromeDownloader::abandonTransfer(const QString &error, bool keepPart)
     removeDownload(keepPart);
     qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << error;
     setLastError(error);
+    setMirrorOnly(false);
     setStatus(IdleStatus);
     emit failed(m_requestedBuild, error);
     returnFreedMemory();
@@ -367,6 +462,14 @@ void ChromeDownloader::removeDownload(bool keepPart)
     if (m_downloadDir && keepPart)
         m_downloadDir->setAutoRemove(false);
     m_downloadDir.reset();
+}
+
+void ChromeDownloader::setMirrorOnly(bool mirrorOnly)
+{
+    if (mirrorOnly == m_mirrorOnly)
+        return;
+    m_mirrorOnly = mirrorOnly;
+    emit mirrorOnlyChanged(mirrorOnly);
 }
 
 void ChromeDownloader::setStatus(Status status)

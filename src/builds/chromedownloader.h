@@ -3,6 +3,7 @@
 #include "builds/archivefetch.h"
 #include "builds/buildlisting.h"
 #include "builds/buildseries.h"
+#include "builds/objectmetadata.h"
 
 #include <QObject>
 
@@ -11,6 +12,7 @@
 
 class ArchiveInstaller;
 class InstallerRun;
+class MirrorCheck;
 class QFile;
 class QNetworkAccessManager;
 class QTemporaryDir;
@@ -32,6 +34,9 @@ class ChromeDownloader : public QObject
     Q_PROPERTY(Status status READ status NOTIFY currentStatusChanged)
     Q_PROPERTY(int previousBuild READ previousBuild NOTIFY previousBuildChanged)
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    // The attempt takes the mirror's copy with nothing but the mirror's own checksums to judge
+    // it by: the storage could not be asked what the archive is.
+    Q_PROPERTY(bool mirrorOnly READ mirrorOnly NOTIFY mirrorOnlyChanged)
 
 public:
     enum Status { IdleStatus = 0, DownloadingStatus = 1, InstallingStatus = 2 };
@@ -51,6 +56,7 @@ public:
     int previousBuild() const { return m_previousBuild; }
     // Why the last attempt failed, in words a user can act on; empty after a success.
     QString lastError() const { return m_lastError; }
+    bool mirrorOnly() const { return m_mirrorOnly; }
 
     // The transfer, for its test seams.
     ArchiveFetch *fetch() const { return m_fetch; }
@@ -77,6 +83,7 @@ signals:
     void currentBuildChanged(int currentBuild);
     void previousBuildChanged(int previousBuild);
     void lastErrorChanged(const QString &lastError);
+    void mirrorOnlyChanged(bool mirrorOnly);
     // Every attempt that ends without the build installed, whatever the cause, except an
     // archive the storage does not have yet.
     void failed(int build, const QString &error);
@@ -102,6 +109,9 @@ public slots:
     void processFinished(int exitCode);
 
 private:
+    void startFetch();
+    void mirrorDescribed(ObjectMetadata::Outcome outcome);
+    void refuseMirror();
     std::optional<ArchiveFetch::Request> prepareDownload(int version);
     void askForPublishedBuild();
     void listingAnswered(bool answered, const BuildListing::Object &newest);
@@ -113,6 +123,7 @@ private:
     void removeDownload(bool keepPart = false);
     void setStatus(Status status);
     void setLastError(const QString &error);
+    void setMirrorOnly(bool mirrorOnly);
     void refreshPreviousBuild();
     void returnFreedMemory();
 
@@ -129,8 +140,20 @@ private:
     InstallerRun *m_installer;
     ArchiveInstaller *m_archiveInstaller;
     BuildListing *m_listing;
+    MirrorCheck *m_mirrorCheck;
     // The newest published build the listing named last, to pin its generation.
     BuildListing::Object m_published;
+    // The newest build any listing named: known to exist, for a build named far beyond it.
+    int m_newestListed = -1;
+    // Why the attempt's archive was not found, should the listing not answer either.
+    QString m_notFound;
+    // The storage described the mirror's copy, which is judged by that description.
+    bool m_vouched = false;
+    // The attempt fetches from the storage itself, the mirror's copy having been refused.
+    bool m_fromOrigin = false;
+    bool m_mirrorOnly = false;
+    // The attempt's status was set as the storage was asked about the mirror's copy.
+    bool m_described = false;
     // The private directory of the download, and the file in it.
     std::unique_ptr<QTemporaryDir> m_downloadDir;
     QFile *m_downloadFile = nullptr;

@@ -296,6 +296,14 @@ void UpdateController::setLastError(const QString &error)
     emit statusLineChanged();
 }
 
+void UpdateController::setMirrorOnly(bool mirrorOnly)
+{
+    if (mirrorOnly == m_mirrorOnly)
+        return;
+    m_mirrorOnly = mirrorOnly;
+    emit statusLineChanged();
+}
+
 QString UpdateController::statusLine() const
 {
     if (m_exiting)
@@ -315,6 +323,12 @@ QString UpdateController::statusLine() const
         return m_lastError;
     if (m_status != Idle && !m_substitute.isEmpty())
         return m_substitute;
+    if (m_mirrorOnly && m_status == Downloading)
+        return tr("Downloading, checked against the mirror only");
+    if (m_mirrorOnly && m_status == Installing)
+        return tr("Installing, checked against the mirror only");
+    if (m_mirrorOnly)
+        return tr("Build %1 was checked against the mirror only").arg(m_currentBuild);
     return statusText(m_status);
 }
 

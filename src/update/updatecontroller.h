@@ -18,6 +18,9 @@ class UpdateController : public QObject
     Q_PROPERTY(int checkPeriod MEMBER m_checkPeriod NOTIFY checkPeriodChanged)
     // Why the downloader's last attempt failed, bound by the view; empty after a success.
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY statusLineChanged)
+    // Whether the build being fetched, or the one installed last, was judged by the mirror's
+    // own checksums alone, the storage not answering; bound by the view.
+    Q_PROPERTY(bool mirrorOnly READ mirrorOnly WRITE setMirrorOnly NOTIFY statusLineChanged)
     // Whether "Allow Chromium's sandbox…" is offered: AppArmor keeps the installed builds
     // from sandboxing themselves, and a profile of ours can lift that.
     Q_PROPERTY(bool sandboxFixable READ sandboxFixable NOTIFY sandboxFixableChanged)
@@ -55,6 +58,8 @@ public:
 
     QString lastError() const { return m_lastError; }
     void setLastError(const QString &error);
+    bool mirrorOnly() const { return m_mirrorOnly; }
+    void setMirrorOnly(bool mirrorOnly);
     bool sandboxFixable() const { return m_sandboxFixable; }
     QString statusLine() const;
     bool windowVisible() const { return m_windowVisible; }
@@ -166,6 +171,7 @@ private:
     bool m_exiting = false;
     int m_status = Idle;
     QString m_lastError;
+    bool m_mirrorOnly = false;
     QString m_lostNotice;
     bool m_lostNoticeSeen = false;
     bool m_windowVisible = false;

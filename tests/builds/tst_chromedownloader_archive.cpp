@@ -1,17 +1,21 @@
 #include "builds/chromedownloader.h"
+#include "builds/crc32c.h"
 #include "builds/partialdownload.h"
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "install/menuentry.h"
+#include "settings/config.h"
 #include "support/archivebuilder.h"
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
+#include "update/updatecontroller.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -36,6 +40,42 @@ Entries withEntry(Entries entries, const ArchiveBuilder::Entry &entry)
 {
     entries.append(entry);
     return entries;
+}
+
+// Data with a byte in the middle changed, and four bytes after it changed to keep the CRC-32C
+// as it was: a checksum that is linear in the bits, solved for those 32 bits.
+QByteArray keepingCrc(const QByteArray &data)
+{
+    const qsizetype at = data.size() / 2;
+    QByteArray forged = data;
+    forged[at - 8] = char(forged[at - 8] ^ 0x5a);
+    const QByteArray zeros(data.size(), '\0');
+    const quint32 base = Crc32c::of(zeros);
+    QList<QPair<quint32, quint32>> basis; // the effect of a set of bits, and those bits
+    const auto reduce = [&basis](quint32 value, quint32 bits) {
+        for (const auto &[effect, mask] : std::as_const(basis)) {
+            if ((value ^ effect) < value) {
+                value ^= effect;
+                bits ^= mask;
+            }
+        }
+        return qMakePair(value, bits);
+    };
+    for (int bit = 0; bit < 32; ++bit) {
+        QByteArray flipped = zeros;
+        flipped[at + bit / 8] = char(1 << (bit % 8));
+        const auto reduced = reduce(Crc32c::of(flipped) ^ base, 1u << bit);
+        if (reduced.first != 0) {
+            basis.append(reduced);
+            std::sort(basis.begin(), basis.end(), std::greater<>());
+        }
+    }
+    const quint32 bits = reduce(Crc32c::of(forged) ^ Crc32c::of(data), 0).second;
+    for (int bit = 0; bit < 32; ++bit) {
+        if (bits & (1u << bit))
+            forged[at + bit / 8] = char(forged[at + bit / 8] ^ (1 << (bit % 8)));
+    }
+    return forged;
 }
 
 } // namespace
@@ -68,6 +108,8 @@ private slots:
     void replacedUploadIsNotPinnedForEver();
     void largeArchiveComesInFourRanges_data();
     void largeArchiveComesInFourRanges();
+    void mirrorForgesHashes_data();
+    void mirrorForgesHashes();
 
 private:
     void serve(int build, const QByteArray &zip);
@@ -548,6 +590,71 @@ void TestChromeDownloaderArchive::largeArchiveComesInFourRanges()
     QCOMPARE(ranges, expected);
     QCOMPARE(downloader->downloadCurrent(), qint64(zip.size()));
     QTRY_VERIFY(stagingIsGone());
+}
+
+void TestChromeDownloaderArchive::mirrorForgesHashes_data()
+{
+    QTest::addColumn<QByteArray>("copy"); // what the mirror serves, with hashes of its own
+    QTest::addColumn<bool>("storageAnswers");
+    QTest::addColumn<bool>("refused");
+
+    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    Entries forged = ArchiveBuilder::chromeTree();
+    forged[1].data = "#!/bin/sh\necho 'Chromium 666 forged'\n";
+    QTest::newRow("altered, with both hashes forged")
+        << ArchiveBuilder::zip(forged) << true << true;
+    const QByteArray sameCrc = keepingCrc(zip);
+    QVERIFY(Crc32c::of(sameCrc) == Crc32c::of(zip) && sameCrc != zip);
+    QTest::newRow("altered keeping the CRC-32C, MD5 forged") << sameCrc << true << true;
+    QTest::newRow("the storage cannot be reached") << zip << false << false;
+    QTest::newRow("an honest mirror") << zip << true << false;
+}
+
+void TestChromeDownloaderArchive::mirrorForgesHashes()
+{
+    QFETCH(QByteArray, copy);
+    QFETCH(bool, storageAnswers);
+    QFETCH(bool, refused);
+    const int build = 3020;
+    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    const QString object = m_server->serveMetadata("Linux_x64/3020/chrome-linux.zip", zip);
+    serve(build, zip);
+    QTcpServer closed;
+    if (!storageAnswers) {
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        Endpoints::setBuildStorage(
+            QUrl(QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort())));
+        closed.close();
+    }
+    LoopbackServer::trustTestCertificate();
+    const auto mirror = LoopbackServer::tls();
+    LoopbackServer::Response response;
+    response.body = copy;
+    response.headers
+        = { { "x-goog-hash", LoopbackServer::storageHash(copy) }, { "x-goog-generation", "7" } };
+    mirror->setResponse(archivePath(build), response);
+    Config::set(Config::BuildStorage, mirror->url().toString());
+
+    ChromeDownloader downloader;
+    QSignalSpy errors(&downloader, &ChromeDownloader::lastErrorChanged);
+    downloader.downloadVersion(build);
+    QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::IdleStatus, 20000);
+    QCOMPARE(downloader.currentBuild(), build);
+    QCOMPARE(downloader.currentVersion(), QStringLiteral("Chromium 123.0.0.0 snapshot"));
+    QCOMPARE(
+        errors.value(0).value(0).toString(),
+        refused ? QStringLiteral("The mirror's copy of build 3020 does not match the build storage")
+                : QString());
+    QCOMPARE(m_server->requestCount(archivePath(build)), refused ? 1 : 0);
+    QCOMPARE(mirror->requestCount(archivePath(build)), 1);
+    QCOMPARE(m_server->requests().filter(object).size(), storageAnswers ? 1 : 0);
+    // Only where the storage could not be asked does the status line say so.
+    QCOMPARE(downloader.mirrorOnly(), !storageAnswers);
+    UpdateController controller;
+    controller.setProperty("currentBuild", build);
+    controller.setMirrorOnly(downloader.mirrorOnly());
+    QCOMPARE(controller.statusLine().endsWith("checked against the mirror only"), !storageAnswers);
+    QVERIFY(stagingIsGone());
 }
 
 TARROWIN_TEST_MAIN(TestChromeDownloaderArchive, false)

@@ -13,6 +13,7 @@
 #include <QNetworkReply>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -187,15 +188,19 @@ void TestUpdateLoop::failedInstallationRecordsNothing()
 void TestUpdateLoop::unpublishedBuildGivesWayToTheNewestPublished_data()
 {
     QTest::addColumn<int>("named");
-    QTest::newRow("the next build") << build + 4;
+    QTest::addColumn<bool>("missing"); // the build the listing names answers 404 too
+    QTest::newRow("the next build") << build + 4 << false;
     // A storage or mirror naming the last possible build must not hold the updates off.
-    QTest::newRow("the furthest build") << std::numeric_limits<int>::max();
+    QTest::newRow("the furthest build") << std::numeric_limits<int>::max() << false;
+    // Neither the listing nor a build below the one it named is asked for in the same check.
+    QTest::newRow("the published build is missing too") << build + 4 << true;
 }
 
 void TestUpdateLoop::unpublishedBuildGivesWayToTheNewestPublished()
 {
     // LAST_CHANGE names a build whose installer answers 404; the listing has older ones.
     QFETCH(int, named);
+    QFETCH(bool, missing);
     LoopbackServer::Response held;
     held.body = QByteArray::number(named);
     held.held = true;
@@ -203,6 +208,8 @@ void TestUpdateLoop::unpublishedBuildGivesWayToTheNewestPublished()
     m_server->serveListing({ "Win_x64/123455/mini_installer.exe",
                              "Win_x64/123456/mini_installer.exe",
                              "Win_x64/123459/chrome-win.zip" });
+    if (missing)
+        m_server->forget(installer);
     start();
     // The check is answered once the event loop runs again.
     QStringList lines;
@@ -211,13 +218,13 @@ void TestUpdateLoop::unpublishedBuildGivesWayToTheNewestPublished()
     connect(controller, &UpdateController::statusLineChanged, this,
             [&] { lines << controller->statusLine(); });
     QTRY_COMPARE_WITH_TIMEOUT(listings(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(installer), 1, 20000);
     QTRY_COMPARE((*m_view)("chromeDownloader.status").toInt(), 0);
-    QEXPECT_FAIL("the furthest build",
-                 "the listing is asked only about the 1000 builds below the one named, so a "
-                 "build named far ahead hides every published one",
-                 Continue);
-    QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), build);
-    if (named == build + 4) {
+    QCOMPARE(QSettings().value(QStringLiteral("CurrentBuild")).toInt(), missing ? 0 : build);
+    // The named build's installer and the listed one's: one check, two archive requests.
+    QCOMPARE(
+        m_server->requests().filter(QRegularExpression("^/chrom.*/mini_installer.exe$")).size(), 2);
+    if (named == build + 4 && !missing) {
         QVERIFY(lines.contains("Build 123460 is not published yet; installing build 123456"));
         // No warning: a build not published yet is no failure.
         QTRY_COMPARE(m_balloons->titles().last(),

@@ -213,6 +213,25 @@ void LoopbackServer::serveListing(const QStringList &objectNames, const QString 
     serve(listingPath, {});
 }
 
+QString LoopbackServer::serveMetadata(const QString &objectName, const QByteArray &body,
+                                      const QByteArray &generation)
+{
+    const quint32 crc = qToBigEndian(Crc32c::of(body));
+    const QJsonObject object {
+        { QStringLiteral("name"), objectName },
+        { QStringLiteral("size"), QString::number(body.size()) },
+        { QStringLiteral("generation"), QString::fromLatin1(generation) },
+        { QStringLiteral("crc32c"),
+          QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(&crc), 4).toBase64()) },
+        { QStringLiteral("md5Hash"),
+          QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Md5).toBase64()) },
+    };
+    const QString path
+        = listingPath + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(objectName));
+    serve(path, QJsonDocument(object).toJson());
+    return path;
+}
+
 void LoopbackServer::release(const QString &path)
 {
     m_responses[path].held = false;

@@ -59,6 +59,10 @@ public:
     // The storage's JSON object listing, naming those of these objects (of this generation,
     // when given) that lie in the query's startOffset and endOffset, as the storage does.
     void serveListing(const QStringList &objectNames, const QString &generation = {});
+    // The storage's own description of one object (its JSON objects API, as ObjectMetadata
+    // asks for it): the size, generation and checksums of body. Returns the path it answers.
+    QString serveMetadata(const QString &objectName, const QByteArray &body,
+                          const QByteArray &generation = "7");
 
     // Forgets the answer for path and the requests seen so far, so a long-running test
     // keeps nothing of its past rounds.
