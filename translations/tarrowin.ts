@@ -196,6 +196,10 @@
         <source>Cannot write to %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Download failed: the build storage has no archive of build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -282,6 +286,13 @@
     </message>
     <message>
         <source>The installer failed with exit code %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>MirrorCheck</name>
+    <message>
+        <source>The mirror&apos;s copy of build %1 does not match the build storage</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -600,6 +611,18 @@
     </message>
     <message>
         <source>Your Chromium profile was copied.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading, checked against the mirror only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installing, checked against the mirror only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 was checked against the mirror only</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
