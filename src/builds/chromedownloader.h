@@ -3,6 +3,7 @@
 #include "builds/archivefetch.h"
 #include "builds/buildlisting.h"
 #include "builds/buildseries.h"
+#include "common/staginglock.h"
 
 #include <QObject>
 
@@ -134,6 +135,8 @@ private:
     // The private directory of the download, and the file in it.
     std::unique_ptr<QTemporaryDir> m_downloadDir;
     QFile *m_downloadFile = nullptr;
+    // Our claim on that directory, while a download or installation uses it.
+    StagingLock m_stagingLock;
     // A build that installed but could not be remembered is not fetched again in this run.
     int m_unrecordedBuild = -1;
 };
