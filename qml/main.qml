@@ -533,6 +533,7 @@ Rectangle {
         downloadOnMetered: downloadOnMeteredSetting.checked
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
+        onPauseRequested: chromeDownloader.pause()
         onNoticeRequested: (text, title, type, timeout, action, label) => systemTrayIcon.showMessage(text, title, type, timeout, action, label)
         onWindowRequested: openWindow()
         onQuitRequested: Qt.quit()

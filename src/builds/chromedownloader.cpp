@@ -325,6 +325,19 @@ void ChromeDownloader::abandonTransfer(const QString &error, bool keepPart)
     returnFreedMemory();
 }
 
+bool ChromeDownloader::pause()
+{
+    if (!m_fetch->isRunning())
+        return false;
+    const bool kept = m_fetch->halt();
+    qCInfo(lcUpdate) << "Download of build" << m_requestedBuild << "paused"
+                     << (kept ? "with its part kept" : "with nothing to keep");
+    removeDownload(kept);
+    setStatus(IdleStatus);
+    returnFreedMemory();
+    return true;
+}
+
 bool ChromeDownloader::goBack()
 {
     if (m_status != IdleStatus || m_previousBuild == -1)

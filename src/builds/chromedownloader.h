@@ -64,6 +64,10 @@ public:
     void setNetworkAccessManager(QNetworkAccessManager *manager);
 
     Q_INVOKABLE void downloadVersion(int version);
+    // Stops the running transfer and keeps what arrived of an archive for the next attempt
+    // at the build, which asks only for the rest; the status goes back to idle, and nothing
+    // counts as failed. An installation under way goes on. False when no transfer ran.
+    Q_INVOKABLE bool pause();
     // Makes the previous build current again and remembers the one left as Config::SkippedBuild.
     Q_INVOKABLE bool goBack();
     // Reads the links again while idle: a build deleted while we run is no longer installed,
