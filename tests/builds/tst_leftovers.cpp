@@ -75,7 +75,6 @@ void TestLeftovers::removeTemporaryDirectories()
     QVERIFY(QFile::link(root.filePath(QStringLiteral("target")),
                         tmp + QStringLiteral("/tarrowin-link")));
     QVERIFY(QFile(tmp + QStringLiteral("/tarrowin-file")).open(QIODevice::WriteOnly));
-    // A live session's download, whose lock it holds.
     QVERIFY(makeDirectory(tmp + QStringLiteral("/tarrowin-held")));
     const StagingLock held(tmp + QStringLiteral("/tarrowin-held"));
     QVERIFY(QDir().mkpath(proc + QStringLiteral("/self")));
