@@ -535,6 +535,7 @@ Rectangle {
         browserOutdated: browserRelaunch.outdated
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
+        onPauseRequested: chromeDownloader.pause()
         onNoticeRequested: (text, title, type, timeout, action, label, more) => systemTrayIcon.showMessage(text, title, type, timeout, action, label, more)
         onWindowRequested: openWindow()
         onQuitRequested: Qt.quit()

@@ -192,6 +192,8 @@ void ChromeDownloader::refuseMirror()
 // kept is moved in to be resumed.
 std::optional<ArchiveFetch::Request> ChromeDownloader::prepareDownload(int version)
 {
+    // Declared first, so that a directory given up goes before its lock does.
+    StagingLock lock;
     std::unique_ptr<QTemporaryDir> directory;
     std::unique_ptr<QFile> file;
     ArchiveFetch::Request request;
@@ -199,7 +201,11 @@ std::optional<ArchiveFetch::Request> ChromeDownloader::prepareDownload(int versi
     if (m_series.method() == BuildSeries::UnpackArchive) {
         where = m_archiveInstaller->root().path();
         directory = m_archiveInstaller->root().createStagingDir();
-        if (directory && directory->isValid()) {
+        // Held before a part is moved in: another session sharing the root must not take it
+        // from under us, nor sweep the directory while we unpack.
+        if (directory && directory->isValid())
+            lock = StagingLock(directory->path());
+        if (lock.isHeld()) {
             request.partial.emplace(directory->path());
             request.record = request.partial->adopt(where, version);
             file = std::make_unique<QFile>(request.partial->partPath());
@@ -208,6 +214,8 @@ std::optional<ArchiveFetch::Request> ChromeDownloader::prepareDownload(int versi
         where = QDir::tempPath();
         directory = privateTemporaryDir(where);
         if (directory && directory->isValid())
+            lock = StagingLock(directory->path());
+        if (lock.isHeld())
             file = std::make_unique<QFile>(
                 directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)));
     }
@@ -225,6 +233,7 @@ std::optional<ArchiveFetch::Request> ChromeDownloader::prepareDownload(int versi
     file->setParent(this);
     request.record.build = version;
     m_downloadDir = std::move(directory);
+    m_stagingLock = std::move(lock);
     m_downloadFile = file.release();
     request.file = m_downloadFile;
     return request;
@@ -411,6 +420,19 @@ void ChromeDownloader::abandonTransfer(const QString &error, bool keepPart)
     returnFreedMemory();
 }
 
+bool ChromeDownloader::pause()
+{
+    if (!m_fetch->isRunning())
+        return false;
+    const bool kept = m_fetch->halt();
+    qCInfo(lcUpdate) << "Download of build" << m_requestedBuild << "paused"
+                     << (kept ? "with its part kept" : "with nothing to keep");
+    removeDownload(kept);
+    setStatus(IdleStatus);
+    returnFreedMemory();
+    return true;
+}
+
 bool ChromeDownloader::goBack()
 {
     if (m_status != IdleStatus || m_previousBuild == -1)
@@ -462,6 +484,8 @@ void ChromeDownloader::removeDownload(bool keepPart)
     if (m_downloadDir && keepPart)
         m_downloadDir->setAutoRemove(false);
     m_downloadDir.reset();
+    // Only once the directory is gone, or holds a part for whoever resumes it.
+    m_stagingLock = StagingLock();
 }
 
 void ChromeDownloader::setMirrorOnly(bool mirrorOnly)

@@ -4,6 +4,7 @@
 #include "builds/buildlisting.h"
 #include "builds/buildseries.h"
 #include "builds/objectmetadata.h"
+#include "common/staginglock.h"
 
 #include <QObject>
 
@@ -69,6 +70,10 @@ public:
     void setNetworkAccessManager(QNetworkAccessManager *manager);
 
     Q_INVOKABLE void downloadVersion(int version);
+    // Stops the running transfer and keeps what arrived of an archive for the next attempt
+    // at the build, which asks only for the rest; the status goes back to idle, and nothing
+    // counts as failed. An installation under way goes on. False when no transfer ran.
+    Q_INVOKABLE bool pause();
     // Makes the previous build current again and remembers the one left as Config::SkippedBuild.
     Q_INVOKABLE bool goBack();
     // Reads the links again while idle: a build deleted while we run is no longer installed,
@@ -157,6 +162,8 @@ private:
     // The private directory of the download, and the file in it.
     std::unique_ptr<QTemporaryDir> m_downloadDir;
     QFile *m_downloadFile = nullptr;
+    // Our claim on that directory, while a download or installation uses it.
+    StagingLock m_stagingLock;
     // A build that installed but could not be remembered is not fetched again in this run.
     int m_unrecordedBuild = -1;
 };

@@ -1,6 +1,7 @@
 #include "builds/leftovers.h"
 
 #include "common/runningexecutables.h"
+#include "common/staginglock.h"
 
 #include <QFileInfo>
 
@@ -37,6 +38,11 @@ int Leftovers::removeTemporaryDirectories(const QString &tempPath, const QString
         if (entry.isSymLink() || !entry.isDir() || !ownedByUs(entry))
             continue;
         if (RunningExecutables::anyInside(entry.filePath(), procRoot))
+            continue;
+        // Another session of this user, with a runtime directory of its own, downloads into
+        // it. Held until it is gone, so that nobody starts on it meanwhile.
+        const StagingLock lock(entry.filePath());
+        if (!lock.isHeld())
             continue;
         // removeRecursively() deletes links inside as links, never what they point at.
         if (QDir(entry.filePath()).removeRecursively())

@@ -1,5 +1,6 @@
 #include "builds/partialdownload.h"
 
+#include "common/staginglock.h"
 #include "common/updatelog.h"
 #include "install/installroot.h"
 
@@ -129,6 +130,13 @@ PartialDownload::Record PartialDownload::adopt(const QString &root, int build) c
 #endif
         )
             continue;
+        // A live session is still writing into it, or unpacking: it is neither taken nor
+        // removed. Held while the part moves, so that no third session takes it meanwhile.
+        const StagingLock lock(entry.absoluteFilePath());
+        if (!lock.isHeld()) {
+            qCInfo(lcUpdate) << "Leaving" << entry.absoluteFilePath() << "to the session using it";
+            continue;
+        }
         const Record record = adopted.build == -1 ? kept.read(build) : Record();
         if (record.build != -1 && QFile::rename(kept.partPath(), partPath()) && save(record)) {
             qCInfo(lcUpdate) << "Resuming build" << build << "at" << record.kept << "of"

@@ -58,6 +58,8 @@ public:
     // Moves the kept part of build, when a staging directory of the install root at `root`
     // holds one whose record matches it, into this directory and returns its record;
     // otherwise an empty record. Every other kept part goes: one build is resumed at most.
+    // A staging directory whose StagingLock another session holds is left alone; the caller
+    // holds this directory's lock, so that nobody takes the part from it in turn.
     Record adopt(const QString &root, int build) const;
     // Writes the record next to the part; false when it could not be written.
     bool save(const Record &record) const;

@@ -1,6 +1,7 @@
 #include "install/installroot.h"
 
 #include "common/runningexecutables.h"
+#include "common/staginglock.h"
 #include "common/updatelog.h"
 
 #include <QCoreApplication>
@@ -397,6 +398,10 @@ void InstallRoot::removeLeftoverStaging() const
         if (entry.isSymLink() || !entry.isDir() || entry.ownerId() != ::getuid())
             continue;
         if (QFileInfo::exists(entry.absoluteFilePath() + QLatin1Char('/') + resumeRecord()))
+            continue;
+        // A live session's, whatever kept it from holding the root's lock.
+        const StagingLock lock(entry.absoluteFilePath());
+        if (!lock.isHeld())
             continue;
         if (!removeTree(entry.absoluteFilePath()))
             qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();

@@ -131,6 +131,7 @@ void UpdateController::setMetered(bool metered)
     m_metered = metered;
     emit meteredChanged();
     releaseWaitingDownload();
+    holdRunningDownload();
 }
 
 void UpdateController::setDownloadOnMetered(bool allowed)
@@ -140,6 +141,7 @@ void UpdateController::setDownloadOnMetered(bool allowed)
     m_downloadOnMetered = allowed;
     emit downloadOnMeteredChanged();
     releaseWaitingDownload();
+    holdRunningDownload();
 }
 
 void UpdateController::setMeteredKnown(bool known)
@@ -159,6 +161,17 @@ void UpdateController::releaseWaitingDownload()
     if (m_waitingBuild != -1 && m_meteredKnown
         && !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
         requestDownload(m_waitingBuild);
+}
+
+void UpdateController::holdRunningDownload()
+{
+    // A transfer under way when the link becomes metered stops where it is, and the build
+    // waits like one not started yet: it goes on from its part once it may.
+    if (m_status != Downloading || !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
+        return;
+    m_waitingBuild = m_requestedBuild;
+    emit statusLineChanged();
+    emit pauseRequested();
 }
 
 void UpdateController::downloadStatusChanged(int status)
@@ -181,6 +194,12 @@ void UpdateController::downloadStatusChanged(int status)
 
 void UpdateController::installationFailed(int build, const QString &error)
 {
+    // An attempt that failed while asked to pause (it was asking for a substitute) is not
+    // resumed once the link is free: the back-off decides when it is tried again.
+    if (build == m_waitingBuild) {
+        m_waitingBuild = -1;
+        emit statusLineChanged();
+    }
     const bool repeated = storedNumber(Config::FailedBuild) == build;
     Config::set(Config::FailedBuild, build);
     Config::set(Config::FailedAttempts, repeated ? storedNumber(Config::FailedAttempts) + 1 : 1);

@@ -140,6 +140,8 @@ signals:
     void browserOutdatedChanged();
     void checkRequested();
     void downloadRequested(int build);
+    // The link became metered during a download: it is to stop and keep its part.
+    void pauseRequested();
     // action and actionLabel: a button on the notice, named as the tray menu's entry it
     // stands for; none when empty. moreActions: more such buttons, as pairs of name and label.
     void noticeRequested(const QString &text, const QString &title, int type, int timeout,
@@ -154,6 +156,8 @@ private:
     void requestDownload(int build);
     // Starts the download that waits for an unmetered connection, once it may.
     void releaseWaitingDownload();
+    // Pauses the running download when the link no longer lets it go on.
+    void holdRunningDownload();
     void notice(const QString &text, const QString &title, NoticeType type, int timeout,
                 const QString &action = QString(), const QString &actionLabel = QString(),
                 const QStringList &moreActions = QStringList());

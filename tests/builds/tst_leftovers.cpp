@@ -1,5 +1,6 @@
 #include "builds/leftovers.h"
 #include "common/runningexecutables.h"
+#include "common/staginglock.h"
 #include "support/testenvironment.h"
 
 #include <QCoreApplication>
@@ -74,13 +75,15 @@ void TestLeftovers::removeTemporaryDirectories()
     QVERIFY(QFile::link(root.filePath(QStringLiteral("target")),
                         tmp + QStringLiteral("/tarrowin-link")));
     QVERIFY(QFile(tmp + QStringLiteral("/tarrowin-file")).open(QIODevice::WriteOnly));
+    QVERIFY(makeDirectory(tmp + QStringLiteral("/tarrowin-held")));
+    const StagingLock held(tmp + QStringLiteral("/tarrowin-held"));
     QVERIFY(QDir().mkpath(proc + QStringLiteral("/self")));
     QVERIFY(QFile::link(tmp + QStringLiteral("/tarrowin-a/payload"),
                         proc + QStringLiteral("/self/exe")));
 
     QCOMPARE(Leftovers::removeTemporaryDirectories(tmp, proc), removed);
 
-    remaining << QStringLiteral("tarrowin-file") << QStringLiteral("tarrowin-link");
+    remaining += { "tarrowin-file", "tarrowin-held", "tarrowin-link" };
     remaining.sort();
     QStringList entries
         = QDir(tmp).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);

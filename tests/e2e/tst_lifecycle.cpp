@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 const char *const lastChangePaths[] = { "/chromium-browser-snapshots/Linux_x64/LAST_CHANGE",
@@ -62,6 +63,7 @@ private slots:
     void openChosenFromTheMenuShowsTheWindow();
     void stopDuringInstallation_data();
     void stopDuringInstallation();
+    void twoSessionsOfOneHomeBothInstall();
 
 private:
     // A home with an older build installed, whose runs use this test's server.
@@ -351,6 +353,35 @@ void TestLifecycle::stopDuringInstallation()
                  .toInt(),
              expectedBuild);
     QCOMPARE(downloadDirectories(*home), QStringList());
+}
+
+// Two logins of one user share the home but not the runtime directory: neither takes the
+// other's download from under it.
+void TestLifecycle::twoSessionsOfOneHomeBothInstall()
+{
+    QList<ArchiveBuilder::Entry> tree = ArchiveBuilder::chromeTree();
+    tree.last().data += QByteArray(2 << 20, 'L');
+    LoopbackServer::Response build {
+        200, { { "ETag", "\"1\"" } }, ArchiveBuilder::zip(tree, ArchiveBuilder::Compression::Store)
+    };
+    build.trickleIntervalMs = 100;
+    build.trickleBytes = 32 << 10;
+    m_served.insert(buildPath, build);
+    const int requests = m_server.requestCount(buildPath);
+    auto home = makeHome();
+    home->start({ QStringLiteral("/tray") });
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(buildPath), requests + 1, 20000);
+    const QString runtime = home->root() + QStringLiteral("/runtime-2");
+    QCOMPARE(::mkdir(QFile::encodeName(runtime).constData(), 0700), 0);
+    home->setEnvironment(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    home->start({ QStringLiteral("/tray") });
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(buildPath), requests + 2, 20000);
+    // The first session's part is its own: the second asks for the whole file.
+    QCOMPARE(m_server.rangeHeaders().at(m_server.requests().lastIndexOf(buildPath)), QByteArray());
+    QTRY_COMPARE_WITH_TIMEOUT(downloadDirectories(*home), QStringList(), 40000);
+    QCOMPARE(QFileInfo(installRoot(*home) + QStringLiteral("/current")).symLinkTarget(),
+             installRoot(*home) + QStringLiteral("/versions/") + latestBuild);
+    QVERIFY(!QSettings(home->settingsFile(), QSettings::IniFormat).contains("FailedBuild"));
 }
 
 TARROWIN_TEST_MAIN(TestLifecycle, true)

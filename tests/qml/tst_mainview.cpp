@@ -1,4 +1,6 @@
+#include "builds/buildseries.h"
 #include "common/endpoints.h"
+#include "install/installroot.h"
 #include "shell/qmlapplicationviewer.h"
 #include "support/fakeinstaller.h"
 #include "support/fakenetworkmanager.h"
@@ -61,6 +63,7 @@ private slots:
     void lostNoticeStaysUntilTheWindowWasOpen();
     void meteredConnectionHoldsTheDownload_data();
     void meteredConnectionHoldsTheDownload();
+    void meteredConnectionPausesARunningDownload();
 
 private:
     void load();
@@ -92,6 +95,8 @@ void TestMainView::cleanup()
 {
     m_view.reset();
     m_viewer.reset();
+    BuildSeries::setNative(TestEnvironment::installerSeries());
+    QDir(InstallRoot::defaultPath()).removeRecursively();
 }
 
 void TestMainView::load()
@@ -626,6 +631,29 @@ void TestMainView::meteredConnectionHoldsTheDownload()
     QCOMPARE(m_server->requestCount(installer), 0);
     view(release);
     QTRY_COMPARE(m_server->requestCount(installer), 1);
+}
+
+void TestMainView::meteredConnectionPausesARunningDownload()
+{
+    const QString archive = "/chromium-browser-snapshots/Linux_x64/123456/chrome-linux.zip";
+    LoopbackServer::Response build { 200, { { "ETag", "\"1\"" } }, QByteArray(1 << 20, 'z') };
+    build.trickleIntervalMs = 100;
+    build.trickleBytes = 16 << 10;
+    build.ranges = true;
+    m_server->setResponse(archive, build);
+    m_server->serve("/chromium-browser-snapshots/Linux_x64/LAST_CHANGE", "123456");
+    BuildSeries::setNative(TestEnvironment::archiveSeries());
+    FakeNetworkManager manager(QDBusConnection::connectToBus(m_bus->address(), "nm"), 4);
+    load();
+    QTRY_VERIFY((*m_view)("chromeDownloader.downloadCurrent").toLongLong() >= 32 << 10);
+    manager.setMetered(1);
+    QTRY_COMPARE((*m_view)("idleStatusText.text").toString(),
+                 QStringLiteral("<b>Status:</b> Waiting for an unmetered connection"));
+    QCOMPARE(m_server->requestCount(archive), 1);
+    manager.setMetered(4);
+    QTRY_COMPARE(m_server->requestCount(archive), 2);
+    const QByteArray range = m_server->rangeHeaders().last();
+    QVERIFY2(range.startsWith("bytes=") && range.mid(6).chopped(1).toLongLong() >= 32 << 10, range);
 }
 
 TARROWIN_TEST_MAIN(TestMainView, false)
