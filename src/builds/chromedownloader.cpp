@@ -2,15 +2,12 @@
 
 #include "builds/buildstorage.h"
 #include "builds/mirrorcheck.h"
-#include "builds/partialdownload.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/installerrun.h"
 #include "settings/config.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <utility>
@@ -28,15 +25,6 @@ QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
     const QString unsaved = Config::save(values);
     return unsaved.isEmpty() ? QString()
                              : ChromeDownloader::tr("Cannot save settings to %1").arg(unsaved);
-}
-
-std::unique_ptr<QTemporaryDir> privateTemporaryDir(const QString &where)
-{
-    // QDir::tempPath() is empty when the configured directory is unusable, and a relative
-    // template would land wherever we happen to be.
-    if (where.isEmpty() || !QFileInfo(where).isDir())
-        return nullptr;
-    return std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
 }
 
 } // namespace
@@ -79,21 +67,16 @@ ChromeDownloader::~ChromeDownloader()
 {
     // Nobody listens any more.
     blockSignals(true);
-    if (m_installer->isRunning()) {
-        // The installer is let go to finish on its own, with its file.
-        if (m_downloadDir)
-            m_downloadDir->setAutoRemove(false);
-        delete m_downloadFile;
-        m_downloadFile = nullptr;
-        m_downloadDir.reset();
-    }
+    // The installer is let go to finish on its own, with its file.
+    if (m_installer->isRunning())
+        m_staging.leave();
     // What arrived of an archive is kept for the next start.
     removeDownload(m_fetch->halt());
 }
 
 QString ChromeDownloader::installerPath() const
 {
-    return m_downloadFile ? m_downloadFile->fileName() : QString();
+    return m_staging.fileName();
 }
 
 void ChromeDownloader::setNetworkAccessManager(QNetworkAccessManager *manager)
@@ -152,8 +135,14 @@ void ChromeDownloader::mirrorDescribed(ObjectMetadata::Outcome outcome)
 void ChromeDownloader::startFetch()
 {
     const int version = m_requestedBuild;
-    std::optional<ArchiveFetch::Request> request = prepareDownload(version);
+    QString where;
+    std::optional<ArchiveFetch::Request> request
+        = m_staging.open(m_series, m_archiveInstaller->root(), version, &where);
     if (!request) {
+        const QString error = tr("Cannot write to %1").arg(QDir::toNativeSeparators(where));
+        qCWarning(lcUpdate) << error;
+        setLastError(error);
+        emit failed(version, error);
         if (m_status != IdleStatus)
             setStatus(IdleStatus);
         return;
@@ -183,60 +172,6 @@ void ChromeDownloader::refuseMirror()
     m_vouched = false;
     m_fromOrigin = true;
     startFetch();
-}
-
-// A fresh directory with an unpredictable name, readable by us alone, and a file in it that
-// must not exist yet: nothing anyone planted is ever opened, run or unpacked. An archive goes
-// next to where it is unpacked, so the final rename is atomic and /tmp (in memory on many
-// systems) is spared a build's worth of data. A part of the archive that an earlier attempt
-// kept is moved in to be resumed.
-std::optional<ArchiveFetch::Request> ChromeDownloader::prepareDownload(int version)
-{
-    // Declared first, so that a directory given up goes before its lock does.
-    StagingLock lock;
-    std::unique_ptr<QTemporaryDir> directory;
-    std::unique_ptr<QFile> file;
-    ArchiveFetch::Request request;
-    QString where;
-    if (m_series.method() == BuildSeries::UnpackArchive) {
-        where = m_archiveInstaller->root().path();
-        directory = m_archiveInstaller->root().createStagingDir();
-        // Held before a part is moved in: another session sharing the root must not take it
-        // from under us, nor sweep the directory while we unpack.
-        if (directory && directory->isValid())
-            lock = StagingLock(directory->path());
-        if (lock.isHeld()) {
-            request.partial.emplace(directory->path());
-            request.record = request.partial->adopt(where, version);
-            file = std::make_unique<QFile>(request.partial->partPath());
-        }
-    } else {
-        where = QDir::tempPath();
-        directory = privateTemporaryDir(where);
-        if (directory && directory->isValid())
-            lock = StagingLock(directory->path());
-        if (lock.isHeld())
-            file = std::make_unique<QFile>(
-                directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)));
-    }
-    const auto mode = request.record.kept > 0 ? QIODevice::ReadWrite
-                                              : QIODevice::ReadWrite | QIODevice::NewOnly;
-    if (file && !file->open(mode))
-        file.reset();
-    if (!file) {
-        const QString error = tr("Cannot write to %1").arg(QDir::toNativeSeparators(where));
-        qCWarning(lcUpdate) << error;
-        setLastError(error);
-        emit failed(version, error);
-        return std::nullopt;
-    }
-    file->setParent(this);
-    request.record.build = version;
-    m_downloadDir = std::move(directory);
-    m_stagingLock = std::move(lock);
-    m_downloadFile = file.release();
-    request.file = m_downloadFile;
-    return request;
 }
 
 void ChromeDownloader::fileDownloadRead()
@@ -284,7 +219,7 @@ void ChromeDownloader::fileDownloadFinished()
     } else if (m_vouched) {
         // The MD5 the storage names is checked of the whole file too: what arrived was judged
         // by the CRC-32C alone, which a mirror can forge.
-        m_mirrorCheck->verify(m_downloadFile->fileName(), result.judgedBy.generation);
+        m_mirrorCheck->verify(m_staging.fileName(), result.judgedBy.generation);
     } else {
         install();
     }
@@ -330,19 +265,14 @@ void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object
 
 void ChromeDownloader::install()
 {
-    m_downloadFile->close();
+    m_staging.finishWriting();
     setStatus(InstallingStatus);
     if (m_series.method() == BuildSeries::UnpackArchive) {
-        const QString archive = m_downloadFile->fileName();
-        delete m_downloadFile;
-        m_downloadFile = nullptr;
-        PartialDownload(m_downloadDir->path()).forget();
-        m_archiveInstaller->install(m_requestedBuild, archive, std::move(m_downloadDir));
+        const QString archive = m_staging.fileName();
+        m_archiveInstaller->install(m_requestedBuild, archive, m_staging.takeDirectory());
         return;
     }
-    m_downloadFile->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                   | QFileDevice::ExeOwner);
-    m_installer->start(m_downloadFile->fileName());
+    m_installer->start(m_staging.makeExecutable());
 }
 
 void ChromeDownloader::processFinished(int exitCode)
@@ -473,19 +403,7 @@ void ChromeDownloader::refreshPreviousBuild()
 
 void ChromeDownloader::removeDownload(bool keepPart)
 {
-    if (m_downloadFile) {
-        m_downloadFile->close();
-        if (!keepPart)
-            m_downloadFile->remove();
-        delete m_downloadFile;
-        m_downloadFile = nullptr;
-    }
-    // A kept part stays in its staging directory, with its record.
-    if (m_downloadDir && keepPart)
-        m_downloadDir->setAutoRemove(false);
-    m_downloadDir.reset();
-    // Only once the directory is gone, or holds a part for whoever resumes it.
-    m_stagingLock = StagingLock();
+    m_staging.close(keepPart);
 }
 
 void ChromeDownloader::setMirrorOnly(bool mirrorOnly)

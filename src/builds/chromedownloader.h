@@ -4,19 +4,14 @@
 #include "builds/buildlisting.h"
 #include "builds/buildseries.h"
 #include "builds/objectmetadata.h"
-#include "common/staginglock.h"
+#include "builds/staging.h"
 
 #include <QObject>
-
-#include <memory>
-#include <optional>
 
 class ArchiveInstaller;
 class InstallerRun;
 class MirrorCheck;
-class QFile;
 class QNetworkAccessManager;
-class QTemporaryDir;
 
 // Downloads one Chromium build, installs it and, when that succeeds, remembers the build as
 // installed (Config::CurrentBuild). Depending on the platform's build series the download is an
@@ -117,7 +112,6 @@ private:
     void startFetch();
     void mirrorDescribed(ObjectMetadata::Outcome outcome);
     void refuseMirror();
-    std::optional<ArchiveFetch::Request> prepareDownload(int version);
     void askForPublishedBuild();
     void listingAnswered(bool answered, const BuildListing::Object &newest);
     void install();
@@ -159,11 +153,8 @@ private:
     bool m_mirrorOnly = false;
     // The attempt's status was set as the storage was asked about the mirror's copy.
     bool m_described = false;
-    // The private directory of the download, and the file in it.
-    std::unique_ptr<QTemporaryDir> m_downloadDir;
-    QFile *m_downloadFile = nullptr;
-    // Our claim on that directory, while a download or installation uses it.
-    StagingLock m_stagingLock;
+    // The directory and file of the download, while a download or installation uses them.
+    Staging m_staging;
     // A build that installed but could not be remembered is not fetched again in this run.
     int m_unrecordedBuild = -1;
 };
