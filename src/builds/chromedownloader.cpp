@@ -2,6 +2,7 @@
 
 #include "builds/buildstorage.h"
 #include "builds/mirrorcheck.h"
+#include "builds/publishedfallback.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/installerrun.h"
@@ -34,7 +35,7 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     , m_fetch(new ArchiveFetch(this))
     , m_installer(new InstallerRun(this))
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
-    , m_listing(new BuildListing(this))
+    , m_fallback(new PublishedFallback(this))
     , m_mirrorCheck(new MirrorCheck(this))
 {
     // Each request says so; a mirror's copy was said to be downloading from the moment the
@@ -46,7 +47,9 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     connect(m_fetch, &ArchiveFetch::progressed, this, &ChromeDownloader::fileDownloadProgress);
     connect(m_fetch, &ArchiveFetch::finished, this, &ChromeDownloader::fileDownloadFinished);
     connect(m_installer, &InstallerRun::finished, this, &ChromeDownloader::processFinished);
-    connect(m_listing, &BuildListing::finished, this, &ChromeDownloader::listingAnswered);
+    connect(m_fallback, &PublishedFallback::unanswered, this,
+            [this](const QString &why) { abandonTransfer(why); });
+    connect(m_fallback, &PublishedFallback::notPublished, this, &ChromeDownloader::endUnpublished);
     connect(m_mirrorCheck, &MirrorCheck::described, this, &ChromeDownloader::mirrorDescribed);
     connect(m_mirrorCheck, &MirrorCheck::verified, this,
             [this](bool matches) { matches ? install() : refuseMirror(); });
@@ -82,7 +85,7 @@ QString ChromeDownloader::installerPath() const
 void ChromeDownloader::setNetworkAccessManager(QNetworkAccessManager *manager)
 {
     m_fetch->setNetworkAccessManager(manager);
-    m_listing->setNetworkAccessManager(manager);
+    m_fallback->setNetworkAccessManager(manager);
     m_mirrorCheck->setNetworkAccessManager(manager);
 }
 
@@ -119,9 +122,8 @@ void ChromeDownloader::mirrorDescribed(ObjectMetadata::Outcome outcome)
 {
     if (outcome == ObjectMetadata::NotFound) {
         // Whatever a mirror holds under that name, the storage published no such archive.
-        m_notFound = tr("Download failed: the build storage has no archive of build %1")
-                         .arg(m_requestedBuild);
-        askForPublishedBuild();
+        archiveNotFound(tr("Download failed: the build storage has no archive of build %1")
+                            .arg(m_requestedBuild));
         return;
     }
     m_vouched = outcome == ObjectMetadata::Found;
@@ -151,8 +153,7 @@ void ChromeDownloader::startFetch()
     // By the build's own address, which never changes: a cache on the way may keep it.
     request->url = m_fromOrigin ? BuildStorage::originUrl(path) : BuildStorage::url(path);
     // The build the listing named is the upload it described, not one that replaced it since.
-    if (m_published.build == version)
-        request->generation = m_published.generation;
+    request->generation = m_fallback->generation(version);
     const std::optional<ArchiveFetch::Expected> described = m_mirrorCheck->expected();
     if (m_vouched)
         request->expected = described;
@@ -208,12 +209,11 @@ void ChromeDownloader::fileDownloadFinished()
     // The upload the listing named was replaced: later tries take what is there now, which
     // its own checksum vouches for, rather than failing on the pin until a restart.
     if (result.httpStatus == 412)
-        m_published = BuildListing::Object();
+        m_fallback->forgetGeneration();
     if (m_vouched && result.mismatch) {
         refuseMirror();
     } else if (result.outcome == ArchiveFetch::NotFound) {
-        m_notFound = result.error;
-        askForPublishedBuild();
+        archiveNotFound(result.error);
     } else if (result.outcome == ArchiveFetch::Failed) {
         abandonTransfer(result.error, result.partKept);
     } else if (m_vouched) {
@@ -225,42 +225,19 @@ void ChromeDownloader::fileDownloadFinished()
     }
 }
 
-void ChromeDownloader::askForPublishedBuild()
+void ChromeDownloader::archiveNotFound(const QString &why)
 {
-    // The newest build is often named before its archive is uploaded: that is no failure
-    // of ours, and an earlier build may well be newer than the installed one.
     removeDownload();
-    if (m_published.build == m_requestedBuild) {
-        // The build the listing named is missing too (a mirror that lags, say). Asking again
-        // would name the next one below, and that the next: the attempt ends here, and the
-        // next check asks the listing once more.
-        qCInfo(lcUpdate) << "Build" << m_requestedBuild << "the listing named is not published";
-        m_published = BuildListing::Object();
-        listingAnswered(true, BuildListing::Object());
-        return;
-    }
-    m_listing->findNewest(m_series, m_requestedBuild, qMax(m_currentBuild, m_newestListed));
+    m_fallback->lookFor(m_series, m_requestedBuild, m_currentBuild, why);
 }
 
-void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object &listed)
+void ChromeDownloader::endUnpublished(int build, int newest)
 {
-    if (!answered) {
-        // Without the listing we know no better than the 404 itself.
-        abandonTransfer(m_notFound);
-        return;
-    }
-    m_newestListed = qMax(m_newestListed, listed.build);
-    // Read upward from a known build, a page that is not the last names no build to fetch:
-    // the next check reads on from the newest it named.
-    const BuildListing::Object newest = listed.more ? BuildListing::Object() : listed;
-    qCInfo(lcUpdate) << "Build" << m_requestedBuild << "is not published yet; newest published"
-                     << newest.build << "newest listed" << m_newestListed;
-    m_published = newest;
     setLastError(QString());
     setMirrorOnly(false);
     setStatus(IdleStatus);
     returnFreedMemory();
-    emit notPublished(m_requestedBuild, newest.build);
+    emit notPublished(build, newest);
 }
 
 void ChromeDownloader::install()

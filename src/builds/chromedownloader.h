@@ -1,7 +1,6 @@
 #pragma once
 
 #include "builds/archivefetch.h"
-#include "builds/buildlisting.h"
 #include "builds/buildseries.h"
 #include "builds/objectmetadata.h"
 #include "builds/staging.h"
@@ -11,6 +10,7 @@
 class ArchiveInstaller;
 class InstallerRun;
 class MirrorCheck;
+class PublishedFallback;
 class QNetworkAccessManager;
 
 // Downloads one Chromium build, installs it and, when that succeeds, remembers the build as
@@ -112,8 +112,8 @@ private:
     void startFetch();
     void mirrorDescribed(ObjectMetadata::Outcome outcome);
     void refuseMirror();
-    void askForPublishedBuild();
-    void listingAnswered(bool answered, const BuildListing::Object &newest);
+    void archiveNotFound(const QString &why);
+    void endUnpublished(int build, int newest);
     void install();
     void archiveInstalled(bool succeeded, const QString &error, const QString &version);
     void finishInstallation(bool succeeded, const QString &error = QString(),
@@ -138,14 +138,8 @@ private:
     ArchiveFetch *m_fetch;
     InstallerRun *m_installer;
     ArchiveInstaller *m_archiveInstaller;
-    BuildListing *m_listing;
+    PublishedFallback *m_fallback;
     MirrorCheck *m_mirrorCheck;
-    // The newest published build the listing named last, to pin its generation.
-    BuildListing::Object m_published;
-    // The newest build any listing named: known to exist, for a build named far beyond it.
-    int m_newestListed = -1;
-    // Why the attempt's archive was not found, should the listing not answer either.
-    QString m_notFound;
     // The storage described the mirror's copy, which is judged by that description.
     bool m_vouched = false;
     // The attempt fetches from the storage itself, the mirror's copy having been refused.
