@@ -1,7 +1,6 @@
 #include "builds/chromedownloader.h"
 
-#include "builds/buildstorage.h"
-#include "builds/mirrorcheck.h"
+#include "builds/archivesource.h"
 #include "builds/publishedfallback.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
@@ -36,7 +35,21 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     , m_installer(new InstallerRun(this))
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
     , m_fallback(new PublishedFallback(this))
-    , m_mirrorCheck(new MirrorCheck(this))
+    , m_source(new ArchiveSource(this))
+{
+    connectParts();
+    m_series = BuildSeries::native();
+    m_currentBuild = Config::get(Config::CurrentBuild).toInt();
+    if (m_series.method() == BuildSeries::UnpackArchive) {
+        // The link is what the user runs: a setting that failed to save must not make us
+        // install the same build again, and a build deleted since is installed again.
+        m_currentBuild = m_archiveInstaller->root().currentBuild();
+        m_previousBuild = m_archiveInstaller->root().previousBuild();
+    }
+    emit currentBuildChanged(m_currentBuild);
+}
+
+void ChromeDownloader::connectParts()
 {
     // Each request says so; a mirror's copy was said to be downloading from the moment the
     // storage was asked about it.
@@ -50,20 +63,18 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     connect(m_fallback, &PublishedFallback::unanswered, this,
             [this](const QString &why) { abandonTransfer(why); });
     connect(m_fallback, &PublishedFallback::notPublished, this, &ChromeDownloader::endUnpublished);
-    connect(m_mirrorCheck, &MirrorCheck::described, this, &ChromeDownloader::mirrorDescribed);
-    connect(m_mirrorCheck, &MirrorCheck::verified, this,
+    connect(m_source, &ArchiveSource::ready, this, &ChromeDownloader::startFetch);
+    connect(m_source, &ArchiveSource::missing, this, [this] {
+        // Whatever a mirror holds under that name, the storage published no such archive.
+        archiveNotFound(tr("Download failed: the build storage has no archive of build %1")
+                            .arg(m_requestedBuild));
+    });
+    connect(m_source, &ArchiveSource::verified, this,
             [this](bool matches) { matches ? install() : refuseMirror(); });
+    connect(m_source, &ArchiveSource::mirrorOnlyChanged, this,
+            &ChromeDownloader::mirrorOnlyChanged);
     connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
             &ChromeDownloader::archiveInstalled);
-    m_series = BuildSeries::native();
-    m_currentBuild = Config::get(Config::CurrentBuild).toInt();
-    if (m_series.method() == BuildSeries::UnpackArchive) {
-        // The link is what the user runs: a setting that failed to save must not make us
-        // install the same build again, and a build deleted since is installed again.
-        m_currentBuild = m_archiveInstaller->root().currentBuild();
-        m_previousBuild = m_archiveInstaller->root().previousBuild();
-    }
-    emit currentBuildChanged(m_currentBuild);
 }
 
 ChromeDownloader::~ChromeDownloader()
@@ -82,11 +93,16 @@ QString ChromeDownloader::installerPath() const
     return m_staging.fileName();
 }
 
+bool ChromeDownloader::mirrorOnly() const
+{
+    return m_source->mirrorOnly();
+}
+
 void ChromeDownloader::setNetworkAccessManager(QNetworkAccessManager *manager)
 {
     m_fetch->setNetworkAccessManager(manager);
     m_fallback->setNetworkAccessManager(manager);
-    m_mirrorCheck->setNetworkAccessManager(manager);
+    m_source->setNetworkAccessManager(manager);
 }
 
 void ChromeDownloader::setVerifyTimeout(int milliseconds)
@@ -104,10 +120,7 @@ void ChromeDownloader::downloadVersion(int version)
     if (!m_series.isValid())
         return;
     m_requestedBuild = version;
-    m_vouched = false;
-    m_fromOrigin = false;
-    setMirrorOnly(false);
-    m_described = !BuildStorage::mirror().isEmpty();
+    m_described = m_source->begin(version);
     if (!m_described) {
         startFetch();
         return;
@@ -115,23 +128,7 @@ void ChromeDownloader::downloadVersion(int version)
     // What a mirror hands out is judged by what the storage itself says of the archive, asked
     // before any byte of it.
     setStatus(DownloadingStatus);
-    m_mirrorCheck->describe(m_series, version);
-}
-
-void ChromeDownloader::mirrorDescribed(ObjectMetadata::Outcome outcome)
-{
-    if (outcome == ObjectMetadata::NotFound) {
-        // Whatever a mirror holds under that name, the storage published no such archive.
-        archiveNotFound(tr("Download failed: the build storage has no archive of build %1")
-                            .arg(m_requestedBuild));
-        return;
-    }
-    m_vouched = outcome == ObjectMetadata::Found;
-    if (!m_vouched)
-        qCWarning(lcUpdate) << "The build storage could not be asked about build"
-                            << m_requestedBuild << "- the mirror's own checksums decide";
-    setMirrorOnly(!m_vouched);
-    startFetch();
+    m_source->describe(m_series);
 }
 
 void ChromeDownloader::startFetch()
@@ -149,29 +146,20 @@ void ChromeDownloader::startFetch()
             setStatus(IdleStatus);
         return;
     }
-    const QString path = m_series.artifactPath(version);
-    // By the build's own address, which never changes: a cache on the way may keep it.
-    request->url = m_fromOrigin ? BuildStorage::originUrl(path) : BuildStorage::url(path);
     // The build the listing named is the upload it described, not one that replaced it since.
     request->generation = m_fallback->generation(version);
-    const std::optional<ArchiveFetch::Expected> described = m_mirrorCheck->expected();
-    if (m_vouched)
-        request->expected = described;
-    else if (m_fromOrigin && described)
-        request->generation = described->generation;
+    m_source->aim(&*request, m_series, version);
     m_fetch->start(*request);
 }
 
 void ChromeDownloader::refuseMirror()
 {
-    const QString refusal = MirrorCheck::refusal(m_requestedBuild);
+    const QString refusal = m_source->refuse(m_requestedBuild);
     qCWarning(lcUpdate).noquote() << refusal;
     setLastError(refusal);
     // Nothing of the mirror's copy is kept, let alone resumed; the storage's own copy of the
     // same upload is fetched instead.
     removeDownload();
-    m_vouched = false;
-    m_fromOrigin = true;
     startFetch();
 }
 
@@ -210,16 +198,16 @@ void ChromeDownloader::fileDownloadFinished()
     // its own checksum vouches for, rather than failing on the pin until a restart.
     if (result.httpStatus == 412)
         m_fallback->forgetGeneration();
-    if (m_vouched && result.mismatch) {
+    if (m_source->isVouched() && result.mismatch) {
         refuseMirror();
     } else if (result.outcome == ArchiveFetch::NotFound) {
         archiveNotFound(result.error);
     } else if (result.outcome == ArchiveFetch::Failed) {
         abandonTransfer(result.error, result.partKept);
-    } else if (m_vouched) {
+    } else if (m_source->isVouched()) {
         // The MD5 the storage names is checked of the whole file too: what arrived was judged
         // by the CRC-32C alone, which a mirror can forge.
-        m_mirrorCheck->verify(m_staging.fileName(), result.judgedBy.generation);
+        m_source->verify(m_staging.fileName(), result.judgedBy.generation);
     } else {
         install();
     }
@@ -234,7 +222,7 @@ void ChromeDownloader::archiveNotFound(const QString &why)
 void ChromeDownloader::endUnpublished(int build, int newest)
 {
     setLastError(QString());
-    setMirrorOnly(false);
+    m_source->setMirrorOnly(false);
     setStatus(IdleStatus);
     returnFreedMemory();
     emit notPublished(build, newest);
@@ -289,7 +277,7 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
     setLastError(problem);
     // Only an installed build stays said to have been checked against the mirror only.
     if (!succeeded)
-        setMirrorOnly(false);
+        m_source->setMirrorOnly(false);
     setStatus(IdleStatus);
     if (succeeded) {
         emit currentBuildChanged(m_currentBuild);
@@ -321,7 +309,7 @@ void ChromeDownloader::abandonTransfer(const QString &error, bool keepPart)
     removeDownload(keepPart);
     qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << error;
     setLastError(error);
-    setMirrorOnly(false);
+    m_source->setMirrorOnly(false);
     setStatus(IdleStatus);
     emit failed(m_requestedBuild, error);
     returnFreedMemory();
@@ -381,14 +369,6 @@ void ChromeDownloader::refreshPreviousBuild()
 void ChromeDownloader::removeDownload(bool keepPart)
 {
     m_staging.close(keepPart);
-}
-
-void ChromeDownloader::setMirrorOnly(bool mirrorOnly)
-{
-    if (mirrorOnly == m_mirrorOnly)
-        return;
-    m_mirrorOnly = mirrorOnly;
-    emit mirrorOnlyChanged(mirrorOnly);
 }
 
 void ChromeDownloader::setStatus(Status status)

@@ -1,15 +1,14 @@
 #pragma once
 
-#include "builds/archivefetch.h"
 #include "builds/buildseries.h"
-#include "builds/objectmetadata.h"
 #include "builds/staging.h"
 
 #include <QObject>
 
+class ArchiveFetch;
 class ArchiveInstaller;
+class ArchiveSource;
 class InstallerRun;
-class MirrorCheck;
 class PublishedFallback;
 class QNetworkAccessManager;
 
@@ -52,7 +51,7 @@ public:
     int previousBuild() const { return m_previousBuild; }
     // Why the last attempt failed, in words a user can act on; empty after a success.
     QString lastError() const { return m_lastError; }
-    bool mirrorOnly() const { return m_mirrorOnly; }
+    bool mirrorOnly() const;
 
     // The transfer, for its test seams.
     ArchiveFetch *fetch() const { return m_fetch; }
@@ -109,8 +108,8 @@ public slots:
     void processFinished(int exitCode);
 
 private:
+    void connectParts();
     void startFetch();
-    void mirrorDescribed(ObjectMetadata::Outcome outcome);
     void refuseMirror();
     void archiveNotFound(const QString &why);
     void endUnpublished(int build, int newest);
@@ -122,7 +121,6 @@ private:
     void removeDownload(bool keepPart = false);
     void setStatus(Status status);
     void setLastError(const QString &error);
-    void setMirrorOnly(bool mirrorOnly);
     void refreshPreviousBuild();
     void returnFreedMemory();
 
@@ -139,12 +137,7 @@ private:
     InstallerRun *m_installer;
     ArchiveInstaller *m_archiveInstaller;
     PublishedFallback *m_fallback;
-    MirrorCheck *m_mirrorCheck;
-    // The storage described the mirror's copy, which is judged by that description.
-    bool m_vouched = false;
-    // The attempt fetches from the storage itself, the mirror's copy having been refused.
-    bool m_fromOrigin = false;
-    bool m_mirrorOnly = false;
+    ArchiveSource *m_source;
     // The attempt's status was set as the storage was asked about the mirror's copy.
     bool m_described = false;
     // The directory and file of the download, while a download or installation uses them.
