@@ -1,16 +1,13 @@
 #include "builds/chromedownloader.h"
 
-#include "builds/buildstorage.h"
-#include "builds/mirrorcheck.h"
-#include "builds/partialdownload.h"
+#include "builds/archivesource.h"
+#include "builds/publishedfallback.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/installerrun.h"
 #include "settings/config.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <utility>
@@ -30,15 +27,6 @@ QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
                              : ChromeDownloader::tr("Cannot save settings to %1").arg(unsaved);
 }
 
-std::unique_ptr<QTemporaryDir> privateTemporaryDir(const QString &where)
-{
-    // QDir::tempPath() is empty when the configured directory is unusable, and a relative
-    // template would land wherever we happen to be.
-    if (where.isEmpty() || !QFileInfo(where).isDir())
-        return nullptr;
-    return std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
-}
-
 } // namespace
 
 ChromeDownloader::ChromeDownloader(QObject *parent)
@@ -46,24 +34,10 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     , m_fetch(new ArchiveFetch(this))
     , m_installer(new InstallerRun(this))
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
-    , m_listing(new BuildListing(this))
-    , m_mirrorCheck(new MirrorCheck(this))
+    , m_fallback(new PublishedFallback(this))
+    , m_source(new ArchiveSource(this))
 {
-    // Each request says so; a mirror's copy was said to be downloading from the moment the
-    // storage was asked about it.
-    connect(m_fetch, &ArchiveFetch::requested, this, [this] {
-        if (!std::exchange(m_described, false))
-            setStatus(DownloadingStatus);
-    });
-    connect(m_fetch, &ArchiveFetch::progressed, this, &ChromeDownloader::fileDownloadProgress);
-    connect(m_fetch, &ArchiveFetch::finished, this, &ChromeDownloader::fileDownloadFinished);
-    connect(m_installer, &InstallerRun::finished, this, &ChromeDownloader::processFinished);
-    connect(m_listing, &BuildListing::finished, this, &ChromeDownloader::listingAnswered);
-    connect(m_mirrorCheck, &MirrorCheck::described, this, &ChromeDownloader::mirrorDescribed);
-    connect(m_mirrorCheck, &MirrorCheck::verified, this,
-            [this](bool matches) { matches ? install() : refuseMirror(); });
-    connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
-            &ChromeDownloader::archiveInstalled);
+    connectParts();
     m_series = BuildSeries::native();
     m_currentBuild = Config::get(Config::CurrentBuild).toInt();
     if (m_series.method() == BuildSeries::UnpackArchive) {
@@ -75,32 +49,60 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     emit currentBuildChanged(m_currentBuild);
 }
 
+void ChromeDownloader::connectParts()
+{
+    // Each request says so; a mirror's copy was said to be downloading from the moment the
+    // storage was asked about it.
+    connect(m_fetch, &ArchiveFetch::requested, this, [this] {
+        if (!std::exchange(m_described, false))
+            setStatus(DownloadingStatus);
+    });
+    connect(m_fetch, &ArchiveFetch::progressed, this, &ChromeDownloader::fileDownloadProgress);
+    connect(m_fetch, &ArchiveFetch::finished, this, &ChromeDownloader::fileDownloadFinished);
+    connect(m_installer, &InstallerRun::finished, this, &ChromeDownloader::processFinished);
+    connect(m_fallback, &PublishedFallback::unanswered, this,
+            [this](const QString &why) { abandonTransfer(why); });
+    connect(m_fallback, &PublishedFallback::notPublished, this, &ChromeDownloader::endUnpublished);
+    connect(m_source, &ArchiveSource::ready, this, &ChromeDownloader::startFetch);
+    connect(m_source, &ArchiveSource::missing, this, [this] {
+        // Whatever a mirror holds under that name, the storage published no such archive.
+        archiveNotFound(tr("Download failed: the build storage has no archive of build %1")
+                            .arg(m_requestedBuild));
+    });
+    connect(m_source, &ArchiveSource::verified, this,
+            [this](bool matches) { matches ? install() : refuseMirror(); });
+    connect(m_source, &ArchiveSource::mirrorOnlyChanged, this,
+            &ChromeDownloader::mirrorOnlyChanged);
+    connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
+            &ChromeDownloader::archiveInstalled);
+}
+
 ChromeDownloader::~ChromeDownloader()
 {
     // Nobody listens any more.
     blockSignals(true);
-    if (m_installer->isRunning()) {
-        // The installer is let go to finish on its own, with its file.
-        if (m_downloadDir)
-            m_downloadDir->setAutoRemove(false);
-        delete m_downloadFile;
-        m_downloadFile = nullptr;
-        m_downloadDir.reset();
-    }
+    // The installer is let go to finish on its own, with its file.
+    if (m_installer->isRunning())
+        m_staging.leave();
     // What arrived of an archive is kept for the next start.
     removeDownload(m_fetch->halt());
 }
 
 QString ChromeDownloader::installerPath() const
 {
-    return m_downloadFile ? m_downloadFile->fileName() : QString();
+    return m_staging.fileName();
+}
+
+bool ChromeDownloader::mirrorOnly() const
+{
+    return m_source->mirrorOnly();
 }
 
 void ChromeDownloader::setNetworkAccessManager(QNetworkAccessManager *manager)
 {
     m_fetch->setNetworkAccessManager(manager);
-    m_listing->setNetworkAccessManager(manager);
-    m_mirrorCheck->setNetworkAccessManager(manager);
+    m_fallback->setNetworkAccessManager(manager);
+    m_source->setNetworkAccessManager(manager);
 }
 
 void ChromeDownloader::setVerifyTimeout(int milliseconds)
@@ -118,10 +120,7 @@ void ChromeDownloader::downloadVersion(int version)
     if (!m_series.isValid())
         return;
     m_requestedBuild = version;
-    m_vouched = false;
-    m_fromOrigin = false;
-    setMirrorOnly(false);
-    m_described = !BuildStorage::mirror().isEmpty();
+    m_described = m_source->begin(version);
     if (!m_described) {
         startFetch();
         return;
@@ -129,114 +128,39 @@ void ChromeDownloader::downloadVersion(int version)
     // What a mirror hands out is judged by what the storage itself says of the archive, asked
     // before any byte of it.
     setStatus(DownloadingStatus);
-    m_mirrorCheck->describe(m_series, version);
-}
-
-void ChromeDownloader::mirrorDescribed(ObjectMetadata::Outcome outcome)
-{
-    if (outcome == ObjectMetadata::NotFound) {
-        // Whatever a mirror holds under that name, the storage published no such archive.
-        m_notFound = tr("Download failed: the build storage has no archive of build %1")
-                         .arg(m_requestedBuild);
-        askForPublishedBuild();
-        return;
-    }
-    m_vouched = outcome == ObjectMetadata::Found;
-    if (!m_vouched)
-        qCWarning(lcUpdate) << "The build storage could not be asked about build"
-                            << m_requestedBuild << "- the mirror's own checksums decide";
-    setMirrorOnly(!m_vouched);
-    startFetch();
+    m_source->describe(m_series);
 }
 
 void ChromeDownloader::startFetch()
 {
     const int version = m_requestedBuild;
-    std::optional<ArchiveFetch::Request> request = prepareDownload(version);
+    QString where;
+    std::optional<ArchiveFetch::Request> request
+        = m_staging.open(m_series, m_archiveInstaller->root(), version, &where);
     if (!request) {
+        const QString error = tr("Cannot write to %1").arg(QDir::toNativeSeparators(where));
+        qCWarning(lcUpdate) << error;
+        setLastError(error);
+        emit failed(version, error);
         if (m_status != IdleStatus)
             setStatus(IdleStatus);
         return;
     }
-    const QString path = m_series.artifactPath(version);
-    // By the build's own address, which never changes: a cache on the way may keep it.
-    request->url = m_fromOrigin ? BuildStorage::originUrl(path) : BuildStorage::url(path);
     // The build the listing named is the upload it described, not one that replaced it since.
-    if (m_published.build == version)
-        request->generation = m_published.generation;
-    const std::optional<ArchiveFetch::Expected> described = m_mirrorCheck->expected();
-    if (m_vouched)
-        request->expected = described;
-    else if (m_fromOrigin && described)
-        request->generation = described->generation;
+    request->generation = m_fallback->generation(version);
+    m_source->aim(&*request, m_series, version);
     m_fetch->start(*request);
 }
 
 void ChromeDownloader::refuseMirror()
 {
-    const QString refusal = MirrorCheck::refusal(m_requestedBuild);
+    const QString refusal = m_source->refuse(m_requestedBuild);
     qCWarning(lcUpdate).noquote() << refusal;
     setLastError(refusal);
     // Nothing of the mirror's copy is kept, let alone resumed; the storage's own copy of the
     // same upload is fetched instead.
     removeDownload();
-    m_vouched = false;
-    m_fromOrigin = true;
     startFetch();
-}
-
-// A fresh directory with an unpredictable name, readable by us alone, and a file in it that
-// must not exist yet: nothing anyone planted is ever opened, run or unpacked. An archive goes
-// next to where it is unpacked, so the final rename is atomic and /tmp (in memory on many
-// systems) is spared a build's worth of data. A part of the archive that an earlier attempt
-// kept is moved in to be resumed.
-std::optional<ArchiveFetch::Request> ChromeDownloader::prepareDownload(int version)
-{
-    // Declared first, so that a directory given up goes before its lock does.
-    StagingLock lock;
-    std::unique_ptr<QTemporaryDir> directory;
-    std::unique_ptr<QFile> file;
-    ArchiveFetch::Request request;
-    QString where;
-    if (m_series.method() == BuildSeries::UnpackArchive) {
-        where = m_archiveInstaller->root().path();
-        directory = m_archiveInstaller->root().createStagingDir();
-        // Held before a part is moved in: another session sharing the root must not take it
-        // from under us, nor sweep the directory while we unpack.
-        if (directory && directory->isValid())
-            lock = StagingLock(directory->path());
-        if (lock.isHeld()) {
-            request.partial.emplace(directory->path());
-            request.record = request.partial->adopt(where, version);
-            file = std::make_unique<QFile>(request.partial->partPath());
-        }
-    } else {
-        where = QDir::tempPath();
-        directory = privateTemporaryDir(where);
-        if (directory && directory->isValid())
-            lock = StagingLock(directory->path());
-        if (lock.isHeld())
-            file = std::make_unique<QFile>(
-                directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(version)));
-    }
-    const auto mode = request.record.kept > 0 ? QIODevice::ReadWrite
-                                              : QIODevice::ReadWrite | QIODevice::NewOnly;
-    if (file && !file->open(mode))
-        file.reset();
-    if (!file) {
-        const QString error = tr("Cannot write to %1").arg(QDir::toNativeSeparators(where));
-        qCWarning(lcUpdate) << error;
-        setLastError(error);
-        emit failed(version, error);
-        return std::nullopt;
-    }
-    file->setParent(this);
-    request.record.build = version;
-    m_downloadDir = std::move(directory);
-    m_stagingLock = std::move(lock);
-    m_downloadFile = file.release();
-    request.file = m_downloadFile;
-    return request;
 }
 
 void ChromeDownloader::fileDownloadRead()
@@ -273,76 +197,47 @@ void ChromeDownloader::fileDownloadFinished()
     // The upload the listing named was replaced: later tries take what is there now, which
     // its own checksum vouches for, rather than failing on the pin until a restart.
     if (result.httpStatus == 412)
-        m_published = BuildListing::Object();
-    if (m_vouched && result.mismatch) {
+        m_fallback->forgetGeneration();
+    if (m_source->isVouched() && result.mismatch) {
         refuseMirror();
     } else if (result.outcome == ArchiveFetch::NotFound) {
-        m_notFound = result.error;
-        askForPublishedBuild();
+        archiveNotFound(result.error);
     } else if (result.outcome == ArchiveFetch::Failed) {
         abandonTransfer(result.error, result.partKept);
-    } else if (m_vouched) {
+    } else if (m_source->isVouched()) {
         // The MD5 the storage names is checked of the whole file too: what arrived was judged
         // by the CRC-32C alone, which a mirror can forge.
-        m_mirrorCheck->verify(m_downloadFile->fileName(), result.judgedBy.generation);
+        m_source->verify(m_staging.fileName(), result.judgedBy.generation);
     } else {
         install();
     }
 }
 
-void ChromeDownloader::askForPublishedBuild()
+void ChromeDownloader::archiveNotFound(const QString &why)
 {
-    // The newest build is often named before its archive is uploaded: that is no failure
-    // of ours, and an earlier build may well be newer than the installed one.
     removeDownload();
-    if (m_published.build == m_requestedBuild) {
-        // The build the listing named is missing too (a mirror that lags, say). Asking again
-        // would name the next one below, and that the next: the attempt ends here, and the
-        // next check asks the listing once more.
-        qCInfo(lcUpdate) << "Build" << m_requestedBuild << "the listing named is not published";
-        m_published = BuildListing::Object();
-        listingAnswered(true, BuildListing::Object());
-        return;
-    }
-    m_listing->findNewest(m_series, m_requestedBuild, qMax(m_currentBuild, m_newestListed));
+    m_fallback->lookFor(m_series, m_requestedBuild, m_currentBuild, why);
 }
 
-void ChromeDownloader::listingAnswered(bool answered, const BuildListing::Object &listed)
+void ChromeDownloader::endUnpublished(int build, int newest)
 {
-    if (!answered) {
-        // Without the listing we know no better than the 404 itself.
-        abandonTransfer(m_notFound);
-        return;
-    }
-    m_newestListed = qMax(m_newestListed, listed.build);
-    // Read upward from a known build, a page that is not the last names no build to fetch:
-    // the next check reads on from the newest it named.
-    const BuildListing::Object newest = listed.more ? BuildListing::Object() : listed;
-    qCInfo(lcUpdate) << "Build" << m_requestedBuild << "is not published yet; newest published"
-                     << newest.build << "newest listed" << m_newestListed;
-    m_published = newest;
     setLastError(QString());
-    setMirrorOnly(false);
+    m_source->setMirrorOnly(false);
     setStatus(IdleStatus);
     returnFreedMemory();
-    emit notPublished(m_requestedBuild, newest.build);
+    emit notPublished(build, newest);
 }
 
 void ChromeDownloader::install()
 {
-    m_downloadFile->close();
+    m_staging.finishWriting();
     setStatus(InstallingStatus);
     if (m_series.method() == BuildSeries::UnpackArchive) {
-        const QString archive = m_downloadFile->fileName();
-        delete m_downloadFile;
-        m_downloadFile = nullptr;
-        PartialDownload(m_downloadDir->path()).forget();
-        m_archiveInstaller->install(m_requestedBuild, archive, std::move(m_downloadDir));
+        const QString archive = m_staging.fileName();
+        m_archiveInstaller->install(m_requestedBuild, archive, m_staging.takeDirectory());
         return;
     }
-    m_downloadFile->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                   | QFileDevice::ExeOwner);
-    m_installer->start(m_downloadFile->fileName());
+    m_installer->start(m_staging.makeExecutable());
 }
 
 void ChromeDownloader::processFinished(int exitCode)
@@ -382,7 +277,7 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
     setLastError(problem);
     // Only an installed build stays said to have been checked against the mirror only.
     if (!succeeded)
-        setMirrorOnly(false);
+        m_source->setMirrorOnly(false);
     setStatus(IdleStatus);
     if (succeeded) {
         emit currentBuildChanged(m_currentBuild);
@@ -414,7 +309,7 @@ void ChromeDownloader::abandonTransfer(const QString &error, bool keepPart)
     removeDownload(keepPart);
     qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << error;
     setLastError(error);
-    setMirrorOnly(false);
+    m_source->setMirrorOnly(false);
     setStatus(IdleStatus);
     emit failed(m_requestedBuild, error);
     returnFreedMemory();
@@ -473,27 +368,7 @@ void ChromeDownloader::refreshPreviousBuild()
 
 void ChromeDownloader::removeDownload(bool keepPart)
 {
-    if (m_downloadFile) {
-        m_downloadFile->close();
-        if (!keepPart)
-            m_downloadFile->remove();
-        delete m_downloadFile;
-        m_downloadFile = nullptr;
-    }
-    // A kept part stays in its staging directory, with its record.
-    if (m_downloadDir && keepPart)
-        m_downloadDir->setAutoRemove(false);
-    m_downloadDir.reset();
-    // Only once the directory is gone, or holds a part for whoever resumes it.
-    m_stagingLock = StagingLock();
-}
-
-void ChromeDownloader::setMirrorOnly(bool mirrorOnly)
-{
-    if (mirrorOnly == m_mirrorOnly)
-        return;
-    m_mirrorOnly = mirrorOnly;
-    emit mirrorOnlyChanged(mirrorOnly);
+    m_staging.close(keepPart);
 }
 
 void ChromeDownloader::setStatus(Status status)

@@ -1,22 +1,16 @@
 #pragma once
 
-#include "builds/archivefetch.h"
-#include "builds/buildlisting.h"
 #include "builds/buildseries.h"
-#include "builds/objectmetadata.h"
-#include "common/staginglock.h"
+#include "builds/staging.h"
 
 #include <QObject>
 
-#include <memory>
-#include <optional>
-
+class ArchiveFetch;
 class ArchiveInstaller;
+class ArchiveSource;
 class InstallerRun;
-class MirrorCheck;
-class QFile;
+class PublishedFallback;
 class QNetworkAccessManager;
-class QTemporaryDir;
 
 // Downloads one Chromium build, installs it and, when that succeeds, remembers the build as
 // installed (Config::CurrentBuild). Depending on the platform's build series the download is an
@@ -57,7 +51,7 @@ public:
     int previousBuild() const { return m_previousBuild; }
     // Why the last attempt failed, in words a user can act on; empty after a success.
     QString lastError() const { return m_lastError; }
-    bool mirrorOnly() const { return m_mirrorOnly; }
+    bool mirrorOnly() const;
 
     // The transfer, for its test seams.
     ArchiveFetch *fetch() const { return m_fetch; }
@@ -114,12 +108,11 @@ public slots:
     void processFinished(int exitCode);
 
 private:
+    void connectParts();
     void startFetch();
-    void mirrorDescribed(ObjectMetadata::Outcome outcome);
     void refuseMirror();
-    std::optional<ArchiveFetch::Request> prepareDownload(int version);
-    void askForPublishedBuild();
-    void listingAnswered(bool answered, const BuildListing::Object &newest);
+    void archiveNotFound(const QString &why);
+    void endUnpublished(int build, int newest);
     void install();
     void archiveInstalled(bool succeeded, const QString &error, const QString &version);
     void finishInstallation(bool succeeded, const QString &error = QString(),
@@ -128,7 +121,6 @@ private:
     void removeDownload(bool keepPart = false);
     void setStatus(Status status);
     void setLastError(const QString &error);
-    void setMirrorOnly(bool mirrorOnly);
     void refreshPreviousBuild();
     void returnFreedMemory();
 
@@ -144,26 +136,12 @@ private:
     ArchiveFetch *m_fetch;
     InstallerRun *m_installer;
     ArchiveInstaller *m_archiveInstaller;
-    BuildListing *m_listing;
-    MirrorCheck *m_mirrorCheck;
-    // The newest published build the listing named last, to pin its generation.
-    BuildListing::Object m_published;
-    // The newest build any listing named: known to exist, for a build named far beyond it.
-    int m_newestListed = -1;
-    // Why the attempt's archive was not found, should the listing not answer either.
-    QString m_notFound;
-    // The storage described the mirror's copy, which is judged by that description.
-    bool m_vouched = false;
-    // The attempt fetches from the storage itself, the mirror's copy having been refused.
-    bool m_fromOrigin = false;
-    bool m_mirrorOnly = false;
+    PublishedFallback *m_fallback;
+    ArchiveSource *m_source;
     // The attempt's status was set as the storage was asked about the mirror's copy.
     bool m_described = false;
-    // The private directory of the download, and the file in it.
-    std::unique_ptr<QTemporaryDir> m_downloadDir;
-    QFile *m_downloadFile = nullptr;
-    // Our claim on that directory, while a download or installation uses it.
-    StagingLock m_stagingLock;
+    // The directory and file of the download, while a download or installation uses them.
+    Staging m_staging;
     // A build that installed but could not be remembered is not fetched again in this run.
     int m_unrecordedBuild = -1;
 };

@@ -1,0 +1,123 @@
+#include "builds/staging.h"
+
+#include "builds/buildseries.h"
+#include "builds/partialdownload.h"
+#include "install/installroot.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+namespace {
+
+std::unique_ptr<QTemporaryDir> privateTemporaryDir(const QString &where)
+{
+    // QDir::tempPath() is empty when the configured directory is unusable, and a relative
+    // template would land wherever we happen to be.
+    if (where.isEmpty() || !QFileInfo(where).isDir())
+        return nullptr;
+    return std::make_unique<QTemporaryDir>(where + QStringLiteral("/tarrowin-XXXXXX"));
+}
+
+} // namespace
+
+Staging::Staging() = default;
+
+Staging::~Staging() = default;
+
+std::optional<ArchiveFetch::Request>
+Staging::open(const BuildSeries &series, const InstallRoot &root, int build, QString *where)
+{
+    ArchiveFetch::Request request;
+    if (series.method() == BuildSeries::UnpackArchive) {
+        *where = root.path();
+        makeArchiveStaging(root, build, &request);
+    } else {
+        *where = QDir::tempPath();
+        makeInstallerStaging(*where, build);
+    }
+    const auto mode = request.record.kept > 0 ? QIODevice::ReadWrite
+                                              : QIODevice::ReadWrite | QIODevice::NewOnly;
+    if (m_file && !m_file->open(mode))
+        m_file.reset();
+    if (!m_file) {
+        close();
+        return std::nullopt;
+    }
+    request.record.build = build;
+    request.file = m_file.get();
+    return request;
+}
+
+void Staging::makeArchiveStaging(const InstallRoot &root, int build, ArchiveFetch::Request *request)
+{
+    m_directory = root.createStagingDir();
+    // Held before a part is moved in: another session sharing the root must not take it
+    // from under us, nor sweep the directory while we unpack.
+    if (m_directory && m_directory->isValid())
+        m_lock = StagingLock(m_directory->path());
+    if (!m_lock.isHeld())
+        return;
+    request->partial.emplace(m_directory->path());
+    request->record = request->partial->adopt(root.path(), build);
+    m_file = std::make_unique<QFile>(request->partial->partPath());
+}
+
+void Staging::makeInstallerStaging(const QString &where, int build)
+{
+    m_directory = privateTemporaryDir(where);
+    if (m_directory && m_directory->isValid())
+        m_lock = StagingLock(m_directory->path());
+    if (m_lock.isHeld())
+        m_file = std::make_unique<QFile>(
+            m_directory->filePath(QStringLiteral("chromium_installer_%1.exe").arg(build)));
+}
+
+QString Staging::fileName() const
+{
+    return m_file ? m_file->fileName() : QString();
+}
+
+void Staging::finishWriting()
+{
+    m_file->close();
+}
+
+QString Staging::makeExecutable()
+{
+    m_file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                           | QFileDevice::ExeOwner);
+    return m_file->fileName();
+}
+
+std::unique_ptr<QTemporaryDir> Staging::takeDirectory()
+{
+    m_file.reset();
+    PartialDownload(m_directory->path()).forget();
+    return std::move(m_directory);
+}
+
+void Staging::leave()
+{
+    if (m_directory)
+        m_directory->setAutoRemove(false);
+    m_file.reset();
+    m_directory.reset();
+}
+
+void Staging::close(bool keepPart)
+{
+    if (m_file) {
+        m_file->close();
+        if (!keepPart)
+            m_file->remove();
+        m_file.reset();
+    }
+    // A kept part stays in its staging directory, with its record.
+    if (m_directory && keepPart)
+        m_directory->setAutoRemove(false);
+    m_directory.reset();
+    // Only once the directory is gone, or holds a part for whoever resumes it.
+    m_lock = StagingLock();
+}
