@@ -8,18 +8,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Download failed: the file is larger than 2 GiB</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Not enough disk space in %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: the transfer stayed below 1 KiB/s</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Download failed: refused redirect to %1</source>
         <translation type="unfinished"></translation>
     </message>
@@ -327,6 +315,21 @@
     </message>
     <message>
         <source>There is a new version of Tarrowin available.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TransferGuard</name>
+    <message>
+        <source>Download failed: the file is larger than 2 GiB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not enough disk space in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: the transfer stayed below 1 KiB/s</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

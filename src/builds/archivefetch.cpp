@@ -3,7 +3,9 @@
 #include "builds/buildnumber.h"
 #include "builds/crc32c.h"
 #include "builds/downloadsink.h"
-#include "builds/rangefetch.h"
+#include "builds/parallelranges.h"
+#include "builds/rangeplan.h"
+#include "builds/transferguard.h"
 #include "common/updatelog.h"
 
 #include <QDir>
@@ -12,11 +14,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QStorageInfo>
 
 namespace {
-
-constexpr int defaultTrickleWindow = 5 * 60 * 1000;
 
 // The one piece of mutable global state here: the test seams for the retry pauses and the
 // size from which a file comes in ranges.
@@ -42,7 +41,11 @@ int httpStatus(const QNetworkReply *reply)
 ArchiveFetch::ArchiveFetch(QObject *parent)
     : QObject(parent)
     , m_sink(new DownloadSink(this))
+    , m_ranges(new ParallelRanges(this))
+    , m_guard(new TransferGuard([this] { return m_received + m_ranges->received(); }, this))
 {
+    connect(m_ranges, &ParallelRanges::progressed, this, [this] { reportProgress(0, 0); });
+    connect(m_ranges, &ParallelRanges::finished, this, &ArchiveFetch::rangesEnded);
     connect(m_sink, &DownloadSink::drained, this, [this] { read(false); });
     connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
         if (!m_running)
@@ -51,15 +54,19 @@ ArchiveFetch::ArchiveFetch(QObject *parent)
         fail(tr("Cannot write the download to %1: %2").arg(QDir::toNativeSeparators(file), error));
     });
     connect(m_sink, &DownloadSink::finished, this, &ArchiveFetch::written);
-    m_trickleWindow.setInterval(defaultTrickleWindow);
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &ArchiveFetch::retry);
-    connect(&m_trickleWindow, &QTimer::timeout, this, &ArchiveFetch::checkTrickle);
+    connect(m_guard, &TransferGuard::tooSlow, this, &ArchiveFetch::fail);
 }
 
 ArchiveFetch::~ArchiveFetch()
 {
     halt();
+}
+
+void ArchiveFetch::setTrickleWindow(int milliseconds)
+{
+    m_guard->setWindow(milliseconds);
 }
 
 void ArchiveFetch::setRetryDelays(const QList<int> &milliseconds)
@@ -89,7 +96,7 @@ bool ArchiveFetch::halt()
     if (!m_running)
         return false;
     m_running = false;
-    m_trickleWindow.stop();
+    m_guard->stop();
     // What arrived is kept for the next start: a try that waits kept it already.
     bool keep = m_retryTimer.isActive();
     m_retryTimer.stop();
@@ -98,11 +105,8 @@ bool ArchiveFetch::halt()
     releaseReply();
     if (reply)
         reply->abort();
-    if (!m_ranges.isEmpty()) {
-        for (RangeFetch *fetch : std::as_const(m_ranges)) {
-            fetch->disconnect(this);
-            fetch->halt();
-        }
+    if (m_ranges->isRunning()) {
+        m_ranges->halt();
         keepRanges();
         keep = m_request.partial && resumable(status) && saveKept() && m_request.record.kept > 0;
     } else if (reply && m_sink->isBusy() && resumable(status)) {
@@ -110,7 +114,7 @@ bool ArchiveFetch::halt()
         keep = m_request.partial && m_request.record.kept > 0
             && m_request.partial->save(m_request.record);
     }
-    stopRanges();
+    m_ranges->stop();
     if (m_sink->isBusy())
         m_sink->waitForWrites();
     return keep;
@@ -122,19 +126,18 @@ void ArchiveFetch::get(const QUrl &address)
     m_transferError.clear();
     m_refused = false;
     m_judged = false;
-    stopRanges();
+    m_ranges->stop();
     m_startOver = false;
     m_received = 0;
     m_status = 0;
     m_expected = ObjectHash::Expected();
     m_endKnown = false;
-    m_receivedAtWindowStart = 0;
     // Ranges that broke resume each on its own: this request asks the first unfinished one
     // for its rest, and the others follow once it is answered.
     const PartialDownload::Range first = m_request.record.next();
     if (!m_request.record.ranges.isEmpty())
         m_offset = first.from + first.kept;
-    m_trickleWindow.start();
+    m_guard->start();
     emit requested();
 
     qCInfo(lcUpdate) << "GET" << address.toString();
@@ -194,16 +197,10 @@ void ArchiveFetch::checkAnnouncedSize()
         return;
     const qint64 size = !m_request.record.ranges.isEmpty() ? m_request.record.size
                                                            : m_offset + announced.toLongLong();
-    if (size > maximumDownloadSize) {
-        fail(tr("Download failed: the file is larger than 2 GiB"));
-        return;
-    }
-    const QString directory = QFileInfo(m_request.file->fileName()).absolutePath();
-    const QStorageInfo storage(directory);
-    if (storage.isValid() && storage.bytesAvailable() < freeSpaceFactor * size) {
-        fail(tr("Not enough disk space in %1")
-                 .arg(QDir::toNativeSeparators(QFileInfo(directory).absolutePath())));
-    }
+    const QString refusal
+        = TransferGuard::refusal(size, QFileInfo(m_request.file->fileName()).absolutePath());
+    if (!refusal.isEmpty())
+        fail(refusal);
 }
 
 bool ArchiveFetch::judgeRange(int status)
@@ -264,7 +261,8 @@ void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
     // Storage servers often cap each connection: a large file comes in ranges side by side.
     // Preallocated: each range's bytes stay at their offset, whichever range breaks.
     const bool split = status == 200 && m_request.file->size() == 0
-        && RangePlan::splits(length, etag, expected, parallelThreshold(), maximumDownloadSize)
+        && RangePlan::splits(length, etag, expected, parallelThreshold(),
+                             TransferGuard::maximumSize)
         && m_request.file->resize(length);
     if (split) {
         record.ranges = RangePlan::plan(length);
@@ -305,8 +303,8 @@ void ArchiveFetch::read(bool all)
         if (data.isEmpty())
             return;
         m_received += data.size();
-        if (m_offset + m_received > maximumDownloadSize) {
-            fail(tr("Download failed: the file is larger than 2 GiB"));
+        if (m_offset + m_received > TransferGuard::maximumSize) {
+            fail(TransferGuard::refusal(m_offset + m_received));
             return;
         }
         m_sink->write(data);
@@ -326,20 +324,7 @@ void ArchiveFetch::fail(const QString &error)
     // Completes the reply at once; its finished() gives the transfer up.
     if (m_reply)
         m_reply->abort();
-    for (RangeFetch *fetch : std::as_const(m_ranges))
-        fetch->fail(error);
-}
-
-void ArchiveFetch::checkTrickle()
-{
-    // A stall is caught by the transfer timeout; a trickle of a byte now and then is not.
-    const qint64 windowBytes = minimumBytesPerSecond * m_trickleWindow.interval() / 1000;
-    const qint64 received = m_received + rangesReceived();
-    if (received - m_receivedAtWindowStart < windowBytes) {
-        fail(tr("Download failed: the transfer stayed below 1 KiB/s"));
-        return;
-    }
-    m_receivedAtWindowStart = received;
+    m_ranges->fail(error);
 }
 
 void ArchiveFetch::reportProgress(qint64 received, qint64 total)
@@ -347,10 +332,9 @@ void ArchiveFetch::reportProgress(qint64 received, qint64 total)
     if (m_startOver)
         return;
     // The kept part counts as arrived, and so do the ranges with theirs.
-    if (!m_ranges.isEmpty()) {
-        received = m_rangeKept + rangesReceived();
+    if (m_ranges->isRunning()) {
+        received = m_ranges->progress();
         total = m_request.record.size;
-        checkpointRanges();
     } else {
         received += m_offset;
         if (total > 0)
@@ -366,7 +350,7 @@ void ArchiveFetch::replyFinished()
         return;
     read(true);
     // The ranges took the reply over, and end on their own.
-    if (!m_ranges.isEmpty())
+    if (m_ranges->isRunning())
         return;
     const int status = httpStatus(reply);
     if (redirect(status, reply->rawHeader("Location")))
@@ -450,7 +434,7 @@ void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches)
         const bool kept = saveKept();
         if (m_retries < retryDelays().size()) {
             qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
-            m_trickleWindow.stop();
+            m_guard->stop();
             m_retryTimer.start(retryDelays().at(m_retries++));
             return;
         }
@@ -464,56 +448,21 @@ void ArchiveFetch::startRanges(int status, const ObjectHash::Expected &expected)
 {
     // The answered reply brings the first unfinished range; each other range asks for its
     // own on a connection of its own.
-    const PartialDownload::Record &record = m_request.record;
     m_status = status;
     m_expected = expected;
     m_endKnown = true;
-    m_rangeKept = record.kept;
-    m_checkpointed = record.kept;
-    const QString file = m_request.file->fileName();
-    const PartialDownload::Range first = record.next();
-    for (const PartialDownload::Range &part : record.ranges) {
-        const RangeFetch::Range range { part.from,   part.to,           part.kept,    record.size,
-                                        record.etag, record.generation, record.crc32c };
-        RangeFetch *fetch;
-        if (part.from == first.from) {
-            QNetworkReply *reply = m_reply;
-            reply->disconnect(this);
-            m_reply = nullptr;
-            fetch = new RangeFetch(reply, file, range, this);
-        } else {
-            fetch = new RangeFetch(m_manager, m_address, file, range, m_transferTimeout, this);
-        }
-        connect(fetch, &RangeFetch::progressed, this, [this] { reportProgress(0, 0); });
-        connect(fetch, &RangeFetch::finished, this,
-                [this, fetch](bool complete, const QString &error, quint32 crc) {
-                    m_rangeCrcs.insert(fetch, crc);
-                    if (!complete && m_rangeError.isEmpty())
-                        m_rangeError = error;
-                    rangesEnded();
-                });
-        m_ranges.append(fetch);
-    }
+    QNetworkReply *reply = m_reply;
+    reply->disconnect(this);
+    m_reply = nullptr;
+    m_ranges->start(
+        m_request.record, reply,
+        { m_manager, m_address, m_request.file->fileName(), m_transferTimeout, m_request.partial });
 }
 
-qint64 ArchiveFetch::rangesReceived() const
+void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
 {
-    qint64 sum = 0;
-    for (const RangeFetch *fetch : m_ranges)
-        sum += fetch->received();
-    return sum;
-}
-
-void ArchiveFetch::rangesEnded()
-{
-    if (m_rangeCrcs.size() < m_ranges.size())
-        return;
-    const QString problem = m_transferError.isEmpty() ? m_rangeError : m_transferError;
-    // The ranges' checksums, in the file's order, make the whole file's.
-    QList<RangePlan::Piece> pieces;
-    for (const RangeFetch *fetch : std::as_const(m_ranges))
-        pieces.append({ fetch->from(), fetch->length(), m_rangeCrcs.value(fetch) });
-    m_crc = RangePlan::combine(pieces);
+    const QString problem = m_transferError.isEmpty() ? rangeError : m_transferError;
+    m_crc = crc;
     const bool matches = m_expected.crc32c == Crc32c::digest(m_crc);
     reportProgress(0, 0);
     if (problem.isEmpty()) {
@@ -525,45 +474,17 @@ void ArchiveFetch::rangesEnded()
         qCInfo(lcUpdate) << "A range failed:" << problem;
         keepRanges();
     }
-    stopRanges();
+    m_ranges->stop();
     judge(problem, true, matches);
-}
-
-QList<RangePlan::Progress> ArchiveFetch::rangeProgress(bool written) const
-{
-    QList<RangePlan::Progress> progress;
-    for (const PartialDownload::Range &range : m_request.record.ranges) {
-        RangePlan::Progress p { range.kept, 0, false };
-        for (const RangeFetch *fetch : m_ranges) {
-            if (fetch->from() == range.from)
-                p = { written ? fetch->written() : fetch->kept().kept, 0, fetch->refused() };
-        }
-        progress.append(p);
-    }
-    return progress;
 }
 
 void ArchiveFetch::keepRanges()
 {
-    // Each range keeps what reached the disk; the next try asks each only for its rest.
-    m_request.record = RangePlan::keep(m_request.record, rangeProgress(false));
+    m_request.record = m_ranges->kept(m_request.record);
     if (m_request.record.ranges.isEmpty()) {
         m_received = 0;
         m_offset = m_request.record.kept;
     }
-}
-
-void ArchiveFetch::checkpointRanges()
-{
-    // A run that is killed never says what its ranges got: every sixteenth of the file, the
-    // record notes what each has surely written, so a restart asks only for the rest. One
-    // stream needs no such note: its part is the file's first bytes, as long as it is.
-    const qint64 progress = m_rangeKept + rangesReceived();
-    if (!m_request.partial || m_ranges.isEmpty()
-        || !RangePlan::checkpointDue(progress, m_checkpointed, m_request.record.size))
-        return;
-    m_checkpointed = progress;
-    m_request.partial->save(RangePlan::checkpoint(m_request.record, rangeProgress(true)));
 }
 
 bool ArchiveFetch::saveKept()
@@ -578,20 +499,6 @@ bool ArchiveFetch::saveKept()
             return false;
     }
     return !m_request.partial || m_request.partial->save(record);
-}
-
-void ArchiveFetch::stopRanges()
-{
-    for (RangeFetch *fetch : std::as_const(m_ranges)) {
-        // Stopped now, so that nothing writes into the file after this; deleted once out of
-        // its own calls.
-        fetch->disconnect(this);
-        fetch->halt();
-        fetch->deleteLater();
-    }
-    m_ranges.clear();
-    m_rangeCrcs.clear();
-    m_rangeError.clear();
 }
 
 QString ArchiveFetch::transferProblem(QNetworkReply *reply) const
@@ -615,9 +522,9 @@ QString ArchiveFetch::transferProblem(QNetworkReply *reply) const
 void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)
 {
     m_running = false;
-    m_trickleWindow.stop();
+    m_guard->stop();
     m_retryTimer.stop();
-    stopRanges();
+    m_ranges->stop();
     if (m_sink->isBusy())
         m_sink->waitForWrites();
     Result &result = m_result;
