@@ -126,6 +126,7 @@ void ArchiveFetch::get(const QUrl &address)
     m_transferError.clear();
     m_refused = false;
     m_judged = false;
+    m_resumed = false;
     m_ranges->stop();
     m_startOver = false;
     m_received = 0;
@@ -169,9 +170,12 @@ QNetworkRequest ArchiveFetch::request(const QUrl &address) const
                                  + (ranged ? QByteArray::number(first.to) : QByteArray()));
         request.setRawHeader("If-Range", record.etag);
     }
-    const QByteArray pin = m_request.expected && !m_request.expected->generation.isEmpty()
+    QByteArray pin = m_request.expected && !m_request.expected->generation.isEmpty()
         ? m_request.expected->generation
         : m_request.generation;
+    // The rest must come from the upload the part is of.
+    if (pin.isEmpty() && (m_offset > 0 || ranged))
+        pin = record.generation;
     if (!pin.isEmpty())
         request.setRawHeader("x-goog-if-generation-match", pin);
     return request;
@@ -179,8 +183,16 @@ QNetworkRequest ArchiveFetch::request(const QUrl &address) const
 
 ObjectHash::Expected ArchiveFetch::expected(const QNetworkReply *reply) const
 {
-    return m_request.expected ? m_request.expected->hash
-                              : ObjectHash::parse(reply->rawHeader("x-goog-hash"));
+    if (m_request.expected)
+        return m_request.expected->hash;
+    if (!m_resumed)
+        return ObjectHash::parse(reply->rawHeader("x-goog-hash"));
+    // A resumed answer is judged by what the first answer named, never by its own headers.
+    ObjectHash::Expected first;
+    first.crc32c = m_request.record.crc32c;
+    first.md5 = m_request.record.md5;
+    first.present = !first.crc32c.isEmpty() || !first.md5.isEmpty();
+    return first;
 }
 
 void ArchiveFetch::checkAnnouncedSize()
@@ -210,20 +222,10 @@ bool ArchiveFetch::judgeRange(int status)
     m_judged = true;
     PartialDownload::Record &record = m_request.record;
     const ObjectHash::Expected expected = this->expected(m_reply);
-    const bool ranged = !record.ranges.isEmpty();
-    if (m_offset > 0 || ranged) {
-        auto answer = PartialDownload::judge(record, status, m_reply->rawHeader("Content-Range"),
-                                             m_reply->rawHeader("ETag"),
-                                             m_reply->rawHeader("x-goog-generation"));
-        // The ranges' checksums combine into the one the first answer named: an answer that
-        // names another, or none, would leave the file unchecked.
-        if (answer == PartialDownload::Append && ranged && expected.crc32c != record.crc32c)
-            answer = PartialDownload::StartOver;
+    if (m_offset > 0 || !record.ranges.isEmpty()) {
+        const PartialDownload::Answer answer = judgeResume(status, expected);
         if (answer == PartialDownload::Append) {
-            if (ranged)
-                startRanges(status, expected);
-            else
-                m_sink->begin(m_request.file, m_offset, expected);
+            resume(status);
             return true;
         }
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
@@ -244,6 +246,37 @@ bool ArchiveFetch::judgeRange(int status)
     return true;
 }
 
+PartialDownload::Answer ArchiveFetch::judgeResume(int status, const ObjectHash::Expected &own) const
+{
+    const PartialDownload::Record &record = m_request.record;
+    const auto answer = PartialDownload::judge(record, status, m_reply->rawHeader("Content-Range"),
+                                               m_reply->rawHeader("ETag"),
+                                               m_reply->rawHeader("x-goog-generation"));
+    // The checksums the first answer named judge the whole file: an answer that names others
+    // is of another upload, and one that names none is judged by them all the same.
+    const bool other = own.malformed || (!own.crc32c.isEmpty() && own.crc32c != record.crc32c)
+        || (!own.md5.isEmpty() && own.md5 != record.md5);
+    return answer == PartialDownload::Append && other ? PartialDownload::StartOver : answer;
+}
+
+void ArchiveFetch::resume(int status)
+{
+    m_resumed = true;
+    const ObjectHash::Expected first = expected(m_reply);
+    if (!m_request.record.ranges.isEmpty()) {
+        startRanges(status, first);
+        return;
+    }
+    m_sink->begin(m_request.file, m_offset, first);
+    // The part grows from here, and the record says so: a run killed now leaves a part the
+    // next start resumes, rather than one it discards for having outgrown the kept count.
+    if (m_request.partial) {
+        PartialDownload::Record growing = m_request.record;
+        growing.kept = 0; // the part as the disk has it
+        m_request.partial->save(growing);
+    }
+}
+
 void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
 {
     PartialDownload::Record &record = m_request.record;
@@ -257,6 +290,9 @@ void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
         record.kept = 0;
         record.ranges.clear();
         record.crc32c = expected.crc32c;
+        record.md5 = expected.md5;
+        // A checksum that cannot be read fails the file, and leaves nothing to resume by.
+        m_refused = expected.malformed;
     }
     // Storage servers often cap each connection: a large file comes in ranges side by side.
     // Preallocated: each range's bytes stay at their offset, whichever range breaks.

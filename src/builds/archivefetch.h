@@ -103,6 +103,8 @@ private:
     void retry() { get(m_request.url); }
     void checkAnnouncedSize();
     bool judgeRange(int status);
+    PartialDownload::Answer judgeResume(int status, const ObjectHash::Expected &own) const;
+    void resume(int status);
     void judgeWhole(int status, const ObjectHash::Expected &expected);
     ObjectHash::Expected expected(const QNetworkReply *reply) const;
     void read(bool all);
@@ -139,6 +141,8 @@ private:
     quint32 m_crc = 0;
     Result m_result;
     bool m_judged = false;
+    // The answer brings the rest of a kept part.
+    bool m_resumed = false;
     bool m_startOver = false;
     // We gave the transfer up (too large, too slow, disk): nothing to resume.
     bool m_refused = false;

@@ -33,6 +33,7 @@ void ParallelRanges::start(const PartialDownload::Record &record, QNetworkReply 
             checkpoint();
             emit progressed();
         });
+        connect(fetch, &RangeFetch::synced, this, &ParallelRanges::synced);
         connect(fetch, &RangeFetch::finished, this,
                 [this, fetch](bool complete, const QString &error, quint32 crc) {
                     rangeEnded(fetch, complete, error, crc);
@@ -101,12 +102,25 @@ PartialDownload::Record ParallelRanges::kept(const PartialDownload::Record &reco
 void ParallelRanges::checkpoint()
 {
     // A run that is killed never says what its ranges got: every sixteenth of the file, the
-    // record notes what each has surely written, so a restart asks only for the rest.
+    // record notes what each has surely written, so a restart asks only for the rest. What
+    // it notes is made durable first, on each range's writer, and only then written down.
     const qint64 progress = this->progress();
-    if (!m_partial || !RangePlan::checkpointDue(progress, m_checkpointed, m_record.size))
+    if (!m_partial || m_noting
+        || !RangePlan::checkpointDue(progress, m_checkpointed, m_record.size))
         return;
     m_checkpointed = progress;
-    m_partial->save(RangePlan::checkpoint(m_record, rangeProgress(true)));
+    m_noting = RangePlan::checkpoint(m_record, rangeProgress(true));
+    m_syncing = int(m_ranges.size());
+    for (RangeFetch *fetch : std::as_const(m_ranges))
+        fetch->sync();
+}
+
+void ParallelRanges::synced()
+{
+    if (!m_noting || --m_syncing > 0)
+        return;
+    m_partial->save(*m_noting);
+    m_noting.reset();
 }
 
 void ParallelRanges::stop()
@@ -121,4 +135,5 @@ void ParallelRanges::stop()
     m_ranges.clear();
     m_crcs.clear();
     m_error.clear();
+    m_noting.reset();
 }

@@ -62,6 +62,7 @@ private:
     QList<RangePlan::Progress> rangeProgress(bool written) const;
     void rangeEnded(const RangeFetch *fetch, bool complete, const QString &error, quint32 crc);
     void checkpoint();
+    void synced();
 
     PartialDownload::Record m_record;
     std::optional<PartialDownload> m_partial;
@@ -71,4 +72,8 @@ private:
     // What all ranges had on disk when this try began, and at the last checkpoint.
     qint64 m_kept = 0;
     qint64 m_checkpointed = 0;
+    // The checkpoint waiting for the ranges' bytes to reach the disk, and how many ranges
+    // have yet to say so.
+    std::optional<PartialDownload::Record> m_noting;
+    int m_syncing = 0;
 };

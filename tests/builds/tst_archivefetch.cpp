@@ -279,6 +279,14 @@ void TestArchiveFetch::keptPartAndTheAnswerToItsRange_data()
         << 206 << rest << a << g << false << true << -1ll << -1ll;
     QTest::newRow("206 for the rest of a range, of another generation")
         << 206 << rest << a << QByteArray("2") << true << true << -1ll << -1ll;
+    // Judged by the checksum the first answer named, which the record keeps.
+    QTest::newRow("206 without a checksum, a byte altered")
+        << 206 << rest << a << g << false << false << 10000ll << -1ll;
+    QTest::newRow("206 for the rest of a range without a checksum, a byte altered")
+        << 206 << rest << a << g << false << true << 10000ll << -1ll;
+    // The record follows the part as it grows, so that the next start resumes it.
+    QTest::newRow("206 for the rest, killed mid-way")
+        << 206 << rest << a << g << false << false << -1ll << 8000ll;
 }
 
 void TestArchiveFetch::keptPartAndTheAnswerToItsRange()
@@ -295,8 +303,7 @@ void TestArchiveFetch::keptPartAndTheAnswerToItsRange()
     const qint64 kept = 1000;
     const ObjectHash::Expected hash = ObjectHash::parse(LoopbackServer::storageHash(body));
     ArchiveFetch::Request request;
-    request.record = { build, "1", "\"a\"", body.size(), kept, {}, {} };
-    request.record.crc32c = hash.crc32c;
+    request.record = { build, "1", "\"a\"", body.size(), kept, {}, hash.crc32c, hash.md5 };
     request.partial = staging(QStringLiteral(".staging-1"));
     QVERIFY(m_file->write(body.left(kept)) == kept);
     if (ranged) {
@@ -335,7 +342,7 @@ void TestArchiveFetch::keptPartAndTheAnswerToItsRange()
     ArchiveFetch fetch;
     start(fetch, request);
     if (stallAfter >= 0) {
-        QTRY_COMPARE_WITH_TIMEOUT(m_received, kept + stallAfter, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(m_file->fileName()).size(), kept + stallAfter, 20000);
         // Killed now: the next start adopts the part as the disk has it, grown.
         QVERIFY(QDir().mkpath(m_root->filePath(QStringLiteral(".staging-2"))));
         const PartialDownload::Record adopted
@@ -363,6 +370,7 @@ void TestArchiveFetch::droppedConnectionFetchesOnlyTheRest_data()
     // answer's checksum judges the whole file (an installer is not run from it).
     QTest::addColumn<bool>("altered");
     QTest::newRow("the rest comes") << false;
+    QTest::newRow("the rest comes altered, without a checksum") << true;
 }
 
 void TestArchiveFetch::droppedConnectionFetchesOnlyTheRest()
@@ -421,6 +429,8 @@ void TestArchiveFetch::largeFileComesInFourRanges_data()
     // What the last checkpoint noted is kept: the file is not asked for whole again.
     QTest::newRow("the program is killed while the last range runs")
         << true << 3 << 2 << false << false;
+    // Checkpoints come while the other ranges go on: each notes only what is in the file.
+    QTest::newRow("the program is killed after checkpoints") << true << 1 << 2 << false << true;
     // Nothing is kept that mixes them: the file comes whole from the first upload.
     QTest::newRow("ranges from two generations") << true << -1 << 0 << true << false;
 }
