@@ -6,6 +6,7 @@
 #include "builds/parallelranges.h"
 #include "builds/rangeplan.h"
 #include "builds/transferguard.h"
+#include "builds/transferrequest.h"
 #include "common/updatelog.h"
 
 #include <QDir>
@@ -29,11 +30,6 @@ qint64 &parallelThreshold()
 {
     static qint64 threshold = 64 * 1024 * 1024;
     return threshold;
-}
-
-int httpStatus(const QNetworkReply *reply)
-{
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
 } // namespace
@@ -101,7 +97,7 @@ bool ArchiveFetch::halt()
     bool keep = m_retryTimer.isActive();
     m_retryTimer.stop();
     QNetworkReply *reply = m_reply;
-    const int status = reply ? httpStatus(reply) : m_status;
+    const int status = reply ? TransferRequest::status(reply) : m_status;
     releaseReply();
     if (reply)
         reply->abort();
@@ -144,41 +140,17 @@ void ArchiveFetch::get(const QUrl &address)
     qCInfo(lcUpdate) << "GET" << address.toString();
     if (!m_manager)
         m_manager = new QNetworkAccessManager(this);
-    m_reply = m_manager->get(request(address));
+    const QByteArray pin = m_request.expected && !m_request.expected->generation.isEmpty()
+        ? m_request.expected->generation
+        : m_request.generation;
+    m_reply = m_manager->get(
+        TransferRequest::make(address, m_request.record, m_offset, pin, m_transferTimeout));
     m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QNetworkReply::finished, this, &ArchiveFetch::replyFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &ArchiveFetch::replyError);
     connect(m_reply, &QNetworkReply::downloadProgress, this, &ArchiveFetch::reportProgress);
     connect(m_reply, &QNetworkReply::readyRead, this, [this] { read(false); });
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &ArchiveFetch::checkAnnouncedSize);
-}
-
-QNetworkRequest ArchiveFetch::request(const QUrl &address) const
-{
-    const PartialDownload::Record &record = m_request.record;
-    const bool ranged = !record.ranges.isEmpty();
-    const PartialDownload::Range first = record.next();
-    QNetworkRequest request(address);
-    // Redirects are followed here, where hops are counted and downgrades refused.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(m_transferTimeout);
-    if (m_offset > 0 || ranged) {
-        qCInfo(lcUpdate) << "Asking for the rest from byte" << m_offset;
-        request.setRawHeader("Range",
-                             "bytes=" + QByteArray::number(m_offset) + '-'
-                                 + (ranged ? QByteArray::number(first.to) : QByteArray()));
-        request.setRawHeader("If-Range", record.etag);
-    }
-    QByteArray pin = m_request.expected && !m_request.expected->generation.isEmpty()
-        ? m_request.expected->generation
-        : m_request.generation;
-    // The rest must come from the upload the part is of.
-    if (pin.isEmpty() && (m_offset > 0 || ranged))
-        pin = record.generation;
-    if (!pin.isEmpty())
-        request.setRawHeader("x-goog-if-generation-match", pin);
-    return request;
 }
 
 ObjectHash::Expected ArchiveFetch::expected(const QNetworkReply *reply) const
@@ -200,7 +172,7 @@ void ArchiveFetch::checkAnnouncedSize()
     QNetworkReply *reply = m_reply;
     if (!reply || !m_transferError.isEmpty())
         return;
-    const int status = httpStatus(reply);
+    const int status = TransferRequest::status(reply);
     // A redirect is judged at its target.
     if ((status >= 300 && status <= 399) || !judgeRange(status))
         return;
@@ -350,7 +322,7 @@ void ArchiveFetch::read(bool all)
 void ArchiveFetch::replyError()
 {
     if (m_reply && m_transferError.isEmpty() && !m_startOver)
-        m_transferError = transferProblem(m_reply);
+        m_transferError = TransferRequest::problem(m_reply, m_received);
 }
 
 void ArchiveFetch::fail(const QString &error)
@@ -388,7 +360,7 @@ void ArchiveFetch::replyFinished()
     // The ranges took the reply over, and end on their own.
     if (m_ranges->isRunning())
         return;
-    const int status = httpStatus(reply);
+    const int status = TransferRequest::status(reply);
     if (redirect(status, reply->rawHeader("Location")))
         return;
     if (m_startOver) {
@@ -396,7 +368,8 @@ void ArchiveFetch::replyFinished()
         get(m_address);
         return;
     }
-    m_transferError = m_transferError.isEmpty() ? transferProblem(reply) : m_transferError;
+    m_transferError
+        = m_transferError.isEmpty() ? TransferRequest::problem(reply, m_received) : m_transferError;
     m_status = status;
     m_expected = expected(reply);
     // A body that simply stops looks like one that ended: only an announced length, the
@@ -427,11 +400,7 @@ bool ArchiveFetch::redirect(int status, const QByteArray &location)
     releaseReply();
     if (target.isEmpty() || ++m_redirects > maximumRedirects) {
         m_status = status;
-        report(
-            Failed,
-            target.isEmpty()
-                ? tr("Download failed: refused redirect to %1").arg(QString::fromLatin1(location))
-                : tr("Download failed: too many redirects"));
+        report(Failed, TransferRequest::refusedRedirect(location, !target.isEmpty()));
         return true;
     }
     get(target);
@@ -535,24 +504,6 @@ bool ArchiveFetch::saveKept()
             return false;
     }
     return !m_request.partial || m_request.partial->save(record);
-}
-
-QString ArchiveFetch::transferProblem(QNetworkReply *reply) const
-{
-    const int status = httpStatus(reply);
-    if (status != 0 && (status < 200 || status > 299)) {
-        const QString reason
-            = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-        return tr("Download failed: HTTP %1 %2").arg(status).arg(reason).trimmed();
-    }
-    if (reply->error() != QNetworkReply::NoError)
-        return tr("Download failed: %1").arg(reply->errorString());
-    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (announced.isValid() && announced.toLongLong() != m_received)
-        return tr("Download failed: received %1 of %2 bytes")
-            .arg(m_received)
-            .arg(announced.toLongLong());
-    return QString();
 }
 
 void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)

@@ -3,7 +3,6 @@
 #include "builds/objecthash.h"
 #include "builds/partialdownload.h"
 
-#include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -99,7 +98,6 @@ signals:
 
 private:
     void get(const QUrl &address);
-    QNetworkRequest request(const QUrl &address) const;
     void retry() { get(m_request.url); }
     void checkAnnouncedSize();
     bool judgeRange(int status);
@@ -118,7 +116,6 @@ private:
     void keepRanges();
     bool saveKept();
     bool resumable(int status) const;
-    QString transferProblem(QNetworkReply *reply) const;
     void fail(const QString &error);
     void report(Outcome outcome, const QString &error = QString(), bool partKept = false);
     void releaseReply();
