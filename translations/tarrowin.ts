@@ -8,26 +8,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Download failed: the file is larger than 2 GiB</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Not enough disk space in %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: the transfer stayed below 1 KiB/s</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: refused redirect to %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: too many redirects</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Cannot write the download: %1</source>
         <translation type="unfinished"></translation>
     </message>
@@ -37,18 +17,6 @@
     </message>
     <message>
         <source>Download failed: the transfer ended without a length or checksum to prove it complete</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: HTTP %1 %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: received %1 of %2 bytes</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -416,6 +384,44 @@
     </message>
     <message>
         <source>There is a new version of Tarrowin available.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TransferGuard</name>
+    <message>
+        <source>Download failed: the file is larger than 2 GiB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not enough disk space in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: the transfer stayed below 1 KiB/s</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TransferRequest</name>
+    <message>
+        <source>Download failed: HTTP %1 %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: received %1 of %2 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: too many redirects</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: refused redirect to %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -3,7 +3,10 @@
 #include "builds/buildnumber.h"
 #include "builds/crc32c.h"
 #include "builds/downloadsink.h"
-#include "builds/rangefetch.h"
+#include "builds/parallelranges.h"
+#include "builds/rangeplan.h"
+#include "builds/transferguard.h"
+#include "builds/transferrequest.h"
 #include "common/updatelog.h"
 
 #include <QDir>
@@ -12,11 +15,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QStorageInfo>
 
 namespace {
-
-constexpr int defaultTrickleWindow = 5 * 60 * 1000;
 
 // The one piece of mutable global state here: the test seams for the retry pauses and the
 // size from which a file comes in ranges.
@@ -32,17 +32,16 @@ qint64 &parallelThreshold()
     return threshold;
 }
 
-int httpStatus(const QNetworkReply *reply)
-{
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-}
-
 } // namespace
 
 ArchiveFetch::ArchiveFetch(QObject *parent)
     : QObject(parent)
     , m_sink(new DownloadSink(this))
+    , m_ranges(new ParallelRanges(this))
+    , m_guard(new TransferGuard([this] { return m_received + m_ranges->received(); }, this))
 {
+    connect(m_ranges, &ParallelRanges::progressed, this, [this] { reportProgress(0, 0); });
+    connect(m_ranges, &ParallelRanges::finished, this, &ArchiveFetch::rangesEnded);
     connect(m_sink, &DownloadSink::drained, this, [this] { read(false); });
     connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
         if (!m_running)
@@ -51,15 +50,19 @@ ArchiveFetch::ArchiveFetch(QObject *parent)
         fail(tr("Cannot write the download to %1: %2").arg(QDir::toNativeSeparators(file), error));
     });
     connect(m_sink, &DownloadSink::finished, this, &ArchiveFetch::written);
-    m_trickleWindow.setInterval(defaultTrickleWindow);
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &ArchiveFetch::retry);
-    connect(&m_trickleWindow, &QTimer::timeout, this, &ArchiveFetch::checkTrickle);
+    connect(m_guard, &TransferGuard::tooSlow, this, &ArchiveFetch::fail);
 }
 
 ArchiveFetch::~ArchiveFetch()
 {
     halt();
+}
+
+void ArchiveFetch::setTrickleWindow(int milliseconds)
+{
+    m_guard->setWindow(milliseconds);
 }
 
 void ArchiveFetch::setRetryDelays(const QList<int> &milliseconds)
@@ -90,20 +93,17 @@ bool ArchiveFetch::halt()
     if (!m_running)
         return false;
     m_running = false;
-    m_trickleWindow.stop();
+    m_guard->stop();
     // What arrived is kept for the next start: a try that waits kept it already.
     bool keep = m_retryTimer.isActive();
     m_retryTimer.stop();
     QNetworkReply *reply = m_reply;
-    const int status = reply ? httpStatus(reply) : m_status;
+    const int status = reply ? TransferRequest::status(reply) : m_status;
     releaseReply();
     if (reply)
         reply->abort();
-    if (!m_ranges.isEmpty()) {
-        for (RangeFetch *fetch : std::as_const(m_ranges)) {
-            fetch->disconnect(this);
-            fetch->halt();
-        }
+    if (m_ranges->isRunning()) {
+        m_ranges->halt();
         keepRanges();
         keep = m_request.partial && resumable(status) && saveKept() && m_request.record.kept > 0;
     } else if (reply && m_sink->isBusy() && resumable(status)) {
@@ -111,7 +111,7 @@ bool ArchiveFetch::halt()
         keep = m_request.partial && m_request.record.kept > 0
             && m_request.partial->save(m_request.record);
     }
-    stopRanges();
+    m_ranges->stop();
     if (m_sink->isBusy())
         m_sink->waitForWrites();
     return keep;
@@ -123,25 +123,29 @@ void ArchiveFetch::get(const QUrl &address)
     m_transferError.clear();
     m_refused = false;
     m_judged = false;
-    stopRanges();
+    m_resumed = false;
+    m_ranges->stop();
     m_startOver = false;
     m_received = 0;
     m_status = 0;
     m_expected = ObjectHash::Expected();
     m_endKnown = false;
-    m_receivedAtWindowStart = 0;
     // Ranges that broke resume each on its own: this request asks the first unfinished one
     // for its rest, and the others follow once it is answered.
     const PartialDownload::Range first = m_request.record.next();
     if (!m_request.record.ranges.isEmpty())
         m_offset = first.from + first.kept;
-    m_trickleWindow.start();
+    m_guard->start();
     emit requested();
 
     qCInfo(lcUpdate) << "GET" << address.toString();
     if (!m_manager)
         m_manager = new QNetworkAccessManager(this);
-    m_reply = m_manager->get(request(address));
+    const QByteArray pin = m_request.expected && !m_request.expected->generation.isEmpty()
+        ? m_request.expected->generation
+        : m_request.generation;
+    m_reply = m_manager->get(
+        TransferRequest::make(address, m_request.record, m_offset, pin, m_transferTimeout));
     m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QNetworkReply::finished, this, &ArchiveFetch::replyFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &ArchiveFetch::replyError);
@@ -150,35 +154,18 @@ void ArchiveFetch::get(const QUrl &address)
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &ArchiveFetch::checkAnnouncedSize);
 }
 
-QNetworkRequest ArchiveFetch::request(const QUrl &address) const
-{
-    const PartialDownload::Record &record = m_request.record;
-    const bool ranged = !record.ranges.isEmpty();
-    const PartialDownload::Range first = record.next();
-    QNetworkRequest request(address);
-    // Redirects are followed here, where hops are counted and downgrades refused.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(m_transferTimeout);
-    if (m_offset > 0 || ranged) {
-        qCInfo(lcUpdate) << "Asking for the rest from byte" << m_offset;
-        request.setRawHeader("Range",
-                             "bytes=" + QByteArray::number(m_offset) + '-'
-                                 + (ranged ? QByteArray::number(first.to) : QByteArray()));
-        request.setRawHeader("If-Range", record.etag);
-    }
-    const QByteArray pin = m_request.expected && !m_request.expected->generation.isEmpty()
-        ? m_request.expected->generation
-        : m_request.generation;
-    if (!pin.isEmpty())
-        request.setRawHeader("x-goog-if-generation-match", pin);
-    return request;
-}
-
 ObjectHash::Expected ArchiveFetch::expected(const QNetworkReply *reply) const
 {
-    return m_request.expected ? m_request.expected->hash
-                              : ObjectHash::parse(reply->rawHeader("x-goog-hash"));
+    if (m_request.expected)
+        return m_request.expected->hash;
+    if (!m_resumed)
+        return ObjectHash::parse(reply->rawHeader("x-goog-hash"));
+    // A resumed answer is judged by what the first answer named, never by its own headers.
+    ObjectHash::Expected first;
+    first.crc32c = m_request.record.crc32c;
+    first.md5 = m_request.record.md5;
+    first.present = !first.crc32c.isEmpty() || !first.md5.isEmpty();
+    return first;
 }
 
 void ArchiveFetch::checkAnnouncedSize()
@@ -186,7 +173,7 @@ void ArchiveFetch::checkAnnouncedSize()
     QNetworkReply *reply = m_reply;
     if (!reply || !m_transferError.isEmpty())
         return;
-    const int status = httpStatus(reply);
+    const int status = TransferRequest::status(reply);
     // A redirect is judged at its target.
     if ((status >= 300 && status <= 399) || !judgeRange(status))
         return;
@@ -195,16 +182,10 @@ void ArchiveFetch::checkAnnouncedSize()
         return;
     const qint64 size = !m_request.record.ranges.isEmpty() ? m_request.record.size
                                                            : m_offset + announced.toLongLong();
-    if (size > maximumDownloadSize) {
-        fail(tr("Download failed: the file is larger than 2 GiB"));
-        return;
-    }
-    const QString directory = QFileInfo(m_request.file->fileName()).absolutePath();
-    const QStorageInfo storage(directory);
-    if (storage.isValid() && storage.bytesAvailable() < freeSpaceFactor * size) {
-        fail(tr("Not enough disk space in %1")
-                 .arg(QDir::toNativeSeparators(QFileInfo(directory).absolutePath())));
-    }
+    const QString refusal
+        = TransferGuard::refusal(size, QFileInfo(m_request.file->fileName()).absolutePath());
+    if (!refusal.isEmpty())
+        fail(refusal);
 }
 
 bool ArchiveFetch::judgeRange(int status)
@@ -214,20 +195,10 @@ bool ArchiveFetch::judgeRange(int status)
     m_judged = true;
     PartialDownload::Record &record = m_request.record;
     const ObjectHash::Expected expected = this->expected(m_reply);
-    const bool ranged = !record.ranges.isEmpty();
-    if (m_offset > 0 || ranged) {
-        auto answer = PartialDownload::judge(record, status, m_reply->rawHeader("Content-Range"),
-                                             m_reply->rawHeader("ETag"),
-                                             m_reply->rawHeader("x-goog-generation"));
-        // The ranges' checksums combine into the one the first answer named: an answer that
-        // names another, or none, would leave the file unchecked.
-        if (answer == PartialDownload::Append && ranged && expected.crc32c != record.crc32c)
-            answer = PartialDownload::StartOver;
+    if (m_offset > 0 || !record.ranges.isEmpty()) {
+        const PartialDownload::Answer answer = judgeResume(status, expected);
         if (answer == PartialDownload::Append) {
-            if (ranged)
-                startRanges(status, expected);
-            else
-                m_sink->begin(m_request.file, m_offset, expected);
+            resume(status);
             return true;
         }
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
@@ -248,6 +219,37 @@ bool ArchiveFetch::judgeRange(int status)
     return true;
 }
 
+PartialDownload::Answer ArchiveFetch::judgeResume(int status, const ObjectHash::Expected &own) const
+{
+    const PartialDownload::Record &record = m_request.record;
+    const auto answer = PartialDownload::judge(record, status, m_reply->rawHeader("Content-Range"),
+                                               m_reply->rawHeader("ETag"),
+                                               m_reply->rawHeader("x-goog-generation"));
+    // The checksums the first answer named judge the whole file: an answer that names others
+    // is of another upload, and one that names none is judged by them all the same.
+    const bool other = own.malformed || (!own.crc32c.isEmpty() && own.crc32c != record.crc32c)
+        || (!own.md5.isEmpty() && own.md5 != record.md5);
+    return answer == PartialDownload::Append && other ? PartialDownload::StartOver : answer;
+}
+
+void ArchiveFetch::resume(int status)
+{
+    m_resumed = true;
+    const ObjectHash::Expected first = expected(m_reply);
+    if (!m_request.record.ranges.isEmpty()) {
+        startRanges(status, first);
+        return;
+    }
+    m_sink->begin(m_request.file, m_offset, first);
+    // The part grows from here, and the record says so: a run killed now leaves a part the
+    // next start resumes, rather than one it discards for having outgrown the kept count.
+    if (m_request.partial) {
+        PartialDownload::Record growing = m_request.record;
+        growing.kept = 0; // the part as the disk has it
+        m_request.partial->save(growing);
+    }
+}
+
 void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
 {
     PartialDownload::Record &record = m_request.record;
@@ -261,11 +263,15 @@ void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
         record.kept = 0;
         record.ranges.clear();
         record.crc32c = expected.crc32c;
+        record.md5 = expected.md5;
+        // A checksum that cannot be read fails the file, and leaves nothing to resume by.
+        m_refused = expected.malformed;
     }
     // Storage servers often cap each connection: a large file comes in ranges side by side.
     // Preallocated: each range's bytes stay at their offset, whichever range breaks.
     const bool split = status == 200 && m_request.file->size() == 0
-        && RangePlan::splits(length, etag, expected, parallelThreshold(), maximumDownloadSize)
+        && RangePlan::splits(length, etag, expected, parallelThreshold(),
+                             TransferGuard::maximumSize)
         && m_request.file->resize(length);
     if (split) {
         record.ranges = RangePlan::plan(length);
@@ -306,8 +312,8 @@ void ArchiveFetch::read(bool all)
         if (data.isEmpty())
             return;
         m_received += data.size();
-        if (m_offset + m_received > maximumDownloadSize) {
-            fail(tr("Download failed: the file is larger than 2 GiB"));
+        if (m_offset + m_received > TransferGuard::maximumSize) {
+            fail(TransferGuard::refusal(m_offset + m_received));
             return;
         }
         m_sink->write(data);
@@ -317,7 +323,7 @@ void ArchiveFetch::read(bool all)
 void ArchiveFetch::replyError()
 {
     if (m_reply && m_transferError.isEmpty() && !m_startOver)
-        m_transferError = transferProblem(m_reply);
+        m_transferError = TransferRequest::problem(m_reply, m_received);
 }
 
 void ArchiveFetch::fail(const QString &error)
@@ -327,20 +333,7 @@ void ArchiveFetch::fail(const QString &error)
     // Completes the reply at once; its finished() gives the transfer up.
     if (m_reply)
         m_reply->abort();
-    for (RangeFetch *fetch : std::as_const(m_ranges))
-        fetch->fail(error);
-}
-
-void ArchiveFetch::checkTrickle()
-{
-    // A stall is caught by the transfer timeout; a trickle of a byte now and then is not.
-    const qint64 windowBytes = minimumBytesPerSecond * m_trickleWindow.interval() / 1000;
-    const qint64 received = m_received + rangesReceived();
-    if (received - m_receivedAtWindowStart < windowBytes) {
-        fail(tr("Download failed: the transfer stayed below 1 KiB/s"));
-        return;
-    }
-    m_receivedAtWindowStart = received;
+    m_ranges->fail(error);
 }
 
 void ArchiveFetch::reportProgress(qint64 received, qint64 total)
@@ -348,10 +341,9 @@ void ArchiveFetch::reportProgress(qint64 received, qint64 total)
     if (m_startOver)
         return;
     // The kept part counts as arrived, and so do the ranges with theirs.
-    if (!m_ranges.isEmpty()) {
-        received = m_rangeKept + rangesReceived();
+    if (m_ranges->isRunning()) {
+        received = m_ranges->progress();
         total = m_request.record.size;
-        checkpointRanges();
     } else {
         received += m_offset;
         if (total > 0)
@@ -367,9 +359,9 @@ void ArchiveFetch::replyFinished()
         return;
     read(true);
     // The ranges took the reply over, and end on their own.
-    if (!m_ranges.isEmpty())
+    if (m_ranges->isRunning())
         return;
-    const int status = httpStatus(reply);
+    const int status = TransferRequest::status(reply);
     if (redirect(status, reply->rawHeader("Location")))
         return;
     if (m_startOver) {
@@ -377,7 +369,8 @@ void ArchiveFetch::replyFinished()
         get(m_address);
         return;
     }
-    m_transferError = m_transferError.isEmpty() ? transferProblem(reply) : m_transferError;
+    m_transferError
+        = m_transferError.isEmpty() ? TransferRequest::problem(reply, m_received) : m_transferError;
     m_status = status;
     m_expected = expected(reply);
     // A body that simply stops looks like one that ended: only an announced length, the
@@ -408,11 +401,7 @@ bool ArchiveFetch::redirect(int status, const QByteArray &location)
     releaseReply();
     if (target.isEmpty() || ++m_redirects > maximumRedirects) {
         m_status = status;
-        report(
-            Failed,
-            target.isEmpty()
-                ? tr("Download failed: refused redirect to %1").arg(QString::fromLatin1(location))
-                : tr("Download failed: too many redirects"));
+        report(Failed, TransferRequest::refusedRedirect(location, !target.isEmpty()));
         return true;
     }
     get(target);
@@ -452,7 +441,7 @@ void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches)
         const bool kept = saveKept();
         if (m_retries < retryDelays().size()) {
             qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
-            m_trickleWindow.stop();
+            m_guard->stop();
             m_retryTimer.start(retryDelays().at(m_retries++));
             return;
         }
@@ -466,56 +455,21 @@ void ArchiveFetch::startRanges(int status, const ObjectHash::Expected &expected)
 {
     // The answered reply brings the first unfinished range; each other range asks for its
     // own on a connection of its own.
-    const PartialDownload::Record &record = m_request.record;
     m_status = status;
     m_expected = expected;
     m_endKnown = true;
-    m_rangeKept = record.kept;
-    m_checkpointed = record.kept;
-    const QString file = m_request.file->fileName();
-    const PartialDownload::Range first = record.next();
-    for (const PartialDownload::Range &part : record.ranges) {
-        const RangeFetch::Range range { part.from,   part.to,           part.kept,    record.size,
-                                        record.etag, record.generation, record.crc32c };
-        RangeFetch *fetch;
-        if (part.from == first.from) {
-            QNetworkReply *reply = m_reply;
-            reply->disconnect(this);
-            m_reply = nullptr;
-            fetch = new RangeFetch(reply, file, range, this);
-        } else {
-            fetch = new RangeFetch(m_manager, m_address, file, range, m_transferTimeout, this);
-        }
-        connect(fetch, &RangeFetch::progressed, this, [this] { reportProgress(0, 0); });
-        connect(fetch, &RangeFetch::finished, this,
-                [this, fetch](bool complete, const QString &error, quint32 crc) {
-                    m_rangeCrcs.insert(fetch, crc);
-                    if (!complete && m_rangeError.isEmpty())
-                        m_rangeError = error;
-                    rangesEnded();
-                });
-        m_ranges.append(fetch);
-    }
+    QNetworkReply *reply = m_reply;
+    reply->disconnect(this);
+    m_reply = nullptr;
+    m_ranges->start(
+        m_request.record, reply,
+        { m_manager, m_address, m_request.file->fileName(), m_transferTimeout, m_request.partial });
 }
 
-qint64 ArchiveFetch::rangesReceived() const
+void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
 {
-    qint64 sum = 0;
-    for (const RangeFetch *fetch : m_ranges)
-        sum += fetch->received();
-    return sum;
-}
-
-void ArchiveFetch::rangesEnded()
-{
-    if (m_rangeCrcs.size() < m_ranges.size())
-        return;
-    const QString problem = m_transferError.isEmpty() ? m_rangeError : m_transferError;
-    // The ranges' checksums, in the file's order, make the whole file's.
-    QList<RangePlan::Piece> pieces;
-    for (const RangeFetch *fetch : std::as_const(m_ranges))
-        pieces.append({ fetch->from(), fetch->length(), m_rangeCrcs.value(fetch) });
-    m_crc = RangePlan::combine(pieces);
+    const QString problem = m_transferError.isEmpty() ? rangeError : m_transferError;
+    m_crc = crc;
     const bool matches = m_expected.crc32c == Crc32c::digest(m_crc);
     reportProgress(0, 0);
     if (problem.isEmpty()) {
@@ -527,45 +481,17 @@ void ArchiveFetch::rangesEnded()
         qCInfo(lcUpdate) << "A range failed:" << problem;
         keepRanges();
     }
-    stopRanges();
+    m_ranges->stop();
     judge(problem, true, matches);
-}
-
-QList<RangePlan::Progress> ArchiveFetch::rangeProgress(bool written) const
-{
-    QList<RangePlan::Progress> progress;
-    for (const PartialDownload::Range &range : m_request.record.ranges) {
-        RangePlan::Progress p { range.kept, 0, false };
-        for (const RangeFetch *fetch : m_ranges) {
-            if (fetch->from() == range.from)
-                p = { written ? fetch->written() : fetch->kept().kept, 0, fetch->refused() };
-        }
-        progress.append(p);
-    }
-    return progress;
 }
 
 void ArchiveFetch::keepRanges()
 {
-    // Each range keeps what reached the disk; the next try asks each only for its rest.
-    m_request.record = RangePlan::keep(m_request.record, rangeProgress(false));
+    m_request.record = m_ranges->kept(m_request.record);
     if (m_request.record.ranges.isEmpty()) {
         m_received = 0;
         m_offset = m_request.record.kept;
     }
-}
-
-void ArchiveFetch::checkpointRanges()
-{
-    // A run that is killed never says what its ranges got: every sixteenth of the file, the
-    // record notes what each has surely written, so a restart asks only for the rest. One
-    // stream needs no such note: its part is the file's first bytes, as long as it is.
-    const qint64 progress = m_rangeKept + rangesReceived();
-    if (!m_request.partial || m_ranges.isEmpty()
-        || !RangePlan::checkpointDue(progress, m_checkpointed, m_request.record.size))
-        return;
-    m_checkpointed = progress;
-    m_request.partial->save(RangePlan::checkpoint(m_request.record, rangeProgress(true)));
 }
 
 bool ArchiveFetch::saveKept()
@@ -582,44 +508,12 @@ bool ArchiveFetch::saveKept()
     return !m_request.partial || m_request.partial->save(record);
 }
 
-void ArchiveFetch::stopRanges()
-{
-    for (RangeFetch *fetch : std::as_const(m_ranges)) {
-        // Stopped now, so that nothing writes into the file after this; deleted once out of
-        // its own calls.
-        fetch->disconnect(this);
-        fetch->halt();
-        fetch->deleteLater();
-    }
-    m_ranges.clear();
-    m_rangeCrcs.clear();
-    m_rangeError.clear();
-}
-
-QString ArchiveFetch::transferProblem(QNetworkReply *reply) const
-{
-    const int status = httpStatus(reply);
-    if (status != 0 && (status < 200 || status > 299)) {
-        const QString reason
-            = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-        return tr("Download failed: HTTP %1 %2").arg(status).arg(reason).trimmed();
-    }
-    if (reply->error() != QNetworkReply::NoError)
-        return tr("Download failed: %1").arg(reply->errorString());
-    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (announced.isValid() && announced.toLongLong() != m_received)
-        return tr("Download failed: received %1 of %2 bytes")
-            .arg(m_received)
-            .arg(announced.toLongLong());
-    return QString();
-}
-
 void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)
 {
     m_running = false;
-    m_trickleWindow.stop();
+    m_guard->stop();
     m_retryTimer.stop();
-    stopRanges();
+    m_ranges->stop();
     if (m_sink->isBusy())
         m_sink->waitForWrites();
     Result &result = m_result;

@@ -2,10 +2,7 @@
 
 #include "builds/objecthash.h"
 #include "builds/partialdownload.h"
-#include "builds/rangeplan.h"
 
-#include <QHash>
-#include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -15,7 +12,8 @@
 
 class DownloadSink;
 class QNetworkReply;
-class RangeFetch;
+class ParallelRanges;
+class TransferGuard;
 class QFile;
 class QNetworkAccessManager;
 
@@ -71,12 +69,6 @@ public:
     static constexpr qint64 readBufferSize = 2 * 1024 * 1024;
     // Bounds what waits for the writer thread; reading pauses above it.
     static constexpr qint64 maximumPending = 2 * 1024 * 1024;
-    // No Chromium build comes near this; a body past it is not what we asked for.
-    static constexpr qint64 maximumDownloadSize = qint64(2) * 1024 * 1024 * 1024;
-    // Unpacking needs room for the archive, the unpacked tree and the build it replaces.
-    static constexpr int freeSpaceFactor = 4;
-    // A transfer slower than this for a whole trickle window is given up.
-    static constexpr qint64 minimumBytesPerSecond = 1024;
 
     explicit ArchiveFetch(QObject *parent = nullptr);
     ~ArchiveFetch() override;
@@ -85,7 +77,7 @@ public:
     // Test seams: how long a transfer may go without receiving a byte, and the window over
     // which a transfer must average minimumBytesPerSecond.
     void setTransferTimeout(int milliseconds) { m_transferTimeout = milliseconds; }
-    void setTrickleWindow(int milliseconds) { m_trickleWindow.setInterval(milliseconds); }
+    void setTrickleWindow(int milliseconds);
     // Test seam: the pauses before the tries that resume a broken transfer within one attempt.
     static void setRetryDelays(const QList<int> &milliseconds);
     // Test seam: the size from which a file comes in parallel ranges (64 MiB).
@@ -108,10 +100,11 @@ signals:
 
 private:
     void get(const QUrl &address);
-    QNetworkRequest request(const QUrl &address) const;
     void retry() { get(m_request.url); }
     void checkAnnouncedSize();
     bool judgeRange(int status);
+    PartialDownload::Answer judgeResume(int status, const ObjectHash::Expected &own) const;
+    void resume(int status);
     void judgeWhole(int status, const ObjectHash::Expected &expected);
     ObjectHash::Expected expected(const QNetworkReply *reply) const;
     void read(bool all);
@@ -121,17 +114,11 @@ private:
     void written(bool written, const QString &writeError, bool checksumMatches, quint32 crc);
     void judge(QString problem, bool written, bool checksumMatches);
     void startRanges(int status, const ObjectHash::Expected &expected);
-    qint64 rangesReceived() const;
-    void rangesEnded();
-    QList<RangePlan::Progress> rangeProgress(bool written) const;
+    void rangesEnded(const QString &rangeError, quint32 crc);
     void keepRanges();
     bool saveKept();
-    void checkpointRanges();
-    void stopRanges();
     bool resumable(int status) const;
-    QString transferProblem(QNetworkReply *reply) const;
     void fail(const QString &error);
-    void checkTrickle();
     void report(Outcome outcome, const QString &error = QString(), bool partKept = false);
     void releaseReply();
     void reportProgress(qint64 received, qint64 total);
@@ -153,6 +140,8 @@ private:
     quint32 m_crc = 0;
     Result m_result;
     bool m_judged = false;
+    // The answer brings the rest of a kept part.
+    bool m_resumed = false;
     bool m_startOver = false;
     bool m_mismatch = false;
     // We gave the transfer up (too large, too slow, disk): nothing to resume.
@@ -160,14 +149,8 @@ private:
     // Body bytes of the running response, and where in the file that body starts.
     qint64 m_received = 0;
     qint64 m_offset = 0;
-    // The ranges while a large file comes in parallel (m_request.record.ranges), in order.
-    QList<RangeFetch *> m_ranges;
-    QHash<const RangeFetch *, quint32> m_rangeCrcs;
-    QString m_rangeError;
-    // What all ranges had on disk when this try began, and at the last checkpoint.
-    qint64 m_rangeKept = 0;
-    qint64 m_checkpointed = 0;
+    // The ranges while a large file comes in parallel (m_request.record.ranges).
+    ParallelRanges *m_ranges;
     QTimer m_retryTimer;
-    QTimer m_trickleWindow;
-    qint64 m_receivedAtWindowStart = 0;
+    TransferGuard *m_guard;
 };

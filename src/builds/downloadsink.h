@@ -29,6 +29,9 @@ public:
     void begin(QFile *file, qint64 offset, const ObjectHash::Expected &expected, bool alone = true,
                qint64 hashFrom = 0);
     void write(const QByteArray &data);
+    // Reports synced() once everything handed over is in the file and, where the system
+    // can, on the disk.
+    void sync();
     // Reports finished() once everything handed over is on disk.
     void finish();
     // Blocks until everything handed over is on disk, finish() or not; the file's size then,
@@ -39,7 +42,9 @@ public:
     qint64 pending() const { return m_pending; }
 
 signals:
+    // What was handed over reached the file: pending() counts only what has not.
     void drained();
+    void synced();
     // Writing failed; later pieces are dropped.
     void failed(const QString &error);
     // checksumMatches: the whole file against `expected` (an absent header matches); crc32c:

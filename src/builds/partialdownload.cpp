@@ -153,8 +153,6 @@ void PartialDownload::readRanges(const QJsonObject &stored, Record *record)
     // Anything but ranges that cover the file in order, with a checksum to combine them
     // into, leaves nothing to resume.
     const QJsonArray ranges = stored.value(QLatin1String("ranges")).toArray();
-    record->crc32c
-        = QByteArray::fromBase64(stored.value(QLatin1String("crc32c")).toString().toLatin1());
     record->kept = 0;
     qint64 next = 0;
     for (const QJsonValue &value : ranges) {
@@ -198,8 +196,17 @@ PartialDownload::Record PartialDownload::read(int build) const
         record.kept = stored.contains(QLatin1String("kept"))
             ? stored.value(QLatin1String("kept")).toString().toLongLong()
             : part.size();
+        const auto digest = [&stored](const char *name) {
+            return QByteArray::fromBase64(stored.value(QLatin1String(name)).toString().toLatin1());
+        };
+        record.crc32c = digest("crc32c");
+        record.md5 = digest("md5");
         if (stored.contains(QLatin1String("ranges")))
             readRanges(stored, &record);
+        // Written before records kept the first answer's checksums: nothing would judge the
+        // rest by them (ranges always kept their CRC-32C).
+        else if (!stored.contains(QLatin1String("md5")))
+            record.build = -1;
     }
     // A part of ranges is the whole file's size, each range's bytes at its offset.
     const qint64 partSize = record.ranges.isEmpty() ? record.kept : record.size;
@@ -218,7 +225,10 @@ bool PartialDownload::save(const Record &record) const
     QJsonObject stored { { QStringLiteral("build"), record.build },
                          { QStringLiteral("generation"), QString::fromLatin1(record.generation) },
                          { QStringLiteral("etag"), QString::fromLatin1(record.etag) },
-                         { QStringLiteral("size"), QString::number(record.size) } };
+                         { QStringLiteral("size"), QString::number(record.size) },
+                         { QStringLiteral("crc32c"),
+                           QString::fromLatin1(record.crc32c.toBase64()) },
+                         { QStringLiteral("md5"), QString::fromLatin1(record.md5.toBase64()) } };
     if (record.kept > 0)
         stored.insert(QStringLiteral("kept"), QString::number(record.kept));
     if (!record.ranges.isEmpty()) {
@@ -228,7 +238,6 @@ bool PartialDownload::save(const Record &record) const
                                         { QStringLiteral("to"), QString::number(range.to) },
                                         { QStringLiteral("kept"), QString::number(range.kept) } });
         stored.insert(QStringLiteral("ranges"), ranges);
-        stored.insert(QStringLiteral("crc32c"), QString::fromLatin1(record.crc32c.toBase64()));
     }
     QSaveFile file(recordPath());
     return file.open(QIODevice::WriteOnly)

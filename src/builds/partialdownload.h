@@ -34,8 +34,10 @@ public:
         // The ranges of a file that came in parallel, covering it in order; empty for one
         // stream, whose part is the file's first `kept` bytes.
         QList<Range> ranges;
-        // The whole file's CRC-32C, raw, that the ranges' checksums combine into.
+        // The whole file's CRC-32C and MD5, raw, as the first answer named them: what judges
+        // the file, whatever a later answer names. The ranges' checksums combine into the CRC.
         QByteArray crc32c;
+        QByteArray md5;
 
         // What the next request asks the rest of: the first unfinished range, or the whole
         // file past the kept part.

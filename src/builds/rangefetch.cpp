@@ -79,6 +79,10 @@ RangeFetch::RangeFetch(QNetworkReply *reply, const QString &fileName, const Rang
 bool RangeFetch::open()
 {
     connect(m_sink, &DownloadSink::drained, this, [this] { read(false); });
+    connect(m_sink, &DownloadSink::synced, this, [this] {
+        if (std::exchange(m_syncing, false))
+            emit synced();
+    });
     connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
         m_writeFailed = true;
         fail(error);
@@ -86,6 +90,9 @@ bool RangeFetch::open()
     connect(m_sink, &DownloadSink::finished, this,
             [this](bool written, const QString &error, bool, quint32 crc) {
                 m_writeFailed = m_writeFailed || !written;
+                // A finished writer flushed everything; its thread takes no more requests.
+                if (std::exchange(m_syncing, false))
+                    emit synced();
                 const QString problem = !m_error.isEmpty() ? m_error : written ? QString() : error;
                 emit finished(problem.isEmpty(), problem, crc);
             });
@@ -137,6 +144,16 @@ PartialDownload::Range RangeFetch::kept() const
 qint64 RangeFetch::written() const
 {
     return m_writeFailed ? 0 : m_range.kept + m_received - m_sink->pending();
+}
+
+void RangeFetch::sync()
+{
+    if (m_sink->isBusy() && !m_syncing) {
+        m_syncing = true;
+        m_sink->sync();
+    } else if (!m_syncing) {
+        QMetaObject::invokeMethod(this, &RangeFetch::synced, Qt::QueuedConnection);
+    }
 }
 
 void RangeFetch::report(bool complete, const QString &error, quint32 crc32c)

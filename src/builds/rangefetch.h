@@ -50,8 +50,10 @@ public:
     void halt();
     // The range with what of it is on disk now; once finished() or halt() came.
     PartialDownload::Range kept() const;
-    // What of the range is surely on disk while it still runs.
+    // What of the range is surely in the file while it still runs.
     qint64 written() const;
+    // Reports synced() once what written() counted is on the disk too.
+    void sync();
     // The server answered, but not with this range and not for a passing trouble: it may
     // not serve ranges at all, or the file changed.
     bool refused() const { return m_refused; }
@@ -61,6 +63,7 @@ public:
 
 signals:
     void progressed();
+    void synced();
     // complete: the whole range is on disk; crc32c is its checksum then.
     void finished(bool complete, const QString &error, quint32 crc32c);
 
@@ -84,5 +87,6 @@ private:
     bool m_cut = false;
     bool m_refused = false;
     bool m_writeFailed = false;
+    bool m_syncing = false;
     QString m_error;
 };

@@ -1,6 +1,5 @@
 #include "builds/chromedownloader.h"
 #include "builds/crc32c.h"
-#include "builds/partialdownload.h"
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "install/menuentry.h"
@@ -16,7 +15,6 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTimer>
 
 using Entries = QList<ArchiveBuilder::Entry>;
@@ -102,12 +100,7 @@ private slots:
     void goingBackSwapsAndRemembersTheSkippedBuild();
     void quittingWhileUnpackingKeepsCurrent();
     void unpackingLeavesTheGuiThreadFree();
-    void keptPartAndTheAnswerToItsRange_data();
-    void keptPartAndTheAnswerToItsRange();
-    void droppedConnectionFetchesOnlyTheRest();
     void replacedUploadIsNotPinnedForEver();
-    void largeArchiveComesInFourRanges_data();
-    void largeArchiveComesInFourRanges();
     void mirrorForgesHashes_data();
     void mirrorForgesHashes();
 
@@ -361,122 +354,6 @@ void TestChromeDownloaderArchive::unpackingLeavesTheGuiThreadFree()
     QVERIFY2(longestGap <= 100, qPrintable(QString::number(longestGap)));
 }
 
-void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("contentRange");
-    QTest::addColumn<QByteArray>("etag");
-    QTest::addColumn<QByteArray>("generation");
-    QTest::addColumn<bool>("startsOver");
-    // The part is the first of two ranges, whole, and the second range is not begun.
-    QTest::addColumn<bool>("ranged");
-
-    // The kept part is the zip's first 1000 bytes; the storage has it as ETag "a", generation 1.
-    // A Content-Range ending in '-' covers the rest of the zip, one ending in '+' one byte more.
-    const QByteArray a = "\"a\"";
-    const QByteArray rest = "bytes 1000-";
-    QTest::newRow("206 for the rest") << 206 << rest << a << QByteArray("1") << false << false;
-    QTest::newRow("206 from a wrong start")
-        << 206 << QByteArray("bytes 0-") << a << QByteArray("1") << true << false;
-    QTest::newRow("206 with a wrong total")
-        << 206 << QByteArray("bytes 1000-+") << a << QByteArray("1") << true << false;
-    QTest::newRow("200: the whole file")
-        << 200 << QByteArray() << a << QByteArray("1") << false << false;
-    QTest::newRow("416") << 416 << QByteArray() << a << QByteArray("1") << true << false;
-    QTest::newRow("206 of another upload (ETag)")
-        << 206 << rest << QByteArray("\"b\"") << QByteArray("1") << true << false;
-    QTest::newRow("206 of another generation")
-        << 206 << rest << a << QByteArray("2") << true << false;
-    QTest::newRow("206 for the rest of a range")
-        << 206 << rest << a << QByteArray("1") << false << true;
-    QTest::newRow("206 for the rest of a range, of another generation")
-        << 206 << rest << a << QByteArray("2") << true << true;
-}
-
-void TestChromeDownloaderArchive::keptPartAndTheAnswerToItsRange()
-{
-    QFETCH(int, status);
-    QFETCH(QByteArray, contentRange);
-    QFETCH(QByteArray, etag);
-    QFETCH(QByteArray, generation);
-    QFETCH(bool, startsOver);
-    QFETCH(bool, ranged);
-    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
-    const qint64 kept = 1000;
-    const auto staging = m_root.createStagingDir();
-    staging->setAutoRemove(false);
-    const PartialDownload partial(staging->path());
-    QFile part(partial.partPath());
-    QVERIFY(part.open(QIODevice::WriteOnly) && part.write(zip.left(kept)) == kept);
-    PartialDownload::Record record { 3000, "1", "\"a\"", zip.size(), kept, {}, {} };
-    if (ranged) {
-        record.ranges = { { 0, kept - 1, kept }, { kept, zip.size() - 1, 0 } };
-        record.crc32c = ObjectHash::parse(LoopbackServer::storageHash(zip)).crc32c;
-        QVERIFY(part.resize(zip.size()));
-    }
-    part.close();
-    QVERIFY(partial.save(record));
-
-    LoopbackServer::Response whole;
-    whole.body = zip;
-    whole.headers = { { "x-goog-hash", LoopbackServer::storageHash(zip) },
-                      { "ETag", "\"a\"" },
-                      { "x-goog-generation", "1" } };
-    LoopbackServer::Response answer = whole;
-    answer.status = status;
-    answer.headers = { { "x-goog-hash", LoopbackServer::storageHash(zip) },
-                       { "ETag", etag },
-                       { "x-goog-generation", generation } };
-    if (contentRange.endsWith('-') || contentRange.endsWith('+')) {
-        const qint64 from = contentRange.mid(6, contentRange.indexOf('-') - 6).toLongLong();
-        const qint64 total = zip.size() + (contentRange.endsWith('+') ? 1 : 0);
-        answer.headers.append({ "Content-Range",
-                                contentRange.left(contentRange.indexOf('-') + 1)
-                                    + QByteArray::number(total - 1) + '/'
-                                    + QByteArray::number(total) });
-        answer.body = zip.mid(from);
-    } else if (status != 200) {
-        answer.body = "no";
-    }
-    m_server->setResponse(archivePath(3000), whole);
-    m_server->setRangeResponse(archivePath(3000), answer);
-
-    ChromeDownloader downloader;
-    downloader.downloadVersion(3000);
-    QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3000, 20000);
-    QTRY_COMPARE(downloader.status(), ChromeDownloader::IdleStatus);
-    QCOMPARE(m_server->rangeHeaders().first(),
-             "bytes=1000-" + (ranged ? QByteArray::number(zip.size() - 1) : QByteArray()));
-    QCOMPARE(m_server->rangeHeaders().size(), startsOver ? 2 : 1);
-    QVERIFY(stagingIsGone());
-}
-
-void TestChromeDownloaderArchive::droppedConnectionFetchesOnlyTheRest()
-{
-    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
-    LoopbackServer::Response response;
-    response.body = zip;
-    response.headers = { { "x-goog-hash", LoopbackServer::storageHash(zip) }, { "ETag", "\"a\"" } };
-    response.closeAfter = zip.size() * 9 / 10;
-    response.ranges = true;
-    m_server->setResponse(archivePath(3001), response);
-
-    ArchiveFetch::setRetryDelays({ 10 });
-    ChromeDownloader downloader;
-    QSignalSpy failed(&downloader, &ChromeDownloader::failed);
-    downloader.downloadVersion(3001);
-    QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3001, 20000);
-    ArchiveFetch::setRetryDelays({});
-    // A reset may drop what was still in flight: the rest starts at most where the cut was.
-    const QByteArrayList ranges = m_server->rangeHeaders();
-    QCOMPARE(ranges.size(), 2);
-    QCOMPARE(ranges.first(), QByteArray());
-    const qint64 from = ranges.last().mid(6).chopped(1).toLongLong();
-    QVERIFY2(from > 0 && from <= response.closeAfter, ranges.last());
-    QVERIFY(failed.isEmpty());
-    QTRY_VERIFY(stagingIsGone());
-}
-
 void TestChromeDownloaderArchive::replacedUploadIsNotPinnedForEver()
 {
     // Build 3011 is not published yet; the listing names 3010 by an upload since replaced.
@@ -497,99 +374,6 @@ void TestChromeDownloaderArchive::replacedUploadIsNotPinnedForEver()
     downloader.downloadVersion(3010);
     QTRY_COMPARE_WITH_TIMEOUT(downloader.currentBuild(), 3010, 20000);
     QVERIFY(!m_server->lastRequestHead().contains("x-goog-if-generation-match"));
-}
-
-void TestChromeDownloaderArchive::largeArchiveComesInFourRanges_data()
-{
-    QTest::addColumn<bool>("serverRanges");
-    QTest::addColumn<int>("cut"); // the range cut half-way once, -1 for none
-    // The cut range is held open instead, and the program exits (1) or is killed (2) and
-    // starts again.
-    QTest::addColumn<int>("restart");
-    QTest::newRow("the server answers ranges") << true << -1 << 0;
-    // Every range fails; the first quarter is kept and the rest comes as one stream.
-    QTest::newRow("the server ignores ranges") << false << -1 << 0;
-    // Only the rest of the range that dropped is asked for again.
-    QTest::newRow("a range drops mid-way") << true << 2 << 0;
-    QTest::newRow("the first range drops mid-way") << true << 0 << 0;
-    QTest::newRow("the program exits while the last range runs") << true << 3 << 1;
-    // What the last checkpoint noted is kept: the file is not asked for whole again.
-    QTest::newRow("the program is killed while the last range runs") << true << 3 << 2;
-}
-
-void TestChromeDownloaderArchive::largeArchiveComesInFourRanges()
-{
-    QFETCH(bool, serverRanges);
-    QFETCH(int, cut);
-    QFETCH(int, restart);
-    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
-    const qint64 share = zip.size() / 4;
-    const qint64 cutFrom = cut * share;
-    const qint64 cutTo = cut == 3 ? zip.size() - 1 : cutFrom + share - 1;
-    LoopbackServer::Response response;
-    response.body = zip;
-    response.headers
-        = { { "x-goog-hash", LoopbackServer::storageHash(zip, true, false) }, { "ETag", "\"a\"" } };
-    response.ranges = serverRanges;
-    response.closeAfter = cut == 0 ? share / 2 : -1;
-    response.cutRangeFrom = cut > 0 ? cutFrom : -1;
-    response.holdCut = restart;
-    m_server->setResponse(archivePath(3002), response);
-
-    ArchiveFetch::setParallelThreshold(1024);
-    ArchiveFetch::setRetryDelays(restart ? QList<int>() : QList<int> { 10 });
-    auto downloader = std::make_unique<ChromeDownloader>();
-    if (restart) {
-        downloader->downloadVersion(3002);
-        const qint64 held = cutTo - cutFrom + 1 - (cutTo - cutFrom + 1) / 2;
-        QTRY_COMPARE_WITH_TIMEOUT(downloader->downloadCurrent(), zip.size() - held, 20000);
-        // A kill leaves the staging directory as it is now; a clean exit writes its record.
-        QTemporaryDir killed;
-        const QFileInfoList staging
-            = QDir(m_root.path())
-                  .entryInfoList({ QStringLiteral(".staging-*") }, QDir::Dirs | QDir::Hidden);
-        QCOMPARE(staging.size(), 1);
-        const QString directory = staging.first().absoluteFilePath();
-        if (restart == 2)
-            QVERIFY(QProcess::execute(QStringLiteral("cp"),
-                                      { QStringLiteral("-a"), directory, killed.path() })
-                    == 0);
-        downloader = std::make_unique<ChromeDownloader>();
-        if (restart == 2) {
-            QDir(directory).removeRecursively();
-            QVERIFY(QDir().rename(killed.filePath(staging.first().fileName()), directory));
-        }
-    }
-    downloader->downloadVersion(3002);
-    QTRY_COMPARE_WITH_TIMEOUT(downloader->currentBuild(), 3002, 20000);
-    ArchiveFetch::setParallelThreshold(64 * 1024 * 1024);
-    ArchiveFetch::setRetryDelays({});
-    // The first request brings the first quarter; three ranges the rest, in parallel.
-    const auto range = [](qint64 from, qint64 to) {
-        return "bytes=" + QByteArray::number(from) + '-' + QByteArray::number(to);
-    };
-    QByteArrayList ranges = m_server->rangeHeaders();
-    if (restart == 2) {
-        // Where each range stood at the checkpoint depends on how the ranges raced.
-        QCOMPARE(ranges.count(QByteArray()), 1);
-        QTRY_VERIFY(stagingIsGone());
-        return;
-    }
-    if (cut >= 0) {
-        // The range that dropped, from where it was cut (or before, by what was in flight).
-        const QByteArrayList rest = ranges.takeLast().mid(6).split('-');
-        QCOMPARE(rest.value(1).toLongLong(), cutTo);
-        const qint64 from = rest.value(0).toLongLong();
-        QVERIFY2(from > cutFrom && from <= cutFrom + (cutTo - cutFrom + 1) / 2, rest.value(0));
-    }
-    std::sort(ranges.begin(), ranges.end());
-    QByteArrayList expected { "", range(share, 2 * share - 1), range(2 * share, 3 * share - 1),
-                              range(3 * share, zip.size() - 1) };
-    if (!serverRanges)
-        expected.insert(1, "bytes=" + QByteArray::number(share) + '-');
-    QCOMPARE(ranges, expected);
-    QCOMPARE(downloader->downloadCurrent(), qint64(zip.size()));
-    QTRY_VERIFY(stagingIsGone());
 }
 
 void TestChromeDownloaderArchive::mirrorForgesHashes_data()

@@ -12,7 +12,7 @@ Ranges four(qint64 a, qint64 b, qint64 c, qint64 d, qint64 last = 399)
 {
     return { { 0, 99, a }, { 100, 199, b }, { 200, 299, c }, { 300, last, d } };
 }
-const RangePlan::Record record { 1, "1", "\"a\"", 400, 0, four(0, 0, 0, 0), "crc." };
+const RangePlan::Record record { 1, "1", "\"a\"", 400, 0, four(0, 0, 0, 0), "crc.", {} };
 } // namespace
 
 bool operator==(const RangePlan::Range &a, const RangePlan::Range &b)

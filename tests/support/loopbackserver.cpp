@@ -290,10 +290,14 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
         const qint64 to = bounds.value(1).isEmpty() ? size - 1 : bounds.value(1).toLongLong();
         if (response.ranges && from >= 0 && from <= to && to < size) {
             response.status = 206;
+            if (!response.rangeHeaders.isEmpty())
+                response.headers = response.rangeHeaders;
             response.headers.append({ "Content-Range",
                                       "bytes " + QByteArray::number(from) + '-'
                                           + QByteArray::number(to) + '/'
                                           + QByteArray::number(size) });
+            if (!response.rangeBody.isEmpty())
+                response.body = response.rangeBody;
             response.body = response.body.mid(from, to - from + 1);
             const bool cut = from == response.cutRangeFrom;
             const qint64 cutAfter = response.cutRangeAt > from && response.cutRangeAt <= to

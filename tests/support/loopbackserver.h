@@ -41,6 +41,10 @@ public:
         qint64 cutRangeFrom = -1;
         qint64 cutRangeAt = -1;
         bool holdCut = false;
+        // A 206 carries these headers instead and is cut from this body, when set: the
+        // object was replaced between the answers.
+        QList<QPair<QByteArray, QByteArray>> rangeHeaders;
+        QByteArray rangeBody;
     };
 
     explicit LoopbackServer(QObject *parent = nullptr);
