@@ -16,6 +16,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -179,10 +180,10 @@ bool isProfileDir(int userData, const char *name)
 }
 
 // The stores of the user data folder, copied into the empty folder `to`.
-bool copyStores(int userData, int to)
+bool copyStores(int userData, int to, const CopyJob &job)
 {
     for (const char *store : topStores) {
-        if (!copyEntry(userData, to, store, 0))
+        if (!copyEntry(userData, to, store, 0, job))
             return false;
     }
     for (const QByteArray &name : entriesOf(userData)) {
@@ -199,9 +200,9 @@ bool copyStores(int userData, int to)
             const bool network = std::strcmp(store, "Network") == 0;
             if (network && ::fstatat(profile.get(), store, &status, AT_SYMLINK_NOFOLLOW) == 0
                 && S_ISDIR(status.st_mode)) {
-                if (!copyDir(profile.get(), target.get(), store, 1, networkCookies))
+                if (!copyDir(profile.get(), target.get(), store, 1, networkCookies, job))
                     return false;
-            } else if (!network && !copyEntry(profile.get(), target.get(), store, 1)) {
+            } else if (!network && !copyEntry(profile.get(), target.get(), store, 1, job)) {
                 return false;
             }
         }
@@ -258,13 +259,13 @@ QByteArray freshDir(int dir, const char *prefix)
 }
 
 // The stores copied into a new folder of dir, renamed to `name` once whole.
-bool writeCopy(int userData, int dir, const QByteArray &name)
+bool writeCopy(int userData, int dir, const QByteArray &name, const CopyJob &job)
 {
     const QByteArray partial = freshDir(dir, ".partial-");
     if (partial.isEmpty())
         return false;
     const Fd target(openDirAt(dir, partial.constData()));
-    if (!target.valid() || !copyStores(userData, target.get())) {
+    if (!target.valid() || !copyStores(userData, target.get(), job)) {
         removeAt(dir, partial.constData());
         return false;
     }
@@ -277,6 +278,18 @@ bool writeCopy(int userData, int dir, const QByteArray &name)
         return false;
     }
     return ::fsync(dir) == 0;
+}
+
+// Waits for every other take or restore, in this process or another (the launcher's), to end:
+// a snapshot of a profile half put back would be no snapshot.
+// Released when the descriptor closes.
+bool lockFolder(int dir)
+{
+    while (::flock(dir, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
 }
 
 // Puts one entry of the snapshot folder `from` in place of the profile's: copied beside it
@@ -368,7 +381,7 @@ bool ProfileSnapshots::profileHeld() const
     return ::lstat(QFile::encodeName(m_profile + QStringLiteral("/SingletonLock")), &status) == 0;
 }
 
-bool ProfileSnapshots::take(QString *error) const
+bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *cancel) const
 {
     const int milestone = profileMilestone();
     if (milestone == -1)
@@ -379,8 +392,11 @@ bool ProfileSnapshots::take(QString *error) const
     const Fd snapshots(
         ::open(QFile::encodeName(directory()), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!snapshots.valid() || !userData.valid()
-        || !writeCopy(userData.get(), snapshots.get(), QByteArray::number(milestone)))
+    if (!snapshots.valid() || !lockFolder(snapshots.get()))
+        return fail(error, Text::tr("Cannot copy the profile to %1").arg(directory()));
+    if (!userData.valid()
+        || !writeCopy(userData.get(), snapshots.get(), QByteArray::number(milestone),
+                      { storeJob.depthLimit, nullptr, cancel }))
         return fail(error, Text::tr("Cannot copy the profile to %1").arg(directory()));
     // A browser that started while the copy was made may have changed a store half-way.
     if (profileHeld()) {
@@ -393,13 +409,13 @@ bool ProfileSnapshots::take(QString *error) const
     return true;
 }
 
-bool ProfileSnapshots::restore(int milestone, QString *error) const
+bool ProfileSnapshots::restore(int milestone, QString *error, const std::atomic<bool> *cancel) const
 {
     if (profileHeld())
         return fail(error, Text::tr("Quit Chromium first"));
     const Fd snapshots(
         ::open(QFile::encodeName(directory()), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    const Fd snapshot(snapshots.valid()
+    const Fd snapshot(snapshots.valid() && lockFolder(snapshots.get())
                           ? openDirAt(snapshots.get(), QByteArray::number(milestone).constData())
                           : -1);
     const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -408,7 +424,9 @@ bool ProfileSnapshots::restore(int milestone, QString *error) const
                     Text::tr("There is no copy of the profile from Chromium %1").arg(milestone));
     const QByteArray keptName = "kept-"
         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz")).toLatin1();
-    if (!writeCopy(userData.get(), snapshots.get(), keptName))
+    // Until the stores are kept aside nothing has changed, so a quit may still stop it there.
+    if (!writeCopy(userData.get(), snapshots.get(), keptName,
+                   { storeJob.depthLimit, nullptr, cancel }))
         return fail(error, Text::tr("Cannot keep the profile aside in %1").arg(directory()));
 
     bool whole = true;
@@ -516,12 +534,12 @@ bool ProfileSnapshots::profileHeld() const
     return true;
 }
 
-bool ProfileSnapshots::take(QString *error) const
+bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *) const
 {
     return fail(error, Text::tr("Profile snapshots are not available on this system"));
 }
 
-bool ProfileSnapshots::restore(int, QString *error) const
+bool ProfileSnapshots::restore(int, QString *error, const std::atomic<bool> *) const
 {
     return fail(error, Text::tr("Profile snapshots are not available on this system"));
 }

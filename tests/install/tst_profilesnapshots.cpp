@@ -169,6 +169,13 @@ void TestProfileSnapshots::olderMilestoneIsAskedAboutNewerOneSnapshotted()
         guard.question(1),
         QStringLiteral("This profile was last used by Chromium 121. Build 1 is Chromium 120."));
     QCOMPARE(guard.question(2), QString());
+    // Put back off the main thread; the answer comes as a signal.
+    ProfileGuard worker(m_root);
+    QSignalSpy restored(&worker, &ProfileGuard::restored);
+    QVERIFY(worker.restore(1) && worker.restoring() && !worker.restore(1));
+    QVERIFY(restored.wait(10000));
+    QCOMPARE(restored.first(), (QVariantList { 1, QString() }));
+    QCOMPARE(ProfileSnapshots(m_root, profile).profileMilestone(), 120);
 }
 
 void TestProfileSnapshots::chromiumProfileCopied_data()
