@@ -281,7 +281,7 @@ bool writeCopy(int userData, int dir, const QByteArray &name, const CopyJob &job
 }
 
 // Waits for every other take or restore, in this process or another (the launcher's), to end:
-// a snapshot of a profile half put back would be no snapshot.
+// they would copy a profile half put back, or take each other's folders for a crash's leftovers.
 // Released when the descriptor closes.
 bool lockFolder(int dir)
 {
@@ -290,6 +290,29 @@ bool lockFolder(int dir)
             return false;
     }
     return true;
+}
+
+// Under the lock, what no take or restore is writing: removes the partial copies a crash left,
+// anything named kept-* that is no real folder, and all but the newest few kept-aside profiles
+// (their names sort by time); `fresh`, just kept aside, always stays. Links are removed, never
+// followed.
+void tidy(int snapshots, const QByteArray &fresh = QByteArray())
+{
+    QList<QByteArray> kept;
+    for (const QByteArray &entry : entriesOf(snapshots)) {
+        struct stat status;
+        const bool folder
+            = ::fstatat(snapshots, entry.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISDIR(status.st_mode);
+        if (entry.startsWith(".partial-") || (entry.startsWith("kept-") && !folder))
+            removeAt(snapshots, entry.constData());
+        else if (entry.startsWith("kept-") && entry != fresh)
+            kept.append(entry);
+    }
+    std::sort(kept.begin(), kept.end(), std::greater<>());
+    for (qsizetype i = ProfileSnapshots::keptAside - (fresh.isEmpty() ? 0 : 1); i < kept.size();
+         ++i)
+        removeAt(snapshots, kept.at(i).constData());
 }
 
 // Puts one entry of the snapshot folder `from` in place of the profile's: copied beside it
@@ -394,6 +417,7 @@ bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *cancel) con
     const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!snapshots.valid() || !lockFolder(snapshots.get()))
         return fail(error, Text::tr("Cannot copy the profile to %1").arg(directory()));
+    tidy(snapshots.get());
     if (!userData.valid()
         || !writeCopy(userData.get(), snapshots.get(), QByteArray::number(milestone),
                       { storeJob.depthLimit, nullptr, cancel }))
@@ -428,6 +452,7 @@ bool ProfileSnapshots::restore(int milestone, QString *error, const std::atomic<
     if (!writeCopy(userData.get(), snapshots.get(), keptName,
                    { storeJob.depthLimit, nullptr, cancel }))
         return fail(error, Text::tr("Cannot keep the profile aside in %1").arg(directory()));
+    tidy(snapshots.get(), keptName);
 
     bool whole = true;
     for (const char *store : topStores)
