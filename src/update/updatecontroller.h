@@ -53,6 +53,10 @@ public:
 
     explicit UpdateController(QObject *parent = nullptr);
 
+    // Test seam: the monotonic clock, in milliseconds, that notices and reminders are timed
+    // by; null for the real one.
+    static void setClock(qint64 (*source)());
+
     QString lastError() const { return m_lastError; }
     void setLastError(const QString &error);
     bool sandboxFixable() const { return m_sandboxFixable; }
@@ -188,12 +192,13 @@ private:
     bool m_sandboxWarned = false;
     bool m_sandboxFixable = false;
     QTimer m_exitLimit;
-    QElapsedTimer m_lastNotice;
+    // When the last notice went up (by the clock above), -1 before the first.
+    qint64 m_lastNotice = -1;
     int m_lastNoticeTimeout = 0;
     bool m_browserOutdated = false;
     bool m_relaunchPostponed = false;
     bool m_profileCopyOffered = false;
-    QElapsedTimer m_lastRelaunchNotice;
+    qint64 m_lastRelaunchNotice = -1;
     // What became of the last relaunch, for the status line; empty when nothing to say.
     QString m_relaunchStatus;
 };
