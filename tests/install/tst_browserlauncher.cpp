@@ -1,5 +1,6 @@
 #include "install/browserlauncher.h"
 #include "install/browserrelaunch.h"
+#include "install/menuentry.h"
 #include "install/profilesnapshots.h"
 #include "support/testenvironment.h"
 
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 
 #include <csignal>
 
@@ -27,6 +29,8 @@ private slots:
     void relaunchIntoTheCurrentBuild_data();
     void relaunchIntoTheCurrentBuild();
     void newerMilestoneIsSnapshottedBeforeItStarts();
+    void desktopIntegration_data();
+    void desktopIntegration();
 
 private:
     // A fresh root and profile below the test's temporary folder, build 1 (Chromium 120)
@@ -195,6 +199,72 @@ void TestBrowserLauncher::newerMilestoneIsSnapshottedBeforeItStarts()
     QCOMPARE(snapshots.milestones(), QList<int> { 120 });
     QVERIFY(
         lastStart().endsWith(QFileInfo(m_root->versionPath(2)).canonicalFilePath() + "/chrome\n"));
+}
+
+void TestBrowserLauncher::desktopIntegration_data()
+{
+    // Run after the launcher once: what the browser was told to write into a web app's
+    // shortcut (CHROME_WRAPPER), quoted, then these arguments.
+    QTest::addColumn<QString>("arguments");
+    // Whether the build that was current then is switched from and pruned before.
+    QTest::addColumn<bool>("pruned");
+    // Empty: the menu entry's Exec line is run instead.
+    QTest::newRow("menu entry") << QString() << false;
+    QTest::newRow("web-app shortcut, its build pruned")
+        << "--profile-directory=Default --app-id=abc" << true;
+    // The browser registers the desktop file CHROME_DESKTOP names: the menu entry's.
+    QTest::newRow("made the default browser") << "--make-default-browser" << false;
+}
+
+void TestBrowserLauncher::desktopIntegration()
+{
+    QFETCH(QString, arguments);
+    QFETCH(bool, pruned);
+    const bool makeDefault = arguments == "--make-default-browser";
+    if (makeDefault && QStandardPaths::findExecutable("xdg-settings").isEmpty())
+        QSKIP("xdg-settings (xdg-utils) is not installed");
+    QVERIFY(install("root", "profile"));
+    QFile entry(MenuEntry::desktopFile());
+    QCOMPARE(QFileInfo(entry).fileName(), QString(BrowserLauncher::desktopFileName));
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    QString command = QString::fromUtf8(entry.readAll()).section("\nExec=", 1).section('\n', 0, 0);
+    QVERIFY(command.endsWith(" %U"));
+    command.chop(3);
+    if (!arguments.isEmpty()) {
+        QVERIFY(launch());
+        command = '"' + lastStart().section("CHROME_WRAPPER ", 1).section('\n', 0, 0) + "\" "
+            + arguments;
+    }
+    if (pruned) {
+        QVERIFY(QFile::remove(m_root->currentLink()));
+        QVERIFY(QFile::link("versions/2", m_root->currentLink()));
+        QVERIFY(QDir(m_root->versionPath(1)).removeRecursively());
+    }
+
+    // As a desktop with no settings of its own for the default browser runs it.
+    QProcess started;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FAKEBROWSER_EXIT", "1");
+    environment.insert("HOME", m_environment.tempDir());
+    for (const char *desktop : { "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+                                 "GNOME_DESKTOP_SESSION_ID" })
+        environment.remove(desktop);
+    started.setProcessEnvironment(environment);
+    QStringList words = QProcess::splitCommand(command);
+    started.start(words.takeFirst(), words);
+    QVERIFY(started.waitForFinished(10000));
+    QVERIFY2(started.exitCode() == 0, started.readAllStandardError().constData());
+    const QString last = lastStart();
+    QVERIFY2(last.startsWith("arg --user-data-dir=" + m_profile + '\n'), qPrintable(last));
+    QVERIFY(last.contains(arguments.isEmpty() ? "CHROME_WRAPPER" : "arg " + words.last()));
+    QVERIFY(last.endsWith(QFileInfo(m_root->versionPath(pruned ? 2 : 1)).canonicalFilePath()
+                          + "/chrome\n"));
+    if (makeDefault) {
+        started.start("xdg-settings",
+                      { "check", "default-web-browser", BrowserLauncher::desktopFileName });
+        QVERIFY(started.waitForFinished(10000));
+        QCOMPARE(started.readAllStandardOutput(), "yes\n");
+    }
 }
 
 TARROWIN_TEST_MAIN(TestBrowserLauncher, false)
