@@ -223,6 +223,14 @@ void UpdateController::installedBuildChanged()
 
 void UpdateController::installationSucceeded(int build, const QString &version)
 {
+    // With a browser still running from an older build, the relaunch notice says the build is
+    // in. It takes this notice's place: each replaces the status notice before it, and the
+    // build switch that brings the relaunch notice is reported before the installation is.
+    if (m_browserOutdated) {
+        m_relaunchPostponed = false;
+        remindRelaunch(true);
+        return;
+    }
     if (!notificationsOn())
         return;
     notice(version.isEmpty() ? tr("Chromium build %1 is installed.").arg(build) : version,

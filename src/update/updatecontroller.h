@@ -98,7 +98,8 @@ public:
     // A notice that nothing could show (no notification service, no balloon): the status
     // line keeps it until the user has had the window open.
     Q_INVOKABLE void noticeLost(const QString &text);
-    // An installation succeeded: its notice replaces the "Installing ..." one.
+    // An installation succeeded: its notice replaces the "Installing ..." one, or the relaunch
+    // notice does while a browser runs from an older build.
     Q_INVOKABLE void installationSucceeded(int build, const QString &version);
     Q_INVOKABLE void sandboxBlocked(int restriction);
     // What came of asking to allow the sandbox.
