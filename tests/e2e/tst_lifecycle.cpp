@@ -65,8 +65,7 @@ private slots:
     void openChosenFromTheMenuShowsTheWindow();
     void stopDuringInstallation_data();
     void stopDuringInstallation();
-    void browserStartsThroughTheLauncher_data();
-    void browserStartsThroughTheLauncher();
+    void browserStartsThroughTheLauncherAndIsRelaunched();
 
 private:
     // A home with an older build installed, whose runs use this test's server.
@@ -358,101 +357,73 @@ void TestLifecycle::stopDuringInstallation()
     QCOMPARE(downloadDirectories(*home), QStringList());
 }
 
-void TestLifecycle::browserStartsThroughTheLauncher_data()
+// The fake browser is build 100 and the build served. Started by the menu entry, it runs
+// from build 100 when 123456 comes in, and is relaunched into that.
+void TestLifecycle::browserStartsThroughTheLauncherAndIsRelaunched()
 {
-    // Whether the build comes in while a browser runs from the old one, or the menu entry is
-    // used to start one.
-    QTest::addColumn<bool>("relaunch");
-    QTest::newRow("menu entry") << false;
-    QTest::newRow("relaunch into a new build") << true;
-}
-
-// The fake browser is build 100, and the build served: it records how it was started in the
-// profile it was given.
-void TestLifecycle::browserStartsThroughTheLauncher()
-{
-    QFETCH(bool, relaunch);
     QFile fake(QStringLiteral(TARROWIN_FAKE_BROWSER));
     QVERIFY(fake.open(QIODevice::ReadOnly));
     QList<ArchiveBuilder::Entry> tree = ArchiveBuilder::chromeTree();
-    const QByteArray fakeChrome = fake.readAll();
-    for (ArchiveBuilder::Entry &entry : tree) {
-        if (entry.path == QLatin1String("chrome-linux/chrome"))
-            entry.data = fakeChrome;
-    }
-    LoopbackServer::Response build;
-    build.body = ArchiveBuilder::zip(tree);
-    if (relaunch)
-        m_served.insert(buildPath, build);
+    tree[1].data = fake.readAll(); // chrome-linux/chrome
+    LoopbackServer::Response held;
+    held.body = ArchiveBuilder::zip(tree);
+    m_served.insert(buildPath, held);
+    held.body = latestBuild.toLatin1();
+    held.held = true;
+    const QString lastChange = QLatin1String(lastChangePaths[0]);
+    m_server.setResponse(lastChange, held);
+    const auto unheld = qScopeGuard([&] { m_server.serve(lastChange, held.body); });
+    const int checks = m_server.requestCount(lastChange) + 1;
 
     auto home = makeHome();
-    const QString old = installRoot(*home) + QStringLiteral("/versions/100/chrome");
-    QVERIFY(QFile::copy(fake.fileName(), old));
-    const QString profile = home->configHome() + QStringLiteral("/tarrowin-chromium");
-    const QString chromium = home->configHome() + QStringLiteral("/chromium");
-    QVERIFY(QDir().mkpath(profile) && QDir().mkpath(chromium));
-    QVERIFY(QFile(chromium + QStringLiteral("/Local State")).open(QIODevice::WriteOnly));
-    QSettings(home->settingsFile(), QSettings::IniFormat)
-        .setValue(QStringLiteral("ShowNotifications"), true);
+    QVERIFY(QFile::copy(fake.fileName(), installRoot(*home) + "/versions/100/chrome"));
+    const QString profile = home->configHome() + "/tarrowin-chromium";
+    const QString chromium = home->configHome() + "/chromium";
+    QVERIFY(QDir().mkpath(chromium) && QFile(chromium + "/Local State").open(QIODevice::WriteOnly));
+    QSettings(home->settingsFile(), QSettings::IniFormat).setValue("ShowNotifications", true);
     const PrivateBus bus(home->tempDir());
-    const QString connection = QStringLiteral("notices ") + QTest::currentDataTag();
-    const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(connection); });
-    NotificationServer notices(QDBusConnection::connectToBus(bus.address(), connection));
-    QVERIFY(notices.registered());
+    const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus("notices"); });
+    NotificationServer notices(QDBusConnection::connectToBus(bus.address(), "notices"));
     home->setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    QProcess browser;
-    if (relaunch) {
-        browser.start(old, { "--user-data-dir=" + profile });
-        QTRY_VERIFY(QFileInfo(profile + QStringLiteral("/SingletonLock")).isSymLink());
-    }
-    const auto stopBrowser = qScopeGuard([&browser] { browser.kill(), browser.waitForFinished(); });
-    const int checks = m_server.requestCount(QLatin1String(lastChangePaths[0]));
     QProcess *program = home->start({ QStringLiteral("/tray") });
-    QFile record(profile + QStringLiteral("/fakebrowser.record"));
+
+    // The menu entry the program wrote, by its own Exec line.
+    QFile entry(home->dataHome() + "/applications/tarrowin-chromium.desktop");
+    QTRY_VERIFY_WITH_TIMEOUT(entry.exists(), 20000);
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    const QStringList exec
+        = QProcess::splitCommand(QString::fromUtf8(entry.readAll()).section("\nExec=", 1));
+    QProcess browser;
+    const auto stopBrowser = qScopeGuard([&browser] { browser.kill(), browser.waitForFinished(); });
+    browser.start(exec.first(), {});
+    QFile record(profile + "/fakebrowser.record");
     const auto lastStart = [&record] {
         record.close();
-        return record.open(QIODevice::ReadOnly)
-            ? QString::fromLocal8Bit(record.readAll()).split(QStringLiteral("start\n")).last()
-            : QString();
+        return record.open(QIODevice::ReadOnly) ? QString(record.readAll()).split("start\n").last()
+                                                : QString();
     };
-    if (!relaunch) {
-        // The menu entry the program wrote, by its own Exec line.
-        QFile entry(home->dataHome() + QStringLiteral("/applications/tarrowin-chromium.desktop"));
-        QTRY_VERIFY_WITH_TIMEOUT(entry.exists(), 20000);
-        QVERIFY(entry.open(QIODevice::ReadOnly));
-        const QStringList exec = QProcess::splitCommand(
-            QString::fromUtf8(entry.readAll()).section("\nExec=", 1).section('\n', 0, 0));
-        QCOMPARE(exec.value(1), QStringLiteral("%U"));
-        QProcess menu;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("FAKEBROWSER_EXIT"), QStringLiteral("1"));
-        menu.setProcessEnvironment(environment);
-        menu.start(exec.first(), {});
-        QVERIFY(menu.waitForFinished(10000) && menu.exitCode() == 0);
-        QVERIFY(lastStart().startsWith("arg --user-data-dir=" + profile + "\n"));
-        QCOMPARE(QDir(chromium).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList { "Local State" });
-        QCOMPARE(QFileInfo(chromium + QStringLiteral("/Local State")).size(), 0);
-    } else {
-        // The notice comes with the switch, before any check after it, and is the last one:
-        // the installation's own notice would replace it.
-        const QString text
-            = QStringLiteral("Chromium build 123456 is installed. Relaunch Chromium to use it.");
-        const auto last = [&] { return notices.calls().value(notices.calls().size() - 1); };
-        QTRY_VERIFY_WITH_TIMEOUT(last().body == text, 30000);
-        QVERIFY(last().actions.contains("relaunch"));
-        QCOMPARE(m_server.requestCount(QLatin1String(lastChangePaths[0])), checks + 1);
-        notices.invokeAction(last().id, QStringLiteral("relaunch"));
-        QVERIFY(browser.waitForFinished(20000));
-        QCOMPARE(browser.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(lastStart().contains("\narg --restore-last-session\n"), 20000);
-        QVERIFY(lastStart().endsWith("/versions/123456/chrome\n"));
-        QCOMPARE(last().body, text);
-        // The new browser holds the profile; it is ended here, as nothing of the program's.
-        const QString lock = profile + QStringLiteral("/SingletonLock");
-        QTRY_VERIFY(QFileInfo(lock).isSymLink());
-        ::kill(pid_t(QFile::symLinkTarget(lock).section('-', -1).toInt()), SIGKILL);
-    }
+    QTRY_VERIFY(QFileInfo(profile + "/SingletonLock").isSymLink());
+    QVERIFY(lastStart().startsWith("arg --user-data-dir=" + profile + "\n"));
+    QCOMPARE(QDir(chromium).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList { "Local State" });
+
+    // The notice comes with the switch, before any check after it, and is the last one: the
+    // installation's own would hide it.
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(lastChange), checks, 20000);
+    m_server.release(lastChange);
+    const QString text = "Chromium build 123456 is installed. Relaunch Chromium to use it.";
+    const auto last = [&] { return notices.calls().value(notices.calls().size() - 1); };
+    QTRY_VERIFY_WITH_TIMEOUT(last().body == text && last().actions.contains("relaunch"), 30000);
+    QCOMPARE(m_server.requestCount(lastChange), checks);
+    notices.invokeAction(last().id, QStringLiteral("relaunch"));
+    QVERIFY(browser.waitForFinished(20000) && browser.exitCode() == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(lastStart().contains("\narg --restore-last-session\n"), 20000);
+    QVERIFY(lastStart().endsWith("/versions/123456/chrome\n"));
+    QCOMPARE(last().body, text);
+    // The new browser holds the profile; it is ended here, as nothing of the program's.
+    QTRY_VERIFY(QFileInfo(profile + "/SingletonLock").isSymLink());
+    ::kill(pid_t(QFile::symLinkTarget(profile + "/SingletonLock").section('-', -1).toInt()),
+           SIGKILL);
     QVERIFY(ProgramStarter::stop(program));
 }
 

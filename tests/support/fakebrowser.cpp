@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int main(int argc, char *argv[])
@@ -32,6 +33,7 @@ int main(int argc, char *argv[])
         if (std::strncmp(argv[i], "--user-data-dir=", 16) == 0)
             profile = argv[i] + 16;
     }
+    mkdir(profile.c_str(), 0700); // as Chromium makes the profile it is given
     std::ofstream record(profile + "/fakebrowser.record", std::ios::app);
     record << "start\n";
     for (int i = 1; i < argc; ++i)
