@@ -530,7 +530,7 @@ void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns_data()
     QTest::newRow("Not now") << "updateController.relaunchPostponed()" << day << false;
     QTest::newRow("window up") << "updateController.windowVisible = true" << day << false;
     QTest::newRow("another notice up")
-        << "updateController.installationSucceeded(6, '')" << day << false;
+        << "updateController.sandboxAllowed(true, '')" << day << false;
 }
 
 void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns()
