@@ -601,11 +601,13 @@ Rectangle {
         function restoreAndGoBack() {
             const build = askedBuild
             askedBuild = -1
-            if (build === -1 || build !== chromeDownloader.previousBuild)
-                return
-            const error = profileGuard.restore(build)
+            if (build !== -1 && build === chromeDownloader.previousBuild)
+                profileGuard.restore(build)
+        }
+        // The switch waits for the restore, and still only to the build that was asked about.
+        onRestored: (build, error) => {
             updateController.browserMessage(error)
-            if (error === "")
+            if (error === "" && build === chromeDownloader.previousBuild)
                 chromeDownloader.goBack()
         }
     }

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSocketNotifier>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -96,10 +97,13 @@ BrowserRelaunch::BrowserRelaunch(const InstallRoot &root, QObject *parent)
     m_limit.setSingleShot(true);
     m_limit.setInterval(defaultQuitTimeout);
     connect(&m_limit, &QTimer::timeout, this, [this] { finish(false); });
+    connect(&m_protection, &QFutureWatcher<void>::finished, this, &BrowserRelaunch::startCurrent);
 }
 
 BrowserRelaunch::~BrowserRelaunch()
 {
+    m_cancel = true;
+    m_protection.waitForFinished();
     for (QSocketNotifier *notifier : std::as_const(m_waiting)) {
         notifier->setEnabled(false);
         closeHandle(int(notifier->socket()));
@@ -194,19 +198,31 @@ void BrowserRelaunch::finish(bool quit)
         notifier->deleteLater();
     }
     m_waiting.clear();
-    bool started = false;
     if (quit) {
         // The profile is free now: the last chance to keep it as the older milestone left it.
-        ProfileGuard::protect(m_root, BrowserLauncher::profile());
-        const QString launcher = BrowserLauncher::path(m_root);
-        started = QProcess::startDetached(launcher, { QStringLiteral("--restore-last-session") },
-                                          QDir::homePath());
-        if (!started)
-            qCWarning(lcUpdate) << "Could not start" << launcher;
-    } else {
-        qCWarning(lcUpdate) << "A browser did not quit: it was not relaunched";
+        // The relaunch goes on once that is done, whatever came of it.
+        m_protecting = true;
+        m_protection.setFuture(
+            QtConcurrent::run([root = m_root, profile = BrowserLauncher::profile(), this] {
+                ProfileGuard::protect(root, profile, &m_cancel);
+            }));
+        return;
     }
+    qCWarning(lcUpdate) << "A browser did not quit: it was not relaunched";
     emit relaunchingChanged();
-    emit relaunchFinished(quit, started);
+    emit relaunchFinished(false, false);
+    refresh();
+}
+
+void BrowserRelaunch::startCurrent()
+{
+    m_protecting = false;
+    const QString launcher = BrowserLauncher::path(m_root);
+    const bool started = QProcess::startDetached(
+        launcher, { QStringLiteral("--restore-last-session") }, QDir::homePath());
+    if (!started)
+        qCWarning(lcUpdate) << "Could not start" << launcher;
+    emit relaunchingChanged();
+    emit relaunchFinished(true, started);
     refresh();
 }

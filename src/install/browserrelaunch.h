@@ -2,9 +2,12 @@
 
 #include "install/installroot.h"
 
+#include <QFutureWatcher>
 #include <QList>
 #include <QObject>
 #include <QTimer>
+
+#include <atomic>
 
 class QSocketNotifier;
 
@@ -26,10 +29,11 @@ public:
 
     explicit BrowserRelaunch(QObject *parent = nullptr);
     explicit BrowserRelaunch(const InstallRoot &root, QObject *parent = nullptr);
+    // Stops a snapshot under way; nothing half-copied stays, and nothing is started.
     ~BrowserRelaunch() override;
 
     bool outdated() const { return m_outdated; }
-    bool relaunching() const { return m_limit.isActive(); }
+    bool relaunching() const { return m_limit.isActive() || m_protecting; }
     void setQuitTimeout(int milliseconds) { m_limit.setInterval(milliseconds); }
 
     // Looks again which browsers run from where. Cheap: one pass over /proc.
@@ -55,10 +59,17 @@ private:
     QList<Browser> outdatedBrowsers() const;
     void exited(QSocketNotifier *notifier);
     void finish(bool quit);
+    // Once the profile is looked after: starts the current build, and says what came of it.
+    void startCurrent();
 
     InstallRoot m_root;
     bool m_outdated = false;
     // One per browser asked to quit: readable once that process has ended.
     QList<QSocketNotifier *> m_waiting;
     QTimer m_limit;
+    // The snapshot taken between the old browser's quit and the new build's start, off the
+    // main thread: a large History takes seconds to copy.
+    QFutureWatcher<void> m_protection;
+    bool m_protecting = false;
+    std::atomic<bool> m_cancel { false };
 };

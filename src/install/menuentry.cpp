@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -15,6 +16,15 @@ namespace {
 QString dataHome()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+// xdg-settings, which the browser runs to become the default browser, takes the first word of
+// Exec as the program without undoing quotes, and so finds no program in a quoted one: a path
+// that needs no quotes goes without.
+QString execProgram(const QString &path)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+,:@-]+$"));
+    return plain.match(path).hasMatch() ? path : DesktopEntry::quotedProgram(path);
 }
 
 // Replaces the icon whole: an icon theme cache never reads half a picture.
@@ -58,21 +68,21 @@ bool MenuEntry::write(const QString &launcherPath, const QString &logo)
     if (QFileInfo(logo).isFile() && !copyIcon(logo, iconPath))
         qCWarning(lcUpdate) << "Could not copy the browser's icon to" << iconPath;
 
-    const QString entry = QStringLiteral("[Desktop Entry]\n"
-                                         "Type=Application\n"
-                                         "Name=Chromium (snapshot)\n"
-                                         "GenericName=Web Browser\n"
-                                         "Comment=Access the Internet\n"
-                                         "Exec=%1 %U\n"
-                                         "Icon=tarrowin-chromium\n"
-                                         "Terminal=false\n"
-                                         "StartupNotify=true\n"
-                                         "Categories=Network;WebBrowser;\n"
-                                         "MimeType=text/html;application/xhtml+xml;"
-                                         "x-scheme-handler/http;x-scheme-handler/https;\n"
-                                         "StartupWMClass=%2\n")
-                              .arg(DesktopEntry::quotedProgram(launcherPath),
-                                   QLatin1String(BrowserLauncher::windowClass));
+    const QString entry
+        = QStringLiteral("[Desktop Entry]\n"
+                         "Type=Application\n"
+                         "Name=Chromium (snapshot)\n"
+                         "GenericName=Web Browser\n"
+                         "Comment=Access the Internet\n"
+                         "Exec=%1 %U\n"
+                         "Icon=tarrowin-chromium\n"
+                         "Terminal=false\n"
+                         "StartupNotify=true\n"
+                         "Categories=Network;WebBrowser;\n"
+                         "MimeType=text/html;application/xhtml+xml;"
+                         "x-scheme-handler/http;x-scheme-handler/https;\n"
+                         "StartupWMClass=%2\n")
+              .arg(execProgram(launcherPath), QLatin1String(BrowserLauncher::windowClass));
     const QByteArray bytes = entry.toUtf8();
     QSaveFile file(entryPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {

@@ -4,6 +4,10 @@
 #include "install/browserlauncher.h"
 #include "install/profilesnapshots.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <utility>
+
 ProfileGuard::ProfileGuard(QObject *parent)
     : ProfileGuard(InstallRoot(InstallRoot::defaultPath()), parent)
 {
@@ -13,9 +17,30 @@ ProfileGuard::ProfileGuard(const InstallRoot &root, QObject *parent)
     : QObject(parent)
     , m_root(root)
 {
+    connect(&m_protecting, &QFutureWatcher<bool>::finished, this, [this] {
+        const bool taken = m_protecting.result();
+        m_protectRunning = false;
+        if (std::exchange(m_protectAgain, false))
+            startProtect();
+        emit protectDone(taken);
+    });
+    connect(&m_restoring, &QFutureWatcher<QString>::finished, this, [this] {
+        const QString error = m_restoring.result();
+        const int build = std::exchange(m_restoringBuild, -1);
+        emit restoringChanged();
+        emit restored(build, error);
+    });
 }
 
-bool ProfileGuard::protect(const InstallRoot &root, const QString &profile)
+ProfileGuard::~ProfileGuard()
+{
+    m_cancel = true;
+    m_protecting.waitForFinished();
+    m_restoring.waitForFinished();
+}
+
+bool ProfileGuard::protect(const InstallRoot &root, const QString &profile,
+                           const std::atomic<bool> *cancel)
 {
     const ProfileSnapshots snapshots(root, profile);
     const int current = root.currentBuild();
@@ -24,7 +49,7 @@ bool ProfileGuard::protect(const InstallRoot &root, const QString &profile)
         || snapshots.profileHeld())
         return false;
     QString error;
-    if (!snapshots.take(&error)) {
+    if (!snapshots.take(&error, cancel)) {
         qCWarning(lcUpdate).noquote() << "No snapshot of the profile:" << error;
         return false;
     }
@@ -54,17 +79,37 @@ QString ProfileGuard::restoreLabel(int build) const
     return tr("Restore the profile from Chromium %1").arg(older);
 }
 
-QString ProfileGuard::restore(int build) const
+bool ProfileGuard::restore(int build)
 {
+    if (restoring())
+        return false;
+    m_restoringBuild = build;
+    // The settings are read here: only the copying leaves the main thread.
     const ProfileSnapshots snapshots(m_root, BrowserLauncher::profile());
-    QString error;
-    if (snapshots.restore(snapshots.buildMilestone(build), &error))
-        return QString();
-    qCWarning(lcUpdate).noquote() << "The profile was not restored:" << error;
-    return tr("The profile was not restored: %1").arg(error);
+    m_restoring.setFuture(QtConcurrent::run([this, snapshots, build] {
+        QString error;
+        if (snapshots.restore(snapshots.buildMilestone(build), &error, &m_cancel))
+            return QString();
+        qCWarning(lcUpdate).noquote() << "The profile was not restored:" << error;
+        return tr("The profile was not restored: %1").arg(error);
+    }));
+    emit restoringChanged();
+    return true;
 }
 
-void ProfileGuard::buildChanged() const
+void ProfileGuard::buildChanged()
 {
-    protect(m_root, BrowserLauncher::profile());
+    if (m_protectRunning)
+        m_protectAgain = true;
+    else
+        startProtect();
+}
+
+void ProfileGuard::startProtect()
+{
+    m_protectRunning = true;
+    m_protecting.setFuture(
+        QtConcurrent::run([this, root = m_root, profile = BrowserLauncher::profile()] {
+            return protect(root, profile, &m_cancel);
+        }));
 }

@@ -2,35 +2,66 @@
 
 #include "install/installroot.h"
 
+#include <QFutureWatcher>
 #include <QObject>
+
+#include <atomic>
 
 // Keeps the browser's profile readable across build switches: when a build of a newer
 // milestone comes in, it takes a snapshot of the profile as the older milestone left it (while
 // no browser holds it; a relaunch takes it once the browser has quit), and before the view
 // goes back to an older milestone it says what to ask and puts that milestone's stores back
-// when the person chooses so.
+// when the person chooses so. Snapshots and restores copy stores that may be large (History),
+// so they run on a worker thread and report back through signals.
 class ProfileGuard : public QObject
 {
     Q_OBJECT
+    // Whether a restore is under way.
+    Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
 
 public:
     explicit ProfileGuard(QObject *parent = nullptr);
     explicit ProfileGuard(const InstallRoot &root, QObject *parent = nullptr);
+    // Stops a snapshot under way (nothing half-copied stays) and lets a restore that has
+    // begun changing the profile finish: either way the profile is whole.
+    ~ProfileGuard() override;
 
     // A snapshot of the profile, when the current build's milestone is newer than the one
-    // that last wrote the profile and no browser holds it. True when one was taken.
-    static bool protect(const InstallRoot &root, const QString &profile);
+    // that last wrote the profile and no browser holds it. True when one was taken. Blocks:
+    // for a worker thread, or a process of its own.
+    static bool protect(const InstallRoot &root, const QString &profile,
+                        const std::atomic<bool> *cancel = nullptr);
+
+    bool restoring() const { return m_restoringBuild != -1; }
 
     // The question before `build` goes into use: empty when its milestone is not older than
     // the profile's, or either is unknown.
     Q_INVOKABLE QString question(int build) const;
     // The answer that restores the profile for `build`; empty without a snapshot for it.
     Q_INVOKABLE QString restoreLabel(int build) const;
-    // Puts the stores of `build`'s milestone back. Empty on success, else why not.
-    Q_INVOKABLE QString restore(int build) const;
-    // The current build changed.
-    Q_INVOKABLE void buildChanged() const;
+    // Starts putting the stores of `build`'s milestone back; restored() says how it went.
+    // False when a restore is under way already.
+    Q_INVOKABLE bool restore(int build);
+    // The current build changed: a snapshot is taken when due.
+    Q_INVOKABLE void buildChanged();
+
+signals:
+    void restoringChanged();
+    // error is empty on success, else why not.
+    void restored(int build, const QString &error);
+    // A snapshot looked for after a build change is done, or was not due.
+    void protectDone(bool taken);
 
 private:
+    void startProtect();
+
     InstallRoot m_root;
+    std::atomic<bool> m_cancel { false };
+    QFutureWatcher<bool> m_protecting;
+    bool m_protectRunning = false;
+    // A build change while a snapshot was being taken: look again once it is done.
+    bool m_protectAgain = false;
+    QFutureWatcher<QString> m_restoring;
+    // The build whose milestone is being restored, -1 while none is.
+    int m_restoringBuild = -1;
 };

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -179,10 +180,10 @@ bool isProfileDir(int userData, const char *name)
 }
 
 // The stores of the user data folder, copied into the empty folder `to`.
-bool copyStores(int userData, int to)
+bool copyStores(int userData, int to, const CopyJob &job)
 {
     for (const char *store : topStores) {
-        if (!copyEntry(userData, to, store, 0))
+        if (!copyEntry(userData, to, store, 0, job))
             return false;
     }
     for (const QByteArray &name : entriesOf(userData)) {
@@ -199,9 +200,9 @@ bool copyStores(int userData, int to)
             const bool network = std::strcmp(store, "Network") == 0;
             if (network && ::fstatat(profile.get(), store, &status, AT_SYMLINK_NOFOLLOW) == 0
                 && S_ISDIR(status.st_mode)) {
-                if (!copyDir(profile.get(), target.get(), store, 1, networkCookies))
+                if (!copyDir(profile.get(), target.get(), store, 1, networkCookies, job))
                     return false;
-            } else if (!network && !copyEntry(profile.get(), target.get(), store, 1)) {
+            } else if (!network && !copyEntry(profile.get(), target.get(), store, 1, job)) {
                 return false;
             }
         }
@@ -258,13 +259,13 @@ QByteArray freshDir(int dir, const char *prefix)
 }
 
 // The stores copied into a new folder of dir, renamed to `name` once whole.
-bool writeCopy(int userData, int dir, const QByteArray &name)
+bool writeCopy(int userData, int dir, const QByteArray &name, const CopyJob &job)
 {
     const QByteArray partial = freshDir(dir, ".partial-");
     if (partial.isEmpty())
         return false;
     const Fd target(openDirAt(dir, partial.constData()));
-    if (!target.valid() || !copyStores(userData, target.get())) {
+    if (!target.valid() || !copyStores(userData, target.get(), job)) {
         removeAt(dir, partial.constData());
         return false;
     }
@@ -277,6 +278,41 @@ bool writeCopy(int userData, int dir, const QByteArray &name)
         return false;
     }
     return ::fsync(dir) == 0;
+}
+
+// Waits for every other take or restore, in this process or another (the launcher's), to end:
+// they would copy a profile half put back, or take each other's folders for a crash's leftovers.
+// Released when the descriptor closes.
+bool lockFolder(int dir)
+{
+    while (::flock(dir, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+// Under the lock, what no take or restore is writing: removes the partial copies a crash left,
+// anything named kept-* that is no real folder, and all but the newest few kept-aside profiles
+// (their names sort by time); `fresh`, just kept aside, always stays. Links are removed, never
+// followed.
+void tidy(int snapshots, const QByteArray &fresh = QByteArray())
+{
+    QList<QByteArray> kept;
+    for (const QByteArray &entry : entriesOf(snapshots)) {
+        struct stat status;
+        const bool folder
+            = ::fstatat(snapshots, entry.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISDIR(status.st_mode);
+        if (entry.startsWith(".partial-") || (entry.startsWith("kept-") && !folder))
+            removeAt(snapshots, entry.constData());
+        else if (entry.startsWith("kept-") && entry != fresh)
+            kept.append(entry);
+    }
+    std::sort(kept.begin(), kept.end(), std::greater<>());
+    for (qsizetype i = ProfileSnapshots::keptAside - (fresh.isEmpty() ? 0 : 1); i < kept.size();
+         ++i)
+        removeAt(snapshots, kept.at(i).constData());
 }
 
 // Puts one entry of the snapshot folder `from` in place of the profile's: copied beside it
@@ -368,7 +404,7 @@ bool ProfileSnapshots::profileHeld() const
     return ::lstat(QFile::encodeName(m_profile + QStringLiteral("/SingletonLock")), &status) == 0;
 }
 
-bool ProfileSnapshots::take(QString *error) const
+bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *cancel) const
 {
     const int milestone = profileMilestone();
     if (milestone == -1)
@@ -379,8 +415,12 @@ bool ProfileSnapshots::take(QString *error) const
     const Fd snapshots(
         ::open(QFile::encodeName(directory()), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!snapshots.valid() || !userData.valid()
-        || !writeCopy(userData.get(), snapshots.get(), QByteArray::number(milestone)))
+    if (!snapshots.valid() || !lockFolder(snapshots.get()))
+        return fail(error, Text::tr("Cannot copy the profile to %1").arg(directory()));
+    tidy(snapshots.get());
+    if (!userData.valid()
+        || !writeCopy(userData.get(), snapshots.get(), QByteArray::number(milestone),
+                      { storeJob.depthLimit, nullptr, cancel }))
         return fail(error, Text::tr("Cannot copy the profile to %1").arg(directory()));
     // A browser that started while the copy was made may have changed a store half-way.
     if (profileHeld()) {
@@ -393,13 +433,13 @@ bool ProfileSnapshots::take(QString *error) const
     return true;
 }
 
-bool ProfileSnapshots::restore(int milestone, QString *error) const
+bool ProfileSnapshots::restore(int milestone, QString *error, const std::atomic<bool> *cancel) const
 {
     if (profileHeld())
         return fail(error, Text::tr("Quit Chromium first"));
     const Fd snapshots(
         ::open(QFile::encodeName(directory()), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    const Fd snapshot(snapshots.valid()
+    const Fd snapshot(snapshots.valid() && lockFolder(snapshots.get())
                           ? openDirAt(snapshots.get(), QByteArray::number(milestone).constData())
                           : -1);
     const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -408,8 +448,11 @@ bool ProfileSnapshots::restore(int milestone, QString *error) const
                     Text::tr("There is no copy of the profile from Chromium %1").arg(milestone));
     const QByteArray keptName = "kept-"
         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz")).toLatin1();
-    if (!writeCopy(userData.get(), snapshots.get(), keptName))
+    // Until the stores are kept aside nothing has changed, so a quit may still stop it there.
+    if (!writeCopy(userData.get(), snapshots.get(), keptName,
+                   { storeJob.depthLimit, nullptr, cancel }))
         return fail(error, Text::tr("Cannot keep the profile aside in %1").arg(directory()));
+    tidy(snapshots.get(), keptName);
 
     bool whole = true;
     for (const char *store : topStores)
@@ -516,12 +559,12 @@ bool ProfileSnapshots::profileHeld() const
     return true;
 }
 
-bool ProfileSnapshots::take(QString *error) const
+bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *) const
 {
     return fail(error, Text::tr("Profile snapshots are not available on this system"));
 }
 
-bool ProfileSnapshots::restore(int, QString *error) const
+bool ProfileSnapshots::restore(int, QString *error, const std::atomic<bool> *) const
 {
     return fail(error, Text::tr("Profile snapshots are not available on this system"));
 }

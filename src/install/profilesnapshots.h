@@ -23,6 +23,8 @@ class ProfileSnapshots
 {
 public:
     static constexpr int kept = 3;
+    // How many copies of the profile as it was before a restore stay.
+    static constexpr int keptAside = 3;
 
     ProfileSnapshots(const InstallRoot &root, const QString &profile);
 
@@ -41,13 +43,18 @@ public:
 
     // A snapshot of the stores as `Last Version`'s milestone left them, replacing an earlier
     // one of that milestone; the newest `kept` milestones stay. False, with nothing changed,
-    // when the profile is held, names no milestone, or a copy fails.
-    bool take(QString *error = nullptr) const;
+    // when the profile is held, names no milestone, a copy fails or cancel was set. Partial
+    // copies a crash left behind go first.
+    //
+    // Takes and restores wait for each other, across processes. Both may run on any thread.
+    bool take(QString *error = nullptr, const std::atomic<bool> *cancel = nullptr) const;
     // Puts the snapshot of the milestone back into the profile. The stores as they were go to
     // <root>/profile-snapshots/kept-<time> first, and a store the snapshot lacks is removed
     // from the profile (it is in the kept copy). False when held, without that snapshot, or
-    // when the stores could not be kept aside; then the profile is as it was.
-    bool restore(int milestone, QString *error = nullptr) const;
+    // when the stores could not be kept aside (or cancel was set before they were); then the
+    // profile is as it was. The newest `keptAside` such copies stay.
+    bool restore(int milestone, QString *error = nullptr,
+                 const std::atomic<bool> *cancel = nullptr) const;
 
     // Copies the browser profile in source, all of it but links, to target, which must not
     // exist: built beside it and renamed into place whole. Refused while a browser holds the

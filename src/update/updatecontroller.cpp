@@ -2,6 +2,8 @@
 
 #include "settings/config.h"
 
+#include <QDeadlineTimer>
+
 namespace {
 
 // How long Exit waits for an installation before quitting anyway.
@@ -33,7 +35,30 @@ QString checkFailureText(int latest, int status, const QString &reason)
     return UpdateController::tr("The build storage answered without a build number");
 }
 
+// The one piece of mutable global state here: the test seam for the clock.
+qint64 (*&clockSeam())()
+{
+    static qint64 (*now)() = nullptr;
+    return now;
+}
+
+qint64 now()
+{
+    return clockSeam() ? clockSeam()() : QDeadlineTimer::current().deadline();
+}
+
+// Whether a moment recorded by now() (-1 for never) lies less than period ago.
+bool within(qint64 since, qint64 period)
+{
+    return since != -1 && now() - since < period;
+}
+
 } // namespace
+
+void UpdateController::setClock(qint64 (*source)())
+{
+    clockSeam() = source;
+}
 
 UpdateController::UpdateController(QObject *parent)
     : QObject(parent)
@@ -217,6 +242,14 @@ void UpdateController::installedBuildChanged()
 
 void UpdateController::installationSucceeded(int build, const QString &version)
 {
+    // With a browser still running from an older build, the relaunch notice says the build is
+    // in. It takes this notice's place: each replaces the status notice before it, and the
+    // build switch that brings the relaunch notice is reported before the installation is.
+    if (m_browserOutdated) {
+        m_relaunchPostponed = false;
+        remindRelaunch(true);
+        return;
+    }
     if (!notificationsOn())
         return;
     notice(version.isEmpty() ? tr("Chromium build %1 is installed.").arg(build) : version,
@@ -398,14 +431,14 @@ void UpdateController::notice(const QString &text, const QString &title, NoticeT
                               int timeout, const QString &action, const QString &actionLabel,
                               const QStringList &moreActions)
 {
-    m_lastNotice.start();
+    m_lastNotice = now();
     m_lastNoticeTimeout = timeout;
     emit noticeRequested(text, title, type, timeout, action, actionLabel, moreActions);
 }
 
 bool UpdateController::noticeUp() const
 {
-    return m_lastNotice.isValid() && !m_lastNotice.hasExpired(m_lastNoticeTimeout);
+    return within(m_lastNotice, m_lastNoticeTimeout);
 }
 
 void UpdateController::setBrowserOutdated(bool outdated)
@@ -430,11 +463,9 @@ void UpdateController::remindRelaunch(bool newBuild)
         return;
     // A new build's notice takes the place of the "installed" one; a reminder waits its turn.
     if (!newBuild
-        && (m_windowVisible || noticeUp()
-            || (m_lastRelaunchNotice.isValid()
-                && !m_lastRelaunchNotice.hasExpired(relaunchReminderPeriod))))
+        && (m_windowVisible || noticeUp() || within(m_lastRelaunchNotice, relaunchReminderPeriod)))
         return;
-    m_lastRelaunchNotice.start();
+    m_lastRelaunchNotice = now();
     notice(tr("Chromium build %1 is installed. Relaunch Chromium to use it.").arg(m_currentBuild),
            tr("Chromium (snapshot)"), InfoNotice, 10000, QStringLiteral("relaunch"), tr("Relaunch"),
            { QStringLiteral("notnow"), tr("Not now") });

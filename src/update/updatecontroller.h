@@ -56,6 +56,10 @@ public:
 
     explicit UpdateController(QObject *parent = nullptr);
 
+    // Test seam: the monotonic clock, in milliseconds, that notices and reminders are timed
+    // by; null for the real one.
+    static void setClock(qint64 (*source)());
+
     QString lastError() const { return m_lastError; }
     void setLastError(const QString &error);
     bool mirrorOnly() const { return m_mirrorOnly; }
@@ -99,7 +103,8 @@ public:
     // A notice that nothing could show (no notification service, no balloon): the status
     // line keeps it until the user has had the window open.
     Q_INVOKABLE void noticeLost(const QString &text);
-    // An installation succeeded: its notice replaces the "Installing ..." one.
+    // An installation succeeded: its notice replaces the "Installing ..." one, or the relaunch
+    // notice does while a browser runs from an older build.
     Q_INVOKABLE void installationSucceeded(int build, const QString &version);
     Q_INVOKABLE void sandboxBlocked(int restriction);
     // What came of asking to allow the sandbox.
@@ -198,12 +203,13 @@ private:
     bool m_sandboxWarned = false;
     bool m_sandboxFixable = false;
     QTimer m_exitLimit;
-    QElapsedTimer m_lastNotice;
+    // When the last notice went up (by the clock above), -1 before the first.
+    qint64 m_lastNotice = -1;
     int m_lastNoticeTimeout = 0;
     bool m_browserOutdated = false;
     bool m_relaunchPostponed = false;
     bool m_profileCopyOffered = false;
-    QElapsedTimer m_lastRelaunchNotice;
+    qint64 m_lastRelaunchNotice = -1;
     // What became of the last relaunch, for the status line; empty when nothing to say.
     QString m_relaunchStatus;
 };

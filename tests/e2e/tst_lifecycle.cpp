@@ -1,11 +1,14 @@
 #include "support/archivebuilder.h"
 #include "support/loopbackserver.h"
+#include "support/notificationserver.h"
+#include "support/privatebus.h"
 #include "support/programstarter.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QScopeGuard>
 #include <QSettings>
 
 #include <algorithm>
@@ -64,6 +67,7 @@ private slots:
     void stopDuringInstallation_data();
     void stopDuringInstallation();
     void twoSessionsOfOneHomeBothInstall();
+    void browserStartsThroughTheLauncherAndIsRelaunched();
 
 private:
     // A home with an older build installed, whose runs use this test's server.
@@ -382,6 +386,76 @@ void TestLifecycle::twoSessionsOfOneHomeBothInstall()
     QCOMPARE(QFileInfo(installRoot(*home) + QStringLiteral("/current")).symLinkTarget(),
              installRoot(*home) + QStringLiteral("/versions/") + latestBuild);
     QVERIFY(!QSettings(home->settingsFile(), QSettings::IniFormat).contains("FailedBuild"));
+}
+
+// The fake browser is build 100 and the build served. Started by the menu entry, it runs
+// from build 100 when 123456 comes in, and is relaunched into that.
+void TestLifecycle::browserStartsThroughTheLauncherAndIsRelaunched()
+{
+    QFile fake(QStringLiteral(TARROWIN_FAKE_BROWSER));
+    QVERIFY(fake.open(QIODevice::ReadOnly));
+    QList<ArchiveBuilder::Entry> tree = ArchiveBuilder::chromeTree();
+    tree[1].data = fake.readAll(); // chrome-linux/chrome
+    LoopbackServer::Response held;
+    held.body = ArchiveBuilder::zip(tree);
+    m_served.insert(buildPath, held);
+    held.body = latestBuild.toLatin1();
+    held.held = true;
+    const QString lastChange = QLatin1String(lastChangePaths[0]);
+    m_server.setResponse(lastChange, held);
+    const auto unheld = qScopeGuard([&] { m_server.serve(lastChange, held.body); });
+    const int checks = m_server.requestCount(lastChange) + 1;
+
+    auto home = makeHome();
+    QVERIFY(QFile::copy(fake.fileName(), installRoot(*home) + "/versions/100/chrome"));
+    const QString profile = home->configHome() + "/tarrowin-chromium";
+    const QString chromium = home->configHome() + "/chromium";
+    QVERIFY(QDir().mkpath(chromium) && QFile(chromium + "/Local State").open(QIODevice::WriteOnly));
+    QSettings(home->settingsFile(), QSettings::IniFormat).setValue("ShowNotifications", true);
+    const PrivateBus bus(home->tempDir());
+    const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus("notices"); });
+    NotificationServer notices(QDBusConnection::connectToBus(bus.address(), "notices"));
+    home->setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    QProcess *program = home->start({ QStringLiteral("/tray") });
+
+    // The menu entry the program wrote, by its own Exec line.
+    QFile entry(home->dataHome() + "/applications/tarrowin-chromium.desktop");
+    QTRY_VERIFY_WITH_TIMEOUT(entry.exists(), 20000);
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    const QStringList exec
+        = QProcess::splitCommand(QString::fromUtf8(entry.readAll()).section("\nExec=", 1));
+    QProcess browser;
+    const auto stopBrowser = qScopeGuard([&browser] { browser.kill(), browser.waitForFinished(); });
+    browser.start(exec.first(), {});
+    QFile record(profile + "/fakebrowser.record");
+    const auto lastStart = [&record] {
+        record.close();
+        return record.open(QIODevice::ReadOnly) ? QString(record.readAll()).split("start\n").last()
+                                                : QString();
+    };
+    QTRY_VERIFY(QFileInfo(profile + "/SingletonLock").isSymLink());
+    QVERIFY(lastStart().startsWith("arg --user-data-dir=" + profile + "\n"));
+    QCOMPARE(QDir(chromium).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList { "Local State" });
+
+    // The notice comes with the switch, before any check after it, and is the last one: the
+    // installation's own would hide it.
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(lastChange), checks, 20000);
+    m_server.release(lastChange);
+    const QString text = "Chromium build 123456 is installed. Relaunch Chromium to use it.";
+    const auto last = [&] { return notices.calls().value(notices.calls().size() - 1); };
+    QTRY_VERIFY_WITH_TIMEOUT(last().body == text && last().actions.contains("relaunch"), 30000);
+    QCOMPARE(m_server.requestCount(lastChange), checks);
+    notices.invokeAction(last().id, QStringLiteral("relaunch"));
+    QVERIFY(browser.waitForFinished(20000) && browser.exitCode() == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(lastStart().contains("\narg --restore-last-session\n"), 20000);
+    QVERIFY(lastStart().endsWith("/versions/123456/chrome\n"));
+    QCOMPARE(last().body, text);
+    // The new browser holds the profile; it is ended here, as nothing of the program's.
+    QTRY_VERIFY(QFileInfo(profile + "/SingletonLock").isSymLink());
+    ::kill(pid_t(QFile::symLinkTarget(profile + "/SingletonLock").section('-', -1).toInt()),
+           SIGKILL);
+    QVERIFY(ProgramStarter::stop(program));
 }
 
 TARROWIN_TEST_MAIN(TestLifecycle, true)

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 
 #include <csignal>
 
@@ -27,6 +28,8 @@ private slots:
     void relaunchIntoTheCurrentBuild_data();
     void relaunchIntoTheCurrentBuild();
     void newerMilestoneIsSnapshottedBeforeItStarts();
+    void desktopIntegration_data();
+    void desktopIntegration();
 
 private:
     // A fresh root and profile below the test's temporary folder, build 1 (Chromium 120)
@@ -195,6 +198,51 @@ void TestBrowserLauncher::newerMilestoneIsSnapshottedBeforeItStarts()
     QCOMPARE(snapshots.milestones(), QList<int> { 120 });
     QVERIFY(
         lastStart().endsWith(QFileInfo(m_root->versionPath(2)).canonicalFilePath() + "/chrome\n"));
+}
+
+void TestBrowserLauncher::desktopIntegration_data()
+{
+    // Run as the browser's CHROME_WRAPPER, as a web app's shortcut names it.
+    QTest::addColumn<QStringList>("arguments");
+    // Whether the build it was made from is switched from and pruned before.
+    QTest::addColumn<bool>("pruned");
+    QTest::newRow("web-app shortcut, its build pruned") << QStringList { "--app-id=abc" } << true;
+    // The browser registers the desktop file CHROME_DESKTOP names: the menu entry's.
+    QTest::newRow("made the default browser") << QStringList { "--make-default-browser" } << false;
+}
+
+void TestBrowserLauncher::desktopIntegration()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, pruned);
+    if (!pruned && QStandardPaths::findExecutable("xdg-settings").isEmpty())
+        QSKIP("xdg-settings (xdg-utils) is not installed");
+    QVERIFY(install("root", "profile"));
+    QVERIFY(launch());
+    const QString wrapper = lastStart().section("CHROME_WRAPPER ", 1).section('\n', 0, 0);
+    if (pruned) {
+        QVERIFY(QFile::remove(m_root->currentLink()));
+        QVERIFY(QFile::link("versions/2", m_root->currentLink()));
+        QVERIFY(QDir(m_root->versionPath(1)).removeRecursively());
+    }
+    // As a desktop with no settings of its own for the default browser runs it.
+    QProcess started;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FAKEBROWSER_EXIT", "1");
+    environment.insert("HOME", m_environment.tempDir());
+    for (const char *desktop : { "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION" })
+        environment.remove(desktop);
+    started.setProcessEnvironment(environment);
+    started.start(wrapper, arguments);
+    QVERIFY(started.waitForFinished(10000) && started.exitCode() == 0);
+    QVERIFY(lastStart().contains("\narg " + arguments.first() + "\n"));
+    QVERIFY(lastStart().endsWith(QFileInfo(m_root->versionPath(pruned ? 2 : 1)).canonicalFilePath()
+                                 + "/chrome\n"));
+    if (pruned)
+        return;
+    started.start("xdg-settings", { "check", "default-web-browser", "tarrowin-chromium.desktop" });
+    QVERIFY(started.waitForFinished(10000));
+    QCOMPARE(started.readAll(), "yes\n");
 }
 
 TARROWIN_TEST_MAIN(TestBrowserLauncher, false)

@@ -80,20 +80,34 @@ void TestProfileSnapshots::snapshotAndRestore_data()
 {
     QTest::addColumn<Files>("planted");
     QTest::addColumn<bool>("done");
-    QTest::newRow("plain") << Files() << true;
+    // The profiles kept aside before restores, after this one.
+    QTest::addColumn<int>("keptAside");
+    QTest::newRow("plain") << Files() << true << 1;
     // Links in the profile lead nowhere: not copied, not written through, not removed through.
     QTest::newRow("links planted") << Files { { "profile/Default/Bookmarks", "->outside/secret" },
                                               { "profile/Default/Web Data", "->outside" },
                                               { "profile/Profile 2", "->outside" },
                                               { "profile/Default/Login Data", "->outside/secret" } }
-                                   << true;
-    QTest::newRow("browser running") << Files { { "profile/SingletonLock", "->host-1" } } << false;
+                                   << true << 1;
+    QTest::newRow("browser running")
+        << Files { { "profile/SingletonLock", "->host-1" } } << false << 0;
+    // What a crash left goes, and only the newest kept-aside profiles stay; links are removed,
+    // never followed.
+    const QString snapshots = "root/profile-snapshots/";
+    QTest::newRow("leftovers") << Files { { snapshots + ".partial-1-a/History", "half" },
+                                          { snapshots + ".partial-2-b", "->outside" },
+                                          { snapshots + "kept-20200101-000000000/x", "old" },
+                                          { snapshots + "kept-20200102-000000000/x", "old" },
+                                          { snapshots + "kept-20200103-000000000/x", "old" },
+                                          { snapshots + "kept-20990101-000000000", "->outside" } }
+                               << true << 3;
 }
 
 void TestProfileSnapshots::snapshotAndRestore()
 {
     QFETCH(Files, planted);
     QFETCH(bool, done);
+    QFETCH(int, keptAside);
     write(planted);
     const ProfileSnapshots snapshots(m_root, m_profile);
     QCOMPARE(snapshots.take(), done);
@@ -129,9 +143,14 @@ void TestProfileSnapshots::snapshotAndRestore()
     QCOMPARE(read("outside/Preferences"), QByteArray("theirs"));
     // The profile as it was before the restore is kept aside.
     const QStringList kept = QDir(snapshots.directory()).entryList({ "kept-*" }, QDir::Dirs);
-    QCOMPARE(kept.size(), done ? 1 : 0);
+    QCOMPARE(kept.size(), keptAside);
     if (done)
-        QCOMPARE(read("root/profile-snapshots/" + kept.first() + "/Default/Top Sites"), "t121");
+        QCOMPARE(read("root/profile-snapshots/" + kept.last() + "/Default/Top Sites"), "t121");
+    QVERIFY(QDir(snapshots.directory())
+                .entryList({ ".partial-*" }, QDir::AllEntries | QDir::Hidden | QDir::System)
+                .isEmpty());
+    if (keptAside > 1)
+        QCOMPARE(kept.first(), "kept-20200102-000000000");
 }
 
 void TestProfileSnapshots::newestThreeMilestonesKept()
@@ -169,6 +188,13 @@ void TestProfileSnapshots::olderMilestoneIsAskedAboutNewerOneSnapshotted()
         guard.question(1),
         QStringLiteral("This profile was last used by Chromium 121. Build 1 is Chromium 120."));
     QCOMPARE(guard.question(2), QString());
+    // Put back off the main thread; the answer comes as a signal.
+    ProfileGuard worker(m_root);
+    QSignalSpy restored(&worker, &ProfileGuard::restored);
+    QVERIFY(worker.restore(1) && worker.restoring() && !worker.restore(1));
+    QVERIFY(restored.wait(10000));
+    QCOMPARE(restored.first(), (QVariantList { 1, QString() }));
+    QCOMPARE(ProfileSnapshots(m_root, profile).profileMilestone(), 120);
 }
 
 void TestProfileSnapshots::chromiumProfileCopied_data()

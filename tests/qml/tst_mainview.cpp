@@ -9,6 +9,7 @@
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
 #include "tray/runatlogon.h"
+#include "update/updatecontroller.h"
 
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -58,6 +59,7 @@ private slots:
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
     void sandboxEntryWhileTheRestrictionHolds();
+    void relaunchIsOfferedWhileAnOldBrowserRuns_data();
     void relaunchIsOfferedWhileAnOldBrowserRuns();
     void exitWaitsForAnInstallation();
     void lostNoticeStaysUntilTheWindowWasOpen();
@@ -516,8 +518,34 @@ void TestMainView::sandboxEntryWhileTheRestrictionHolds()
     QVERIFY(!offered());
 }
 
+namespace {
+// The clock the controller times its notices by, in milliseconds.
+qint64 testNow = 0;
+} // namespace
+
+void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<qint64>("later");
+    QTest::addColumn<bool>("reminded");
+    const qint64 day = UpdateController::relaunchReminderPeriod;
+    QTest::newRow("a day later") << "" << day << true;
+    // The notice is gone, but a day has not passed.
+    QTest::newRow("an hour later") << "" << day / 24 << false;
+    QTest::newRow("Not now") << "updateController.relaunchPostponed()" << day << false;
+    QTest::newRow("window up") << "updateController.windowVisible = true" << day << false;
+    QTest::newRow("another notice up")
+        << "updateController.sandboxAllowed(true, '')" << day << false;
+}
+
 void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns()
 {
+    QFETCH(QString, meanwhile);
+    QFETCH(qint64, later);
+    QFETCH(bool, reminded);
+    testNow = 0;
+    UpdateController::setClock([] { return testNow; });
+    const auto realClock = qScopeGuard([] { UpdateController::setClock(nullptr); });
     load();
     const ViewProbe &view = *m_view;
     QSignalSpy notices(
@@ -530,15 +558,24 @@ void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns()
              (QVariantList { "relaunch", "Relaunch", QStringList { "notnow", "Not now" } }));
     QCOMPARE(notices.first().first(),
              QStringLiteral("Chromium build 5 is installed. Relaunch Chromium to use it."));
+    // The checks are the reminder's clock.
+    testNow += later;
+    if (!meanwhile.isEmpty())
+        view(meanwhile);
+    const qsizetype before = notices.size();
+    view("updateController.checkCompleted(-1)");
+    QCOMPARE(notices.size() - before, reminded ? 1 : 0);
+    if (reminded)
+        QCOMPARE(notices.last(), notices.first());
     // No reminder before a day has passed; a newer build asks again.
     view("updateController.checkCompleted(-1)");
     view("updateController.browserOutdated = false; updateController.browserOutdated = true");
-    QCOMPARE(notices.size(), 2);
+    QCOMPARE(notices.size(), before + (reminded ? 2 : 1));
     view("updateController.relaunchFinished(false, false)");
     QVERIFY(view("idleStatusText.text").toString().contains("Chromium did not quit"));
     // Going back with nothing to ask goes straight back; a question waits for its answer.
     view("profileGuard.goBack()");
-    QCOMPARE(notices.size(), 2);
+    QCOMPARE(notices.size(), before + (reminded ? 2 : 1));
     view("updateController.askBeforeGoingBack(7, 'q', '')");
     QCOMPARE(notices.last().mid(4),
              (QVariantList { "openanyway", "Open anyway", QStringList { "cancel", "Cancel" } }));

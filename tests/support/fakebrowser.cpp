@@ -3,6 +3,8 @@
 // appends its arguments, CHROME_WRAPPER and CHROME_DESKTOP to <user data dir>/fakebrowser.record,
 // writes `Last Version`, holds `SingletonLock` and exits 0 on SIGTERM; FAKEBROWSER_EXIT=1 makes
 // it exit at once, a file `stay` in the profile makes it ignore SIGTERM (a page asking to stay).
+// --make-default-browser registers the desktop file CHROME_DESKTOP names with xdg-settings,
+// as Chromium does on Linux.
 // It never outlives a minute.
 #include <csignal>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int main(int argc, char *argv[])
@@ -30,6 +33,7 @@ int main(int argc, char *argv[])
         if (std::strncmp(argv[i], "--user-data-dir=", 16) == 0)
             profile = argv[i] + 16;
     }
+    mkdir(profile.c_str(), 0700); // as Chromium makes the profile it is given
     std::ofstream record(profile + "/fakebrowser.record", std::ios::app);
     record << "start\n";
     for (int i = 1; i < argc; ++i)
@@ -40,6 +44,12 @@ int main(int argc, char *argv[])
     std::ofstream(profile + "/Last Version") << version;
     if (profile.empty() || !record.flush())
         return 2;
+    const char *desktop = std::getenv("CHROME_DESKTOP");
+    for (int i = 1; i < argc && desktop; ++i) {
+        if (std::strcmp(argv[i], "--make-default-browser") == 0)
+            return execlp("xdg-settings", "xdg-settings", "set", "default-web-browser", desktop,
+                          static_cast<char *>(nullptr));
+    }
     if (std::getenv("FAKEBROWSER_EXIT"))
         return 0;
 
