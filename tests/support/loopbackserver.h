@@ -43,8 +43,8 @@ public:
         bool holdCut = false;
         // A 206 carries these headers instead and is cut from this body, when set: the
         // object was replaced between the answers.
-        QList<QPair<QByteArray, QByteArray>> rangeHeaders;
-        QByteArray rangeBody;
+        QList<QPair<QByteArray, QByteArray>> rangeHeaders {};
+        QByteArray rangeBody {};
     };
 
     explicit LoopbackServer(QObject *parent = nullptr);
