@@ -3,6 +3,7 @@
 #include "builds/buildnumber.h"
 #include "builds/crc32c.h"
 #include "builds/downloadsink.h"
+#include "builds/keptpart.h"
 #include "builds/parallelranges.h"
 #include "builds/rangeplan.h"
 #include "builds/transferguard.h"
@@ -38,7 +39,7 @@ ArchiveFetch::ArchiveFetch(QObject *parent)
     : QObject(parent)
     , m_sink(new DownloadSink(this))
     , m_ranges(new ParallelRanges(this))
-    , m_guard(new TransferGuard([this] { return m_received + m_ranges->received(); }, this))
+    , m_guard(new TransferGuard([this] { return m_part.received() + m_ranges->received(); }, this))
 {
     connect(m_ranges, &ParallelRanges::progressed, this, [this] { reportProgress(0, 0); });
     connect(m_ranges, &ParallelRanges::finished, this, &ArchiveFetch::rangesEnded);
@@ -78,13 +79,11 @@ void ArchiveFetch::setParallelThreshold(qint64 bytes)
 void ArchiveFetch::start(const Request &request)
 {
     m_request = request;
+    m_part.adopt(request.file, request.record, request.partial);
     m_mismatch = false;
     m_redirects = 0;
     m_retries = 0;
     m_running = true;
-    // Kept ranges say where the next request starts themselves.
-    m_offset = request.record.ranges.isEmpty() ? request.record.kept : 0;
-    m_received = 0;
     get(request.url);
 }
 
@@ -104,12 +103,10 @@ bool ArchiveFetch::halt()
         reply->abort();
     if (m_ranges->isRunning()) {
         m_ranges->halt();
-        keepRanges();
-        keep = m_request.partial && resumable(status) && saveKept() && m_request.record.kept > 0;
+        m_part.keepRanges(m_ranges->kept(m_part.record()));
+        keep = m_part.partial() && resumable(status) && m_part.save() && m_part.record().kept > 0;
     } else if (reply && m_sink->isBusy() && resumable(status)) {
-        m_request.record.kept = m_sink->waitForWrites();
-        keep = m_request.partial && m_request.record.kept > 0
-            && m_request.partial->save(m_request.record);
+        keep = m_part.keepWritten(m_sink->waitForWrites());
     }
     m_ranges->stop();
     if (m_sink->isBusy())
@@ -126,15 +123,10 @@ void ArchiveFetch::get(const QUrl &address)
     m_resumed = false;
     m_ranges->stop();
     m_startOver = false;
-    m_received = 0;
+    m_part.request();
     m_status = 0;
     m_expected = ObjectHash::Expected();
     m_endKnown = false;
-    // Ranges that broke resume each on its own: this request asks the first unfinished one
-    // for its rest, and the others follow once it is answered.
-    const PartialDownload::Range first = m_request.record.next();
-    if (!m_request.record.ranges.isEmpty())
-        m_offset = first.from + first.kept;
     m_guard->start();
     emit requested();
 
@@ -145,7 +137,7 @@ void ArchiveFetch::get(const QUrl &address)
         ? m_request.expected->generation
         : m_request.generation;
     m_reply = m_manager->get(
-        TransferRequest::make(address, m_request.record, m_offset, pin, m_transferTimeout));
+        TransferRequest::make(address, m_part.record(), m_part.offset(), pin, m_transferTimeout));
     m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QNetworkReply::finished, this, &ArchiveFetch::replyFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &ArchiveFetch::replyError);
@@ -158,14 +150,8 @@ ObjectHash::Expected ArchiveFetch::expected(const QNetworkReply *reply) const
 {
     if (m_request.expected)
         return m_request.expected->hash;
-    if (!m_resumed)
-        return ObjectHash::parse(reply->rawHeader("x-goog-hash"));
     // A resumed answer is judged by what the first answer named, never by its own headers.
-    ObjectHash::Expected first;
-    first.crc32c = m_request.record.crc32c;
-    first.md5 = m_request.record.md5;
-    first.present = !first.crc32c.isEmpty() || !first.md5.isEmpty();
-    return first;
+    return m_resumed ? m_part.firstChecksums() : ObjectHash::parse(reply->rawHeader("x-goog-hash"));
 }
 
 void ArchiveFetch::checkAnnouncedSize()
@@ -180,8 +166,8 @@ void ArchiveFetch::checkAnnouncedSize()
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (status < 200 || status > 299 || !announced.isValid())
         return;
-    const qint64 size = !m_request.record.ranges.isEmpty() ? m_request.record.size
-                                                           : m_offset + announced.toLongLong();
+    const qint64 size
+        = m_part.inRanges() ? m_part.record().size : m_part.offset() + announced.toLongLong();
     const QString refusal
         = TransferGuard::refusal(size, QFileInfo(m_request.file->fileName()).absolutePath());
     if (!refusal.isEmpty())
@@ -193,10 +179,9 @@ bool ArchiveFetch::judgeRange(int status)
     if (m_judged)
         return !m_startOver;
     m_judged = true;
-    PartialDownload::Record &record = m_request.record;
     const ObjectHash::Expected expected = this->expected(m_reply);
-    if (m_offset > 0 || !record.ranges.isEmpty()) {
-        const PartialDownload::Answer answer = judgeResume(status, expected);
+    if (m_part.offset() > 0 || m_part.inRanges()) {
+        const PartialDownload::Answer answer = m_part.judge(m_reply, status, expected);
         if (answer == PartialDownload::Append) {
             resume(status);
             return true;
@@ -204,8 +189,7 @@ bool ArchiveFetch::judgeRange(int status)
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
                          << (answer == PartialDownload::UseWhole ? "the whole file"
                                                                  : "starting over");
-        m_offset = 0;
-        record.ranges.clear();
+        m_part.restart();
         if (answer == PartialDownload::StartOver) {
             // Completes the reply; its finished() asks for the whole file.
             m_startOver = true;
@@ -219,77 +203,36 @@ bool ArchiveFetch::judgeRange(int status)
     return true;
 }
 
-PartialDownload::Answer ArchiveFetch::judgeResume(int status, const ObjectHash::Expected &own) const
-{
-    const PartialDownload::Record &record = m_request.record;
-    const auto answer = PartialDownload::judge(record, status, m_reply->rawHeader("Content-Range"),
-                                               m_reply->rawHeader("ETag"),
-                                               m_reply->rawHeader("x-goog-generation"));
-    // The checksums the first answer named judge the whole file: an answer that names others
-    // is of another upload, and one that names none is judged by them all the same.
-    const bool other = own.malformed || (!own.crc32c.isEmpty() && own.crc32c != record.crc32c)
-        || (!own.md5.isEmpty() && own.md5 != record.md5);
-    return answer == PartialDownload::Append && other ? PartialDownload::StartOver : answer;
-}
-
 void ArchiveFetch::resume(int status)
 {
     m_resumed = true;
     const ObjectHash::Expected first = expected(m_reply);
-    if (!m_request.record.ranges.isEmpty()) {
+    if (m_part.inRanges()) {
         startRanges(status, first);
         return;
     }
-    m_sink->begin(m_request.file, m_offset, first);
-    // The part grows from here, and the record says so: a run killed now leaves a part the
-    // next start resumes, rather than one it discards for having outgrown the kept count.
-    if (m_request.partial) {
-        PartialDownload::Record growing = m_request.record;
-        growing.kept = 0; // the part as the disk has it
-        m_request.partial->save(growing);
-    }
+    m_sink->begin(m_request.file, m_part.offset(), first);
+    m_part.growing();
 }
 
 void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
 {
-    PartialDownload::Record &record = m_request.record;
-    const QByteArray etag = m_reply->rawHeader("ETag");
-    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    const qint64 length = announced.isValid() ? announced.toLongLong() : -1;
-    if (status == 200) {
-        record.etag = etag;
-        record.generation = m_reply->rawHeader("x-goog-generation");
-        record.size = length;
-        record.kept = 0;
-        record.ranges.clear();
-        record.crc32c = expected.crc32c;
-        record.md5 = expected.md5;
-        // A checksum that cannot be read fails the file, and leaves nothing to resume by.
+    // A checksum that cannot be read fails the file, and leaves nothing to resume by.
+    if (status == 200)
         m_refused = expected.malformed;
-    }
-    // Storage servers often cap each connection: a large file comes in ranges side by side.
-    // Preallocated: each range's bytes stay at their offset, whichever range breaks.
-    const bool split = status == 200 && m_request.file->size() == 0
-        && RangePlan::splits(length, etag, expected, parallelThreshold(),
-                             TransferGuard::maximumSize)
-        && m_request.file->resize(length);
-    if (split) {
-        record.ranges = RangePlan::plan(length);
+    if (status == 200 && m_part.whole(m_reply, expected, parallelThreshold()))
         startRanges(status, expected);
-    } else if (status >= 200 && status <= 299) {
+    else if (status >= 200 && status <= 299)
         m_sink->begin(m_request.file, 0, expected);
-    }
     // Written now, so that even a run that is killed leaves a part to resume; ranges that
     // kept nothing yet leave none.
-    if (status == 200 && m_request.partial && resumable(status))
-        m_request.partial->save(record);
+    if (status == 200 && resumable(status))
+        m_part.note();
 }
 
 bool ArchiveFetch::resumable(int status) const
 {
-    const PartialDownload::Record &record = m_request.record;
-    const qint64 have = record.ranges.isEmpty() ? m_offset + m_received : record.kept;
-    return !m_refused && RangePlan::resumable(record, have, status, m_judged);
+    return !m_refused && m_part.resumable(status, m_judged);
 }
 
 void ArchiveFetch::read(bool all)
@@ -311,9 +254,9 @@ void ArchiveFetch::read(bool all)
         const QByteArray data = m_reply->read(readBufferSize);
         if (data.isEmpty())
             return;
-        m_received += data.size();
-        if (m_offset + m_received > TransferGuard::maximumSize) {
-            fail(TransferGuard::refusal(m_offset + m_received));
+        m_part.add(data.size());
+        if (m_part.reached() > TransferGuard::maximumSize) {
+            fail(TransferGuard::refusal(m_part.reached()));
             return;
         }
         m_sink->write(data);
@@ -323,7 +266,7 @@ void ArchiveFetch::read(bool all)
 void ArchiveFetch::replyError()
 {
     if (m_reply && m_transferError.isEmpty() && !m_startOver)
-        m_transferError = TransferRequest::problem(m_reply, m_received);
+        m_transferError = TransferRequest::problem(m_reply, m_part.received());
 }
 
 void ArchiveFetch::fail(const QString &error)
@@ -343,11 +286,11 @@ void ArchiveFetch::reportProgress(qint64 received, qint64 total)
     // The kept part counts as arrived, and so do the ranges with theirs.
     if (m_ranges->isRunning()) {
         received = m_ranges->progress();
-        total = m_request.record.size;
+        total = m_part.record().size;
     } else {
-        received += m_offset;
+        received += m_part.offset();
         if (total > 0)
-            total += m_offset;
+            total += m_part.offset();
     }
     emit progressed(received, total);
 }
@@ -369,8 +312,8 @@ void ArchiveFetch::replyFinished()
         get(m_address);
         return;
     }
-    m_transferError
-        = m_transferError.isEmpty() ? TransferRequest::problem(reply, m_received) : m_transferError;
+    m_transferError = m_transferError.isEmpty() ? TransferRequest::problem(reply, m_part.received())
+                                                : m_transferError;
     m_status = status;
     m_expected = expected(reply);
     // A body that simply stops looks like one that ended: only an announced length, the
@@ -432,20 +375,20 @@ void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches)
             problem = tr("Download failed: the transfer ended without a length or checksum to "
                          "prove it complete");
     }
-    qCInfo(lcUpdate) << "HTTP" << m_status << "received" << m_received << "bytes"
+    qCInfo(lcUpdate) << "HTTP" << m_status << "received" << m_part.received() << "bytes"
                      << (problem.isEmpty() ? QStringLiteral("complete") : problem);
     if (problem.isEmpty()) {
         report(Complete);
     } else if (written && resumable(m_status)) {
         // A transfer that broke keeps what arrived; the next try asks for the rest only.
-        const bool kept = saveKept();
+        const bool kept = m_part.save();
         if (m_retries < retryDelays().size()) {
             qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
             m_guard->stop();
             m_retryTimer.start(retryDelays().at(m_retries++));
             return;
         }
-        report(Failed, problem, kept && m_request.partial.has_value());
+        report(Failed, problem, kept && m_part.partial().has_value());
     } else {
         report(Failed, problem);
     }
@@ -462,8 +405,8 @@ void ArchiveFetch::startRanges(int status, const ObjectHash::Expected &expected)
     reply->disconnect(this);
     m_reply = nullptr;
     m_ranges->start(
-        m_request.record, reply,
-        { m_manager, m_address, m_request.file->fileName(), m_transferTimeout, m_request.partial });
+        m_part.record(), reply,
+        { m_manager, m_address, m_request.file->fileName(), m_transferTimeout, m_part.partial() });
 }
 
 void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
@@ -473,39 +416,13 @@ void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
     const bool matches = m_expected.crc32c == Crc32c::digest(m_crc);
     reportProgress(0, 0);
     if (problem.isEmpty()) {
-        // The whole file is there: nothing is left to resume.
-        m_request.record.ranges.clear();
-        m_offset = 0;
-        m_received = m_request.record.size;
+        m_part.complete();
     } else {
         qCInfo(lcUpdate) << "A range failed:" << problem;
-        keepRanges();
+        m_part.keepRanges(m_ranges->kept(m_part.record()));
     }
     m_ranges->stop();
     judge(problem, true, matches);
-}
-
-void ArchiveFetch::keepRanges()
-{
-    m_request.record = m_ranges->kept(m_request.record);
-    if (m_request.record.ranges.isEmpty()) {
-        m_received = 0;
-        m_offset = m_request.record.kept;
-    }
-}
-
-bool ArchiveFetch::saveKept()
-{
-    PartialDownload::Record &record = m_request.record;
-    if (record.ranges.isEmpty()) {
-        // One stream keeps what lies unbroken from byte 0; the rest of the file goes.
-        m_offset += m_received;
-        m_received = 0;
-        record.kept = m_offset;
-        if (!m_request.file->resize(m_offset))
-            return false;
-    }
-    return !m_request.partial || m_request.partial->save(record);
 }
 
 void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)
@@ -524,8 +441,8 @@ void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)
     result.partKept = partKept;
     result.mismatch = outcome == Failed && m_mismatch;
     result.judgedBy.hash = m_expected;
-    result.judgedBy.size = m_request.record.size;
-    result.judgedBy.generation = m_request.record.generation;
+    result.judgedBy.size = m_part.record().size;
+    result.judgedBy.generation = m_part.record().generation;
     result.crc32c = m_crc;
     emit finished(result);
 }

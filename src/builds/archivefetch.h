@@ -1,5 +1,6 @@
 #pragma once
 
+#include "builds/keptpart.h"
 #include "builds/objecthash.h"
 #include "builds/partialdownload.h"
 
@@ -103,7 +104,6 @@ private:
     void retry() { get(m_request.url); }
     void checkAnnouncedSize();
     bool judgeRange(int status);
-    PartialDownload::Answer judgeResume(int status, const ObjectHash::Expected &own) const;
     void resume(int status);
     void judgeWhole(int status, const ObjectHash::Expected &expected);
     ObjectHash::Expected expected(const QNetworkReply *reply) const;
@@ -115,8 +115,6 @@ private:
     void judge(QString problem, bool written, bool checksumMatches);
     void startRanges(int status, const ObjectHash::Expected &expected);
     void rangesEnded(const QString &rangeError, quint32 crc);
-    void keepRanges();
-    bool saveKept();
     bool resumable(int status) const;
     void fail(const QString &error);
     void report(Outcome outcome, const QString &error = QString(), bool partKept = false);
@@ -146,10 +144,9 @@ private:
     bool m_mismatch = false;
     // We gave the transfer up (too large, too slow, disk): nothing to resume.
     bool m_refused = false;
-    // Body bytes of the running response, and where in the file that body starts.
-    qint64 m_received = 0;
-    qint64 m_offset = 0;
-    // The ranges while a large file comes in parallel (m_request.record.ranges).
+    // What of the file is on disk and its record; m_request's record is where it began.
+    KeptPart m_part;
+    // The ranges while a large file comes in parallel (m_part's record's ranges).
     ParallelRanges *m_ranges;
     QTimer m_retryTimer;
     TransferGuard *m_guard;
