@@ -11,14 +11,6 @@
         <source>Cannot write the download: %1</source>
         <translation type="unfinished"></translation>
     </message>
-    <message>
-        <source>The download did not match the storage&apos;s checksum</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download failed: the transfer ended without a length or checksum to prove it complete</source>
-        <translation type="unfinished"></translation>
-    </message>
 </context>
 <context>
     <name>ArchiveInstaller</name>
@@ -422,6 +414,17 @@
     </message>
     <message>
         <source>Download failed: refused redirect to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TransferVerdict</name>
+    <message>
+        <source>The download did not match the storage&apos;s checksum</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download failed: the transfer ended without a length or checksum to prove it complete</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1,13 +1,13 @@
 #include "builds/archivefetch.h"
 
 #include "builds/buildnumber.h"
-#include "builds/crc32c.h"
 #include "builds/downloadsink.h"
 #include "builds/keptpart.h"
 #include "builds/parallelranges.h"
 #include "builds/rangeplan.h"
 #include "builds/transferguard.h"
 #include "builds/transferrequest.h"
+#include "builds/transferverdict.h"
 #include "common/updatelog.h"
 
 #include <QDir>
@@ -19,14 +19,8 @@
 
 namespace {
 
-// The one piece of mutable global state here: the test seams for the retry pauses and the
-// size from which a file comes in ranges.
-QList<int> &retryDelays()
-{
-    static QList<int> delays { 1000, 4000, 16000 };
-    return delays;
-}
-
+// The one piece of mutable global state here: the test seam for the size from which a file
+// comes in ranges.
 qint64 &parallelThreshold()
 {
     static qint64 threshold = 64 * 1024 * 1024;
@@ -39,6 +33,7 @@ ArchiveFetch::ArchiveFetch(QObject *parent)
     : QObject(parent)
     , m_sink(new DownloadSink(this))
     , m_ranges(new ParallelRanges(this))
+    , m_verdict(new TransferVerdict(this))
     , m_guard(new TransferGuard([this] { return m_part.received() + m_ranges->received(); }, this))
 {
     connect(m_ranges, &ParallelRanges::progressed, this, [this] { reportProgress(0, 0); });
@@ -51,8 +46,7 @@ ArchiveFetch::ArchiveFetch(QObject *parent)
         fail(tr("Cannot write the download to %1: %2").arg(QDir::toNativeSeparators(file), error));
     });
     connect(m_sink, &DownloadSink::finished, this, &ArchiveFetch::written);
-    m_retryTimer.setSingleShot(true);
-    connect(&m_retryTimer, &QTimer::timeout, this, &ArchiveFetch::retry);
+    connect(m_verdict, &TransferVerdict::retry, this, &ArchiveFetch::retry);
     connect(m_guard, &TransferGuard::tooSlow, this, &ArchiveFetch::fail);
 }
 
@@ -68,7 +62,7 @@ void ArchiveFetch::setTrickleWindow(int milliseconds)
 
 void ArchiveFetch::setRetryDelays(const QList<int> &milliseconds)
 {
-    retryDelays() = milliseconds;
+    TransferVerdict::setRetryDelays(milliseconds);
 }
 
 void ArchiveFetch::setParallelThreshold(qint64 bytes)
@@ -80,9 +74,8 @@ void ArchiveFetch::start(const Request &request)
 {
     m_request = request;
     m_part.adopt(request.file, request.record, request.partial);
-    m_mismatch = false;
+    m_verdict->restart();
     m_redirects = 0;
-    m_retries = 0;
     m_running = true;
     get(request.url);
 }
@@ -94,10 +87,10 @@ bool ArchiveFetch::halt()
     m_running = false;
     m_guard->stop();
     // What arrived is kept for the next start: a try that waits kept it already.
-    bool keep = m_retryTimer.isActive();
-    m_retryTimer.stop();
+    bool keep = m_verdict->isWaiting();
+    m_verdict->stop();
     QNetworkReply *reply = m_reply;
-    const int status = reply ? TransferRequest::status(reply) : m_status;
+    const int status = reply ? TransferRequest::status(reply) : m_verdict->status();
     releaseReply();
     if (reply)
         reply->abort();
@@ -124,9 +117,7 @@ void ArchiveFetch::get(const QUrl &address)
     m_ranges->stop();
     m_startOver = false;
     m_part.request();
-    m_status = 0;
-    m_expected = ObjectHash::Expected();
-    m_endKnown = false;
+    m_verdict->clear();
     m_guard->start();
     emit requested();
 
@@ -314,13 +305,7 @@ void ArchiveFetch::replyFinished()
     }
     m_transferError = m_transferError.isEmpty() ? TransferRequest::problem(reply, m_part.received())
                                                 : m_transferError;
-    m_status = status;
-    m_expected = expected(reply);
-    // A body that simply stops looks like one that ended: only an announced length, the
-    // end of a chunked body, an HTTP/2 stream's end or the storage's checksum tell them apart.
-    m_endKnown = reply->header(QNetworkRequest::ContentLengthHeader).isValid()
-        || reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
-        || reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+    m_verdict->answered(reply, expected(reply));
     releaseReply();
     if (!m_refused && status == 404) {
         qCInfo(lcUpdate) << "HTTP 404";
@@ -343,7 +328,7 @@ bool ArchiveFetch::redirect(int status, const QByteArray &location)
     qCInfo(lcUpdate) << "HTTP" << status << "redirect to" << target.toString();
     releaseReply();
     if (target.isEmpty() || ++m_redirects > maximumRedirects) {
-        m_status = status;
+        m_verdict->answered(status, ObjectHash::Expected(), false);
         report(Failed, TransferRequest::refusedRedirect(location, !target.isEmpty()));
         return true;
     }
@@ -354,7 +339,7 @@ bool ArchiveFetch::redirect(int status, const QByteArray &location)
 void ArchiveFetch::written(bool written, const QString &writeError, bool checksumMatches,
                            quint32 crc)
 {
-    m_crc = crc;
+    m_verdict->written(crc);
     QString problem = m_transferError;
     if (problem.isEmpty() && !written)
         problem = tr("Cannot write the download: %1").arg(writeError);
@@ -363,29 +348,14 @@ void ArchiveFetch::written(bool written, const QString &writeError, bool checksu
 
 void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches)
 {
-    const bool hashed = m_expected.present || m_expected.malformed;
-    m_mismatch = problem.isEmpty() && hashed && !checksumMatches;
-    if (m_mismatch) {
-        qCWarning(lcUpdate) << "Checksum mismatch for" << m_request.url.toString();
-        problem = tr("The download did not match the storage's checksum");
-    }
-    if (problem.isEmpty()) {
-        qCInfo(lcUpdate) << "Checksum" << (hashed ? "matched" : "not sent");
-        if (!m_endKnown && !hashed)
-            problem = tr("Download failed: the transfer ended without a length or checksum to "
-                         "prove it complete");
-    }
-    qCInfo(lcUpdate) << "HTTP" << m_status << "received" << m_part.received() << "bytes"
-                     << (problem.isEmpty() ? QStringLiteral("complete") : problem);
+    problem = m_verdict->judge(problem, checksumMatches, m_request.url, m_part.received());
     if (problem.isEmpty()) {
         report(Complete);
-    } else if (written && resumable(m_status)) {
+    } else if (written && resumable(m_verdict->status())) {
         // A transfer that broke keeps what arrived; the next try asks for the rest only.
         const bool kept = m_part.save();
-        if (m_retries < retryDelays().size()) {
-            qCInfo(lcUpdate) << "Trying again in" << retryDelays().at(m_retries) << "ms";
+        if (m_verdict->retryLater()) {
             m_guard->stop();
-            m_retryTimer.start(retryDelays().at(m_retries++));
             return;
         }
         report(Failed, problem, kept && m_part.partial().has_value());
@@ -398,9 +368,7 @@ void ArchiveFetch::startRanges(int status, const ObjectHash::Expected &expected)
 {
     // The answered reply brings the first unfinished range; each other range asks for its
     // own on a connection of its own.
-    m_status = status;
-    m_expected = expected;
-    m_endKnown = true;
+    m_verdict->answered(status, expected, true);
     QNetworkReply *reply = m_reply;
     reply->disconnect(this);
     m_reply = nullptr;
@@ -412,8 +380,7 @@ void ArchiveFetch::startRanges(int status, const ObjectHash::Expected &expected)
 void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
 {
     const QString problem = m_transferError.isEmpty() ? rangeError : m_transferError;
-    m_crc = crc;
-    const bool matches = m_expected.crc32c == Crc32c::digest(m_crc);
+    const bool matches = m_verdict->rangesMatch(crc);
     reportProgress(0, 0);
     if (problem.isEmpty()) {
         m_part.complete();
@@ -429,7 +396,7 @@ void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)
 {
     m_running = false;
     m_guard->stop();
-    m_retryTimer.stop();
+    m_verdict->stop();
     m_ranges->stop();
     if (m_sink->isBusy())
         m_sink->waitForWrites();
@@ -437,13 +404,13 @@ void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)
     result = Result();
     result.outcome = outcome;
     result.error = error;
-    result.httpStatus = m_status;
+    result.httpStatus = m_verdict->status();
     result.partKept = partKept;
-    result.mismatch = outcome == Failed && m_mismatch;
-    result.judgedBy.hash = m_expected;
+    result.mismatch = outcome == Failed && m_verdict->mismatch();
+    result.judgedBy.hash = m_verdict->expected();
     result.judgedBy.size = m_part.record().size;
     result.judgedBy.generation = m_part.record().generation;
-    result.crc32c = m_crc;
+    result.crc32c = m_verdict->crc32c();
     emit finished(result);
 }
 

@@ -6,7 +6,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 #include <QUrl>
 
 #include <optional>
@@ -15,6 +14,7 @@ class DownloadSink;
 class QNetworkReply;
 class ParallelRanges;
 class TransferGuard;
+class TransferVerdict;
 class QFile;
 class QNetworkAccessManager;
 
@@ -128,26 +128,21 @@ private:
     DownloadSink *m_sink;
     int m_transferTimeout = 60000;
     int m_redirects = 0;
-    int m_retries = 0;
     bool m_running = false;
     // What the running try was told and found.
     QString m_transferError;
-    int m_status = 0;
-    ObjectHash::Expected m_expected;
-    bool m_endKnown = false;
-    quint32 m_crc = 0;
     Result m_result;
     bool m_judged = false;
     // The answer brings the rest of a kept part.
     bool m_resumed = false;
     bool m_startOver = false;
-    bool m_mismatch = false;
     // We gave the transfer up (too large, too slow, disk): nothing to resume.
     bool m_refused = false;
     // What of the file is on disk and its record; m_request's record is where it began.
     KeptPart m_part;
     // The ranges while a large file comes in parallel (m_part's record's ranges).
     ParallelRanges *m_ranges;
-    QTimer m_retryTimer;
+    // What the answer's body is judged by and came to, and when a broken try is made again.
+    TransferVerdict *m_verdict;
     TransferGuard *m_guard;
 };
