@@ -5,9 +5,7 @@
 #include "builds/keptpart.h"
 #include "builds/parallelranges.h"
 #include "builds/rangeplan.h"
-#include "builds/transferguard.h"
 #include "builds/transferrequest.h"
-#include "builds/transferverdict.h"
 #include "common/updatelog.h"
 
 #include <QDir>
@@ -16,18 +14,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-
-namespace {
-
-// The one piece of mutable global state here: the test seam for the size from which a file
-// comes in ranges.
-qint64 &parallelThreshold()
-{
-    static qint64 threshold = 64 * 1024 * 1024;
-    return threshold;
-}
-
-} // namespace
 
 ArchiveFetch::ArchiveFetch(QObject *parent)
     : QObject(parent)
@@ -53,21 +39,6 @@ ArchiveFetch::ArchiveFetch(QObject *parent)
 ArchiveFetch::~ArchiveFetch()
 {
     halt();
-}
-
-void ArchiveFetch::setTrickleWindow(int milliseconds)
-{
-    m_guard->setWindow(milliseconds);
-}
-
-void ArchiveFetch::setRetryDelays(const QList<int> &milliseconds)
-{
-    TransferVerdict::setRetryDelays(milliseconds);
-}
-
-void ArchiveFetch::setParallelThreshold(qint64 bytes)
-{
-    parallelThreshold() = bytes;
 }
 
 void ArchiveFetch::start(const Request &request)
@@ -211,7 +182,7 @@ void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
     // A checksum that cannot be read fails the file, and leaves nothing to resume by.
     if (status == 200)
         m_refused = expected.malformed;
-    if (status == 200 && m_part.whole(m_reply, expected, parallelThreshold()))
+    if (status == 200 && m_part.whole(m_reply, expected))
         startRanges(status, expected);
     else if (status >= 200 && status <= 299)
         m_sink->begin(m_request.file, 0, expected);

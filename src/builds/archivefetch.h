@@ -3,6 +3,8 @@
 #include "builds/keptpart.h"
 #include "builds/objecthash.h"
 #include "builds/partialdownload.h"
+#include "builds/transferguard.h"
+#include "builds/transferverdict.h"
 
 #include <QObject>
 #include <QPointer>
@@ -13,8 +15,6 @@
 class DownloadSink;
 class QNetworkReply;
 class ParallelRanges;
-class TransferGuard;
-class TransferVerdict;
 class QFile;
 class QNetworkAccessManager;
 
@@ -78,11 +78,14 @@ public:
     // Test seams: how long a transfer may go without receiving a byte, and the window over
     // which a transfer must average minimumBytesPerSecond.
     void setTransferTimeout(int milliseconds) { m_transferTimeout = milliseconds; }
-    void setTrickleWindow(int milliseconds);
+    void setTrickleWindow(int milliseconds) { m_guard->setWindow(milliseconds); }
     // Test seam: the pauses before the tries that resume a broken transfer within one attempt.
-    static void setRetryDelays(const QList<int> &milliseconds);
+    static void setRetryDelays(const QList<int> &delays)
+    {
+        TransferVerdict::setRetryDelays(delays);
+    }
     // Test seam: the size from which a file comes in parallel ranges (64 MiB).
-    static void setParallelThreshold(qint64 bytes);
+    static void setParallelThreshold(qint64 bytes) { KeptPart::setParallelThreshold(bytes); }
 
     void start(const Request &request);
     // Stops at once, for quitting: what is on disk is kept for a later attempt where it can

@@ -6,6 +6,23 @@
 #include <QFile>
 #include <QNetworkReply>
 
+namespace {
+
+// The one piece of mutable global state here: the test seam for the size from which a file
+// comes in ranges.
+qint64 &parallelThreshold()
+{
+    static qint64 threshold = 64 * 1024 * 1024;
+    return threshold;
+}
+
+} // namespace
+
+void KeptPart::setParallelThreshold(qint64 bytes)
+{
+    parallelThreshold() = bytes;
+}
+
 void KeptPart::adopt(QFile *file, const PartialDownload::Record &record,
                      std::optional<PartialDownload> partial)
 {
@@ -64,8 +81,7 @@ void KeptPart::restart()
     m_record.ranges.clear();
 }
 
-bool KeptPart::whole(const QNetworkReply *reply, const ObjectHash::Expected &expected,
-                     qint64 threshold)
+bool KeptPart::whole(const QNetworkReply *reply, const ObjectHash::Expected &expected)
 {
     const QByteArray etag = reply->rawHeader("ETag");
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -80,7 +96,8 @@ bool KeptPart::whole(const QNetworkReply *reply, const ObjectHash::Expected &exp
     // Storage servers often cap each connection: a large file comes in ranges side by side.
     // Preallocated: each range's bytes stay at their offset, whichever range breaks.
     const bool split = m_file->size() == 0
-        && RangePlan::splits(length, etag, expected, threshold, TransferGuard::maximumSize)
+        && RangePlan::splits(length, etag, expected, parallelThreshold(),
+                             TransferGuard::maximumSize)
         && m_file->resize(length);
     if (split)
         m_record.ranges = RangePlan::plan(length);

@@ -16,6 +16,9 @@ class KeptPart
 public:
     // A transfer into `file`, which holds the part `record` describes; `partial` is where the
     // record is written (none keeps nothing past the transfer).
+    // Test seam: the size from which a file comes in parallel ranges (64 MiB).
+    static void setParallelThreshold(qint64 bytes);
+
     void adopt(QFile *file, const PartialDownload::Record &record,
                std::optional<PartialDownload> partial);
     // A new request: nothing of its body has arrived. Ranges that broke resume each on its
@@ -44,7 +47,7 @@ public:
     void restart();
     // A 200 describes the upload from here on. True when its file is to come in ranges,
     // which the record now plans (the file is preallocated for them).
-    bool whole(const QNetworkReply *reply, const ObjectHash::Expected &expected, qint64 threshold);
+    bool whole(const QNetworkReply *reply, const ObjectHash::Expected &expected);
     // Whether what is there is worth keeping after an answer of `status` (0: none).
     bool resumable(int status, bool answered) const;
     // The ranges stopped and keep `kept`.
