@@ -353,9 +353,7 @@ void TestChromeDownloader::callsWhileBusyAreIgnored()
     QCOMPARE(downloader.status(), ChromeDownloader::InstallingStatus);
     QCOMPARE(downloader.installerPath(), file);
 
-    QFile release(qEnvironmentVariable("TARROWIN_INSTALLER_RELEASE"));
-    QVERIFY(release.open(QIODevice::WriteOnly));
-    release.close();
+    QVERIFY(FakeInstaller::release());
     QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::IdleStatus, 20000);
 
     QCOMPARE(log.statuses(), (QStringList { "status 1", "status 2", "status 0" }));
@@ -431,8 +429,7 @@ void TestChromeDownloader::quittingLeavesTheInstallerRunning()
     // its outcome is unknown the build is not recorded.
     QVERIFY(QFile::exists(file));
     QVERIFY(!QSettings().contains(QStringLiteral("CurrentBuild")));
-    QFile release(qEnvironmentVariable("TARROWIN_INSTALLER_RELEASE"));
-    QVERIFY(release.open(QIODevice::WriteOnly));
+    QVERIFY(FakeInstaller::release());
 }
 
 void TestChromeDownloader::progressNotifiesOnlyOnChange_data()

@@ -36,6 +36,12 @@ QByteArray FakeInstaller::waitingForRelease(int code)
         + QByteArray::number(code) + "\n";
 }
 
+bool FakeInstaller::release()
+{
+    QFile file(qEnvironmentVariable("TARROWIN_INSTALLER_RELEASE"));
+    return file.open(QIODevice::WriteOnly);
+}
+
 QString FakeInstaller::prepare(const QString &dir)
 {
     const QString recordFile = dir + QStringLiteral("/installer-runs.txt");

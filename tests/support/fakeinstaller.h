@@ -14,6 +14,8 @@ QByteArray crashing();
 QByteArray chattering(int mebibytes);
 // Waits until the file named by TARROWIN_INSTALLER_RELEASE exists, then exits with code.
 QByteArray waitingForRelease(int code);
+// Lets every waitingForRelease installer go on; false when the file could not be made.
+bool release();
 
 // Sets both environment variables to files in dir; returns the record file's path.
 QString prepare(const QString &dir);
