@@ -14,11 +14,11 @@ class QNetworkReply;
 class KeptPart
 {
 public:
-    // A transfer into `file`, which holds the part `record` describes; `partial` is where the
-    // record is written (none keeps nothing past the transfer).
     // Test seam: the size from which a file comes in parallel ranges (64 MiB).
     static void setParallelThreshold(qint64 bytes);
 
+    // A transfer into `file`, which holds the part `record` describes; `partial` is where the
+    // record is written (none keeps nothing past the transfer).
     void adopt(QFile *file, const PartialDownload::Record &record,
                std::optional<PartialDownload> partial);
     // A new request: nothing of its body has arrived. Ranges that broke resume each on its
