@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -258,6 +259,27 @@ QByteArray freshDir(int dir, const char *prefix)
     return QByteArray();
 }
 
+// Marks a fresh folder as being worked in, for as long as the descriptor stays open, so that
+// sweep() leaves it alone. False when a sweep holds it already (and is removing it).
+bool holdFolder(int dir)
+{
+    return ::flock(dir, LOCK_EX | LOCK_NB) == 0;
+}
+
+// Removes what a crash left in dir: every entry whose name starts with prefix, but for folders
+// a take, restore or copy still works in (it holds them). Links and anything else that is no
+// folder are removed as they are, never followed.
+void sweep(int dir, const char *prefix)
+{
+    for (const QByteArray &entry : entriesOf(dir)) {
+        if (!entry.startsWith(prefix))
+            continue;
+        const Fd leftover(openDirAt(dir, entry.constData()));
+        if (!leftover.valid() || holdFolder(leftover.get()))
+            removeAt(dir, entry.constData());
+    }
+}
+
 // The stores copied into a new folder of dir, renamed to `name` once whole.
 bool writeCopy(int userData, int dir, const QByteArray &name, const CopyJob &job)
 {
@@ -329,7 +351,8 @@ bool putBack(int from, int to, const char *name)
     }
     const QByteArray fresh = freshDir(to, ".tarrowin-restore-");
     const Fd holder(fresh.isEmpty() ? -1 : openDirAt(to, fresh.constData()));
-    bool placed = holder.valid() && copyEntry(from, holder.get(), name, 1);
+    bool placed
+        = holder.valid() && holdFolder(holder.get()) && copyEntry(from, holder.get(), name, 1);
     if (placed) {
         // A folder cannot be renamed over a folder that has entries: it goes first.
         struct stat existing;
@@ -418,6 +441,14 @@ bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *cancel) con
     if (!snapshots.valid() || !lockFolder(snapshots.get()))
         return fail(error, Text::tr("Cannot copy the profile to %1").arg(directory()));
     tidy(snapshots.get());
+    // What a restore or a profile copy left when it crashed, now that none can be under way
+    // for this profile (a copy elsewhere holds its folder). Never while a browser runs on it.
+    const Fd besides(
+        ::open(QFile::encodeName(QFileInfo(m_profile).path()), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (userData.valid() && besides.valid() && !profileHeld()) {
+        sweep(userData.get(), ".tarrowin-restore-");
+        sweep(besides.get(), ".tarrowin-copy-");
+    }
     if (!userData.valid()
         || !writeCopy(userData.get(), snapshots.get(), QByteArray::number(milestone),
                       { storeJob.depthLimit, nullptr, cancel }))
@@ -508,6 +539,7 @@ bool ProfileSnapshots::copyProfile(const QString &source, const QString &target,
     struct stat existing;
     if (::fstatat(parent.get(), name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return fail(error, Text::tr("%1 exists already").arg(target));
+    sweep(parent.get(), ".tarrowin-copy-");
     const QByteArray partial = freshDir(parent.get(), ".tarrowin-copy-");
     const Fd into(partial.isEmpty() ? -1 : openDirAt(parent.get(), partial.constData()));
     const qint64 total = treeSize(from.get(), 0);
@@ -517,7 +549,7 @@ bool ProfileSnapshots::copyProfile(const QString &source, const QString &target,
         progress(done, total);
     };
     const CopyJob job { profileDepthLimit, &copied, &cancel };
-    bool whole = into.valid();
+    bool whole = into.valid() && holdFolder(into.get());
     for (const QByteArray &entry : whole ? entriesOf(from.get()) : QList<QByteArray>()) {
         // The running browser's lock, socket and cookie are no part of the profile.
         if (!entry.startsWith("Singleton"))

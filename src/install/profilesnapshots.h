@@ -44,7 +44,8 @@ public:
     // A snapshot of the stores as `Last Version`'s milestone left them, replacing an earlier
     // one of that milestone; the newest `kept` milestones stay. False, with nothing changed,
     // when the profile is held, names no milestone, a copy fails or cancel was set. Partial
-    // copies a crash left behind go first.
+    // copies a crash left behind go first: of snapshots, of stores being put back (in the
+    // profile) and of profile copies (beside it).
     //
     // Takes and restores wait for each other, across processes. Both may run on any thread.
     bool take(QString *error = nullptr, const std::atomic<bool> *cancel = nullptr) const;
@@ -60,6 +61,7 @@ public:
     // exist: built beside it and renamed into place whole. Refused while a browser holds the
     // source, and thrown away when one started meanwhile. Reports the bytes copied of the
     // total as it goes, from the calling thread; cancel stops it (nothing is left behind).
+    // Copies a crash left beside target go first, unless another copy still works in one.
     static bool copyProfile(const QString &source, const QString &target,
                             const std::function<void(qint64, qint64)> &progress,
                             const std::atomic<bool> &cancel, QString *error = nullptr);

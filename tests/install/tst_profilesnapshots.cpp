@@ -101,6 +101,12 @@ void TestProfileSnapshots::snapshotAndRestore_data()
                                           { snapshots + "kept-20200103-000000000/x", "old" },
                                           { snapshots + "kept-20990101-000000000", "->outside" } }
                                << true << 3;
+    QTest::newRow("leftovers of restores and copies")
+        << Files { { "profile/.tarrowin-restore-1-a/History", "half" },
+                   { "profile/.tarrowin-restore-2-b", "->outside" },
+                   { ".tarrowin-copy-1-a/Default/Preferences", "half" },
+                   { ".tarrowin-copy-2-b", "->outside/secret" } }
+        << true << 1;
 }
 
 void TestProfileSnapshots::snapshotAndRestore()
@@ -111,6 +117,9 @@ void TestProfileSnapshots::snapshotAndRestore()
     write(planted);
     const ProfileSnapshots snapshots(m_root, m_profile);
     QCOMPARE(snapshots.take(), done);
+    for (const QString &dir : { m_profile, m_base })
+        QCOMPARE(QDir(dir).entryList({ ".tarrowin-*" }, QDir::AllEntries | QDir::Hidden),
+                 QStringList());
     QDirIterator walk(snapshots.directory(), QDir::AllEntries | QDir::System | QDir::Hidden,
                       QDirIterator::Subdirectories);
     while (walk.hasNext()) {
