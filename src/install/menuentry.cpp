@@ -4,12 +4,15 @@
 #include "common/updatelog.h"
 #include "install/browserlauncher.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <cstdio>
 
 namespace {
 
@@ -18,13 +21,45 @@ QString dataHome()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
 }
 
-// xdg-settings, which the browser runs to become the default browser, takes the first word of
-// Exec as the program without undoing quotes, and so finds no program in a quoted one: a path
-// that needs no quotes goes without.
-QString execProgram(const QString &path)
+bool plain(const QString &path)
 {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+,:@-]+$"));
-    return plain.match(path).hasMatch() ? path : DesktopEntry::quotedProgram(path);
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9/._+,:@-]+$"));
+    return pattern.match(path).hasMatch();
+}
+
+// Points the link at the launcher, replacing an earlier link whole: a desktop reading the
+// entry meanwhile finds the old link or the new one. Nothing but a link is ever replaced.
+bool linkLauncher(const QString &launcherPath, const QString &link)
+{
+    QDir().mkpath(QFileInfo(link).path());
+    const QString fresh
+        = link + QStringLiteral(".new-") + QString::number(QCoreApplication::applicationPid());
+    QFile::remove(fresh);
+    const QFileInfo existing(link);
+    const bool replaced = (existing.isSymLink() || !existing.exists())
+        && QFile::link(QFileInfo(launcherPath).absoluteFilePath(), fresh)
+        && std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData())
+            == 0;
+    if (!replaced)
+        QFile::remove(fresh);
+    return replaced;
+}
+
+// xdg-settings, which the browser runs to become the default browser, takes the first word of
+// Exec as the program without undoing quotes, and so finds no program in a quoted one. A
+// launcher whose path needs quotes is named by a link of plain characters instead; quoted is
+// what is left when even that link's path needs them (a home folder with a blank in it).
+QString execProgram(const QString &launcherPath)
+{
+    const QString link = MenuEntry::launcherLink();
+    if (plain(launcherPath)) {
+        if (QFileInfo(link).isSymLink())
+            QFile::remove(link);
+        return launcherPath;
+    }
+    if (QFileInfo(launcherPath).isFile() && plain(link) && linkLauncher(launcherPath, link))
+        return link;
+    return DesktopEntry::quotedProgram(launcherPath);
 }
 
 // Replaces the icon whole: an icon theme cache never reads half a picture.
@@ -49,6 +84,12 @@ bool copyIcon(const QString &logo, const QString &icon)
 QString MenuEntry::desktopFile()
 {
     return dataHome() + QStringLiteral("/applications/tarrowin-chromium.desktop");
+}
+
+QString MenuEntry::launcherLink()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
+        + QStringLiteral("/tarrowin-chromium");
 }
 
 QString MenuEntry::iconFile()

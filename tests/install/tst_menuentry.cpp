@@ -70,13 +70,23 @@ void TestMenuEntry::execLine_data()
     // A line break must not smuggle in a key of its own.
     QTest::newRow("line break") << "/home/x\nExec=evil/chrome"
                                 << QByteArray("\"/home/x\\nExec=evil/chrome\" %U");
+    // A launcher there is, whose path needs quotes, is started through a plain link to it.
+    QTest::newRow("linked") << "<temp>/My Data/tarrowin-chromium" << QByteArray("<link> %U");
 }
 
 void TestMenuEntry::execLine()
 {
     QFETCH(QString, browser);
     QFETCH(QByteArray, exec);
+    const bool linked = browser.startsWith("<temp>");
+    if (linked) {
+        browser.replace("<temp>", m_environment.tempDir());
+        QVERIFY(QDir().mkpath(QFileInfo(browser).path()));
+        QVERIFY(QFile(browser).open(QIODevice::WriteOnly));
+        exec.replace("<link>", QFile::encodeName(MenuEntry::launcherLink()));
+    }
     QVERIFY(MenuEntry::write(browser, QString()));
+    QCOMPARE(QFileInfo(MenuEntry::launcherLink()).symLinkTarget(), linked ? browser : QString());
     QCOMPARE(MenuEntry::desktopFile(),
              m_environment.dataHome() + QStringLiteral("/applications/tarrowin-chromium.desktop"));
     const QList<QByteArray> lines = contents(MenuEntry::desktopFile()).split('\n');
