@@ -146,6 +146,7 @@ bool ArchiveFetch::judgeRange(int status)
         const PartialDownload::Answer answer = m_part.judge(m_reply, status, expected);
         if (answer == PartialDownload::Append) {
             resume(status);
+            emit answered();
             return true;
         }
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
@@ -162,6 +163,8 @@ bool ArchiveFetch::judgeRange(int status)
         }
     }
     judgeWhole(status, expected);
+    if (status >= 200 && status <= 299)
+        emit answered();
     return true;
 }
 
@@ -317,9 +320,10 @@ void ArchiveFetch::written(bool written, const QString &writeError, bool checksu
     judge(problem, written, checksumMatches);
 }
 
-void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches)
+void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches, qint64 ranged)
 {
-    problem = m_verdict->judge(problem, checksumMatches, m_request.url, m_part.received());
+    problem = m_verdict->judge(problem, checksumMatches, m_request.url,
+                               ranged < 0 ? m_part.received() : ranged, ranged >= 0);
     if (problem.isEmpty()) {
         report(Complete);
     } else if (written && resumable(m_verdict->status())) {
@@ -353,14 +357,19 @@ void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
     const QString problem = m_transferError.isEmpty() ? rangeError : m_transferError;
     const bool matches = m_verdict->rangesMatch(crc);
     reportProgress(0, 0);
+    const qint64 received = m_ranges->received();
     if (problem.isEmpty()) {
         m_part.complete();
     } else {
-        qCInfo(lcUpdate) << "A range failed:" << problem;
+        // The range that broke and its answer, not the first answer's.
+        qCInfo(lcUpdate).noquote()
+            << "A range failed:"
+            << (m_transferError.isEmpty() ? m_ranges->failedRange() : QStringLiteral("all"))
+            << problem;
         m_part.keepRanges(m_ranges->kept(m_part.record()));
     }
     m_ranges->stop();
-    judge(problem, true, matches);
+    judge(problem, true, matches, received);
 }
 
 void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)

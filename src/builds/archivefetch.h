@@ -98,6 +98,8 @@ public:
 signals:
     // Each request, the first, every redirect and every try.
     void requested();
+    // An answer brings the file's bytes (the whole file, its rest or its first range).
+    void answered();
     // The kept part counts as received.
     void progressed(qint64 received, qint64 total);
     void finished(const ArchiveFetch::Result &result);
@@ -115,7 +117,8 @@ private:
     void replyFinished();
     bool redirect(int status, const QByteArray &location);
     void written(bool written, const QString &writeError, bool checksumMatches, quint32 crc);
-    void judge(QString problem, bool written, bool checksumMatches);
+    // `ranged`: what this try's ranges brought, -1 when one stream brought it.
+    void judge(QString problem, bool written, bool checksumMatches, qint64 ranged = -1);
     void startRanges(int status, const ObjectHash::Expected &expected);
     void rangesEnded(const QString &rangeError, quint32 crc);
     bool resumable(int status) const;
