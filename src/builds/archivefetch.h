@@ -111,6 +111,7 @@ private:
     bool judgeRange(int status);
     void resume(int status);
     void judgeWhole(int status, const ObjectHash::Expected &expected);
+    void askWhole(int status);
     ObjectHash::Expected expected(const QNetworkReply *reply) const;
     void read(bool all);
     void replyError();
@@ -142,6 +143,8 @@ private:
     // The answer brings the rest of a kept part.
     bool m_resumed = false;
     bool m_startOver = false;
+    // What the running request asked of a file not begun: its first bytes, 0 for all.
+    qint64 m_piece = 0;
     // We gave the transfer up (too large, too slow, disk): nothing to resume.
     bool m_refused = false;
     // What of the file is on disk and its record; m_request's record is where it began.
