@@ -453,7 +453,6 @@ void TestArchiveFetch::largeFileComesInFourRanges()
     QFETCH(bool, slow);
     // Halves of ranges larger than the server's pieces, so that a cut keeps some of its bytes.
     const QByteArray body = content(0, slow ? 40000 : 12000000);
-    // The first request asks for a quarter of the smallest file that comes in ranges.
     const qint64 piece = 256, share = (body.size() - piece) / 4;
     const qint64 cutFrom = cut <= 0 ? 0 : piece + (cut - 1) * share;
     const qint64 cutTo = cut == 4 ? body.size() - 1 : cut == 0 ? piece - 1 : cutFrom + share - 1;
