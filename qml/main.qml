@@ -513,6 +513,7 @@ Rectangle {
         onNotPublished: function(build, newest) { updateController.buildNotPublished(build, newest) }
         onCurrentBuildChanged: updateController.installedBuildChanged()
         onStatusChanged: updateController.downloadStatusChanged(chromeDownloader.status)
+        onDownloading: build => updateController.downloadAnswered(build)
     }
 
     SandboxGuard {

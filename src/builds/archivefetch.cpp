@@ -88,6 +88,7 @@ void ArchiveFetch::get(const QUrl &address)
     m_ranges->stop();
     m_startOver = false;
     m_part.request();
+    m_piece = m_part.firstPiece();
     m_verdict->clear();
     m_guard->start();
     emit requested();
@@ -98,8 +99,8 @@ void ArchiveFetch::get(const QUrl &address)
     const QByteArray pin = m_request.expected && !m_request.expected->generation.isEmpty()
         ? m_request.expected->generation
         : m_request.generation;
-    m_reply = m_manager->get(
-        TransferRequest::make(address, m_part.record(), m_part.offset(), pin, m_transferTimeout));
+    m_reply = m_manager->get(TransferRequest::make(address, m_part.record(), m_part.offset(), pin,
+                                                   m_transferTimeout, m_piece));
     m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QNetworkReply::finished, this, &ArchiveFetch::replyFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &ArchiveFetch::replyError);
@@ -146,6 +147,7 @@ bool ArchiveFetch::judgeRange(int status)
         const PartialDownload::Answer answer = m_part.judge(m_reply, status, expected);
         if (answer == PartialDownload::Append) {
             resume(status);
+            emit answered();
             return true;
         }
         qCInfo(lcUpdate) << "HTTP" << status << "to a range request:"
@@ -161,7 +163,15 @@ bool ArchiveFetch::judgeRange(int status)
             return false;
         }
     }
-    judgeWhole(status, expected);
+    if (m_piece > 0
+        && (status == 416 || (status == 206 && !m_part.answersPiece(m_reply, m_piece, expected))))
+        askWhole(status);
+    else
+        judgeWhole(status, expected);
+    if (m_startOver)
+        return false;
+    if (status >= 200 && status <= 299)
+        emit answered();
     return true;
 }
 
@@ -179,17 +189,33 @@ void ArchiveFetch::resume(int status)
 
 void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
 {
+    // The first piece tells the file's size: the piece is the first range, or the file.
+    const bool piece = m_piece > 0 && status == 206;
+    const bool first = status == 200 || piece;
     // A checksum that cannot be read fails the file, and leaves nothing to resume by.
-    if (status == 200)
+    if (first)
         m_refused = expected.malformed;
-    if (status == 200 && m_part.whole(m_reply, expected))
+    if (first && m_part.whole(m_reply, expected, piece ? m_piece : 0))
         startRanges(status, expected);
+    else if (piece && m_part.record().size > m_piece)
+        askWhole(status); // the rest cannot come in ranges (the file could not be sized)
     else if (status >= 200 && status <= 299)
         m_sink->begin(m_request.file, 0, expected);
     // Written now, so that even a run that is killed leaves a part to resume; ranges that
     // kept nothing yet leave none.
-    if (status == 200 && resumable(status))
+    if (first && !m_startOver && resumable(status))
         m_part.note();
+}
+
+void ArchiveFetch::askWhole(int status)
+{
+    // A server that would not give the first piece, or a piece whose rest cannot come in
+    // ranges: the whole file is asked for instead. Completes the reply; its finished() asks.
+    qCInfo(lcUpdate) << "HTTP" << status << "to the first piece: asking for the whole file";
+    m_part.askWhole();
+    m_startOver = true;
+    if (status >= 200 && status <= 299)
+        m_reply->abort();
 }
 
 bool ArchiveFetch::resumable(int status) const
@@ -317,9 +343,10 @@ void ArchiveFetch::written(bool written, const QString &writeError, bool checksu
     judge(problem, written, checksumMatches);
 }
 
-void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches)
+void ArchiveFetch::judge(QString problem, bool written, bool checksumMatches, qint64 ranged)
 {
-    problem = m_verdict->judge(problem, checksumMatches, m_request.url, m_part.received());
+    problem = m_verdict->judge(problem, checksumMatches, m_request.url,
+                               ranged < 0 ? m_part.received() : ranged, ranged >= 0);
     if (problem.isEmpty()) {
         report(Complete);
     } else if (written && resumable(m_verdict->status())) {
@@ -353,14 +380,19 @@ void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
     const QString problem = m_transferError.isEmpty() ? rangeError : m_transferError;
     const bool matches = m_verdict->rangesMatch(crc);
     reportProgress(0, 0);
+    const qint64 received = m_ranges->received();
     if (problem.isEmpty()) {
         m_part.complete();
     } else {
-        qCInfo(lcUpdate) << "A range failed:" << problem;
+        // The range that broke and its answer, not the first answer's.
+        qCInfo(lcUpdate).noquote()
+            << "A range failed:"
+            << (m_transferError.isEmpty() ? m_ranges->failedRange() : QStringLiteral("all"))
+            << problem;
         m_part.keepRanges(m_ranges->kept(m_part.record()));
     }
     m_ranges->stop();
-    judge(problem, true, matches);
+    judge(problem, true, matches, received);
 }
 
 void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)

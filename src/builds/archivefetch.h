@@ -98,6 +98,8 @@ public:
 signals:
     // Each request, the first, every redirect and every try.
     void requested();
+    // An answer brings the file's bytes (the whole file, its rest or its first range).
+    void answered();
     // The kept part counts as received.
     void progressed(qint64 received, qint64 total);
     void finished(const ArchiveFetch::Result &result);
@@ -109,13 +111,15 @@ private:
     bool judgeRange(int status);
     void resume(int status);
     void judgeWhole(int status, const ObjectHash::Expected &expected);
+    void askWhole(int status);
     ObjectHash::Expected expected(const QNetworkReply *reply) const;
     void read(bool all);
     void replyError();
     void replyFinished();
     bool redirect(int status, const QByteArray &location);
     void written(bool written, const QString &writeError, bool checksumMatches, quint32 crc);
-    void judge(QString problem, bool written, bool checksumMatches);
+    // `ranged`: what this try's ranges brought, -1 when one stream brought it.
+    void judge(QString problem, bool written, bool checksumMatches, qint64 ranged = -1);
     void startRanges(int status, const ObjectHash::Expected &expected);
     void rangesEnded(const QString &rangeError, quint32 crc);
     bool resumable(int status) const;
@@ -139,6 +143,8 @@ private:
     // The answer brings the rest of a kept part.
     bool m_resumed = false;
     bool m_startOver = false;
+    // What the running request asked of a file not begun: its first bytes, 0 for all.
+    qint64 m_piece = 0;
     // We gave the transfer up (too large, too slow, disk): nothing to resume.
     bool m_refused = false;
     // What of the file is on disk and its record; m_request's record is where it began.

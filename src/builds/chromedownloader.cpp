@@ -51,11 +51,17 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
 
 void ChromeDownloader::connectParts()
 {
-    // Each request says so; a mirror's copy was said to be downloading from the moment the
-    // storage was asked about it.
+    // The attempt is busy from its first request (a mirror's copy from the moment the storage
+    // was asked about it); a retry within it changes nothing.
     connect(m_fetch, &ArchiveFetch::requested, this, [this] {
-        if (!std::exchange(m_described, false))
+        if (m_status != DownloadingStatus)
             setStatus(DownloadingStatus);
+    });
+    // Said once an attempt's archive is coming, not for a build the storage turns out not to
+    // have, nor again for a retry or the storage's copy after a refused mirror.
+    connect(m_fetch, &ArchiveFetch::answered, this, [this] {
+        if (!std::exchange(m_announced, true))
+            emit downloading(m_requestedBuild);
     });
     connect(m_fetch, &ArchiveFetch::progressed, this, &ChromeDownloader::fileDownloadProgress);
     connect(m_fetch, &ArchiveFetch::finished, this, &ChromeDownloader::fileDownloadFinished);
@@ -120,8 +126,8 @@ void ChromeDownloader::downloadVersion(int version)
     if (!m_series.isValid())
         return;
     m_requestedBuild = version;
-    m_described = m_source->begin(version);
-    if (!m_described) {
+    m_announced = false;
+    if (!m_source->begin(version)) {
         startFetch();
         return;
     }

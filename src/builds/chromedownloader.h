@@ -83,6 +83,8 @@ signals:
     void previousBuildChanged(int previousBuild);
     void lastErrorChanged(const QString &lastError);
     void mirrorOnlyChanged(bool mirrorOnly);
+    // The archive of `build` answered and is coming: once per attempt.
+    void downloading(int build);
     // Every attempt that ends without the build installed, whatever the cause, except an
     // archive the storage does not have yet.
     void failed(int build, const QString &error);
@@ -138,8 +140,8 @@ private:
     ArchiveInstaller *m_archiveInstaller;
     PublishedFallback *m_fallback;
     ArchiveSource *m_source;
-    // The attempt's status was set as the storage was asked about the mirror's copy.
-    bool m_described = false;
+    // The attempt said its archive is coming.
+    bool m_announced = false;
     // The directory and file of the download, while a download or installation uses them.
     Staging m_staging;
     // A build that installed but could not be remembered is not fetched again in this run.

@@ -8,6 +8,15 @@
 
 namespace {
 
+// The size of the file a 206 to "bytes=0-(asked-1)" describes; -1 unless it is that piece.
+qint64 pieceOf(const QNetworkReply *reply, qint64 asked)
+{
+    const QByteArray range = reply->rawHeader("Content-Range").trimmed();
+    const qint64 total = range.mid(range.indexOf('/') + 1).toLongLong();
+    const QByteArray piece = "bytes 0-" + QByteArray::number(qMin(asked, total) - 1) + '/';
+    return total > 0 && range == piece + QByteArray::number(total) ? total : -1;
+}
+
 // The one piece of mutable global state here: the test seam for the size from which a file
 // comes in ranges.
 qint64 &parallelThreshold()
@@ -32,6 +41,7 @@ void KeptPart::adopt(QFile *file, const PartialDownload::Record &record,
     // Kept ranges say where the next request starts themselves.
     m_offset = record.ranges.isEmpty() ? record.kept : 0;
     m_received = 0;
+    m_wholeAsked = false;
 }
 
 void KeptPart::request()
@@ -81,11 +91,30 @@ void KeptPart::restart()
     m_record.ranges.clear();
 }
 
-bool KeptPart::whole(const QNetworkReply *reply, const ObjectHash::Expected &expected)
+qint64 KeptPart::firstPiece() const
+{
+    const bool fresh = m_offset == 0 && !inRanges() && !m_wholeAsked && m_file->size() == 0;
+    return fresh ? parallelThreshold() / RangePlan::parallelRanges : 0;
+}
+
+bool KeptPart::answersPiece(const QNetworkReply *reply, qint64 asked,
+                            const ObjectHash::Expected &expected) const
+{
+    // The rest comes in ranges, which only a strong ETag and a CRC-32C can pin and judge.
+    const qint64 length = pieceOf(reply, asked);
+    return length > 0
+        && (length <= asked
+            || RangePlan::splits(length, reply->rawHeader("ETag"), expected, 0,
+                                 TransferGuard::maximumSize));
+}
+
+bool KeptPart::whole(const QNetworkReply *reply, const ObjectHash::Expected &expected, qint64 asked)
 {
     const QByteArray etag = reply->rawHeader("ETag");
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    const qint64 length = announced.isValid() ? announced.toLongLong() : -1;
+    const qint64 length = asked > 0 ? pieceOf(reply, asked)
+        : announced.isValid()       ? announced.toLongLong()
+                                    : -1;
     m_record.etag = etag;
     m_record.generation = reply->rawHeader("x-goog-generation");
     m_record.size = length;
@@ -95,11 +124,18 @@ bool KeptPart::whole(const QNetworkReply *reply, const ObjectHash::Expected &exp
     m_record.md5 = expected.md5;
     // Storage servers often cap each connection: a large file comes in ranges side by side.
     // Preallocated: each range's bytes stay at their offset, whichever range breaks.
+    // The first piece is the first range; the rest comes in ranges too, one unless the file
+    // is large.
+    const bool large = length >= parallelThreshold();
+    const bool pieced = asked > 0 && asked < length;
     const bool split = m_file->size() == 0
-        && RangePlan::splits(length, etag, expected, parallelThreshold(),
+        && RangePlan::splits(length, etag, expected, pieced ? 0 : parallelThreshold(),
                              TransferGuard::maximumSize)
         && m_file->resize(length);
-    if (split)
+    if (split && pieced)
+        m_record.ranges
+            = RangePlan::planAfter(length, asked, large ? RangePlan::parallelRanges : 1);
+    else if (split)
         m_record.ranges = RangePlan::plan(length);
     return split;
 }

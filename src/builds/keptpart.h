@@ -45,9 +45,20 @@ public:
     void growing() const;
     // The answer brings the whole file from byte 0: the part is given up.
     void restart();
-    // A 200 describes the upload from here on. True when its file is to come in ranges,
-    // which the record now plans (the file is preallocated for them).
-    bool whole(const QNetworkReply *reply, const ObjectHash::Expected &expected);
+    // What the first request asks for of a file not begun: its first piece, as large as the
+    // first range of the smallest file that comes in ranges, so that nothing it brings is
+    // thrown away; 0 for the whole file.
+    qint64 firstPiece() const;
+    // The server would not give the piece: this transfer asks for the whole file.
+    void askWhole() { m_wholeAsked = true; }
+    // Whether a 206 to the request for the first `asked` bytes brings that piece of a file
+    // whose rest can come in ranges pinned to its upload, or the whole file.
+    bool answersPiece(const QNetworkReply *reply, qint64 asked,
+                      const ObjectHash::Expected &expected) const;
+    // A 200, or a 206 to the request for the first `asked` bytes, describes the upload from
+    // here on. True when its file is to come in ranges, which the record now plans (the file
+    // is preallocated for them).
+    bool whole(const QNetworkReply *reply, const ObjectHash::Expected &expected, qint64 asked = 0);
     // Whether what is there is worth keeping after an answer of `status` (0: none).
     bool resumable(int status, bool answered) const;
     // The ranges stopped and keep `kept`.
@@ -67,4 +78,5 @@ private:
     std::optional<PartialDownload> m_partial;
     qint64 m_offset = 0;
     qint64 m_received = 0;
+    bool m_wholeAsked = false;
 };

@@ -68,8 +68,13 @@ void ParallelRanges::rangeEnded(const RangeFetch *fetch, bool complete, const QS
                                 quint32 crc)
 {
     m_crcs.insert(fetch, crc);
-    if (!complete && m_error.isEmpty())
+    if (!complete && m_error.isEmpty()) {
         m_error = error;
+        m_failedRange = QStringLiteral("bytes %1-%2, HTTP %3")
+                            .arg(fetch->from())
+                            .arg(fetch->from() + fetch->length() - 1)
+                            .arg(fetch->status());
+    }
     if (m_crcs.size() < m_ranges.size())
         return;
     // The ranges' checksums, in the file's order, make the whole file's.
@@ -135,5 +140,6 @@ void ParallelRanges::stop()
     m_ranges.clear();
     m_crcs.clear();
     m_error.clear();
+    m_failedRange.clear();
     m_noting.reset();
 }

@@ -50,6 +50,9 @@ public:
     void halt();
     // The record once the ranges stopped: each keeps what reached the disk.
     PartialDownload::Record kept(const PartialDownload::Record &record) const;
+    // Which range failed first and the status it was answered with, once finished() told
+    // of a problem ("bytes 100-199, HTTP 206").
+    QString failedRange() const { return m_failedRange; }
     // Stops and forgets the ranges: nothing writes into the file after this.
     void stop();
 
@@ -69,6 +72,7 @@ private:
     QList<RangeFetch *> m_ranges;
     QHash<const RangeFetch *, quint32> m_crcs;
     QString m_error;
+    QString m_failedRange;
     // What all ranges had on disk when this try began, and at the last checkpoint.
     qint64 m_kept = 0;
     qint64 m_checkpointed = 0;

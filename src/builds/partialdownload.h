@@ -69,7 +69,7 @@ public:
     void forget() const;
 
     // More ranges than a file is ever split into make a record no transfer of ours wrote.
-    static constexpr int maximumRanges = 4;
+    static constexpr int maximumRanges = 5;
 
 private:
     QString recordPath() const;

@@ -51,6 +51,7 @@ RangeFetch::RangeFetch(QNetworkReply *reply, const QString &fileName, const Rang
     , m_file(fileName)
     , m_sink(new DownloadSink(this))
     , m_reply(reply)
+    , m_status(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt())
     , m_adopted(true)
 {
     if (!open()) {
@@ -172,6 +173,7 @@ void RangeFetch::checkAnswer()
     // Nothing answered yet: the transfer's own error tells why.
     if (status == 0)
         return;
+    m_status = status;
     const QByteArray expected = "bytes " + QByteArray::number(m_range.from + m_range.kept) + '-'
         + QByteArray::number(m_range.to) + '/' + QByteArray::number(m_range.total);
     const QByteArray generation = m_reply->rawHeader("x-goog-generation");

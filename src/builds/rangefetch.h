@@ -57,6 +57,8 @@ public:
     // The server answered, but not with this range and not for a passing trouble: it may
     // not serve ranges at all, or the file changed.
     bool refused() const { return m_refused; }
+    // The HTTP status its answer came with; 0 before one came.
+    int status() const { return m_status; }
 
     // What each range may hold in memory at most: the reply's buffer and the writer's queue.
     static constexpr qint64 bufferSize = 512 * 1024;
@@ -81,6 +83,7 @@ private:
     DownloadSink *m_sink;
     QPointer<QNetworkReply> m_reply;
     qint64 m_received = 0;
+    int m_status = 0;
     bool m_accepted = false;
     // An adopted reply may bring more than the range: it is cut when the range is whole.
     bool m_adopted = false;

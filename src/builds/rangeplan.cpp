@@ -22,6 +22,14 @@ QList<Range> plan(qint64 size, int count)
     return ranges;
 }
 
+QList<Range> planAfter(qint64 size, qint64 first, int count)
+{
+    QList<Range> ranges { { 0, first - 1, 0 } };
+    for (Range range : plan(size - first, count))
+        ranges.append({ range.from + first, range.to + first, 0 });
+    return ranges;
+}
+
 Record checkpoint(Record record, const QList<Progress> &ranges)
 {
     record.kept = 0;

@@ -15,7 +15,7 @@ using Record = PartialDownload::Record;
 constexpr int parallelRanges = 4;
 // The most a killed run loses of a file that comes in ranges.
 constexpr qint64 checkpointBytes = 64 * 1024 * 1024;
-static_assert(parallelRanges <= PartialDownload::maximumRanges, "kept ranges must be readable");
+static_assert(parallelRanges + 1 <= PartialDownload::maximumRanges, "kept ranges must be readable");
 
 // What one range has at its offset, and of that what still waits for the writer.
 struct Progress
@@ -39,6 +39,8 @@ bool splits(qint64 length, const QByteArray &etag, const ObjectHash::Expected &e
             qint64 threshold, qint64 maximum);
 // `count` ranges covering `size` bytes in order; the last takes the remainder.
 QList<Range> plan(qint64 size, int count = parallelRanges);
+// The piece of `first` bytes the first request brought, then `count` ranges for the rest.
+QList<Range> planAfter(qint64 size, qint64 first, int count);
 // The record once the ranges stopped: each keeps what is on disk. When the server refused a
 // range, one stream goes on from what lies unbroken from byte 0, and no later range counts.
 Record keep(Record record, const QList<Progress> &ranges);

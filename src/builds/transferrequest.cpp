@@ -5,7 +5,8 @@
 #include <QNetworkReply>
 
 QNetworkRequest TransferRequest::make(const QUrl &address, const PartialDownload::Record &record,
-                                      qint64 offset, const QByteArray &pin, int timeout)
+                                      qint64 offset, const QByteArray &pin, int timeout,
+                                      qint64 first)
 {
     const bool ranged = !record.ranges.isEmpty();
     QNetworkRequest request(address);
@@ -19,6 +20,8 @@ QNetworkRequest TransferRequest::make(const QUrl &address, const PartialDownload
                              "bytes=" + QByteArray::number(offset) + '-'
                                  + (ranged ? QByteArray::number(record.next().to) : QByteArray()));
         request.setRawHeader("If-Range", record.etag);
+    } else if (first > 0) {
+        request.setRawHeader("Range", "bytes=0-" + QByteArray::number(first - 1));
     }
     // The rest must come from the upload the part is of.
     const QByteArray generation = pin.isEmpty() && rest ? record.generation : pin;

@@ -59,7 +59,7 @@ bool TransferVerdict::rangesMatch(quint32 crc)
 }
 
 QString TransferVerdict::judge(QString problem, bool checksumMatches, const QUrl &url,
-                               qint64 received)
+                               qint64 received, bool ranges)
 {
     const bool hashed = m_expected.present || m_expected.malformed;
     m_mismatch = problem.isEmpty() && hashed && !checksumMatches;
@@ -73,8 +73,12 @@ QString TransferVerdict::judge(QString problem, bool checksumMatches, const QUrl
             problem = tr("Download failed: the transfer ended without a length or checksum to "
                          "prove it complete");
     }
-    qCInfo(lcUpdate) << "HTTP" << m_status << "received" << received << "bytes"
-                     << (problem.isEmpty() ? QStringLiteral("complete") : problem);
+    // With ranges the first answer's status says nothing of how the file came.
+    const QString result = problem.isEmpty() ? QStringLiteral("complete") : problem;
+    if (ranges)
+        qCInfo(lcUpdate) << "The ranges received" << received << "bytes" << result;
+    else
+        qCInfo(lcUpdate) << "HTTP" << m_status << "received" << received << "bytes" << result;
     return problem;
 }
 

@@ -40,8 +40,10 @@ public:
     bool mismatch() const { return m_mismatch; }
 
     // Why what arrived of `url` is not the whole file, checked; empty when it is. `problem`:
-    // why the transfer broke, if it did.
-    QString judge(QString problem, bool checksumMatches, const QUrl &url, qint64 received);
+    // why the transfer broke, if it did; `ranges`: the file came in ranges, each answered
+    // on its own.
+    QString judge(QString problem, bool checksumMatches, const QUrl &url, qint64 received,
+                  bool ranges = false);
     // Waits before the next try when one is left, then asks for it with retry().
     bool retryLater();
     bool isWaiting() const { return m_timer.isActive(); }

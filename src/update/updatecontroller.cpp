@@ -209,12 +209,17 @@ void UpdateController::downloadStatusChanged(int status)
     }
     if (!notificationsOn())
         return;
-    if (status == Downloading)
-        notice(tr("Downloading Chromium build %1.").arg(m_requestedBuild), tr("Downloading ..."),
-               InfoNotice, 5000);
-    else if (status == Installing)
+    // A download is said once its archive answers: see downloadAnswered().
+    if (status == Installing)
         notice(tr("Installing Chromium build %1.").arg(m_requestedBuild), tr("Installing ..."),
                InfoNotice, 5000);
+}
+
+void UpdateController::downloadAnswered(int build)
+{
+    if (notificationsOn())
+        notice(tr("Downloading Chromium build %1.").arg(build), tr("Downloading ..."), InfoNotice,
+               5000);
 }
 
 void UpdateController::installationFailed(int build, const QString &error)

@@ -95,6 +95,9 @@ public:
     Q_INVOKABLE void checkCompleted(int latest, int failureStatus = 0,
                                     const QString &failureReason = QString());
     Q_INVOKABLE void downloadStatusChanged(int status);
+    // The archive of `build` answered and is coming (once per attempt): only now is it said
+    // to be downloading, not for a build that turns out not to be published.
+    Q_INVOKABLE void downloadAnswered(int build);
     // The archive of `build` is not published yet; newest is the newest build that is.
     Q_INVOKABLE void buildNotPublished(int build, int newest);
     Q_INVOKABLE void installationFailed(int build, const QString &error);

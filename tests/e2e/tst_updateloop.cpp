@@ -233,6 +233,8 @@ void TestUpdateLoop::unpublishedBuildGivesWayToTheNewestPublished()
     QVERIFY(!QSettings().contains(QStringLiteral("FailedBuild")));
     QVERIFY(!m_balloons->titles().contains(
         QStringLiteral("Chromium build %1 was not installed").arg(named)));
+    // Only the build whose archive answered is said to be downloading (123456), and once.
+    QTRY_COMPARE(m_balloons->titles().count("Downloading ..."), missing ? 0 : 1);
 
     // A sane build number afterwards is fetched at once, without asking the listing.
     m_server->serve(lastChange, QByteArray::number(build + 1));

@@ -299,14 +299,13 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
             if (!response.rangeBody.isEmpty())
                 response.body = response.rangeBody;
             response.body = response.body.mid(from, to - from + 1);
-            const bool cut = from == response.cutRangeFrom;
-            const qint64 cutAfter = response.cutRangeAt > from && response.cutRangeAt <= to
-                ? response.cutRangeAt - from
-                : response.body.size() / 2;
+            const bool holds = response.cutRangeAt > from && response.cutRangeAt <= to;
+            const bool cut = from == response.cutRangeFrom || (response.cutRangeFrom < 0 && holds);
+            const qint64 cutAfter = holds ? response.cutRangeAt - from : response.body.size() / 2;
             response.closeAfter = cut && !response.holdCut ? cutAfter : -1;
             response.stallAfter = cut && response.holdCut ? cutAfter : -1;
             if (cut)
-                m_responses[path].cutRangeFrom = -1;
+                m_responses[path].cutRangeFrom = m_responses[path].cutRangeAt = -1;
         }
         if (response.held) {
             m_held.append({ socket, path });

@@ -36,8 +36,8 @@ public:
         bool held = false; // answer only when release() is called for the path
         // Answer "Range: bytes=K-" with a 206 for the rest of the body, never cut off...
         bool ranges = false;
-        // ...but the first request for the range from this byte, closed half-way (or held
-        // open there), or where the file's byte cutRangeAt would come when it lies in the range.
+        // ...but the first request for the range from this byte (without one: the range that
+        // holds byte cutRangeAt) is closed half-way or at cutRangeAt, or held open there.
         qint64 cutRangeFrom = -1;
         qint64 cutRangeAt = -1;
         bool holdCut = false;
