@@ -1,5 +1,7 @@
 #include "install/profilesnapshots.h"
 
+#include "install/descriptortree.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -52,59 +54,15 @@ struct CopyJob
     const std::atomic<bool> *cancel = nullptr;
     bool cancelled() const { return cancel && cancel->load(); }
 };
+
+using namespace DescriptorTree;
+
 // Deep enough for every store folder Chromium keeps; a deeper tree is no store of ours.
 const CopyJob storeJob { 4 };
 // A whole profile: far deeper than Chromium goes, still bounded.
 constexpr int profileDepthLimit = 32;
 
-// A descriptor closed when it goes out of scope.
-class Fd
-{
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
-int openDirAt(int at, const char *name)
-{
-    return ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
 bool copyEntry(int from, int to, const char *name, int depth, const CopyJob &job = storeJob);
-
-// Every entry of a directory, through the descriptor that was checked.
-QList<QByteArray> entriesOf(int dirFd)
-{
-    QList<QByteArray> names;
-    const int copy = ::dup(dirFd);
-    DIR *dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
-    if (!dir) {
-        if (copy >= 0)
-            ::close(copy);
-        return names;
-    }
-    ::rewinddir(dir);
-    while (const dirent *entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.append(entry->d_name);
-    }
-    ::closedir(dir);
-    return names;
-}
 
 bool copyFile(int from, int to, const char *name, const CopyJob &job)
 {
@@ -214,72 +172,6 @@ bool copyStores(int userData, int to, const CopyJob &job)
 }
 
 // The bytes of the regular files below a folder, as copyEntry would copy them.
-qint64 treeSize(int dir, int depth)
-{
-    qint64 total = 0;
-    for (const QByteArray &entry : entriesOf(dir)) {
-        struct stat status;
-        if (::fstatat(dir, entry.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISREG(status.st_mode)) {
-            total += status.st_size;
-        } else if (S_ISDIR(status.st_mode) && depth + 1 < profileDepthLimit) {
-            const Fd sub(openDirAt(dir, entry.constData()));
-            if (sub.valid())
-                total += treeSize(sub.get(), depth + 1);
-        }
-    }
-    return total;
-}
-
-// Removes a tree below a descriptor without following any link in it.
-void removeAt(int at, const char *name)
-{
-    if (::unlinkat(at, name, 0) == 0 || errno == ENOENT)
-        return;
-    const Fd dir(openDirAt(at, name));
-    if (dir.valid()) {
-        for (const QByteArray &entry : entriesOf(dir.get()))
-            removeAt(dir.get(), entry.constData());
-    }
-    ::unlinkat(at, name, AT_REMOVEDIR);
-}
-
-// A fresh private folder in dir whose name starts with prefix; empty when none could be made.
-QByteArray freshDir(int dir, const char *prefix)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = prefix + QByteArray::number(qint64(::getpid())) + '-'
-            + QByteArray::number(QDateTime::currentMSecsSinceEpoch() + attempt, 36);
-        if (::mkdirat(dir, name.constData(), S_IRWXU) == 0)
-            return name;
-        if (errno != EEXIST)
-            break;
-    }
-    return QByteArray();
-}
-
-// Marks a fresh folder as being worked in, for as long as the descriptor stays open, so that
-// sweep() leaves it alone. False when a sweep holds it already (and is removing it).
-bool holdFolder(int dir)
-{
-    return ::flock(dir, LOCK_EX | LOCK_NB) == 0;
-}
-
-// Removes what a crash left in dir: every entry whose name starts with prefix, but for folders
-// a take, restore or copy still works in (it holds them). Links and anything else that is no
-// folder are removed as they are, never followed.
-void sweep(int dir, const char *prefix)
-{
-    for (const QByteArray &entry : entriesOf(dir)) {
-        if (!entry.startsWith(prefix))
-            continue;
-        const Fd leftover(openDirAt(dir, entry.constData()));
-        if (!leftover.valid() || holdFolder(leftover.get()))
-            removeAt(dir, entry.constData());
-    }
-}
-
 // The stores copied into a new folder of dir, renamed to `name` once whole.
 bool writeCopy(int userData, int dir, const QByteArray &name, const CopyJob &job)
 {
@@ -542,7 +434,7 @@ bool ProfileSnapshots::copyProfile(const QString &source, const QString &target,
     sweep(parent.get(), ".tarrowin-copy-");
     const QByteArray partial = freshDir(parent.get(), ".tarrowin-copy-");
     const Fd into(partial.isEmpty() ? -1 : openDirAt(parent.get(), partial.constData()));
-    const qint64 total = treeSize(from.get(), 0);
+    const qint64 total = treeSize(from.get(), 0, profileDepthLimit);
     qint64 done = 0;
     const std::function<void(qint64)> copied = [&](qint64 bytes) {
         done += bytes;
