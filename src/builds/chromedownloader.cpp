@@ -27,7 +27,20 @@ QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
                              : ChromeDownloader::tr("Cannot save settings to %1").arg(unsaved);
 }
 
+// Set once by a benchmark before any download starts.
+bool pipeliningEnabled = true;
+
 } // namespace
+
+void ChromeDownloader::setPipelining(bool enabled)
+{
+    pipeliningEnabled = enabled;
+}
+
+bool ChromeDownloader::pipelining()
+{
+    return pipeliningEnabled;
+}
 
 ChromeDownloader::ChromeDownloader(QObject *parent)
     : QObject(parent)
@@ -200,6 +213,8 @@ void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTo
 void ChromeDownloader::fileDownloadFinished()
 {
     const ArchiveFetch::Result &result = m_fetch->result();
+    if (result.outcome == ArchiveFetch::Complete)
+        qCInfo(lcUpdate) << "Download of build" << m_requestedBuild << "complete";
     // The upload the listing named was replaced: later tries take what is there now, which
     // its own checksum vouches for, rather than failing on the pin until a restart.
     if (result.httpStatus == 412)
@@ -286,6 +301,7 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
         m_source->setMirrorOnly(false);
     setStatus(IdleStatus);
     if (succeeded) {
+        qCInfo(lcUpdate) << "Build" << m_currentBuild << "is current";
         emit currentBuildChanged(m_currentBuild);
         emit installed(m_currentBuild, version);
     } else {

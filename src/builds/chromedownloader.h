@@ -55,6 +55,10 @@ public:
 
     // The transfer, for its test seams.
     ArchiveFetch *fetch() const { return m_fetch; }
+    // Test seam: false unpacks an archive only once it is whole, as a server without ranges
+    // makes it, so benchmarks can set the two orders side by side.
+    static void setPipelining(bool enabled);
+    static bool pipelining();
     // How long the unpacked browser may take to report its version.
     void setVerifyTimeout(int milliseconds);
     // The downloaded file of the running transfer or installation; empty when idle.

@@ -2,8 +2,10 @@
 // environment, so whole-program tests can point it at servers on 127.0.0.1. Without them it
 // talks to a loopback port where nothing listens, never to the outside world. It also
 // trusts the suite's certificate for 127.0.0.1, so an HTTPS "BuildStorage" mirror on loopback
-// (the fleet benchmark's caching proxy) is reached as a real one would be.
+// (the fleet benchmark's caching proxy) is reached as a real one would be, and
+// TARROWIN_TEST_SEQUENTIAL_INSTALL=1 unpacks an archive only once it is whole.
 
+#include "builds/chromedownloader.h"
 #include "common/endpoints.h"
 #include "shell/qmain.h"
 
@@ -38,5 +40,7 @@ int main(int argc, char *argv[])
     Endpoints::setBuildStorage(fromEnvironment("TARROWIN_TEST_BUILD_STORAGE"));
     Endpoints::setMaker(fromEnvironment("TARROWIN_TEST_MAKER"));
     trustTestCertificate();
+    // The publish benchmark's second order: an archive unpacked only once it is whole.
+    ChromeDownloader::setPipelining(qgetenv("TARROWIN_TEST_SEQUENTIAL_INSTALL") != "1");
     return qMain(argc, argv);
 }
