@@ -75,8 +75,10 @@ void PipelinedInstall::catalogRead(const CatalogFetch::Result &result)
     m_catalog->deleteLater();
     m_catalog = nullptr;
     if (!result.catalog) {
+        // The whole archive may be waiting already: it is unpacked whole now.
+        const bool finishing = m_finishing;
         decline(tr("its catalog could not be read: %1").arg(result.error));
-        if (m_finishing)
+        if (finishing)
             emit declined();
         return;
     }

@@ -4,6 +4,7 @@
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "install/menuentry.h"
+#include "install/zipcatalog.h"
 #include "settings/config.h"
 #include "support/archivebuilder.h"
 #include "support/loopbackserver.h"
@@ -304,11 +305,16 @@ void TestChromeDownloaderArchive::unpackedAsItArrives_data()
     QTest::addColumn<bool>("altered"); // the ranges bring a byte altered: a CRC-32C mismatch
     QTest::addColumn<bool>("paused"); // paused half-way, and resumed by the next attempt
     QTest::addColumn<int>("catalogs"); // requests for the archive's end
-    QTest::newRow("ranges") << true << true << false << false << 1;
-    QTest::newRow("a byte altered in transit") << true << true << true << false << 1;
-    QTest::newRow("the server ignores ranges") << false << true << false << false << 0;
-    QTest::newRow("pipelining off") << true << false << false << false << 0;
-    QTest::newRow("paused and resumed") << true << true << false << true << 2;
+    // The request for the archive's end stalls until the transfer's time limit, which comes
+    // after the archive is whole.
+    QTest::addColumn<bool>("catalogStalls");
+    QTest::newRow("ranges") << true << true << false << false << 1 << false;
+    QTest::newRow("a byte altered in transit") << true << true << true << false << 1 << false;
+    QTest::newRow("the server ignores ranges") << false << true << false << false << 0 << false;
+    QTest::newRow("pipelining off") << true << false << false << false << 0 << false;
+    QTest::newRow("paused and resumed") << true << true << false << true << 2 << false;
+    QTest::newRow("the catalog fails after the archive")
+        << true << true << false << false << 1 << true;
 }
 
 void TestChromeDownloaderArchive::unpackedAsItArrives()
@@ -318,8 +324,14 @@ void TestChromeDownloaderArchive::unpackedAsItArrives()
     QFETCH(bool, altered);
     QFETCH(bool, paused);
     QFETCH(int, catalogs);
-    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    QFETCH(bool, catalogStalls);
+    // Larger than the end asked for, which then begins past the first byte.
+    const QByteArray zip = ArchiveBuilder::zip(
+        withEntry(ArchiveBuilder::chromeTree(), file("chrome-linux/big", QByteArray(300000, 'b'))),
+        ArchiveBuilder::Compression::Store);
+    const qint64 end = zip.size() - ZipCatalog::tailSize;
     ChromeDownloader downloader;
+    downloader.fetch()->setTransferTimeout(catalogStalls ? 1000 : 60000);
     // Unpacked once whole: the tree the other is compared with.
     QVERIFY(install(downloader, 6000, zip));
     ChromeDownloader::setPipelining(pipelining);
@@ -330,14 +342,14 @@ void TestChromeDownloaderArchive::unpackedAsItArrives()
         response.rangeBody[zip.size() / 3] = char(zip.at(zip.size() / 3) ^ 1);
     }
     // The first piece stops half-way, held open, until the transfer is paused.
-    response.cutRangeFrom = paused ? 0 : -1;
-    response.holdCut = paused;
+    response.cutRangeFrom = paused ? 0 : catalogStalls ? end : -1;
+    response.holdCut = paused || catalogStalls;
     m_server->setResponse(archivePath(6001), response);
     m_server->clearRequests();
     QSignalSpy failed(&downloader, &ChromeDownloader::failed);
     downloader.downloadVersion(6001);
-    // The archive is smaller than the end asked for: its end is all of it.
-    const QByteArray catalog = "bytes=0-" + QByteArray::number(zip.size() - 1);
+    const QByteArray catalog
+        = "bytes=" + QByteArray::number(end) + '-' + QByteArray::number(zip.size() - 1);
     if (paused) {
         QTRY_VERIFY_WITH_TIMEOUT(m_server->rangeHeaders().contains(catalog)
                                      && downloader.downloadCurrent() == zip.size() - 128,
