@@ -147,6 +147,25 @@
     </message>
 </context>
 <context>
+    <name>CatalogFetch</name>
+    <message>
+        <source>HTTP %1 to the request for its end</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>its end was longer than asked for</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>received %1 of %2 bytes of its end</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>its catalog does not lie in its last %1 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ChromeDownloader</name>
     <message>
         <source>Cannot save settings to %1</source>
@@ -253,6 +272,29 @@
     <name>MirrorCheck</name>
     <message>
         <source>The mirror&apos;s copy of build %1 does not match the build storage</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>PipelinedInstall</name>
+    <message>
+        <source>the download started over</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the source serves no ranges of it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>its file cannot be read</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>its catalog could not be read: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>its end is not what its catalog was read from</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -25,6 +25,8 @@ ArchiveFetch::ArchiveFetch(QObject *parent)
     connect(m_ranges, &ParallelRanges::progressed, this, [this] { reportProgress(0, 0); });
     connect(m_ranges, &ParallelRanges::finished, this, &ArchiveFetch::rangesEnded);
     connect(m_sink, &DownloadSink::drained, this, [this] { read(false); });
+    connect(m_sink, &DownloadSink::stored, this, &ArchiveFetch::stored);
+    connect(m_ranges, &ParallelRanges::stored, this, &ArchiveFetch::stored);
     connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
         if (!m_running)
             return;
@@ -146,6 +148,7 @@ bool ArchiveFetch::judgeRange(int status)
     if (m_part.offset() > 0 || m_part.inRanges()) {
         const PartialDownload::Answer answer = m_part.judge(m_reply, status, expected);
         if (answer == PartialDownload::Append) {
+            noteAnswer(status, true);
             resume(status);
             emit answered();
             return true;
@@ -164,15 +167,43 @@ bool ArchiveFetch::judgeRange(int status)
         }
     }
     if (m_piece > 0
-        && (status == 416 || (status == 206 && !m_part.answersPiece(m_reply, m_piece, expected))))
+        && (status == 416 || (status == 206 && !m_part.answersPiece(m_reply, m_piece, expected)))) {
         askWhole(status);
-    else
+    } else {
+        noteAnswer(status, false);
         judgeWhole(status, expected);
+    }
     if (m_startOver)
         return false;
     if (status >= 200 && status <= 299)
         emit answered();
     return true;
+}
+
+void ArchiveFetch::noteAnswer(int status, bool resumed)
+{
+    // Before the ranges take the reply over, and while the record still says what was kept.
+    Answer answer;
+    answer.url = m_address;
+    answer.resumed = resumed;
+    answer.etag = m_reply->rawHeader("ETag");
+    answer.generation = m_reply->rawHeader("x-goog-generation");
+    const QByteArray range = m_reply->rawHeader("Content-Range").trimmed();
+    const qint64 total
+        = range.startsWith("bytes ") ? range.mid(range.indexOf('/') + 1).toLongLong() : 0;
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    answer.ranges = status == 206 && total > 0;
+    answer.size = answer.ranges ? total : length.isValid() ? length.toLongLong() : -1;
+    const PartialDownload::Record &record = m_part.record();
+    if (resumed && m_part.inRanges()) {
+        for (const PartialDownload::Range &kept : record.ranges) {
+            if (kept.kept > 0)
+                answer.kept.append({ kept.from, kept.from + qMin(kept.kept, kept.length()) });
+        }
+    } else if (resumed && m_part.offset() > 0) {
+        answer.kept.append({ 0, m_part.offset() });
+    }
+    m_answer = answer;
 }
 
 void ArchiveFetch::resume(int status)

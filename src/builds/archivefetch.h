@@ -65,6 +65,24 @@ public:
         quint32 crc32c = 0;
     };
 
+    // What the latest answer that brought the file's bytes said of it: enough to ask the same
+    // source for another piece of the same upload.
+    struct Answer
+    {
+        // Where it came from, after redirects.
+        QUrl url;
+        // The whole file's size; -1 when not told.
+        qint64 size = -1;
+        // A 206 with the file's total: the source serves ranges.
+        bool ranges = false;
+        // It continues the part on disk rather than starting the file anew.
+        bool resumed = false;
+        QByteArray etag;
+        QByteArray generation;
+        // What of the file was on disk before it: [from, to) spans.
+        QList<QPair<qint64, qint64>> kept;
+    };
+
     static constexpr int maximumRedirects = 10;
     // Bounds what a transfer holds in memory; the rest waits in the socket until drained.
     static constexpr qint64 readBufferSize = 2 * 1024 * 1024;
@@ -94,6 +112,11 @@ public:
     bool isRunning() const { return m_running; }
     // How the last transfer ended.
     const Result &result() const { return m_result; }
+    // The latest answer that brought the file's bytes; valid from answered() on.
+    const Answer &answer() const { return m_answer; }
+    int transferTimeout() const { return m_transferTimeout; }
+    // The manager requests go through, once the first was made.
+    QNetworkAccessManager *networkAccessManager() const { return m_manager; }
 
 signals:
     // Each request, the first, every redirect and every try.
@@ -102,6 +125,9 @@ signals:
     void answered();
     // The kept part counts as received.
     void progressed(qint64 received, qint64 total);
+    // Bytes [from, to) of the file are written, whichever answer or range brought them; told
+    // in batches. A try that is stopped may leave its last ones untold.
+    void stored(qint64 from, qint64 to);
     void finished(const ArchiveFetch::Result &result);
 
 private:
@@ -127,6 +153,7 @@ private:
     void report(Outcome outcome, const QString &error = QString(), bool partKept = false);
     void releaseReply();
     void reportProgress(qint64 received, qint64 total);
+    void noteAnswer(int status, bool resumed);
 
     QNetworkAccessManager *m_manager = nullptr;
     Request m_request;
@@ -139,6 +166,7 @@ private:
     // What the running try was told and found.
     QString m_transferError;
     Result m_result;
+    Answer m_answer;
     bool m_judged = false;
     // The answer brings the rest of a kept part.
     bool m_resumed = false;

@@ -1,6 +1,7 @@
 #include "builds/chromedownloader.h"
 
 #include "builds/archivesource.h"
+#include "builds/pipelinedinstall.h"
 #include "builds/publishedfallback.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
@@ -49,8 +50,10 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     , m_archiveInstaller(new ArchiveInstaller(InstallRoot(), this))
     , m_fallback(new PublishedFallback(this))
     , m_source(new ArchiveSource(this))
+    , m_pipeline(new PipelinedInstall(this))
 {
     connectParts();
+    connectPipeline();
     m_series = BuildSeries::native();
     m_currentBuild = Config::get(Config::CurrentBuild).toInt();
     if (m_series.method() == BuildSeries::UnpackArchive) {
@@ -73,6 +76,7 @@ void ChromeDownloader::connectParts()
     // Said once an attempt's archive is coming, not for a build the storage turns out not to
     // have, nor again for a retry or the storage's copy after a refused mirror.
     connect(m_fetch, &ArchiveFetch::answered, this, [this] {
+        pipelineAnswered();
         if (!std::exchange(m_announced, true))
             emit downloading(m_requestedBuild);
     });
@@ -94,6 +98,40 @@ void ChromeDownloader::connectParts()
             &ChromeDownloader::mirrorOnlyChanged);
     connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
             &ChromeDownloader::archiveInstalled);
+}
+
+void ChromeDownloader::connectPipeline()
+{
+    connect(m_fetch, &ArchiveFetch::stored, m_pipeline, &PipelinedInstall::stored);
+    connect(m_pipeline, &PipelinedInstall::refused, this, &ChromeDownloader::pipelineRefused);
+    connect(m_pipeline, &PipelinedInstall::declined, this, &ChromeDownloader::unpackWhole);
+    connect(m_pipeline, &PipelinedInstall::unpacked, this,
+            [this](const ArchiveUnpacker::Result &result) {
+                const QString archive = m_staging.fileName();
+                m_archiveInstaller->installUnpacked(m_requestedBuild, archive,
+                                                    m_staging.takeDirectory(), result);
+            });
+}
+
+void ChromeDownloader::pipelineAnswered()
+{
+    if (m_series.method() != BuildSeries::UnpackArchive || !pipelining())
+        return;
+    m_pipeline->answered(m_fetch->answer(),
+                         { m_fetch->networkAccessManager(), m_fetch->transferTimeout(),
+                           m_staging.descriptor(), m_staging.path() + QStringLiteral("/tree") });
+}
+
+void ChromeDownloader::pipelineRefused(const QString &error)
+{
+    // While a mirror's whole copy is being checked, that check ends the attempt: the archive
+    // is then refused whole, in the same words.
+    if (!m_fetch->isRunning() && m_status != InstallingStatus)
+        return;
+    // What the archive holds is refused whatever its remaining bytes are: nothing of it is
+    // fetched or kept any more.
+    m_fetch->halt();
+    finishInstallation(false, ArchiveInstaller::notUnpacked(error));
 }
 
 ChromeDownloader::~ChromeDownloader()
@@ -254,11 +292,18 @@ void ChromeDownloader::install()
     m_staging.finishWriting();
     setStatus(InstallingStatus);
     if (m_series.method() == BuildSeries::UnpackArchive) {
-        const QString archive = m_staging.fileName();
-        m_archiveInstaller->install(m_requestedBuild, archive, m_staging.takeDirectory());
+        // What was unpacked as it arrived is finished now that the archive was vouched for.
+        if (!m_pipeline->finish())
+            unpackWhole();
         return;
     }
     m_installer->start(m_staging.makeExecutable());
+}
+
+void ChromeDownloader::unpackWhole()
+{
+    const QString archive = m_staging.fileName();
+    m_archiveInstaller->install(m_requestedBuild, archive, m_staging.takeDirectory());
 }
 
 void ChromeDownloader::processFinished(int exitCode)
@@ -390,6 +435,9 @@ void ChromeDownloader::refreshPreviousBuild()
 
 void ChromeDownloader::removeDownload(bool keepPart)
 {
+    // Whatever was unpacked of a download that ends goes before its directory does: a kept
+    // part is unpacked again by the attempt that resumes it.
+    m_pipeline->cancel();
     m_staging.close(keepPart);
 }
 

@@ -9,6 +9,7 @@ class ArchiveFetch;
 class ArchiveInstaller;
 class ArchiveSource;
 class InstallerRun;
+class PipelinedInstall;
 class PublishedFallback;
 class QNetworkAccessManager;
 
@@ -115,11 +116,15 @@ public slots:
 
 private:
     void connectParts();
+    void connectPipeline();
     void startFetch();
     void refuseMirror();
     void archiveNotFound(const QString &why);
     void endUnpublished(int build, int newest);
     void install();
+    void unpackWhole();
+    void pipelineAnswered();
+    void pipelineRefused(const QString &error);
     void archiveInstalled(bool succeeded, const QString &error, const QString &version);
     void finishInstallation(bool succeeded, const QString &error = QString(),
                             const QString &version = QString());
@@ -144,6 +149,8 @@ private:
     ArchiveInstaller *m_archiveInstaller;
     PublishedFallback *m_fallback;
     ArchiveSource *m_source;
+    // Unpacks the attempt's archive as it arrives, where its source allows.
+    PipelinedInstall *m_pipeline;
     // The attempt said its archive is coming.
     bool m_announced = false;
     // The directory and file of the download, while a download or installation uses them.

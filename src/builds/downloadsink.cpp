@@ -9,6 +9,8 @@
 namespace {
 
 constexpr qint64 writePiece = 64 * 1024;
+// A written span is told of once nothing else waits, or once it is this large.
+constexpr qint64 storedBatch = 1024 * 1024;
 
 } // namespace
 
@@ -52,6 +54,8 @@ void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected 
     }
     m_busy = true;
     m_pending = 0;
+    m_handedTo = m_storedFrom = m_storedTo = offset;
+    ++m_answer;
     QMetaObject::invokeMethod(
         m_worker,
         [this, state = m_state, file, offset, expected, alone, hashFrom] {
@@ -85,9 +89,10 @@ void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected 
 void DownloadSink::write(const QByteArray &data)
 {
     m_pending += data.size();
+    m_handedTo += data.size();
     QMetaObject::invokeMethod(
         m_worker,
-        [this, state = m_state, data] {
+        [this, state = m_state, data, answer = m_answer, end = m_handedTo] {
             if (state->error.isEmpty()) {
                 state->hash.addData(data);
                 // In pieces of the size a network read brings: one write of megabytes makes
@@ -108,14 +113,25 @@ void DownloadSink::write(const QByteArray &data)
                 }
             }
             const qint64 size = data.size();
-            QMetaObject::invokeMethod(this, [this, size] { whenWritten(size); });
+            const bool written = state->error.isEmpty();
+            QMetaObject::invokeMethod(this, [this, answer, end, size, written] {
+                whenWritten(answer, end, size, written);
+            });
         },
         Qt::QueuedConnection);
 }
 
-void DownloadSink::whenWritten(qint64 bytes)
+void DownloadSink::whenWritten(quint64 answer, qint64 end, qint64 bytes, bool written)
 {
     m_pending -= bytes;
+    // Pieces of an earlier answer, and any after a failed write, are not told of.
+    if (written && answer == m_answer) {
+        m_storedTo = end;
+        if (m_pending <= 0 || m_storedTo - m_storedFrom >= storedBatch) {
+            emit stored(m_storedFrom, m_storedTo);
+            m_storedFrom = m_storedTo;
+        }
+    }
     emit drained();
 }
 

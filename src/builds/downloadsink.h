@@ -44,6 +44,8 @@ public:
 signals:
     // What was handed over reached the file: pending() counts only what has not.
     void drained();
+    // Bytes [from, to) of the file are written, told in batches rather than per piece.
+    void stored(qint64 from, qint64 to);
     void synced();
     // Writing failed; later pieces are dropped.
     void failed(const QString &error);
@@ -54,7 +56,7 @@ signals:
 private:
     struct State;
 
-    void whenWritten(qint64 bytes);
+    void whenWritten(quint64 answer, qint64 end, qint64 bytes, bool written);
 
     QThread m_thread;
     QObject *m_worker;
@@ -62,4 +64,10 @@ private:
     bool m_busy = false;
     bool m_running = false;
     qint64 m_pending = 0;
+    // Where the next piece handed over goes, and the written span not yet told of.
+    qint64 m_handedTo = 0;
+    qint64 m_storedFrom = 0;
+    qint64 m_storedTo = 0;
+    // Counts begin(): what is written for an earlier answer is not told of.
+    quint64 m_answer = 0;
 };

@@ -34,6 +34,7 @@ void ParallelRanges::start(const PartialDownload::Record &record, QNetworkReply 
             emit progressed();
         });
         connect(fetch, &RangeFetch::synced, this, &ParallelRanges::synced);
+        connect(fetch, &RangeFetch::stored, this, &ParallelRanges::stored);
         connect(fetch, &RangeFetch::finished, this,
                 [this, fetch](bool complete, const QString &error, quint32 crc) {
                     rangeEnded(fetch, complete, error, crc);

@@ -58,6 +58,8 @@ public:
 
 signals:
     void progressed();
+    // Bytes [from, to) of the file are written, by whichever range.
+    void stored(qint64 from, qint64 to);
     // Every range has ended; problem is the first range's error, crc32c the whole file's.
     void finished(const QString &problem, quint32 crc32c);
 

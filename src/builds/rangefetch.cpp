@@ -80,6 +80,7 @@ RangeFetch::RangeFetch(QNetworkReply *reply, const QString &fileName, const Rang
 bool RangeFetch::open()
 {
     connect(m_sink, &DownloadSink::drained, this, [this] { read(false); });
+    connect(m_sink, &DownloadSink::stored, this, &RangeFetch::stored);
     connect(m_sink, &DownloadSink::synced, this, [this] {
         if (std::exchange(m_syncing, false))
             emit synced();

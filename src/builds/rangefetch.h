@@ -66,6 +66,8 @@ public:
 signals:
     void progressed();
     void synced();
+    // Bytes [from, to) of the file are written.
+    void stored(qint64 from, qint64 to);
     // complete: the whole range is on disk; crc32c is its checksum then.
     void finished(bool complete, const QString &error, quint32 crc32c);
 

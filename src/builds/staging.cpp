@@ -79,6 +79,16 @@ QString Staging::fileName() const
     return m_file ? m_file->fileName() : QString();
 }
 
+int Staging::descriptor() const
+{
+    return m_file && m_file->isOpen() ? m_file->handle() : -1;
+}
+
+QString Staging::path() const
+{
+    return m_directory ? m_directory->path() : QString();
+}
+
 void Staging::finishWriting()
 {
     m_file->close();

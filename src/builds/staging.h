@@ -33,6 +33,10 @@ public:
                                               int build, QString *where);
     // The open file; empty when there is none.
     QString fileName() const;
+    // The open file's descriptor, -1 when there is none.
+    int descriptor() const;
+    // The directory, where an archive is unpacked; empty when there is none.
+    QString path() const;
     // Closes the file, which the transfer has finished with.
     void finishWriting();
     // Makes the finished file runnable by us alone, for the installer it is.

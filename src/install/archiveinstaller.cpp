@@ -18,7 +18,6 @@
 
 namespace {
 
-const QString topFolder = QStringLiteral("chrome-linux");
 // Beside the build's own files, where it goes with the build.
 const QString versionFile = QStringLiteral("/.tarrowin-version");
 
@@ -74,8 +73,8 @@ void ArchiveInstaller::install(int build, const QString &archive,
     const QString tree = m_tree;
     const std::atomic<bool> *cancel = &m_cancel;
     m_unpacking.setFuture(QtConcurrent::run([archive, tree, cancel] {
-        ArchiveUnpacker::Result result
-            = ArchiveUnpacker::unpack(archive, tree, topFolder, ArchiveUnpacker::Limits(), cancel);
+        ArchiveUnpacker::Result result = ArchiveUnpacker::unpack(archive, tree, topFolder(),
+                                                                 ArchiveUnpacker::Limits(), cancel);
         // The archive has served its purpose; its space is better given back at once.
         QFile::remove(archive);
         if (result.ok)
@@ -84,11 +83,33 @@ void ArchiveInstaller::install(int build, const QString &archive,
     }));
 }
 
+void ArchiveInstaller::installUnpacked(int build, const QString &archive,
+                                       std::unique_ptr<QTemporaryDir> staging,
+                                       const ArchiveUnpacker::Result &unpacking)
+{
+    m_build = build;
+    m_staging = std::move(staging);
+    m_tree = m_staging->filePath(QStringLiteral("tree"));
+    m_cancel = false;
+    qCInfo(lcUpdate) << "Unpacked" << archive << "as it arrived";
+    m_unpacking.setFuture(QtConcurrent::run([archive, tree = m_tree, unpacking] {
+        QFile::remove(archive);
+        if (unpacking.ok)
+            flushToDisk(tree);
+        return unpacking;
+    }));
+}
+
+QString ArchiveInstaller::notUnpacked(const QString &cause)
+{
+    return tr("The download could not be unpacked: %1").arg(cause);
+}
+
 void ArchiveInstaller::unpacked()
 {
     const ArchiveUnpacker::Result result = m_unpacking.result();
     if (!result.ok) {
-        finish(false, tr("The download could not be unpacked: %1").arg(result.error));
+        finish(false, notUnpacked(result.error));
         return;
     }
     qCInfo(lcUpdate) << "Unpacked" << result.entries << "entries," << result.bytes << "bytes";

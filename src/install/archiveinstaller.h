@@ -34,6 +34,15 @@ public:
 
     // Takes over the staging directory the archive was downloaded into.
     void install(int build, const QString &archive, std::unique_ptr<QTemporaryDir> staging);
+    // The same for an archive already unpacked into the staging directory's "tree" as it
+    // arrived: `unpacking` tells how that went. The archive goes, and the tree is checked and
+    // switched to as an unpacked one is.
+    void installUnpacked(int build, const QString &archive, std::unique_ptr<QTemporaryDir> staging,
+                         const ArchiveUnpacker::Result &unpacking);
+    // The words for an archive that could not be unpacked, for the cause the unpacker gave.
+    static QString notUnpacked(const QString &cause);
+    // The archive's one top folder, whose contents are the build.
+    static QString topFolder() { return QStringLiteral("chrome-linux"); }
     bool isRunning() const { return m_staging != nullptr; }
     void setVerifyTimeout(int milliseconds) { m_verifyTimeout = milliseconds; }
 

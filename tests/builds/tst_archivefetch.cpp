@@ -32,6 +32,15 @@ void keepAccount(QtMsgType, const QMessageLogContext &context, const QString &li
     if (QByteArray(context.category) == "tarrowin.update")
         account.append(line);
 }
+// Whether the spans, [from, to) each, cover [0, size) with nothing outside it.
+bool covers(QList<QPair<qint64, qint64>> spans, qint64 size)
+{
+    std::sort(spans.begin(), spans.end());
+    qint64 reached = 0;
+    for (const auto &[from, to] : std::as_const(spans))
+        reached = from <= reached && to <= size ? qMax(reached, to) : -1;
+    return reached == size;
+}
 QByteArray range(qint64 from, qint64 to)
 {
     return "bytes=" + QByteArray::number(from) + '-' + (to < 0 ? "" : QByteArray::number(to));
@@ -77,6 +86,8 @@ private:
     std::unique_ptr<QTemporaryDir> m_root;
     std::unique_ptr<QFile> m_file;
     int m_requested = 0;
+    // What the transfers told was written.
+    QList<QPair<qint64, qint64>> m_stored;
     qint64 m_received = -1;
     qint64 m_total = -1;
 };
@@ -87,6 +98,7 @@ void TestArchiveFetch::init()
     m_root = std::make_unique<QTemporaryDir>();
     staging(QStringLiteral(".staging-1"));
     m_requested = 0;
+    m_stored.clear();
     m_received = m_total = -1;
     ArchiveFetch::setRetryDelays({});
     ArchiveFetch::setParallelThreshold(64 * 1024 * 1024);
@@ -111,6 +123,9 @@ void TestArchiveFetch::start(ArchiveFetch &fetch, ArchiveFetch::Request request)
     request.file = m_file.get();
     request.record.build = build;
     connect(&fetch, &ArchiveFetch::requested, this, [this] { ++m_requested; });
+    connect(&fetch, &ArchiveFetch::stored, this, [this](qint64 from, qint64 to) {
+        m_stored.append({ from, to });
+    });
     connect(&fetch, &ArchiveFetch::progressed, this, [this](qint64 received, qint64 total) {
         m_received = received;
         m_total = total;
@@ -414,6 +429,8 @@ void TestArchiveFetch::droppedConnectionFetchesOnlyTheRest()
              altered ? "The download did not match the storage's checksum" : QString());
     QCOMPARE(fetch.result().outcome, altered ? ArchiveFetch::Failed : ArchiveFetch::Complete);
     QCOMPARE(m_received, altered ? m_received : qint64(body.size()));
+    // Each byte was told of as written, by the first try or the one that resumed it.
+    QVERIFY(altered || covers(m_stored, body.size()));
 }
 
 void TestArchiveFetch::largeFileComesInFourRanges_data()
@@ -496,6 +513,11 @@ void TestArchiveFetch::largeFileComesInFourRanges()
         m_file.reset();
         request.partial = staging(QStringLiteral(".staging-2"), &request.record);
         QVERIFY(request.record.kept > 0);
+        // What was kept counts as written: the next start tells only of what it brings.
+        for (const PartialDownload::Range &kept : std::as_const(request.record.ranges))
+            m_stored.append({ kept.from, kept.from + kept.kept });
+        if (request.record.ranges.isEmpty())
+            m_stored.append({ 0, request.record.kept });
         fetch = std::make_unique<ArchiveFetch>();
         start(*fetch, request);
     }
@@ -503,6 +525,7 @@ void TestArchiveFetch::largeFileComesInFourRanges()
     QCOMPARE(fetch->result().error, QString());
     QCOMPARE(part(), body);
     QCOMPARE(m_received, qint64(body.size()));
+    QVERIFY(covers(m_stored, body.size()));
     QByteArrayList ranges = m_server->rangeHeaders();
     if (restart == 2 || replaced) {
         // Where each range stood at the checkpoint depends on how the ranges raced; refused

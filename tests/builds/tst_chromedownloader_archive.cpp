@@ -1,8 +1,10 @@
+#include "builds/archivefetch.h"
 #include "builds/chromedownloader.h"
 #include "builds/crc32c.h"
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "install/menuentry.h"
+#include "install/zipcatalog.h"
 #include "settings/config.h"
 #include "support/archivebuilder.h"
 #include "support/loopbackserver.h"
@@ -10,6 +12,7 @@
 #include "update/updatecontroller.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
@@ -97,6 +100,10 @@ private slots:
     void threeInstallsKeepCurrentAndPrevious();
     void hostileArchiveChangesNothing_data();
     void hostileArchiveChangesNothing();
+    void hostileArchiveRefusedAsItArrives_data() { hostileArchiveChangesNothing_data(); }
+    void hostileArchiveRefusedAsItArrives();
+    void unpackedAsItArrives_data();
+    void unpackedAsItArrives();
     void goingBackSwapsAndRemembersTheSkippedBuild();
     void quittingWhileUnpackingKeepsCurrent();
     void unpackingLeavesTheGuiThreadFree();
@@ -105,7 +112,7 @@ private slots:
     void mirrorForgesHashes();
 
 private:
-    void serve(int build, const QByteArray &zip);
+    LoopbackServer::Response serve(int build, const QByteArray &zip);
     // Installs the build from a good archive and waits for the outcome.
     bool install(ChromeDownloader &downloader, int build, const QByteArray &zip);
     bool stagingIsGone() const;
@@ -114,6 +121,8 @@ private:
     TestEnvironment &m_environment;
     std::unique_ptr<LoopbackServer> m_server;
     InstallRoot m_root;
+    // The archives are served in ranges, which lets them be unpacked as they arrive.
+    bool m_ranged = false;
 };
 
 void TestChromeDownloaderArchive::initTestCase()
@@ -130,14 +139,24 @@ void TestChromeDownloaderArchive::init()
     QFile::remove(MenuEntry::desktopFile());
     m_server = std::make_unique<LoopbackServer>();
     Endpoints::setBuildStorage(m_server->url());
+    m_ranged = false;
+    ChromeDownloader::setPipelining(true);
+    ArchiveFetch::setParallelThreshold(64 * 1024 * 1024);
 }
 
-void TestChromeDownloaderArchive::serve(int build, const QByteArray &zip)
+LoopbackServer::Response TestChromeDownloaderArchive::serve(int build, const QByteArray &zip)
 {
     LoopbackServer::Response response;
     response.body = zip;
     response.headers.append(qMakePair(QByteArray("x-goog-hash"), LoopbackServer::storageHash(zip)));
+    if (m_ranged) {
+        // Ranges from the first piece on: every test archive is larger than the threshold.
+        ArchiveFetch::setParallelThreshold(1024);
+        response.ranges = true;
+        response.headers.append(qMakePair(QByteArray("ETag"), QByteArray("\"z\"")));
+    }
     m_server->setResponse(archivePath(build), response);
+    return response;
 }
 
 bool TestChromeDownloaderArchive::install(ChromeDownloader &downloader, int build,
@@ -271,6 +290,97 @@ void TestChromeDownloaderArchive::hostileArchiveChangesNothing()
         pid.remove();
         QTRY_VERIFY(!QFileInfo::exists(exe));
     }
+}
+
+void TestChromeDownloaderArchive::hostileArchiveRefusedAsItArrives()
+{
+    m_ranged = true;
+    hostileArchiveChangesNothing();
+}
+
+void TestChromeDownloaderArchive::unpackedAsItArrives_data()
+{
+    QTest::addColumn<bool>("serverRanges");
+    QTest::addColumn<bool>("pipelining");
+    QTest::addColumn<bool>("altered"); // the ranges bring a byte altered: a CRC-32C mismatch
+    QTest::addColumn<bool>("paused"); // paused half-way, and resumed by the next attempt
+    QTest::addColumn<int>("catalogs"); // requests for the archive's end
+    // The request for the archive's end stalls until the transfer's time limit, which comes
+    // after the archive is whole.
+    QTest::addColumn<bool>("catalogStalls");
+    QTest::newRow("ranges") << true << true << false << false << 1 << false;
+    QTest::newRow("a byte altered in transit") << true << true << true << false << 1 << false;
+    QTest::newRow("the server ignores ranges") << false << true << false << false << 0 << false;
+    QTest::newRow("pipelining off") << true << false << false << false << 0 << false;
+    QTest::newRow("paused and resumed") << true << true << false << true << 2 << false;
+    QTest::newRow("the catalog fails after the archive")
+        << true << true << false << false << 1 << true;
+}
+
+void TestChromeDownloaderArchive::unpackedAsItArrives()
+{
+    QFETCH(bool, serverRanges);
+    QFETCH(bool, pipelining);
+    QFETCH(bool, altered);
+    QFETCH(bool, paused);
+    QFETCH(int, catalogs);
+    QFETCH(bool, catalogStalls);
+    // Larger than the end asked for, which then begins past the first byte.
+    const QByteArray zip = ArchiveBuilder::zip(
+        withEntry(ArchiveBuilder::chromeTree(), file("chrome-linux/big", QByteArray(300000, 'b'))),
+        ArchiveBuilder::Compression::Store);
+    const qint64 end = zip.size() - ZipCatalog::tailSize;
+    ChromeDownloader downloader;
+    downloader.fetch()->setTransferTimeout(catalogStalls ? 1000 : 60000);
+    // Unpacked once whole: the tree the other is compared with.
+    QVERIFY(install(downloader, 6000, zip));
+    ChromeDownloader::setPipelining(pipelining);
+    m_ranged = serverRanges;
+    LoopbackServer::Response response = serve(6001, zip);
+    if (altered) {
+        response.rangeBody = zip;
+        response.rangeBody[zip.size() / 3] = char(zip.at(zip.size() / 3) ^ 1);
+    }
+    // The first piece stops half-way, held open, until the transfer is paused.
+    response.cutRangeFrom = paused ? 0 : catalogStalls ? end : -1;
+    response.holdCut = paused || catalogStalls;
+    m_server->setResponse(archivePath(6001), response);
+    m_server->clearRequests();
+    QSignalSpy failed(&downloader, &ChromeDownloader::failed);
+    downloader.downloadVersion(6001);
+    const QByteArray catalog
+        = "bytes=" + QByteArray::number(end) + '-' + QByteArray::number(zip.size() - 1);
+    if (paused) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->rangeHeaders().contains(catalog)
+                                     && downloader.downloadCurrent() == zip.size() - 128,
+                                 20000);
+        QVERIFY(downloader.pause());
+        QVERIFY(!stagingIsGone());
+        downloader.downloadVersion(6001);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::IdleStatus, 20000);
+    QCOMPARE(m_server->rangeHeaders().count(catalog), catalogs);
+    QVERIFY(stagingIsGone());
+    QCOMPARE(failed.count(), altered ? 1 : 0);
+    QCOMPARE(m_root.currentBuild(), altered ? 6000 : 6001);
+    QCOMPARE(QFile::exists(m_root.versionPath(6001)), !altered);
+    if (altered) {
+        QCOMPARE(downloader.lastError(), "The download did not match the storage's checksum");
+        return;
+    }
+    const auto tree = [](const QString &root) {
+        QMap<QString, QByteArray> files;
+        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : "dir";
+            files.insert(it.filePath().mid(root.size()),
+                         QByteArray::number(int(file.permissions())) + data);
+        }
+        return files;
+    };
+    QCOMPARE(tree(m_root.versionPath(6001)), tree(m_root.versionPath(6000)));
 }
 
 void TestChromeDownloaderArchive::goingBackSwapsAndRemembersTheSkippedBuild()

@@ -688,8 +688,11 @@ void TestMainView::meteredConnectionPausesARunningDownload()
                  QStringLiteral("<b>Status:</b> Waiting for an unmetered connection"));
     QCOMPARE(m_server->requestCount(archive), 1);
     manager.setMetered(4);
-    QTRY_COMPARE(m_server->requestCount(archive), 2);
-    const QByteArray range = m_server->rangeHeaders().last();
+    // The rest, then a request for the archive's end, which is unpacked as it arrives.
+    QTRY_VERIFY(m_server->requestCount(archive) >= 2);
+    const QStringList requests = m_server->requests();
+    const QByteArray range
+        = m_server->rangeHeaders().value(requests.indexOf(archive, requests.indexOf(archive) + 1));
     QVERIFY2(range.startsWith("bytes=") && range.mid(6).chopped(1).toLongLong() >= 32 << 10, range);
 }
 
