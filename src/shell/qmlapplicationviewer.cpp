@@ -3,6 +3,7 @@
 #include "common/appidentity.h"
 #include "settings/config.h"
 #include "shell/windowplacement.h"
+#include "tray/fileiconengine.h"
 #include "tray/statusnotifierwatch.h"
 
 #include <QCloseEvent>
@@ -50,7 +51,8 @@ QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     setFlags(Qt::Tool);
     // The desktop's own rendering of the installed icon where there is one, crisp at every
     // size; the built-in picture otherwise.
-    setIcon(QIcon::fromTheme(AppIdentity::id(), QIcon(QStringLiteral(":/images/icons/icon.png"))));
+    setIcon(QIcon::fromTheme(AppIdentity::id(),
+                             FileIconEngine::icon(QStringLiteral(":/images/icons/icon.png"))));
 
     m_positionSettled.setSingleShot(true);
     m_positionSettled.setInterval(positionSettleTime);

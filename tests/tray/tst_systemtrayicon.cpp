@@ -1,11 +1,13 @@
 #include "common/endpoints.h"
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
+#include "tray/fileiconengine.h"
 #include "tray/runatlogon.h"
 #include "tray/systemtrayicon.h"
 
 #include <QMenu>
 #include <QNetworkReply>
+#include <QPainter>
 #include <QSettings>
 #include <QSignalSpy>
 
@@ -47,6 +49,8 @@ private slots:
     void settersNotifyOnlyOnChange_data();
     void settersNotifyOnlyOnChange();
     void destructionHidesTheIcon();
+    void fileIconDrawsAsQtsOwn_data();
+    void fileIconDrawsAsQtsOwn();
     void activation_data();
     void activation();
     void menuFromTheViewsList();
@@ -138,6 +142,42 @@ void TestSystemTrayIcon::settersNotifyOnlyOnChange()
         QVERIFY(icon->isVisible());
     else
         QVERIFY(!icon->icon().isNull());
+}
+
+void TestSystemTrayIcon::fileIconDrawsAsQtsOwn_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("size");
+    const QString picture = QStringLiteral(":/images/icons/icon.png");
+    QTest::newRow("tray, 22 px") << picture << QSize(22, 22);
+    QTest::newRow("balloon, 16 px") << picture << QSize(16, 16);
+    QTest::newRow("the picture's own size") << picture << QSize(230, 230);
+    QTest::newRow("larger than the picture: not enlarged") << picture << QSize(512, 512);
+    QTest::newRow("not square: fitted") << picture << QSize(48, 24);
+    QTest::newRow("no such file: an icon of no size")
+        << QStringLiteral(":/no/such.png") << QSize(22, 22);
+}
+
+void TestSystemTrayIcon::fileIconDrawsAsQtsOwn()
+{
+    QFETCH(QString, file);
+    QFETCH(QSize, size);
+    const QIcon own(file);
+    const QIcon lazy = FileIconEngine::icon(file);
+    QCOMPARE(lazy.isNull(), own.isNull());
+    QCOMPARE(lazy.availableSizes(), own.availableSizes());
+    QCOMPARE(lazy.actualSize(size), own.actualSize(size));
+    QCOMPARE(lazy.pixmap(size).toImage(), own.pixmap(size).toImage());
+
+    // Painted, as the X tray draws its icon.
+    const auto painted = [size](const QIcon &icon) {
+        QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        QPainter painter(&canvas);
+        icon.paint(&painter, canvas.rect());
+        return canvas;
+    };
+    QCOMPARE(painted(lazy), painted(own));
 }
 
 void TestSystemTrayIcon::destructionHidesTheIcon()
