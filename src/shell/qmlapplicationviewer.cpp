@@ -134,11 +134,19 @@ void QmlApplicationViewer::showAtStartupPosition()
     show();
     // Not every platform reports a move for the first placement; the key must exist after
     // every normal start all the same. A later move event overwrites it with what the
-    // window system actually did.
+    // window system actually did. It is written once the first frame is out: the write waits
+    // for the disk, the window need not. A hide or the end of the program before then
+    // writes it too.
     m_positionSettled.stop();
     m_savedPosition = position;
-    if (WindowPlacement::positionKnown(QGuiApplication::platformName()))
-        Config::set(Config::StartupPosition, position);
+    m_positionUnwritten = true;
+    connect(
+        this, &QQuickWindow::frameSwapped, this,
+        [this] {
+            if (m_positionUnwritten)
+                savePosition();
+        },
+        Qt::SingleShotConnection);
 }
 
 void QmlApplicationViewer::restoreWindow()
@@ -209,9 +217,10 @@ void QmlApplicationViewer::savePosition()
     m_positionSettled.stop();
     // A window never shown has no position of its own to keep, and one that cannot learn
     // its position must not overwrite the one a session elsewhere kept.
-    if (!m_placed || m_savedPosition == position()
+    if (!m_placed || (m_savedPosition == position() && !m_positionUnwritten)
         || !WindowPlacement::positionKnown(QGuiApplication::platformName()))
         return;
     m_savedPosition = position();
+    m_positionUnwritten = false;
     Config::set(Config::StartupPosition, *m_savedPosition);
 }

@@ -30,6 +30,8 @@ private slots:
     void restoreSignalShowsTheWindow();
     void savedPositionIsUsed();
     void everyMoveIsStored();
+    void startPlacementIsWrittenOnceDrawn_data();
+    void startPlacementIsWrittenOnceDrawn();
     void movesAreWrittenOnceTheySettle_data();
     void movesAreWrittenOnceTheySettle();
     void quitFromTheViewEndsTheEventLoop();
@@ -164,6 +166,32 @@ void TestQmlApplicationViewer::everyMoveIsStored()
         viewer->setPosition(target);
         QTRY_COMPARE(QSettings().value(QStringLiteral("StartupPosition")).toPoint(), target);
     }
+}
+
+void TestQmlApplicationViewer::startPlacementIsWrittenOnceDrawn_data()
+{
+    QTest::addColumn<QString>("then");
+    QTest::newRow("the first frame") << QStringLiteral("frame");
+    QTest::newRow("hidden before it") << QStringLiteral("hide");
+    QTest::newRow("the program quits before it") << QStringLiteral("quit");
+}
+
+void TestQmlApplicationViewer::startPlacementIsWrittenOnceDrawn()
+{
+    QFETCH(QString, then);
+    const QString key = QStringLiteral("StartupPosition");
+    auto viewer = loadedViewer();
+    viewer->showAtStartupPosition();
+    const QPoint placed = viewer->position();
+    // The window is not held up by a write to the disk.
+    QVERIFY(!QSettings().contains(key));
+    if (then == QLatin1String("frame"))
+        QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    else if (then == QLatin1String("hide"))
+        viewer->hide();
+    else
+        viewer.reset();
+    QTRY_COMPARE(QSettings().value(key).toPoint(), placed);
 }
 
 void TestQmlApplicationViewer::movesAreWrittenOnceTheySettle_data()
