@@ -25,19 +25,6 @@ QUrl fromEnvironment(const char *name)
     return QUrl(value.isEmpty() ? QStringLiteral("https://127.0.0.1:9") : QString::fromUtf8(value));
 }
 
-// Trusting a certificate loads the TLS library, which the program itself loads only for its
-// first HTTPS request: a run whose servers all answer in plain HTTP (the start-up and idle
-// benchmarks) must not carry it.
-bool mayUseTls(const QUrl &storage, const QUrl &maker)
-{
-    const QLatin1String http("http");
-    if (storage.scheme() != http || maker.scheme() != http)
-        return true;
-    // The mirror is read from the settings, which need the program's identity.
-    Startup::setApplicationIdentity();
-    return !BuildStorage::mirror().isEmpty();
-}
-
 void trustTestCertificate()
 {
     QFile file(QStringLiteral(TARROWIN_TEST_CERTIFICATE));
@@ -56,7 +43,12 @@ int main(int argc, char *argv[])
     const QUrl maker = fromEnvironment("TARROWIN_TEST_MAKER");
     Endpoints::setBuildStorage(storage);
     Endpoints::setMaker(maker);
-    if (mayUseTls(storage, maker))
+    // Trusting loads the TLS library, which the program itself loads only for its first HTTPS
+    // request: runs whose servers all answer in plain HTTP (the start-up and idle benchmarks)
+    // go without it. The mirror is read from the settings, which need the program's identity.
+    Startup::setApplicationIdentity();
+    const QLatin1String http("http");
+    if (storage.scheme() != http || maker.scheme() != http || !BuildStorage::mirror().isEmpty())
         trustTestCertificate();
     // The publish benchmark's second order: an archive unpacked only once it is whole.
     ChromeDownloader::setPipelining(qgetenv("TARROWIN_TEST_SEQUENTIAL_INSTALL") != "1");
