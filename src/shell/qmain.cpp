@@ -19,6 +19,7 @@
 #include <QQuickWindow>
 
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -92,10 +93,24 @@ int qMain(int argc, char *argv[])
     rootLock.sweepIfAlone([&installRoot] { installRoot.removeLeftoverStaging(); });
     if (instance->isLocked())
         Leftovers::removeTemporaryDirectories();
-    // The profile may have been chosen anew, or the launcher may come from an older Tarrowin.
-    BrowserLauncher::refresh(installRoot);
 
     auto viewer = Startup::createMainWindow(arguments);
+    // The profile may have been chosen anew, or the launcher may come from an older Tarrowin.
+    // Rewriting the launcher and its menu entry waits for the disk twice: a window shown at
+    // start is drawn first (or hidden before it ever was), a tray start sends its first
+    // requests first.
+    const auto refreshLauncher = [installRoot, done = std::make_shared<bool>(false)] {
+        if (!std::exchange(*done, true))
+            BrowserLauncher::refresh(installRoot);
+    };
+    if (viewer->isVisible()) {
+        QObject::connect(viewer.get(), &QQuickWindow::frameSwapped, app.get(), refreshLauncher,
+                         Qt::SingleShotConnection);
+        QObject::connect(viewer.get(), &QWindow::visibleChanged, app.get(), refreshLauncher,
+                         Qt::SingleShotConnection);
+    } else {
+        QMetaObject::invokeMethod(app.get(), refreshLauncher, Qt::QueuedConnection);
+    }
     const QPointer<QQuickItem> root = viewer->rootObject();
     QObject::connect(instance, &SingleInstance::showRequested, app.get(),
                      [root] { invokeOnView(root, "openWindow"); });

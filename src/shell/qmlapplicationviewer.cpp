@@ -3,6 +3,7 @@
 #include "common/appidentity.h"
 #include "settings/config.h"
 #include "shell/windowplacement.h"
+#include "tray/fileiconengine.h"
 #include "tray/statusnotifierwatch.h"
 
 #include <QCloseEvent>
@@ -50,7 +51,8 @@ QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     setFlags(Qt::Tool);
     // The desktop's own rendering of the installed icon where there is one, crisp at every
     // size; the built-in picture otherwise.
-    setIcon(QIcon::fromTheme(AppIdentity::id(), QIcon(QStringLiteral(":/images/icons/icon.png"))));
+    setIcon(QIcon::fromTheme(AppIdentity::id(),
+                             FileIconEngine::icon(QStringLiteral(":/images/icons/icon.png"))));
 
     m_positionSettled.setSingleShot(true);
     m_positionSettled.setInterval(positionSettleTime);
@@ -132,11 +134,19 @@ void QmlApplicationViewer::showAtStartupPosition()
     show();
     // Not every platform reports a move for the first placement; the key must exist after
     // every normal start all the same. A later move event overwrites it with what the
-    // window system actually did.
+    // window system actually did. It is written once the first frame is out: the write waits
+    // for the disk, the window need not. A hide or the end of the program before then
+    // writes it too.
     m_positionSettled.stop();
     m_savedPosition = position;
-    if (WindowPlacement::positionKnown(QGuiApplication::platformName()))
-        Config::set(Config::StartupPosition, position);
+    m_positionUnwritten = true;
+    connect(
+        this, &QQuickWindow::frameSwapped, this,
+        [this] {
+            if (m_positionUnwritten)
+                savePosition();
+        },
+        Qt::SingleShotConnection);
 }
 
 void QmlApplicationViewer::restoreWindow()
@@ -207,9 +217,10 @@ void QmlApplicationViewer::savePosition()
     m_positionSettled.stop();
     // A window never shown has no position of its own to keep, and one that cannot learn
     // its position must not overwrite the one a session elsewhere kept.
-    if (!m_placed || m_savedPosition == position()
+    if (!m_placed || (m_savedPosition == position() && !m_positionUnwritten)
         || !WindowPlacement::positionKnown(QGuiApplication::platformName()))
         return;
     m_savedPosition = position();
+    m_positionUnwritten = false;
     Config::set(Config::StartupPosition, *m_savedPosition);
 }

@@ -63,5 +63,7 @@ private:
     // The position last written: a drag is written once, when it settles, and a hide or the
     // end of the program writes what is still unwritten.
     std::optional<QPoint> m_savedPosition;
+    // The start's placement is still to be written.
+    bool m_positionUnwritten = false;
     QTimer m_positionSettled;
 };

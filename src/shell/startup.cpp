@@ -18,6 +18,11 @@
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QThreadPool>
+
+namespace {
+constexpr int poolThreadExpiry = 1000;
+} // namespace
 
 void Startup::setApplicationIdentity()
 {
@@ -54,6 +59,10 @@ void Startup::registerTypes()
 
 void Startup::releaseAfterWork(QmlApplicationViewer *viewer)
 {
+    // Pool threads (unpacking, copies, Qt's own image work) end a second after their last
+    // task, not 30 s: one still finishing its task when the work is reported ended is past
+    // the hand-back's reach, and would wait half a minute with its stack and heap.
+    QThreadPool::globalInstance()->setExpiryTimeout(poolThreadExpiry);
     const QQuickItem *root = viewer->rootObject();
     if (!root)
         return;

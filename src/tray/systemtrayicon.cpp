@@ -3,6 +3,7 @@
 #include "common/appidentity.h"
 #include "common/endpoints.h"
 #include "settings/config.h"
+#include "tray/fileiconengine.h"
 #include "tray/runatlogon.h"
 #include "tray/versionfile.h"
 
@@ -92,9 +93,10 @@ void SystemTrayIcon::setIconSource(const QString &iconSource)
     m_iconSource = iconSource;
     // The installed theme's icon of the program's id, crisp at every size; the picture named
     // here where no theme has it. No source still means no icon.
-    m_trayIcon->setIcon(m_iconSource.isEmpty()
-                            ? QIcon()
-                            : QIcon::fromTheme(AppIdentity::id(), QIcon(m_iconSource)));
+    m_trayIcon->setIcon(
+        m_iconSource.isEmpty()
+            ? QIcon()
+            : QIcon::fromTheme(AppIdentity::id(), FileIconEngine::icon(m_iconSource)));
     applyVisibility();
     emit iconSourceChanged(m_iconSource);
 }

@@ -1,13 +1,15 @@
 // The program exactly as shipped, except that its two servers are taken from the
 // environment, so whole-program tests can point it at servers on 127.0.0.1. Without them it
-// talks to a loopback port where nothing listens, never to the outside world. It also
-// trusts the suite's certificate for 127.0.0.1, so an HTTPS "BuildStorage" mirror on loopback
-// (the fleet benchmark's caching proxy) is reached as a real one would be, and
-// TARROWIN_TEST_SEQUENTIAL_INSTALL=1 unpacks an archive only once it is whole.
+// talks to a loopback port where nothing listens, never to the outside world. Where it may
+// meet HTTPS it trusts the suite's certificate for 127.0.0.1, so an HTTPS "BuildStorage"
+// mirror on loopback (the fleet benchmark's caching proxy) is reached as a real one would be,
+// and TARROWIN_TEST_SEQUENTIAL_INSTALL=1 unpacks an archive only once it is whole.
 
+#include "builds/buildstorage.h"
 #include "builds/chromedownloader.h"
 #include "common/endpoints.h"
 #include "shell/qmain.h"
+#include "shell/startup.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -37,9 +39,17 @@ void trustTestCertificate()
 
 int main(int argc, char *argv[])
 {
-    Endpoints::setBuildStorage(fromEnvironment("TARROWIN_TEST_BUILD_STORAGE"));
-    Endpoints::setMaker(fromEnvironment("TARROWIN_TEST_MAKER"));
-    trustTestCertificate();
+    const QUrl storage = fromEnvironment("TARROWIN_TEST_BUILD_STORAGE");
+    const QUrl maker = fromEnvironment("TARROWIN_TEST_MAKER");
+    Endpoints::setBuildStorage(storage);
+    Endpoints::setMaker(maker);
+    // Trusting loads the TLS library, which the program itself loads only for its first HTTPS
+    // request: runs whose servers all answer in plain HTTP (the start-up and idle benchmarks)
+    // go without it. The mirror is read from the settings, which need the program's identity.
+    Startup::setApplicationIdentity();
+    const QLatin1String http("http");
+    if (storage.scheme() != http || maker.scheme() != http || !BuildStorage::mirror().isEmpty())
+        trustTestCertificate();
     // The publish benchmark's second order: an archive unpacked only once it is whole.
     ChromeDownloader::setPipelining(qgetenv("TARROWIN_TEST_SEQUENTIAL_INSTALL") != "1");
     return qMain(argc, argv);

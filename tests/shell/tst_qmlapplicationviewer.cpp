@@ -30,6 +30,7 @@ private slots:
     void restoreSignalShowsTheWindow();
     void savedPositionIsUsed();
     void everyMoveIsStored();
+    void startPlacementIsWrittenOnceDrawn();
     void movesAreWrittenOnceTheySettle_data();
     void movesAreWrittenOnceTheySettle();
     void quitFromTheViewEndsTheEventLoop();
@@ -163,6 +164,21 @@ void TestQmlApplicationViewer::everyMoveIsStored()
     for (const QPoint target : { QPoint(12, 34), QPoint(56, 78) }) {
         viewer->setPosition(target);
         QTRY_COMPARE(QSettings().value(QStringLiteral("StartupPosition")).toPoint(), target);
+    }
+}
+
+void TestQmlApplicationViewer::startPlacementIsWrittenOnceDrawn()
+{
+    const QString key = QStringLiteral("StartupPosition");
+    for (const bool hide : { true, false }) {
+        QSettings().clear();
+        auto viewer = loadedViewer();
+        viewer->showAtStartupPosition();
+        const QPoint placed = viewer->position();
+        // Not before the first frame; a window hidden or closed before it still writes.
+        QVERIFY(!QSettings().contains(key));
+        hide ? viewer->hide() : viewer.reset();
+        QCOMPARE(QSettings().value(key).toPoint(), placed);
     }
 }
 

@@ -1,11 +1,13 @@
 #include "common/endpoints.h"
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
+#include "tray/fileiconengine.h"
 #include "tray/runatlogon.h"
 #include "tray/systemtrayicon.h"
 
 #include <QMenu>
 #include <QNetworkReply>
+#include <QPainter>
 #include <QSettings>
 #include <QSignalSpy>
 
@@ -47,6 +49,8 @@ private slots:
     void settersNotifyOnlyOnChange_data();
     void settersNotifyOnlyOnChange();
     void destructionHidesTheIcon();
+    void fileIconDrawsAsQtsOwn_data();
+    void fileIconDrawsAsQtsOwn();
     void activation_data();
     void activation();
     void menuFromTheViewsList();
@@ -138,6 +142,34 @@ void TestSystemTrayIcon::settersNotifyOnlyOnChange()
         QVERIFY(icon->isVisible());
     else
         QVERIFY(!icon->icon().isNull());
+}
+
+void TestSystemTrayIcon::fileIconDrawsAsQtsOwn_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("size");
+    const QString picture = QStringLiteral(":/images/icons/icon.png");
+    QTest::newRow("tray, 22 px") << picture << QSize(22, 22);
+    QTest::newRow("larger than the picture: not enlarged") << picture << QSize(512, 512);
+    QTest::newRow("not square: fitted") << picture << QSize(48, 24);
+    QTest::newRow("no such file: an icon of no size") << ":/no/such.png" << QSize(22, 22);
+}
+
+void TestSystemTrayIcon::fileIconDrawsAsQtsOwn()
+{
+    QFETCH(QString, file);
+    QFETCH(QSize, size);
+    const QIcon icons[] = { QIcon(file), FileIconEngine::icon(file) };
+    QImage painted[] = { QImage(size, QImage::Format_ARGB32), QImage(size, QImage::Format_ARGB32) };
+    for (int i = 0; i < 2; ++i) {
+        painted[i].fill(Qt::transparent);
+        QPainter painter(&painted[i]); // as the X tray draws its icon
+        icons[i].paint(&painter, painted[i].rect());
+    }
+    QCOMPARE(icons[1].isNull(), icons[0].isNull());
+    QCOMPARE(icons[1].availableSizes(), icons[0].availableSizes());
+    QCOMPARE(icons[1].pixmap(size).toImage(), icons[0].pixmap(size).toImage());
+    QCOMPARE(painted[1], painted[0]);
 }
 
 void TestSystemTrayIcon::destructionHidesTheIcon()
