@@ -1,5 +1,8 @@
 #include "common/desktopentry.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 QString DesktopEntry::quotedProgram(const QString &programPath)
 {
     // Inside the quotes the launcher's own parser unescapes these four.
@@ -78,4 +81,13 @@ QString DesktopEntry::unescapedValue(const QString &value)
         }
     }
     return plain;
+}
+
+bool DesktopEntry::holds(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile() || info.size() != bytes.size())
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(bytes.size() + 1) == bytes;
 }

@@ -15,4 +15,8 @@ QString quotedProgram(const QString &programPath);
 QString escapedValue(const QString &value);
 QString unescapedValue(const QString &value);
 
+// Whether the regular file at path already holds exactly these bytes, so that writing them
+// again (a rename and a sync every start) can be skipped. A link is never taken as the file.
+bool holds(const QString &path, const QByteArray &bytes);
+
 } // namespace DesktopEntry

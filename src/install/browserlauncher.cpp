@@ -1,5 +1,6 @@
 #include "install/browserlauncher.h"
 
+#include "common/desktopentry.h"
 #include "common/updatelog.h"
 #include "install/menuentry.h"
 #include "settings/config.h"
@@ -71,6 +72,10 @@ bool BrowserLauncher::install(const InstallRoot &root, const QString &profile, c
     const QFileDevice::Permissions executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner
         | QFileDevice::ExeOwner | QFileDevice::ReadGroup | QFileDevice::ExeGroup
         | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    // Most starts find the launcher as they would write it; rewriting costs a sync.
+    if (DesktopEntry::holds(path(root), text)
+        && (QFile::permissions(path(root)) & executable) == executable)
+        return MenuEntry::write(path(root), logo);
     if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(executable)
         || file.write(text) != text.size()) {
         file.cancelWriting();

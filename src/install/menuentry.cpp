@@ -72,6 +72,8 @@ bool copyIcon(const QString &logo, const QString &icon)
     if (!target.open(QIODevice::WriteOnly))
         return false;
     const QByteArray data = source.readAll();
+    if (source.error() == QFileDevice::NoError && DesktopEntry::holds(icon, data))
+        return true;
     if (source.error() != QFileDevice::NoError || target.write(data) != data.size()) {
         target.cancelWriting();
         return false;
@@ -125,6 +127,8 @@ bool MenuEntry::write(const QString &launcherPath, const QString &logo)
                          "StartupWMClass=%2\n")
               .arg(execProgram(launcherPath), QLatin1String(BrowserLauncher::windowClass));
     const QByteArray bytes = entry.toUtf8();
+    if (DesktopEntry::holds(entryPath, bytes))
+        return true;
     QSaveFile file(entryPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
         file.cancelWriting();

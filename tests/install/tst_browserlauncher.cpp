@@ -1,5 +1,6 @@
 #include "install/browserlauncher.h"
 #include "install/browserrelaunch.h"
+#include "install/menuentry.h"
 #include "install/profilesnapshots.h"
 #include "support/testenvironment.h"
 
@@ -10,6 +11,7 @@
 #include <QStandardPaths>
 
 #include <csignal>
+#include <sys/stat.h>
 
 // The launcher and the relaunch, run against the fake browser installed as builds 1 and 2.
 class TestBrowserLauncher : public QObject
@@ -30,6 +32,7 @@ private slots:
     void newerMilestoneIsSnapshottedBeforeItStarts();
     void desktopIntegration_data();
     void desktopIntegration();
+    void unchangedFilesAreNotRewritten();
 
 private:
     // A fresh root and profile below the test's temporary folder, build 1 (Chromium 120)
@@ -243,6 +246,30 @@ void TestBrowserLauncher::desktopIntegration()
     started.start("xdg-settings", { "check", "default-web-browser", "tarrowin-chromium.desktop" });
     QVERIFY(started.waitForFinished(10000));
     QCOMPARE(started.readAll(), "yes\n");
+}
+
+// Every start writes both files; one that finds them as it would write them leaves them be.
+void TestBrowserLauncher::unchangedFilesAreNotRewritten()
+{
+    QVERIFY(install("root", "profile"));
+    const auto inode = [](const QString &path) {
+        struct stat status
+        {
+        };
+        return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+    };
+    const QString launcher = BrowserLauncher::path(*m_root);
+    const ino_t launcherBefore = inode(launcher);
+    const ino_t entryBefore = inode(MenuEntry::desktopFile());
+    QVERIFY(launcherBefore && entryBefore);
+    QVERIFY(BrowserLauncher::install(*m_root, m_profile, QString(), TARROWIN_UNDER_TEST));
+    QCOMPARE(inode(launcher), launcherBefore);
+    QCOMPARE(inode(MenuEntry::desktopFile()), entryBefore);
+    QVERIFY(BrowserLauncher::install(*m_root, m_profile + "2", QString(), TARROWIN_UNDER_TEST));
+    QVERIFY(inode(launcher) != launcherBefore);
+    QFile written(launcher);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QVERIFY(written.readAll().contains(QFile::encodeName(m_profile + "2'")));
 }
 
 TARROWIN_TEST_MAIN(TestBrowserLauncher, false)
