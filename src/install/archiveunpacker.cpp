@@ -1,14 +1,18 @@
 #include "install/archiveunpacker.h"
 
+#include "install/unpackrules.h"
+#include "install/unpackwork.h"
+#include "install/zipcatalog.h"
+
 #include <QCoreApplication>
 #include <QFile>
-#include <QSet>
+#include <QThread>
+#include <QtEndian>
 
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -23,66 +27,24 @@
 
 namespace {
 
-// What reaches the user (the status line, a balloon) is translatable.
-struct Text
-{
-    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
-};
-
+using Descriptor = UnpackRules::Descriptor;
 using ReadArchive = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
 
 // Large reads keep the system calls per megabyte low; libarchive hands stored data out of
 // this buffer directly and inflates into its own, so memory stays flat for any archive size.
 constexpr size_t readBlockSize = 1024 * 1024;
-// Far deeper than any build; it bounds the descriptors and recursion of the clean-up.
-constexpr int maximumDepth = 64;
+// Far more than any build's directory (a few hundred kB): what a lying end record may make
+// this read is bounded too.
+constexpr qint64 largestDirectory = 16 * 1024 * 1024;
 
-class Descriptor
+QString text(const char *source)
 {
-public:
-    explicit Descriptor(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    Descriptor(Descriptor &&other) noexcept
-        : m_fd(other.release())
-    {
-    }
-    Descriptor &operator=(Descriptor &&other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = other.release();
-        }
-        return *this;
-    }
-
-    int get() const { return m_fd; }
-    bool isValid() const { return m_fd >= 0; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
+    return UnpackRules::text(source);
+}
 
 QString systemError(const QString &what, const QByteArray &path)
 {
-    const int error = errno;
-    return QStringLiteral("%1 %2: %3").arg(what, QFile::decodeName(path), qt_error_string(error));
+    return UnpackRules::systemError(what, path);
 }
 
 bool cancelled(const std::atomic<bool> *cancel)
@@ -90,97 +52,22 @@ bool cancelled(const std::atomic<bool> *cancel)
     return cancel && cancel->load(std::memory_order_relaxed);
 }
 
-struct CheckedEntry
-{
-    QByteArray relative; // below the top folder, without a trailing slash
-    bool directory = false;
-    bool topFolder = false; // the top folder's own entry: nothing to write
-};
+using CheckedEntry = UnpackRules::Checked;
 
-// Names every later step can handle: what cannot be decoded could be written, but never
-// removed again through the QString paths the rest of the program uses.
-bool isPrintableUtf8(const QByteArray &name)
+// The rules, fed from what libarchive makes of an entry.
+QString checkEntry(UnpackRules &rules, struct archive_entry *entry, CheckedEntry *checked)
 {
-    for (const char c : name) {
-        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
-            return false;
-    }
-    return QString::fromUtf8(name).toUtf8() == name;
+    const char *name = archive_entry_pathname(entry);
+    const mode_t type = archive_entry_filetype(entry);
+    const UnpackRules::Type kind
+        = archive_entry_hardlink(entry) || (type != AE_IFREG && type != AE_IFDIR)
+        ? UnpackRules::Type::Other
+        : type == AE_IFDIR ? UnpackRules::Type::Directory
+                           : UnpackRules::Type::File;
+    return rules.check(name ? QByteArray(name) : QByteArray(), kind,
+                       archive_entry_is_encrypted(entry),
+                       archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1, checked);
 }
-
-// The rules every entry passes, applied the same way when listing and when writing.
-class EntryRules
-{
-public:
-    EntryRules(const QString &topFolder, const ArchiveUnpacker::Limits &limits)
-        : m_top(QFile::encodeName(topFolder))
-        , m_limits(limits)
-    {
-    }
-
-    qint64 entries() const { return m_entries; }
-
-    // Empty when the entry may be unpacked.
-    QString check(struct archive_entry *entry, CheckedEntry *checked)
-    {
-        if (++m_entries > m_limits.maximumEntries)
-            return Text::tr("The archive has more than %1 entries").arg(m_limits.maximumEntries);
-        const char *name = archive_entry_pathname(entry);
-        if (!name || !*name)
-            return Text::tr("The archive contains an entry without a usable name");
-        QByteArray path(name);
-        const QString shown = QFile::decodeName(path);
-
-        const mode_t type = archive_entry_filetype(entry);
-        if (archive_entry_hardlink(entry) || (type != AE_IFREG && type != AE_IFDIR))
-            return Text::tr("The archive contains a link or special file: %1").arg(shown);
-        if (archive_entry_is_encrypted(entry))
-            return Text::tr("The archive contains an encrypted entry: %1").arg(shown);
-
-        checked->directory = type == AE_IFDIR;
-        if (checked->directory && path.endsWith('/'))
-            path.chop(1);
-        const QList<QByteArray> components = path.split('/');
-        if (components.size() > maximumDepth + 1)
-            return Text::tr("The archive nests folders too deeply: %1").arg(shown);
-        for (const QByteArray &component : components) {
-            if (component.isEmpty() || component == "." || component == ".."
-                || component.contains('\\') || !isPrintableUtf8(component))
-                return Text::tr("The archive contains an unsafe path: %1").arg(shown);
-        }
-        if (components.first() != m_top || (components.size() == 1 && !checked->directory))
-            return Text::tr("The archive contains an entry outside %1/")
-                .arg(QFile::decodeName(m_top));
-
-        checked->topFolder = components.size() == 1;
-        checked->relative = path.mid(m_top.size() + 1);
-        if (m_seen.contains(path))
-            return Text::tr("The archive lists %1 twice").arg(shown);
-        m_seen.insert(path);
-
-        if (!checked->directory && archive_entry_size_is_set(entry)) {
-            const qint64 size = archive_entry_size(entry);
-            if (size < 0)
-                return Text::tr("The archive is damaged: %1 has no valid size").arg(shown);
-            if (size > m_limits.maximumBytes - m_declared)
-                return tooLarge();
-            m_declared += size;
-        }
-        return {};
-    }
-
-    QString tooLarge() const
-    {
-        return Text::tr("The archive unpacks to more than %1 bytes").arg(m_limits.maximumBytes);
-    }
-
-private:
-    QByteArray m_top;
-    ArchiveUnpacker::Limits m_limits;
-    qint64 m_entries = 0;
-    qint64 m_declared = 0;
-    QSet<QByteArray> m_seen;
-};
 
 // Opens the archive for one pass. Only zip, and only through its central directory: that is
 // the list every other tool shows and it declares every size up front, while a streaming read
@@ -192,11 +79,11 @@ QString openArchive(int file, ReadArchive &reader)
 {
     reader.reset(archive_read_new());
     if (!reader)
-        return Text::tr("Out of memory");
+        return text("Out of memory");
     archive_read_support_format_zip_seekable(reader.get());
     if (::lseek(file, 0, SEEK_SET) != 0
         || archive_read_open_fd(reader.get(), file, readBlockSize) != ARCHIVE_OK)
-        return Text::tr("The archive is damaged or not a zip archive: %1")
+        return text("The archive is damaged or not a zip archive: %1")
             .arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
     return {};
 }
@@ -204,42 +91,8 @@ QString openArchive(int file, ReadArchive &reader)
 QString damaged(struct archive *reader)
 {
     const char *detail = archive_error_string(reader);
-    return detail ? Text::tr("The archive is damaged: %1").arg(QString::fromLocal8Bit(detail))
-                  : Text::tr("The archive is damaged");
-}
-
-// Removes everything below `directory` without following links: the tree is ours, but a
-// clean-up must never reach outside it whatever is found there.
-void removeContents(int directory, int depth)
-{
-    Descriptor listing(::dup(directory));
-    if (!listing.isValid())
-        return;
-    DIR *stream = ::fdopendir(listing.get());
-    if (!stream)
-        return;
-    listing.release();
-    struct Closer
-    {
-        void operator()(DIR *open) const { ::closedir(open); }
-    };
-    std::unique_ptr<DIR, Closer> closer(stream);
-    while (const dirent *item = ::readdir(stream)) {
-        const char *name = item->d_name;
-        if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0)
-            continue;
-        if (::unlinkat(directory, name, 0) == 0)
-            continue;
-        if (depth >= maximumDepth + 1)
-            continue;
-        Descriptor child(
-            ::openat(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (child.isValid()) {
-            removeContents(child.get(), depth + 1);
-            child.reset();
-            ::unlinkat(directory, name, AT_REMOVEDIR);
-        }
-    }
+    return detail ? UnpackRules::damaged(QString::fromLocal8Bit(detail))
+                  : text("The archive is damaged");
 }
 
 class Extraction
@@ -268,7 +121,7 @@ public:
     }
 
     QString writeFile(struct archive *reader, struct archive_entry *entry,
-                      const CheckedEntry &checked, const EntryRules &rules)
+                      const CheckedEntry &checked, const UnpackRules &rules)
     {
         const int slash = checked.relative.lastIndexOf('/');
         const QByteArray parentPath = slash < 0 ? QByteArray() : checked.relative.left(slash);
@@ -280,19 +133,19 @@ public:
         Descriptor file(::openat(parent, leaf.constData(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!file.isValid())
-            return systemError(Text::tr("Cannot create"), checked.relative);
+            return systemError(text("Cannot create"), checked.relative);
         // Only the owner's execute bit decides; set-id, sticky and group or world write
         // permissions from the archive are never carried over.
         const mode_t mode = (archive_entry_perm(entry) & 0111) ? 0755 : 0644;
         if (::fchmod(file.get(), mode) != 0)
-            return systemError(Text::tr("Cannot set the mode of"), checked.relative);
+            return systemError(text("Cannot set the mode of"), checked.relative);
 
         const qint64 declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
         qint64 written = 0;
         // Bounded: every round either consumes archive data or ends the entry.
         for (;;) {
             if (cancelled(m_cancel))
-                return Text::tr("Cancelled");
+                return text("Cancelled");
             const void *block = nullptr;
             size_t size = 0;
             la_int64_t offset = 0;
@@ -302,13 +155,13 @@ public:
             if (status != ARCHIVE_OK)
                 return damaged(reader);
             if (offset != written)
-                return Text::tr("The archive is damaged: %1 has gaps")
+                return text("The archive is damaged: %1 has gaps")
                     .arg(QFile::decodeName(checked.relative));
             const qint64 length = qint64(size);
             if (length > m_limits.maximumBytes - m_bytes)
                 return rules.tooLarge();
             if (declared >= 0 && length > declared - written)
-                return Text::tr("The archive is damaged: %1 is larger than it says")
+                return text("The archive is damaged: %1 is larger than it says")
                     .arg(QFile::decodeName(checked.relative));
             if (const QString error = writeAll(file.get(), block, size, checked.relative);
                 !error.isEmpty())
@@ -318,10 +171,10 @@ public:
         }
         // The checksum has been verified by now; a short file can only be a damaged archive.
         if (declared >= 0 && written != declared)
-            return Text::tr("The archive is damaged: %1 is shorter than it says")
+            return text("The archive is damaged: %1 is shorter than it says")
                 .arg(QFile::decodeName(checked.relative));
         if (::close(file.release()) != 0)
-            return systemError(Text::tr("Cannot write"), checked.relative);
+            return systemError(text("Cannot write"), checked.relative);
         return {};
     }
 
@@ -335,7 +188,7 @@ private:
             if (done < 0 && errno == EINTR)
                 continue;
             if (done <= 0)
-                return systemError(Text::tr("Cannot write"), path);
+                return systemError(text("Cannot write"), path);
             next += done;
             size -= size_t(done);
         }
@@ -360,14 +213,14 @@ private:
         for (const QByteArray &component : relative.split('/')) {
             const bool created = ::mkdirat(at, component.constData(), 0755) == 0;
             if (!created && errno != EEXIST)
-                return systemError(Text::tr("Cannot create"), relative);
+                return systemError(text("Cannot create"), relative);
             Descriptor next(::openat(at, component.constData(),
                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!next.isValid())
-                return systemError(Text::tr("Cannot open"), relative);
+                return systemError(text("Cannot open"), relative);
             // mkdir applies the umask; folders are 0755 whatever it is.
             if (created && ::fchmod(next.get(), 0755) != 0)
-                return systemError(Text::tr("Cannot set the mode of"), relative);
+                return systemError(text("Cannot set the mode of"), relative);
             current = std::move(next);
             at = current.get();
         }
@@ -394,11 +247,11 @@ QString listArchive(int archive, const QString &topFolder, const ArchiveUnpacker
     ReadArchive reader(nullptr, archive_read_free);
     if (const QString error = openArchive(archive, reader); !error.isEmpty())
         return error;
-    EntryRules rules(topFolder, limits);
+    UnpackRules rules(topFolder, limits);
     // Bounded by the entry limit the rules enforce.
     for (;;) {
         if (cancelled(cancel))
-            return Text::tr("Cancelled");
+            return text("Cancelled");
         struct archive_entry *entry = nullptr;
         const int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
@@ -406,7 +259,7 @@ QString listArchive(int archive, const QString &topFolder, const ArchiveUnpacker
         if (status != ARCHIVE_OK)
             return damaged(reader.get());
         CheckedEntry checked;
-        if (const QString error = rules.check(entry, &checked); !error.isEmpty())
+        if (const QString error = checkEntry(rules, entry, &checked); !error.isEmpty())
             return error;
     }
 }
@@ -418,10 +271,10 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
     ReadArchive reader(nullptr, archive_read_free);
     if (const QString error = openArchive(archive, reader); !error.isEmpty())
         return error;
-    EntryRules rules(topFolder, limits);
+    UnpackRules rules(topFolder, limits);
     for (;;) {
         if (cancelled(cancel))
-            return Text::tr("Cancelled");
+            return text("Cancelled");
         struct archive_entry *entry = nullptr;
         const int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
@@ -429,7 +282,7 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
         if (status != ARCHIVE_OK)
             return damaged(reader.get());
         CheckedEntry checked;
-        QString error = rules.check(entry, &checked);
+        QString error = checkEntry(rules, entry, &checked);
         if (error.isEmpty() && !checked.topFolder) {
             error = checked.directory ? extraction.makeDirectory(checked.relative)
                                       : extraction.writeFile(reader.get(), entry, checked, rules);
@@ -440,11 +293,98 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
     result.entries = rules.entries();
     result.bytes = extraction.bytes();
 
-    struct stat chrome;
-    if (::fstatat(extraction.root(), "chrome", &chrome, AT_SYMLINK_NOFOLLOW) != 0
-        || !S_ISREG(chrome.st_mode) || !(chrome.st_mode & S_IXUSR))
-        return Text::tr("The archive has no executable %1/chrome").arg(topFolder);
-    return {};
+    return UnpackRules::checkChrome(extraction.root(), topFolder);
+}
+
+// Today's reader, for the archives the catalog does not take (ZIP64): one entry after the
+// other on this thread.
+ArchiveUnpacker::Result unpackInOrder(int file, const QString &destination,
+                                      const QString &topFolder,
+                                      const ArchiveUnpacker::Limits &limits,
+                                      const std::atomic<bool> *cancel)
+{
+    ArchiveUnpacker::Result result;
+
+    // Creating the destination is the check that it did not exist: a tree that was already
+    // there is never written into, and never removed.
+    const QByteArray target = QFile::encodeName(destination);
+    if (::mkdir(target.constData(), 0755) != 0) {
+        result.error = errno == EEXIST ? text("The destination already exists: %1").arg(destination)
+                                       : systemError(text("Cannot create"), target);
+        return result;
+    }
+    Descriptor root(::open(target.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!root.isValid() || ::fchmod(root.get(), 0755) != 0) {
+        result.error = systemError(text("Cannot open"), target);
+        ::rmdir(target.constData());
+        return result;
+    }
+
+    QString error = listArchive(file, topFolder, limits, cancel);
+    Extraction extraction(std::move(root), limits, cancel);
+    if (error.isEmpty())
+        error = extractArchive(file, topFolder, limits, cancel, extraction, result);
+    if (error.isEmpty()) {
+        result.ok = true;
+        return result;
+    }
+
+    extraction.closeAll();
+    UnpackRules::removeContents(extraction.root());
+    ::rmdir(target.constData());
+    return ArchiveUnpacker::Result { false, error, 0, 0 };
+}
+
+// The catalog from the archive's last bytes, read again from where its directory begins
+// when that lies before them.
+bool readCatalog(int file, qint64 size, ZipCatalog *catalog, QString *error)
+{
+    qint64 from = std::max<qint64>(0, size - ZipCatalog::tailSize);
+    // Bounded: the second round starts before the first, and the catalog asks for no more.
+    for (int round = 0; round < 2; ++round) {
+        if (size - from > largestDirectory) {
+            *error = UnpackRules::damaged(text("its central directory is too large"));
+            return false;
+        }
+        QByteArray tail(size - from, Qt::Uninitialized);
+        qint64 done = 0;
+        while (done < tail.size()) {
+            const ssize_t got
+                = ::pread(file, tail.data() + done, size_t(tail.size() - done), off_t(from + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                *error = text("The archive is damaged or not a zip archive: %1")
+                             .arg(got < 0 ? qt_error_string(errno) : text("it is cut short"));
+                return false;
+            }
+            done += got;
+        }
+        qint64 needFrom = -1;
+        if (catalog->read(tail, size, &needFrom, error))
+            return true;
+        if (!error->isEmpty() || needFrom < 0 || needFrom >= from)
+            break;
+        from = needFrom;
+    }
+    if (error->isEmpty())
+        *error = UnpackRules::damaged(text("its central directory is not where it says"));
+    return false;
+}
+
+// ZIP64's end records: archives this large or with this many entries go to libarchive.
+bool isZip64(int file, qint64 size)
+{
+    constexpr qint64 tail = 22 + 20;
+    char bytes[tail];
+    if (size < tail || ::pread(file, bytes, tail, off_t(size - tail)) != tail)
+        return false;
+    const auto *end = reinterpret_cast<const uchar *>(bytes) + 20;
+    if (qFromLittleEndian<quint32>(end) != 0x06054b50)
+        return false;
+    return qFromLittleEndian<quint32>(bytes) == 0x07064b50
+        || qFromLittleEndian<quint16>(end + 10) == 0xffff
+        || qFromLittleEndian<quint32>(end + 16) == 0xffffffff;
 }
 
 } // namespace
@@ -456,42 +396,42 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QS
     Result result;
     if (topFolder.isEmpty() || topFolder.contains(QLatin1Char('/'))
         || topFolder == QLatin1String(".") || topFolder == QLatin1String("..")) {
-        result.error = Text::tr("No top folder to unpack");
+        result.error = text("No top folder to unpack");
         return result;
     }
     const QByteArray source = QFile::encodeName(archive);
-    const Descriptor file(::open(source.constData(), O_RDONLY | O_CLOEXEC));
-    if (!file.isValid()) {
-        result.error = systemError(Text::tr("Cannot open"), source);
-        return result;
-    }
-    // Creating the destination is the check that it did not exist: a tree that was already
-    // there is never written into, and never removed.
-    const QByteArray target = QFile::encodeName(destination);
-    if (::mkdir(target.constData(), 0755) != 0) {
-        result.error = errno == EEXIST
-            ? Text::tr("The destination already exists: %1").arg(destination)
-            : systemError(Text::tr("Cannot create"), target);
-        return result;
-    }
-    Descriptor root(::open(target.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!root.isValid() || ::fchmod(root.get(), 0755) != 0) {
-        result.error = systemError(Text::tr("Cannot open"), target);
-        ::rmdir(target.constData());
+    Descriptor file(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    struct stat info;
+    if (!file.isValid() || ::fstat(file.get(), &info) != 0) {
+        result.error = systemError(text("Cannot open"), source);
         return result;
     }
 
-    QString error = listArchive(file.get(), topFolder, limits, cancel);
-    Extraction extraction(std::move(root), limits, cancel);
+    ZipCatalog catalog;
+    if (!readCatalog(file.get(), info.st_size, &catalog, &result.error)) {
+        // A format the catalog does not take is no fault of the archive's.
+        if (!isZip64(file.get(), info.st_size))
+            return result;
+        return unpackInOrder(file.get(), destination, topFolder, limits, cancel);
+    }
+
+    // Every entry on a core of its own, one of them this thread.
+    UnpackWork work(file.release(), catalog, topFolder, limits, cancel);
+    QString error = work.prepare(destination);
+    if (!error.isEmpty()) {
+        result.error = error;
+        return result;
+    }
+    error = work.unpackAll(std::max(1, QThread::idealThreadCount()));
     if (error.isEmpty())
-        error = extractArchive(file.get(), topFolder, limits, cancel, extraction, result);
-    if (error.isEmpty()) {
-        result.ok = true;
+        error = work.conclude();
+    if (!error.isEmpty()) {
+        work.removeTree();
+        result.error = error;
         return result;
     }
-
-    extraction.closeAll();
-    removeContents(extraction.root(), 0);
-    ::rmdir(target.constData());
-    return Result { false, error, 0, 0 };
+    result.ok = true;
+    result.entries = work.entries();
+    result.bytes = work.bytes();
+    return result;
 }
