@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QThread>
-#include <QtEndian>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -372,21 +371,6 @@ bool readCatalog(int file, qint64 size, ZipCatalog *catalog, QString *error)
     return false;
 }
 
-// ZIP64's end records: archives this large or with this many entries go to libarchive.
-bool isZip64(int file, qint64 size)
-{
-    constexpr qint64 tail = 22 + 20;
-    char bytes[tail];
-    if (size < tail || ::pread(file, bytes, tail, off_t(size - tail)) != tail)
-        return false;
-    const auto *end = reinterpret_cast<const uchar *>(bytes) + 20;
-    if (qFromLittleEndian<quint32>(end) != 0x06054b50)
-        return false;
-    return qFromLittleEndian<quint32>(bytes) == 0x07064b50
-        || qFromLittleEndian<quint16>(end + 10) == 0xffff
-        || qFromLittleEndian<quint32>(end + 16) == 0xffffffff;
-}
-
 } // namespace
 
 ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QString &destination,
@@ -410,7 +394,7 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QS
     ZipCatalog catalog;
     if (!readCatalog(file.get(), info.st_size, &catalog, &result.error)) {
         // A format the catalog does not take is no fault of the archive's.
-        if (!isZip64(file.get(), info.st_size))
+        if (result.error != UnpackRules::zip64Refused())
             return result;
         return unpackInOrder(file.get(), destination, topFolder, limits, cancel);
     }

@@ -47,6 +47,11 @@ QString UnpackRules::damaged(const QString &detail)
     return text("The archive is damaged: %1").arg(detail);
 }
 
+QString UnpackRules::zip64Refused()
+{
+    return text("The archive is in the ZIP64 format, which this reader does not take");
+}
+
 QString UnpackRules::check(const QByteArray &name, Type type, bool encrypted, qint64 size,
                            Checked *checked)
 {

@@ -36,6 +36,8 @@ public:
     static QString text(const char *source);
     static QString systemError(const QString &what, const QByteArray &path);
     static QString damaged(const QString &detail);
+    // The catalog's word for an archive it does not take: unpacked the way it was before.
+    static QString zip64Refused();
     // Far deeper than any build; it bounds the descriptors and recursion of the clean-up.
     static constexpr int maximumDepth = 64;
     // Removes everything below `directory` without following links: the tree is ours, but a

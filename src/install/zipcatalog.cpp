@@ -1,6 +1,7 @@
 #include "install/zipcatalog.h"
 
-#include <QCoreApplication>
+#include "install/unpackrules.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -20,10 +21,10 @@ constexpr qint64 longestComment = 0xffff;
 constexpr quint8 unixHost = 3;
 constexpr quint32 dosDirectory = 0x10;
 
+// The unpacker's context: these reach the user through its results.
 QString text(const char *source)
 {
-    // The unpacker's context: these reach the user through its results.
-    return QCoreApplication::translate("ArchiveUnpacker", source);
+    return UnpackRules::text(source);
 }
 
 QString damaged(const char *detail)
@@ -84,7 +85,7 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
     if ((end >= zip64LocatorSize && u32(record - zip64LocatorSize) == zip64LocatorSignature)
         || u16(record + 8) == 0xffff || count == 0xffff || directorySize == 0xffffffff
         || directoryOffset == 0xffffffff) {
-        *error = text("The archive is in the ZIP64 format, which this reader does not take");
+        *error = UnpackRules::zip64Refused();
         return false;
     }
     if (u16(record + 4) != 0 || u16(record + 6) != 0 || u16(record + 8) != count) {
@@ -130,7 +131,7 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
         const quint32 attributes = u32(header + 38);
         if (entry.compressedSize == 0xffffffff || entry.size == 0xffffffff
             || entry.headerOffset == 0xffffffff || u16(header + 34) == 0xffff) {
-            *error = text("The archive is in the ZIP64 format, which this reader does not take");
+            *error = UnpackRules::zip64Refused();
             return false;
         }
         if (u16(header + 34) != 0) {
