@@ -2,6 +2,7 @@
 
 #include "install/unpackwork.h"
 
+#include <QCoreApplication>
 #include <QThread>
 #include <QThreadPool>
 
@@ -11,6 +12,13 @@
 #include <numeric>
 
 namespace {
+
+// What reaches the user (the status line, a balloon) is translatable, in the unpacker's
+// context whichever part finds the fault.
+struct Text
+{
+    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
+};
 
 // Long enough to carry a pool over the gaps between two pieces of a transfer, short enough
 // that nothing lingers once the archive is in.
@@ -125,7 +133,7 @@ void PipelinedUnpack::finish()
     s.finishing = true;
     if (!s.started) {
         const ArchiveUnpacker::Result result {
-            false, s.startError.isEmpty() ? UnpackRules::text("Cancelled") : s.startError, 0, 0
+            false, s.startError.isEmpty() ? Text::tr("Cancelled") : s.startError, 0, 0
         };
         QMetaObject::invokeMethod(
             this,

@@ -33,7 +33,6 @@ public:
 
     QString tooLarge() const;
 
-    static QString text(const char *source);
     static QString systemError(const QString &what, const QByteArray &path);
     static QString damaged(const QString &detail);
     // The catalog's word for an archive it does not take: unpacked the way it was before.

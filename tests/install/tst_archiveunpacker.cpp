@@ -445,6 +445,16 @@ void TestArchiveUnpacker::refusesHostileArchive_data()
     QTest::newRow("20 001 entries")
         << zip(crowd) << entries << bytes << QStringLiteral("more than 20000 entries");
 
+    // More than any disk here holds (1.2 TB): refused before a byte is written.
+    QList<Entry> large = tree;
+    for (int i = 0; i < 300; ++i)
+        large << file(QStringLiteral("chrome-linux/%1.pak").arg(i));
+    QByteArray vast = zip(large);
+    for (int i = 0; i < 300; ++i)
+        vast = patched(vast, QStringLiteral("chrome-linux/%1.pak").arg(i).toUtf8(), 24, 0xfffffff0);
+    QTest::newRow("declares more than the disk holds")
+        << vast << entries << (qint64(1) << 50) << QStringLiteral("not enough free space");
+
     QList<Entry> withoutChrome = tree;
     withoutChrome.removeAt(1);
     QTest::newRow("no chrome") << zip(withoutChrome) << entries << bytes << noChrome;
