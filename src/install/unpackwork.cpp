@@ -23,10 +23,10 @@ constexpr quint32 localSignature = 0x04034b50;
 constexpr qint64 localHeaderSize = 30;
 constexpr quint16 encryptedFlags = 0x0001 | 0x0040;
 // Per worker: compressed bytes in, unpacked bytes out. Large enough to keep the system calls
-// per megabyte low, small enough that a pool on a many-core machine stays within a few tens
-// of MiB.
-constexpr qint64 inputBlockSize = 256 * 1024;
-constexpr qint64 outputBlockSize = 1024 * 1024;
+// per megabyte low, small enough that a worker on each of 64 cores stays under 48 MiB
+// together (with zlib's window and state).
+constexpr qint64 inputBlockSize = 128 * 1024;
+constexpr qint64 outputBlockSize = 512 * 1024;
 
 // What reaches the user (the status line, a balloon) is translatable, in the unpacker's
 // context whichever part finds the fault.
@@ -83,6 +83,8 @@ bool UnpackWork::stopped() const
 
 QString UnpackWork::prepare(const QString &destination)
 {
+    if (!m_archive.isValid())
+        return Text::tr("Cannot open the archive");
     UnpackRules rules(m_topFolder, m_limits);
     QList<UnpackRules::Checked> checked;
     checked.reserve(m_catalog.entries().size());
