@@ -182,6 +182,8 @@ ArchiveUnpacker::Result TestArchiveUnpacker::unpackPipelined(const QByteArray &z
     PipelinedUnpack unpack(file.handle(), catalog, destination(), QStringLiteral("chrome-linux"),
                            limits);
     QSignalSpy finished(&unpack, &PipelinedUnpack::finished);
+    const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).count(); };
+    const uint threadsBefore = threads();
     if (result.error = unpack.start(); !result.error.isEmpty())
         return result;
 
@@ -228,6 +230,10 @@ ArchiveUnpacker::Result TestArchiveUnpacker::unpackPipelined(const QByteArray &z
     unpack.finish();
     if (!finished.wait(20000))
         return { false, QStringLiteral("never finished"), 0, 0 };
+    // Its pool is gone with the work (threads linger for seconds otherwise; an ending one
+    // leaves the process a moment after it said so).
+    if (!QTest::qWaitFor([&] { return threads() <= threadsBefore; }, 500))
+        return { false, QStringLiteral("threads left behind"), 0, 0 };
     return finished.first().first().value<ArchiveUnpacker::Result>();
 }
 
