@@ -145,6 +145,98 @@
         <source>The destination already exists: %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>its central directory is too large</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>it is cut short</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>its central directory is not where it says</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>it is shorter than its last bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>it has no end of central directory</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>it spans several disks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>its central directory is cut short</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>its central directory holds more than its entries</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>an entry lies beyond the central directory</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>two entries begin at the same offset</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>entries overlap</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The archive is in the ZIP64 format, which this reader does not take</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot open the archive</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is compressed in a way this unpacker does not take</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is not enough free space to unpack the build: it needs %1 MB, %2 MB are free</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the header of %1 is cut short</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the local header of %1 differs from its listing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 runs into the next entry</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 fails its CRC check</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 cannot be inflated</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 does not end where it says</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot read</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>it ends inside %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CatalogFetch</name>

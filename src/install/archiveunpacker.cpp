@@ -1,14 +1,17 @@
 #include "install/archiveunpacker.h"
 
+#include "install/unpackrules.h"
+#include "install/unpackwork.h"
+#include "install/zipcatalog.h"
+
 #include <QCoreApplication>
 #include <QFile>
-#include <QSet>
+#include <QThread>
 
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -23,66 +26,26 @@
 
 namespace {
 
-// What reaches the user (the status line, a balloon) is translatable.
-struct Text
-{
-    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
-};
-
+using Descriptor = UnpackRules::Descriptor;
 using ReadArchive = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
 
 // Large reads keep the system calls per megabyte low; libarchive hands stored data out of
 // this buffer directly and inflates into its own, so memory stays flat for any archive size.
 constexpr size_t readBlockSize = 1024 * 1024;
-// Far deeper than any build; it bounds the descriptors and recursion of the clean-up.
-constexpr int maximumDepth = 64;
+// Far more than any build's directory (a few hundred kB): what a lying end record may make
+// this read is bounded too.
+constexpr qint64 largestDirectory = 16 * 1024 * 1024;
 
-class Descriptor
+// What reaches the user (the status line, a balloon) is translatable, in the unpacker's
+// context whichever part finds the fault.
+struct Text
 {
-public:
-    explicit Descriptor(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    Descriptor(Descriptor &&other) noexcept
-        : m_fd(other.release())
-    {
-    }
-    Descriptor &operator=(Descriptor &&other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = other.release();
-        }
-        return *this;
-    }
-
-    int get() const { return m_fd; }
-    bool isValid() const { return m_fd >= 0; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
+    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
 };
 
 QString systemError(const QString &what, const QByteArray &path)
 {
-    const int error = errno;
-    return QStringLiteral("%1 %2: %3").arg(what, QFile::decodeName(path), qt_error_string(error));
+    return UnpackRules::systemError(what, path);
 }
 
 bool cancelled(const std::atomic<bool> *cancel)
@@ -90,97 +53,22 @@ bool cancelled(const std::atomic<bool> *cancel)
     return cancel && cancel->load(std::memory_order_relaxed);
 }
 
-struct CheckedEntry
-{
-    QByteArray relative; // below the top folder, without a trailing slash
-    bool directory = false;
-    bool topFolder = false; // the top folder's own entry: nothing to write
-};
+using CheckedEntry = UnpackRules::Checked;
 
-// Names every later step can handle: what cannot be decoded could be written, but never
-// removed again through the QString paths the rest of the program uses.
-bool isPrintableUtf8(const QByteArray &name)
+// The rules, fed from what libarchive makes of an entry.
+QString checkEntry(UnpackRules &rules, struct archive_entry *entry, CheckedEntry *checked)
 {
-    for (const char c : name) {
-        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
-            return false;
-    }
-    return QString::fromUtf8(name).toUtf8() == name;
+    const char *name = archive_entry_pathname(entry);
+    const mode_t type = archive_entry_filetype(entry);
+    const UnpackRules::Type kind
+        = archive_entry_hardlink(entry) || (type != AE_IFREG && type != AE_IFDIR)
+        ? UnpackRules::Type::Other
+        : type == AE_IFDIR ? UnpackRules::Type::Directory
+                           : UnpackRules::Type::File;
+    return rules.check(name ? QByteArray(name) : QByteArray(), kind,
+                       archive_entry_is_encrypted(entry),
+                       archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1, checked);
 }
-
-// The rules every entry passes, applied the same way when listing and when writing.
-class EntryRules
-{
-public:
-    EntryRules(const QString &topFolder, const ArchiveUnpacker::Limits &limits)
-        : m_top(QFile::encodeName(topFolder))
-        , m_limits(limits)
-    {
-    }
-
-    qint64 entries() const { return m_entries; }
-
-    // Empty when the entry may be unpacked.
-    QString check(struct archive_entry *entry, CheckedEntry *checked)
-    {
-        if (++m_entries > m_limits.maximumEntries)
-            return Text::tr("The archive has more than %1 entries").arg(m_limits.maximumEntries);
-        const char *name = archive_entry_pathname(entry);
-        if (!name || !*name)
-            return Text::tr("The archive contains an entry without a usable name");
-        QByteArray path(name);
-        const QString shown = QFile::decodeName(path);
-
-        const mode_t type = archive_entry_filetype(entry);
-        if (archive_entry_hardlink(entry) || (type != AE_IFREG && type != AE_IFDIR))
-            return Text::tr("The archive contains a link or special file: %1").arg(shown);
-        if (archive_entry_is_encrypted(entry))
-            return Text::tr("The archive contains an encrypted entry: %1").arg(shown);
-
-        checked->directory = type == AE_IFDIR;
-        if (checked->directory && path.endsWith('/'))
-            path.chop(1);
-        const QList<QByteArray> components = path.split('/');
-        if (components.size() > maximumDepth + 1)
-            return Text::tr("The archive nests folders too deeply: %1").arg(shown);
-        for (const QByteArray &component : components) {
-            if (component.isEmpty() || component == "." || component == ".."
-                || component.contains('\\') || !isPrintableUtf8(component))
-                return Text::tr("The archive contains an unsafe path: %1").arg(shown);
-        }
-        if (components.first() != m_top || (components.size() == 1 && !checked->directory))
-            return Text::tr("The archive contains an entry outside %1/")
-                .arg(QFile::decodeName(m_top));
-
-        checked->topFolder = components.size() == 1;
-        checked->relative = path.mid(m_top.size() + 1);
-        if (m_seen.contains(path))
-            return Text::tr("The archive lists %1 twice").arg(shown);
-        m_seen.insert(path);
-
-        if (!checked->directory && archive_entry_size_is_set(entry)) {
-            const qint64 size = archive_entry_size(entry);
-            if (size < 0)
-                return Text::tr("The archive is damaged: %1 has no valid size").arg(shown);
-            if (size > m_limits.maximumBytes - m_declared)
-                return tooLarge();
-            m_declared += size;
-        }
-        return {};
-    }
-
-    QString tooLarge() const
-    {
-        return Text::tr("The archive unpacks to more than %1 bytes").arg(m_limits.maximumBytes);
-    }
-
-private:
-    QByteArray m_top;
-    ArchiveUnpacker::Limits m_limits;
-    qint64 m_entries = 0;
-    qint64 m_declared = 0;
-    QSet<QByteArray> m_seen;
-};
 
 // Opens the archive for one pass. Only zip, and only through its central directory: that is
 // the list every other tool shows and it declares every size up front, while a streaming read
@@ -204,42 +92,8 @@ QString openArchive(int file, ReadArchive &reader)
 QString damaged(struct archive *reader)
 {
     const char *detail = archive_error_string(reader);
-    return detail ? Text::tr("The archive is damaged: %1").arg(QString::fromLocal8Bit(detail))
+    return detail ? UnpackRules::damaged(QString::fromLocal8Bit(detail))
                   : Text::tr("The archive is damaged");
-}
-
-// Removes everything below `directory` without following links: the tree is ours, but a
-// clean-up must never reach outside it whatever is found there.
-void removeContents(int directory, int depth)
-{
-    Descriptor listing(::dup(directory));
-    if (!listing.isValid())
-        return;
-    DIR *stream = ::fdopendir(listing.get());
-    if (!stream)
-        return;
-    listing.release();
-    struct Closer
-    {
-        void operator()(DIR *open) const { ::closedir(open); }
-    };
-    std::unique_ptr<DIR, Closer> closer(stream);
-    while (const dirent *item = ::readdir(stream)) {
-        const char *name = item->d_name;
-        if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0)
-            continue;
-        if (::unlinkat(directory, name, 0) == 0)
-            continue;
-        if (depth >= maximumDepth + 1)
-            continue;
-        Descriptor child(
-            ::openat(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (child.isValid()) {
-            removeContents(child.get(), depth + 1);
-            child.reset();
-            ::unlinkat(directory, name, AT_REMOVEDIR);
-        }
-    }
 }
 
 class Extraction
@@ -268,7 +122,7 @@ public:
     }
 
     QString writeFile(struct archive *reader, struct archive_entry *entry,
-                      const CheckedEntry &checked, const EntryRules &rules)
+                      const CheckedEntry &checked, const UnpackRules &rules)
     {
         const int slash = checked.relative.lastIndexOf('/');
         const QByteArray parentPath = slash < 0 ? QByteArray() : checked.relative.left(slash);
@@ -394,7 +248,7 @@ QString listArchive(int archive, const QString &topFolder, const ArchiveUnpacker
     ReadArchive reader(nullptr, archive_read_free);
     if (const QString error = openArchive(archive, reader); !error.isEmpty())
         return error;
-    EntryRules rules(topFolder, limits);
+    UnpackRules rules(topFolder, limits);
     // Bounded by the entry limit the rules enforce.
     for (;;) {
         if (cancelled(cancel))
@@ -406,7 +260,7 @@ QString listArchive(int archive, const QString &topFolder, const ArchiveUnpacker
         if (status != ARCHIVE_OK)
             return damaged(reader.get());
         CheckedEntry checked;
-        if (const QString error = rules.check(entry, &checked); !error.isEmpty())
+        if (const QString error = checkEntry(rules, entry, &checked); !error.isEmpty())
             return error;
     }
 }
@@ -418,7 +272,7 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
     ReadArchive reader(nullptr, archive_read_free);
     if (const QString error = openArchive(archive, reader); !error.isEmpty())
         return error;
-    EntryRules rules(topFolder, limits);
+    UnpackRules rules(topFolder, limits);
     for (;;) {
         if (cancelled(cancel))
             return Text::tr("Cancelled");
@@ -429,7 +283,7 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
         if (status != ARCHIVE_OK)
             return damaged(reader.get());
         CheckedEntry checked;
-        QString error = rules.check(entry, &checked);
+        QString error = checkEntry(rules, entry, &checked);
         if (error.isEmpty() && !checked.topFolder) {
             error = checked.directory ? extraction.makeDirectory(checked.relative)
                                       : extraction.writeFile(reader.get(), entry, checked, rules);
@@ -440,31 +294,18 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
     result.entries = rules.entries();
     result.bytes = extraction.bytes();
 
-    struct stat chrome;
-    if (::fstatat(extraction.root(), "chrome", &chrome, AT_SYMLINK_NOFOLLOW) != 0
-        || !S_ISREG(chrome.st_mode) || !(chrome.st_mode & S_IXUSR))
-        return Text::tr("The archive has no executable %1/chrome").arg(topFolder);
-    return {};
+    return UnpackRules::checkChrome(extraction.root(), topFolder);
 }
 
-} // namespace
-
-ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QString &destination,
-                                                const QString &topFolder, const Limits &limits,
-                                                const std::atomic<bool> *cancel)
+// Today's reader, for the archives the catalog does not take (ZIP64): one entry after the
+// other on this thread.
+ArchiveUnpacker::Result unpackInOrder(int file, const QString &destination,
+                                      const QString &topFolder,
+                                      const ArchiveUnpacker::Limits &limits,
+                                      const std::atomic<bool> *cancel)
 {
-    Result result;
-    if (topFolder.isEmpty() || topFolder.contains(QLatin1Char('/'))
-        || topFolder == QLatin1String(".") || topFolder == QLatin1String("..")) {
-        result.error = Text::tr("No top folder to unpack");
-        return result;
-    }
-    const QByteArray source = QFile::encodeName(archive);
-    const Descriptor file(::open(source.constData(), O_RDONLY | O_CLOEXEC));
-    if (!file.isValid()) {
-        result.error = systemError(Text::tr("Cannot open"), source);
-        return result;
-    }
+    ArchiveUnpacker::Result result;
+
     // Creating the destination is the check that it did not exist: a tree that was already
     // there is never written into, and never removed.
     const QByteArray target = QFile::encodeName(destination);
@@ -481,17 +322,103 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QS
         return result;
     }
 
-    QString error = listArchive(file.get(), topFolder, limits, cancel);
+    QString error = listArchive(file, topFolder, limits, cancel);
     Extraction extraction(std::move(root), limits, cancel);
     if (error.isEmpty())
-        error = extractArchive(file.get(), topFolder, limits, cancel, extraction, result);
+        error = extractArchive(file, topFolder, limits, cancel, extraction, result);
     if (error.isEmpty()) {
         result.ok = true;
         return result;
     }
 
     extraction.closeAll();
-    removeContents(extraction.root(), 0);
+    UnpackRules::removeContents(extraction.root());
     ::rmdir(target.constData());
-    return Result { false, error, 0, 0 };
+    return ArchiveUnpacker::Result { false, error, 0, 0 };
+}
+
+// The catalog from the archive's last bytes, read again from where its directory begins
+// when that lies before them.
+bool readCatalog(int file, qint64 size, ZipCatalog *catalog, QString *error)
+{
+    qint64 from = std::max<qint64>(0, size - ZipCatalog::tailSize);
+    // Bounded: the second round starts before the first, and the catalog asks for no more.
+    for (int round = 0; round < 2; ++round) {
+        if (size - from > largestDirectory) {
+            *error = UnpackRules::damaged(Text::tr("its central directory is too large"));
+            return false;
+        }
+        QByteArray tail(size - from, Qt::Uninitialized);
+        qint64 done = 0;
+        while (done < tail.size()) {
+            const ssize_t got
+                = ::pread(file, tail.data() + done, size_t(tail.size() - done), off_t(from + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                *error = Text::tr("The archive is damaged or not a zip archive: %1")
+                             .arg(got < 0 ? qt_error_string(errno) : Text::tr("it is cut short"));
+                return false;
+            }
+            done += got;
+        }
+        qint64 needFrom = -1;
+        if (catalog->read(tail, size, &needFrom, error))
+            return true;
+        if (!error->isEmpty() || needFrom < 0 || needFrom >= from)
+            break;
+        from = needFrom;
+    }
+    if (error->isEmpty())
+        *error = UnpackRules::damaged(Text::tr("its central directory is not where it says"));
+    return false;
+}
+
+} // namespace
+
+ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QString &destination,
+                                                const QString &topFolder, const Limits &limits,
+                                                const std::atomic<bool> *cancel)
+{
+    Result result;
+    if (topFolder.isEmpty() || topFolder.contains(QLatin1Char('/'))
+        || topFolder == QLatin1String(".") || topFolder == QLatin1String("..")) {
+        result.error = Text::tr("No top folder to unpack");
+        return result;
+    }
+    const QByteArray source = QFile::encodeName(archive);
+    Descriptor file(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    struct stat info;
+    if (!file.isValid() || ::fstat(file.get(), &info) != 0) {
+        result.error = systemError(Text::tr("Cannot open"), source);
+        return result;
+    }
+
+    ZipCatalog catalog;
+    if (!readCatalog(file.get(), info.st_size, &catalog, &result.error)) {
+        // A format the catalog does not take is no fault of the archive's.
+        if (result.error != UnpackRules::zip64Refused())
+            return result;
+        return unpackInOrder(file.get(), destination, topFolder, limits, cancel);
+    }
+
+    // Every entry on a core of its own, one of them this thread.
+    UnpackWork work(file.release(), catalog, topFolder, limits, cancel);
+    QString error = work.prepare(destination);
+    if (!error.isEmpty()) {
+        result.error = error;
+        return result;
+    }
+    error = work.unpackAll(std::max(1, QThread::idealThreadCount()));
+    if (error.isEmpty())
+        error = work.conclude();
+    if (!error.isEmpty()) {
+        work.removeTree();
+        result.error = error;
+        return result;
+    }
+    result.ok = true;
+    result.entries = work.entries();
+    result.bytes = work.bytes();
+    return result;
 }

@@ -44,6 +44,10 @@ signals:
     void finished(const ArchiveUnpacker::Result &result);
 
 private:
+    void dispatch(qint64 from, qint64 to);
+    void entryDone();
+    void concludeWhenDone();
+
     struct State;
     std::unique_ptr<State> m_state; // internals are the implementer's choice
 };

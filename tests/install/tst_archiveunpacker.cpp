@@ -1,12 +1,16 @@
 #include "install/archiveunpacker.h"
+#include "install/pipelinedunpack.h"
+#include "install/zipcatalog.h"
 #include "support/archivebuilder.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtEndian>
 
+#include <random>
 #include <sys/stat.h>
 
 using ArchiveBuilder::Compression;
@@ -57,6 +61,33 @@ QByteArray damageEntry(QByteArray zip, const QByteArray &name, int intoData)
     return zip;
 }
 
+// Sets a little-endian field of the central header of `name`, or of the end record when
+// `name` is empty.
+QByteArray patched(QByteArray zip, const QByteArray &name, int field, quint32 value, int width = 4)
+{
+    const auto at
+        = [&zip](qsizetype offset) { return reinterpret_cast<uchar *>(zip.data()) + offset; };
+    const auto set = [&](qsizetype offset) {
+        if (width == 2)
+            qToLittleEndian<quint16>(quint16(value), at(offset));
+        else
+            qToLittleEndian<quint32>(value, at(offset));
+        return zip;
+    };
+    const qsizetype end = zip.size() - 22;
+    if (name.isEmpty())
+        return set(end + field);
+    // Bounded: every round moves on by a whole header.
+    for (qsizetype offset = qFromLittleEndian<quint32>(at(end + 16)); offset < end;) {
+        const int nameLength = qFromLittleEndian<quint16>(at(offset + 28));
+        if (zip.mid(offset + 46, nameLength) == name)
+            return set(offset + field);
+        offset += 46 + nameLength + qFromLittleEndian<quint16>(at(offset + 30))
+            + qFromLittleEndian<quint16>(at(offset + 32));
+    }
+    return {};
+}
+
 } // namespace
 
 class TestArchiveUnpacker : public QObject
@@ -74,6 +105,10 @@ private slots:
     void unpacksGoodTree();
     void refusesHostileArchive_data();
     void refusesHostileArchive();
+    void refusesHostileArchiveWhilePipelined_data() { refusesHostileArchive_data(); }
+    void refusesHostileArchiveWhilePipelined();
+    void catalogAsksForWhatItLacks();
+    void cancelMidwayLeavesNoTree();
     void typesZipCannotCarryArriveAsPlainFiles_data();
     void typesZipCannotCarryArriveAsPlainFiles();
     void refusesUnusableDestination_data();
@@ -93,6 +128,12 @@ private:
     QString sentinel() const { return scene(QStringLiteral("sentinel")); }
     // Nothing but what init() put there: no tree, nothing beside it.
     void verifyNothingWritten();
+    // Unpacks while the archive "arrives": written into a file of its size in shuffled
+    // pieces, each announced once written. The bytes of `heldBack` come last, once all else
+    // is unpacked and it is not; `cancel` then cancels instead.
+    ArchiveUnpacker::Result unpackPipelined(const QByteArray &zip,
+                                            const ArchiveUnpacker::Limits &limits = {},
+                                            const QByteArray &heldBack = {}, bool cancel = false);
 
     QTemporaryDir m_base;
 };
@@ -122,6 +163,80 @@ void TestArchiveUnpacker::verifyNothingWritten()
     QCOMPARE(modeOf(outsideFile()) & 07777, 0644);
 }
 
+ArchiveUnpacker::Result TestArchiveUnpacker::unpackPipelined(const QByteArray &zip,
+                                                             const ArchiveUnpacker::Limits &limits,
+                                                             const QByteArray &heldBack,
+                                                             bool cancel)
+{
+    ArchiveUnpacker::Result result;
+    QFile file(archive());
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered) || !file.resize(zip.size()))
+        return { false, QStringLiteral("no archive file"), 0, 0 };
+    // A tail too short for the directory: the catalog asks for more, as from the network.
+    ZipCatalog catalog;
+    qint64 needFrom = -1;
+    if (!catalog.read(zip.right(64), zip.size(), &needFrom, &result.error)
+        && (!result.error.isEmpty()
+            || !catalog.read(zip.mid(needFrom), zip.size(), &needFrom, &result.error)))
+        return result;
+    PipelinedUnpack unpack(file.handle(), catalog, destination(), QStringLiteral("chrome-linux"),
+                           limits);
+    QSignalSpy finished(&unpack, &PipelinedUnpack::finished);
+    const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).count(); };
+    const uint threadsBefore = threads();
+    if (result.error = unpack.start(); !result.error.isEmpty())
+        return result;
+
+    qint64 heldFrom = 0, heldTo = 0, others = 0;
+    for (const ZipCatalog::Entry &entry : catalog.entries()) {
+        others += entry.size;
+        if (entry.name == heldBack) {
+            heldFrom = entry.headerOffset;
+            heldTo = entry.spanEnd;
+            others -= entry.size;
+        }
+    }
+    // Pieces of 97 bytes, cut at the held entry's ends too.
+    QList<qint64> cuts { heldFrom, heldTo, zip.size() };
+    for (qint64 at = 0; at < zip.size(); at += 97)
+        cuts << at;
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    QList<std::pair<qint64, qint64>> pieces, held;
+    for (qsizetype i = 0; i + 1 < cuts.size(); ++i)
+        (cuts[i] >= heldFrom && cuts[i] < heldTo ? held : pieces)
+            << std::pair(cuts[i], cuts[i + 1]);
+    std::shuffle(pieces.begin(), pieces.end(), std::mt19937(zip.size()));
+    const auto arrive = [&](const QList<std::pair<qint64, qint64>> &some) {
+        for (const auto &[from, to] : some) {
+            file.seek(from);
+            file.write(zip.mid(from, to - from));
+            unpack.available(from, to);
+        }
+    };
+    arrive(pieces);
+    if (!heldBack.isEmpty()) {
+        const QString leaf = destination() + QFile::decodeName(heldBack.mid(12));
+        if (!QTest::qWaitFor([&] { return unpack.unpackedBytes() == others; })
+            || QFileInfo::exists(leaf))
+            return { false, QStringLiteral("unpacked before its bytes arrived"), 0, 0 };
+        if (cancel) {
+            unpack.cancel();
+            QCoreApplication::processEvents();
+            return { false, finished.isEmpty() ? QString() : QStringLiteral("finished"), 0, 0 };
+        }
+        arrive(held);
+    }
+    unpack.finish();
+    if (!finished.wait(20000))
+        return { false, QStringLiteral("never finished"), 0, 0 };
+    // Its pool is gone with the work (threads linger for seconds otherwise; an ending one
+    // leaves the process a moment after it said so).
+    if (!QTest::qWaitFor([&] { return threads() <= threadsBefore; }, 500))
+        return { false, QStringLiteral("threads left behind"), 0, 0 };
+    return finished.first().first().value<ArchiveUnpacker::Result>();
+}
+
 void TestArchiveUnpacker::unpacksGoodTree_data()
 {
     QTest::addColumn<QList<Entry>>("entries");
@@ -137,6 +252,7 @@ void TestArchiveUnpacker::unpacksGoodTree_data()
                               << chromeTreeModes;
     QTest::newRow("stored") << ArchiveBuilder::chromeTree() << Compression::Store
                             << chromeTreeModes;
+    QTest::newRow("ZIP64") << ArchiveBuilder::chromeTree() << Compression::Zip64 << chromeTreeModes;
 
     QList<Entry> noFolders = ArchiveBuilder::chromeTree();
     noFolders.removeFirst();
@@ -162,29 +278,47 @@ void TestArchiveUnpacker::unpacksGoodTree()
     QFETCH(Compression, compression);
     QFETCH(Modes, modes);
     QVERIFY(ArchiveBuilder::writeZip(archive(), entries, compression));
+    if (compression == Compression::Zip64) {
+        const QByteArray zip = ArchiveBuilder::zip(entries, compression);
+        ZipCatalog catalog;
+        qint64 needFrom = -1;
+        QString error;
+        QVERIFY(!catalog.read(zip, zip.size(), &needFrom, &error) && error.contains("ZIP64"));
+    }
 
     // A restrictive umask must not leave the browser unreadable for the sandbox helper.
     const mode_t previousMask = ::umask(077);
-    const ArchiveUnpacker::Result result
+    ArchiveUnpacker::Result result
         = ArchiveUnpacker::unpack(archive(), destination(), QStringLiteral("chrome-linux"));
     ::umask(previousMask);
+    // The same again while the archive arrives, chrome's bytes last; but ZIP64, which only
+    // libarchive's reader takes, once it is whole.
+    for (int pass = 0; pass < (compression == Compression::Zip64 ? 1 : 2); ++pass) {
+        if (pass == 1) {
+            QVERIFY(QDir(destination()).removeRecursively());
+            ::umask(077);
+            result = unpackPipelined(ArchiveBuilder::zip(entries, compression), {},
+                                     "chrome-linux/chrome");
+            ::umask(previousMask);
+        }
 
-    QVERIFY2(result.ok, qPrintable(result.error));
-    QVERIFY(result.error.isEmpty());
-    QCOMPARE(result.entries, qint64(entries.size()));
-    QCOMPARE(result.bytes, dataSize(entries));
-    QCOMPARE(modeOf(destination()) & 07777, 0755);
-    QVERIFY(!QFileInfo::exists(destination() + QStringLiteral("/chrome-linux")));
-    for (auto it = modes.cbegin(); it != modes.cend(); ++it) {
-        const int expected = it.value() & S_IFMT ? it.value() : (it.value() | S_IFREG);
-        QCOMPARE(modeOf(destination() + QLatin1Char('/') + it.key()), expected);
-    }
-    for (const Entry &entry : entries) {
-        if (entry.type != Entry::File)
-            continue;
-        QFile file(destination() + entry.path.mid(entry.path.indexOf(QLatin1Char('/'))));
-        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-        QCOMPARE(file.readAll(), entry.data);
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QVERIFY(result.error.isEmpty());
+        QCOMPARE(result.entries, qint64(entries.size()));
+        QCOMPARE(result.bytes, dataSize(entries));
+        QCOMPARE(modeOf(destination()) & 07777, 0755);
+        QVERIFY(!QFileInfo::exists(destination() + QStringLiteral("/chrome-linux")));
+        for (auto it = modes.cbegin(); it != modes.cend(); ++it) {
+            const int expected = it.value() & S_IFMT ? it.value() : (it.value() | S_IFREG);
+            QCOMPARE(modeOf(destination() + QLatin1Char('/') + it.key()), expected);
+        }
+        for (const Entry &entry : entries) {
+            if (entry.type != Entry::File)
+                continue;
+            QFile file(destination() + entry.path.mid(entry.path.indexOf(QLatin1Char('/'))));
+            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+            QCOMPARE(file.readAll(), entry.data);
+        }
     }
 
     QProcess chrome;
@@ -290,6 +424,43 @@ void TestArchiveUnpacker::refusesHostileArchive_data()
     QTest::newRow("damaged deflate stream")
         << damageEntry(zip(tree), "chrome-linux/libfoo.so", 3) << entries << bytes << damaged;
 
+    // What only the central directory and the local headers can lie about.
+    const QByteArray good = zip(tree);
+    const QByteArray chrome("chrome-linux/chrome"), library("chrome-linux/libfoo.so");
+    const quint32 chromeAt = quint32(good.indexOf(chrome) - 30);
+    const quint32 directoryAt = qFromLittleEndian<quint32>(good.constData() + good.size() - 6);
+    QTest::newRow("two entries at one offset")
+        << patched(good, library, 42, chromeAt) << entries << bytes << damaged;
+    QTest::newRow("entries overlap")
+        << patched(good, chrome, 20, 5000) << entries << bytes << damaged;
+    QTest::newRow("directory offset lies")
+        << patched(good, {}, 16, directoryAt - 1) << entries << bytes << damaged;
+    QTest::newRow("bomb: more data than declared")
+        << patched(good, library, 24, 100) << entries << bytes
+        << QStringLiteral("larger than it says");
+    QTest::newRow("less data than declared") << patched(good, library, 24, 4101) << entries << bytes
+                                             << QStringLiteral("shorter than it says");
+    QByteArray renamed = good;
+    renamed.replace(renamed.indexOf(library), library.size(), "chrome-linux/libfoo.sx");
+    QTest::newRow("local header names another file") << renamed << entries << bytes << damaged;
+    QTest::newRow("encrypted") << patched(good, library, 8, 1, 2) << entries << bytes
+                               << QStringLiteral("encrypted entry");
+    QList<Entry> crowd { tree[0], tree[1] };
+    for (int i = 1; i < 20000; ++i)
+        crowd << file(QStringLiteral("chrome-linux/%1").arg(i));
+    QTest::newRow("20 001 entries")
+        << zip(crowd) << entries << bytes << QStringLiteral("more than 20000 entries");
+
+    // More than any disk here holds (1.2 TB): refused before a byte is written.
+    QList<Entry> large = tree;
+    for (int i = 0; i < 300; ++i)
+        large << file(QStringLiteral("chrome-linux/%1.pak").arg(i));
+    QByteArray vast = zip(large);
+    for (int i = 0; i < 300; ++i)
+        vast = patched(vast, QStringLiteral("chrome-linux/%1.pak").arg(i).toUtf8(), 24, 0xfffffff0);
+    QTest::newRow("declares more than the disk holds")
+        << vast << entries << (qint64(1) << 50) << QStringLiteral("not enough free space");
+
     QList<Entry> withoutChrome = tree;
     withoutChrome.removeAt(1);
     QTest::newRow("no chrome") << zip(withoutChrome) << entries << bytes << noChrome;
@@ -323,6 +494,52 @@ void TestArchiveUnpacker::refusesHostileArchive()
 
     QVERIFY(!result.ok);
     QVERIFY2(result.error.contains(error), qPrintable(result.error));
+    verifyNothingWritten();
+}
+
+void TestArchiveUnpacker::refusesHostileArchiveWhilePipelined()
+{
+    QFETCH(QByteArray, zip);
+    QFETCH(qint64, maximumEntries);
+    QFETCH(qint64, maximumBytes);
+    QFETCH(QString, error);
+
+    ArchiveUnpacker::Limits limits;
+    limits.maximumEntries = maximumEntries;
+    limits.maximumBytes = maximumBytes;
+    const ArchiveUnpacker::Result result = unpackPipelined(zip, limits);
+
+    QVERIFY(!result.ok);
+    QVERIFY2(result.error.contains(error), qPrintable(result.error));
+    verifyNothingWritten();
+}
+
+void TestArchiveUnpacker::catalogAsksForWhatItLacks()
+{
+    const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    ZipCatalog whole;
+    qint64 needFrom = -1;
+    QString error;
+    QVERIFY2(whole.read(zip, zip.size(), &needFrom, &error), qPrintable(error));
+    QCOMPARE(whole.entries().size(), ArchiveBuilder::chromeTree().size());
+
+    ZipCatalog catalog;
+    // The end record but not the whole directory: from where the directory begins.
+    QVERIFY(!catalog.read(zip.right(30), zip.size(), &needFrom, &error));
+    QCOMPARE(error, QString());
+    QCOMPARE(needFrom, whole.directoryOffset());
+    // Not even the end record: from where the longest comment would begin.
+    QVERIFY(!catalog.read(zip.right(10), zip.size(), &needFrom, &error));
+    QCOMPARE(error, QString());
+    QCOMPARE(needFrom, 0);
+}
+
+// Cancelled half-way, with workers busy and bytes still to come: no tree, no finished().
+void TestArchiveUnpacker::cancelMidwayLeavesNoTree()
+{
+    const ArchiveUnpacker::Result result = unpackPipelined(
+        ArchiveBuilder::zip(ArchiveBuilder::chromeTree()), {}, "chrome-linux/chrome", true);
+    QCOMPARE(result.error, QString());
     verifyNothingWritten();
 }
 

@@ -99,6 +99,9 @@ QByteArray ArchiveBuilder::zip(const QList<Entry> &entries, Compression compress
         return {};
     if (compression == Compression::Store)
         archive_write_zip_set_compression_store(writer.get());
+    if (compression == Compression::Zip64
+        && archive_write_set_options(writer.get(), "zip:zip64") != ARCHIVE_OK)
+        return {};
     // No padding after the end record: readers look for it at the very end.
     archive_write_set_bytes_in_last_block(writer.get(), 1);
     if (archive_write_open2(writer.get(), &out, nullptr, appendTo, nullptr, nullptr) != ARCHIVE_OK)

@@ -18,8 +18,8 @@ struct Entry
 };
 
 // Deflate is what real builds use; Store keeps file data verbatim in the archive, so a test
-// can find and damage it.
-enum class Compression { Deflate, Store };
+// can find and damage it. Zip64 is Deflate with ZIP64 end records.
+enum class Compression { Deflate, Store, Zip64 };
 
 // A small good build: chrome-linux/chrome, a script that prints a version and exits with
 // chromeExitCode, plus product_logo_48.png and a few other files.

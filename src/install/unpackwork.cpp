@@ -1,0 +1,402 @@
+#include "install/unpackwork.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <numeric>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <zlib.h>
+
+namespace {
+
+using Descriptor = UnpackRules::Descriptor;
+
+constexpr quint32 localSignature = 0x04034b50;
+constexpr qint64 localHeaderSize = 30;
+constexpr quint16 encryptedFlags = 0x0001 | 0x0040;
+// Per worker: compressed bytes in, unpacked bytes out. Large enough to keep the system calls
+// per megabyte low, small enough that a worker on each of 64 cores stays under 48 MiB
+// together (with zlib's window and state).
+constexpr qint64 inputBlockSize = 128 * 1024;
+constexpr qint64 outputBlockSize = 512 * 1024;
+
+// What reaches the user (the status line, a balloon) is translatable, in the unpacker's
+// context whichever part finds the fault.
+struct Text
+{
+    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
+};
+
+QString cancelled()
+{
+    return Text::tr("Cancelled");
+}
+
+UnpackRules::Type typeOf(const ZipCatalog::Entry &entry)
+{
+    // A name ending in a slash is a folder whatever its attributes say, as every zip reader
+    // has it. A FIFO cannot be made from a zip either: its bytes arrive as a plain file.
+    const mode_t type = entry.mode & S_IFMT;
+    if (entry.directory && (type == 0 || type == S_IFDIR || type == S_IFREG))
+        return UnpackRules::Type::Directory;
+    if (type == 0 || type == S_IFREG || type == S_IFIFO)
+        return UnpackRules::Type::File;
+    return UnpackRules::Type::Other;
+}
+
+struct Inflater
+{
+    z_stream stream {};
+    bool open = false;
+    ~Inflater()
+    {
+        if (open)
+            inflateEnd(&stream);
+    }
+};
+
+} // namespace
+
+UnpackWork::UnpackWork(int archive, const ZipCatalog &catalog, const QString &topFolder,
+                       const ArchiveUnpacker::Limits &limits, const std::atomic<bool> *cancel)
+    : m_archive(archive)
+    , m_catalog(catalog)
+    , m_topFolder(topFolder)
+    , m_limits(limits)
+    , m_cancel(cancel)
+{
+}
+
+bool UnpackWork::stopped() const
+{
+    return m_stop.load(std::memory_order_relaxed)
+        || (m_cancel && m_cancel->load(std::memory_order_relaxed));
+}
+
+QString UnpackWork::prepare(const QString &destination)
+{
+    if (!m_archive.isValid())
+        return Text::tr("Cannot open the archive");
+    UnpackRules rules(m_topFolder, m_limits);
+    QList<UnpackRules::Checked> checked;
+    checked.reserve(m_catalog.entries().size());
+    for (const ZipCatalog::Entry &entry : m_catalog.entries()) {
+        UnpackRules::Checked one;
+        const QString error = rules.check(entry.name, typeOf(entry), entry.flags & encryptedFlags,
+                                          entry.directory ? -1 : entry.size, &one);
+        if (!error.isEmpty())
+            return error;
+        if (!one.directory && entry.method != 0 && entry.method != Z_DEFLATED)
+            return UnpackRules::damaged(
+                Text::tr("%1 is compressed in a way this unpacker does not take")
+                    .arg(QFile::decodeName(entry.name)));
+        checked.append(one);
+    }
+    if (stopped())
+        return cancelled();
+
+    // A disk that fills up half-way leaves a broken tree and a full disk; what the archive
+    // declares is known now, so say so before writing anything.
+    const QByteArray parent = QFile::encodeName(QFileInfo(destination).absolutePath());
+    struct statvfs space;
+    if (::statvfs(parent.constData(), &space) == 0
+        && qint64(space.f_bavail) * qint64(space.f_frsize) < rules.declaredBytes()) {
+        return Text::tr("There is not enough free space to unpack the build: it needs %1 MB, %2 MB "
+                        "are free")
+            .arg((rules.declaredBytes() + 999999) / 1000000)
+            .arg(qint64(space.f_bavail) * qint64(space.f_frsize) / 1000000);
+    }
+
+    // Creating the destination is the check that it did not exist: a tree that was already
+    // there is never written into, and never removed.
+    const QByteArray target = QFile::encodeName(destination);
+    if (::mkdir(target.constData(), 0755) != 0) {
+        return errno == EEXIST ? Text::tr("The destination already exists: %1").arg(destination)
+                               : UnpackRules::systemError(Text::tr("Cannot create"), target);
+    }
+    Descriptor root(::open(target.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!root.isValid() || ::fchmod(root.get(), 0755) != 0) {
+        const QString error = UnpackRules::systemError(Text::tr("Cannot open"), target);
+        ::rmdir(target.constData());
+        return error;
+    }
+    m_root = std::move(root);
+    m_destination = target;
+    m_checked = checked;
+    return {};
+}
+
+QString UnpackWork::unpackEntry(qsizetype index)
+{
+    if (stopped())
+        return cancelled();
+    const ZipCatalog::Entry &entry = m_catalog.entries().at(index);
+    const UnpackRules::Checked &checked = m_checked.at(index);
+    const QByteArray &shown = entry.name;
+    const QString name = QFile::decodeName(shown);
+
+    // The local header must say what the directory says: a reader that trusts either alone
+    // could be shown another file than the list the rules checked.
+    const qint64 headerLength = localHeaderSize + entry.name.size();
+    if (entry.spanEnd - entry.headerOffset < headerLength)
+        return UnpackRules::damaged(Text::tr("the header of %1 is cut short").arg(name));
+    QByteArray header(headerLength, Qt::Uninitialized);
+    if (const QString error = readAt(header.data(), headerLength, entry.headerOffset, shown);
+        !error.isEmpty())
+        return error;
+    const auto *local = reinterpret_cast<const uchar *>(header.constData());
+    if (qFromLittleEndian<quint32>(local) != localSignature
+        || qFromLittleEndian<quint16>(local + 26) != entry.name.size()
+        || header.mid(localHeaderSize) != entry.name
+        || qFromLittleEndian<quint16>(local + 8) != entry.method)
+        return UnpackRules::damaged(
+            Text::tr("the local header of %1 differs from its listing").arg(name));
+    if (qFromLittleEndian<quint16>(local + 6) & encryptedFlags)
+        return Text::tr("The archive contains an encrypted entry: %1").arg(name);
+    const qint64 data = entry.headerOffset + headerLength + qFromLittleEndian<quint16>(local + 28);
+    if (data + entry.compressedSize > entry.spanEnd)
+        return UnpackRules::damaged(Text::tr("%1 runs into the next entry").arg(name));
+
+    if (checked.topFolder)
+        return {};
+    if (checked.directory) {
+        Descriptor made;
+        return folder(checked.relative, &made);
+    }
+
+    const int slash = checked.relative.lastIndexOf('/');
+    Descriptor parent;
+    if (const QString error
+        = folder(slash < 0 ? QByteArray() : checked.relative.left(slash), &parent);
+        !error.isEmpty())
+        return error;
+    const QByteArray leaf = checked.relative.mid(slash + 1);
+    Descriptor file(::openat(parent.isValid() ? parent.get() : m_root.get(), leaf.constData(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.isValid())
+        return UnpackRules::systemError(Text::tr("Cannot create"), checked.relative);
+    // Only the owner's execute bit decides; set-id, sticky and group or world write
+    // permissions from the archive are never carried over.
+    if (::fchmod(file.get(), (entry.mode & 0111) ? 0755 : 0644) != 0)
+        return UnpackRules::systemError(Text::tr("Cannot set the mode of"), checked.relative);
+
+    quint32 crc = 0;
+    const QString error = entry.method == 0
+        ? copyStored(entry, data, file.get(), checked.relative, &crc)
+        : inflateDeflated(entry, data, file.get(), checked.relative, &crc);
+    if (!error.isEmpty())
+        return error;
+    if (crc != entry.crc32)
+        return UnpackRules::damaged(Text::tr("%1 fails its CRC check").arg(name));
+    if (::close(file.release()) != 0)
+        return UnpackRules::systemError(Text::tr("Cannot write"), checked.relative);
+    return {};
+}
+
+QString UnpackWork::copyStored(const ZipCatalog::Entry &entry, qint64 data, int file,
+                               const QByteArray &shown, quint32 *crc)
+{
+    if (entry.compressedSize != entry.size) {
+        return (entry.compressedSize > entry.size
+                    ? Text::tr("The archive is damaged: %1 is larger than it says")
+                    : Text::tr("The archive is damaged: %1 is shorter than it says"))
+            .arg(QFile::decodeName(shown));
+    }
+    const std::unique_ptr<char[]> buffer(new char[outputBlockSize]);
+    uLong sum = crc32_z(0, nullptr, 0);
+    // Bounded: every round copies a block or fails.
+    for (qint64 done = 0; done < entry.size;) {
+        if (stopped())
+            return cancelled();
+        const qint64 length = std::min(outputBlockSize, entry.size - done);
+        if (QString error = readAt(buffer.get(), length, data + done, shown); !error.isEmpty())
+            return error;
+        if (QString error = writeOut(file, buffer.get(), length, shown); !error.isEmpty())
+            return error;
+        sum = crc32_z(sum, reinterpret_cast<const Bytef *>(buffer.get()), size_t(length));
+        done += length;
+    }
+    *crc = quint32(sum);
+    return {};
+}
+
+QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data, int file,
+                                    const QByteArray &shown, quint32 *crc)
+{
+    const QString name = QFile::decodeName(shown);
+    Inflater inflater;
+    if (inflateInit2(&inflater.stream, -MAX_WBITS) != Z_OK)
+        return Text::tr("Out of memory");
+    inflater.open = true;
+    z_stream &stream = inflater.stream;
+    const std::unique_ptr<char[]> input(new char[inputBlockSize]);
+    const std::unique_ptr<char[]> output(new char[outputBlockSize]);
+    uLong sum = crc32_z(0, nullptr, 0);
+    qint64 read = 0;
+    qint64 written = 0;
+    int status = Z_OK;
+    // Bounded: every round either takes in compressed bytes, which are finite, or puts out
+    // unpacked ones, which stop one byte past the declared size.
+    while (status != Z_STREAM_END) {
+        if (stopped())
+            return cancelled();
+        if (stream.avail_in == 0) {
+            if (read == entry.compressedSize)
+                return Text::tr("The archive is damaged: %1 is shorter than it says").arg(name);
+            const qint64 length = std::min(inputBlockSize, entry.compressedSize - read);
+            if (QString error = readAt(input.get(), length, data + read, shown); !error.isEmpty())
+                return error;
+            read += length;
+            stream.next_in = reinterpret_cast<Bytef *>(input.get());
+            stream.avail_in = uInt(length);
+        }
+        // Room for one byte past the declared size at most: a bomb stops at that byte.
+        const qint64 room = std::min(outputBlockSize, entry.size - written + 1);
+        stream.next_out = reinterpret_cast<Bytef *>(output.get());
+        stream.avail_out = uInt(room);
+        status = inflate(&stream, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+            return UnpackRules::damaged(stream.msg ? QString::fromLatin1(stream.msg)
+                                                   : Text::tr("%1 cannot be inflated").arg(name));
+        const qint64 produced = room - stream.avail_out;
+        if (produced > entry.size - written)
+            return Text::tr("The archive is damaged: %1 is larger than it says").arg(name);
+        if (QString error = writeOut(file, output.get(), produced, shown); !error.isEmpty())
+            return error;
+        sum = crc32_z(sum, reinterpret_cast<const Bytef *>(output.get()), size_t(produced));
+        written += produced;
+    }
+    if (stream.avail_in != 0 || read != entry.compressedSize)
+        return UnpackRules::damaged(Text::tr("%1 does not end where it says").arg(name));
+    if (written != entry.size)
+        return Text::tr("The archive is damaged: %1 is shorter than it says").arg(name);
+    *crc = quint32(sum);
+    return {};
+}
+
+QString UnpackWork::readAt(char *buffer, qint64 length, qint64 offset, const QByteArray &name) const
+{
+    // Bounded: every round reads at least one byte or fails.
+    while (length > 0) {
+        const ssize_t done = ::pread(m_archive.get(), buffer, size_t(length), off_t(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done < 0)
+            return UnpackRules::systemError(Text::tr("Cannot read"), name);
+        if (done == 0)
+            return UnpackRules::damaged(Text::tr("it ends inside %1").arg(QFile::decodeName(name)));
+        buffer += done;
+        length -= done;
+        offset += done;
+    }
+    return {};
+}
+
+QString UnpackWork::writeOut(int fd, const char *data, qint64 length, const QByteArray &name)
+{
+    // Counted as written, whatever was declared.
+    if (m_bytes.fetch_add(length, std::memory_order_relaxed) + length > m_limits.maximumBytes)
+        return Text::tr("The archive unpacks to more than %1 bytes").arg(m_limits.maximumBytes);
+    // Bounded: every round writes at least one byte or fails.
+    while (length > 0) {
+        const ssize_t done = ::write(fd, data, size_t(length));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return UnpackRules::systemError(Text::tr("Cannot write"), name);
+        data += done;
+        length -= done;
+    }
+    return {};
+}
+
+// The descriptor of `relative` (empty: the destination, left invalid), creating what is
+// missing. Several workers may make the same folder at once: the one that loses sees EEXIST
+// and opens it, never through a link.
+QString UnpackWork::folder(const QByteArray &relative, Descriptor *fd)
+{
+    if (relative.isEmpty())
+        return {};
+    Descriptor current;
+    for (const QByteArray &component : relative.split('/')) {
+        const int at = current.isValid() ? current.get() : m_root.get();
+        const bool created = ::mkdirat(at, component.constData(), 0755) == 0;
+        if (!created && errno != EEXIST)
+            return UnpackRules::systemError(Text::tr("Cannot create"), relative);
+        Descriptor next(
+            ::openat(at, component.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.isValid())
+            return UnpackRules::systemError(Text::tr("Cannot open"), relative);
+        // mkdir applies the umask; folders are 0755 whatever it is.
+        if (created && ::fchmod(next.get(), 0755) != 0)
+            return UnpackRules::systemError(Text::tr("Cannot set the mode of"), relative);
+        current = std::move(next);
+    }
+    *fd = std::move(current);
+    return {};
+}
+
+QString UnpackWork::unpackAll(int threads)
+{
+    // The largest first: the one big executable sets the pace, the small files fill in
+    // beside it.
+    const QList<ZipCatalog::Entry> &entries = m_catalog.entries();
+    QList<qsizetype> order(entries.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&entries](qsizetype a, qsizetype b) {
+        return entries[a].compressedSize > entries[b].compressedSize;
+    });
+    std::atomic<qsizetype> next { 0 };
+    const auto work = [&] {
+        // Bounded by the entries.
+        for (qsizetype i = next++; i < order.size() && !stopped(); i = next++) {
+            if (const QString error = unpackEntry(order[i]); !error.isEmpty())
+                fail(error);
+        }
+    };
+    QThreadPool pool;
+    pool.setMaxThreadCount(std::max(1, threads - 1));
+    for (int i = 1; i < threads && i < order.size(); ++i)
+        pool.start(work);
+    work();
+    pool.waitForDone();
+    if (stopped())
+        fail(cancelled());
+    return failure();
+}
+
+void UnpackWork::fail(const QString &error)
+{
+    const QMutexLocker locked(&m_failureLock);
+    if (m_failure.isEmpty())
+        m_failure = error;
+    stop();
+}
+
+QString UnpackWork::failure() const
+{
+    const QMutexLocker locked(&m_failureLock);
+    return m_failure;
+}
+
+QString UnpackWork::conclude() const
+{
+    return UnpackRules::checkChrome(m_root.get(), m_topFolder);
+}
+
+void UnpackWork::removeTree()
+{
+    if (!m_root.isValid())
+        return;
+    UnpackRules::removeContents(m_root.get());
+    m_root.reset();
+    ::rmdir(m_destination.constData());
+}
