@@ -95,11 +95,15 @@ private:
         }
         if (m_response.stallAfter >= 0 && m_sent >= m_response.stallAfter)
             return; // hold the connection open, send nothing more
-        m_done = true;
         if (m_response.closeAfter >= 0) {
+            // What was counted as sent goes out first: only then is the connection cut.
+            if (m_socket->bytesToWrite() > 0)
+                return;
+            m_done = true;
             m_socket->abort();
             return;
         }
+        m_done = true;
         if (m_response.chunked)
             m_socket->write("0\r\n\r\n");
         m_socket->disconnectFromHost();
