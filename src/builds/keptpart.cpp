@@ -125,18 +125,21 @@ bool KeptPart::whole(const QNetworkReply *reply, const ObjectHash::Expected &exp
     // Storage servers often cap each connection: a large file comes in ranges side by side.
     // Preallocated: each range's bytes stay at their offset, whichever range breaks.
     // The first piece is the first range; the rest comes in ranges too, one unless the file
-    // is large.
+    // is large. A whole-file answer brings a first piece of the same size, then is cut.
+    // A large file's rest comes in ranges of at least a sixteenth of the threshold (4 MiB),
+    // which start in file order, so that the file fills front to back.
     const bool large = length >= parallelThreshold();
     const bool pieced = asked > 0 && asked < length;
+    const qint64 first = pieced ? asked : parallelThreshold() / RangePlan::parallelRanges;
     const bool split = m_file->size() == 0
         && RangePlan::splits(length, etag, expected, pieced ? 0 : parallelThreshold(),
                              TransferGuard::maximumSize)
         && m_file->resize(length);
-    if (split && pieced)
-        m_record.ranges
-            = RangePlan::planAfter(length, asked, large ? RangePlan::parallelRanges : 1);
-    else if (split)
-        m_record.ranges = RangePlan::plan(length);
+    if (split)
+        m_record.ranges = RangePlan::planAfter(
+            length, first,
+            large ? RangePlan::rangesFor(length - first, qMax(parallelThreshold() / 16, qint64(1)))
+                  : 1);
     return split;
 }
 

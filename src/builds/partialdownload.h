@@ -68,8 +68,9 @@ public:
     // Removes the record: the directory is an ordinary staging directory again.
     void forget() const;
 
-    // More ranges than a file is ever split into make a record no transfer of ours wrote.
-    static constexpr int maximumRanges = 5;
+    // More ranges than a file is ever split into (its first piece and 32 for the rest) make
+    // a record no transfer of ours wrote.
+    static constexpr int maximumRanges = 33;
 
 private:
     QString recordPath() const;

@@ -30,6 +30,11 @@ QList<Range> planAfter(qint64 size, qint64 first, int count)
     return ranges;
 }
 
+int rangesFor(qint64 rest, qint64 smallest)
+{
+    return int(qBound(qint64(1), smallest > 0 ? rest / smallest : 1, qint64(laterRanges)));
+}
+
 Record checkpoint(Record record, const QList<Progress> &ranges)
 {
     record.kept = 0;

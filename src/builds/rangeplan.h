@@ -7,15 +7,21 @@
 
 // How a large file is split into ranges that come side by side, and what a record of them
 // says: pure functions on PartialDownload::Record, so that the arithmetic is tested alone.
+// After its first piece a large file is cut into many ranges that come in file order, a few
+// at a time, so that what is on disk stays close to one prefix that grows at the pace of all
+// connections together: an archive's entries can be unpacked front to back as it arrives.
 namespace RangePlan {
 
 using Range = PartialDownload::Range;
 using Record = PartialDownload::Record;
 
+// How many ranges are on the wire at once.
 constexpr int parallelRanges = 4;
+// How many ranges the rest of a large file is cut into at most, after its first piece.
+constexpr int laterRanges = 32;
 // The most a killed run loses of a file that comes in ranges.
 constexpr qint64 checkpointBytes = 64 * 1024 * 1024;
-static_assert(parallelRanges + 1 <= PartialDownload::maximumRanges, "kept ranges must be readable");
+static_assert(laterRanges + 1 <= PartialDownload::maximumRanges, "kept ranges must be readable");
 
 // What one range has at its offset, and of that what still waits for the writer.
 struct Progress
@@ -41,6 +47,9 @@ bool splits(qint64 length, const QByteArray &etag, const ObjectHash::Expected &e
 QList<Range> plan(qint64 size, int count = parallelRanges);
 // The piece of `first` bytes the first request brought, then `count` ranges for the rest.
 QList<Range> planAfter(qint64 size, qint64 first, int count);
+// How many ranges `rest` bytes are cut into: none smaller than `smallest` (bar the last's
+// remainder), at most laterRanges, at least one.
+int rangesFor(qint64 rest, qint64 smallest);
 // The record once the ranges stopped: each keeps what is on disk. When the server refused a
 // range, one stream goes on from what lies unbroken from byte 0, and no later range counts.
 Record keep(Record record, const QList<Progress> &ranges);

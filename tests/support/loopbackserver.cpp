@@ -269,6 +269,8 @@ void LoopbackServer::handle(QTcpSocket *socket)
         *buffer = "\r\n\r\n";
         m_requests.append(path);
         m_rangeHeaders.append(range);
+        m_mostAtOnce = qMax(m_mostAtOnce, ++m_open);
+        connect(socket, &QTcpSocket::disconnected, this, [this] { --m_open; });
         emit requested(path);
         respond(socket, path, range);
     });

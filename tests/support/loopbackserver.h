@@ -89,6 +89,9 @@ public:
     QByteArrayList rangeHeaders() const { return m_rangeHeaders; }
     // Body bytes written to clients so far, over every connection.
     qint64 bodyBytesSent() const { return m_bodyBytesSent; }
+    // The most requests that were open at once, from their arrival until their connection
+    // closed.
+    int mostAtOnce() const { return m_mostAtOnce; }
 
     // Makes the suite's certificate trusted by every client in this process.
     static void trustTestCertificate();
@@ -114,6 +117,8 @@ private:
     QStringList m_requests;
     QByteArray m_lastHead;
     qint64 m_bodyBytesSent = 0;
+    int m_open = 0;
+    int m_mostAtOnce = 0;
     bool m_tls = false;
     QStringList m_listed;
     QString m_listedGeneration;
