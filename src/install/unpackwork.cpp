@@ -134,7 +134,7 @@ QString UnpackWork::prepare(const QString &destination)
     return {};
 }
 
-QString UnpackWork::unpackEntry(qsizetype index)
+QString UnpackWork::unpackEntry(qsizetype index, const Arrival &arrival)
 {
     if (stopped())
         return cancelled();
@@ -149,7 +149,8 @@ QString UnpackWork::unpackEntry(qsizetype index)
     if (entry.spanEnd - entry.headerOffset < headerLength)
         return UnpackRules::damaged(Text::tr("the header of %1 is cut short").arg(name));
     QByteArray header(headerLength, Qt::Uninitialized);
-    if (const QString error = readAt(header.data(), headerLength, entry.headerOffset, shown);
+    if (const QString error
+        = readAt(header.data(), headerLength, entry.headerOffset, shown, arrival);
         !error.isEmpty())
         return error;
     const auto *local = reinterpret_cast<const uchar *>(header.constData());
@@ -190,8 +191,8 @@ QString UnpackWork::unpackEntry(qsizetype index)
 
     quint32 crc = 0;
     const QString error = entry.method == 0
-        ? copyStored(entry, data, file.get(), checked.relative, &crc)
-        : inflateDeflated(entry, data, file.get(), checked.relative, &crc);
+        ? copyStored(entry, data, file.get(), checked.relative, arrival, &crc)
+        : inflateDeflated(entry, data, file.get(), checked.relative, arrival, &crc);
     if (!error.isEmpty())
         return error;
     if (crc != entry.crc32)
@@ -202,7 +203,7 @@ QString UnpackWork::unpackEntry(qsizetype index)
 }
 
 QString UnpackWork::copyStored(const ZipCatalog::Entry &entry, qint64 data, int file,
-                               const QByteArray &shown, quint32 *crc)
+                               const QByteArray &shown, const Arrival &arrival, quint32 *crc)
 {
     if (entry.compressedSize != entry.size) {
         return (entry.compressedSize > entry.size
@@ -217,7 +218,8 @@ QString UnpackWork::copyStored(const ZipCatalog::Entry &entry, qint64 data, int 
         if (stopped())
             return cancelled();
         const qint64 length = std::min(outputBlockSize, entry.size - done);
-        if (QString error = readAt(buffer.get(), length, data + done, shown); !error.isEmpty())
+        if (QString error = readAt(buffer.get(), length, data + done, shown, arrival);
+            !error.isEmpty())
             return error;
         if (QString error = writeOut(file, buffer.get(), length, shown); !error.isEmpty())
             return error;
@@ -229,7 +231,7 @@ QString UnpackWork::copyStored(const ZipCatalog::Entry &entry, qint64 data, int 
 }
 
 QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data, int file,
-                                    const QByteArray &shown, quint32 *crc)
+                                    const QByteArray &shown, const Arrival &arrival, quint32 *crc)
 {
     const QString name = QFile::decodeName(shown);
     Inflater inflater;
@@ -252,7 +254,8 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
             if (read == entry.compressedSize)
                 return Text::tr("The archive is damaged: %1 is shorter than it says").arg(name);
             const qint64 length = std::min(inputBlockSize, entry.compressedSize - read);
-            if (QString error = readAt(input.get(), length, data + read, shown); !error.isEmpty())
+            if (QString error = readAt(input.get(), length, data + read, shown, arrival);
+                !error.isEmpty())
                 return error;
             read += length;
             stream.next_in = reinterpret_cast<Bytef *>(input.get());
@@ -282,8 +285,11 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
     return {};
 }
 
-QString UnpackWork::readAt(char *buffer, qint64 length, qint64 offset, const QByteArray &name) const
+QString UnpackWork::readAt(char *buffer, qint64 length, qint64 offset, const QByteArray &name,
+                           const Arrival &arrival) const
 {
+    if (arrival && !arrival(offset, offset + length))
+        return cancelled();
     // Bounded: every round reads at least one byte or fails.
     while (length > 0) {
         const ssize_t done = ::pread(m_archive.get(), buffer, size_t(length), off_t(offset));
