@@ -129,6 +129,8 @@ PipelinedUnpack::PipelinedUnpack(int archive, const ZipCatalog &catalog, const Q
 {
     State &s = *m_state;
     s.destination = destination;
+    // The tree is synced before it is used; what the workers start now is not left for then.
+    s.work.startWriteback();
     s.pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     s.streamingSlots = std::clamp(QThread::idealThreadCount() - 1, 1, maximumStreaming);
     s.pool.setExpiryTimeout(threadExpiryMs);

@@ -27,6 +27,9 @@ constexpr quint16 encryptedFlags = 0x0001 | 0x0040;
 // together (with zlib's window and state).
 constexpr qint64 inputBlockSize = 128 * 1024;
 constexpr qint64 outputBlockSize = 512 * 1024;
+// Written bytes are started to disk in pieces this large: few system calls, and never much
+// dirty data piled up for the final sync.
+constexpr qint64 writebackPiece = 8 * 1024 * 1024;
 
 // What reaches the user (the status line, a balloon) is translatable, in the unpacker's
 // context whichever part finds the fault.
@@ -197,6 +200,8 @@ QString UnpackWork::unpackEntry(qsizetype index, const Arrival &arrival)
         return error;
     if (crc != entry.crc32)
         return UnpackRules::damaged(Text::tr("%1 fails its CRC check").arg(name));
+    qint64 pushed = 0;
+    writeBack(file.get(), entry.size, &pushed);
     if (::close(file.release()) != 0)
         return UnpackRules::systemError(Text::tr("Cannot write"), checked.relative);
     return {};
@@ -213,6 +218,7 @@ QString UnpackWork::copyStored(const ZipCatalog::Entry &entry, qint64 data, int 
     }
     const std::unique_ptr<char[]> buffer(new char[outputBlockSize]);
     uLong sum = crc32_z(0, nullptr, 0);
+    qint64 pushed = 0;
     // Bounded: every round copies a block or fails.
     for (qint64 done = 0; done < entry.size;) {
         if (stopped())
@@ -225,6 +231,8 @@ QString UnpackWork::copyStored(const ZipCatalog::Entry &entry, qint64 data, int 
             return error;
         sum = crc32_z(sum, reinterpret_cast<const Bytef *>(buffer.get()), size_t(length));
         done += length;
+        if (done - pushed >= writebackPiece)
+            writeBack(file, done, &pushed);
     }
     *crc = quint32(sum);
     return {};
@@ -244,6 +252,7 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
     uLong sum = crc32_z(0, nullptr, 0);
     qint64 read = 0;
     qint64 written = 0;
+    qint64 pushed = 0;
     int status = Z_OK;
     // Bounded: every round either takes in compressed bytes, which are finite, or puts out
     // unpacked ones, which stop one byte past the declared size.
@@ -276,6 +285,8 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
             return error;
         sum = crc32_z(sum, reinterpret_cast<const Bytef *>(output.get()), size_t(produced));
         written += produced;
+        if (written - pushed >= writebackPiece)
+            writeBack(file, written, &pushed);
     }
     if (stream.avail_in != 0 || read != entry.compressedSize)
         return UnpackRules::damaged(Text::tr("%1 does not end where it says").arg(name));
@@ -322,6 +333,15 @@ QString UnpackWork::writeOut(int fd, const char *data, qint64 length, const QByt
         length -= done;
     }
     return {};
+}
+
+// Only starts the writing: whether it reached the disk is the final sync's to say.
+void UnpackWork::writeBack(int fd, qint64 written, qint64 *pushed) const
+{
+    if (!m_writeback || written <= *pushed)
+        return;
+    ::sync_file_range(fd, off_t(*pushed), off_t(written - *pushed), SYNC_FILE_RANGE_WRITE);
+    *pushed = written;
 }
 
 // The descriptor of `relative` (empty: the destination, left invalid), creating what is

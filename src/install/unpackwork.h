@@ -40,6 +40,9 @@ public:
     QString unpackEntry(qsizetype index, const Arrival &arrival = {});
     // Unpacks every entry on up to `threads` threads, this one among them, and waits.
     QString unpackAll(int threads);
+    // Starts every file on its way to the disk while it is written, so that the sync of the
+    // whole tree before it is used has little left. Before the first entry.
+    void startWriteback() { m_writeback = true; }
     // The finished tree's last check.
     QString conclude() const;
     // Stops every entry between two blocks.
@@ -57,6 +60,7 @@ private:
     QString readAt(char *buffer, qint64 length, qint64 offset, const QByteArray &name,
                    const Arrival &arrival) const;
     QString writeOut(int fd, const char *data, qint64 length, const QByteArray &name);
+    void writeBack(int fd, qint64 written, qint64 *pushed) const;
     QString copyStored(const ZipCatalog::Entry &entry, qint64 data, int file,
                        const QByteArray &shown, const Arrival &arrival, quint32 *crc);
     QString inflateDeflated(const ZipCatalog::Entry &entry, qint64 data, int file,
@@ -74,4 +78,5 @@ private:
     QString m_failure;
     std::atomic<bool> m_stop { false };
     std::atomic<qint64> m_bytes { 0 };
+    bool m_writeback = false;
 };
