@@ -47,10 +47,9 @@ struct PipelinedUnpack::State
     {
     }
 
-    // Declared before the pool, so the pool and its workers are gone before the work is.
+    // Declared before the pool, so the pool and its workers are gone before the work and
+    // the coverage they wait on are.
     UnpackWork work;
-    QThreadPool pool;
-    QString destination;
     // What is in the file, as disjoint, merged [from, to) intervals keyed by from. Written on
     // this object's thread under `lock`; streaming workers read it under `lock` too.
     std::map<qint64, qint64> covered;
@@ -58,6 +57,8 @@ struct PipelinedUnpack::State
     QWaitCondition arrived;
     // finish() said the whole archive is in: no reader waits any more.
     bool whole = false;
+    QThreadPool pool;
+    QString destination;
     qint64 threshold = streamingThreshold;
     int streaming = 0;
     int streamingSlots = 1;
