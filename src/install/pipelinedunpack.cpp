@@ -3,8 +3,10 @@
 #include "install/unpackwork.h"
 
 #include <QCoreApplication>
+#include <QMutex>
 #include <QThread>
 #include <QThreadPool>
+#include <QWaitCondition>
 
 #include <algorithm>
 #include <fcntl.h>
@@ -24,6 +26,17 @@ struct Text
 // that nothing lingers once the archive is in.
 constexpr int threadExpiryMs = 2000;
 
+// Below this an entry is quick to inflate once whole; above it, waiting for its last byte
+// would leave seconds of work for after the download.
+constexpr qint64 streamingThreshold = 8 * 1024 * 1024;
+// A streaming entry starts once its local header and a first block to inflate are in the
+// file (an extra field the listing does not show is waited for like the rest).
+constexpr qint64 localHeaderSize = 30;
+constexpr qint64 firstBlock = 128 * 1024;
+// At most this many entries wait on their bytes at once, and the pool always keeps a worker
+// beside them for entries that are already whole.
+constexpr int maximumStreaming = 2;
+
 } // namespace
 
 struct PipelinedUnpack::State
@@ -34,12 +47,21 @@ struct PipelinedUnpack::State
     {
     }
 
-    // Declared before the pool, so the pool and its workers are gone before the work is.
+    // Declared before the pool, so the pool and its workers are gone before the work and
+    // the coverage they wait on are.
     UnpackWork work;
+    // What is in the file, as disjoint, merged [from, to) intervals keyed by from. Written on
+    // this object's thread under `lock`; streaming workers read it under `lock` too.
+    std::map<qint64, qint64> covered;
+    QMutex lock;
+    QWaitCondition arrived;
+    // finish() said the whole archive is in: no reader waits any more.
+    bool whole = false;
     QThreadPool pool;
     QString destination;
-    // What is in the file, as disjoint, merged [from, to) intervals keyed by from.
-    std::map<qint64, qint64> covered;
+    qint64 threshold = streamingThreshold;
+    int streaming = 0;
+    int streamingSlots = 1;
     // The entries in file order; their spans are disjoint and ascending.
     QList<qsizetype> order;
     QList<bool> dispatched;
@@ -61,8 +83,29 @@ struct PipelinedUnpack::State
         return it->second >= to;
     }
 
+    // Called by a streaming worker before each read.
+    bool await(qint64 from, qint64 to)
+    {
+        QMutexLocker locked(&lock);
+        // Bounded: each wake-up follows more of the file, the end, or a stop.
+        while (!whole && !isCovered(from, to)) {
+            if (work.stopped())
+                return false;
+            arrived.wait(&lock);
+        }
+        return true;
+    }
+
+    // After a stop (cancel, or a worker's failure): no reader waits for bytes any more.
+    void wakeAll()
+    {
+        const QMutexLocker locked(&lock);
+        arrived.wakeAll();
+    }
+
     void cover(qint64 from, qint64 to)
     {
+        const QMutexLocker locked(&lock);
         auto it = covered.upper_bound(from);
         if (it != covered.begin() && std::prev(it)->second >= from) {
             --it;
@@ -74,6 +117,7 @@ struct PipelinedUnpack::State
             it = covered.erase(it);
         }
         covered.emplace(from, to);
+        arrived.wakeAll();
     }
 };
 
@@ -86,7 +130,10 @@ PipelinedUnpack::PipelinedUnpack(int archive, const ZipCatalog &catalog, const Q
 {
     State &s = *m_state;
     s.destination = destination;
+    // The tree is synced before it is used; what the workers start now is not left for then.
+    s.work.startWriteback();
     s.pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    s.streamingSlots = std::clamp(QThread::idealThreadCount() - 1, 1, maximumStreaming);
     s.pool.setExpiryTimeout(threadExpiryMs);
     const QList<ZipCatalog::Entry> &entries = catalog.entries();
     s.order.resize(entries.size());
@@ -131,6 +178,10 @@ void PipelinedUnpack::finish()
     if (s.finishing || s.over)
         return;
     s.finishing = true;
+    {
+        const QMutexLocker locked(&s.lock);
+        s.whole = true;
+    }
     if (!s.started) {
         const ArchiveUnpacker::Result result {
             false, s.startError.isEmpty() ? Text::tr("Cancelled") : s.startError, 0, 0
@@ -156,7 +207,8 @@ void PipelinedUnpack::cancel()
         return;
     s.over = true;
     s.work.stop();
-    // Workers stop between two blocks, so this is short.
+    s.wakeAll();
+    // Workers stop between two blocks, or stop waiting for one, so this is short.
     s.pool.waitForDone();
     s.work.removeTree();
 }
@@ -166,36 +218,63 @@ qint64 PipelinedUnpack::unpackedBytes() const
     return m_state->work.bytes();
 }
 
-// Starts every entry whose span meets [from, to) and is now wholly in the file.
+void PipelinedUnpack::setStreamingThreshold(qint64 compressedBytes)
+{
+    m_state->threshold = std::max<qint64>(1, compressedBytes);
+}
+
+// Starts every entry whose span meets [from, to) and is now wholly in the file, and a large
+// one whose first block is, while a streaming slot is free.
 void PipelinedUnpack::dispatch(qint64 from, qint64 to)
 {
     State &s = *m_state;
     if (!s.started || s.over || s.work.stopped())
         return;
     const QList<ZipCatalog::Entry> &entries = s.work.catalog().entries();
+    const qint64 startBlock = std::min(firstBlock, s.threshold);
     auto it = std::partition_point(s.order.cbegin(), s.order.cend(),
                                    [&](qsizetype i) { return entries[i].spanEnd <= from; });
     // Bounded by the entries.
     for (; it != s.order.cend() && entries[*it].headerOffset < to; ++it) {
         const qsizetype index = *it;
-        if (s.dispatched[index]
-            || !s.isCovered(entries[index].headerOffset, entries[index].spanEnd))
+        const ZipCatalog::Entry &entry = entries[index];
+        if (s.dispatched[index])
+            continue;
+        // This thread alone writes the coverage, so it reads it without the lock.
+        const bool streams = !s.isCovered(entry.headerOffset, entry.spanEnd);
+        const qint64 started
+            = entry.headerOffset + localHeaderSize + entry.name.size() + startBlock;
+        if (streams
+            && (entry.compressedSize < s.threshold || s.streaming >= s.streamingSlots
+                || !s.isCovered(entry.headerOffset, std::min(entry.spanEnd, started))))
             continue;
         s.dispatched[index] = true;
         --s.pending;
         ++s.running;
-        UnpackWork *work = &s.work;
-        s.pool.start([this, work, index] {
-            if (const QString error = work->unpackEntry(index); !error.isEmpty())
-                work->fail(error);
-            QMetaObject::invokeMethod(this, &PipelinedUnpack::entryDone, Qt::QueuedConnection);
+        if (streams && ++s.streaming >= s.pool.maxThreadCount())
+            s.pool.setMaxThreadCount(s.streaming + 1);
+        State *state = &s;
+        s.pool.start([this, state, index, streams] {
+            UnpackWork::Arrival arrival;
+            if (streams)
+                arrival = [state](qint64 from, qint64 to) { return state->await(from, to); };
+            if (const QString error = state->work.unpackEntry(index, arrival); !error.isEmpty()) {
+                state->work.fail(error);
+                state->wakeAll();
+            }
+            QMetaObject::invokeMethod(
+                this, [this, streams] { entryDone(streams); }, Qt::QueuedConnection);
         });
     }
 }
 
-void PipelinedUnpack::entryDone()
+void PipelinedUnpack::entryDone(bool streamed)
 {
-    --m_state->running;
+    State &s = *m_state;
+    --s.running;
+    // A streaming slot is free: a large entry that was held back may take it.
+    if (streamed && --s.streaming < s.streamingSlots)
+        dispatch(0, s.work.catalog().archiveSize());
     concludeWhenDone();
 }
 

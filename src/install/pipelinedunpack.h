@@ -9,7 +9,9 @@
 
 // Unpacks a zip archive's entries into a fresh folder while the archive is still being
 // written: each entry is inflated on a worker of a pool (at most one per core) as soon as all
-// of its bytes are in the file, in whatever order the transfer's ranges complete them. Every
+// of its bytes are in the file, in whatever order the transfer's ranges complete them. A large
+// entry (a browser's one big executable) does not wait for its last byte: it starts once its
+// header and a first block are in, and inflates front to back as the rest arrives. Every
 // rule of ArchiveUnpacker holds for every entry. The tree it leaves is only a candidate: the
 // caller judges the whole archive first and calls finish() only once it has been vouched for.
 class PipelinedUnpack : public QObject
@@ -39,13 +41,16 @@ public:
     void cancel();
     // Bytes unpacked so far, for progress.
     qint64 unpackedBytes() const;
+    // Entries this large (compressed) or larger are inflated while their bytes arrive. Before
+    // start(); a value below one block also starts them after fewer bytes.
+    void setStreamingThreshold(qint64 compressedBytes);
 
 signals:
     void finished(const ArchiveUnpacker::Result &result);
 
 private:
     void dispatch(qint64 from, qint64 to);
-    void entryDone();
+    void entryDone(bool streamed);
     void concludeWhenDone();
 
     struct State;

@@ -27,6 +27,9 @@ constexpr quint16 encryptedFlags = 0x0001 | 0x0040;
 // together (with zlib's window and state).
 constexpr qint64 inputBlockSize = 128 * 1024;
 constexpr qint64 outputBlockSize = 512 * 1024;
+// Written bytes are started to disk in pieces this large: few system calls, and never much
+// dirty data piled up for the final sync.
+constexpr qint64 writebackPiece = 8 * 1024 * 1024;
 
 // What reaches the user (the status line, a balloon) is translatable, in the unpacker's
 // context whichever part finds the fault.
@@ -134,7 +137,7 @@ QString UnpackWork::prepare(const QString &destination)
     return {};
 }
 
-QString UnpackWork::unpackEntry(qsizetype index)
+QString UnpackWork::unpackEntry(qsizetype index, const Arrival &arrival)
 {
     if (stopped())
         return cancelled();
@@ -149,7 +152,8 @@ QString UnpackWork::unpackEntry(qsizetype index)
     if (entry.spanEnd - entry.headerOffset < headerLength)
         return UnpackRules::damaged(Text::tr("the header of %1 is cut short").arg(name));
     QByteArray header(headerLength, Qt::Uninitialized);
-    if (const QString error = readAt(header.data(), headerLength, entry.headerOffset, shown);
+    if (const QString error
+        = readAt(header.data(), headerLength, entry.headerOffset, shown, arrival);
         !error.isEmpty())
         return error;
     const auto *local = reinterpret_cast<const uchar *>(header.constData());
@@ -190,19 +194,21 @@ QString UnpackWork::unpackEntry(qsizetype index)
 
     quint32 crc = 0;
     const QString error = entry.method == 0
-        ? copyStored(entry, data, file.get(), checked.relative, &crc)
-        : inflateDeflated(entry, data, file.get(), checked.relative, &crc);
+        ? copyStored(entry, data, file.get(), checked.relative, arrival, &crc)
+        : inflateDeflated(entry, data, file.get(), checked.relative, arrival, &crc);
     if (!error.isEmpty())
         return error;
     if (crc != entry.crc32)
         return UnpackRules::damaged(Text::tr("%1 fails its CRC check").arg(name));
+    qint64 pushed = 0;
+    writeBack(file.get(), entry.size, &pushed);
     if (::close(file.release()) != 0)
         return UnpackRules::systemError(Text::tr("Cannot write"), checked.relative);
     return {};
 }
 
 QString UnpackWork::copyStored(const ZipCatalog::Entry &entry, qint64 data, int file,
-                               const QByteArray &shown, quint32 *crc)
+                               const QByteArray &shown, const Arrival &arrival, quint32 *crc)
 {
     if (entry.compressedSize != entry.size) {
         return (entry.compressedSize > entry.size
@@ -212,24 +218,28 @@ QString UnpackWork::copyStored(const ZipCatalog::Entry &entry, qint64 data, int 
     }
     const std::unique_ptr<char[]> buffer(new char[outputBlockSize]);
     uLong sum = crc32_z(0, nullptr, 0);
+    qint64 pushed = 0;
     // Bounded: every round copies a block or fails.
     for (qint64 done = 0; done < entry.size;) {
         if (stopped())
             return cancelled();
         const qint64 length = std::min(outputBlockSize, entry.size - done);
-        if (QString error = readAt(buffer.get(), length, data + done, shown); !error.isEmpty())
+        if (QString error = readAt(buffer.get(), length, data + done, shown, arrival);
+            !error.isEmpty())
             return error;
         if (QString error = writeOut(file, buffer.get(), length, shown); !error.isEmpty())
             return error;
         sum = crc32_z(sum, reinterpret_cast<const Bytef *>(buffer.get()), size_t(length));
         done += length;
+        if (done - pushed >= writebackPiece)
+            writeBack(file, done, &pushed);
     }
     *crc = quint32(sum);
     return {};
 }
 
 QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data, int file,
-                                    const QByteArray &shown, quint32 *crc)
+                                    const QByteArray &shown, const Arrival &arrival, quint32 *crc)
 {
     const QString name = QFile::decodeName(shown);
     Inflater inflater;
@@ -242,6 +252,7 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
     uLong sum = crc32_z(0, nullptr, 0);
     qint64 read = 0;
     qint64 written = 0;
+    qint64 pushed = 0;
     int status = Z_OK;
     // Bounded: every round either takes in compressed bytes, which are finite, or puts out
     // unpacked ones, which stop one byte past the declared size.
@@ -252,7 +263,8 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
             if (read == entry.compressedSize)
                 return Text::tr("The archive is damaged: %1 is shorter than it says").arg(name);
             const qint64 length = std::min(inputBlockSize, entry.compressedSize - read);
-            if (QString error = readAt(input.get(), length, data + read, shown); !error.isEmpty())
+            if (QString error = readAt(input.get(), length, data + read, shown, arrival);
+                !error.isEmpty())
                 return error;
             read += length;
             stream.next_in = reinterpret_cast<Bytef *>(input.get());
@@ -273,6 +285,8 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
             return error;
         sum = crc32_z(sum, reinterpret_cast<const Bytef *>(output.get()), size_t(produced));
         written += produced;
+        if (written - pushed >= writebackPiece)
+            writeBack(file, written, &pushed);
     }
     if (stream.avail_in != 0 || read != entry.compressedSize)
         return UnpackRules::damaged(Text::tr("%1 does not end where it says").arg(name));
@@ -282,8 +296,11 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
     return {};
 }
 
-QString UnpackWork::readAt(char *buffer, qint64 length, qint64 offset, const QByteArray &name) const
+QString UnpackWork::readAt(char *buffer, qint64 length, qint64 offset, const QByteArray &name,
+                           const Arrival &arrival) const
 {
+    if (arrival && !arrival(offset, offset + length))
+        return cancelled();
     // Bounded: every round reads at least one byte or fails.
     while (length > 0) {
         const ssize_t done = ::pread(m_archive.get(), buffer, size_t(length), off_t(offset));
@@ -316,6 +333,15 @@ QString UnpackWork::writeOut(int fd, const char *data, qint64 length, const QByt
         length -= done;
     }
     return {};
+}
+
+// Only starts the writing: whether it reached the disk is the final sync's to say.
+void UnpackWork::writeBack(int fd, qint64 written, qint64 *pushed) const
+{
+    if (!m_writeback || written <= *pushed)
+        return;
+    ::sync_file_range(fd, off_t(*pushed), off_t(written - *pushed), SYNC_FILE_RANGE_WRITE);
+    *pushed = written;
 }
 
 // The descriptor of `relative` (empty: the destination, left invalid), creating what is

@@ -7,6 +7,7 @@
 #include <QMutex>
 
 #include <atomic>
+#include <functional>
 
 // The unpacking of one zip archive listed by its catalog into one fresh folder, entry by
 // entry: every entry is checked before anything is written, then each can be unpacked on any
@@ -30,10 +31,18 @@ public:
     // Checks every entry against the rules and limits and the free space for what they
     // declare, then creates `destination`. Empty when it did; otherwise nothing was written.
     QString prepare(const QString &destination);
-    // Unpacks one entry; any thread. Empty when it is whole and its checksum matches.
-    QString unpackEntry(qsizetype index);
+    // Waits until bytes [from, to) of the archive are in the file; false when stopped first.
+    using Arrival = std::function<bool(qint64 from, qint64 to)>;
+
+    // Unpacks one entry; any thread. Empty when it is whole and its checksum matches. With
+    // `arrival`, the entry is read while it is still being written: every read first waits
+    // for its bytes.
+    QString unpackEntry(qsizetype index, const Arrival &arrival = {});
     // Unpacks every entry on up to `threads` threads, this one among them, and waits.
     QString unpackAll(int threads);
+    // Starts every file on its way to the disk while it is written, so that the sync of the
+    // whole tree before it is used has little left. Before the first entry.
+    void startWriteback() { m_writeback = true; }
     // The finished tree's last check.
     QString conclude() const;
     // Stops every entry between two blocks.
@@ -48,12 +57,14 @@ public:
 
 private:
     QString folder(const QByteArray &relative, UnpackRules::Descriptor *fd);
-    QString readAt(char *buffer, qint64 length, qint64 offset, const QByteArray &name) const;
+    QString readAt(char *buffer, qint64 length, qint64 offset, const QByteArray &name,
+                   const Arrival &arrival) const;
     QString writeOut(int fd, const char *data, qint64 length, const QByteArray &name);
+    void writeBack(int fd, qint64 written, qint64 *pushed) const;
     QString copyStored(const ZipCatalog::Entry &entry, qint64 data, int file,
-                       const QByteArray &shown, quint32 *crc);
+                       const QByteArray &shown, const Arrival &arrival, quint32 *crc);
     QString inflateDeflated(const ZipCatalog::Entry &entry, qint64 data, int file,
-                            const QByteArray &shown, quint32 *crc);
+                            const QByteArray &shown, const Arrival &arrival, quint32 *crc);
 
     UnpackRules::Descriptor m_archive;
     UnpackRules::Descriptor m_root;
@@ -67,4 +78,5 @@ private:
     QString m_failure;
     std::atomic<bool> m_stop { false };
     std::atomic<qint64> m_bytes { 0 };
+    bool m_writeback = false;
 };

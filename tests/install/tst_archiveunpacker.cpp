@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtEndian>
@@ -40,6 +41,16 @@ QList<Entry> withChromeMode(int mode)
 {
     QList<Entry> tree = ArchiveBuilder::chromeTree();
     tree[1].mode = mode;
+    return tree;
+}
+
+// chrome followed by 512 KiB that do not compress: several blocks to inflate as they arrive.
+QList<Entry> withLargeChrome()
+{
+    QList<Entry> tree = ArchiveBuilder::chromeTree();
+    QByteArray noise(512 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    tree[1].data += noise;
     return tree;
 }
 
@@ -129,11 +140,13 @@ private:
     // Nothing but what init() put there: no tree, nothing beside it.
     void verifyNothingWritten();
     // Unpacks while the archive "arrives": written into a file of its size in shuffled
-    // pieces, each announced once written. The bytes of `heldBack` come last, once all else
-    // is unpacked and it is not; `cancel` then cancels instead.
+    // pieces, each announced once written. The bytes of `heldBack` come last, front to back,
+    // once all else is unpacked and it is not; `cancel` then cancels instead. A `streamFrom`
+    // lowers the streaming threshold: a held-back entry must then unpack from its first half.
     ArchiveUnpacker::Result unpackPipelined(const QByteArray &zip,
                                             const ArchiveUnpacker::Limits &limits = {},
-                                            const QByteArray &heldBack = {}, bool cancel = false);
+                                            const QByteArray &heldBack = {}, bool cancel = false,
+                                            qint64 streamFrom = 0);
 
     QTemporaryDir m_base;
 };
@@ -166,7 +179,7 @@ void TestArchiveUnpacker::verifyNothingWritten()
 ArchiveUnpacker::Result TestArchiveUnpacker::unpackPipelined(const QByteArray &zip,
                                                              const ArchiveUnpacker::Limits &limits,
                                                              const QByteArray &heldBack,
-                                                             bool cancel)
+                                                             bool cancel, qint64 streamFrom)
 {
     ArchiveUnpacker::Result result;
     QFile file(archive());
@@ -181,6 +194,8 @@ ArchiveUnpacker::Result TestArchiveUnpacker::unpackPipelined(const QByteArray &z
         return result;
     PipelinedUnpack unpack(file.handle(), catalog, destination(), QStringLiteral("chrome-linux"),
                            limits);
+    if (streamFrom > 0)
+        unpack.setStreamingThreshold(streamFrom);
     QSignalSpy finished(&unpack, &PipelinedUnpack::finished);
     const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).count(); };
     const uint threadsBefore = threads();
@@ -220,6 +235,12 @@ ArchiveUnpacker::Result TestArchiveUnpacker::unpackPipelined(const QByteArray &z
         if (!QTest::qWaitFor([&] { return unpack.unpackedBytes() == others; })
             || QFileInfo::exists(leaf))
             return { false, QStringLiteral("unpacked before its bytes arrived"), 0, 0 };
+        if (streamFrom > 0) {
+            arrive(held.first(held.size() / 2));
+            held.remove(0, held.size() / 2);
+            if (!QTest::qWaitFor([&] { return unpack.unpackedBytes() > others; }))
+                return { false, QStringLiteral("waited for its last byte"), 0, 0 };
+        }
         if (cancel) {
             unpack.cancel();
             QCoreApplication::processEvents();
@@ -242,6 +263,7 @@ void TestArchiveUnpacker::unpacksGoodTree_data()
     QTest::addColumn<QList<Entry>>("entries");
     QTest::addColumn<Compression>("compression");
     QTest::addColumn<Modes>("modes");
+    QTest::addColumn<qint64>("streamFrom");
 
     const Modes chromeTreeModes { { "chrome", 0755 },
                                   { "libfoo.so", 0755 },
@@ -249,14 +271,18 @@ void TestArchiveUnpacker::unpacksGoodTree_data()
                                   { "locales", 040755 },
                                   { "locales/en-US.pak", 0644 } };
     QTest::newRow("deflated") << ArchiveBuilder::chromeTree() << Compression::Deflate
-                              << chromeTreeModes;
-    QTest::newRow("stored") << ArchiveBuilder::chromeTree() << Compression::Store
-                            << chromeTreeModes;
-    QTest::newRow("ZIP64") << ArchiveBuilder::chromeTree() << Compression::Zip64 << chromeTreeModes;
+                              << chromeTreeModes << qint64(0);
+    QTest::newRow("stored") << ArchiveBuilder::chromeTree() << Compression::Store << chromeTreeModes
+                            << qint64(0);
+    QTest::newRow("ZIP64") << ArchiveBuilder::chromeTree() << Compression::Zip64 << chromeTreeModes
+                           << qint64(0);
+    QTest::newRow("large entry inflated as it arrives")
+        << withLargeChrome() << Compression::Deflate << chromeTreeModes << qint64(1);
 
     QList<Entry> noFolders = ArchiveBuilder::chromeTree();
     noFolders.removeFirst();
-    QTest::newRow("no folder entries") << noFolders << Compression::Deflate << chromeTreeModes;
+    QTest::newRow("no folder entries")
+        << noFolders << Compression::Deflate << chromeTreeModes << qint64(0);
 
     QList<Entry> loose = ArchiveBuilder::chromeTree();
     loose[0].mode = 01777;
@@ -269,7 +295,8 @@ void TestArchiveUnpacker::unpacksGoodTree_data()
         << Modes { { "chrome", 0755 },
                    { "product_logo_48.png", 0644 },
                    { "libfoo.so", 0755 },
-                   { "locales", 040755 } };
+                   { "locales", 040755 } }
+        << qint64(0);
 }
 
 void TestArchiveUnpacker::unpacksGoodTree()
@@ -277,6 +304,7 @@ void TestArchiveUnpacker::unpacksGoodTree()
     QFETCH(QList<Entry>, entries);
     QFETCH(Compression, compression);
     QFETCH(Modes, modes);
+    QFETCH(qint64, streamFrom);
     QVERIFY(ArchiveBuilder::writeZip(archive(), entries, compression));
     if (compression == Compression::Zip64) {
         const QByteArray zip = ArchiveBuilder::zip(entries, compression);
@@ -298,7 +326,7 @@ void TestArchiveUnpacker::unpacksGoodTree()
             QVERIFY(QDir(destination()).removeRecursively());
             ::umask(077);
             result = unpackPipelined(ArchiveBuilder::zip(entries, compression), {},
-                                     "chrome-linux/chrome");
+                                     "chrome-linux/chrome", false, streamFrom);
             ::umask(previousMask);
         }
 
@@ -507,11 +535,13 @@ void TestArchiveUnpacker::refusesHostileArchiveWhilePipelined()
     ArchiveUnpacker::Limits limits;
     limits.maximumEntries = maximumEntries;
     limits.maximumBytes = maximumBytes;
-    const ArchiveUnpacker::Result result = unpackPipelined(zip, limits);
-
-    QVERIFY(!result.ok);
-    QVERIFY2(result.error.contains(error), qPrintable(result.error));
-    verifyNothingWritten();
+    // Each entry whole, then streaming (as far as a slot allows) while its bytes arrive.
+    for (const qint64 streamFrom : { 0, 1 }) {
+        const ArchiveUnpacker::Result result = unpackPipelined(zip, limits, {}, false, streamFrom);
+        QVERIFY(!result.ok);
+        QVERIFY2(result.error.contains(error), qPrintable(result.error));
+        verifyNothingWritten();
+    }
 }
 
 void TestArchiveUnpacker::catalogAsksForWhatItLacks()
@@ -535,12 +565,15 @@ void TestArchiveUnpacker::catalogAsksForWhatItLacks()
 }
 
 // Cancelled half-way, with workers busy and bytes still to come: no tree, no finished().
+// Chrome not begun, then with its worker waiting for its bytes.
 void TestArchiveUnpacker::cancelMidwayLeavesNoTree()
 {
-    const ArchiveUnpacker::Result result = unpackPipelined(
-        ArchiveBuilder::zip(ArchiveBuilder::chromeTree()), {}, "chrome-linux/chrome", true);
-    QCOMPARE(result.error, QString());
-    verifyNothingWritten();
+    for (const qint64 streamFrom : { 0, 1 }) {
+        const ArchiveUnpacker::Result result = unpackPipelined(
+            ArchiveBuilder::zip(withLargeChrome()), {}, "chrome-linux/chrome", true, streamFrom);
+        QCOMPARE(result.error, QString());
+        verifyNothingWritten();
+    }
 }
 
 void TestArchiveUnpacker::typesZipCannotCarryArriveAsPlainFiles_data()
