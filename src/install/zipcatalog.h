@@ -27,8 +27,10 @@ public:
         bool directory = false;
     };
 
-    // What to ask for first: the end record and the whole directory of any build archive.
-    static constexpr qint64 tailSize = 256 * 1024;
+    // What to ask for first: the end record and the whole directory of a build archive of a
+    // few hundred entries; a larger one takes a second read. It is all that an uncut install
+    // fetches twice.
+    static constexpr qint64 tailSize = 64 * 1024;
 
     // Reads the catalog from `tail`, the last tail.size() bytes of an archive of archiveSize
     // bytes. False with *error set when it is not a zip archive this reader takes (damaged,
