@@ -4,8 +4,39 @@
 #include "install/archiveinstaller.h"
 #include "install/pipelinedunpack.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
+
+namespace {
+
+// The spans sorted and merged: disjoint and ascending.
+PipelinedInstall::Spans merged(PipelinedInstall::Spans spans)
+{
+    std::sort(spans.begin(), spans.end());
+    PipelinedInstall::Spans joined;
+    for (const auto &[from, to] : std::as_const(spans)) {
+        if (from >= to)
+            continue;
+        if (!joined.isEmpty() && from <= joined.last().second)
+            joined.last().second = std::max(joined.last().second, to);
+        else
+            joined.append({ from, to });
+    }
+    return joined;
+}
+
+// Whether every byte of `inner` lies in `outer`, both merged.
+bool within(const PipelinedInstall::Spans &inner, const PipelinedInstall::Spans &outer)
+{
+    return std::all_of(inner.cbegin(), inner.cend(), [&outer](const auto &span) {
+        return std::any_of(outer.cbegin(), outer.cend(), [&span](const auto &kept) {
+            return kept.first <= span.first && kept.second >= span.second;
+        });
+    });
+}
+
+} // namespace
 
 PipelinedInstall::PipelinedInstall(QObject *parent)
     : QObject(parent)
@@ -23,11 +54,28 @@ void PipelinedInstall::answered(const ArchiveFetch::Answer &answer, const Attemp
         begin(answer, attempt);
         return;
     }
+    if (m_state != Reading && m_state != Unpacking)
+        return;
     // Bytes of another upload, or the file begun again, would not be the ones unpacked.
     const bool same = answer.resumed && answer.size == m_answer.size && answer.etag == m_answer.etag
         && answer.generation == m_answer.generation;
-    if ((m_state == Reading || m_state == Unpacking) && !same)
+    if (!same) {
         decline(tr("the download started over"));
+        return;
+    }
+    // What the answer does not keep is written again (a refused range leaves only the file's
+    // unbroken start, a failed write keeps nothing of its range): whatever was unpacked from
+    // those bytes may not be what the checksum judges at the end, so it is unpacked anew from
+    // what is kept. Kept bytes are never written again.
+    const Spans kept = merged(answer.kept);
+    m_stored = merged(m_stored);
+    if (within(m_stored, kept))
+        return;
+    qCInfo(lcUpdate) << "The download kept" << kept << "of" << m_stored
+                     << "written: unpacking again from what it kept";
+    m_stored = kept;
+    if (m_state == Unpacking)
+        unpackAgain();
 }
 
 void PipelinedInstall::begin(const ArchiveFetch::Answer &answer, const Attempt &attempt)
@@ -47,7 +95,7 @@ void PipelinedInstall::begin(const ArchiveFetch::Answer &answer, const Attempt &
     m_state = Reading;
     m_answer = answer;
     m_tree = attempt.tree;
-    m_spans = answer.kept;
+    m_stored = merged(answer.kept);
     m_catalog = new CatalogFetch(this);
     connect(m_catalog, &CatalogFetch::finished, this, &PipelinedInstall::catalogRead);
     m_catalog->start(attempt.manager, { answer.url, answer.size, answer.etag, answer.generation },
@@ -56,18 +104,18 @@ void PipelinedInstall::begin(const ArchiveFetch::Answer &answer, const Attempt &
 
 void PipelinedInstall::stored(qint64 from, qint64 to)
 {
-    if (m_state == Unpacking) {
+    if (m_state != Reading && m_state != Unpacking)
+        return;
+    if (m_state == Unpacking)
         m_unpack->available(from, to);
-    } else if (m_state == Reading) {
-        // Adjacent spans are one: a range's batches follow each other.
-        for (QPair<qint64, qint64> &span : m_spans) {
-            if (span.second == from) {
-                span.second = to;
-                return;
-            }
+    // Adjacent spans are one: a range's batches follow each other.
+    for (QPair<qint64, qint64> &span : m_stored) {
+        if (span.second == from) {
+            span.second = to;
+            return;
         }
-        m_spans.append({ from, to });
     }
+    m_stored.append({ from, to });
 }
 
 void PipelinedInstall::catalogRead(const CatalogFetch::Result &result)
@@ -83,10 +131,7 @@ void PipelinedInstall::catalogRead(const CatalogFetch::Result &result)
         return;
     }
     m_read = result;
-    m_unpack = new PipelinedUnpack(m_archive, *result.catalog, m_tree,
-                                   ArchiveInstaller::topFolder(), ArchiveUnpacker::Limits(), this);
-    connect(m_unpack, &PipelinedUnpack::finished, this, &PipelinedInstall::unpackFinished);
-    const QString refusal = m_unpack->start();
+    const QString refusal = startUnpack();
     if (!refusal.isEmpty()) {
         stop();
         m_state = Declined;
@@ -96,11 +141,33 @@ void PipelinedInstall::catalogRead(const CatalogFetch::Result &result)
     qCInfo(lcUpdate) << "Unpacking" << result.catalog->entries().size()
                      << "entries as the archive arrives";
     m_state = Unpacking;
-    for (const auto &[from, to] : std::as_const(m_spans))
-        m_unpack->available(from, to);
-    m_spans.clear();
     if (m_finishing && !finishUnpacking())
         emit declined();
+}
+
+QString PipelinedInstall::startUnpack()
+{
+    m_unpack = new PipelinedUnpack(m_archive, *m_read.catalog, m_tree,
+                                   ArchiveInstaller::topFolder(), ArchiveUnpacker::Limits(), this);
+    connect(m_unpack, &PipelinedUnpack::finished, this, &PipelinedInstall::unpackFinished);
+    const QString refusal = m_unpack->start();
+    if (refusal.isEmpty()) {
+        for (const auto &[from, to] : std::as_const(m_stored))
+            m_unpack->available(from, to);
+    }
+    return refusal;
+}
+
+void PipelinedInstall::unpackAgain()
+{
+    // A fresh tree from the same catalog, which finish() still holds against the file's end.
+    m_unpack->disconnect(this);
+    m_unpack->cancel();
+    m_unpack->deleteLater();
+    m_unpack = nullptr;
+    // The catalog passed once: what stands in the way now is no fault of the archive's.
+    if (const QString error = startUnpack(); !error.isEmpty())
+        decline(tr("it could not be unpacked again: %1").arg(error));
 }
 
 bool PipelinedInstall::finish()
@@ -177,6 +244,6 @@ void PipelinedInstall::stop()
     m_archive = -1;
     m_state = Idle;
     m_finishing = false;
-    m_spans.clear();
+    m_stored.clear();
     m_read = CatalogFetch::Result();
 }

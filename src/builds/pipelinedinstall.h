@@ -31,11 +31,15 @@ public:
         QString tree;
     };
 
+    // [from, to) spans of the archive.
+    using Spans = QList<QPair<qint64, qint64>>;
+
     explicit PipelinedInstall(QObject *parent = nullptr);
     ~PipelinedInstall() override;
 
     // The download answered: the first answer with ranges, a size and an upload to pin them
-    // to begins; a later one that starts the file anew or names another upload ends it.
+    // to begins; a later one that starts the file anew or names another upload ends it, and
+    // one that keeps less than was written has the tree unpacked again from what it keeps.
     void answered(const ArchiveFetch::Answer &answer, const Attempt &attempt);
     // Bytes [from, to) of the archive are written.
     void stored(qint64 from, qint64 to);
@@ -59,6 +63,9 @@ private:
 
     void begin(const ArchiveFetch::Answer &answer, const Attempt &attempt);
     void catalogRead(const CatalogFetch::Result &result);
+    // A new unpack of the read catalog into the tree, given what was written; the refusal.
+    QString startUnpack();
+    void unpackAgain();
     bool finishUnpacking();
     void decline(const QString &why);
     void unpackFinished(const ArchiveUnpacker::Result &result);
@@ -72,8 +79,8 @@ private:
     ArchiveFetch::Answer m_answer;
     int m_archive = -1;
     QString m_tree;
-    // What was written while the catalog was read: [from, to) spans.
-    QList<QPair<qint64, qint64>> m_spans;
+    // What of the file is written: what the answer kept and was told of since.
+    Spans m_stored;
     CatalogFetch *m_catalog = nullptr;
     CatalogFetch::Result m_read;
     PipelinedUnpack *m_unpack = nullptr;

@@ -302,9 +302,19 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
                                       "bytes " + QByteArray::number(from) + '-'
                                           + QByteArray::number(to) + '/'
                                           + QByteArray::number(size) });
-            if (!response.rangeBody.isEmpty())
+            // Altered or refused once, for the first request for the range that holds it.
+            const auto within = [from, to](qint64 at) { return at >= from && at <= to; };
+            if (within(response.alterRangeAt))
+                m_responses[path].rangeBody.clear();
+            if (!response.rangeBody.isEmpty()
+                && (response.alterRangeAt < 0 || within(response.alterRangeAt)))
                 response.body = response.rangeBody;
             response.body = response.body.mid(from, to - from + 1);
+            if (within(response.refuseRangeAt)) {
+                m_responses[path].refuseRangeAt = -1;
+                response.status = response.refuseStatus;
+                response.body.clear();
+            }
             const bool holds = response.cutRangeAt > from && response.cutRangeAt <= to;
             const bool cut = from == response.cutRangeFrom || (response.cutRangeFrom < 0 && holds);
             const qint64 cutAfter = holds ? response.cutRangeAt - from : response.body.size() / 2;

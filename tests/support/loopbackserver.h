@@ -45,6 +45,11 @@ public:
         // object was replaced between the answers.
         QList<QPair<QByteArray, QByteArray>> rangeHeaders {};
         QByteArray rangeBody {};
+        // Only the first request for the range that holds this byte is cut from rangeBody.
+        qint64 alterRangeAt = -1;
+        // The first request for the range that holds this byte is refused with refuseStatus.
+        qint64 refuseRangeAt = -1;
+        int refuseStatus = 416;
     };
 
     explicit LoopbackServer(QObject *parent = nullptr);
