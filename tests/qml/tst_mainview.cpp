@@ -551,7 +551,6 @@ void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns()
     QSignalSpy notices(
         view.object(QStringLiteral("updateController")),
         SIGNAL(noticeRequested(QString, QString, int, int, QString, QString, QStringList)));
-    // The build switch and the installation both say the build is in: one notice says it.
     view("updateController.currentBuild = 5; updateController.browserOutdated = true");
     view("updateController.installationSucceeded(5, '')");
     QVERIFY(view("systemTrayIcon.menu.some(e => e.name === 'relaunch')").toBool());

@@ -189,7 +189,6 @@ void TestDesktopNotifier::replacing_data()
         << QStringList { "status", "warning", "warning", "status" }
         << QStringList { "notice 0", "notice 1", "notice 2", "notice 3" }
         << QList<int> { -1, -1, -1, 0 };
-    // A question stands on its own until it is answered.
     QTest::newRow("a question is not replaced")
         << QStringList { "status", "question", "status" }
         << QStringList { "notice 0", "notice 1", "notice 2" } << QList<int> { -1, -1, 0 };
