@@ -203,7 +203,7 @@ void SystemTrayIcon::notify(const DesktopNotifier::Notice &notice)
 void SystemTrayIcon::showBalloon(const DesktopNotifier::Notice &notice)
 {
     // Qt shows one balloon at a time, and the next takes its place: information does not take
-    // an unanswered question's, it is kept as a lost notice is.
+    // an unanswered question's, it is told as a lost notice is.
     const bool overQuestion = !notice.question() && m_balloonQuestion && ownBalloonShown();
     if (QSystemTrayIcon::supportsMessages() && !overQuestion) {
         m_trayIcon->showMessage(notice.title, notice.text, notice.icon, notice.timeout);
