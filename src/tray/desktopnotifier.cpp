@@ -93,6 +93,13 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent)
               });
 }
 
+DesktopNotifier::~DesktopNotifier()
+{
+    const QList<uint> open = m_shown.keys();
+    for (const uint id : open)
+        close(id);
+}
+
 void DesktopNotifier::probe()
 {
     // Asks only a running service: merely starting up must not start a daemon.
@@ -111,9 +118,11 @@ bool DesktopNotifier::offered() const
     return !(m_owned == false && m_activatable == false);
 }
 
-DesktopNotifier::Chain *DesktopNotifier::chainOf(Kind kind)
+DesktopNotifier::Chain *DesktopNotifier::chainOf(const Notice &notice)
 {
-    switch (kind) {
+    if (notice.question())
+        return nullptr;
+    switch (notice.kind) {
     case Kind::Status:
         return &m_status;
     case Kind::Update:
@@ -128,7 +137,7 @@ bool DesktopNotifier::notify(const Notice &notice)
 {
     if (!offered())
         return false;
-    if (Chain *chain = chainOf(notice.kind); chain && chain->inFlight) {
+    if (Chain *chain = chainOf(notice); chain && chain->inFlight) {
         // Sent now it would carry no id to replace and stack up; the newest waiting one is
         // sent once the id is known, the ones before it would only flash by.
         chain->waiting = notice;
@@ -140,7 +149,7 @@ bool DesktopNotifier::notify(const Notice &notice)
 
 void DesktopNotifier::send(const Notice &notice)
 {
-    Chain *chain = chainOf(notice.kind);
+    Chain *chain = chainOf(notice);
     if (chain)
         chain->inFlight = true;
 
@@ -168,7 +177,7 @@ void DesktopNotifier::send(const Notice &notice)
 
 void DesktopNotifier::answered(const Notice &notice, const QDBusMessage &reply)
 {
-    Chain *chain = chainOf(notice.kind);
+    Chain *chain = chainOf(notice);
     if (isError(reply)) {
         qCWarning(lcNotify) << "The notification service did not take a notice:"
                             << reply.errorName() << reply.errorMessage();
@@ -197,8 +206,21 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
     if (actionKey == defaultAction)
         emit activated(shown->kind);
     else if (!actionKey.isEmpty()
-             && (shown->action == actionKey || shown->moreActions.indexOf(actionKey) % 2 == 0))
+             && (shown->action == actionKey || shown->moreActions.indexOf(actionKey) % 2 == 0)) {
+        // Answered once: the question goes, and a second press on it does nothing.
+        close(id);
         emit actionChosen(actionKey);
+    }
+}
+
+void DesktopNotifier::close(uint id)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface,
+                                                       QStringLiteral("CloseNotification"));
+    call.setAutoStartService(false);
+    call << id;
+    m_bus.send(call);
+    notificationClosed(id);
 }
 
 void DesktopNotifier::notificationClosed(uint id)

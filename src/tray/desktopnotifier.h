@@ -38,9 +38,14 @@ public:
         QString actionLabel;
         // More buttons after it, as pairs of name and label: a question's other answers.
         QStringList moreActions;
+
+        // A notice with a button asks something: it stays until answered, closed or expired.
+        bool question() const { return !action.isEmpty(); }
     };
 
     explicit DesktopNotifier(const QDBusConnection &bus, QObject *parent = nullptr);
+    // Closes the notices still open: their buttons would reach no one.
+    ~DesktopNotifier() override;
 
     // False when the bus is known to offer no notification service: the caller shows the
     // notice some other way. True when it was sent or waits for its predecessor's id.
@@ -59,8 +64,9 @@ private slots:
     void notificationClosed(uint id);
 
 private:
-    // The notices of one replacing kind: the id of the last one shown, and, while its Notify
-    // call is unanswered, the newest notice waiting to replace it.
+    // The information notices of one replacing kind: the id of the last one shown, and, while
+    // its Notify call is unanswered, the newest notice waiting to replace it. A question is in
+    // no chain: nothing takes its place, so it is seen until it is answered.
     struct Chain
     {
         uint id = 0;
@@ -71,7 +77,9 @@ private:
     void probe();
     void send(const Notice &notice);
     void answered(const Notice &notice, const QDBusMessage &reply);
-    Chain *chainOf(Kind kind);
+    Chain *chainOf(const Notice &notice);
+    // Takes the notice off the screen and forgets it.
+    void close(uint id);
     bool offered() const;
 
     QDBusConnection m_bus;

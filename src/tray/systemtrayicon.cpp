@@ -202,19 +202,23 @@ void SystemTrayIcon::notify(const DesktopNotifier::Notice &notice)
 
 void SystemTrayIcon::showBalloon(const DesktopNotifier::Notice &notice)
 {
-    if (QSystemTrayIcon::supportsMessages()) {
+    // Qt shows one balloon at a time, and the next takes its place: information does not take
+    // an unanswered question's, it is told as a lost notice is.
+    const bool overQuestion = !notice.question() && m_balloonQuestion && ownBalloonShown();
+    if (QSystemTrayIcon::supportsMessages() && !overQuestion) {
         m_trayIcon->showMessage(notice.title, notice.text, notice.icon, notice.timeout);
-        // Qt shows one balloon at a time: a click concerns the last one.
+        // A click concerns the last one.
         m_updateMessageShown = notice.kind == DesktopNotifier::Kind::Update;
         // A click cannot tell one answer from another: it chooses none.
         m_balloonAction = notice.moreActions.isEmpty() ? notice.action : QString();
+        m_balloonQuestion = notice.question();
     }
 #ifndef Q_OS_WIN
     // For an icon in a D-Bus tray Qt's balloon is a call to the same notification service
     // that just failed us, and without a tray nothing shows it at all. A failure or an update
     // lost so must still reach the user; a status notice needs no keeping, the status line
     // tells the state itself.
-    if (!ownBalloonShown() && notice.kind != DesktopNotifier::Kind::Status)
+    if ((overQuestion || !ownBalloonShown()) && notice.kind != DesktopNotifier::Kind::Status)
         emit messageLost(notice.text);
 #endif
 }

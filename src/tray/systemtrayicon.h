@@ -102,6 +102,7 @@ private:
     bool m_updateAvailable = false;
     bool m_updateMessageShown = false;
     QString m_balloonAction;
+    bool m_balloonQuestion = false;
     QSystemTrayIcon *m_trayIcon;
     DesktopNotifier *m_notifier;
     TextFetch *m_versionFetch;

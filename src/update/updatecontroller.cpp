@@ -248,14 +248,10 @@ void UpdateController::installedBuildChanged()
 void UpdateController::installationSucceeded(int build, const QString &version)
 {
     // With a browser still running from an older build, the relaunch notice says the build is
-    // in. It takes this notice's place: each replaces the status notice before it, and the
-    // build switch that brings the relaunch notice is reported before the installation is.
-    if (m_browserOutdated) {
-        m_relaunchPostponed = false;
+    // in, once: the build switch may have brought it already.
+    if (m_browserOutdated)
         remindRelaunch(true);
-        return;
-    }
-    if (!notificationsOn())
+    if (m_browserOutdated || !notificationsOn())
         return;
     notice(version.isEmpty() ? tr("Chromium build %1 is installed.").arg(build) : version,
            tr("Chromium build %1 is installed").arg(build), InfoNotice, 5000);
@@ -453,7 +449,6 @@ void UpdateController::setBrowserOutdated(bool outdated)
     m_browserOutdated = outdated;
     emit browserOutdatedChanged();
     if (outdated) {
-        m_relaunchPostponed = false;
         remindRelaunch(true);
     } else if (!m_relaunchStatus.isEmpty()) {
         // However the old browser went, there is nothing left to say about it.
@@ -464,6 +459,8 @@ void UpdateController::setBrowserOutdated(bool outdated)
 
 void UpdateController::remindRelaunch(bool newBuild)
 {
+    newBuild = newBuild && m_currentBuild != m_relaunchNoticeBuild;
+    m_relaunchPostponed = m_relaunchPostponed && !newBuild;
     if (!m_browserOutdated || m_relaunchPostponed || m_currentBuild == -1 || !notificationsOn())
         return;
     // A new build's notice takes the place of the "installed" one; a reminder waits its turn.
@@ -471,6 +468,7 @@ void UpdateController::remindRelaunch(bool newBuild)
         && (m_windowVisible || noticeUp() || within(m_lastRelaunchNotice, relaunchReminderPeriod)))
         return;
     m_lastRelaunchNotice = now();
+    m_relaunchNoticeBuild = m_currentBuild;
     notice(tr("Chromium build %1 is installed. Relaunch Chromium to use it.").arg(m_currentBuild),
            tr("Chromium (snapshot)"), InfoNotice, 10000, QStringLiteral("relaunch"), tr("Relaunch"),
            { QStringLiteral("notnow"), tr("Not now") });

@@ -171,8 +171,8 @@ private:
                 const QStringList &moreActions = QStringList());
     // Whether a notice of ours may still be on screen.
     bool noticeUp() const;
-    // The relaunch notice, when it is due: at once for a new build, then at most once a
-    // period, never over the window or another notice, and not after "Not now".
+    // The relaunch notice, when it is due: at once for a build it did not announce, then at
+    // most once a period, never over the window or another notice, nor after "Not now".
     void remindRelaunch(bool newBuild);
 
     int m_currentBuild = -1;
@@ -213,6 +213,7 @@ private:
     bool m_relaunchPostponed = false;
     bool m_profileCopyOffered = false;
     qint64 m_lastRelaunchNotice = -1;
+    int m_relaunchNoticeBuild = -1;
     // What became of the last relaunch, for the status line; empty when nothing to say.
     QString m_relaunchStatus;
 };

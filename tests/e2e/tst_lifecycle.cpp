@@ -457,6 +457,7 @@ void TestLifecycle::browserStartsThroughTheLauncherAndIsRelaunched()
     ::kill(pid_t(QFile::symLinkTarget(profile + "/SingletonLock").section('-', -1).toInt()),
            SIGKILL);
     QVERIFY(ProgramStarter::stop(program));
+    QTRY_VERIFY(notices.open().isEmpty());
 }
 
 TARROWIN_TEST_MAIN(TestLifecycle, true)

@@ -552,6 +552,7 @@ void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns()
         view.object(QStringLiteral("updateController")),
         SIGNAL(noticeRequested(QString, QString, int, int, QString, QString, QStringList)));
     view("updateController.currentBuild = 5; updateController.browserOutdated = true");
+    view("updateController.installationSucceeded(5, '')");
     QVERIFY(view("systemTrayIcon.menu.some(e => e.name === 'relaunch')").toBool());
     QCOMPARE(notices.size(), 1);
     QCOMPARE(notices.first().mid(4),
@@ -569,7 +570,8 @@ void TestMainView::relaunchIsOfferedWhileAnOldBrowserRuns()
         QCOMPARE(notices.last(), notices.first());
     // No reminder before a day has passed; a newer build asks again.
     view("updateController.checkCompleted(-1)");
-    view("updateController.browserOutdated = false; updateController.browserOutdated = true");
+    view("updateController.browserOutdated = false; updateController.currentBuild = 6");
+    view("updateController.browserOutdated = true");
     QCOMPARE(notices.size(), before + (reminded ? 2 : 1));
     view("updateController.relaunchFinished(false, false)");
     QVERIFY(view("idleStatusText.text").toString().contains("Chromium did not quit"));

@@ -37,6 +37,8 @@ public:
 
     bool registered() const { return m_registered; }
     QList<Call> calls() const { return m_calls; }
+    // The ids of the notices on screen: neither closed nor expired.
+    QSet<uint> open() const { return m_open; }
     // While refusing, every Notify call is answered with an error.
     void setRefusing(bool refusing) { m_refusing = refusing; }
 

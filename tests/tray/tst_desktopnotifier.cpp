@@ -189,6 +189,12 @@ void TestDesktopNotifier::replacing_data()
         << QStringList { "status", "warning", "warning", "status" }
         << QStringList { "notice 0", "notice 1", "notice 2", "notice 3" }
         << QList<int> { -1, -1, -1, 0 };
+    QTest::newRow("a question is not replaced")
+        << QStringList { "status", "question", "status" }
+        << QStringList { "notice 0", "notice 1", "notice 2" } << QList<int> { -1, -1, 0 };
+    QTest::newRow("the profile offer, then the installed notice")
+        << QStringList { "question at once", "status" } << QStringList { "notice 0", "notice 1" }
+        << QList<int> { -1, -1 };
 }
 
 void TestDesktopNotifier::replacing()
@@ -201,9 +207,10 @@ void TestDesktopNotifier::replacing()
     for (int i = 0; i < steps.size(); ++i) {
         const QString title = QStringLiteral("notice %1").arg(i);
         const bool warning = steps[i] == QLatin1String("warning");
+        const bool question = steps[i].startsWith(QLatin1String("question"));
         element->showMessage(QStringLiteral("Text"), title,
                              warning ? SystemTrayIcon::WarningMessage : SystemTrayIcon::InfoMessage,
-                             5000);
+                             5000, question ? QStringLiteral("copyprofile") : QString(), "Copy");
         if (!steps[i].endsWith(QLatin1String("at once")))
             QCOMPARE(waitForNotice(title).summary, title);
     }
@@ -276,6 +283,10 @@ void TestDesktopNotifier::clickIsTold()
     QCOMPARE(chosen.size(), actionKey == QLatin1String("retry") ? 1 : 0);
     if (clicked.startsWith(QLatin1String("Chromium")))
         QCOMPARE(target.actions, (QStringList { "default", "Open", "retry", "Try again" }));
+    // An answered question goes; at quit every notice still open does.
+    QTRY_COMPARE(m_server->open().contains(target.id), chosen.isEmpty());
+    element.reset();
+    QTRY_VERIFY(m_server->open().isEmpty());
 }
 
 void TestDesktopNotifier::fallsBackToQtsBalloon_data()

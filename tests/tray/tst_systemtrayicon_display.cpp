@@ -69,6 +69,8 @@ void TestSystemTrayIconDisplay::messageDefaults_data()
     QTest::newRow("text and title") << 2 << QStringList { "Title", "Message" } << false << 10000;
     QTest::newRow("with type") << 3 << QStringList { "Title", "Message" } << true << 10000;
     QTest::newRow("with timeout") << 4 << QStringList { "Title", "Message" } << true << 5000;
+    QTest::newRow("a question, then information")
+        << 5 << QStringList { "Title", "Message" } << true << 5000;
 }
 
 void TestSystemTrayIconDisplay::messageDefaults()
@@ -101,6 +103,11 @@ void TestSystemTrayIconDisplay::messageDefaults()
                                   Q_ARG(QString, title),
                                   Q_ARG(SystemTrayIcon::MessageType, SystemTrayIcon::InfoMessage));
         break;
+    case 5:
+        element.showMessage(message, title, SystemTrayIcon::InfoMessage, 5000, "copyprofile",
+                            "Copy");
+        element.showMessage(message, QStringLiteral("Installed"), SystemTrayIcon::InfoMessage);
+        break;
     default:
         QMetaObject::invokeMethod(
             &element, "showMessage", Q_ARG(QString, message), Q_ARG(QString, title),
@@ -110,6 +117,7 @@ void TestSystemTrayIconDisplay::messageDefaults()
     QCOMPARE(balloon.texts, texts);
     QCOMPARE(balloon.hasIcon, hasIcon);
     QCOMPARE(balloon.timeout, timeout);
+    QCOMPARE(recorder.balloons().size(), 1);
 }
 
 void TestSystemTrayIconDisplay::updateAnnouncement()
