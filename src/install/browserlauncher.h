@@ -3,7 +3,9 @@
 #include "install/installroot.h"
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 // The one way the installed browser is started: the menu entry, the shortcuts of web apps the
 // browser makes (it names its starter in them, from CHROME_WRAPPER) and a relaunch all run
@@ -37,6 +39,13 @@ QByteArray script(const InstallRoot &root, const QString &profile, const QString
 // start, same milestone, reads two short files and runs nothing else.
 bool install(const InstallRoot &root, const QString &profile, const QString &logo,
              const QString &program = QString());
+
+// What the browser is started with: the session's environment, without what was meant for
+// Tarrowin alone (its Qt settings, its test seams).
+QProcessEnvironment environment(const QProcessEnvironment &session);
+
+// Starts the launcher, detached, in that environment.
+bool start(const InstallRoot &root, const QStringList &arguments);
 
 // Brings an existing installation's launcher and menu entry up to date (the profile may have
 // changed, or they may date from an earlier version); nothing while no build is installed.

@@ -2,13 +2,17 @@
 #include "install/browserrelaunch.h"
 #include "install/menuentry.h"
 #include "install/profilesnapshots.h"
+#include "settings/config.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -29,6 +33,8 @@ private slots:
     void startsCurrentBuildWithItsOwnProfile();
     void relaunchIntoTheCurrentBuild_data();
     void relaunchIntoTheCurrentBuild();
+    void profileHeldOnlyByItsBrowser_data();
+    void profileHeldOnlyByItsBrowser();
     void newerMilestoneIsSnapshottedBeforeItStarts();
     void desktopIntegration_data();
     void desktopIntegration();
@@ -42,6 +48,7 @@ private:
     // Runs the launcher, with the fake browser exiting at once.
     bool launch(const QStringList &arguments = QStringList()) const;
     QString lastStart() const;
+    QByteArray read(const QString &name) const;
 
     TestEnvironment &m_environment;
     std::optional<InstallRoot> m_root;
@@ -88,6 +95,12 @@ QString TestBrowserLauncher::lastStart() const
     return record.open(QIODevice::ReadOnly)
         ? QString::fromLocal8Bit(record.readAll()).split("start\n").last()
         : QString();
+}
+
+QByteArray TestBrowserLauncher::read(const QString &name) const
+{
+    QFile file(m_profile + '/' + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile_data()
@@ -151,11 +164,26 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
     QFETCH(bool, stays);
     QFETCH(bool, outdated);
     QVERIFY(install("root", "profile"));
+    Config::set(Config::BrowserProfile, m_profile);
+    // Qt settings and test seams meant for the program alone.
+    qputenv("QT_SCALE_FACTOR", "2");
+    qputenv("TARROWIN_TEST_MAKER", "http://127.0.0.1:9");
+    const auto restore = qScopeGuard([] {
+        Config::remove(Config::BrowserProfile);
+        qunsetenv("QT_SCALE_FACTOR"), qunsetenv("TARROWIN_TEST_MAKER");
+    });
     if (stays)
         QVERIFY(QFile(m_profile + "/stay").open(QIODevice::WriteOnly));
     QProcess old;
     old.start(BrowserLauncher::path(*m_root), arguments);
     QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
+    // The old build's browser on a profile of its own is not the relaunch's to end.
+    const QString elsewhere = m_environment.tempDir() + "/elsewhere";
+    QDir(elsewhere).removeRecursively();
+    QProcess other;
+    other.start(m_root->versionPath(1) + "/chrome", { "--user-data-dir=" + elsewhere });
+    const auto stopOther = qScopeGuard([&other] { other.kill(), other.waitForFinished(); });
+    QTRY_VERIFY(QFileInfo(elsewhere + "/SingletonLock").isSymLink());
     BrowserRelaunch relaunch(*m_root);
     relaunch.refresh();
     QVERIFY(!relaunch.outdated());
@@ -172,6 +200,9 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
         QCOMPARE(finished.first(), (QVariantList { !stays, !stays }));
         QCOMPARE(old.state() == QProcess::NotRunning, !stays);
     }
+    // Asked as a person quits, the browser alone: neither its helpers nor another browser.
+    QCOMPARE(read("fakebrowser.signals"), outdated ? "browser INT\n" : "");
+    QVERIFY(!QFile::exists(elsewhere + "/fakebrowser.signals"));
     // The new build runs with the session restored, or else the old one runs on.
     const bool relaunched = outdated && !stays;
     QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
@@ -180,10 +211,64 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
                  QStringLiteral("\nexe %1/chrome\n")
                      .arg(QFileInfo(m_root->versionPath(relaunched ? 2 : 1)).canonicalFilePath())),
              qPrintable(lastStart()));
+    // In the session's environment, without the program's own settings.
+    QVERIFY(read("fakebrowser.environment").contains("HOME=" + qgetenv("HOME") + '\n'));
+    for (const QString variable : read("fakebrowser.environment").split('\n'))
+        QVERIFY2(!relaunched || !variable.contains(QRegularExpression("^(QT|QSG|QML|TARROWIN)_")),
+                 qPrintable(variable));
     const QString owner = QFile::symLinkTarget(m_profile + "/SingletonLock");
     ::kill(pid_t(owner.section('-', -1).toInt()), SIGKILL);
     old.kill();
     old.waitForFinished(5000);
+}
+
+void TestBrowserLauncher::profileHeldOnlyByItsBrowser_data()
+{
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("held");
+    const QString here = QSysInfo::machineHostName();
+    QTest::newRow("its browser") << "browser" << here << true;
+    // A browser on another computer sharing this home may hold it, as Chromium says too.
+    QTest::newRow("another host") << "browser"
+                                  << "elsewhere" << true;
+    // What a browser ended by SIGTERM or a crash leaves behind.
+    QTest::newRow("process gone") << "gone" << here << false;
+    QTest::newRow("pid of another program (this test)") << "program" << here << false;
+    QTest::newRow("pid of a helper") << "helper" << here << false;
+    // Chromium itself does not start on a profile whose lock is no link.
+    QTest::newRow("not a link") << "file" << here << true;
+}
+
+void TestBrowserLauncher::profileHeldOnlyByItsBrowser()
+{
+    QFETCH(QString, owner);
+    QFETCH(QString, host);
+    QFETCH(bool, held);
+    QVERIFY(install("root", "profile") && launch());
+    QProcess process;
+    const auto stop = qScopeGuard([&process] { process.kill(), process.waitForFinished(); });
+    const QString elsewhere = m_environment.tempDir() + "/elsewhere";
+    QDir(elsewhere).removeRecursively();
+    if (owner == "gone")
+        process.start("true");
+    else if (owner == "browser" || owner == "helper")
+        process.start(m_root->versionPath(1) + "/chrome",
+                      { owner == "helper" ? "--type=renderer" : "--no-first-run",
+                        "--user-data-dir=" + elsewhere });
+    QVERIFY(process.program().isEmpty() || process.waitForStarted());
+    const qint64 pid
+        = process.program().isEmpty() ? QCoreApplication::applicationPid() : process.processId();
+    QVERIFY(owner != "helper" || process.waitForReadyRead(10000));
+    QVERIFY(owner != "gone" || process.waitForFinished());
+    const QString lock = m_profile + "/SingletonLock";
+    if (owner == "file")
+        QVERIFY(QFile(lock).open(QIODevice::WriteOnly));
+    else
+        QVERIFY(QFile::link(host + '-' + QString::number(pid), lock));
+    QCOMPARE(ProfileSnapshots(*m_root, m_profile).take(), !held);
+    // A lock left behind is Chromium's to replace.
+    QVERIFY(QFileInfo(lock).isSymLink() || QFileInfo(lock).isFile());
 }
 
 void TestBrowserLauncher::newerMilestoneIsSnapshottedBeforeItStarts()
