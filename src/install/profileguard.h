@@ -2,12 +2,12 @@
 
 #include "install/installroot.h"
 
-class ProfileSnapshots;
-
 #include <QFutureWatcher>
 #include <QObject>
 
 #include <atomic>
+
+class ProfileSnapshots;
 
 // Keeps the browser's profile readable across build switches: when a build of a newer
 // milestone comes in, it takes a snapshot of the profile as the older milestone left it (while

@@ -229,7 +229,6 @@ bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *cancel) con
     const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!snapshots.valid() || !lockFolder(snapshots.get()))
         return fail(error, Text::tr("Cannot copy the profile to %1").arg(directory()));
-    tidy(snapshots.get());
     // What a restore or a profile copy left when it crashed, now that none can be under way
     // for this profile (a copy elsewhere holds its folder). Never while a browser runs on it.
     if (profileHeld())
@@ -238,10 +237,11 @@ bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *cancel) con
         ::open(QFile::encodeName(QFileInfo(m_profile).path()), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (besides.valid())
         sweep(besides.get(), ".tarrowin-copy-");
-    // A restore cut short is undone first: a copy of a mix of two milestones is no snapshot, and
-    // `Last Version` may be the restore's.
+    // A restore cut short is undone first (its kept copy is not yet tidied away): a copy of a
+    // mix of two milestones is no snapshot, and `Last Version` may be the restore's.
     if (userData.valid() && !RestoreJournal(userData.get(), snapshots.get()).rollBack(error))
         return false;
+    tidy(snapshots.get());
     const QByteArray name = QByteArray::number(profileMilestone());
     if (!userData.valid() || name == "-1"
         || !writeCopy(userData.get(), snapshots.get(), name,

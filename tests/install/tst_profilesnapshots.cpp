@@ -139,6 +139,7 @@ void TestProfileSnapshots::snapshotAndRestore_data()
     QTest::newRow("links planted") << Files { { "profile/Default/Bookmarks", "->outside/secret" },
                                               { "profile/Default/Web Data", "->outside" },
                                               { "profile/Profile 2", "->outside" },
+                                              { "profile/.tarrowin-journal", "->outside/secret" },
                                               { "profile/Default/Login Data", "->outside/secret" } }
                                    << true << 1 << QString();
     QTest::newRow("browser running")
@@ -151,6 +152,9 @@ void TestProfileSnapshots::snapshotAndRestore_data()
                                           { snapshots + "kept-20200101-000000000/x", "old" },
                                           { snapshots + "kept-20200102-000000000/x", "old" },
                                           { snapshots + "kept-20200103-000000000/x", "old" },
+                                          // A journal naming a path is none of a restore's.
+                                          { "profile/.tarrowin-journal",
+                                            "kept-20200103-000000000/../../../outside" },
                                           { snapshots + "kept-20990101-000000000", "->outside" } }
                                << true << 3 << QString();
     QTest::newRow("leftovers of restores and copies")
@@ -332,6 +336,7 @@ void TestProfileSnapshots::chromiumProfileCopied()
     const QString own = BrowserLauncher::profile();
     QDir(chromium).removeRecursively();
     QDir(own).removeRecursively();
+    QFile::remove(chromium);
     QVERIFY(QFile::link(m_base + "/chromium", chromium));
     QVERIFY(QFile::link(m_base + "/own", own));
     write({ { "chromium/Local State", "ls" }, { "chromium/Default/Sessions/s", "tabs" } });
