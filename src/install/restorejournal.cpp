@@ -87,6 +87,9 @@ bool placeProfile(int saved, int profile)
                 && whole;
         else if (network.valid())
             removeAt(network.get(), ProfileStores::networkCookies);
+        // On disk before the journal goes, as every other store is.
+        if (network.valid())
+            whole = ::fsync(network.get()) == 0 && whole;
     }
     return ::fsync(profile) == 0 && whole;
 }
