@@ -47,9 +47,11 @@ private:
     QByteArray read(const QString &path) const;
     // What restores and copies leave below the base.
     QStringList leftovers() const;
+    // The stores of the profile, as restored from 120 or as 121 left them.
+    void compareProfile(bool restored) const;
     // A restore in a process of its own, killed as a crash would stop it: once it has copied
-    // Default's History beside the store it replaces.
-    void killedRestore(const ProfileSnapshots &snapshots) const;
+    // Default's History beside the store it replaces. Then the next start or snapshot.
+    void killedRestore(const ProfileSnapshots &snapshots, const QString &resumedBy) const;
 
     QString m_base;
     QString m_profile = m_base + "/profile";
@@ -103,7 +105,23 @@ QStringList TestProfileSnapshots::leftovers() const
     return found;
 }
 
-void TestProfileSnapshots::killedRestore(const ProfileSnapshots &snapshots) const
+void TestProfileSnapshots::compareProfile(bool restored) const
+{
+    const Files expected { { "Last Version", restored ? "120.0.1.0" : "121.0.1.0" },
+                           { "Default/History", restored ? "h120" : "h121" },
+                           { "Default/Top Sites", restored ? "(none)" : "t121" },
+                           { "Default/Sessions/Session_2", restored ? "(none)" : "s121" },
+                           { "Default/Network/Cookies", restored ? "c120" : "c121" },
+                           { "Default/Sessions/Session_1", "s120" },
+                           { "Local State", "ls120" },
+                           { "Default/Network/Other", "net2" },
+                           { "Default/Cache/x", "cache" } };
+    for (auto file = expected.begin(); file != expected.end(); ++file)
+        QCOMPARE(read("profile/" + file.key()), file.value());
+}
+
+void TestProfileSnapshots::killedRestore(const ProfileSnapshots &snapshots,
+                                         const QString &resumedBy) const
 {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -118,6 +136,19 @@ void TestProfileSnapshots::killedRestore(const ProfileSnapshots &snapshots) cons
     bool reaped = false;
     QTRY_VERIFY(reaped || (reaped = ::waitpid(child, &status, WNOHANG) == child));
     QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    QCOMPARE(read("profile/Last Version"), "120.0.1.0");
+    QCOMPARE(QDir(m_profile + "/Default")
+                 .entryList({ ".tarrowin-restore-*" }, QDir::Dirs | QDir::Hidden)
+                 .size(),
+             1);
+    if (resumedBy == "start") {
+        Config::set(Config::BrowserProfile, m_profile);
+        const auto forget = qScopeGuard([] { Config::remove(Config::BrowserProfile); });
+        const ProfileGuard guard(m_root);
+        QVERIFY(QSignalSpy(&guard, &ProfileGuard::protectDone).wait(10000));
+    } else {
+        QVERIFY(snapshots.take());
+    }
 }
 
 QByteArray TestProfileSnapshots::read(const QString &path) const
@@ -133,7 +164,7 @@ void TestProfileSnapshots::snapshotAndRestore_data()
     // The profiles kept aside before restores, after this one.
     QTest::addColumn<int>("keptAside");
     // What comes after a restore killed half-way, before the restore is done again.
-    QTest::addColumn<QString>("killedRestore");
+    QTest::addColumn<QString>("resumedBy");
     QTest::newRow("plain") << Files() << true << 1 << QString();
     // Links in the profile lead nowhere: not copied, not written through, not removed through.
     QTest::newRow("links planted") << Files { { "profile/Default/Bookmarks", "->outside/secret" },
@@ -177,7 +208,7 @@ void TestProfileSnapshots::snapshotAndRestore()
     QFETCH(Files, planted);
     QFETCH(bool, done);
     QFETCH(int, keptAside);
-    QFETCH(QString, killedRestore);
+    QFETCH(QString, resumedBy);
     write(planted);
     const ProfileSnapshots snapshots(m_root, m_profile);
     QCOMPARE(snapshots.take(), done);
@@ -198,34 +229,8 @@ void TestProfileSnapshots::snapshotAndRestore()
             { "profile/Default/Sessions/Session_2", "s121" },
             { "profile/Default/Network/Cookies", "c121" },
             { "profile/Default/Network/Other", "net2" } });
-    const auto compareProfile = [this](bool restored) {
-        const Files expected { { "Last Version", restored ? "120.0.1.0" : "121.0.1.0" },
-                               { "Default/History", restored ? "h120" : "h121" },
-                               { "Default/Top Sites", restored ? "(none)" : "t121" },
-                               { "Default/Sessions/Session_2", restored ? "(none)" : "s121" },
-                               { "Default/Network/Cookies", restored ? "c120" : "c121" },
-                               { "Default/Sessions/Session_1", "s120" },
-                               { "Local State", "ls120" },
-                               { "Default/Network/Other", "net2" },
-                               { "Default/Cache/x", "cache" } };
-        for (auto file = expected.begin(); file != expected.end(); ++file)
-            QCOMPARE(read("profile/" + file.key()), file.value());
-    };
-    if (!killedRestore.isEmpty()) {
-        this->killedRestore(snapshots);
-        QCOMPARE(read("profile/Last Version"), "120.0.1.0");
-        QCOMPARE(QDir(m_profile + "/Default")
-                     .entryList({ ".tarrowin-restore-*" }, QDir::Dirs | QDir::Hidden)
-                     .size(),
-                 1);
-        if (killedRestore == "start") {
-            Config::set(Config::BrowserProfile, m_profile);
-            const auto forget = qScopeGuard([] { Config::remove(Config::BrowserProfile); });
-            const ProfileGuard guard(m_root);
-            QVERIFY(QSignalSpy(&guard, &ProfileGuard::protectDone).wait(10000));
-        } else {
-            QVERIFY(snapshots.take());
-        }
+    if (!resumedBy.isEmpty()) {
+        killedRestore(snapshots, resumedBy);
         compareProfile(false);
         QCOMPARE(leftovers(), QStringList());
     }
