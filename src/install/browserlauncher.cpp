@@ -52,14 +52,16 @@ QByteArray BrowserLauncher::script(const InstallRoot &root, const QString &profi
     text += "export CHROME_WRAPPER CHROME_DESKTOP\n";
     text += "profile=" + shellQuoted(profile) + '\n';
     // `Last Version` holds "121.0.6167.85", the build's version file "Chromium 121.0.… …".
-    // Whatever Tarrowin makes of a milestone change, the browser starts all the same.
+    // Whatever Tarrowin makes of a milestone change, the browser starts all the same. A
+    // restore cut short (its journal is there) is undone first.
     text += "last= build=\n"
             "{ read -r last < \"$profile/Last Version\"; } 2>/dev/null\n"
             "{ read -r _ build _ < "
         + shellQuoted(root.path() + QStringLiteral("/current/.tarrowin-version"))
         + "; } 2>/dev/null\n"
-          "if [ -n \"$last\" ] && [ -n \"$build\" ] && [ \"${last%%.*}\" != \"${build%%.*}\" ]; "
-          "then\n    "
+          "if { [ -n \"$last\" ] && [ -n \"$build\" ] && [ \"${last%%.*}\" != \"${build%%.*}\" ]; "
+          "} "
+          "|| [ -e \"$profile/.tarrowin-journal\" ]; then\n    "
         + shellQuoted(program)
         + " --protect-profile=\"$profile\" >/dev/null 2>&1 </dev/null\n"
           "fi\n";

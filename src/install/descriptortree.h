@@ -4,6 +4,8 @@
 #include <QList>
 
 #ifdef Q_OS_LINUX
+#include <atomic>
+#include <functional>
 #include <unistd.h>
 
 // Work on a folder tree through descriptors alone: every step is opened below the one before
@@ -37,7 +39,8 @@ private:
 int openDirAt(int at, const char *name);
 // Every entry of a directory, through the descriptor that was checked.
 QList<QByteArray> entriesOf(int dirFd);
-// The bytes of the regular files below dir, no deeper than depthLimit.
+// The room the files and folders below dir take on disk (their allocated blocks, so a sparse
+// file counts what it holds, not its length), no deeper than depthLimit.
 qint64 treeSize(int dir, int depth, int depthLimit);
 // Removes a tree below a descriptor without following any link in it.
 void removeAt(int at, const char *name);
@@ -50,6 +53,21 @@ bool holdFolder(int dir);
 // folders a take, restore or copy still works in (it holds them). Links and anything else
 // that is no folder are removed as they are, never followed.
 void sweep(int dir, const char *prefix);
+
+// How deep a copy goes, what it reports (the bytes of data copied), and what stops it.
+struct CopyJob
+{
+    int depthLimit = 0;
+    const std::function<void(qint64)> *copied = nullptr;
+    const std::atomic<bool> *cancel = nullptr;
+    bool cancelled() const { return cancel && cancel->load(); }
+};
+// Copies a regular file or a folder of them from `from` to `to`, synced; a link or a special
+// file is left out, never followed, and an entry that is not there is nothing to copy. A file's
+// holes stay holes. With `only`, of a folder only that entry is copied. False, with errno set,
+// when a copy failed: what was written stays for the caller to remove.
+bool copyEntry(int from, int to, const char *name, int depth, const CopyJob &job);
+bool copyDir(int from, int to, const char *name, int depth, const char *only, const CopyJob &job);
 
 } // namespace DescriptorTree
 #endif

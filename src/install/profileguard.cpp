@@ -30,6 +30,13 @@ ProfileGuard::ProfileGuard(const InstallRoot &root, QObject *parent)
         emit restoringChanged();
         emit restored(build, error);
     });
+    // A restore cut short when Tarrowin last ran is undone before anything else looks at
+    // the profile.
+    m_protectRunning = true;
+    m_protecting.setFuture(QtConcurrent::run([root = m_root, profile = BrowserLauncher::profile()] {
+        recover(ProfileSnapshots(root, profile));
+        return false;
+    }));
 }
 
 ProfileGuard::~ProfileGuard()
@@ -43,6 +50,8 @@ bool ProfileGuard::protect(const InstallRoot &root, const QString &profile,
                            const std::atomic<bool> *cancel)
 {
     const ProfileSnapshots snapshots(root, profile);
+    // `Last Version` may be a restore's that was cut short.
+    recover(snapshots);
     const int current = root.currentBuild();
     const int written = snapshots.profileMilestone();
     if (current == -1 || written == -1 || snapshots.buildMilestone(current) <= written
@@ -55,6 +64,13 @@ bool ProfileGuard::protect(const InstallRoot &root, const QString &profile,
     }
     qCInfo(lcUpdate) << "Snapshot of the profile as Chromium" << written << "left it";
     return true;
+}
+
+void ProfileGuard::recover(const ProfileSnapshots &snapshots)
+{
+    QString error;
+    if (!snapshots.rollBack(&error))
+        qCWarning(lcUpdate).noquote() << "The profile may be half restored:" << error;
 }
 
 QString ProfileGuard::question(int build) const

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+class ProfileSnapshots;
+
 // Keeps the browser's profile readable across build switches: when a build of a newer
 // milestone comes in, it takes a snapshot of the profile as the older milestone left it (while
 // no browser holds it; a relaunch takes it once the browser has quit), and before the view
@@ -21,14 +23,15 @@ class ProfileGuard : public QObject
 
 public:
     explicit ProfileGuard(QObject *parent = nullptr);
+    // Undoes a restore cut short, on a worker thread; protectDone() follows.
     explicit ProfileGuard(const InstallRoot &root, QObject *parent = nullptr);
     // Stops a snapshot under way (nothing half-copied stays) and lets a restore that has
     // begun changing the profile finish: either way the profile is whole.
     ~ProfileGuard() override;
 
     // A snapshot of the profile, when the current build's milestone is newer than the one
-    // that last wrote the profile and no browser holds it. True when one was taken. Blocks:
-    // for a worker thread, or a process of its own.
+    // that last wrote the profile and no browser holds it. True when one was taken. A restore
+    // cut short is undone first. Blocks: for a worker thread, or a process of its own.
     static bool protect(const InstallRoot &root, const QString &profile,
                         const std::atomic<bool> *cancel = nullptr);
 
@@ -49,10 +52,12 @@ signals:
     void restoringChanged();
     // error is empty on success, else why not.
     void restored(int build, const QString &error);
-    // A snapshot looked for after a build change is done, or was not due.
+    // A snapshot looked for after a build change is done, or was not due; or what the start
+    // does to a restore cut short is done (taken false).
     void protectDone(bool taken);
 
 private:
+    static void recover(const ProfileSnapshots &snapshots);
     void startProtect();
 
     InstallRoot m_root;

@@ -1,6 +1,8 @@
 #include "install/profilesnapshots.h"
 
 #include "install/descriptortree.h"
+#include "install/profilestores.h"
+#include "install/restorejournal.h"
 #include "install/singletonlock.h"
 
 #include <QCoreApplication>
@@ -22,6 +24,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
@@ -41,126 +44,35 @@ bool fail(QString *error, const QString &message)
 
 #ifdef Q_OS_LINUX
 
-const char *const topStores[] = { "Local State", "Last Version" };
-const char *const profileStores[]
-    = { "Preferences", "Secure Preferences", "History",  "Favicons", "Top Sites", "Bookmarks",
-        "Sessions",    "Login Data",         "Web Data", "Cookies",  "Network" };
-// Of Network/ only the cookies are a store; the rest is the network service's cache.
-const char networkCookies[] = "Cookies";
-// How deep a copy goes, what it reports, and what stops it.
-struct CopyJob
-{
-    int depthLimit = 0;
-    const std::function<void(qint64)> *copied = nullptr;
-    const std::atomic<bool> *cancel = nullptr;
-    bool cancelled() const { return cancel && cancel->load(); }
-};
-
 using namespace DescriptorTree;
 
-// Deep enough for every store folder Chromium keeps; a deeper tree is no store of ours.
-const CopyJob storeJob { 4 };
+const CopyJob storeJob { ProfileStores::depthLimit };
 // A whole profile: far deeper than Chromium goes, still bounded.
 constexpr int profileDepthLimit = 32;
-
-bool copyEntry(int from, int to, const char *name, int depth, const CopyJob &job = storeJob);
-
-bool copyFile(int from, int to, const char *name, const CopyJob &job)
-{
-    const Fd in(::openat(from, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    struct stat status;
-    if (!in.valid() || ::fstat(in.get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return false;
-    const Fd out(::openat(to, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          S_IRUSR | S_IWUSR));
-    if (!out.valid())
-        return false;
-    char buffer[65536];
-    for (;;) {
-        if (job.cancelled())
-            return false;
-        const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        for (ssize_t written = 0; written < got;) {
-            const ssize_t put = ::write(out.get(), buffer + written, size_t(got - written));
-            if (put < 0 && errno != EINTR)
-                return false;
-            written += std::max<ssize_t>(put, 0);
-        }
-        if (job.copied)
-            (*job.copied)(got);
-    }
-    return ::fsync(out.get()) == 0;
-}
-
-bool copyDir(int from, int to, const char *name, int depth, const char *only = nullptr,
-             const CopyJob &job = storeJob)
-{
-    const Fd source(openDirAt(from, name));
-    if (!source.valid() || (::mkdirat(to, name, S_IRWXU) != 0 && errno != EEXIST))
-        return false;
-    const Fd target(openDirAt(to, name));
-    if (!target.valid())
-        return false;
-    for (const QByteArray &entry : entriesOf(source.get())) {
-        if ((!only || entry == only)
-            && !copyEntry(source.get(), target.get(), entry.constData(), depth + 1, job))
-            return false;
-    }
-    return ::fsync(target.get()) == 0;
-}
-
-// A regular file or a folder of them, copied; a link or a special file is left out, never
-// followed. An entry that is not there is nothing to copy.
-bool copyEntry(int from, int to, const char *name, int depth, const CopyJob &job)
-{
-    struct stat status;
-    if (::fstatat(from, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT;
-    if (S_ISREG(status.st_mode))
-        return copyFile(from, to, name, job);
-    if (S_ISDIR(status.st_mode) && depth < job.depthLimit)
-        return copyDir(from, to, name, depth, nullptr, job);
-    return true;
-}
-
-// Whether the folder is a browser profile: a real folder with a real Preferences file.
-bool isProfileDir(int userData, const char *name)
-{
-    const Fd dir(openDirAt(userData, name));
-    struct stat status;
-    return dir.valid() && ::fstatat(dir.get(), "Preferences", &status, AT_SYMLINK_NOFOLLOW) == 0
-        && S_ISREG(status.st_mode);
-}
 
 // The stores of the user data folder, copied into the empty folder `to`.
 bool copyStores(int userData, int to, const CopyJob &job)
 {
-    for (const char *store : topStores) {
+    for (const char *store : ProfileStores::top) {
         if (!copyEntry(userData, to, store, 0, job))
             return false;
     }
     for (const QByteArray &name : entriesOf(userData)) {
-        if (!isProfileDir(userData, name.constData()))
-            continue;
         const Fd profile(openDirAt(userData, name.constData()));
-        if (!profile.valid() || (::mkdirat(to, name.constData(), S_IRWXU) != 0 && errno != EEXIST))
+        if (!profile.valid() || !ProfileStores::isProfile(profile.get()))
+            continue;
+        if (::mkdirat(to, name.constData(), S_IRWXU) != 0 && errno != EEXIST)
             return false;
         const Fd target(openDirAt(to, name.constData()));
         if (!target.valid())
             return false;
-        for (const char *store : profileStores) {
+        for (const char *store : ProfileStores::perProfile) {
             struct stat status;
-            const bool network = std::strcmp(store, "Network") == 0;
+            const bool network = std::strcmp(store, ProfileStores::network) == 0;
             if (network && ::fstatat(profile.get(), store, &status, AT_SYMLINK_NOFOLLOW) == 0
                 && S_ISDIR(status.st_mode)) {
-                if (!copyDir(profile.get(), target.get(), store, 1, networkCookies, job))
+                if (!copyDir(profile.get(), target.get(), store, 1, ProfileStores::networkCookies,
+                             job))
                     return false;
             } else if (!network && !copyEntry(profile.get(), target.get(), store, 1, job)) {
                 return false;
@@ -172,7 +84,6 @@ bool copyStores(int userData, int to, const CopyJob &job)
     return ::fsync(to) == 0;
 }
 
-// The bytes of the regular files below a folder, as copyEntry would copy them.
 // The stores copied into a new folder of dir, renamed to `name` once whole.
 bool writeCopy(int userData, int dir, const QByteArray &name, const CopyJob &job)
 {
@@ -230,32 +141,18 @@ void tidy(int snapshots, const QByteArray &fresh = QByteArray())
         removeAt(snapshots, kept.at(i).constData());
 }
 
-// Puts one entry of the snapshot folder `from` in place of the profile's: copied beside it
-// under a fresh name, then renamed over it (a link there is replaced, never written through).
-// An entry the snapshot lacks is removed.
-bool putBack(int from, int to, const char *name)
+// Why a copy of `needed` bytes does not fit in dir's file system; empty when it does (or when
+// that cannot be told), unless `always`.
+QString lackOfSpace(int dir, qint64 needed, bool always = false)
 {
-    struct stat status;
-    if (::fstatat(from, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-        const bool absent = errno == ENOENT;
-        if (absent)
-            removeAt(to, name);
-        return absent;
-    }
-    const QByteArray fresh = freshDir(to, ".tarrowin-restore-");
-    const Fd holder(fresh.isEmpty() ? -1 : openDirAt(to, fresh.constData()));
-    bool placed
-        = holder.valid() && holdFolder(holder.get()) && copyEntry(from, holder.get(), name, 1);
-    if (placed) {
-        // A folder cannot be renamed over a folder that has entries: it goes first.
-        struct stat existing;
-        if (::fstatat(to, name, &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(existing.st_mode))
-            removeAt(to, name);
-        placed = ::renameat(holder.get(), name, to, name) == 0;
-    }
-    if (!fresh.isEmpty())
-        removeAt(to, fresh.constData());
-    return placed;
+    struct statvfs space;
+    const bool known = ::fstatvfs(dir, &space) == 0;
+    const qint64 free = known ? qint64(space.f_bavail) * qint64(space.f_frsize) : 0;
+    if (!always && (!known || free >= needed))
+        return QString();
+    return Text::tr("Not enough space: the copy needs %1 MB, %2 MB are free")
+        .arg((needed + 999999) / 1000000)
+        .arg(free / 1000000);
 }
 
 #endif
@@ -332,22 +229,27 @@ bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *cancel) con
     const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!snapshots.valid() || !lockFolder(snapshots.get()))
         return fail(error, Text::tr("Cannot copy the profile to %1").arg(directory()));
-    tidy(snapshots.get());
     // What a restore or a profile copy left when it crashed, now that none can be under way
     // for this profile (a copy elsewhere holds its folder). Never while a browser runs on it.
+    if (profileHeld())
+        return fail(error, Text::tr("Chromium is running"));
     const Fd besides(
         ::open(QFile::encodeName(QFileInfo(m_profile).path()), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (userData.valid() && besides.valid() && !profileHeld()) {
-        sweep(userData.get(), ".tarrowin-restore-");
+    if (besides.valid())
         sweep(besides.get(), ".tarrowin-copy-");
-    }
-    if (!userData.valid()
-        || !writeCopy(userData.get(), snapshots.get(), QByteArray::number(milestone),
+    // A restore cut short is undone first (its kept copy is not yet tidied away): a copy of a
+    // mix of two milestones is no snapshot, and `Last Version` may be the restore's.
+    if (userData.valid() && !RestoreJournal(userData.get(), snapshots.get()).rollBack(error))
+        return false;
+    tidy(snapshots.get());
+    const QByteArray name = QByteArray::number(profileMilestone());
+    if (!userData.valid() || name == "-1"
+        || !writeCopy(userData.get(), snapshots.get(), name,
                       { storeJob.depthLimit, nullptr, cancel }))
         return fail(error, Text::tr("Cannot copy the profile to %1").arg(directory()));
     // A browser that started while the copy was made may have changed a store half-way.
     if (profileHeld()) {
-        removeAt(snapshots.get(), QByteArray::number(milestone).constData());
+        removeAt(snapshots.get(), name.constData());
         return fail(error, Text::tr("Chromium is running"));
     }
     const QList<int> present = milestones();
@@ -369,6 +271,10 @@ bool ProfileSnapshots::restore(int milestone, QString *error, const std::atomic<
     if (!snapshot.valid() || !userData.valid())
         return fail(error,
                     Text::tr("There is no copy of the profile from Chromium %1").arg(milestone));
+    // A restore cut short before is undone first: its kept copy is the profile as it was.
+    const RestoreJournal journal(userData.get(), snapshots.get());
+    if (!journal.rollBack(error))
+        return false;
     const QByteArray keptName = "kept-"
         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz")).toLatin1();
     // Until the stores are kept aside nothing has changed, so a quit may still stop it there.
@@ -376,41 +282,31 @@ bool ProfileSnapshots::restore(int milestone, QString *error, const std::atomic<
                    { storeJob.depthLimit, nullptr, cancel }))
         return fail(error, Text::tr("Cannot keep the profile aside in %1").arg(directory()));
     tidy(snapshots.get(), keptName);
+    if (!journal.begin(keptName))
+        return fail(error, Text::tr("Cannot keep the profile aside in %1").arg(directory()));
+    if (journal.putStores(snapshot.get()) && journal.finish())
+        return true;
+    // Half put back is no profile to leave: it goes back as it was.
+    if (journal.rollBack())
+        return fail(error, Text::tr("Not every store could be restored; the profile is as it was"));
+    return fail(error,
+                Text::tr("Not every store could be restored; the profile as it was "
+                         "is in %1")
+                    .arg(directory() + QLatin1Char('/') + QLatin1String(keptName)));
+}
 
-    bool whole = true;
-    for (const char *store : topStores)
-        whole = putBack(snapshot.get(), userData.get(), store) && whole;
-    for (const QByteArray &name : entriesOf(userData.get())) {
-        if (!isProfileDir(userData.get(), name.constData()))
-            continue;
-        const Fd saved(openDirAt(snapshot.get(), name.constData()));
-        const Fd profile(openDirAt(userData.get(), name.constData()));
-        // A profile made since the snapshot keeps its stores: there is nothing older for it.
-        if (!saved.valid() || !profile.valid())
-            continue;
-        for (const char *store : profileStores) {
-            if (std::strcmp(store, "Network") != 0) {
-                whole = putBack(saved.get(), profile.get(), store) && whole;
-                continue;
-            }
-            // Only the cookies in Network/ are a store: the rest of it stays as it is.
-            ::mkdirat(profile.get(), store, S_IRWXU);
-            const Fd savedNetwork(openDirAt(saved.get(), store));
-            const Fd network(openDirAt(profile.get(), store));
-            if (savedNetwork.valid() && network.valid())
-                whole = putBack(savedNetwork.get(), network.get(), networkCookies) && whole;
-            else if (network.valid())
-                removeAt(network.get(), networkCookies);
-        }
-        whole = ::fsync(profile.get()) == 0 && whole;
-    }
-    whole = ::fsync(userData.get()) == 0 && whole;
-    if (!whole)
-        return fail(error,
-                    Text::tr("Not every store could be restored; the profile as it was "
-                             "is in %1")
-                        .arg(directory() + QLatin1Char('/') + QLatin1String(keptName)));
-    return true;
+bool ProfileSnapshots::rollBack(QString *error) const
+{
+    const Fd userData(::open(QFile::encodeName(m_profile), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!userData.valid() || !RestoreJournal::pending(userData.get()))
+        return true;
+    const Fd snapshots(
+        ::open(QFile::encodeName(directory()), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!snapshots.valid() || !lockFolder(snapshots.get()))
+        return fail(error, Text::tr("Cannot open %1").arg(directory()));
+    if (profileHeld())
+        return fail(error, Text::tr("Chromium is running"));
+    return RestoreJournal(userData.get(), snapshots.get()).rollBack(error);
 }
 
 bool ProfileSnapshots::copyProfile(const QString &source, const QString &target,
@@ -432,9 +328,13 @@ bool ProfileSnapshots::copyProfile(const QString &source, const QString &target,
     if (::fstatat(parent.get(), name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return fail(error, Text::tr("%1 exists already").arg(target));
     sweep(parent.get(), ".tarrowin-copy-");
+    // A copy that fills the disk half-way leaves a full disk and no profile. What it takes is
+    // known now (the blocks the source takes: its holes stay holes), so it is said first.
+    const qint64 total = treeSize(from.get(), 0, profileDepthLimit);
+    if (const QString lack = lackOfSpace(parent.get(), total); !lack.isEmpty())
+        return fail(error, lack);
     const QByteArray partial = freshDir(parent.get(), ".tarrowin-copy-");
     const Fd into(partial.isEmpty() ? -1 : openDirAt(parent.get(), partial.constData()));
-    const qint64 total = treeSize(from.get(), 0, profileDepthLimit);
     qint64 done = 0;
     const std::function<void(qint64)> copied = [&](qint64 bytes) {
         done += bytes;
@@ -448,6 +348,7 @@ bool ProfileSnapshots::copyProfile(const QString &source, const QString &target,
             whole = whole && copyEntry(from.get(), into.get(), entry.constData(), 0, job);
     }
     whole = whole && ::fsync(into.get()) == 0;
+    const bool full = !whole && errno == ENOSPC;
     // A browser that started from the source meanwhile may have changed it half-way; one that
     // started on the target made a profile of its own there, which stays as it is.
     const bool held = ProfileSnapshots(InstallRoot(), source).profileHeld();
@@ -455,8 +356,10 @@ bool ProfileSnapshots::copyProfile(const QString &source, const QString &target,
         || ::renameat(parent.get(), partial.constData(), parent.get(), name.constData()) != 0) {
         if (!partial.isEmpty())
             removeAt(parent.get(), partial.constData());
+        if (held)
+            return fail(error, Text::tr("Chromium was started from %1").arg(source));
         return fail(error,
-                    held ? Text::tr("Chromium was started from %1").arg(source)
+                    full ? lackOfSpace(parent.get(), total, true)
                          : Text::tr("Cannot copy %1 to %2").arg(source, target));
     }
     ::fsync(parent.get());
@@ -491,6 +394,11 @@ bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *) const
 bool ProfileSnapshots::restore(int, QString *error, const std::atomic<bool> *) const
 {
     return fail(error, Text::tr("Profile snapshots are not available on this system"));
+}
+
+bool ProfileSnapshots::rollBack(QString *) const
+{
+    return true;
 }
 
 #endif

@@ -18,7 +18,8 @@
 // A person's data: nothing here follows a link inside the profile (every step goes through
 // descriptors opened with O_NOFOLLOW, and links are neither copied nor written through), a
 // snapshot is written to a private folder, synced and renamed into place whole, and nothing is
-// taken or restored while a browser holds the profile (its SingletonLock).
+// taken or restored while a browser holds the profile (its SingletonLock). A restore ends whole
+// or is undone (RestoreJournal).
 class ProfileSnapshots
 {
 public:
@@ -45,22 +46,29 @@ public:
     // one of that milestone; the newest `kept` milestones stay. False, with nothing changed,
     // when the profile is held, names no milestone, a copy fails or cancel was set. Partial
     // copies a crash left behind go first: of snapshots, of stores being put back (in the
-    // profile) and of profile copies (beside it).
+    // profile's folders) and of profile copies (beside it); a restore cut short is undone.
     //
     // Takes and restores wait for each other, across processes. Both may run on any thread.
     bool take(QString *error = nullptr, const std::atomic<bool> *cancel = nullptr) const;
     // Puts the snapshot of the milestone back into the profile. The stores as they were go to
     // <root>/profile-snapshots/kept-<time> first, and a store the snapshot lacks is removed
     // from the profile (it is in the kept copy). False when held, without that snapshot, or
-    // when the stores could not be kept aside (or cancel was set before they were); then the
-    // profile is as it was. The newest `keptAside` such copies stay.
+    // when the stores could not be kept aside (or cancel was set before they were), or not
+    // every store could be put back; then the profile is as it was. The newest `keptAside`
+    // such copies stay.
     bool restore(int milestone, QString *error = nullptr,
                  const std::atomic<bool> *cancel = nullptr) const;
+    // Undoes a restore that was cut short (a kill, a crash, a power cut) and left the profile
+    // a mix of two milestones: it is put back as it was kept aside before. True when there was
+    // none, or it is undone; take and restore do this first too.
+    bool rollBack(QString *error = nullptr) const;
 
     // Copies the browser profile in source, all of it but links, to target, which must not
     // exist: built beside it and renamed into place whole. Refused while a browser holds the
-    // source, and thrown away when one started meanwhile. Reports the bytes copied of the
-    // total as it goes, from the calling thread; cancel stops it (nothing is left behind).
+    // source, and thrown away when one started meanwhile, and refused when the target's disk
+    // lacks the room the source takes (holes are copied as holes). Reports the bytes copied
+    // of the total as it goes, from the calling thread; cancel stops it (nothing is left
+    // behind).
     // Copies a crash left beside target go first, unless another copy still works in one.
     static bool copyProfile(const QString &source, const QString &target,
                             const std::function<void(qint64, qint64)> &progress,

@@ -2,12 +2,22 @@
 #include "install/profilecopy.h"
 #include "install/profileguard.h"
 #include "install/profilesnapshots.h"
+#include "install/restorejournal.h"
+#include "settings/config.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
+
+#include <csignal>
+#include <cstring>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using Files = QMap<QString, QByteArray>;
 
@@ -35,6 +45,13 @@ private:
     // Writes each path = contents below the base; a contents starting with "->" makes a link.
     void write(const Files &files) const;
     QByteArray read(const QString &path) const;
+    // What restores and copies leave below the base.
+    QStringList leftovers() const;
+    // The stores of the profile, as restored from 120 or as 121 left them.
+    void compareProfile(bool restored) const;
+    // A restore in a process of its own, killed as a crash would stop it: once it has copied
+    // Default's History beside the store it replaces. Then the next start or snapshot.
+    void killedRestore(const ProfileSnapshots &snapshots, const QString &resumedBy) const;
 
     QString m_base;
     QString m_profile = m_base + "/profile";
@@ -65,8 +82,72 @@ void TestProfileSnapshots::write(const Files &files) const
         QFile::remove(path);
         if (file.value().startsWith("->"))
             QFile::link(m_base + '/' + file.value().mid(2), path);
-        else if (QFile out(path); out.open(QIODevice::WriteOnly))
-            out.write(file.value());
+        else if (QFile out(path); out.open(QIODevice::WriteOnly)) {
+            // "holes:N" makes N bytes that hold four, "data:N" N bytes of data.
+            const QList<QByteArray> sized = file.value().split(':');
+            const qint64 size = sized.value(1).toLongLong();
+            out.write(sized[0] == "data"        ? QByteArray(size, 'x')
+                          : sized[0] == "holes" ? "data"
+                                                : file.value());
+            if (sized[0] == "holes")
+                out.resize(size);
+        }
+    }
+}
+
+QStringList TestProfileSnapshots::leftovers() const
+{
+    QStringList found;
+    QDirIterator walk(m_base, { ".tarrowin-*" }, QDir::AllEntries | QDir::Hidden | QDir::System,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext())
+        found.append(walk.next());
+    return found;
+}
+
+void TestProfileSnapshots::compareProfile(bool restored) const
+{
+    const Files expected { { "Last Version", restored ? "120.0.1.0" : "121.0.1.0" },
+                           { "Default/History", restored ? "h120" : "h121" },
+                           { "Default/Top Sites", restored ? "(none)" : "t121" },
+                           { "Default/Sessions/Session_2", restored ? "(none)" : "s121" },
+                           { "Default/Network/Cookies", restored ? "c120" : "c121" },
+                           { "Default/Sessions/Session_1", "s120" },
+                           { "Local State", "ls120" },
+                           { "Default/Network/Other", "net2" },
+                           { "Default/Cache/x", "cache" } };
+    for (auto file = expected.begin(); file != expected.end(); ++file)
+        QCOMPARE(read("profile/" + file.key()), file.value());
+}
+
+void TestProfileSnapshots::killedRestore(const ProfileSnapshots &snapshots,
+                                         const QString &resumedBy) const
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        RestoreJournal::setStoreCopiedSeam([](const char *store) {
+            if (std::strcmp(store, "History") == 0)
+                ::raise(SIGKILL);
+        });
+        snapshots.restore(120);
+        ::_exit(0);
+    }
+    int status = 0;
+    bool reaped = false;
+    QTRY_VERIFY(reaped || (reaped = ::waitpid(child, &status, WNOHANG) == child));
+    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    QCOMPARE(read("profile/Last Version"), "120.0.1.0");
+    QCOMPARE(QDir(m_profile + "/Default")
+                 .entryList({ ".tarrowin-restore-*" }, QDir::Dirs | QDir::Hidden)
+                 .size(),
+             1);
+    if (resumedBy == "start") {
+        Config::set(Config::BrowserProfile, m_profile);
+        const auto forget = qScopeGuard([] { Config::remove(Config::BrowserProfile); });
+        const ProfileGuard guard(m_root);
+        QVERIFY(QSignalSpy(&guard, &ProfileGuard::protectDone).wait(10000));
+    } else {
+        QVERIFY(snapshots.take());
     }
 }
 
@@ -82,15 +163,18 @@ void TestProfileSnapshots::snapshotAndRestore_data()
     QTest::addColumn<bool>("done");
     // The profiles kept aside before restores, after this one.
     QTest::addColumn<int>("keptAside");
-    QTest::newRow("plain") << Files() << true << 1;
+    // What comes after a restore killed half-way, before the restore is done again.
+    QTest::addColumn<QString>("resumedBy");
+    QTest::newRow("plain") << Files() << true << 1 << QString();
     // Links in the profile lead nowhere: not copied, not written through, not removed through.
     QTest::newRow("links planted") << Files { { "profile/Default/Bookmarks", "->outside/secret" },
                                               { "profile/Default/Web Data", "->outside" },
                                               { "profile/Profile 2", "->outside" },
+                                              { "profile/.tarrowin-journal", "->outside/secret" },
                                               { "profile/Default/Login Data", "->outside/secret" } }
-                                   << true << 1;
+                                   << true << 1 << QString();
     QTest::newRow("browser running")
-        << Files { { "profile/SingletonLock", "->host-1" } } << false << 0;
+        << Files { { "profile/SingletonLock", "->host-1" } } << false << 0 << QString();
     // What a crash left goes, and only the newest kept-aside profiles stay; links are removed,
     // never followed.
     const QString snapshots = "root/profile-snapshots/";
@@ -99,14 +183,24 @@ void TestProfileSnapshots::snapshotAndRestore_data()
                                           { snapshots + "kept-20200101-000000000/x", "old" },
                                           { snapshots + "kept-20200102-000000000/x", "old" },
                                           { snapshots + "kept-20200103-000000000/x", "old" },
+                                          // A journal naming a path is none of a restore's.
+                                          { "profile/.tarrowin-journal",
+                                            "kept-20200103-000000000/../../../outside" },
                                           { snapshots + "kept-20990101-000000000", "->outside" } }
-                               << true << 3;
+                               << true << 3 << QString();
     QTest::newRow("leftovers of restores and copies")
         << Files { { "profile/.tarrowin-restore-1-a/History", "half" },
                    { "profile/.tarrowin-restore-2-b", "->outside" },
+                   { "profile/Default/.tarrowin-restore-3-c/History", "half" },
+                   { "profile/Default/Network/.tarrowin-restore-4-d/Cookies", "half" },
                    { ".tarrowin-copy-1-a/Default/Preferences", "half" },
                    { ".tarrowin-copy-2-b", "->outside/secret" } }
-        << true << 1;
+        << true << 1 << QString();
+    // The profile goes back as it was before the killed restore, never a mix of milestones.
+    QTest::newRow("restore killed, undone at the next start")
+        << Files() << true << 2 << QString("start");
+    QTest::newRow("restore killed, undone by the next snapshot")
+        << Files() << true << 2 << QString("snapshot");
 }
 
 void TestProfileSnapshots::snapshotAndRestore()
@@ -114,12 +208,11 @@ void TestProfileSnapshots::snapshotAndRestore()
     QFETCH(Files, planted);
     QFETCH(bool, done);
     QFETCH(int, keptAside);
+    QFETCH(QString, resumedBy);
     write(planted);
     const ProfileSnapshots snapshots(m_root, m_profile);
     QCOMPARE(snapshots.take(), done);
-    for (const QString &dir : { m_profile, m_base })
-        QCOMPARE(QDir(dir).entryList({ ".tarrowin-*" }, QDir::AllEntries | QDir::Hidden),
-                 QStringList());
+    QCOMPARE(leftovers(), QStringList());
     QDirIterator walk(snapshots.directory(), QDir::AllEntries | QDir::System | QDir::Hidden,
                       QDirIterator::Subdirectories);
     while (walk.hasNext()) {
@@ -136,18 +229,13 @@ void TestProfileSnapshots::snapshotAndRestore()
             { "profile/Default/Sessions/Session_2", "s121" },
             { "profile/Default/Network/Cookies", "c121" },
             { "profile/Default/Network/Other", "net2" } });
+    if (!resumedBy.isEmpty()) {
+        killedRestore(snapshots, resumedBy);
+        compareProfile(false);
+        QCOMPARE(leftovers(), QStringList());
+    }
     QCOMPARE(snapshots.restore(120), done);
-    const Files expected { { "Last Version", done ? "120.0.1.0" : "121.0.1.0" },
-                           { "Default/History", done ? "h120" : "h121" },
-                           { "Default/Top Sites", done ? "(none)" : "t121" },
-                           { "Default/Sessions/Session_2", done ? "(none)" : "s121" },
-                           { "Default/Network/Cookies", done ? "c120" : "c121" },
-                           { "Default/Sessions/Session_1", "s120" },
-                           { "Local State", "ls120" },
-                           { "Default/Network/Other", "net2" },
-                           { "Default/Cache/x", "cache" } };
-    for (auto file = expected.begin(); file != expected.end(); ++file)
-        QCOMPARE(read("profile/" + file.key()), file.value());
+    compareProfile(done);
     QCOMPARE(read("outside/secret"), QByteArray("secret"));
     QCOMPARE(read("outside/Preferences"), QByteArray("theirs"));
     // The profile as it was before the restore is kept aside.
@@ -158,7 +246,7 @@ void TestProfileSnapshots::snapshotAndRestore()
     QVERIFY(QDir(snapshots.directory())
                 .entryList({ ".partial-*" }, QDir::AllEntries | QDir::Hidden | QDir::System)
                 .isEmpty());
-    if (keptAside > 1)
+    if (keptAside == ProfileSnapshots::keptAside)
         QCOMPARE(kept.first(), "kept-20200102-000000000");
 }
 
@@ -211,12 +299,21 @@ void TestProfileSnapshots::chromiumProfileCopied_data()
     QTest::addColumn<Files>("planted");
     QTest::addColumn<bool>("started");
     QTest::addColumn<bool>("copied");
+    // The MB of a disk of its own the copy goes to; 0 for none.
+    QTest::addColumn<int>("disk");
+    QTest::addColumn<QString>("error");
     QTest::newRow("copied") << Files { { "chromium/Default/x", "->outside/secret" } } << true
-                            << true;
+                            << true << 0 << QString();
     QTest::newRow("Chromium runs")
-        << Files { { "chromium/SingletonLock", "->host-1" } } << true << false;
+        << Files { { "chromium/SingletonLock", "->host-1" } } << true << false << 0 << QString();
     QTest::newRow("own profile exists")
-        << Files { { "own/Preferences", "mine" } } << false << false;
+        << Files { { "own/Preferences", "mine" } } << false << false << 0 << QString();
+    QTest::newRow("10 GB of holes onto a small disk")
+        << Files { { "chromium/Default/big", "holes:10737418240" } } << true << true << 10
+        << QString();
+    QTest::newRow("disk too small")
+        << Files { { "chromium/Default/big", "data:19800000" } } << true << false << 10
+        << QString("Not enough space: the copy needs 20 MB, 10 MB are free");
 }
 
 void TestProfileSnapshots::chromiumProfileCopied()
@@ -224,10 +321,27 @@ void TestProfileSnapshots::chromiumProfileCopied()
     QFETCH(Files, planted);
     QFETCH(bool, started);
     QFETCH(bool, copied);
+    QFETCH(int, disk);
+    QFETCH(QString, error);
+    const QByteArray mount = QFile::encodeName(m_base + "/disk");
+    if (disk) {
+        QVERIFY(QDir().mkpath(mount));
+        const QByteArray size = "size=" + QByteArray::number(disk) + 'm';
+        if (::mount("tmpfs", mount, "tmpfs", 0, size.constData()) != 0)
+            QSKIP("A small disk is a tmpfs mounted for the test, which takes root");
+        Config::set(Config::BrowserProfile, m_base + "/disk/own");
+    }
+    const auto unmount = qScopeGuard([&] {
+        if (disk) {
+            Config::remove(Config::BrowserProfile);
+            ::umount2(mount, MNT_DETACH);
+        }
+    });
     const QString chromium = ProfileCopy::source();
     const QString own = BrowserLauncher::profile();
     QDir(chromium).removeRecursively();
     QDir(own).removeRecursively();
+    QFile::remove(chromium);
     QVERIFY(QFile::link(m_base + "/chromium", chromium));
     QVERIFY(QFile::link(m_base + "/own", own));
     write({ { "chromium/Local State", "ls" }, { "chromium/Default/Sessions/s", "tabs" } });
@@ -240,6 +354,16 @@ void TestProfileSnapshots::chromiumProfileCopied()
     if (started)
         QVERIFY(finished.wait(10000));
     QCOMPARE(finished.value(0).value(0).toBool(), copied);
+    if (!error.isEmpty())
+        QCOMPARE(finished.value(0).value(1).toString(), error);
+    if (disk)
+        QCOMPARE(QDir(mount).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 copied ? QStringList { "own" } : QStringList());
+    // Holes stay holes: the copy takes the room the source does.
+    struct stat big;
+    QVERIFY(::stat(QFile::encodeName(own + "/Default/big"), &big) != 0
+            || (QFileInfo(m_base + "/chromium/Default/big").size() == big.st_size
+                && big.st_blocks * 512 < (1 << 20)));
     QCOMPARE(read("chromium/Default/Sessions/s"), "tabs");
     QCOMPARE(QFile::exists(own + "/Default/Sessions/s"), copied);
     QVERIFY(!QFileInfo(own + "/Default/x").exists());
