@@ -1,6 +1,7 @@
 #include "builds/archivefetch.h"
 #include "builds/chromedownloader.h"
 #include "builds/crc32c.h"
+#include "builds/downloadsink.h"
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "install/menuentry.h"
@@ -79,6 +80,21 @@ QByteArray keepingCrc(const QByteArray &data)
     return forged;
 }
 
+// Once given something to do, does it when the next queued call reaches the object it watches.
+class BeforeNextEvent : public QObject
+{
+public:
+    std::function<void()> then;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (then && event->type() == QEvent::MetaCall)
+            std::exchange(then, nullptr)();
+        return false;
+    }
+};
+
 } // namespace
 
 // The Linux way of installing: the build's zip is downloaded next to the install root,
@@ -102,6 +118,8 @@ private slots:
     void hostileArchiveChangesNothing();
     void hostileArchiveRefusedAsItArrives_data() { hostileArchiveChangesNothing_data(); }
     void hostileArchiveRefusedAsItArrives();
+    void hostileCatalogRefusedAtAnyMoment_data();
+    void hostileCatalogRefusedAtAnyMoment();
     void unpackedAsItArrives_data();
     void unpackedAsItArrives();
     void goingBackSwapsAndRemembersTheSkippedBuild();
@@ -296,6 +314,63 @@ void TestChromeDownloaderArchive::hostileArchiveRefusedAsItArrives()
 {
     m_ranged = true;
     hostileArchiveChangesNothing();
+}
+
+void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment_data()
+{
+    // When the catalog's answer comes: before the archive's last byte (0), between it and the
+    // writer's word that the archive is whole (1), or once the archive installs (2).
+    QTest::addColumn<int>("moment");
+    QTest::newRow("before the last byte") << 0;
+    QTest::newRow("with the last byte") << 1;
+    QTest::newRow("after the last byte") << 2;
+}
+
+void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment()
+{
+    QFETCH(int, moment);
+    const QByteArray zip = ArchiveBuilder::zip(
+        withEntry(withEntry(ArchiveBuilder::chromeTree(),
+                            file("chrome-linux/big", QByteArray(1 << 17, 'b'))),
+                  file("chrome-linux/../../evil", "x")),
+        ArchiveBuilder::Compression::Store);
+    m_ranged = true;
+    LoopbackServer::Response response = serve(7001, zip);
+    ArchiveFetch::setParallelThreshold(4 * zip.size()); // the first piece asked is all of it
+    response.cutRangeAt = moment == 0 ? zip.size() - 1 : -1;
+    response.holdCut = true;
+    m_server->setResponse(archivePath(7001), response);
+    QObject hook;
+    connect(m_server.get(), &LoopbackServer::requested, &hook, [&] {
+        response.held = true; // the catalog's request waits
+        if (moment > 0 && m_server->requests().size() == 2)
+            m_server->setResponse(archivePath(7001), response);
+    });
+    ChromeDownloader downloader;
+    QSignalSpy failed(&downloader, &ChromeDownloader::failed);
+    BeforeNextEvent writer;
+    downloader.fetch()->findChild<DownloadSink *>()->installEventFilter(&writer);
+    const auto answerCatalog = [&] {
+        QTRY_COMPARE(m_server->requests().size(), 2);
+        m_server->release(archivePath(7001));
+    };
+    connect(downloader.fetch(), &ArchiveFetch::stored, &hook, [&](qint64, qint64 to) {
+        if (moment == 1 && to == zip.size())
+            writer.then = [&] {
+                answerCatalog();
+                QVERIFY(failed.wait());
+            };
+    });
+    downloader.downloadVersion(7001);
+    if (moment == 2) {
+        QTRY_COMPARE(downloader.status(), ChromeDownloader::InstallingStatus);
+        answerCatalog();
+    }
+    QTRY_COMPARE(downloader.status(), ChromeDownloader::IdleStatus);
+    QCOMPARE(failed.count(), 1);
+    QVERIFY2(downloader.lastError().startsWith("The download could not be unpacked: "),
+             qPrintable(downloader.lastError()));
+    QVERIFY(!QFile::exists(m_root.versionPath(7001)) && stagingIsGone());
 }
 
 void TestChromeDownloaderArchive::unpackedAsItArrives_data()
