@@ -566,17 +566,24 @@ void TestChromeDownloaderArchive::mirrorForgesHashes_data()
     QTest::addColumn<QByteArray>("copy"); // what the mirror serves, with hashes of its own
     QTest::addColumn<bool>("storageAnswers");
     QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("status"); // the mirror's answer to the pin on the storage's upload
+    QTest::addColumn<QByteArray>("generation"); // the upload it names
 
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     Entries forged = ArchiveBuilder::chromeTree();
     forged[1].data = "#!/bin/sh\necho 'Chromium 666 forged'\n";
     QTest::newRow("altered, with both hashes forged")
-        << ArchiveBuilder::zip(forged) << true << true;
+        << ArchiveBuilder::zip(forged) << true << true << 200 << QByteArray("7");
     const QByteArray sameCrc = keepingCrc(zip);
     QVERIFY(Crc32c::of(sameCrc) == Crc32c::of(zip) && sameCrc != zip);
-    QTest::newRow("altered keeping the CRC-32C, MD5 forged") << sameCrc << true << true;
-    QTest::newRow("the storage cannot be reached") << zip << false << false;
-    QTest::newRow("an honest mirror") << zip << true << false;
+    QTest::newRow("altered keeping the CRC-32C, MD5 forged")
+        << sameCrc << true << true << 200 << QByteArray("7");
+    QTest::newRow("the storage cannot be reached")
+        << zip << false << false << 200 << QByteArray("7");
+    QTest::newRow("an honest mirror") << zip << true << false << 200 << QByteArray("7");
+    QTest::newRow("another upload: 412 on the pin")
+        << zip << true << true << 412 << QByteArray("8");
+    QTest::newRow("another upload, stalled") << zip << true << true << 200 << QByteArray("8");
 }
 
 void TestChromeDownloaderArchive::mirrorForgesHashes()
@@ -584,6 +591,8 @@ void TestChromeDownloaderArchive::mirrorForgesHashes()
     QFETCH(QByteArray, copy);
     QFETCH(bool, storageAnswers);
     QFETCH(bool, refused);
+    QFETCH(int, status);
+    QFETCH(QByteArray, generation);
     const int build = 3020;
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     const QString object = m_server->serveMetadata("Linux_x64/3020/chrome-linux.zip", zip);
@@ -598,13 +607,16 @@ void TestChromeDownloaderArchive::mirrorForgesHashes()
     LoopbackServer::trustTestCertificate();
     const auto mirror = LoopbackServer::tls();
     LoopbackServer::Response response;
+    response.status = status;
     response.body = copy;
-    response.headers
-        = { { "x-goog-hash", LoopbackServer::storageHash(copy) }, { "x-goog-generation", "7" } };
+    response.headers = { { "x-goog-hash", LoopbackServer::storageHash(copy) },
+                         { "x-goog-generation", generation } };
+    response.stallAfter = status == 200 && generation != "7" ? copy.size() / 2 : -1;
     mirror->setResponse(archivePath(build), response);
     Config::set(Config::BuildStorage, mirror->url().toString());
 
     ChromeDownloader downloader;
+    downloader.fetch()->setTransferTimeout(2000);
     QSignalSpy errors(&downloader, &ChromeDownloader::lastErrorChanged);
     downloader.downloadVersion(build);
     QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::IdleStatus, 20000);
