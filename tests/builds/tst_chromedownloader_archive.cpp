@@ -330,23 +330,19 @@ void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment()
 {
     QFETCH(int, moment);
     const QByteArray zip = ArchiveBuilder::zip(
-        withEntry(withEntry(ArchiveBuilder::chromeTree(),
-                            file("chrome-linux/big", QByteArray(1 << 17, 'b'))),
-                  file("chrome-linux/../../evil", "x")),
-        ArchiveBuilder::Compression::Store);
+        withEntry(ArchiveBuilder::chromeTree(), file("chrome-linux/../../evil", "x")));
     m_ranged = true;
     LoopbackServer::Response response = serve(7001, zip);
     ArchiveFetch::setParallelThreshold(4 * zip.size()); // the first piece asked is all of it
     response.cutRangeAt = moment == 0 ? zip.size() - 1 : -1;
     response.holdCut = true;
     m_server->setResponse(archivePath(7001), response);
-    QObject hook;
-    connect(m_server.get(), &LoopbackServer::requested, &hook, [&] {
+    ChromeDownloader downloader;
+    connect(m_server.get(), &LoopbackServer::requested, &downloader, [&] {
         response.held = true; // the catalog's request waits
         if (moment > 0 && m_server->requests().size() == 2)
             m_server->setResponse(archivePath(7001), response);
     });
-    ChromeDownloader downloader;
     QSignalSpy failed(&downloader, &ChromeDownloader::failed);
     BeforeNextEvent writer;
     downloader.fetch()->findChild<DownloadSink *>()->installEventFilter(&writer);
@@ -354,7 +350,7 @@ void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment()
         QTRY_COMPARE(m_server->requests().size(), 2);
         m_server->release(archivePath(7001));
     };
-    connect(downloader.fetch(), &ArchiveFetch::stored, &hook, [&](qint64, qint64 to) {
+    connect(downloader.fetch(), &ArchiveFetch::stored, &downloader, [&](qint64, qint64 to) {
         if (moment == 1 && to == zip.size())
             writer.then = [&] {
                 answerCatalog();
