@@ -63,6 +63,16 @@ void ArchiveSource::verify(const QString &fileName, const QByteArray &generation
     m_check->verify(fileName, generation);
 }
 
+bool ArchiveSource::refuses(const ArchiveFetch::Result &result) const
+{
+    if (!m_vouched)
+        return false;
+    const std::optional<ArchiveFetch::Expected> described = m_check->expected();
+    const QByteArray &named = result.judgedBy.generation;
+    const bool another = described && !named.isEmpty() && named != described->generation;
+    return result.mismatch || result.httpStatus == 412 || another;
+}
+
 QString ArchiveSource::refuse(int build)
 {
     m_vouched = false;

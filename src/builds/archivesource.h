@@ -35,6 +35,10 @@ public:
     // Hashes the finished file whole and reports with verified() whether it is the object
     // the storage described; generation is what the mirror named.
     void verify(const QString &fileName, const QByteArray &generation);
+    // The transfer's end shows the mirror's copy is not the upload the storage described:
+    // the bytes did not match, or the mirror holds another upload (it refused the pin with a
+    // 412, or named another generation).
+    bool refuses(const ArchiveFetch::Result &result) const;
     // Refuses the mirror's copy of build: the next try fetches from the storage itself.
     // Returns the words that say so.
     QString refuse(int build);

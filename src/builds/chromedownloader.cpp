@@ -257,7 +257,7 @@ void ChromeDownloader::fileDownloadFinished()
     // its own checksum vouches for, rather than failing on the pin until a restart.
     if (result.httpStatus == 412)
         m_fallback->forgetGeneration();
-    if (m_source->isVouched() && result.mismatch) {
+    if (m_source->refuses(result)) {
         refuseMirror();
     } else if (result.outcome == ArchiveFetch::NotFound) {
         archiveNotFound(result.error);

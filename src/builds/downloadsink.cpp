@@ -58,7 +58,7 @@ void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected 
     ++m_answer;
     QMetaObject::invokeMethod(
         m_worker,
-        [this, state = m_state, file, offset, expected, alone, hashFrom] {
+        [this, state = m_state, answer = m_answer, file, offset, expected, alone, hashFrom] {
             state->file = file;
             state->error.clear();
             state->finishedSize = -1;
@@ -80,8 +80,7 @@ void DownloadSink::begin(QFile *file, qint64 offset, const ObjectHash::Expected 
             if (state->error.isEmpty() && !((!alone || file->resize(offset)) && file->seek(offset)))
                 state->error = file->errorString();
             if (!state->error.isEmpty())
-                QMetaObject::invokeMethod(this,
-                                          [this, error = state->error] { emit failed(error); });
+                tell(answer, [this, error = state->error] { emit failed(error); });
         },
         Qt::QueuedConnection);
 }
@@ -108,24 +107,39 @@ void DownloadSink::write(const QByteArray &data)
                 // file, so a record noting it never claims bytes a killed run had not written.
                 if (done != data.size() || !state->file->flush()) {
                     state->error = state->file->errorString();
-                    QMetaObject::invokeMethod(this,
-                                              [this, error = state->error] { emit failed(error); });
+                    tell(answer, [this, error = state->error] { emit failed(error); });
                 }
             }
             const qint64 size = data.size();
             const bool written = state->error.isEmpty();
-            QMetaObject::invokeMethod(this, [this, answer, end, size, written] {
-                whenWritten(answer, end, size, written);
-            });
+            tell(answer, [this, end, size, written] { whenWritten(end, size, written); });
         },
         Qt::QueuedConnection);
 }
 
-void DownloadSink::whenWritten(quint64 answer, qint64 end, qint64 bytes, bool written)
+void DownloadSink::tell(quint64 answer, const std::function<void()> &what)
+{
+    // An answer that was waited for, or replaced by another, is over: nothing of it that
+    // still waits in the queue is told, least of all that it finished.
+    QMetaObject::invokeMethod(this, [this, answer, what] {
+        if (answer == m_answer)
+            what();
+        else if (!m_busy)
+            stopThread();
+    });
+}
+
+void DownloadSink::stopThread()
+{
+    m_thread.quit();
+    m_running = false;
+}
+
+void DownloadSink::whenWritten(qint64 end, qint64 bytes, bool written)
 {
     m_pending -= bytes;
-    // Pieces of an earlier answer, and any after a failed write, are not told of.
-    if (written && answer == m_answer) {
+    // Pieces after a failed write are not told of.
+    if (written) {
         m_storedTo = end;
         if (m_pending <= 0 || m_storedTo - m_storedFrom >= storedBatch) {
             emit stored(m_storedFrom, m_storedTo);
@@ -153,7 +167,7 @@ void DownloadSink::finish()
 {
     QMetaObject::invokeMethod(
         m_worker,
-        [this, state = m_state] {
+        [this, state = m_state, answer = m_answer] {
             if (state->error.isEmpty() && !state->file->flush())
                 state->error = state->file->errorString();
             const bool written = state->error.isEmpty();
@@ -161,10 +175,9 @@ void DownloadSink::finish()
             const quint32 crc = state->hash.crc32c();
             state->finishedSize = written ? state->file->size() : -1;
             state->file = nullptr;
-            QMetaObject::invokeMethod(this, [this, written, error = state->error, matches, crc] {
+            tell(answer, [this, written, error = state->error, matches, crc] {
                 m_busy = false;
-                m_thread.quit();
-                m_running = false;
+                stopThread();
                 emit finished(written, error, matches, crc);
             });
         },
@@ -185,5 +198,7 @@ qint64 DownloadSink::waitForWrites()
         },
         Qt::BlockingQueuedConnection);
     m_busy = false;
+    m_pending = 0;
+    ++m_answer;
     return size;
 }

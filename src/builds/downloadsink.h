@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 
 class QFile;
@@ -35,7 +36,7 @@ public:
     // Reports finished() once everything handed over is on disk.
     void finish();
     // Blocks until everything handed over is on disk, finish() or not; the file's size then,
-    // -1 when writing failed.
+    // -1 when writing failed. Ends the answer: nothing of it is reported after this.
     qint64 waitForWrites();
 
     bool isBusy() const { return m_busy; }
@@ -56,7 +57,10 @@ signals:
 private:
     struct State;
 
-    void whenWritten(quint64 answer, qint64 end, qint64 bytes, bool written);
+    // Runs `what` on this thread unless the answer it belongs to is over by then.
+    void tell(quint64 answer, const std::function<void()> &what);
+    void stopThread();
+    void whenWritten(qint64 end, qint64 bytes, bool written);
 
     QThread m_thread;
     QObject *m_worker;
@@ -68,6 +72,6 @@ private:
     qint64 m_handedTo = 0;
     qint64 m_storedFrom = 0;
     qint64 m_storedTo = 0;
-    // Counts begin(): what is written for an earlier answer is not told of.
+    // Counts begin() and waitForWrites(): what is written for an earlier answer is not told of.
     quint64 m_answer = 0;
 };

@@ -1,6 +1,7 @@
 #include "builds/archivefetch.h"
 #include "builds/chromedownloader.h"
 #include "builds/crc32c.h"
+#include "builds/downloadsink.h"
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "install/menuentry.h"
@@ -79,6 +80,21 @@ QByteArray keepingCrc(const QByteArray &data)
     return forged;
 }
 
+// Once given something to do, does it when the next queued call reaches the object it watches.
+class BeforeNextEvent : public QObject
+{
+public:
+    std::function<void()> then;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (then && event->type() == QEvent::MetaCall)
+            std::exchange(then, nullptr)();
+        return false;
+    }
+};
+
 } // namespace
 
 // The Linux way of installing: the build's zip is downloaded next to the install root,
@@ -102,6 +118,8 @@ private slots:
     void hostileArchiveChangesNothing();
     void hostileArchiveRefusedAsItArrives_data() { hostileArchiveChangesNothing_data(); }
     void hostileArchiveRefusedAsItArrives();
+    void hostileCatalogRefusedAtAnyMoment_data();
+    void hostileCatalogRefusedAtAnyMoment();
     void unpackedAsItArrives_data();
     void unpackedAsItArrives();
     void troubleLeavesTheTreeAsChecked_data();
@@ -299,6 +317,59 @@ void TestChromeDownloaderArchive::hostileArchiveRefusedAsItArrives()
 {
     m_ranged = true;
     hostileArchiveChangesNothing();
+}
+
+void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment_data()
+{
+    // When the catalog's answer comes: before the archive's last byte (0), between it and the
+    // writer's word that the archive is whole (1), or once the archive installs (2).
+    QTest::addColumn<int>("moment");
+    QTest::newRow("before the last byte") << 0;
+    QTest::newRow("with the last byte") << 1;
+    QTest::newRow("after the last byte") << 2;
+}
+
+void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment()
+{
+    QFETCH(int, moment);
+    const QByteArray zip = ArchiveBuilder::zip(
+        withEntry(ArchiveBuilder::chromeTree(), file("chrome-linux/../../evil", "x")));
+    m_ranged = true;
+    LoopbackServer::Response response = serve(7001, zip);
+    ArchiveFetch::setParallelThreshold(4 * zip.size()); // the first piece asked is all of it
+    response.cutRangeAt = moment == 0 ? zip.size() - 1 : -1;
+    response.holdCut = true;
+    m_server->setResponse(archivePath(7001), response);
+    ChromeDownloader downloader;
+    connect(m_server.get(), &LoopbackServer::requested, &downloader, [&] {
+        response.held = true; // the catalog's request waits
+        if (moment > 0 && m_server->requests().size() == 2)
+            m_server->setResponse(archivePath(7001), response);
+    });
+    QSignalSpy failed(&downloader, &ChromeDownloader::failed);
+    BeforeNextEvent writer;
+    downloader.fetch()->findChild<DownloadSink *>()->installEventFilter(&writer);
+    const auto answerCatalog = [&] {
+        QTRY_COMPARE(m_server->requests().size(), 2);
+        m_server->release(archivePath(7001));
+    };
+    connect(downloader.fetch(), &ArchiveFetch::stored, &downloader, [&](qint64, qint64 to) {
+        if (moment == 1 && to == zip.size())
+            writer.then = [&] {
+                answerCatalog();
+                QVERIFY(failed.wait());
+            };
+    });
+    downloader.downloadVersion(7001);
+    if (moment == 2) {
+        QTRY_COMPARE(downloader.status(), ChromeDownloader::InstallingStatus);
+        answerCatalog();
+    }
+    QTRY_COMPARE(downloader.status(), ChromeDownloader::IdleStatus);
+    QCOMPARE(failed.count(), 1);
+    QVERIFY2(downloader.lastError().startsWith("The download could not be unpacked: "),
+             qPrintable(downloader.lastError()));
+    QVERIFY(!QFile::exists(m_root.versionPath(7001)) && stagingIsGone());
 }
 
 void TestChromeDownloaderArchive::unpackedAsItArrives_data()
@@ -553,17 +624,24 @@ void TestChromeDownloaderArchive::mirrorForgesHashes_data()
     QTest::addColumn<QByteArray>("copy"); // what the mirror serves, with hashes of its own
     QTest::addColumn<bool>("storageAnswers");
     QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("status"); // the mirror's answer to the pin on the storage's upload
+    QTest::addColumn<QByteArray>("generation"); // the upload it names
 
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     Entries forged = ArchiveBuilder::chromeTree();
     forged[1].data = "#!/bin/sh\necho 'Chromium 666 forged'\n";
     QTest::newRow("altered, with both hashes forged")
-        << ArchiveBuilder::zip(forged) << true << true;
+        << ArchiveBuilder::zip(forged) << true << true << 200 << QByteArray("7");
     const QByteArray sameCrc = keepingCrc(zip);
     QVERIFY(Crc32c::of(sameCrc) == Crc32c::of(zip) && sameCrc != zip);
-    QTest::newRow("altered keeping the CRC-32C, MD5 forged") << sameCrc << true << true;
-    QTest::newRow("the storage cannot be reached") << zip << false << false;
-    QTest::newRow("an honest mirror") << zip << true << false;
+    QTest::newRow("altered keeping the CRC-32C, MD5 forged")
+        << sameCrc << true << true << 200 << QByteArray("7");
+    QTest::newRow("the storage cannot be reached")
+        << zip << false << false << 200 << QByteArray("7");
+    QTest::newRow("an honest mirror") << zip << true << false << 200 << QByteArray("7");
+    QTest::newRow("another upload: 412 on the pin")
+        << zip << true << true << 412 << QByteArray("8");
+    QTest::newRow("another upload, stalled") << zip << true << true << 200 << QByteArray("8");
 }
 
 void TestChromeDownloaderArchive::mirrorForgesHashes()
@@ -571,6 +649,8 @@ void TestChromeDownloaderArchive::mirrorForgesHashes()
     QFETCH(QByteArray, copy);
     QFETCH(bool, storageAnswers);
     QFETCH(bool, refused);
+    QFETCH(int, status);
+    QFETCH(QByteArray, generation);
     const int build = 3020;
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     const QString object = m_server->serveMetadata("Linux_x64/3020/chrome-linux.zip", zip);
@@ -585,13 +665,16 @@ void TestChromeDownloaderArchive::mirrorForgesHashes()
     LoopbackServer::trustTestCertificate();
     const auto mirror = LoopbackServer::tls();
     LoopbackServer::Response response;
+    response.status = status;
     response.body = copy;
-    response.headers
-        = { { "x-goog-hash", LoopbackServer::storageHash(copy) }, { "x-goog-generation", "7" } };
+    response.headers = { { "x-goog-hash", LoopbackServer::storageHash(copy) },
+                         { "x-goog-generation", generation } };
+    response.stallAfter = status == 200 && generation != "7" ? copy.size() / 2 : -1;
     mirror->setResponse(archivePath(build), response);
     Config::set(Config::BuildStorage, mirror->url().toString());
 
     ChromeDownloader downloader;
+    downloader.fetch()->setTransferTimeout(2000);
     QSignalSpy errors(&downloader, &ChromeDownloader::lastErrorChanged);
     downloader.downloadVersion(build);
     QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::IdleStatus, 20000);

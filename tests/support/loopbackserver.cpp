@@ -240,11 +240,11 @@ void LoopbackServer::release(const QString &path)
 {
     m_responses[path].held = false;
     const auto held = std::exchange(m_held, {});
-    for (const auto &[socket, heldPath] : held) {
+    for (const auto &[socket, heldPath, range] : held) {
         if (heldPath != path)
-            m_held.append({ socket, heldPath });
+            m_held.append({ socket, heldPath, range });
         else if (socket)
-            respond(socket, path);
+            respond(socket, path, range);
     }
 }
 
@@ -324,7 +324,7 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
                 m_responses[path].cutRangeFrom = m_responses[path].cutRangeAt = -1;
         }
         if (response.held) {
-            m_held.append({ socket, path });
+            m_held.append({ socket, path, range });
             return;
         }
     } else {

@@ -9,6 +9,8 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
+#include <tuple>
+
 class QTcpServer;
 class QTcpSocket;
 class QUrlQuery;
@@ -118,7 +120,8 @@ private:
     QHash<QString, Response> m_responses;
     QHash<QString, Response> m_rangeResponses;
     QByteArrayList m_rangeHeaders;
-    QList<QPair<QPointer<QTcpSocket>, QString>> m_held;
+    // Held requests, answered as they asked: socket, path and range.
+    QList<std::tuple<QPointer<QTcpSocket>, QString, QByteArray>> m_held;
     QStringList m_requests;
     QByteArray m_lastHead;
     qint64 m_bodyBytesSent = 0;
