@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <utility>
+
 namespace {
 
 // Inside single quotes nothing is special but the quote itself, which is closed, escaped and
@@ -22,7 +24,18 @@ QByteArray shellQuoted(const QString &text)
     return '\'' + quoted + '\'';
 }
 
+QStringList &testArguments()
+{
+    static QStringList arguments;
+    return arguments;
+}
+
 } // namespace
+
+void BrowserLauncher::setTestArguments(const QStringList &arguments)
+{
+    testArguments() = arguments;
+}
 
 QString BrowserLauncher::path(const InstallRoot &root)
 {
@@ -59,7 +72,10 @@ QByteArray BrowserLauncher::script(const InstallRoot &root, const QString &profi
         + shellQuoted(program)
         + " --protect-profile=\"$profile\" >/dev/null 2>&1 </dev/null\n"
           "fi\n";
-    text += "exec " + shellQuoted(root.browserPath()) + " --user-data-dir=\"$profile\" \"$@\"\n";
+    text += "exec " + shellQuoted(root.browserPath()) + " --user-data-dir=\"$profile\"";
+    for (const QString &argument : std::as_const(testArguments()))
+        text += ' ' + shellQuoted(argument);
+    text += " \"$@\"\n";
     return text;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The one way the installed browser is started: the menu entry, the shortcuts of web apps the
 // browser makes (it names its starter in them, from CHROME_WRAPPER) and a relaunch all run
@@ -22,6 +23,11 @@ inline constexpr char desktopFileName[] = "tarrowin-chromium.desktop";
 inline constexpr char windowClass[] = "Tarrowin-chromium";
 
 QString path(const InstallRoot &root);
+
+// Test seam: switches the launcher passes before the caller's arguments, so that a test running
+// a real Chromium as root can start it without its sandbox and off the network. The shipped
+// program never sets them.
+void setTestArguments(const QStringList &arguments);
 
 // The profile folder "BrowserProfile" names; its default where it names no absolute path
 // (a relative one would depend on wherever the browser happens to be started from).

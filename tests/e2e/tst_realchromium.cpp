@@ -1,0 +1,432 @@
+#include "support/archivebuilder.h"
+#include "support/loopbackserver.h"
+#include "support/notificationserver.h"
+#include "support/privatebus.h"
+#include "support/programstarter.h"
+#include "support/testenvironment.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSettings>
+
+#include <algorithm>
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+const QString debianChromium = QStringLiteral("/usr/lib/chromium");
+const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Linux_x64/LAST_CHANGE");
+const QString buildPath
+    = QStringLiteral("/chromium-browser-snapshots/Linux_x64/123456/chrome-linux.zip");
+constexpr int oldBuild = 100;
+constexpr int newBuild = 123456;
+// Chromium refuses to run as root inside its sandbox; the rest keep it off the network.
+const QString browserArguments
+    = QStringLiteral("--no-first-run --no-default-browser-check --disable-background-networking "
+                     "--disable-component-update --disable-sync --disable-gpu --disable-quic "
+                     "--password-store=basic");
+// The pages the browser is shown. The first sets its cookie once /when is answered; later
+// loads of it, the restored tab's among them, report the cookies they see.
+const QByteArray cookieSetter = "<script>fetch('/when').then(() => {"
+                                " document.cookie = 'kept=yes; max-age=86400; path=/';"
+                                " fetch('/ack?' + document.cookie); });</script>";
+const QByteArray cookieReader = "<script>fetch('/seen?' + document.cookie)</script>";
+const QByteArray stayingPage = "<body style='margin:0;height:100vh'><script>"
+                               "addEventListener('beforeunload', e => {"
+                               " e.preventDefault(); e.returnValue = ''; });"
+                               "addEventListener('click', () => fetch('/clicked'));"
+                               "fetch('/loaded');</script></body>";
+const QByteArray plainPage = "<script>fetch('/loaded')</script>";
+
+LoopbackServer::Response page(const QByteArray &body, bool held = false)
+{
+    LoopbackServer::Response response;
+    response.headers = { { "Content-Type", "text/html" }, { "Cache-Control", "no-store" } };
+    response.body = body;
+    response.held = held;
+    return response;
+}
+
+// Every regular file below source, hard-linked into target where the file system allows,
+// copied where not.
+bool linkTree(const QString &source, const QString &target)
+{
+    if (!QDir().mkpath(target))
+        return false;
+    const QFileInfoList entries
+        = QDir(source).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        const QString to = target + QLatin1Char('/') + entry.fileName();
+        const bool done = entry.isDir() ? linkTree(entry.filePath(), to)
+                                        : ::link(QFile::encodeName(entry.filePath()).constData(),
+                                                 QFile::encodeName(to).constData())
+                    == 0
+                || QFile::copy(entry.filePath(), to);
+        if (!done)
+            return false;
+    }
+    return true;
+}
+
+QList<ArchiveBuilder::Entry> zipEntries(const QString &folder, const QString &prefix)
+{
+    QList<ArchiveBuilder::Entry> entries {
+        { prefix, {}, ArchiveBuilder::Entry::Directory, 0755, {} }
+    };
+    const QFileInfoList infos = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    for (const QFileInfo &info : infos) {
+        if (info.isDir()) {
+            entries += zipEntries(info.filePath(), prefix + info.fileName() + QLatin1Char('/'));
+            continue;
+        }
+        QFile file(info.filePath());
+        file.open(QIODevice::ReadOnly);
+        entries.append({ prefix + info.fileName(),
+                         file.readAll(),
+                         ArchiveBuilder::Entry::File,
+                         info.isExecutable() ? 0755 : 0644,
+                         {} });
+    }
+    return entries;
+}
+
+// A build whose chrome is a script that says it is Chromium `version`.
+QByteArray scriptedBuild(const QByteArray &version)
+{
+    QList<ArchiveBuilder::Entry> tree = ArchiveBuilder::chromeTree();
+    tree[1].data = "#!/bin/sh\necho 'Chromium " + version + " snapshot'\n";
+    return ArchiveBuilder::zip(tree);
+}
+
+// The processes that run exe: a browser and its helpers.
+QList<qint64> processesOf(const QString &exe)
+{
+    QList<qint64> found;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        if (QFile::symLinkTarget(QStringLiteral("/proc/") + entry + QStringLiteral("/exe")) == exe)
+            found.append(entry.toLongLong());
+    }
+    return found;
+}
+
+QByteArray procFile(qint64 pid, const QString &name)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every thread of pid in the stopped state; the state follows the name in parentheses.
+bool stopped(qint64 pid)
+{
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    const QStringList threads = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    return std::all_of(threads.begin(), threads.end(), [&](const QString &thread) {
+        const QByteArray stat = procFile(pid, QStringLiteral("task/") + thread + "/stat");
+        return stat.mid(stat.lastIndexOf(')') + 2, 1) == "T";
+    });
+}
+
+// Whether a stopped process holds a signal that ends or quits it, or ended all the same.
+bool signalled(qint64 pid)
+{
+    const QByteArray status = procFile(pid, QStringLiteral("status"));
+    constexpr quint64 quitting = 1u << (SIGHUP - 1) | 1u << (SIGINT - 1) | 1u << (SIGTERM - 1);
+    quint64 pending = 0;
+    for (const QByteArray &line : status.split('\n')) {
+        if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:"))
+            pending |= line.mid(7).trimmed().toULongLong(nullptr, 16);
+        if (line.startsWith("State:") && (line.contains("zombie") || line.contains("dead")))
+            return true;
+    }
+    return status.isEmpty() || (pending & quitting);
+}
+
+// Stops processes until it goes, so signals sent meanwhile wait in them to be seen.
+class Frozen
+{
+public:
+    explicit Frozen(const QList<qint64> &pids)
+        : m_pids(pids)
+    {
+        for (const qint64 pid : pids)
+            ::kill(pid_t(pid), SIGSTOP);
+    }
+    ~Frozen()
+    {
+        for (const qint64 pid : std::as_const(m_pids))
+            ::kill(pid_t(pid), SIGCONT);
+    }
+    bool stopped() const { return std::all_of(m_pids.begin(), m_pids.end(), ::stopped); }
+
+private:
+    QList<qint64> m_pids;
+};
+} // namespace
+
+// Debian's own Chromium, zipped as a snapshot, installed by the whole program from its
+// loopback storage and started through the menu entry it writes, then relaunched, ended and
+// asked to quit as on a person's desktop. Build 100, the one in use when each case begins, is
+// the same Chromium, linked into place.
+class TestRealChromium : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestRealChromium(TestEnvironment &) { }
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void relaunchAsksOnlyTheBrowserAndKeepsItsCookies();
+    void pageThatAsksToStayKeepsTheBrowserOpen();
+    void nextMilestoneSnapshotsTheProfileAfterSigterm();
+
+private:
+    // A home using build 100, whose storage offers `build` as 123456 once released, and the
+    // program running in it, in the tray.
+    void startSession(const QByteArray &build);
+    // The menu entry's command with the page's address, as a person's click runs it.
+    QProcess *startBrowser(const QString &path);
+    uint relaunchNotice() const;
+    QString installRoot() const
+    {
+        return m_home->dataHome() + QStringLiteral("/Quillmarsh/Tarrowin/chromium");
+    }
+    QString chrome(int build) const
+    {
+        return installRoot() + QStringLiteral("/versions/%1/chrome").arg(build);
+    }
+    QString profile() const { return m_home->configHome() + QStringLiteral("/tarrowin-chromium"); }
+
+    QTemporaryDir m_files;
+    QByteArray m_realBuild;
+    QByteArray m_version; // what Debian's Chromium says of itself
+    LoopbackServer m_server;
+    std::unique_ptr<ProgramStarter> m_home;
+    std::unique_ptr<PrivateBus> m_bus;
+    std::unique_ptr<NotificationServer> m_notices;
+    QProcess *m_program = nullptr;
+    QByteArray m_output; // the program's
+};
+
+void TestRealChromium::initTestCase()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("A 330 MB install takes too long under AddressSanitizer; the Debug suite runs this.");
+#endif
+    if (!TestEnvironment::hasDisplay())
+        QSKIP("Chromium needs an X display: run this through scripts/test.");
+    QProcess version;
+    version.start(debianChromium + QStringLiteral("/chromium"), { QStringLiteral("--version") });
+    if (!version.waitForFinished(20000) || version.exitCode() != 0)
+        QSKIP("Debian's chromium does not run here: scripts/install-deps installs it.");
+    m_version = version.readAllStandardOutput();
+
+    QElapsedTimer timer;
+    timer.start();
+    const QString tree = m_files.filePath(QStringLiteral("chrome-linux"));
+    QVERIFY(linkTree(debianChromium, tree));
+    QVERIFY(QFile::rename(tree + QStringLiteral("/chromium"), tree + QStringLiteral("/chrome")));
+    m_realBuild = ArchiveBuilder::zip(zipEntries(tree, QStringLiteral("chrome-linux/")),
+                                      ArchiveBuilder::Compression::Store);
+    QVERIFY(!m_realBuild.isEmpty());
+    qInfo("Zipped %lld MB of Debian's Chromium in %lld ms", m_realBuild.size() >> 20,
+          timer.elapsed());
+}
+
+void TestRealChromium::cleanup()
+{
+    if (m_home) {
+        // Every browser the case started, the relaunched one too, and their helpers.
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            if (QFile::symLinkTarget(QStringLiteral("/proc/") + entry + QStringLiteral("/exe"))
+                    .startsWith(installRoot() + QLatin1Char('/')))
+                ::kill(pid_t(entry.toInt()), SIGKILL);
+        }
+    }
+    m_home.reset();
+    m_notices.reset();
+    QDBusConnection::disconnectFromBus(QStringLiteral("notices"));
+    m_bus.reset();
+    m_output.clear();
+}
+
+void TestRealChromium::startSession(const QByteArray &build)
+{
+    m_home = std::make_unique<ProgramStarter>(QStringLiteral(TARROWIN_UNDER_TEST));
+    m_home->setServer(m_server.url());
+    m_home->setEnvironment(QStringLiteral("HOME"), m_home->root());
+    m_home->setEnvironment(QStringLiteral("TARROWIN_TEST_BROWSER_ARGUMENTS"),
+                           (::geteuid() == 0 ? QStringLiteral("--no-sandbox ") : QString())
+                               + browserArguments);
+    const QString versions = installRoot() + QStringLiteral("/versions/%1").arg(oldBuild);
+    QVERIFY(linkTree(m_files.filePath(QStringLiteral("chrome-linux")), versions));
+    QFile versionFile(versions + QStringLiteral("/.tarrowin-version"));
+    QVERIFY(versionFile.open(QIODevice::WriteOnly) && versionFile.write(m_version) > 0);
+    QVERIFY(QFile::link(QStringLiteral("versions/%1").arg(oldBuild),
+                        installRoot() + QStringLiteral("/current")));
+    QDir(m_home->configHome()).mkdir(QStringLiteral("Quillmarsh"));
+    QSettings settings(m_home->settingsFile(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("ShowNotifications"), true);
+    settings.setValue(QStringLiteral("CurrentBuild"), oldBuild);
+    settings.sync();
+
+    m_bus = std::make_unique<PrivateBus>(m_home->tempDir());
+    m_notices = std::make_unique<NotificationServer>(
+        QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("notices")));
+    QVERIFY(m_notices->registered());
+    m_home->setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->address());
+
+    m_server.clearRequests();
+    m_server.setResponse(buildPath, LoopbackServer::Response { 200, {}, build });
+    LoopbackServer::Response latest;
+    latest.body = QByteArray::number(newBuild);
+    latest.held = true;
+    m_server.setResponse(lastChange, latest);
+    for (const char *path : { "/when", "/ack", "/seen", "/loaded", "/clicked" })
+        m_server.setResponse(QLatin1String(path), page({}, qstrcmp(path, "/when") == 0));
+    m_server.setResponse(QStringLiteral("/set"), page(cookieSetter));
+    m_server.setResponse(QStringLiteral("/stay"), page(stayingPage));
+    m_server.setResponse(QStringLiteral("/plain"), page(plainPage));
+
+    m_program = m_home->start({ QStringLiteral("/tray") }, QProcess::MergedChannels);
+    connect(m_program, &QProcess::readyRead, this, [this] { m_output += m_program->readAll(); });
+}
+
+QProcess *TestRealChromium::startBrowser(const QString &path)
+{
+    QFile entry(m_home->dataHome() + QStringLiteral("/applications/tarrowin-chromium.desktop"));
+    if (!QTest::qWaitFor([&] { return entry.exists(); }, 20000) || !entry.open(QIODevice::ReadOnly))
+        return nullptr;
+    const QStringList exec
+        = QProcess::splitCommand(QString::fromUtf8(entry.readAll()).section("\nExec=", 1));
+    auto *browser = new QProcess(m_home.get());
+    QProcessEnvironment environment = m_home->environment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    browser->setProcessEnvironment(environment);
+    browser->setStandardOutputFile(QProcess::nullDevice());
+    browser->setStandardErrorFile(QProcess::nullDevice());
+    browser->start(exec.value(0), { m_server.url(path).toString() });
+    return browser->waitForStarted() ? browser : nullptr;
+}
+
+uint TestRealChromium::relaunchNotice() const
+{
+    const QList<NotificationServer::Call> calls = m_notices->calls();
+    for (auto call = calls.rbegin(); call != calls.rend(); ++call) {
+        if (call->actions.contains(QStringLiteral("relaunch")))
+            return call->id;
+    }
+    return 0;
+}
+
+// Chromium keeps cookies in memory for a while: the quit a relaunch asks for must be the
+// browser's own, which writes them, sent to the browser process alone.
+void TestRealChromium::relaunchAsksOnlyTheBrowserAndKeepsItsCookies()
+{
+    startSession(m_realBuild);
+    if (QTest::currentTestFailed())
+        return;
+    QProcess *browser = startBrowser(QStringLiteral("/set"));
+    QVERIFY(browser);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/when")), 1, 30000);
+    m_server.release(lastChange);
+    QTRY_VERIFY_WITH_TIMEOUT(relaunchNotice() != 0, 90000);
+
+    m_server.release(QStringLiteral("/when"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().contains(QStringLiteral("/ack?kept=yes")), 10000);
+    m_server.setResponse(QStringLiteral("/set"), page(cookieReader));
+    // The person clicks "Relaunch" a second after the page set its cookie.
+    QTest::qWait(1000);
+    const qint64 pid = browser->processId();
+    QList<qint64> helpers = processesOf(chrome(oldBuild));
+    QVERIFY(helpers.removeAll(pid) == 1 && !helpers.isEmpty());
+    {
+        const Frozen frozen(helpers + QList<qint64> { pid });
+        QTRY_VERIFY_WITH_TIMEOUT(frozen.stopped(), 10000);
+        m_notices->invokeAction(relaunchNotice(), QStringLiteral("relaunch"));
+        QTRY_VERIFY_WITH_TIMEOUT(signalled(pid), 10000);
+        QStringList wrongly;
+        for (const qint64 helper : std::as_const(helpers)) {
+            if (signalled(helper))
+                wrongly.append(QString::fromLatin1(procFile(helper, QStringLiteral("cmdline")))
+                                   .section(QStringLiteral("--type="), 1)
+                                   .section(QLatin1Char(' '), 0, 0));
+        }
+        QCOMPARE(wrongly, QStringList());
+    }
+    QVERIFY(browser->waitForFinished(20000));
+    // The relaunched browser restores the tab, which now reports what it finds.
+    const auto seen = [this] {
+        return m_server.requests().filter(QRegularExpression(QStringLiteral("^/seen"))).value(0);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!seen().isEmpty(), 30000);
+    QCOMPARE(seen(), QStringLiteral("/seen?kept=yes"));
+    QVERIFY(!processesOf(QFileInfo(chrome(newBuild)).canonicalFilePath()).isEmpty());
+}
+
+// Chromium asks before leaving a page the person has used that wants to stay; a relaunch
+// that is a normal quit lets it ask, and the program then says why nothing happened.
+void TestRealChromium::pageThatAsksToStayKeepsTheBrowserOpen()
+{
+    startSession(scriptedBuild(m_version.split(' ').value(1)));
+    if (QTest::currentTestFailed())
+        return;
+    QProcess *browser = startBrowser(QStringLiteral("/stay"));
+    QVERIFY(browser);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/loaded")), 1, 30000);
+    QList<QRect> windows;
+    QTRY_COMPARE_WITH_TIMEOUT(
+        (windows = ProgramStarter::shown(browser->processId(), ProgramStarter::MainWindow)).size(),
+        1, 10000);
+    // Clicks until one reaches the page: it takes input some time after it loaded.
+    const auto clicked = [&] {
+        return m_server.requestCount(QStringLiteral("/clicked")) > 0
+            || (ProgramStarter::click(windows.first().center(), 1) && false);
+    };
+    QVERIFY(QTest::qWaitFor(clicked, 10000));
+    m_server.release(lastChange);
+    QTRY_VERIFY_WITH_TIMEOUT(relaunchNotice() != 0, 60000);
+
+    m_notices->invokeAction(relaunchNotice(), QStringLiteral("relaunch"));
+    const auto said = [this] { return m_output.contains("did not quit"); };
+    QTRY_VERIFY_WITH_TIMEOUT(said() || browser->state() == QProcess::NotRunning, 60000);
+    QVERIFY2(browser->state() == QProcess::Running, "the page was not asked whether to stay");
+    QTRY_VERIFY_WITH_TIMEOUT(said(), 60000);
+    QCOMPARE(browser->state(), QProcess::Running);
+}
+
+// Chromium ended by SIGTERM leaves its SingletonLock naming a process that is gone: the
+// profile is free, and a newer milestone's first start keeps a copy of it as it was.
+void TestRealChromium::nextMilestoneSnapshotsTheProfileAfterSigterm()
+{
+    startSession(scriptedBuild("999.0.1.0"));
+    if (QTest::currentTestFailed())
+        return;
+    QProcess *browser = startBrowser(QStringLiteral("/plain"));
+    QVERIFY(browser);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/loaded")), 1, 30000);
+    QCOMPARE(::kill(pid_t(browser->processId()), SIGTERM), 0);
+    QVERIFY(browser->waitForFinished(10000));
+    QVERIFY2(QFileInfo(profile() + QStringLiteral("/SingletonLock")).isSymLink(),
+             "Chromium removed its lock on SIGTERM: nothing to check here");
+    QFile lastVersion(profile() + QStringLiteral("/Last Version"));
+    QVERIFY(lastVersion.open(QIODevice::ReadOnly));
+    const QByteArray written = lastVersion.readAll();
+
+    m_server.release(lastChange);
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(installRoot() + QStringLiteral("/current")).symLinkTarget(),
+                              installRoot() + QStringLiteral("/versions/%1").arg(newBuild), 60000);
+    QProcess *next = startBrowser(QStringLiteral("/plain"));
+    QVERIFY(next && next->waitForFinished(30000));
+    QFile kept(installRoot() + QStringLiteral("/profile-snapshots/") + written.split('.').value(0)
+               + QStringLiteral("/Last Version"));
+    QVERIFY2(kept.open(QIODevice::ReadOnly), "no snapshot of the profile was taken");
+    QCOMPARE(kept.readAll(), written);
+}
+
+TARROWIN_TEST_MAIN(TestRealChromium, false)
+#include "tst_realchromium.moc"
