@@ -6,10 +6,10 @@
 #include "support/testenvironment.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSettings>
 
 #include <algorithm>
@@ -50,47 +50,35 @@ LoopbackServer::Response page(const QByteArray &body, bool held = false)
     return response;
 }
 
-// Every regular file below source, hard-linked into target where the file system allows,
-// copied where not.
+// A copy of the tree whose files are links to its own where the file system allows.
 bool linkTree(const QString &source, const QString &target)
 {
-    if (!QDir().mkpath(target))
-        return false;
-    const QFileInfoList entries
-        = QDir(source).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
-        const QString to = target + QLatin1Char('/') + entry.fileName();
-        const bool done = entry.isDir() ? linkTree(entry.filePath(), to)
-                                        : ::link(QFile::encodeName(entry.filePath()).constData(),
-                                                 QFile::encodeName(to).constData())
-                    == 0
-                || QFile::copy(entry.filePath(), to);
-        if (!done)
-            return false;
-    }
-    return true;
+    const auto copy = [&](const QString &how) {
+        QDir(target).removeRecursively();
+        return QProcess::execute(QStringLiteral("cp"), { how, source, target }) == 0;
+    };
+    return copy(QStringLiteral("-al")) || copy(QStringLiteral("-a"));
 }
 
-QList<ArchiveBuilder::Entry> zipEntries(const QString &folder, const QString &prefix)
+// The tree below folder as a snapshot's zip holds it, its files' data verbatim.
+QByteArray zipOf(const QString &folder)
 {
-    QList<ArchiveBuilder::Entry> entries {
-        { prefix, {}, ArchiveBuilder::Entry::Directory, 0755, {} }
-    };
-    const QFileInfoList infos = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    for (const QFileInfo &info : infos) {
-        if (info.isDir()) {
-            entries += zipEntries(info.filePath(), prefix + info.fileName() + QLatin1Char('/'));
-            continue;
-        }
+    using Entry = ArchiveBuilder::Entry;
+    QList<Entry> entries { { QStringLiteral("chrome-linux/"), {}, Entry::Directory, 0755, {} } };
+    QDirIterator found(folder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                       QDirIterator::Subdirectories);
+    while (found.hasNext()) {
+        const QFileInfo info(found.next());
+        const QString path
+            = QStringLiteral("chrome-linux/") + QDir(folder).relativeFilePath(info.filePath());
         QFile file(info.filePath());
-        file.open(QIODevice::ReadOnly);
-        entries.append({ prefix + info.fileName(),
-                         file.readAll(),
-                         ArchiveBuilder::Entry::File,
-                         info.isExecutable() ? 0755 : 0644,
-                         {} });
+        if (info.isDir())
+            entries.append({ path + QLatin1Char('/'), {}, Entry::Directory, 0755, {} });
+        else if (file.open(QIODevice::ReadOnly))
+            entries.append(
+                { path, file.readAll(), Entry::File, info.isExecutable() ? 0755 : 0644, {} });
     }
-    return entries;
+    return ArchiveBuilder::zip(entries, ArchiveBuilder::Compression::Store);
 }
 
 // A build whose chrome is a script that says it is Chromium `version`.
@@ -232,8 +220,7 @@ void TestRealChromium::initTestCase()
     const QString tree = m_files.filePath(QStringLiteral("chrome-linux"));
     QVERIFY(linkTree(debianChromium, tree));
     QVERIFY(QFile::rename(tree + QStringLiteral("/chromium"), tree + QStringLiteral("/chrome")));
-    m_realBuild = ArchiveBuilder::zip(zipEntries(tree, QStringLiteral("chrome-linux/")),
-                                      ArchiveBuilder::Compression::Store);
+    m_realBuild = zipOf(tree);
     QVERIFY(!m_realBuild.isEmpty());
     qInfo("Zipped %lld MB of Debian's Chromium in %lld ms", m_realBuild.size() >> 20,
           timer.elapsed());
@@ -264,6 +251,7 @@ void TestRealChromium::startSession(const QByteArray &build)
                            (::geteuid() == 0 ? QStringLiteral("--no-sandbox ") : QString())
                                + browserArguments);
     const QString versions = installRoot() + QStringLiteral("/versions/%1").arg(oldBuild);
+    QVERIFY(QDir().mkpath(installRoot() + QStringLiteral("/versions")));
     QVERIFY(linkTree(m_files.filePath(QStringLiteral("chrome-linux")), versions));
     QFile versionFile(versions + QStringLiteral("/.tarrowin-version"));
     QVERIFY(versionFile.open(QIODevice::WriteOnly) && versionFile.write(m_version) > 0);
