@@ -194,6 +194,7 @@ private:
     QTemporaryDir m_files;
     QByteArray m_realBuild;
     QByteArray m_version; // what Debian's Chromium says of itself
+    QString m_arguments; // the launcher's, from the test seam
     LoopbackServer m_server;
     std::unique_ptr<ProgramStarter> m_home;
     std::unique_ptr<PrivateBus> m_bus;
@@ -209,11 +210,26 @@ void TestRealChromium::initTestCase()
 #endif
     if (!TestEnvironment::hasDisplay())
         QSKIP("Chromium needs an X display: run this through scripts/test.");
-    QProcess version;
-    version.start(debianChromium + QStringLiteral("/chromium"), { QStringLiteral("--version") });
-    if (!version.waitForFinished(20000) || version.exitCode() != 0)
-        QSKIP("Debian's chromium does not run here: scripts/install-deps installs it.");
-    m_version = version.readAllStandardOutput();
+    const QString chromium = debianChromium + QStringLiteral("/chromium");
+    if (!QFileInfo(chromium).isExecutable())
+        QSKIP("Debian's chromium is not installed: scripts/install-deps installs it.");
+    m_arguments
+        = (::geteuid() == 0 ? QStringLiteral("--no-sandbox ") : QString()) + browserArguments;
+    // Once without a window, to know it starts at all here.
+    QProcess probe;
+    probe.start(chromium,
+                QProcess::splitCommand(m_arguments)
+                    + QStringList { QStringLiteral("--headless"), QStringLiteral("--dump-dom"),
+                                    QStringLiteral("--user-data-dir=")
+                                        + m_files.filePath(QStringLiteral("probe")),
+                                    QStringLiteral("about:blank") });
+    if (!probe.waitForFinished(30000) || probe.exitCode() != 0)
+        QSKIP(qPrintable(QStringLiteral("Chromium cannot start here: ")
+                         + QString::fromLocal8Bit(probe.readAllStandardError().trimmed())
+                               .section(QLatin1Char('\n'), -1)));
+    probe.start(chromium, { QStringLiteral("--version") });
+    QVERIFY(probe.waitForFinished(20000) && probe.exitCode() == 0);
+    m_version = probe.readAllStandardOutput();
 
     QElapsedTimer timer;
     timer.start();
@@ -247,9 +263,7 @@ void TestRealChromium::startSession(const QByteArray &build)
     m_home = std::make_unique<ProgramStarter>(QStringLiteral(TARROWIN_UNDER_TEST));
     m_home->setServer(m_server.url());
     m_home->setEnvironment(QStringLiteral("HOME"), m_home->root());
-    m_home->setEnvironment(QStringLiteral("TARROWIN_TEST_BROWSER_ARGUMENTS"),
-                           (::geteuid() == 0 ? QStringLiteral("--no-sandbox ") : QString())
-                               + browserArguments);
+    m_home->setEnvironment(QStringLiteral("TARROWIN_TEST_BROWSER_ARGUMENTS"), m_arguments);
     const QString versions = installRoot() + QStringLiteral("/versions/%1").arg(oldBuild);
     QVERIFY(QDir().mkpath(installRoot() + QStringLiteral("/versions")));
     QVERIFY(linkTree(m_files.filePath(QStringLiteral("chrome-linux")), versions));
@@ -375,8 +389,10 @@ void TestRealChromium::pageThatAsksToStayKeepsTheBrowserOpen()
         1, 10000);
     // Clicks until one reaches the page: it takes input some time after it loaded.
     const auto clicked = [&] {
-        return m_server.requestCount(QStringLiteral("/clicked")) > 0
-            || (ProgramStarter::click(windows.first().center(), 1) && false);
+        if (m_server.requestCount(QStringLiteral("/clicked")) > 0)
+            return true;
+        ProgramStarter::click(windows.first().center(), 1);
+        return false;
     };
     QVERIFY(QTest::qWaitFor(clicked, 10000));
     m_server.release(lastChange);
@@ -385,7 +401,8 @@ void TestRealChromium::pageThatAsksToStayKeepsTheBrowserOpen()
     m_notices->invokeAction(relaunchNotice(), QStringLiteral("relaunch"));
     const auto said = [this] { return m_output.contains("did not quit"); };
     QTRY_VERIFY_WITH_TIMEOUT(said() || browser->state() == QProcess::NotRunning, 60000);
-    QVERIFY2(browser->state() == QProcess::Running, "the page was not asked whether to stay");
+    QVERIFY2(browser->state() == QProcess::Running,
+             "the browser was ended although its page asked to stay");
     QTRY_VERIFY_WITH_TIMEOUT(said(), 60000);
     QCOMPARE(browser->state(), QProcess::Running);
 }
