@@ -9,8 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -107,6 +110,34 @@ bool BrowserLauncher::install(const InstallRoot &root, const QString &profile, c
         return false;
     }
     return true;
+}
+
+QProcessEnvironment BrowserLauncher::environment(const QProcessEnvironment &session)
+{
+    // Qt reads QT_*, QML_* and QSG_* of whatever program it runs in; Chromium draws with Qt
+    // where its Qt theme is chosen, and a platform, scale or backend set for Tarrowin is not
+    // the browser's. TARROWIN_* are the program's own seams for its tests.
+    static const QLatin1String prefixes[]
+        = { QLatin1String("QT_"), QLatin1String("QML_"), QLatin1String("QML2_"),
+            QLatin1String("QSG_"), QLatin1String("TARROWIN_") };
+    QProcessEnvironment browser = session;
+    const QStringList names = session.keys();
+    for (const QString &name : names) {
+        if (std::any_of(std::begin(prefixes), std::end(prefixes),
+                        [&name](QLatin1String prefix) { return name.startsWith(prefix); }))
+            browser.remove(name);
+    }
+    return browser;
+}
+
+bool BrowserLauncher::start(const InstallRoot &root, const QStringList &arguments)
+{
+    QProcess launcher;
+    launcher.setProgram(path(root));
+    launcher.setArguments(arguments);
+    launcher.setWorkingDirectory(QDir::homePath());
+    launcher.setProcessEnvironment(environment(QProcessEnvironment::systemEnvironment()));
+    return launcher.startDetached();
 }
 
 void BrowserLauncher::refresh(const InstallRoot &root)

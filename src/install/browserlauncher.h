@@ -3,6 +3,7 @@
 #include "install/installroot.h"
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -43,6 +44,13 @@ QByteArray script(const InstallRoot &root, const QString &profile, const QString
 // start, same milestone, reads two short files and runs nothing else.
 bool install(const InstallRoot &root, const QString &profile, const QString &logo,
              const QString &program = QString());
+
+// What the browser is started with: the session's environment, without what was meant for
+// Tarrowin alone (its Qt settings, its test seams).
+QProcessEnvironment environment(const QProcessEnvironment &session);
+
+// Starts the launcher, detached, in that environment.
+bool start(const InstallRoot &root, const QStringList &arguments);
 
 // Brings an existing installation's launcher and menu entry up to date (the profile may have
 // changed, or they may date from an earlier version); nothing while no build is installed.

@@ -3,18 +3,21 @@
 #include "common/updatelog.h"
 #include "install/browserlauncher.h"
 #include "install/profileguard.h"
+#include "install/singletonlock.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSocketNotifier>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <algorithm>
+#include <cerrno>
 
 #ifdef Q_OS_LINUX
+#include "install/descriptortree.h"
+
 #include <csignal>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -24,19 +27,29 @@ namespace {
 #if defined(Q_OS_LINUX) && defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
 constexpr bool processHandles = true;
 
-int openProcess(qint64 pid)
+int openHandle(qint64 pid)
 {
     return int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
 }
 
-bool askToQuit(int handle)
+// Chromium on Linux takes SIGINT and SIGHUP as a person's quit: the pages are asked whether
+// they may close, and the profile is written out. SIGTERM is a session's end.
+bool signalToQuit(int handle)
 {
-    return ::syscall(SYS_pidfd_send_signal, handle, SIGTERM, nullptr, 0) == 0;
+    return ::syscall(SYS_pidfd_send_signal, handle, SIGINT, nullptr, 0) == 0;
 }
 
-bool ownedByUs(const QString &processDir)
+// A process handle is readable once its process has ended.
+bool stillRuns(int handle)
 {
-    return QFileInfo(processDir).ownerId() == ::getuid();
+    pollfd entry { handle, POLLIN, 0 };
+    return ::poll(&entry, 1, 0) == 0;
+}
+
+bool ownedByUs(int process)
+{
+    struct stat status;
+    return ::fstat(process, &status) == 0 && status.st_uid == ::getuid();
 }
 
 void closeHandle(int handle)
@@ -46,15 +59,19 @@ void closeHandle(int handle)
 #else
 // Without process handles a signal could reach a process that merely took over a pid.
 constexpr bool processHandles = false;
-int openProcess(qint64)
+int openHandle(qint64)
 {
     return -1;
 }
-bool askToQuit(int)
+bool signalToQuit(int)
 {
     return false;
 }
-bool ownedByUs(const QString &)
+bool stillRuns(int)
+{
+    return false;
+}
+bool ownedByUs(int)
 {
     return false;
 }
@@ -62,26 +79,6 @@ void closeHandle(int)
 {
 }
 #endif
-
-const QString procRoot = QStringLiteral("/proc");
-
-QString executableOf(qint64 pid)
-{
-    return QFile::symLinkTarget(procRoot + QLatin1Char('/') + QString::number(pid)
-                                + QStringLiteral("/exe"));
-}
-
-// Chromium's renderers, zygotes and utilities run the same chrome with a --type= switch;
-// the browser process has none.
-bool isBrowserProcess(qint64 pid)
-{
-    QFile file(procRoot + QLatin1Char('/') + QString::number(pid) + QStringLiteral("/cmdline"));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> arguments = file.readAll().split('\0');
-    return std::none_of(arguments.begin(), arguments.end(),
-                        [](const QByteArray &argument) { return argument.startsWith("--type="); });
-}
 
 } // namespace
 
@@ -104,100 +101,111 @@ BrowserRelaunch::~BrowserRelaunch()
 {
     m_cancel = true;
     m_protection.waitForFinished();
-    for (QSocketNotifier *notifier : std::as_const(m_waiting)) {
-        notifier->setEnabled(false);
-        closeHandle(int(notifier->socket()));
+    if (m_waiting) {
+        m_waiting->setEnabled(false);
+        closeHandle(int(m_waiting->socket()));
     }
 }
 
-QList<BrowserRelaunch::Browser> BrowserRelaunch::outdatedBrowsers() const
+bool BrowserRelaunch::isOutdatedBrowser(int process) const
 {
-    QList<Browser> browsers;
     const int current = m_root.currentBuild();
     const QString versions
         = QFileInfo(m_root.path() + QStringLiteral("/versions")).canonicalFilePath();
-    if (current == -1 || versions.isEmpty() || !processHandles)
-        return browsers;
+    if (current == -1 || versions.isEmpty() || !processHandles || !ownedByUs(process))
+        return false;
+#ifdef Q_OS_LINUX
     const QString currentChrome
         = QFileInfo(m_root.versionPath(current)).canonicalFilePath() + QStringLiteral("/chrome");
-    const QStringList entries = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (!numeric || !ownedByUs(procRoot + QLatin1Char('/') + entry))
-            continue;
-        // versions/<N>/chrome itself: the crash handler and other programs of a build are
-        // not browsers.
-        const QString executable = executableOf(pid);
-        const QFileInfo info(executable);
-        if (info.fileName() != QLatin1String("chrome") || executable == currentChrome
-            || QFileInfo(info.path()).path() != versions || !isBrowserProcess(pid))
-            continue;
-        browsers.append({ pid, executable });
-    }
-    return browsers;
+    // versions/<N>/chrome itself: the crash handler and other programs of a build are no
+    // browsers.
+    const QString executable = SingletonLock::browserExecutable(process);
+    const QFileInfo info(executable);
+    return info.fileName() == QLatin1String("chrome") && executable != currentChrome
+        && QFileInfo(info.path()).path() == versions;
+#else
+    return false;
+#endif
+}
+
+qint64 BrowserRelaunch::outdatedBrowser() const
+{
+#ifdef Q_OS_LINUX
+    const qint64 pid = SingletonLock(BrowserLauncher::profile()).pid();
+    const DescriptorTree::Fd process(pid > 0 ? SingletonLock::openProcess(pid) : -1);
+    return process.valid() && isOutdatedBrowser(process.get()) ? pid : 0;
+#else
+    return 0;
+#endif
 }
 
 void BrowserRelaunch::refresh()
 {
-    const bool outdated = !outdatedBrowsers().isEmpty();
+    const bool outdated = outdatedBrowser() != 0;
     if (outdated == m_outdated)
         return;
     m_outdated = outdated;
     emit outdatedChanged(outdated);
 }
 
+bool BrowserRelaunch::askToQuit(qint64 pid)
+{
+    // The handle names one process for good, and the signal goes through it. What /proc shows
+    // after it was taken is of that process for as long as it still runs when signalled: a
+    // pid taken over meanwhile is another process, which the handle does not reach.
+    const int handle = openHandle(pid);
+    if (handle < 0)
+        return errno == ESRCH; // ended already
+#ifdef Q_OS_LINUX
+    const DescriptorTree::Fd process(SingletonLock::openProcess(pid));
+    const bool browser = process.valid() && isOutdatedBrowser(process.get());
+#else
+    const bool browser = false;
+#endif
+    if (stillRuns(handle) && browser && signalToQuit(handle)) {
+        m_waiting = new QSocketNotifier(handle, QSocketNotifier::Read, this);
+        connect(m_waiting, &QSocketNotifier::activated, this, &BrowserRelaunch::exited);
+        qCInfo(lcUpdate) << "Asked 1 browser to quit for a relaunch, process" << pid;
+        return true;
+    }
+    // Ended, or its pid is another process's now: either way the browser is gone.
+    const bool gone = !browser || !stillRuns(handle);
+    closeHandle(handle);
+    return gone;
+}
+
 bool BrowserRelaunch::relaunch()
 {
     if (relaunching())
         return false;
-    const QList<Browser> browsers = outdatedBrowsers();
-    if (browsers.isEmpty()) {
+    const qint64 pid = outdatedBrowser();
+    if (pid == 0) {
         refresh();
         return false;
     }
-    for (const Browser &browser : browsers) {
-        const int handle = openProcess(browser.pid);
-        if (handle < 0)
-            continue;
-        // The handle names one process for good: once it is held, a look at what that pid
-        // runs is a look at the process the signal will reach, not at a successor.
-        if (executableOf(browser.pid) != browser.executable || !askToQuit(handle)) {
-            closeHandle(handle);
-            continue;
-        }
-        auto *notifier = new QSocketNotifier(handle, QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this,
-                [this, notifier] { exited(notifier); });
-        m_waiting.append(notifier);
-    }
-    qCInfo(lcUpdate) << "Asked" << m_waiting.size() << "browser(s) to quit for a relaunch";
+    const bool asked = askToQuit(pid);
     m_limit.start();
     emit relaunchingChanged();
-    if (m_waiting.isEmpty())
-        finish(true);
+    // Ended before it was asked: the relaunch goes on at once.
+    if (!asked || !m_waiting)
+        finish(asked);
     return true;
 }
 
-void BrowserRelaunch::exited(QSocketNotifier *notifier)
+void BrowserRelaunch::exited()
 {
-    m_waiting.removeOne(notifier);
-    notifier->setEnabled(false);
-    closeHandle(int(notifier->socket()));
-    notifier->deleteLater();
-    if (m_waiting.isEmpty())
-        finish(true);
+    finish(true);
 }
 
 void BrowserRelaunch::finish(bool quit)
 {
     m_limit.stop();
-    for (QSocketNotifier *notifier : std::as_const(m_waiting)) {
-        notifier->setEnabled(false);
-        closeHandle(int(notifier->socket()));
-        notifier->deleteLater();
+    if (m_waiting) {
+        m_waiting->setEnabled(false);
+        closeHandle(int(m_waiting->socket()));
+        m_waiting->deleteLater();
+        m_waiting = nullptr;
     }
-    m_waiting.clear();
     if (quit) {
         // The profile is free now: the last chance to keep it as the older milestone left it.
         // The relaunch goes on once that is done, whatever came of it.
@@ -208,7 +216,7 @@ void BrowserRelaunch::finish(bool quit)
             }));
         return;
     }
-    qCWarning(lcUpdate) << "A browser did not quit: it was not relaunched";
+    qCWarning(lcUpdate) << "The browser did not quit: it was not relaunched";
     emit relaunchingChanged();
     emit relaunchFinished(false, false);
     refresh();
@@ -217,11 +225,10 @@ void BrowserRelaunch::finish(bool quit)
 void BrowserRelaunch::startCurrent()
 {
     m_protecting = false;
-    const QString launcher = BrowserLauncher::path(m_root);
-    const bool started = QProcess::startDetached(
-        launcher, { QStringLiteral("--restore-last-session") }, QDir::homePath());
+    const bool started
+        = BrowserLauncher::start(m_root, { QStringLiteral("--restore-last-session") });
     if (!started)
-        qCWarning(lcUpdate) << "Could not start" << launcher;
+        qCWarning(lcUpdate) << "Could not start" << BrowserLauncher::path(m_root);
     emit relaunchingChanged();
     emit relaunchFinished(true, started);
     refresh();

@@ -3,7 +3,6 @@
 #include "install/installroot.h"
 
 #include <QFutureWatcher>
-#include <QList>
 #include <QObject>
 #include <QTimer>
 
@@ -11,12 +10,14 @@
 
 class QSocketNotifier;
 
-// Finds the browsers of this user that still run from a build `current` no longer points at,
-// and relaunches them in the current one: asks each to quit the way Chromium takes as a
-// person's own quit (SIGTERM to the browser process, not a session end), waits a bounded
-// time for every one to end, and then starts the launcher with --restore-last-session, so
-// Chromium's own session restore brings the tabs back. A browser that does not quit (a page
-// asks to stay) is never forced; the new build is then not started either.
+// Finds the browser the profile's SingletonLock names when it is this user's and still runs
+// from a build `current` no longer points at, and relaunches it in the current one: asks it
+// to quit the way Chromium takes as a person's own quit (SIGINT to the browser process alone,
+// never to its helpers; SIGTERM would be a session's end, which skips the pages' questions
+// and loses what was not yet written), waits a bounded time for it to end, and then starts
+// the launcher with --restore-last-session, so Chromium's own session restore brings the tabs
+// back. A browser that does not quit (a page asks to stay) is never forced; the new build is
+// then not started either.
 class BrowserRelaunch : public QObject
 {
     Q_OBJECT
@@ -44,28 +45,27 @@ public:
 signals:
     void outdatedChanged(bool outdated);
     void relaunchingChanged();
-    // quit: whether every outdated browser ended; started: whether the current build was
-    // then started. A browser that stays is left running and nothing is started.
+    // quit: whether the outdated browser ended; started: whether the current build was then
+    // started. A browser that stays is left running and nothing is started.
     void relaunchFinished(bool quit, bool started);
 
 private:
-    struct Browser
-    {
-        qint64 pid = 0;
-        QString executable;
-    };
-    // The browser processes (not their renderers and helpers) of this user whose chrome lies
-    // in a build other than the current one.
-    QList<Browser> outdatedBrowsers() const;
-    void exited(QSocketNotifier *notifier);
+    // The pid the profile's lock names when that process is a browser (not a renderer or
+    // helper) of this user whose chrome lies in a build other than the current one; else 0.
+    qint64 outdatedBrowser() const;
+    // Whether the process open as /proc/<pid> is such a browser.
+    bool isOutdatedBrowser(int process) const;
+    // Asks the browser to quit; false when it ran but could not be asked.
+    bool askToQuit(qint64 pid);
+    void exited();
     void finish(bool quit);
     // Once the profile is looked after: starts the current build, and says what came of it.
     void startCurrent();
 
     InstallRoot m_root;
     bool m_outdated = false;
-    // One per browser asked to quit: readable once that process has ended.
-    QList<QSocketNotifier *> m_waiting;
+    // On the handle of the browser asked to quit: readable once that process has ended.
+    QSocketNotifier *m_waiting = nullptr;
     QTimer m_limit;
     // The snapshot taken between the old browser's quit and the new build's start, off the
     // main thread: a large History takes seconds to copy.

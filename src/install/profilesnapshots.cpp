@@ -1,6 +1,7 @@
 #include "install/profilesnapshots.h"
 
 #include "install/descriptortree.h"
+#include "install/singletonlock.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -315,8 +316,7 @@ int ProfileSnapshots::profileMilestone() const
 
 bool ProfileSnapshots::profileHeld() const
 {
-    struct stat status;
-    return ::lstat(QFile::encodeName(m_profile + QStringLiteral("/SingletonLock")), &status) == 0;
+    return SingletonLock(m_profile).held();
 }
 
 bool ProfileSnapshots::take(QString *error, const std::atomic<bool> *cancel) const

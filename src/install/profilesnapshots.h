@@ -35,7 +35,7 @@ public:
     int profileMilestone() const;
     // What the installed build said of itself; -1 when unknown.
     int buildMilestone(int build) const;
-    // Whether a browser holds the profile, or did and died without letting go.
+    // Whether a browser holds the profile (its SingletonLock names one that runs).
     bool profileHeld() const;
     // The milestones snapshots exist for, newest first.
     QList<int> milestones() const;

@@ -2,13 +2,18 @@
 #include "install/browserrelaunch.h"
 #include "install/menuentry.h"
 #include "install/profilesnapshots.h"
+#include "settings/config.h"
 #include "support/testenvironment.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -29,6 +34,8 @@ private slots:
     void startsCurrentBuildWithItsOwnProfile();
     void relaunchIntoTheCurrentBuild_data();
     void relaunchIntoTheCurrentBuild();
+    void profileHeldOnlyByItsBrowser_data();
+    void profileHeldOnlyByItsBrowser();
     void newerMilestoneIsSnapshottedBeforeItStarts();
     void desktopIntegration_data();
     void desktopIntegration();
@@ -42,6 +49,7 @@ private:
     // Runs the launcher, with the fake browser exiting at once.
     bool launch(const QStringList &arguments = QStringList()) const;
     QString lastStart() const;
+    QByteArray read(const QString &name) const;
 
     TestEnvironment &m_environment;
     std::optional<InstallRoot> m_root;
@@ -88,6 +96,12 @@ QString TestBrowserLauncher::lastStart() const
     return record.open(QIODevice::ReadOnly)
         ? QString::fromLocal8Bit(record.readAll()).split("start\n").last()
         : QString();
+}
+
+QByteArray TestBrowserLauncher::read(const QString &name) const
+{
+    QFile file(m_profile + '/' + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile_data()
@@ -151,11 +165,29 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
     QFETCH(bool, stays);
     QFETCH(bool, outdated);
     QVERIFY(install("root", "profile"));
+    Config::set(Config::BrowserProfile, m_profile);
+    // Qt settings and test seams meant for the program alone.
+    const QList<const char *> own { "QT_SCALE_FACTOR", "QSG_RHI_BACKEND", "QML_IMPORT_TRACE",
+                                    "TARROWIN_TEST_MAKER" };
+    for (const char *name : own)
+        qputenv(name, "1");
+    const auto restore = qScopeGuard([&own] {
+        Config::remove(Config::BrowserProfile);
+        for (const char *name : own)
+            qunsetenv(name);
+    });
     if (stays)
         QVERIFY(QFile(m_profile + "/stay").open(QIODevice::WriteOnly));
     QProcess old;
     old.start(BrowserLauncher::path(*m_root), arguments);
     QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
+    // The old build's browser on a profile of its own is not the relaunch's to end.
+    const QString elsewhere = m_environment.tempDir() + "/elsewhere";
+    QDir(elsewhere).removeRecursively();
+    QProcess other;
+    other.start(m_root->versionPath(1) + "/chrome", { "--user-data-dir=" + elsewhere });
+    const auto stopOther = qScopeGuard([&other] { other.kill(), other.waitForFinished(); });
+    QTRY_VERIFY(QFileInfo(elsewhere + "/SingletonLock").isSymLink());
     BrowserRelaunch relaunch(*m_root);
     relaunch.refresh();
     QVERIFY(!relaunch.outdated());
@@ -172,6 +204,10 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
         QCOMPARE(finished.first(), (QVariantList { !stays, !stays }));
         QCOMPARE(old.state() == QProcess::NotRunning, !stays);
     }
+    // Asked as a person quits, the browser alone: neither its helpers nor another browser.
+    QCOMPARE(read("fakebrowser.signals"), outdated ? "browser INT\n" : "");
+    QVERIFY(!QFile::exists(elsewhere + "/fakebrowser.signals"));
+    QCOMPARE(other.state(), QProcess::Running);
     // The new build runs with the session restored, or else the old one runs on.
     const bool relaunched = outdated && !stays;
     QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
@@ -180,10 +216,72 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
                  QStringLiteral("\nexe %1/chrome\n")
                      .arg(QFileInfo(m_root->versionPath(relaunched ? 2 : 1)).canonicalFilePath())),
              qPrintable(lastStart()));
+    // In the session's environment, without the program's own settings.
+    const QList<QByteArray> environment = read("fakebrowser.environment").split('\n');
+    QVERIFY(environment.contains("HOME=" + qgetenv("HOME")));
+    for (const QByteArray &variable : environment) {
+        const QRegularExpression programs("^(QT|QSG|QML|TARROWIN)_");
+        QVERIFY2(!relaunched || !QString::fromLocal8Bit(variable).contains(programs),
+                 variable.constData());
+    }
     const QString owner = QFile::symLinkTarget(m_profile + "/SingletonLock");
     ::kill(pid_t(owner.section('-', -1).toInt()), SIGKILL);
     old.kill();
     old.waitForFinished(5000);
+}
+
+void TestBrowserLauncher::profileHeldOnlyByItsBrowser_data()
+{
+    // Whose pid the lock names: a browser's, a helper's, a program's that is no browser (this
+    // test), one that has ended; or a file in its place.
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("held");
+    const QString here = QSysInfo::machineHostName();
+    QTest::newRow("its browser") << "browser" << here << true;
+    // A browser on another computer sharing this home may hold it, as Chromium says too.
+    QTest::newRow("another host") << "browser"
+                                  << "elsewhere" << true;
+    // What a browser ended by SIGTERM or a crash leaves behind.
+    QTest::newRow("process gone") << "gone" << here << false;
+    QTest::newRow("pid of another program") << "program" << here << false;
+    QTest::newRow("pid of a helper") << "helper" << here << false;
+    // Chromium itself does not start on a profile whose lock is no link.
+    QTest::newRow("not a link") << "file" << here << true;
+}
+
+void TestBrowserLauncher::profileHeldOnlyByItsBrowser()
+{
+    QFETCH(QString, owner);
+    QFETCH(QString, host);
+    QFETCH(bool, held);
+    QVERIFY(install("root", "profile"));
+    QFile lastVersion(m_profile + "/Last Version");
+    QVERIFY(lastVersion.open(QIODevice::WriteOnly) && lastVersion.write("120.0.1.0"));
+    lastVersion.close();
+    QProcess process;
+    const auto stop = qScopeGuard([&process] { process.kill(), process.waitForFinished(); });
+    const QString elsewhere = m_environment.tempDir() + "/elsewhere";
+    QDir(elsewhere).removeRecursively();
+    if (owner == "gone")
+        process.start("true");
+    else if (owner == "browser" || owner == "helper")
+        process.start(m_root->versionPath(1) + "/chrome",
+                      { owner == "helper" ? "--type=renderer" : "--no-first-run",
+                        "--user-data-dir=" + elsewhere });
+    QVERIFY(process.program().isEmpty() || process.waitForStarted());
+    const qint64 pid
+        = process.program().isEmpty() ? QCoreApplication::applicationPid() : process.processId();
+    QVERIFY(owner != "helper" || process.waitForReadyRead(10000));
+    QVERIFY(owner != "gone" || process.waitForFinished());
+    const QString lock = m_profile + "/SingletonLock";
+    if (owner == "file")
+        QVERIFY(QFile(lock).open(QIODevice::WriteOnly));
+    else
+        QVERIFY(QFile::link(host + '-' + QString::number(pid), lock));
+    QCOMPARE(ProfileSnapshots(*m_root, m_profile).take(), !held);
+    // A lock left behind is Chromium's to replace.
+    QVERIFY(QFileInfo(lock).isSymLink() || QFileInfo(lock).isFile());
 }
 
 void TestBrowserLauncher::newerMilestoneIsSnapshottedBeforeItStarts()
@@ -197,6 +295,12 @@ void TestBrowserLauncher::newerMilestoneIsSnapshottedBeforeItStarts()
     QVERIFY(QFile(m_profile + "/Default/Preferences").open(QIODevice::WriteOnly));
     QVERIFY(QFile::remove(m_root->currentLink()));
     QVERIFY(QFile::link("versions/2", m_root->currentLink()));
+    // As a browser ended by SIGTERM leaves it: its process is gone.
+    QProcess gone;
+    gone.start("true");
+    QVERIFY(gone.waitForStarted());
+    const QString owner = QSysInfo::machineHostName() + '-' + QString::number(gone.processId());
+    QVERIFY(gone.waitForFinished() && QFile::link(owner, m_profile + "/SingletonLock"));
     QVERIFY(launch());
     QCOMPARE(snapshots.milestones(), QList<int> { 120 });
     QVERIFY(

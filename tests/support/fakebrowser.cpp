@@ -1,19 +1,85 @@
 // The installed browser in the tests, copied to versions/<N>/chrome. "--version" prints
 // "Chromium <version>" (the first line of fake-version beside it, else 120.0.1.0). Otherwise it
 // appends its arguments, CHROME_WRAPPER and CHROME_DESKTOP to <user data dir>/fakebrowser.record,
-// writes `Last Version`, holds `SingletonLock` and exits 0 on SIGTERM; FAKEBROWSER_EXIT=1 makes
-// it exit at once, a file `stay` in the profile makes it ignore SIGTERM (a page asking to stay).
+// its whole environment to fakebrowser.environment, writes `Last Version`, holds `SingletonLock`
+// ("<host>-<pid>") and runs two helpers, as Chromium does: SIGINT or SIGHUP end it as a
+// person's quit (the lock goes), SIGTERM as a session's end (the lock stays); each signal it or
+// a helper gets is appended to fakebrowser.signals. FAKEBROWSER_EXIT=1 makes it exit at once,
+// a file `stay` in the profile makes it stay on SIGINT and SIGHUP (a page asking to stay).
+// A first argument --type=… makes it a helper: like Chromium's, it rewrites its command line
+// into one string, says "ready" on its output and ends with its browser.
 // --make-default-browser registers the desktop file CHROME_DESKTOP names with xdg-settings,
 // as Chromium does on Linux.
 // It never outlives a minute.
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+std::string profile;
+
+void recordSignal(const char *role, int received)
+{
+    std::ofstream(profile + "/fakebrowser.signals", std::ios::app)
+        << role << ' ' << sigabbrev_np(received) << '\n';
+}
+
+sigset_t blockSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : { SIGINT, SIGHUP, SIGTERM, SIGALRM, SIGUSR1 })
+        sigaddset(&signals, signal);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    alarm(60);
+    return signals;
+}
+
+int helper(int argc, char *argv[])
+{
+    // Chromium's helpers set their title over the arguments: one string, spaces between.
+    for (int i = 1; i < argc; ++i)
+        argv[i][-1] = ' ';
+    prctl(PR_SET_PDEATHSIG, SIGUSR1);
+    const sigset_t signals = blockSignals();
+    if (std::puts("ready") < 0 || std::fflush(stdout) != 0)
+        return 5;
+    int received = 0;
+    if (sigwait(&signals, &received) == 0 && received != SIGUSR1 && received != SIGALRM)
+        recordSignal("helper", received);
+    return 0;
+}
+
+// A helper of this browser, running once it has said so.
+bool startHelper(const char *self, const char *type)
+{
+    int ready[2];
+    if (pipe(ready) != 0)
+        return false;
+    const std::string userDataDir = "--user-data-dir=" + profile;
+    if (fork() == 0) {
+        dup2(ready[1], STDOUT_FILENO);
+        execl(self, self, type, userDataDir.c_str(), static_cast<char *>(nullptr));
+        _exit(6);
+    }
+    close(ready[1]);
+    char said[6] = {};
+    const bool started = read(ready[0], said, 5) == 5 && std::strcmp(said, "ready") == 0;
+    close(ready[0]);
+    return started;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -28,11 +94,12 @@ int main(int argc, char *argv[])
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
         return std::printf("Chromium %s \n", version.c_str()) > 0 ? 0 : 1;
 
-    std::string profile;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--user-data-dir=", 16) == 0)
             profile = argv[i] + 16;
     }
+    if (argc > 1 && std::strncmp(argv[1], "--type=", 7) == 0)
+        return helper(argc, argv);
     mkdir(profile.c_str(), 0700); // as Chromium makes the profile it is given
     std::ofstream record(profile + "/fakebrowser.record", std::ios::app);
     record << "start\n";
@@ -41,8 +108,11 @@ int main(int argc, char *argv[])
     for (const char *name : { "CHROME_WRAPPER", "CHROME_DESKTOP" })
         record << name << ' ' << (std::getenv(name) ? std::getenv(name) : "(unset)") << '\n';
     record << "exe " << self << '\n';
+    std::ofstream environment(profile + "/fakebrowser.environment");
+    for (char **variable = environ; *variable; ++variable)
+        environment << *variable << '\n';
     std::ofstream(profile + "/Last Version") << version;
-    if (profile.empty() || !record.flush())
+    if (profile.empty() || !record.flush() || !environment.flush())
         return 2;
     const char *desktop = std::getenv("CHROME_DESKTOP");
     for (int i = 1; i < argc && desktop; ++i) {
@@ -53,18 +123,23 @@ int main(int argc, char *argv[])
     if (std::getenv("FAKEBROWSER_EXIT"))
         return 0;
 
+    const sigset_t signals = blockSignals();
+    if (!startHelper(self, "--type=zygote") || !startHelper(self, "--type=renderer"))
+        return 3;
+    char host[HOST_NAME_MAX + 1] = {};
     const std::string lock = profile + "/SingletonLock";
-    if (symlink(("fakehost-" + std::to_string(getpid())).c_str(), lock.c_str()) != 0)
+    if (gethostname(host, sizeof host - 1) != 0
+        || symlink((host + ("-" + std::to_string(getpid()))).c_str(), lock.c_str()) != 0)
         return 3;
     const bool stay = access((profile + "/stay").c_str(), F_OK) == 0;
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGALRM);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
-    alarm(60);
     int received = 0;
-    while (sigwait(&signals, &received) == 0 && received == SIGTERM && stay) { }
+    while (sigwait(&signals, &received) == 0 && received != SIGALRM) {
+        recordSignal("browser", received);
+        if (received == SIGTERM)
+            return 0;
+        if ((received == SIGINT || received == SIGHUP) && !stay)
+            break;
+    }
     unlink(lock.c_str());
-    return received == SIGTERM ? 0 : 4;
+    return received == SIGALRM ? 4 : 0;
 }
