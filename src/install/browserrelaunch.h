@@ -21,7 +21,7 @@ class QSocketNotifier;
 class BrowserRelaunch : public QObject
 {
     Q_OBJECT
-    // Whether a browser runs from an older build than the current one.
+    // Whether the profile's browser runs from an older build than the current one.
     Q_PROPERTY(bool outdated READ outdated NOTIFY outdatedChanged)
     Q_PROPERTY(bool relaunching READ relaunching NOTIFY relaunchingChanged)
 
@@ -37,7 +37,7 @@ public:
     bool relaunching() const { return m_limit.isActive() || m_protecting; }
     void setQuitTimeout(int milliseconds) { m_limit.setInterval(milliseconds); }
 
-    // Looks again which browsers run from where. Cheap: one pass over /proc.
+    // Looks again where the profile's browser runs from. Cheap: its lock and two /proc files.
     Q_INVOKABLE void refresh();
     // False when there is nothing to relaunch or a relaunch is under way.
     Q_INVOKABLE bool relaunch();

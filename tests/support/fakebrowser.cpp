@@ -1,13 +1,12 @@
 // The installed browser in the tests, copied to versions/<N>/chrome. "--version" prints
 // "Chromium <version>" (the first line of fake-version beside it, else 120.0.1.0). Otherwise it
 // appends its arguments, CHROME_WRAPPER and CHROME_DESKTOP to <user data dir>/fakebrowser.record,
-// its whole environment to fakebrowser.environment, writes `Last Version`, holds `SingletonLock`
-// ("<host>-<pid>") and runs two helpers, as Chromium does: SIGINT or SIGHUP end it as a
-// person's quit (the lock goes), SIGTERM as a session's end (the lock stays); each signal it or
-// a helper gets is appended to fakebrowser.signals. FAKEBROWSER_EXIT=1 makes it exit at once,
-// a file `stay` in the profile makes it stay on SIGINT and SIGHUP (a page asking to stay).
-// A first argument --type=… makes it a helper: like Chromium's, it rewrites its command line
-// into one string, says "ready" on its output and ends with its browser.
+// its environment to fakebrowser.environment, writes `Last Version`, holds `SingletonLock`, runs
+// two helpers and quits as Chromium on SIGINT, SIGHUP (the lock goes) and SIGTERM (it stays);
+// signals it and its helpers get go to fakebrowser.signals. FAKEBROWSER_EXIT=1 makes it exit at
+// once, a file `stay` in the profile ignore SIGINT and SIGHUP (a page asking to stay). With
+// --type=… first it is a helper: sets its command line as one string, says "ready", ends with
+// its browser.
 // --make-default-browser registers the desktop file CHROME_DESKTOP names with xdg-settings,
 // as Chromium does on Linux.
 // It never outlives a minute.
@@ -21,8 +20,6 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -52,8 +49,8 @@ int helper(int argc, char *argv[])
         argv[i][-1] = ' ';
     prctl(PR_SET_PDEATHSIG, SIGUSR1);
     const sigset_t signals = blockSignals();
-    if (std::puts("ready") < 0 || std::fflush(stdout) != 0)
-        return 5;
+    std::puts("ready");
+    std::fflush(stdout);
     int received = 0;
     if (sigwait(&signals, &received) == 0 && received != SIGUSR1 && received != SIGALRM)
         recordSignal("helper", received);
@@ -63,20 +60,14 @@ int helper(int argc, char *argv[])
 // A helper of this browser, running once it has said so.
 bool startHelper(const char *self, const char *type)
 {
-    int ready[2];
-    if (pipe(ready) != 0)
-        return false;
+    int ready[2] = { -1, -1 };
     const std::string userDataDir = "--user-data-dir=" + profile;
-    if (fork() == 0) {
+    if (pipe(ready) == 0 && fork() == 0) {
         dup2(ready[1], STDOUT_FILENO);
-        execl(self, self, type, userDataDir.c_str(), static_cast<char *>(nullptr));
-        _exit(6);
+        _exit(execl(self, self, type, userDataDir.c_str(), static_cast<char *>(nullptr)));
     }
-    close(ready[1]);
     char said[6] = {};
-    const bool started = read(ready[0], said, 5) == 5 && std::strcmp(said, "ready") == 0;
-    close(ready[0]);
-    return started;
+    return read(ready[0], said, 5) == 5 && std::strcmp(said, "ready") == 0;
 }
 
 } // namespace
