@@ -205,9 +205,6 @@ private:
 
 void TestRealChromium::initTestCase()
 {
-#if defined(__SANITIZE_ADDRESS__)
-    QSKIP("A 330 MB install takes too long under AddressSanitizer; the Debug suite runs this.");
-#endif
     if (!TestEnvironment::hasDisplay())
         QSKIP("Chromium needs an X display: run this through scripts/test.");
     const QString chromium = debianChromium + QStringLiteral("/chromium");
