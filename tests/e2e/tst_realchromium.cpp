@@ -23,7 +23,8 @@ const QString buildPath
     = QStringLiteral("/chromium-browser-snapshots/Linux_x64/123456/chrome-linux.zip");
 constexpr int oldBuild = 100;
 constexpr int newBuild = 123456;
-// Chromium refuses to run as root inside its sandbox; the rest keep it off the network.
+// Off the network, without a GPU, and its cookies' key not in a keyring that is not there. As
+// root it runs only with --no-sandbox besides.
 const QString browserArguments
     = QStringLiteral("--no-first-run --no-default-browser-check --disable-background-networking "
                      "--disable-component-update --disable-sync --disable-gpu --disable-quic "
@@ -41,6 +42,7 @@ const QByteArray stayingPage = "<body style='margin:0;height:100vh'><script>"
                                "fetch('/loaded');</script></body>";
 const QByteArray plainPage = "<script>fetch('/loaded')</script>";
 
+// Never from the cache: a restored tab asks the server again.
 LoopbackServer::Response page(const QByteArray &body, bool held = false)
 {
     LoopbackServer::Response response;
