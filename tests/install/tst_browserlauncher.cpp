@@ -224,7 +224,6 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
 
 void TestBrowserLauncher::profileHeldOnlyByItsBrowser_data()
 {
-    // Whose pid the lock names (a program's: this test's), or a file in its place.
     QTest::addColumn<QString>("owner");
     QTest::addColumn<QString>("host");
     QTest::addColumn<bool>("held");
@@ -235,7 +234,7 @@ void TestBrowserLauncher::profileHeldOnlyByItsBrowser_data()
                                   << "elsewhere" << true;
     // What a browser ended by SIGTERM or a crash leaves behind.
     QTest::newRow("process gone") << "gone" << here << false;
-    QTest::newRow("pid of another program") << "program" << here << false;
+    QTest::newRow("pid of another program (this test)") << "program" << here << false;
     QTest::newRow("pid of a helper") << "helper" << here << false;
     // Chromium itself does not start on a profile whose lock is no link.
     QTest::newRow("not a link") << "file" << here << true;

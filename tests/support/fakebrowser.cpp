@@ -35,7 +35,7 @@ sigset_t blockSignals()
 {
     sigset_t signals;
     sigemptyset(&signals);
-    for (const int signal : { SIGINT, SIGHUP, SIGTERM, SIGALRM, SIGUSR1 })
+    for (const int signal : { SIGINT, SIGHUP, SIGTERM, SIGALRM, SIGRTMIN })
         sigaddset(&signals, signal);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     alarm(60);
@@ -47,12 +47,13 @@ int helper(int argc, char *argv[])
     // Chromium's helpers set their title over the arguments: one string, spaces between.
     for (int i = 1; i < argc; ++i)
         argv[i][-1] = ' ';
-    prctl(PR_SET_PDEATHSIG, SIGUSR1);
+    // Above the others: a signal that came with its browser's end is still seen.
+    prctl(PR_SET_PDEATHSIG, SIGRTMIN);
     const sigset_t signals = blockSignals();
-    std::puts("ready");
-    std::fflush(stdout);
+    if (write(STDOUT_FILENO, "ready", 5) != 5)
+        return 5;
     int received = 0;
-    if (sigwait(&signals, &received) == 0 && received != SIGUSR1 && received != SIGALRM)
+    if (sigwait(&signals, &received) == 0 && received != SIGRTMIN && received != SIGALRM)
         recordSignal("helper", received);
     return 0;
 }
