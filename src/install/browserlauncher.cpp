@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -26,7 +27,18 @@ QByteArray shellQuoted(const QString &text)
     return '\'' + quoted + '\'';
 }
 
+QStringList &testArguments()
+{
+    static QStringList arguments;
+    return arguments;
+}
+
 } // namespace
+
+void BrowserLauncher::setTestArguments(const QStringList &arguments)
+{
+    testArguments() = arguments;
+}
 
 QString BrowserLauncher::path(const InstallRoot &root)
 {
@@ -65,7 +77,10 @@ QByteArray BrowserLauncher::script(const InstallRoot &root, const QString &profi
         + shellQuoted(program)
         + " --protect-profile=\"$profile\" >/dev/null 2>&1 </dev/null\n"
           "fi\n";
-    text += "exec " + shellQuoted(root.browserPath()) + " --user-data-dir=\"$profile\" \"$@\"\n";
+    text += "exec " + shellQuoted(root.browserPath()) + " --user-data-dir=\"$profile\"";
+    for (const QString &argument : std::as_const(testArguments()))
+        text += ' ' + shellQuoted(argument);
+    text += " \"$@\"\n";
     return text;
 }
 

@@ -25,6 +25,11 @@ inline constexpr char windowClass[] = "Tarrowin-chromium";
 
 QString path(const InstallRoot &root);
 
+// Test seam: switches the launcher passes before the caller's arguments, so that a test running
+// a real Chromium as root can start it without its sandbox and off the network. The shipped
+// program never sets them.
+void setTestArguments(const QStringList &arguments);
+
 // The profile folder "BrowserProfile" names; its default where it names no absolute path
 // (a relative one would depend on wherever the browser happens to be started from).
 QString profile();

@@ -3,16 +3,20 @@
 // talks to a loopback port where nothing listens, never to the outside world. Where it may
 // meet HTTPS it trusts the suite's certificate for 127.0.0.1, so an HTTPS "BuildStorage"
 // mirror on loopback (the fleet benchmark's caching proxy) is reached as a real one would be,
-// and TARROWIN_TEST_SEQUENTIAL_INSTALL=1 unpacks an archive only once it is whole.
+// TARROWIN_TEST_SEQUENTIAL_INSTALL=1 unpacks an archive only once it is whole, and the
+// switches in TARROWIN_TEST_BROWSER_ARGUMENTS go into the browser's launcher (a real Chromium
+// run as root needs --no-sandbox).
 
 #include "builds/buildstorage.h"
 #include "builds/chromedownloader.h"
 #include "common/endpoints.h"
+#include "install/browserlauncher.h"
 #include "shell/qmain.h"
 #include "shell/startup.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QUrl>
@@ -52,5 +56,7 @@ int main(int argc, char *argv[])
         trustTestCertificate();
     // The publish benchmark's second order: an archive unpacked only once it is whole.
     ChromeDownloader::setPipelining(qgetenv("TARROWIN_TEST_SEQUENTIAL_INSTALL") != "1");
+    BrowserLauncher::setTestArguments(
+        QProcess::splitCommand(qEnvironmentVariable("TARROWIN_TEST_BROWSER_ARGUMENTS")));
     return qMain(argc, argv);
 }

@@ -52,6 +52,8 @@ public:
     // For the runs started from now on; QT_QPA_PLATFORM is xcb unless set here.
     void setEnvironment(const QString &name, const QString &value);
     void unsetEnvironment(const QString &name);
+    // What the runs started from now on get.
+    QProcessEnvironment environment() const { return m_environment; }
 
     // A new run, owned by this starter. When it does not start, the process says so in its
     // state and error.
