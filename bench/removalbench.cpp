@@ -89,7 +89,9 @@ Round once(int archive, const ZipCatalog &catalog, qint64 bytes, const QString &
     bool cancelled = false;
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
         round.longestGapMs = std::max(round.longestGapMs, sinceTick.restart());
-        if (cancelled && QDir(parent).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System)) {
+        if (cancelled
+            && QDir(parent).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System
+                                    | QDir::NoDotAndDotDot)) {
             round.goneS = double(sinceCancel.nsecsElapsed()) / 1e9;
             loop.quit();
         }
@@ -100,13 +102,19 @@ Round once(int archive, const ZipCatalog &catalog, qint64 bytes, const QString &
         round.cancelMs = double(sinceCancel.nsecsElapsed()) / 1e6;
         cancelled = true;
     });
+    bool timedOut = false;
     QTimer::singleShot(300000, &loop, [&] {
-        round.longestGapMs = -1;
+        timedOut = true;
         loop.quit();
     });
     sinceTick.start();
     ticker.start();
     loop.exec();
+    if (timedOut) {
+        std::fprintf(stderr, "the tree was not removed\n");
+        round.longestGapMs = -1;
+        return round;
+    }
     std::printf("longest_gap_ms=%lld cancel_ms=%.1f gone_s=%.2f\n", round.longestGapMs,
                 round.cancelMs, round.goneS);
     std::fflush(stdout);
