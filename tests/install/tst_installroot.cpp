@@ -391,6 +391,9 @@ void TestInstallRoot::removesLeftoverStagingOnly()
                                 + QStringLiteral("b/chrome") };
     for (const QString &tree : cut)
         QVERIFY(QDir().mkpath(tree));
+    QVERIFY(symlink(elsewhere,
+                    m_root->path() + QLatin1Char('/') + TreeRemoval::prefix
+                        + QStringLiteral("planted")));
 
     m_root->removeLeftoverStaging();
     TreeRemoval::waitForAll();
