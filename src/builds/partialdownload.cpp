@@ -3,6 +3,7 @@
 #include "common/staginglock.h"
 #include "common/updatelog.h"
 #include "install/installroot.h"
+#include "install/treeremoval.h"
 
 #include <QDir>
 #include <QFile>
@@ -143,7 +144,8 @@ PartialDownload::Record PartialDownload::adopt(const QString &root, int build) c
                              << record.size;
             adopted = record;
         }
-        QDir(entry.absoluteFilePath()).removeRecursively();
+        // What is left of an attempt goes off this thread, a tree it was unpacking included.
+        TreeRemoval::removeLater(entry.absoluteFilePath());
     }
     return adopted;
 }

@@ -3,6 +3,7 @@
 #include "builds/buildseries.h"
 #include "builds/partialdownload.h"
 #include "install/installroot.h"
+#include "install/treeremoval.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,6 +54,7 @@ Staging::open(const BuildSeries &series, const InstallRoot &root, int build, QSt
 void Staging::makeArchiveStaging(const InstallRoot &root, int build, ArchiveFetch::Request *request)
 {
     m_directory = root.createStagingDir();
+    m_unpacksHere = true;
     // Held before a part is moved in: another session sharing the root must not take it
     // from under us, nor sweep the directory while we unpack.
     if (m_directory && m_directory->isValid())
@@ -67,6 +69,7 @@ void Staging::makeArchiveStaging(const InstallRoot &root, int build, ArchiveFetc
 void Staging::makeInstallerStaging(const QString &where, int build)
 {
     m_directory = privateTemporaryDir(where);
+    m_unpacksHere = false;
     if (m_directory && m_directory->isValid())
         m_lock = StagingLock(m_directory->path());
     if (m_lock.isHeld())
@@ -120,13 +123,17 @@ void Staging::close(bool keepPart)
 {
     if (m_file) {
         m_file->close();
-        if (!keepPart)
+        // An archive's part goes with its directory.
+        if (!keepPart && !m_unpacksHere)
             m_file->remove();
         m_file.reset();
     }
-    // A kept part stays in its staging directory, with its record.
-    if (m_directory && keepPart)
+    // A kept part stays in its staging directory, with its record. One an archive was unpacked
+    // in goes off this thread: what is left of a tree in it may be thousands of files.
+    if (m_directory && (keepPart || m_unpacksHere))
         m_directory->setAutoRemove(false);
+    if (m_directory && !keepPart && m_unpacksHere)
+        TreeRemoval::removeLater(m_directory->path());
     m_directory.reset();
     // Only once the directory is gone, or holds a part for whoever resumes it.
     m_lock = StagingLock();

@@ -58,4 +58,6 @@ private:
     StagingLock m_lock;
     std::unique_ptr<QTemporaryDir> m_directory;
     std::unique_ptr<QFile> m_file;
+    // The directory is in the install root, where archives are unpacked.
+    bool m_unpacksHere = false;
 };

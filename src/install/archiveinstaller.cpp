@@ -2,6 +2,7 @@
 
 #include "common/updatelog.h"
 #include "install/browserlauncher.h"
+#include "install/treeremoval.h"
 #include "settings/config.h"
 
 #include <QFile>
@@ -60,6 +61,7 @@ ArchiveInstaller::~ArchiveInstaller()
     m_unpacking.disconnect(this);
     m_unpacking.waitForFinished();
     stopVerifier();
+    discardStaging();
 }
 
 void ArchiveInstaller::install(int build, const QString &archive,
@@ -241,9 +243,20 @@ void ArchiveInstaller::stopVerifier()
     m_verifier = nullptr;
 }
 
+// A build that failed its check is still in it, thousands of files maybe: they go off this
+// thread.
+void ArchiveInstaller::discardStaging()
+{
+    if (!m_staging)
+        return;
+    m_staging->setAutoRemove(false);
+    TreeRemoval::removeLater(m_staging->path());
+    m_staging.reset();
+}
+
 void ArchiveInstaller::finish(bool succeeded, const QString &error, const QString &version)
 {
-    m_staging.reset();
+    discardStaging();
     m_tree.clear();
     emit finished(succeeded, error, version);
 }

@@ -74,6 +74,7 @@ private:
     // A failed check's cause, with the last line the browser wrote to its error output.
     QString failure(const QString &cause) const;
     void finish(bool succeeded, const QString &error, const QString &version = QString());
+    void discardStaging();
 
     InstallRoot m_root;
     int m_build = -1;

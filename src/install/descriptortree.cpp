@@ -135,15 +135,24 @@ qint64 treeSize(int dir, int depth, int depthLimit)
     return total;
 }
 
+void removeBelow(int dir)
+{
+    // A folder its owner may not write to (made read-only, say) is opened up first: what is in
+    // it goes too.
+    struct stat status;
+    if (::fstat(dir, &status) == 0 && (status.st_mode & S_IRWXU) != S_IRWXU)
+        ::fchmod(dir, (status.st_mode | S_IRWXU) & 07777);
+    for (const QByteArray &entry : entriesOf(dir))
+        removeAt(dir, entry.constData());
+}
+
 void removeAt(int at, const char *name)
 {
     if (::unlinkat(at, name, 0) == 0 || errno == ENOENT)
         return;
     const Fd dir(openDirAt(at, name));
-    if (dir.valid()) {
-        for (const QByteArray &entry : entriesOf(dir.get()))
-            removeAt(dir.get(), entry.constData());
-    }
+    if (dir.valid())
+        removeBelow(dir.get());
     ::unlinkat(at, name, AT_REMOVEDIR);
 }
 

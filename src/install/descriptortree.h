@@ -44,6 +44,8 @@ QList<QByteArray> entriesOf(int dirFd);
 qint64 treeSize(int dir, int depth, int depthLimit);
 // Removes a tree below a descriptor without following any link in it.
 void removeAt(int at, const char *name);
+// Removes everything in the folder dir, the same way; the folder itself stays.
+void removeBelow(int dir);
 // A fresh private folder in dir whose name starts with prefix; empty when none could be made.
 QByteArray freshDir(int dir, const char *prefix);
 // Marks a fresh folder as being worked in, for as long as the descriptor stays open, so that

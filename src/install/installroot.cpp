@@ -3,6 +3,7 @@
 #include "common/runningexecutables.h"
 #include "common/staginglock.h"
 #include "common/updatelog.h"
+#include "install/treeremoval.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,26 +47,6 @@ bool isPlainDir(const QString &path)
 {
     const QFileInfo info(path);
     return !info.isSymLink() && info.isDir();
-}
-
-// Removes a tree without ever following a link inside it: a planted link must not make us
-// delete what it points at.
-bool removeTree(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isSymLink() || !info.isDir())
-        return QFile::remove(path);
-    // An unpacked archive may hold directories its owner cannot write to.
-    const QFileDevice::Permissions ownerAll
-        = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-    if ((info.permissions() & ownerAll) != ownerAll)
-        QFile::setPermissions(path, info.permissions() | ownerAll);
-    bool removed = true;
-    const QFileInfoList entries = QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden
-                                                           | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries)
-        removed = removeTree(entry.absoluteFilePath()) && removed;
-    return QDir().rmdir(path) && removed;
 }
 
 // A directory for the browser's files: its user runs them, so others may read them as
@@ -369,11 +350,14 @@ void InstallRoot::removeUnusedVersions(const QString &procRoot) const
         = QDir(m_path + QStringLiteral("/versions"))
               .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
-        // Only directories are versions; whatever else lies here is not ours to judge.
-        if (keep.contains(entry.fileName()) || entry.isSymLink() || !entry.isDir())
+        // Only directories are versions; whatever else lies here is not ours to judge. One
+        // being removed is on its way; what a removal cut short is swept at the next start.
+        if (keep.contains(entry.fileName()) || entry.isSymLink() || !entry.isDir()
+            || entry.fileName().startsWith(QLatin1String(TreeRemoval::prefix)))
             continue;
         const bool inUse = RunningExecutables::anyInside(entry.absoluteFilePath(), procRoot);
-        if (!inUse && !removeTree(entry.absoluteFilePath()))
+        // A build is hundreds of megabytes: moved aside here, removed on a pool thread.
+        if (!inUse && !TreeRemoval::removeLater(entry.absoluteFilePath()))
             qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();
     }
 #else
@@ -384,6 +368,8 @@ void InstallRoot::removeUnusedVersions(const QString &procRoot) const
 void InstallRoot::removeLeftoverStaging() const
 {
 #ifdef Q_OS_UNIX
+    TreeRemoval::sweep(m_path);
+    TreeRemoval::sweep(m_path + QStringLiteral("/versions"));
     const QFileInfoList entries = QDir(m_path).entryInfoList(
         { QStringLiteral(".staging-*"), QStringLiteral(".link-*") },
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
@@ -397,13 +383,16 @@ void InstallRoot::removeLeftoverStaging() const
         // Never through a link, and never someone else's directory.
         if (entry.isSymLink() || !entry.isDir() || entry.ownerId() != ::getuid())
             continue;
-        if (QFileInfo::exists(entry.absoluteFilePath() + QLatin1Char('/') + resumeRecord()))
+        // A kept part stays, but not a tree that was being removed beside it.
+        if (QFileInfo::exists(entry.absoluteFilePath() + QLatin1Char('/') + resumeRecord())) {
+            TreeRemoval::sweep(entry.absoluteFilePath());
             continue;
+        }
         // A live session's, whatever kept it from holding the root's lock.
         const StagingLock lock(entry.absoluteFilePath());
         if (!lock.isHeld())
             continue;
-        if (!removeTree(entry.absoluteFilePath()))
+        if (!TreeRemoval::removeLater(entry.absoluteFilePath()))
             qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();
     }
 #endif

@@ -52,10 +52,12 @@ public:
 
     // Removes every directory under versions/ except current's and previous, unless a running
     // process's executable lies inside it (a browser whose files vanish crashes). procRoot is
-    // where the processes are listed, as <procRoot>/<pid>/exe links.
+    // where the processes are listed, as <procRoot>/<pid>/exe links. Each is moved aside at
+    // once and removed on a pool thread (TreeRemoval).
     void removeUnusedVersions(const QString &procRoot = QStringLiteral("/proc")) const;
-    // Removes staging directories that a crashed or killed run left behind. Call only while
-    // holding the root's lock alone (RootLock): a live session's staging must not go.
+    // Removes staging directories that a crashed or killed run left behind, and what its tree
+    // removals left, the same way. Call only while holding the root's lock alone (RootLock): a
+    // live session's staging must not go.
     void removeLeftoverStaging() const;
 
 private:

@@ -1,5 +1,6 @@
 #include "install/pipelinedunpack.h"
 
+#include "install/treeremoval.h"
 #include "install/unpackwork.h"
 
 #include <QCoreApplication>
@@ -210,7 +211,9 @@ void PipelinedUnpack::cancel()
     s.wakeAll();
     // Workers stop between two blocks, or stop waiting for one, so this is short.
     s.pool.waitForDone();
-    s.work.removeTree();
+    // Its thousands of files would hold up this thread for seconds; its path is free at once.
+    if (const QString tree = s.work.releaseTree(); !tree.isEmpty())
+        TreeRemoval::removeLater(tree);
 }
 
 qint64 PipelinedUnpack::unpackedBytes() const

@@ -37,7 +37,8 @@ public:
     // The whole archive is in the file and vouched for: what is left is unpacked, then
     // finished() reports the outcome (a failure has removed the tree).
     void finish();
-    // Stops and removes the tree; no finished() follows.
+    // Stops and removes the tree (moved aside at once, then removed on a pool thread); no
+    // finished() follows.
     void cancel();
     // Bytes unpacked so far, for progress.
     qint64 unpackedBytes() const;

@@ -426,3 +426,11 @@ void UnpackWork::removeTree()
     m_root.reset();
     ::rmdir(m_destination.constData());
 }
+
+QString UnpackWork::releaseTree()
+{
+    if (!m_root.isValid())
+        return {};
+    m_root.reset();
+    return QFile::decodeName(m_destination);
+}

@@ -54,6 +54,9 @@ public:
     bool stopped() const;
     // Removes what was written, and the destination itself.
     void removeTree();
+    // Lets go of the tree for the caller to remove: its path, empty when there is none (not
+    // made, or removed already).
+    QString releaseTree();
 
 private:
     QString folder(const QByteArray &relative, UnpackRules::Descriptor *fd);

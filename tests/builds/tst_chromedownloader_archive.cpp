@@ -5,6 +5,7 @@
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "install/menuentry.h"
+#include "install/treeremoval.h"
 #include "install/zipcatalog.h"
 #include "settings/config.h"
 #include "support/archivebuilder.h"
@@ -192,9 +193,16 @@ bool TestChromeDownloaderArchive::install(ChromeDownloader &downloader, int buil
 
 bool TestChromeDownloaderArchive::stagingIsGone() const
 {
+    // Trees and staging directories are removed off the GUI thread.
+    TreeRemoval::waitForAll();
+    const QStringList removing { TreeRemoval::prefix + QStringLiteral("*") };
     return QDir(m_root.path())
-        .entryList({ QStringLiteral(".staging-*") }, QDir::AllEntries | QDir::Hidden)
-        .isEmpty();
+               .entryList(removing + QStringList { QStringLiteral(".staging-*") },
+                          QDir::AllEntries | QDir::Hidden)
+               .isEmpty()
+        && QDir(m_root.path() + QStringLiteral("/versions"))
+               .entryList(removing, QDir::AllEntries | QDir::Hidden)
+               .isEmpty();
 }
 
 void TestChromeDownloaderArchive::threeInstallsKeepCurrentAndPrevious()

@@ -1,3 +1,4 @@
+#include "install/treeremoval.h"
 #include "support/archivebuilder.h"
 #include "support/loopbackserver.h"
 #include "support/notificationserver.h"
@@ -139,8 +140,9 @@ QStringList TestLifecycle::downloadDirectories(const ProgramStarter &home)
          temp.entryList({ QStringLiteral("tarrowin-*") }, QDir::AllEntries | QDir::NoDotAndDotDot))
         result.append(temp.filePath(name));
     const QDir staging(installRoot(home));
+    // Trees on their way out count too: they are gone before the program ends.
     for (const QString &name :
-         staging.entryList({ QStringLiteral(".staging-*") },
+         staging.entryList({ QStringLiteral(".staging-*"), TreeRemoval::prefix + QString('*') },
                            QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
         result.append(staging.filePath(name));
     return result;

@@ -3,6 +3,7 @@
 #include "install/rootlock.h"
 #include "install/sandboxcheck.h"
 #include "install/sandboxpermission.h"
+#include "install/treeremoval.h"
 #include "support/archivebuilder.h"
 #include "support/testenvironment.h"
 
@@ -145,6 +146,7 @@ void TestInstallRoot::installsReplaceAndKeepOneToGoBackTo()
     QVERIFY(QFileInfo::exists(m_root->versionPath(100)));
 
     m_root->removeUnusedVersions(noProcesses());
+    TreeRemoval::waitForAll();
     QCOMPARE(QDir(m_root->path() + QStringLiteral("/versions"))
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              (QStringList { "200", "300" }));
@@ -226,6 +228,7 @@ void TestInstallRoot::reinstallingAnUnlinkedBuild()
     QVERIFY(!QFileInfo::exists(m_root->versionPath(build) + QStringLiteral("/stale")));
 
     m_root->removeUnusedVersions(noProcesses());
+    TreeRemoval::waitForAll();
     QStringList kept { QString::number(build), QString::number(previousAfter) };
     kept.sort();
     QCOMPARE(QDir(m_root->path() + QStringLiteral("/versions"))
@@ -357,6 +360,7 @@ void TestInstallRoot::keepsAVersionAProcessRunsFrom()
     QVERIFY(QDir(proc + QStringLiteral("/4242")).removeRecursively());
     m_root->removeUnusedVersions(proc);
     QVERIFY(!QFileInfo::exists(m_root->versionPath(100)));
+    TreeRemoval::waitForAll();
     QVERIFY(QFileInfo::exists(outside + QStringLiteral("/keep")));
     QCOMPARE(m_root->currentBuild(), 300);
     QCOMPARE(m_root->previousBuild(), 200);
@@ -381,9 +385,25 @@ void TestInstallRoot::removesLeftoverStagingOnly()
     std::unique_ptr<QTemporaryDir> resumable = m_root->createStagingDir();
     resumable->setAutoRemove(false);
     QVERIFY(QFile(resumable->filePath(InstallRoot::resumeRecord())).open(QIODevice::WriteOnly));
+    // Tree removals a kill cut short, beside the kept part and among the versions.
+    const QStringList cut { resumable->filePath(TreeRemoval::prefix + QStringLiteral("a/tree")),
+                            m_root->path() + QStringLiteral("/versions/") + TreeRemoval::prefix
+                                + QStringLiteral("b/chrome") };
+    for (const QString &tree : cut)
+        QVERIFY(QDir().mkpath(tree));
+    QVERIFY(symlink(elsewhere,
+                    m_root->path() + QLatin1Char('/') + TreeRemoval::prefix
+                        + QStringLiteral("planted")));
 
     m_root->removeLeftoverStaging();
+    TreeRemoval::waitForAll();
     QVERIFY(!QFileInfo::exists(leftover->path()));
+    for (const QString &tree : cut)
+        QVERIFY2(!QFileInfo::exists(QFileInfo(tree).path()), qPrintable(tree));
+    QCOMPARE(QDir(m_root->path())
+                 .entryList({ TreeRemoval::prefix + QStringLiteral("*") },
+                            QDir::AllEntries | QDir::Hidden),
+             QStringList());
     QVERIFY(QFileInfo::exists(resumable->filePath(InstallRoot::resumeRecord())));
     QVERIFY(!QFileInfo(m_root->path() + QStringLiteral("/.link-x")).isSymLink());
     QVERIFY(QFileInfo(m_root->path() + QStringLiteral("/.staging-planted")).isSymLink());

@@ -2,6 +2,7 @@
 #include "builds/versionchecker.h"
 #include "common/endpoints.h"
 #include "install/installroot.h"
+#include "install/treeremoval.h"
 #include "shell/qmlapplicationviewer.h"
 #include "support/archivebuilder.h"
 #include "support/fakeinstaller.h"
@@ -199,9 +200,13 @@ bool TestSoak::leftoversAreGone() const
 {
     const QDir temp(m_environment.tempDir());
     const QDir root(InstallRoot().path());
+    // Trees and staging directories are removed off the GUI thread.
+    TreeRemoval::waitForAll();
     return temp.entryList({ QStringLiteral("tarrowin-*") }, QDir::AllEntries | QDir::Hidden)
                .isEmpty()
-        && root.entryList({ QStringLiteral(".staging-*") }, QDir::AllEntries | QDir::Hidden)
+        && root.entryList(
+                   { QStringLiteral(".staging-*"), TreeRemoval::prefix + QStringLiteral("*") },
+                   QDir::AllEntries | QDir::Hidden)
                .isEmpty();
 }
 
