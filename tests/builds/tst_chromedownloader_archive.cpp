@@ -81,13 +81,10 @@ QByteArray keepingCrc(const QByteArray &data)
     return forged;
 }
 
-// Once given something to do, does it when the next queued call reaches the object it watches.
-class BeforeNextEvent : public QObject
+// Runs `then` once, as the next queued call reaches the object it watches.
+struct BeforeNextCall : QObject
 {
-public:
     std::function<void()> then;
-
-protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
         if (then && event->type() == QEvent::MetaCall)
@@ -329,8 +326,8 @@ void TestChromeDownloaderArchive::hostileArchiveRefusedAsItArrives()
 
 void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment_data()
 {
-    // When the catalog's answer comes: before the archive's last byte (0), between it and the
-    // writer's word that the archive is whole (1), or once the archive installs (2).
+    // When the catalog's answer comes: before the archive's last byte, between it and the
+    // writer's word that the archive is whole, or once the archive installs.
     QTest::addColumn<int>("moment");
     QTest::newRow("before the last byte") << 0;
     QTest::newRow("with the last byte") << 1;
@@ -355,18 +352,16 @@ void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment()
             m_server->setResponse(archivePath(7001), response);
     });
     QSignalSpy failed(&downloader, &ChromeDownloader::failed);
-    BeforeNextEvent writer;
-    downloader.fetch()->findChild<DownloadSink *>()->installEventFilter(&writer);
     const auto answerCatalog = [&] {
         QTRY_COMPARE(m_server->requests().size(), 2);
         m_server->release(archivePath(7001));
+        QVERIFY(failed.wait());
     };
+    BeforeNextCall writer;
+    downloader.fetch()->findChild<DownloadSink *>()->installEventFilter(&writer);
     connect(downloader.fetch(), &ArchiveFetch::stored, &downloader, [&](qint64, qint64 to) {
         if (moment == 1 && to == zip.size())
-            writer.then = [&] {
-                answerCatalog();
-                QVERIFY(failed.wait());
-            };
+            writer.then = answerCatalog;
     });
     downloader.downloadVersion(7001);
     if (moment == 2) {
@@ -375,8 +370,7 @@ void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment()
     }
     QTRY_COMPARE(downloader.status(), ChromeDownloader::IdleStatus);
     QCOMPARE(failed.count(), 1);
-    QVERIFY2(downloader.lastError().startsWith("The download could not be unpacked: "),
-             qPrintable(downloader.lastError()));
+    QVERIFY(downloader.lastError().startsWith("The download could not be unpacked: "));
     QVERIFY(!QFile::exists(m_root.versionPath(7001)) && stagingIsGone());
 }
 
@@ -468,9 +462,7 @@ void TestChromeDownloaderArchive::unpackedAsItArrives()
 void TestChromeDownloaderArchive::troubleLeavesTheTreeAsChecked_data()
 {
     QTest::addColumn<bool>("mirror");
-    // A small file's range comes altered once, its CRC-32 kept; else a large chrome inflates
-    // as it arrives and a range's connection drops half-way.
-    QTest::addColumn<bool>("altered");
+    QTest::addColumn<bool>("altered"); // a small file's range; else a large chrome inflates
     QTest::newRow("a range altered, one refused, the retry honest") << false << true;
     QTest::newRow("through a mirror, a range altered, one refused") << true << true;
     QTest::newRow("a dropped connection and a range refused with a 416") << false << false;
@@ -490,8 +482,7 @@ void TestChromeDownloaderArchive::troubleLeavesTheTreeAsChecked()
     const QByteArray zip = ArchiveBuilder::zip(entries, ArchiveBuilder::Compression::Store);
     m_ranged = true;
     LoopbackServer::Response response = serve(7001, zip);
-    // The first piece, then 32 ranges; the first three after it start together, the first
-    // of them is refused, and the others are dropped with it.
+    // 32 ranges after the first piece: the first is refused, the two started with it dropped.
     const qint64 share = (zip.size() - 256) / 32, at = zip.indexOf(small);
     QVERIFY(!altered || (at > 256 + share && at + small.size() <= 256 + share * 3));
     response.refuseRangeAt = 256;
@@ -502,25 +493,20 @@ void TestChromeDownloaderArchive::troubleLeavesTheTreeAsChecked()
     // The network is slower than the unpacking, which waits for each byte.
     response.trickleIntervalMs = 1;
     response.trickleBytes = 64 * 1024;
-    const auto copy = mirror ? LoopbackServer::tls() : nullptr;
-    if (mirror) {
-        m_server->serveMetadata("Linux_x64/7001/chrome-linux.zip", zip);
-        LoopbackServer::trustTestCertificate();
-        response.headers.append({ QByteArray("x-goog-generation"), QByteArray("7") });
-        copy->setResponse(archivePath(7001), response);
-        Config::set(Config::BuildStorage, copy->url().toString());
-    }
     m_server->setResponse(archivePath(7001), response);
+    m_server->serveMetadata("Linux_x64/7001/chrome-linux.zip", zip);
+    LoopbackServer::trustTestCertificate();
+    const auto copy = LoopbackServer::tls();
+    copy->setResponse(archivePath(7001), response);
+    Config::set(Config::BuildStorage, mirror ? copy->url().toString() : QString());
     ArchiveFetch::setRetryDelays({ 10 });
     ChromeDownloader downloader;
     downloader.downloadVersion(7001);
     QTRY_COMPARE_WITH_TIMEOUT(downloader.status(), ChromeDownloader::IdleStatus, 30000);
-    QCOMPARE(downloader.lastError(), QString());
-    QCOMPARE(m_root.currentBuild(), 7001);
-    for (const ArchiveBuilder::Entry &entry : std::as_const(entries)) {
+    QVERIFY2(m_root.currentBuild() == 7001, qPrintable(downloader.lastError()));
+    for (const ArchiveBuilder::Entry &entry : entries.mid(1)) { // the files after chrome-linux/
         QFile installed(m_root.versionPath(7001) + entry.path.mid(entry.path.indexOf('/')));
-        QVERIFY(entry.type != entry.File
-                || (installed.open(QIODevice::ReadOnly) && installed.readAll() == entry.data));
+        QVERIFY(installed.open(QIODevice::ReadOnly) && installed.readAll() == entry.data);
     }
 }
 
@@ -632,24 +618,20 @@ void TestChromeDownloaderArchive::mirrorForgesHashes_data()
     QTest::addColumn<QByteArray>("copy"); // what the mirror serves, with hashes of its own
     QTest::addColumn<bool>("storageAnswers");
     QTest::addColumn<bool>("refused");
-    QTest::addColumn<int>("status"); // the mirror's answer to the pin on the storage's upload
-    QTest::addColumn<QByteArray>("generation"); // the upload it names
+    QTest::addColumn<int>("another"); // holding another upload, it answers the pin so
 
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     Entries forged = ArchiveBuilder::chromeTree();
     forged[1].data = "#!/bin/sh\necho 'Chromium 666 forged'\n";
     QTest::newRow("altered, with both hashes forged")
-        << ArchiveBuilder::zip(forged) << true << true << 200 << QByteArray("7");
+        << ArchiveBuilder::zip(forged) << true << true << 0;
     const QByteArray sameCrc = keepingCrc(zip);
     QVERIFY(Crc32c::of(sameCrc) == Crc32c::of(zip) && sameCrc != zip);
-    QTest::newRow("altered keeping the CRC-32C, MD5 forged")
-        << sameCrc << true << true << 200 << QByteArray("7");
-    QTest::newRow("the storage cannot be reached")
-        << zip << false << false << 200 << QByteArray("7");
-    QTest::newRow("an honest mirror") << zip << true << false << 200 << QByteArray("7");
-    QTest::newRow("another upload: 412 on the pin")
-        << zip << true << true << 412 << QByteArray("8");
-    QTest::newRow("another upload, stalled") << zip << true << true << 200 << QByteArray("8");
+    QTest::newRow("altered keeping the CRC-32C, MD5 forged") << sameCrc << true << true << 0;
+    QTest::newRow("the storage cannot be reached") << zip << false << false << 0;
+    QTest::newRow("an honest mirror") << zip << true << false << 0;
+    QTest::newRow("another upload: 412 on the pin") << zip << true << true << 412;
+    QTest::newRow("another upload, stalled") << zip << true << true << 200;
 }
 
 void TestChromeDownloaderArchive::mirrorForgesHashes()
@@ -657,8 +639,7 @@ void TestChromeDownloaderArchive::mirrorForgesHashes()
     QFETCH(QByteArray, copy);
     QFETCH(bool, storageAnswers);
     QFETCH(bool, refused);
-    QFETCH(int, status);
-    QFETCH(QByteArray, generation);
+    QFETCH(int, another);
     const int build = 3020;
     const QByteArray zip = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
     const QString object = m_server->serveMetadata("Linux_x64/3020/chrome-linux.zip", zip);
@@ -673,11 +654,11 @@ void TestChromeDownloaderArchive::mirrorForgesHashes()
     LoopbackServer::trustTestCertificate();
     const auto mirror = LoopbackServer::tls();
     LoopbackServer::Response response;
-    response.status = status;
+    response.status = another ? another : 200;
     response.body = copy;
     response.headers = { { "x-goog-hash", LoopbackServer::storageHash(copy) },
-                         { "x-goog-generation", generation } };
-    response.stallAfter = status == 200 && generation != "7" ? copy.size() / 2 : -1;
+                         { "x-goog-generation", another ? "8" : "7" } };
+    response.stallAfter = another == 200 ? copy.size() / 2 : -1;
     mirror->setResponse(archivePath(build), response);
     Config::set(Config::BuildStorage, mirror->url().toString());
 

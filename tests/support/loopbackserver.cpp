@@ -240,11 +240,11 @@ void LoopbackServer::release(const QString &path)
 {
     m_responses[path].held = false;
     const auto held = std::exchange(m_held, {});
-    for (const auto &[socket, heldPath, range] : held) {
+    for (const auto &[socket, heldPath] : held) {
         if (heldPath != path)
-            m_held.append({ socket, heldPath, range });
+            m_held.append({ socket, heldPath });
         else if (socket)
-            respond(socket, path, range);
+            respond(socket, path, socket->property("range").toByteArray());
     }
 }
 
@@ -302,17 +302,16 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
                                       "bytes " + QByteArray::number(from) + '-'
                                           + QByteArray::number(to) + '/'
                                           + QByteArray::number(size) });
-            // Altered or refused once, for the first request for the range that holds it.
+            // Altered or refused only in the first request for the range holding the byte.
             const auto within = [from, to](qint64 at) { return at >= from && at <= to; };
-            if (within(response.alterRangeAt))
-                m_responses[path].rangeBody.clear();
-            if (!response.rangeBody.isEmpty()
-                && (response.alterRangeAt < 0 || within(response.alterRangeAt)))
+            if (response.alterRangeAt >= 0)
+                (within(response.alterRangeAt) ? m_responses[path] : response).rangeBody.clear();
+            if (!response.rangeBody.isEmpty())
                 response.body = response.rangeBody;
             response.body = response.body.mid(from, to - from + 1);
             if (within(response.refuseRangeAt)) {
                 m_responses[path].refuseRangeAt = -1;
-                response.status = response.refuseStatus;
+                response.status = 416;
                 response.body.clear();
             }
             const bool holds = response.cutRangeAt > from && response.cutRangeAt <= to;
@@ -324,7 +323,8 @@ void LoopbackServer::respond(QTcpSocket *socket, const QString &requested, const
                 m_responses[path].cutRangeFrom = m_responses[path].cutRangeAt = -1;
         }
         if (response.held) {
-            m_held.append({ socket, path, range });
+            socket->setProperty("range", range); // answered as asked once released
+            m_held.append({ socket, path });
             return;
         }
     } else {

@@ -9,8 +9,6 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
-#include <tuple>
-
 class QTcpServer;
 class QTcpSocket;
 class QUrlQuery;
@@ -47,11 +45,8 @@ public:
         // object was replaced between the answers.
         QList<QPair<QByteArray, QByteArray>> rangeHeaders {};
         QByteArray rangeBody {};
-        // Only the first request for the range that holds this byte is cut from rangeBody.
-        qint64 alterRangeAt = -1;
-        // The first request for the range that holds this byte is refused with refuseStatus.
-        qint64 refuseRangeAt = -1;
-        int refuseStatus = 416;
+        qint64 alterRangeAt = -1; // only the first range holding this byte comes from rangeBody
+        qint64 refuseRangeAt = -1; // the first range holding this byte is refused with a 416
     };
 
     explicit LoopbackServer(QObject *parent = nullptr);
@@ -120,8 +115,7 @@ private:
     QHash<QString, Response> m_responses;
     QHash<QString, Response> m_rangeResponses;
     QByteArrayList m_rangeHeaders;
-    // Held requests, answered as they asked: socket, path and range.
-    QList<std::tuple<QPointer<QTcpSocket>, QString, QByteArray>> m_held;
+    QList<QPair<QPointer<QTcpSocket>, QString>> m_held;
     QStringList m_requests;
     QByteArray m_lastHead;
     qint64 m_bodyBytesSent = 0;
