@@ -326,8 +326,7 @@ void TestChromeDownloaderArchive::hostileArchiveRefusedAsItArrives()
 
 void TestChromeDownloaderArchive::hostileCatalogRefusedAtAnyMoment_data()
 {
-    // When the catalog's answer comes: before the archive's last byte, between it and the
-    // writer's word that the archive is whole, or once the archive installs.
+    // The catalog answers before the last byte, before the writer calls it whole, or later.
     QTest::addColumn<int>("moment");
     QTest::newRow("before the last byte") << 0;
     QTest::newRow("with the last byte") << 1;
