@@ -45,6 +45,8 @@ public:
         , m_total(total)
     {
         connect(socket, &QTcpSocket::bytesWritten, this, &BodyWriter::pump);
+        if (auto *tls = qobject_cast<QSslSocket *>(socket))
+            connect(tls, &QSslSocket::encryptedBytesWritten, this, &BodyWriter::pump);
         if (response.trickleIntervalMs > 0) {
             auto *timer = new QTimer(this);
             connect(timer, &QTimer::timeout, this, [this] {
@@ -96,17 +98,26 @@ private:
         if (m_response.stallAfter >= 0 && m_sent >= m_response.stallAfter)
             return; // hold the connection open, send nothing more
         if (m_response.closeAfter >= 0) {
-            // What was counted as sent goes out first: only then is the connection cut.
-            if (m_socket->bytesToWrite() > 0)
-                return;
-            m_done = true;
-            m_socket->abort();
+            // Never inside the socket's own signal: a TLS socket encrypts what was written
+            // only once bytesWritten() returns, and still uses the session abort() frees.
+            QMetaObject::invokeMethod(this, &BodyWriter::cut, Qt::QueuedConnection);
             return;
         }
         m_done = true;
         if (m_response.chunked)
             m_socket->write("0\r\n\r\n");
         m_socket->disconnectFromHost();
+    }
+
+    void cut()
+    {
+        // What was counted as sent goes out first, encrypted too: only then is the connection
+        // cut. The next bytesWritten() or encryptedBytesWritten() asks again.
+        const auto *tls = qobject_cast<QSslSocket *>(m_socket);
+        if (m_done || m_socket->bytesToWrite() > 0 || (tls && tls->encryptedBytesToWrite() > 0))
+            return;
+        m_done = true;
+        m_socket->abort();
     }
 
     void write(const QByteArray &piece)
