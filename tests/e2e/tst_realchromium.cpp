@@ -5,7 +5,6 @@
 #include "support/programstarter.h"
 #include "support/testenvironment.h"
 
-#include <QRegularExpression>
 #include <QSettings>
 
 #include <algorithm>
@@ -14,6 +13,8 @@
 
 namespace {
 const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Linux_x64/LAST_CHANGE");
+const QString buildPath
+    = QStringLiteral("/chromium-browser-snapshots/Linux_x64/123456/chrome-linux.zip");
 constexpr int oldBuild = 100;
 constexpr int newBuild = 123456;
 // Off the network, without a GPU, its cookies' key not in a keyring that is not there, and
@@ -224,10 +225,7 @@ private:
             QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("notices")));
         m_home->setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->address());
         m_server.clearRequests();
-        m_server.setResponse(
-            QStringLiteral("/chromium-browser-snapshots/Linux_x64/%1/chrome-linux.zip")
-                .arg(newBuild),
-            { 200, {}, build });
+        m_server.setResponse(buildPath, { 200, {}, build });
         m_server.setResponse(lastChange, page(QByteArray::number(newBuild), true));
         m_server.setResponse(QStringLiteral("/when"), page({}, true));
         m_server.setResponse(QStringLiteral("/cookies"), page(cookiePage));
@@ -274,12 +272,10 @@ private:
     // Whether a stopped process holds a signal that ends or quits it, or ended all the same.
     static bool signalled(qint64 pid)
     {
-        const QString text = QString::fromLatin1(status(pid));
-        const quint64 pending = QRegularExpression(QStringLiteral("ShdPnd:\\s*(\\w+)"))
-                                    .match(text)
-                                    .captured(1)
-                                    .toULongLong(nullptr, 16);
-        return text.isEmpty() || text.contains(QStringLiteral("\nState:\tZ"))
+        const QByteArray text = status(pid);
+        const quint64 pending
+            = text.mid(text.indexOf("ShdPnd:") + 7, 17).trimmed().toULongLong(nullptr, 16);
+        return text.isEmpty() || text.contains("\nState:\tZ")
             || (pending & (1u << (SIGHUP - 1) | 1u << (SIGINT - 1) | 1u << (SIGTERM - 1)));
     }
 
