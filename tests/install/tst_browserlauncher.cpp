@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QTemporaryDir>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -47,7 +48,6 @@ private:
     // Runs the launcher, with the fake browser exiting at once.
     bool launch(const QStringList &arguments = QStringList()) const;
     QString lastStart() const;
-    QByteArray read(const QString &name) const;
 
     TestEnvironment &m_environment;
     std::optional<InstallRoot> m_root;
@@ -94,12 +94,6 @@ QString TestBrowserLauncher::lastStart() const
     return record.open(QIODevice::ReadOnly)
         ? QString::fromLocal8Bit(record.readAll()).split("start\n").last()
         : QString();
-}
-
-QByteArray TestBrowserLauncher::read(const QString &name) const
-{
-    QFile file(m_profile + '/' + name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile_data()
@@ -174,12 +168,11 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
     old.start(BrowserLauncher::path(*m_root), arguments);
     QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
     // The old build's browser on a profile of its own is not the relaunch's to end.
-    const QString elsewhere = m_environment.tempDir() + "/elsewhere";
-    QDir(elsewhere).removeRecursively();
+    const QTemporaryDir elsewhere;
     QProcess other;
-    other.start(m_root->versionPath(1) + "/chrome", { "--user-data-dir=" + elsewhere });
+    other.start(m_root->versionPath(1) + "/chrome", { "--user-data-dir=" + elsewhere.path() });
     const auto stopOther = qScopeGuard([&other] { other.kill(), other.waitForFinished(); });
-    QTRY_VERIFY(QFileInfo(elsewhere + "/SingletonLock").isSymLink());
+    QTRY_VERIFY(QFileInfo(elsewhere.filePath("SingletonLock")).isSymLink());
     BrowserRelaunch relaunch(*m_root);
     relaunch.refresh();
     QVERIFY(!relaunch.outdated());
@@ -197,8 +190,10 @@ void TestBrowserLauncher::relaunchIntoTheCurrentBuild()
         QCOMPARE(old.state() == QProcess::NotRunning, !stays);
     }
     // Asked as a person quits, the browser alone: neither its helpers nor another browser.
-    QCOMPARE(read("fakebrowser.signals"), outdated ? "browser INT\n" : "");
-    QVERIFY(!QFile::exists(elsewhere + "/fakebrowser.signals"));
+    QFile signalled(m_profile + "/fakebrowser.signals");
+    QCOMPARE(signalled.open(QIODevice::ReadOnly) ? signalled.readAll() : "",
+             outdated ? "browser INT\n" : "");
+    QVERIFY(!QFile::exists(elsewhere.filePath("fakebrowser.signals")));
     // The new build runs with the session restored, or else the old one runs on.
     const bool relaunched = outdated && !stays;
     QTRY_VERIFY(QFileInfo(m_profile + "/SingletonLock").isSymLink());
@@ -239,14 +234,13 @@ void TestBrowserLauncher::profileHeldOnlyByItsBrowser()
     QFETCH(QString, owner);
     QFETCH(bool, held);
     QVERIFY(install("root", "profile") && launch());
-    const QString elsewhere = m_environment.tempDir() + "/elsewhere";
-    QDir(elsewhere).removeRecursively();
+    const QTemporaryDir elsewhere;
     QProcess process;
     const auto stop = qScopeGuard([&process] { process.kill(), process.waitForFinished(); });
     qint64 pid = owner == "program" ? QCoreApplication::applicationPid() : owner.toLongLong();
     if (owner.startsWith("--")) {
         process.start(m_root->versionPath(1) + "/chrome",
-                      { owner, "--user-data-dir=" + elsewhere });
+                      { owner, "--user-data-dir=" + elsewhere.path() });
         // A helper says when it runs as one.
         QVERIFY(process.waitForStarted()
                 && (owner != "--type=renderer" || process.waitForReadyRead(10000)));
