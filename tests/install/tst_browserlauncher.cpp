@@ -270,8 +270,7 @@ void TestBrowserLauncher::newerMilestoneIsSnapshottedBeforeItStarts()
     QCOMPARE(snapshots.milestones(), QList<int> { 120 });
     QVERIFY(
         lastStart().endsWith(QFileInfo(m_root->versionPath(2)).canonicalFilePath() + "/chrome\n"));
-    // A restore cut short (its journal left) is undone before the browser starts, though
-    // `Last Version` names the build's own milestone.
+    // A restore cut short is undone before the browser starts, though `Last Version` is current.
     QVERIFY(snapshots.restore(120));
     QFile journal(m_profile + "/.tarrowin-journal");
     QVERIFY(journal.open(QIODevice::WriteOnly));

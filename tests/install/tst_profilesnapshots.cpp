@@ -45,7 +45,8 @@ private:
     QByteArray read(const QString &path) const;
     QStringList leftovers() const;
     // A restore killed as a crash would stop it, once it has copied Default's History beside
-    // the store it replaces; then the next start or snapshot puts the profile back as it was.
+    // the store it replaces: the next start or snapshot puts the profile back as it was, never
+    // a mix of milestones.
     void killedRestore(const ProfileSnapshots &snapshots, bool atStart, const Files &before) const;
 
     QString m_base;
@@ -169,8 +170,7 @@ void TestProfileSnapshots::snapshotAndRestore_data()
                    { ".tarrowin-copy-1-a/Default/Preferences", "half" },
                    { ".tarrowin-copy-2-b", "->outside/secret" } }
         << true << 1;
-    // A restore killed half-way first: the profile goes back as it was, never a mix of
-    // milestones, before the restore is done again.
+    // Named so, a restore is killed half-way first, then the restore is done again.
     QTest::newRow("restore killed, undone at the next start") << Files() << true << 2;
     QTest::newRow("restore killed, undone by the next snapshot") << Files() << true << 2;
 }

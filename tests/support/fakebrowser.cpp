@@ -2,9 +2,8 @@
 // "Chromium <version>" (the first line of fake-version beside it, else 120.0.1.0). Otherwise it
 // appends its arguments, CHROME_WRAPPER and CHROME_DESKTOP to <user data dir>/fakebrowser.record,
 // writes `Last Version`, starts a helper, holds `SingletonLock` and quits on SIGINT or SIGHUP (the
-// lock goes) and SIGTERM (it stays), noting each in fakebrowser.signals; FAKEBROWSER_EXIT=1 makes
-// it exit at once, a file `stay` in the profile ignore SIGINT and SIGHUP (a page asking to stay).
-// With --type=… first it is a helper.
+// lock goes; not with a file `stay` in the profile, a page asking to stay) or SIGTERM (it stays),
+// each noted in fakebrowser.signals. FAKEBROWSER_EXIT=1 makes it exit at once, --type=… a helper.
 // --make-default-browser registers the desktop file CHROME_DESKTOP names with xdg-settings,
 // as Chromium does on Linux.
 // It never outlives a minute.
