@@ -1,16 +1,12 @@
 // The installed browser in the tests, copied to versions/<N>/chrome. "--version" prints
 // "Chromium <version>" (the first line of fake-version beside it, else 120.0.1.0). Otherwise it
 // appends its arguments, CHROME_WRAPPER and CHROME_DESKTOP to <user data dir>/fakebrowser.record,
-// its environment to fakebrowser.environment, writes `Last Version`, holds `SingletonLock`, runs
-// two helpers and quits as Chromium on SIGINT, SIGHUP (the lock goes) and SIGTERM (it stays);
-// signals it and its helpers get go to fakebrowser.signals. FAKEBROWSER_EXIT=1 makes it exit at
-// once, a file `stay` in the profile ignore SIGINT and SIGHUP (a page asking to stay). With
-// --type=… first it is a helper: sets its command line as one string, says "ready", ends with
-// its browser.
+// writes `Last Version`, starts a helper, holds `SingletonLock` and quits on SIGINT or SIGHUP (the
+// lock goes; not with a file `stay` in the profile, a page asking to stay) or SIGTERM (it stays),
+// each noted in fakebrowser.signals. FAKEBROWSER_EXIT=1 makes it exit at once, --type=… a helper.
 // --make-default-browser registers the desktop file CHROME_DESKTOP names with xdg-settings,
 // as Chromium does on Linux.
 // It never outlives a minute.
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,14 +19,6 @@
 
 namespace {
 
-std::string profile;
-
-void recordSignal(const char *role, int received)
-{
-    std::ofstream(profile + "/fakebrowser.signals", std::ios::app)
-        << role << ' ' << sigabbrev_np(received) << '\n';
-}
-
 sigset_t blockSignals()
 {
     sigset_t signals;
@@ -42,33 +30,20 @@ sigset_t blockSignals()
     return signals;
 }
 
-int helper(int argc, char *argv[])
+// As Chromium's helpers, it sets its title over its arguments (one string, spaces between) and
+// ends with its browser; SIGRTMIN, above the others, lets a signal that came with that end be seen.
+int helper(int argc, char *argv[], const std::string &profile)
 {
-    // Chromium's helpers set their title over the arguments: one string, spaces between.
     for (int i = 1; i < argc; ++i)
         argv[i][-1] = ' ';
-    // Above the others: a signal that came with its browser's end is still seen.
     prctl(PR_SET_PDEATHSIG, SIGRTMIN);
     const sigset_t signals = blockSignals();
-    if (write(STDOUT_FILENO, "ready", 5) != 5)
-        return 5;
     int received = 0;
-    if (sigwait(&signals, &received) == 0 && received != SIGRTMIN && received != SIGALRM)
-        recordSignal("helper", received);
+    if (write(STDOUT_FILENO, "ready", 5) == 5 && sigwait(&signals, &received) == 0
+        && received != SIGRTMIN && received != SIGALRM)
+        std::ofstream(profile + "/fakebrowser.signals", std::ios::app)
+            << "helper " << sigabbrev_np(received) << '\n';
     return 0;
-}
-
-// A helper of this browser, running once it has said so.
-bool startHelper(const char *self, const char *type)
-{
-    int ready[2] = { -1, -1 };
-    const std::string userDataDir = "--user-data-dir=" + profile;
-    if (pipe(ready) == 0 && fork() == 0) {
-        dup2(ready[1], STDOUT_FILENO);
-        _exit(execl(self, self, type, userDataDir.c_str(), static_cast<char *>(nullptr)));
-    }
-    char said[6] = {};
-    return read(ready[0], said, 5) == 5 && std::strcmp(said, "ready") == 0;
 }
 
 } // namespace
@@ -86,12 +61,13 @@ int main(int argc, char *argv[])
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
         return std::printf("Chromium %s \n", version.c_str()) > 0 ? 0 : 1;
 
+    std::string profile;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--user-data-dir=", 16) == 0)
             profile = argv[i] + 16;
     }
     if (argc > 1 && std::strncmp(argv[1], "--type=", 7) == 0)
-        return helper(argc, argv);
+        return helper(argc, argv, profile);
     mkdir(profile.c_str(), 0700); // as Chromium makes the profile it is given
     std::ofstream record(profile + "/fakebrowser.record", std::ios::app);
     record << "start\n";
@@ -100,11 +76,8 @@ int main(int argc, char *argv[])
     for (const char *name : { "CHROME_WRAPPER", "CHROME_DESKTOP" })
         record << name << ' ' << (std::getenv(name) ? std::getenv(name) : "(unset)") << '\n';
     record << "exe " << self << '\n';
-    std::ofstream environment(profile + "/fakebrowser.environment");
-    for (char **variable = environ; *variable; ++variable)
-        environment << *variable << '\n';
     std::ofstream(profile + "/Last Version") << version;
-    if (profile.empty() || !record.flush() || !environment.flush())
+    if (profile.empty() || !record.flush())
         return 2;
     const char *desktop = std::getenv("CHROME_DESKTOP");
     for (int i = 1; i < argc && desktop; ++i) {
@@ -116,17 +89,24 @@ int main(int argc, char *argv[])
         return 0;
 
     const sigset_t signals = blockSignals();
-    if (!startHelper(self, "--type=zygote") || !startHelper(self, "--type=renderer"))
-        return 3;
-    char host[HOST_NAME_MAX + 1] = {};
+    // It runs on once its helper has said it runs.
+    int ready[2] = { -1, -1 };
+    if (pipe(ready) == 0 && fork() == 0) {
+        dup2(ready[1], STDOUT_FILENO);
+        _exit(execl(self, self, "--type=renderer", ("--user-data-dir=" + profile).c_str(),
+                    static_cast<char *>(nullptr)));
+    }
+    char said[5] = {}, host[256] = {};
     const std::string lock = profile + "/SingletonLock";
-    if (gethostname(host, sizeof host - 1) != 0
+    if (close(ready[1]) != 0 || read(ready[0], said, 5) != 5
+        || gethostname(host, sizeof host - 1) != 0
         || symlink((host + ("-" + std::to_string(getpid()))).c_str(), lock.c_str()) != 0)
         return 3;
     const bool stay = access((profile + "/stay").c_str(), F_OK) == 0;
     int received = 0;
     while (sigwait(&signals, &received) == 0 && received != SIGALRM) {
-        recordSignal("browser", received);
+        std::ofstream(profile + "/fakebrowser.signals", std::ios::app)
+            << "browser " << sigabbrev_np(received) << '\n';
         if (received == SIGTERM)
             return 0;
         if ((received == SIGINT || received == SIGHUP) && !stay)
