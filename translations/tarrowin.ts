@@ -389,6 +389,10 @@
         <source>its end is not what its catalog was read from</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>it could not be unpacked again: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ProfileGuard</name>
@@ -463,6 +467,14 @@
         <source>Profile snapshots are not available on this system</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Not enough space: the copy needs %1 MB, %2 MB are free</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not every store could be restored; the profile is as it was</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>RangeFetch</name>
@@ -480,6 +492,17 @@
     </message>
     <message>
         <source>Download failed: received %1 of %2 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>RestoreJournal</name>
+    <message>
+        <source>A restore of the profile was cut short, and the profile as it was (%1) is gone</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A restore of the profile was cut short, and the profile could not be put back as %1 has it</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
