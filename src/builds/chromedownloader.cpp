@@ -1,5 +1,6 @@
 #include "builds/chromedownloader.h"
 
+#include "browser/browserlauncher.h"
 #include "builds/archivesource.h"
 #include "builds/pipelinedinstall.h"
 #include "builds/publishedfallback.h"
@@ -98,6 +99,11 @@ void ChromeDownloader::connectParts()
             &ChromeDownloader::mirrorOnlyChanged);
     connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
             &ChromeDownloader::archiveInstalled);
+    connect(m_archiveInstaller, &ArchiveInstaller::madeCurrent, this, [this](int build) {
+        const InstallRoot root = m_archiveInstaller->root();
+        BrowserLauncher::install(root, BrowserLauncher::profile(),
+                                 root.versionPath(build) + QStringLiteral("/product_logo_48.png"));
+    });
 }
 
 void ChromeDownloader::connectPipeline()

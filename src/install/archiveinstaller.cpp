@@ -1,7 +1,6 @@
 #include "install/archiveinstaller.h"
 
 #include "common/updatelog.h"
-#include "install/browserlauncher.h"
 #include "install/treeremoval.h"
 #include "settings/config.h"
 
@@ -213,8 +212,7 @@ void ArchiveInstaller::activate()
         finish(false, tr("The new build could not be put in place: %1").arg(error));
         return;
     }
-    BrowserLauncher::install(m_root, BrowserLauncher::profile(),
-                             m_root.versionPath(m_build) + QStringLiteral("/product_logo_48.png"));
+    emit madeCurrent(m_build);
     m_root.removeUnusedVersions();
     finish(true, QString(), version);
 }

@@ -62,6 +62,9 @@ signals:
     // error is a short cause a user can act on; empty on success.
     // version is what the build said of itself.
     void finished(bool succeeded, const QString &error, const QString &version);
+    // The build is current, before the older trees go and before finished(): whoever starts
+    // the browser brings its launcher and menu entry up to date here.
+    void madeCurrent(int build);
 
 private:
     void unpacked();

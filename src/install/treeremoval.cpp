@@ -1,6 +1,6 @@
 #include "install/treeremoval.h"
 
-#include "install/descriptortree.h"
+#include "common/descriptortree.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "shell/qmain.h"
 
+#include "browser/browserlauncher.h"
+#include "browser/profileguard.h"
 #include "builds/leftovers.h"
-#include "install/browserlauncher.h"
 #include "install/installroot.h"
-#include "install/profileguard.h"
 #include "install/rootlock.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"

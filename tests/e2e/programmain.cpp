@@ -7,10 +7,10 @@
 // switches in TARROWIN_TEST_BROWSER_ARGUMENTS go into the browser's launcher (a real Chromium
 // run as root needs --no-sandbox).
 
+#include "browser/browserlauncher.h"
 #include "builds/buildstorage.h"
 #include "builds/chromedownloader.h"
 #include "common/endpoints.h"
-#include "install/browserlauncher.h"
 #include "shell/qmain.h"
 #include "shell/startup.h"
 

@@ -1,8 +1,8 @@
-#include "install/restorejournal.h"
+#include "browser/restorejournal.h"
 
+#include "browser/profilestores.h"
+#include "common/descriptortree.h"
 #include "common/updatelog.h"
-#include "install/descriptortree.h"
-#include "install/profilestores.h"
 
 #include <QCoreApplication>
 

@@ -1,9 +1,9 @@
-#include "install/browserrelaunch.h"
+#include "browser/browserrelaunch.h"
 
+#include "browser/browserlauncher.h"
+#include "browser/profileguard.h"
+#include "browser/singletonlock.h"
 #include "common/updatelog.h"
-#include "install/browserlauncher.h"
-#include "install/profileguard.h"
-#include "install/singletonlock.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,7 +13,7 @@
 #include <cerrno>
 
 #ifdef Q_OS_LINUX
-#include "install/descriptortree.h"
+#include "common/descriptortree.h"
 
 #include <csignal>
 #include <poll.h>

@@ -1,8 +1,8 @@
-#include "install/browserlauncher.h"
+#include "browser/browserlauncher.h"
 
+#include "browser/menuentry.h"
 #include "common/desktopentry.h"
 #include "common/updatelog.h"
-#include "install/menuentry.h"
 #include "settings/config.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "install/menuentry.h"
+#include "browser/menuentry.h"
 #include "support/testenvironment.h"
 
 #include <QDir>

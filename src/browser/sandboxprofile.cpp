@@ -1,4 +1,4 @@
-#include "install/sandboxprofile.h"
+#include "browser/sandboxprofile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "install/browserlauncher.h"
-#include "install/profilecopy.h"
-#include "install/profileguard.h"
-#include "install/profilesnapshots.h"
-#include "install/restorejournal.h"
+#include "browser/browserlauncher.h"
+#include "browser/profilecopy.h"
+#include "browser/profileguard.h"
+#include "browser/profilesnapshots.h"
+#include "browser/restorejournal.h"
 #include "settings/config.h"
 #include "support/testenvironment.h"
 

@@ -1,4 +1,4 @@
-#include "install/sandboxcheck.h"
+#include "browser/sandboxcheck.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
-#include "install/sandboxpermission.h"
+#include "browser/sandboxpermission.h"
 
+#include "browser/sandboxprofile.h"
 #include "common/updatelog.h"
-#include "install/sandboxprofile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "install/browserlauncher.h"
-#include "install/browserrelaunch.h"
-#include "install/menuentry.h"
-#include "install/profilesnapshots.h"
+#include "browser/browserlauncher.h"
+#include "browser/browserrelaunch.h"
+#include "browser/menuentry.h"
+#include "browser/profilesnapshots.h"
 #include "support/testenvironment.h"
 
 #include <QDir>

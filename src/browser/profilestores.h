@@ -1,6 +1,6 @@
 #pragma once
 
-#include "install/descriptortree.h"
+#include "common/descriptortree.h"
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>

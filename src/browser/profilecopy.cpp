@@ -1,7 +1,7 @@
-#include "install/profilecopy.h"
+#include "browser/profilecopy.h"
 
-#include "install/browserlauncher.h"
-#include "install/profilesnapshots.h"
+#include "browser/browserlauncher.h"
+#include "browser/profilesnapshots.h"
 
 #include <QDir>
 #include <QFileInfo>

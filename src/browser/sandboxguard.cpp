@@ -1,8 +1,8 @@
-#include "install/sandboxguard.h"
+#include "browser/sandboxguard.h"
 
-#include "install/sandboxcheck.h"
-#include "install/sandboxpermission.h"
-#include "install/sandboxprofile.h"
+#include "browser/sandboxcheck.h"
+#include "browser/sandboxpermission.h"
+#include "browser/sandboxprofile.h"
 
 SandboxGuard::SandboxGuard(QObject *parent)
     : QObject(parent)

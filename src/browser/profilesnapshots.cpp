@@ -1,9 +1,9 @@
-#include "install/profilesnapshots.h"
+#include "browser/profilesnapshots.h"
 
-#include "install/descriptortree.h"
-#include "install/profilestores.h"
-#include "install/restorejournal.h"
-#include "install/singletonlock.h"
+#include "browser/profilestores.h"
+#include "browser/restorejournal.h"
+#include "browser/singletonlock.h"
+#include "common/descriptortree.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,8 +1,8 @@
-#include "install/profileguard.h"
+#include "browser/profileguard.h"
 
+#include "browser/browserlauncher.h"
+#include "browser/profilesnapshots.h"
 #include "common/updatelog.h"
-#include "install/browserlauncher.h"
-#include "install/profilesnapshots.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 

@@ -1,4 +1,4 @@
-#include "install/singletonlock.h"
+#include "browser/singletonlock.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -6,7 +6,7 @@
 #include <QList>
 
 #ifdef Q_OS_LINUX
-#include "install/descriptortree.h"
+#include "common/descriptortree.h"
 
 #include <algorithm>
 #include <cerrno>

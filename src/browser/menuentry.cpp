@@ -1,8 +1,8 @@
-#include "install/menuentry.h"
+#include "browser/menuentry.h"
 
+#include "browser/browserlauncher.h"
 #include "common/desktopentry.h"
 #include "common/updatelog.h"
-#include "install/browserlauncher.h"
 
 #include <QCoreApplication>
 #include <QDir>

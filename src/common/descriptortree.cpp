@@ -1,4 +1,4 @@
-#include "install/descriptortree.h"
+#include "common/descriptortree.h"
 
 #ifdef Q_OS_LINUX
 #include <QDateTime>
