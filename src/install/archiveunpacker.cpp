@@ -1,10 +1,10 @@
 #include "install/archiveunpacker.h"
 
+#include "install/installtext.h"
 #include "install/unpackrules.h"
 #include "install/unpackwork.h"
 #include "install/zipcatalog.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QThread>
 
@@ -35,13 +35,6 @@ constexpr size_t readBlockSize = 1024 * 1024;
 // Far more than any build's directory (a few hundred kB): what a lying end record may make
 // this read is bounded too.
 constexpr qint64 largestDirectory = 16 * 1024 * 1024;
-
-// What reaches the user (the status line, a balloon) is translatable, in the unpacker's
-// context whichever part finds the fault.
-struct Text
-{
-    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
-};
 
 QString systemError(const QString &what, const QByteArray &path)
 {
@@ -80,11 +73,11 @@ QString openArchive(int file, ReadArchive &reader)
 {
     reader.reset(archive_read_new());
     if (!reader)
-        return Text::tr("Out of memory");
+        return InstallText::tr("Out of memory");
     archive_read_support_format_zip_seekable(reader.get());
     if (::lseek(file, 0, SEEK_SET) != 0
         || archive_read_open_fd(reader.get(), file, readBlockSize) != ARCHIVE_OK)
-        return Text::tr("The archive is damaged or not a zip archive: %1")
+        return InstallText::tr("The archive is damaged or not a zip archive: %1")
             .arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
     return {};
 }
@@ -93,7 +86,7 @@ QString damaged(struct archive *reader)
 {
     const char *detail = archive_error_string(reader);
     return detail ? UnpackRules::damaged(QString::fromLocal8Bit(detail))
-                  : Text::tr("The archive is damaged");
+                  : InstallText::tr("The archive is damaged");
 }
 
 class Extraction
@@ -134,19 +127,19 @@ public:
         Descriptor file(::openat(parent, leaf.constData(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!file.isValid())
-            return systemError(Text::tr("Cannot create"), checked.relative);
+            return systemError(InstallText::tr("Cannot create"), checked.relative);
         // Only the owner's execute bit decides; set-id, sticky and group or world write
         // permissions from the archive are never carried over.
         const mode_t mode = (archive_entry_perm(entry) & 0111) ? 0755 : 0644;
         if (::fchmod(file.get(), mode) != 0)
-            return systemError(Text::tr("Cannot set the mode of"), checked.relative);
+            return systemError(InstallText::tr("Cannot set the mode of"), checked.relative);
 
         const qint64 declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
         qint64 written = 0;
         // Bounded: every round either consumes archive data or ends the entry.
         for (;;) {
             if (cancelled(m_cancel))
-                return Text::tr("Cancelled");
+                return InstallText::tr("Cancelled");
             const void *block = nullptr;
             size_t size = 0;
             la_int64_t offset = 0;
@@ -156,13 +149,13 @@ public:
             if (status != ARCHIVE_OK)
                 return damaged(reader);
             if (offset != written)
-                return Text::tr("The archive is damaged: %1 has gaps")
+                return InstallText::tr("The archive is damaged: %1 has gaps")
                     .arg(QFile::decodeName(checked.relative));
             const qint64 length = qint64(size);
             if (length > m_limits.maximumBytes - m_bytes)
                 return rules.tooLarge();
             if (declared >= 0 && length > declared - written)
-                return Text::tr("The archive is damaged: %1 is larger than it says")
+                return InstallText::tr("The archive is damaged: %1 is larger than it says")
                     .arg(QFile::decodeName(checked.relative));
             if (const QString error = writeAll(file.get(), block, size, checked.relative);
                 !error.isEmpty())
@@ -172,10 +165,10 @@ public:
         }
         // The checksum has been verified by now; a short file can only be a damaged archive.
         if (declared >= 0 && written != declared)
-            return Text::tr("The archive is damaged: %1 is shorter than it says")
+            return InstallText::tr("The archive is damaged: %1 is shorter than it says")
                 .arg(QFile::decodeName(checked.relative));
         if (::close(file.release()) != 0)
-            return systemError(Text::tr("Cannot write"), checked.relative);
+            return systemError(InstallText::tr("Cannot write"), checked.relative);
         return {};
     }
 
@@ -189,7 +182,7 @@ private:
             if (done < 0 && errno == EINTR)
                 continue;
             if (done <= 0)
-                return systemError(Text::tr("Cannot write"), path);
+                return systemError(InstallText::tr("Cannot write"), path);
             next += done;
             size -= size_t(done);
         }
@@ -214,14 +207,14 @@ private:
         for (const QByteArray &component : relative.split('/')) {
             const bool created = ::mkdirat(at, component.constData(), 0755) == 0;
             if (!created && errno != EEXIST)
-                return systemError(Text::tr("Cannot create"), relative);
+                return systemError(InstallText::tr("Cannot create"), relative);
             Descriptor next(::openat(at, component.constData(),
                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!next.isValid())
-                return systemError(Text::tr("Cannot open"), relative);
+                return systemError(InstallText::tr("Cannot open"), relative);
             // mkdir applies the umask; folders are 0755 whatever it is.
             if (created && ::fchmod(next.get(), 0755) != 0)
-                return systemError(Text::tr("Cannot set the mode of"), relative);
+                return systemError(InstallText::tr("Cannot set the mode of"), relative);
             current = std::move(next);
             at = current.get();
         }
@@ -252,7 +245,7 @@ QString listArchive(int archive, const QString &topFolder, const ArchiveUnpacker
     // Bounded by the entry limit the rules enforce.
     for (;;) {
         if (cancelled(cancel))
-            return Text::tr("Cancelled");
+            return InstallText::tr("Cancelled");
         struct archive_entry *entry = nullptr;
         const int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
@@ -275,7 +268,7 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
     UnpackRules rules(topFolder, limits);
     for (;;) {
         if (cancelled(cancel))
-            return Text::tr("Cancelled");
+            return InstallText::tr("Cancelled");
         struct archive_entry *entry = nullptr;
         const int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
@@ -311,13 +304,13 @@ ArchiveUnpacker::Result unpackInOrder(int file, const QString &destination,
     const QByteArray target = QFile::encodeName(destination);
     if (::mkdir(target.constData(), 0755) != 0) {
         result.error = errno == EEXIST
-            ? Text::tr("The destination already exists: %1").arg(destination)
-            : systemError(Text::tr("Cannot create"), target);
+            ? InstallText::tr("The destination already exists: %1").arg(destination)
+            : systemError(InstallText::tr("Cannot create"), target);
         return result;
     }
     Descriptor root(::open(target.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root.isValid() || ::fchmod(root.get(), 0755) != 0) {
-        result.error = systemError(Text::tr("Cannot open"), target);
+        result.error = systemError(InstallText::tr("Cannot open"), target);
         ::rmdir(target.constData());
         return result;
     }
@@ -345,7 +338,7 @@ bool readCatalog(int file, qint64 size, ZipCatalog *catalog, QString *error)
     // Bounded: the second round starts before the first, and the catalog asks for no more.
     for (int round = 0; round < 2; ++round) {
         if (size - from > largestDirectory) {
-            *error = UnpackRules::damaged(Text::tr("its central directory is too large"));
+            *error = UnpackRules::damaged(InstallText::tr("its central directory is too large"));
             return false;
         }
         QByteArray tail(size - from, Qt::Uninitialized);
@@ -356,8 +349,9 @@ bool readCatalog(int file, qint64 size, ZipCatalog *catalog, QString *error)
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0) {
-                *error = Text::tr("The archive is damaged or not a zip archive: %1")
-                             .arg(got < 0 ? qt_error_string(errno) : Text::tr("it is cut short"));
+                *error = InstallText::tr("The archive is damaged or not a zip archive: %1")
+                             .arg(got < 0 ? qt_error_string(errno)
+                                          : InstallText::tr("it is cut short"));
                 return false;
             }
             done += got;
@@ -370,7 +364,8 @@ bool readCatalog(int file, qint64 size, ZipCatalog *catalog, QString *error)
         from = needFrom;
     }
     if (error->isEmpty())
-        *error = UnpackRules::damaged(Text::tr("its central directory is not where it says"));
+        *error
+            = UnpackRules::damaged(InstallText::tr("its central directory is not where it says"));
     return false;
 }
 
@@ -383,14 +378,14 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QS
     Result result;
     if (topFolder.isEmpty() || topFolder.contains(QLatin1Char('/'))
         || topFolder == QLatin1String(".") || topFolder == QLatin1String("..")) {
-        result.error = Text::tr("No top folder to unpack");
+        result.error = InstallText::tr("No top folder to unpack");
         return result;
     }
     const QByteArray source = QFile::encodeName(archive);
     Descriptor file(::open(source.constData(), O_RDONLY | O_CLOEXEC));
     struct stat info;
     if (!file.isValid() || ::fstat(file.get(), &info) != 0) {
-        result.error = systemError(Text::tr("Cannot open"), source);
+        result.error = systemError(InstallText::tr("Cannot open"), source);
         return result;
     }
 

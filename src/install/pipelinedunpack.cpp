@@ -1,9 +1,9 @@
 #include "install/pipelinedunpack.h"
 
+#include "install/installtext.h"
 #include "install/treeremoval.h"
 #include "install/unpackwork.h"
 
-#include <QCoreApplication>
 #include <QMutex>
 #include <QThread>
 #include <QThreadPool>
@@ -15,13 +15,6 @@
 #include <numeric>
 
 namespace {
-
-// What reaches the user (the status line, a balloon) is translatable, in the unpacker's
-// context whichever part finds the fault.
-struct Text
-{
-    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
-};
 
 // Long enough to carry a pool over the gaps between two pieces of a transfer, short enough
 // that nothing lingers once the archive is in.
@@ -185,7 +178,7 @@ void PipelinedUnpack::finish()
     }
     if (!s.started) {
         const ArchiveUnpacker::Result result {
-            false, s.startError.isEmpty() ? Text::tr("Cancelled") : s.startError, 0, 0
+            false, s.startError.isEmpty() ? InstallText::tr("Cancelled") : s.startError, 0, 0
         };
         QMetaObject::invokeMethod(
             this,

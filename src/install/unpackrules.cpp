@@ -1,6 +1,7 @@
 #include "install/unpackrules.h"
 
-#include <QCoreApplication>
+#include "install/installtext.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -10,13 +11,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-// What reaches the user (the status line, a balloon) is translatable, in the unpacker's
-// context whichever part finds the fault.
-struct Text
-{
-    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
-};
 
 // Names every later step can handle: what cannot be decoded could be written, but never
 // removed again through the QString paths the rest of the program uses.
@@ -45,52 +39,53 @@ QString UnpackRules::systemError(const QString &what, const QByteArray &path)
 
 QString UnpackRules::damaged(const QString &detail)
 {
-    return Text::tr("The archive is damaged: %1").arg(detail);
+    return InstallText::tr("The archive is damaged: %1").arg(detail);
 }
 
 QString UnpackRules::zip64Refused()
 {
-    return Text::tr("The archive is in the ZIP64 format, which this reader does not take");
+    return InstallText::tr("The archive is in the ZIP64 format, which this reader does not take");
 }
 
 QString UnpackRules::check(const QByteArray &name, Type type, bool encrypted, qint64 size,
                            Checked *checked)
 {
     if (++m_entries > m_limits.maximumEntries)
-        return Text::tr("The archive has more than %1 entries").arg(m_limits.maximumEntries);
+        return InstallText::tr("The archive has more than %1 entries").arg(m_limits.maximumEntries);
     if (name.isEmpty())
-        return Text::tr("The archive contains an entry without a usable name");
+        return InstallText::tr("The archive contains an entry without a usable name");
     QByteArray path(name);
     const QString shown = QFile::decodeName(path);
 
     if (type == Type::Other)
-        return Text::tr("The archive contains a link or special file: %1").arg(shown);
+        return InstallText::tr("The archive contains a link or special file: %1").arg(shown);
     if (encrypted)
-        return Text::tr("The archive contains an encrypted entry: %1").arg(shown);
+        return InstallText::tr("The archive contains an encrypted entry: %1").arg(shown);
 
     checked->directory = type == Type::Directory;
     if (checked->directory && path.endsWith('/'))
         path.chop(1);
     const QList<QByteArray> components = path.split('/');
     if (components.size() > maximumDepth + 1)
-        return Text::tr("The archive nests folders too deeply: %1").arg(shown);
+        return InstallText::tr("The archive nests folders too deeply: %1").arg(shown);
     for (const QByteArray &component : components) {
         if (component.isEmpty() || component == "." || component == ".." || component.contains('\\')
             || !isPrintableUtf8(component))
-            return Text::tr("The archive contains an unsafe path: %1").arg(shown);
+            return InstallText::tr("The archive contains an unsafe path: %1").arg(shown);
     }
     if (components.first() != m_top || (components.size() == 1 && !checked->directory))
-        return Text::tr("The archive contains an entry outside %1/").arg(QFile::decodeName(m_top));
+        return InstallText::tr("The archive contains an entry outside %1/")
+            .arg(QFile::decodeName(m_top));
 
     checked->topFolder = components.size() == 1;
     checked->relative = path.mid(m_top.size() + 1);
     if (m_seen.contains(path))
-        return Text::tr("The archive lists %1 twice").arg(shown);
+        return InstallText::tr("The archive lists %1 twice").arg(shown);
     m_seen.insert(path);
 
     if (!checked->directory && size != -1) {
         if (size < 0)
-            return Text::tr("The archive is damaged: %1 has no valid size").arg(shown);
+            return InstallText::tr("The archive is damaged: %1 has no valid size").arg(shown);
         if (size > m_limits.maximumBytes - m_declared)
             return tooLarge();
         m_declared += size;
@@ -100,7 +95,7 @@ QString UnpackRules::check(const QByteArray &name, Type type, bool encrypted, qi
 
 QString UnpackRules::tooLarge() const
 {
-    return Text::tr("The archive unpacks to more than %1 bytes").arg(m_limits.maximumBytes);
+    return InstallText::tr("The archive unpacks to more than %1 bytes").arg(m_limits.maximumBytes);
 }
 
 void UnpackRules::removeContents(int directory, int depth)
@@ -140,6 +135,6 @@ QString UnpackRules::checkChrome(int root, const QString &topFolder)
     struct stat chrome;
     if (::fstatat(root, "chrome", &chrome, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(chrome.st_mode)
         || !(chrome.st_mode & S_IXUSR))
-        return Text::tr("The archive has no executable %1/chrome").arg(topFolder);
+        return InstallText::tr("The archive has no executable %1/chrome").arg(topFolder);
     return {};
 }

@@ -1,6 +1,7 @@
 #include "install/unpackwork.h"
 
-#include <QCoreApplication>
+#include "install/installtext.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
@@ -31,16 +32,9 @@ constexpr qint64 outputBlockSize = 512 * 1024;
 // dirty data piled up for the final sync.
 constexpr qint64 writebackPiece = 8 * 1024 * 1024;
 
-// What reaches the user (the status line, a balloon) is translatable, in the unpacker's
-// context whichever part finds the fault.
-struct Text
-{
-    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
-};
-
 QString cancelled()
 {
-    return Text::tr("Cancelled");
+    return InstallText::tr("Cancelled");
 }
 
 UnpackRules::Type typeOf(const ZipCatalog::Entry &entry)
@@ -87,7 +81,7 @@ bool UnpackWork::stopped() const
 QString UnpackWork::prepare(const QString &destination)
 {
     if (!m_archive.isValid())
-        return Text::tr("Cannot open the archive");
+        return InstallText::tr("Cannot open the archive");
     UnpackRules rules(m_topFolder, m_limits);
     QList<UnpackRules::Checked> checked;
     checked.reserve(m_catalog.entries().size());
@@ -99,7 +93,7 @@ QString UnpackWork::prepare(const QString &destination)
             return error;
         if (!one.directory && entry.method != 0 && entry.method != Z_DEFLATED)
             return UnpackRules::damaged(
-                Text::tr("%1 is compressed in a way this unpacker does not take")
+                InstallText::tr("%1 is compressed in a way this unpacker does not take")
                     .arg(QFile::decodeName(entry.name)));
         checked.append(one);
     }
@@ -112,8 +106,9 @@ QString UnpackWork::prepare(const QString &destination)
     struct statvfs space;
     if (::statvfs(parent.constData(), &space) == 0
         && qint64(space.f_bavail) * qint64(space.f_frsize) < rules.declaredBytes()) {
-        return Text::tr("There is not enough free space to unpack the build: it needs %1 MB, %2 MB "
-                        "are free")
+        return InstallText::tr(
+                   "There is not enough free space to unpack the build: it needs %1 MB, %2 MB "
+                   "are free")
             .arg((rules.declaredBytes() + 999999) / 1000000)
             .arg(qint64(space.f_bavail) * qint64(space.f_frsize) / 1000000);
     }
@@ -122,12 +117,13 @@ QString UnpackWork::prepare(const QString &destination)
     // there is never written into, and never removed.
     const QByteArray target = QFile::encodeName(destination);
     if (::mkdir(target.constData(), 0755) != 0) {
-        return errno == EEXIST ? Text::tr("The destination already exists: %1").arg(destination)
-                               : UnpackRules::systemError(Text::tr("Cannot create"), target);
+        return errno == EEXIST
+            ? InstallText::tr("The destination already exists: %1").arg(destination)
+            : UnpackRules::systemError(InstallText::tr("Cannot create"), target);
     }
     Descriptor root(::open(target.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root.isValid() || ::fchmod(root.get(), 0755) != 0) {
-        const QString error = UnpackRules::systemError(Text::tr("Cannot open"), target);
+        const QString error = UnpackRules::systemError(InstallText::tr("Cannot open"), target);
         ::rmdir(target.constData());
         return error;
     }
@@ -150,7 +146,7 @@ QString UnpackWork::unpackEntry(qsizetype index, const Arrival &arrival)
     // could be shown another file than the list the rules checked.
     const qint64 headerLength = localHeaderSize + entry.name.size();
     if (entry.spanEnd - entry.headerOffset < headerLength)
-        return UnpackRules::damaged(Text::tr("the header of %1 is cut short").arg(name));
+        return UnpackRules::damaged(InstallText::tr("the header of %1 is cut short").arg(name));
     QByteArray header(headerLength, Qt::Uninitialized);
     if (const QString error
         = readAt(header.data(), headerLength, entry.headerOffset, shown, arrival);
@@ -162,12 +158,12 @@ QString UnpackWork::unpackEntry(qsizetype index, const Arrival &arrival)
         || header.mid(localHeaderSize) != entry.name
         || qFromLittleEndian<quint16>(local + 8) != entry.method)
         return UnpackRules::damaged(
-            Text::tr("the local header of %1 differs from its listing").arg(name));
+            InstallText::tr("the local header of %1 differs from its listing").arg(name));
     if (qFromLittleEndian<quint16>(local + 6) & encryptedFlags)
-        return Text::tr("The archive contains an encrypted entry: %1").arg(name);
+        return InstallText::tr("The archive contains an encrypted entry: %1").arg(name);
     const qint64 data = entry.headerOffset + headerLength + qFromLittleEndian<quint16>(local + 28);
     if (data + entry.compressedSize > entry.spanEnd)
-        return UnpackRules::damaged(Text::tr("%1 runs into the next entry").arg(name));
+        return UnpackRules::damaged(InstallText::tr("%1 runs into the next entry").arg(name));
 
     if (checked.topFolder)
         return {};
@@ -186,11 +182,12 @@ QString UnpackWork::unpackEntry(qsizetype index, const Arrival &arrival)
     Descriptor file(::openat(parent.isValid() ? parent.get() : m_root.get(), leaf.constData(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.isValid())
-        return UnpackRules::systemError(Text::tr("Cannot create"), checked.relative);
+        return UnpackRules::systemError(InstallText::tr("Cannot create"), checked.relative);
     // Only the owner's execute bit decides; set-id, sticky and group or world write
     // permissions from the archive are never carried over.
     if (::fchmod(file.get(), (entry.mode & 0111) ? 0755 : 0644) != 0)
-        return UnpackRules::systemError(Text::tr("Cannot set the mode of"), checked.relative);
+        return UnpackRules::systemError(InstallText::tr("Cannot set the mode of"),
+                                        checked.relative);
 
     quint32 crc = 0;
     const QString error = entry.method == 0
@@ -199,11 +196,11 @@ QString UnpackWork::unpackEntry(qsizetype index, const Arrival &arrival)
     if (!error.isEmpty())
         return error;
     if (crc != entry.crc32)
-        return UnpackRules::damaged(Text::tr("%1 fails its CRC check").arg(name));
+        return UnpackRules::damaged(InstallText::tr("%1 fails its CRC check").arg(name));
     qint64 pushed = 0;
     writeBack(file.get(), entry.size, &pushed);
     if (::close(file.release()) != 0)
-        return UnpackRules::systemError(Text::tr("Cannot write"), checked.relative);
+        return UnpackRules::systemError(InstallText::tr("Cannot write"), checked.relative);
     return {};
 }
 
@@ -212,8 +209,8 @@ QString UnpackWork::copyStored(const ZipCatalog::Entry &entry, qint64 data, int 
 {
     if (entry.compressedSize != entry.size) {
         return (entry.compressedSize > entry.size
-                    ? Text::tr("The archive is damaged: %1 is larger than it says")
-                    : Text::tr("The archive is damaged: %1 is shorter than it says"))
+                    ? InstallText::tr("The archive is damaged: %1 is larger than it says")
+                    : InstallText::tr("The archive is damaged: %1 is shorter than it says"))
             .arg(QFile::decodeName(shown));
     }
     const std::unique_ptr<char[]> buffer(new char[outputBlockSize]);
@@ -244,7 +241,7 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
     const QString name = QFile::decodeName(shown);
     Inflater inflater;
     if (inflateInit2(&inflater.stream, -MAX_WBITS) != Z_OK)
-        return Text::tr("Out of memory");
+        return InstallText::tr("Out of memory");
     inflater.open = true;
     z_stream &stream = inflater.stream;
     const std::unique_ptr<char[]> input(new char[inputBlockSize]);
@@ -261,7 +258,8 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
             return cancelled();
         if (stream.avail_in == 0) {
             if (read == entry.compressedSize)
-                return Text::tr("The archive is damaged: %1 is shorter than it says").arg(name);
+                return InstallText::tr("The archive is damaged: %1 is shorter than it says")
+                    .arg(name);
             const qint64 length = std::min(inputBlockSize, entry.compressedSize - read);
             if (QString error = readAt(input.get(), length, data + read, shown, arrival);
                 !error.isEmpty())
@@ -276,11 +274,12 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
         stream.avail_out = uInt(room);
         status = inflate(&stream, Z_NO_FLUSH);
         if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
-            return UnpackRules::damaged(stream.msg ? QString::fromLatin1(stream.msg)
-                                                   : Text::tr("%1 cannot be inflated").arg(name));
+            return UnpackRules::damaged(stream.msg
+                                            ? QString::fromLatin1(stream.msg)
+                                            : InstallText::tr("%1 cannot be inflated").arg(name));
         const qint64 produced = room - stream.avail_out;
         if (produced > entry.size - written)
-            return Text::tr("The archive is damaged: %1 is larger than it says").arg(name);
+            return InstallText::tr("The archive is damaged: %1 is larger than it says").arg(name);
         if (QString error = writeOut(file, output.get(), produced, shown); !error.isEmpty())
             return error;
         sum = crc32_z(sum, reinterpret_cast<const Bytef *>(output.get()), size_t(produced));
@@ -289,9 +288,9 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
             writeBack(file, written, &pushed);
     }
     if (stream.avail_in != 0 || read != entry.compressedSize)
-        return UnpackRules::damaged(Text::tr("%1 does not end where it says").arg(name));
+        return UnpackRules::damaged(InstallText::tr("%1 does not end where it says").arg(name));
     if (written != entry.size)
-        return Text::tr("The archive is damaged: %1 is shorter than it says").arg(name);
+        return InstallText::tr("The archive is damaged: %1 is shorter than it says").arg(name);
     *crc = quint32(sum);
     return {};
 }
@@ -307,9 +306,10 @@ QString UnpackWork::readAt(char *buffer, qint64 length, qint64 offset, const QBy
         if (done < 0 && errno == EINTR)
             continue;
         if (done < 0)
-            return UnpackRules::systemError(Text::tr("Cannot read"), name);
+            return UnpackRules::systemError(InstallText::tr("Cannot read"), name);
         if (done == 0)
-            return UnpackRules::damaged(Text::tr("it ends inside %1").arg(QFile::decodeName(name)));
+            return UnpackRules::damaged(
+                InstallText::tr("it ends inside %1").arg(QFile::decodeName(name)));
         buffer += done;
         length -= done;
         offset += done;
@@ -321,14 +321,15 @@ QString UnpackWork::writeOut(int fd, const char *data, qint64 length, const QByt
 {
     // Counted as written, whatever was declared.
     if (m_bytes.fetch_add(length, std::memory_order_relaxed) + length > m_limits.maximumBytes)
-        return Text::tr("The archive unpacks to more than %1 bytes").arg(m_limits.maximumBytes);
+        return InstallText::tr("The archive unpacks to more than %1 bytes")
+            .arg(m_limits.maximumBytes);
     // Bounded: every round writes at least one byte or fails.
     while (length > 0) {
         const ssize_t done = ::write(fd, data, size_t(length));
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
-            return UnpackRules::systemError(Text::tr("Cannot write"), name);
+            return UnpackRules::systemError(InstallText::tr("Cannot write"), name);
         data += done;
         length -= done;
     }
@@ -356,14 +357,14 @@ QString UnpackWork::folder(const QByteArray &relative, Descriptor *fd)
         const int at = current.isValid() ? current.get() : m_root.get();
         const bool created = ::mkdirat(at, component.constData(), 0755) == 0;
         if (!created && errno != EEXIST)
-            return UnpackRules::systemError(Text::tr("Cannot create"), relative);
+            return UnpackRules::systemError(InstallText::tr("Cannot create"), relative);
         Descriptor next(
             ::openat(at, component.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next.isValid())
-            return UnpackRules::systemError(Text::tr("Cannot open"), relative);
+            return UnpackRules::systemError(InstallText::tr("Cannot open"), relative);
         // mkdir applies the umask; folders are 0755 whatever it is.
         if (created && ::fchmod(next.get(), 0755) != 0)
-            return UnpackRules::systemError(Text::tr("Cannot set the mode of"), relative);
+            return UnpackRules::systemError(InstallText::tr("Cannot set the mode of"), relative);
         current = std::move(next);
     }
     *fd = std::move(current);

@@ -1,8 +1,8 @@
 #include "install/zipcatalog.h"
 
+#include "install/installtext.h"
 #include "install/unpackrules.h"
 
-#include <QCoreApplication>
 #include <QtEndian>
 
 #include <algorithm>
@@ -21,13 +21,6 @@ constexpr qint64 localHeaderSize = 30;
 constexpr qint64 longestComment = 0xffff;
 constexpr quint8 unixHost = 3;
 constexpr quint32 dosDirectory = 0x10;
-
-// What reaches the user (the status line, a balloon) is translatable, in the unpacker's
-// context whichever part finds the fault.
-struct Text
-{
-    Q_DECLARE_TR_FUNCTIONS(ArchiveUnpacker)
-};
 
 QString damaged(const QString &detail)
 {
@@ -55,7 +48,7 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
     error->clear();
     const qint64 tailStart = archiveSize - tail.size();
     if (tailStart < 0) {
-        *error = damaged(Text::tr("it is shorter than its last bytes"));
+        *error = damaged(InstallText::tr("it is shorter than its last bytes"));
         return false;
     }
     const auto *bytes = reinterpret_cast<const uchar *>(tail.constData());
@@ -76,8 +69,8 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
             *needFrom = std::max<qint64>(0, archiveSize - endRecordSize - longestComment);
             return false;
         }
-        *error = Text::tr("The archive is damaged or not a zip archive: %1")
-                     .arg(Text::tr("it has no end of central directory"));
+        *error = InstallText::tr("The archive is damaged or not a zip archive: %1")
+                     .arg(InstallText::tr("it has no end of central directory"));
         return false;
     }
     const uchar *record = bytes + end;
@@ -91,12 +84,12 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
         return false;
     }
     if (u16(record + 4) != 0 || u16(record + 6) != 0 || u16(record + 8) != count) {
-        *error = damaged(Text::tr("it spans several disks"));
+        *error = damaged(InstallText::tr("it spans several disks"));
         return false;
     }
     const qint64 endOffset = tailStart + end;
     if (directoryOffset + directorySize != endOffset) {
-        *error = damaged(Text::tr("its central directory is not where it says"));
+        *error = damaged(InstallText::tr("its central directory is not where it says"));
         return false;
     }
     if (directoryOffset < tailStart) {
@@ -110,7 +103,7 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
     qint64 at = directoryOffset - tailStart;
     for (qint64 i = 0; i < count; ++i) {
         if (end - at < centralHeaderSize || u32(bytes + at) != centralSignature) {
-            *error = damaged(Text::tr("its central directory is cut short"));
+            *error = damaged(InstallText::tr("its central directory is cut short"));
             return false;
         }
         const uchar *header = bytes + at;
@@ -118,7 +111,7 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
         const qint64 headerLength
             = centralHeaderSize + nameLength + u16(header + 30) + u16(header + 32);
         if (end - at < headerLength) {
-            *error = damaged(Text::tr("its central directory is cut short"));
+            *error = damaged(InstallText::tr("its central directory is cut short"));
             return false;
         }
         Entry entry;
@@ -137,11 +130,11 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
             return false;
         }
         if (u16(header + 34) != 0) {
-            *error = damaged(Text::tr("it spans several disks"));
+            *error = damaged(InstallText::tr("it spans several disks"));
             return false;
         }
         if (entry.name.isEmpty()) {
-            *error = Text::tr("The archive contains an entry without a usable name");
+            *error = InstallText::tr("The archive contains an entry without a usable name");
             return false;
         }
         if (u16(header + 4) >> 8 == unixHost)
@@ -152,7 +145,7 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
         at += headerLength;
     }
     if (at != end) {
-        *error = damaged(Text::tr("its central directory holds more than its entries"));
+        *error = damaged(InstallText::tr("its central directory holds more than its entries"));
         return false;
     }
 
@@ -167,16 +160,16 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
         Entry &entry = entries[order[i]];
         entry.spanEnd = i + 1 < order.size() ? entries[order[i + 1]].headerOffset : directoryOffset;
         if (entry.headerOffset >= directoryOffset) {
-            *error = damaged(Text::tr("an entry lies beyond the central directory"));
+            *error = damaged(InstallText::tr("an entry lies beyond the central directory"));
             return false;
         }
         if (entry.spanEnd == entry.headerOffset) {
-            *error = damaged(Text::tr("two entries begin at the same offset"));
+            *error = damaged(InstallText::tr("two entries begin at the same offset"));
             return false;
         }
         if (entry.spanEnd - entry.headerOffset
             < localHeaderSize + entry.name.size() + entry.compressedSize) {
-            *error = damaged(Text::tr("entries overlap"));
+            *error = damaged(InstallText::tr("entries overlap"));
             return false;
         }
     }
