@@ -14,9 +14,9 @@
 
 #include "builds/buildseries.h"
 #include "builds/chromedownloader.h"
-#include "builds/crc32c.h"
 #include "common/endpoints.h"
 #include "shell/startup.h"
+#include "transfer/crc32c.h"
 
 #include "support/processstatus.h"
 

@@ -1,7 +1,7 @@
 #include "builds/catalogfetch.h"
 
-#include "builds/transferrequest.h"
 #include "common/updatelog.h"
+#include "transfer/transferrequest.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -1,7 +1,7 @@
 #include "builds/mirrorcheck.h"
 
-#include "builds/crc32c.h"
 #include "common/updatelog.h"
+#include "transfer/crc32c.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "builds/archivefetch.h"
 #include "builds/objectmetadata.h"
+#include "transfer/archivefetch.h"
 
 #include <QFutureWatcher>
 #include <QObject>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "builds/buildseries.h"
-#include "builds/objecthash.h"
+#include "transfer/objecthash.h"
 
 #include <QByteArray>
 #include <QObject>

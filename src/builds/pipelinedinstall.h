@@ -1,8 +1,8 @@
 #pragma once
 
-#include "builds/archivefetch.h"
 #include "builds/catalogfetch.h"
 #include "install/archiveunpacker.h"
+#include "transfer/archivefetch.h"
 
 #include <QList>
 #include <QObject>

@@ -1,9 +1,9 @@
 #include "builds/staging.h"
 
 #include "builds/buildseries.h"
-#include "builds/partialdownload.h"
 #include "install/installroot.h"
 #include "install/treeremoval.h"
+#include "transfer/partialdownload.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,7 +61,7 @@ void Staging::makeArchiveStaging(const InstallRoot &root, int build, ArchiveFetc
         m_lock = StagingLock(m_directory->path());
     if (!m_lock.isHeld())
         return;
-    request->partial.emplace(m_directory->path());
+    request->partial.emplace(m_directory->path(), shelf());
     request->record = request->partial->adopt(root.path(), build);
     m_file = std::make_unique<QFile>(request->partial->partPath());
 }
@@ -104,10 +104,16 @@ QString Staging::makeExecutable()
     return m_file->fileName();
 }
 
+PartialDownload::Shelf Staging::shelf()
+{
+    return { InstallRoot::resumeRecord(), QStringLiteral(".staging-*"),
+             [](const QString &directory) { TreeRemoval::removeLater(directory); } };
+}
+
 std::unique_ptr<QTemporaryDir> Staging::takeDirectory()
 {
     m_file.reset();
-    PartialDownload(m_directory->path()).forget();
+    PartialDownload(m_directory->path(), shelf()).forget();
     return std::move(m_directory);
 }
 

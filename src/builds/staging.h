@@ -1,7 +1,7 @@
 #pragma once
 
-#include "builds/archivefetch.h"
 #include "common/staginglock.h"
+#include "transfer/archivefetch.h"
 
 #include <QString>
 
@@ -49,6 +49,9 @@ public:
     // Removes the file and the directory, or keeps them with the part's record for whoever
     // resumes it; then lets go of the lock.
     void close(bool keepPart = false);
+    // Where kept parts live: the install root's staging directories, one swept aside as soon
+    // as it was looked at, and the record a leftover sweep spares.
+    static PartialDownload::Shelf shelf();
 
 private:
     void makeArchiveStaging(const InstallRoot &root, int build, ArchiveFetch::Request *request);

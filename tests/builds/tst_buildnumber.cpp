@@ -1,5 +1,6 @@
 #include "builds/buildnumber.h"
 #include "support/testenvironment.h"
+#include "transfer/redirectrule.h"
 
 class TestBuildNumber : public QObject
 {
@@ -92,7 +93,7 @@ void TestBuildNumber::redirectTarget()
     QFETCH(QUrl, from);
     QFETCH(QByteArray, location);
     QFETCH(QUrl, target);
-    QCOMPARE(BuildNumber::redirectTarget(from, location), target);
+    QCOMPARE(RedirectRule::target(from, location), target);
 }
 
 TARROWIN_TEST_MAIN(TestBuildNumber, false)

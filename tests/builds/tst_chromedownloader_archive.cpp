@@ -1,8 +1,5 @@
 #include "browser/menuentry.h"
-#include "builds/archivefetch.h"
 #include "builds/chromedownloader.h"
-#include "builds/crc32c.h"
-#include "builds/downloadsink.h"
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "install/treeremoval.h"
@@ -11,6 +8,9 @@
 #include "support/archivebuilder.h"
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
+#include "transfer/archivefetch.h"
+#include "transfer/crc32c.h"
+#include "transfer/downloadsink.h"
 #include "update/updatecontroller.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 // The storage's x-goog-hash header, and checking a body against it.
-#include "builds/objecthash.h"
+#include "transfer/objecthash.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "support/loopbackserver.h"
 
-#include "builds/crc32c.h"
+#include "transfer/crc32c.h"
 #include <QCryptographicHash>
 #include <QtEndian>
 

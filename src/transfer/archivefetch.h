@@ -1,21 +1,18 @@
 #pragma once
 
-#include "builds/keptpart.h"
-#include "builds/objecthash.h"
-#include "builds/partialdownload.h"
-#include "builds/transferguard.h"
-#include "builds/transferverdict.h"
+#include "transfer/fetchanswer.h"
+#include "transfer/fetchrequest.h"
+#include "transfer/keptpart.h"
+#include "transfer/transferguard.h"
+#include "transfer/transferverdict.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
 
-#include <optional>
-
 class DownloadSink;
 class QNetworkReply;
 class ParallelRanges;
-class QFile;
 class QNetworkAccessManager;
 
 // Brings one storage object whole and checked into a file the caller opened: follows
@@ -29,27 +26,8 @@ class ArchiveFetch : public QObject
 public:
     enum Outcome { Complete, NotFound, Failed };
 
-    // What to judge the body by instead of the response's own x-goog-hash, for a mirror
-    // whose bytes the storage's metadata vouches for.
-    struct Expected
-    {
-        ObjectHash::Expected hash;
-        qint64 size = -1;
-        QByteArray generation;
-    };
-
-    struct Request
-    {
-        QUrl url;
-        // Open for reading and writing; holds the kept part that `record` describes.
-        QFile *file = nullptr;
-        PartialDownload::Record record;
-        // Where the record of a kept part is written; none keeps nothing past this object.
-        std::optional<PartialDownload> partial;
-        // The upload to ask for (x-goog-if-generation-match); empty for whatever is there.
-        QByteArray generation;
-        std::optional<Expected> expected;
-    };
+    using Expected = FetchExpected;
+    using Request = FetchRequest;
 
     struct Result
     {
@@ -65,23 +43,8 @@ public:
         quint32 crc32c = 0;
     };
 
-    // What the latest answer that brought the file's bytes said of it: enough to ask the same
-    // source for another piece of the same upload.
-    struct Answer
-    {
-        // Where it came from, after redirects.
-        QUrl url;
-        // The whole file's size; -1 when not told.
-        qint64 size = -1;
-        // A 206 with the file's total: the source serves ranges.
-        bool ranges = false;
-        // It continues the part on disk rather than starting the file anew.
-        bool resumed = false;
-        QByteArray etag;
-        QByteArray generation;
-        // What of the file was on disk before it: [from, to) spans.
-        QList<QPair<qint64, qint64>> kept;
-    };
+    // What the latest answer that brought the file's bytes said of it.
+    using Answer = FetchAnswer;
 
     static constexpr int maximumRedirects = 10;
     // Bounds what a transfer holds in memory; the rest waits in the socket until drained.
@@ -109,7 +72,7 @@ public:
     // Stops at once, for quitting: what is on disk is kept for a later attempt where it can
     // be resumed. True when a part was kept.
     bool halt();
-    bool isRunning() const { return m_running; }
+    bool isRunning() const { return m_phase != Phase::Idle; }
     // How the last transfer ended.
     const Result &result() const { return m_result; }
     // The latest answer that brought the file's bytes; valid from answered() on.
@@ -131,6 +94,23 @@ signals:
     void finished(const ArchiveFetch::Result &result);
 
 private:
+    // Where the transfer stands: each request is asked, its answer judged, and its body
+    // received; a try may break on the way, or be given up.
+    enum class Phase {
+        Idle,
+        Asking, // the answer is not judged yet
+        Receiving, // the file from its start, its first piece or the ranges' first
+        Unchecked, // the same, its checksum unreadable: nothing of it is kept
+        Resuming, // the rest of the kept part
+        StartingOver, // the answer goes unread: its end asks for the whole file
+        Broken, // m_problem says why; what arrived may be resumed
+        Refused, // given up (too large, too slow, disk): nothing to resume
+    };
+    bool broken() const { return m_phase == Phase::Broken || m_phase == Phase::Refused; }
+    // What the answer was judged to be, also once the try broke.
+    Phase answerPhase() const { return broken() ? m_brokeIn : m_phase; }
+    bool refused() const { return m_phase == Phase::Refused || answerPhase() == Phase::Unchecked; }
+    void breakOff(Phase phase, const QString &problem);
     void get(const QUrl &address);
     void retry() { get(m_request.url); }
     void checkAnnouncedSize();
@@ -153,7 +133,6 @@ private:
     void report(Outcome outcome, const QString &error = QString(), bool partKept = false);
     void releaseReply();
     void reportProgress(qint64 received, qint64 total);
-    void noteAnswer(int status, bool resumed);
 
     QNetworkAccessManager *m_manager = nullptr;
     Request m_request;
@@ -162,19 +141,13 @@ private:
     DownloadSink *m_sink;
     int m_transferTimeout = 60000;
     int m_redirects = 0;
-    bool m_running = false;
-    // What the running try was told and found.
-    QString m_transferError;
+    Phase m_phase = Phase::Idle;
+    Phase m_brokeIn = Phase::Idle;
+    QString m_problem;
     Result m_result;
     Answer m_answer;
-    bool m_judged = false;
-    // The answer brings the rest of a kept part.
-    bool m_resumed = false;
-    bool m_startOver = false;
     // What the running request asked of a file not begun: its first bytes, 0 for all.
     qint64 m_piece = 0;
-    // We gave the transfer up (too large, too slow, disk): nothing to resume.
-    bool m_refused = false;
     // What of the file is on disk and its record; m_request's record is where it began.
     KeptPart m_part;
     // The ranges while a large file comes in parallel (m_part's record's ranges).

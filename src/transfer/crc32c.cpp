@@ -1,4 +1,4 @@
-#include "builds/crc32c.h"
+#include "transfer/crc32c.h"
 
 #include <QtEndian>
 

@@ -1,5 +1,5 @@
-#include "builds/crc32c.h"
-#include "builds/rangeplan.h"
+#include "transfer/crc32c.h"
+#include "transfer/rangeplan.h"
 #include <QTest>
 
 using Ranges = QList<RangePlan::Range>;

@@ -1,4 +1,4 @@
-#include "builds/downloadsink.h"
+#include "transfer/downloadsink.h"
 
 #include <QFile>
 

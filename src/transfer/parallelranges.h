@@ -1,7 +1,7 @@
 #pragma once
 
-#include "builds/partialdownload.h"
-#include "builds/rangeplan.h"
+#include "transfer/partialdownload.h"
+#include "transfer/rangeplan.h"
 
 #include <QHash>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "builds/objecthash.h"
+#include "transfer/objecthash.h"
 
 #include <QList>
 

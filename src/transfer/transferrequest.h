@@ -1,6 +1,6 @@
 #pragma once
 
-#include "builds/partialdownload.h"
+#include "transfer/partialdownload.h"
 
 #include <QCoreApplication>
 #include <QNetworkRequest>

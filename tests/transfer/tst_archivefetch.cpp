@@ -1,6 +1,7 @@
-#include "builds/archivefetch.h"
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
+#include "support/testshelf.h"
+#include "transfer/archivefetch.h"
 
 #include <QDir>
 #include <QLoggingCategory>
@@ -108,7 +109,7 @@ PartialDownload TestArchiveFetch::staging(const QString &name, PartialDownload::
 {
     const QString directory = m_root->filePath(name);
     QDir().mkpath(directory);
-    const PartialDownload partial(directory);
+    const PartialDownload partial(directory, testShelf());
     if (adopted)
         *adopted = partial.adopt(m_root->path(), build);
     m_file = std::make_unique<QFile>(partial.partPath());
@@ -370,7 +371,7 @@ void TestArchiveFetch::keptPartAndTheAnswerToItsRange()
         // Killed now: the next start adopts the part as the disk has it, grown.
         QVERIFY(QDir().mkpath(m_root->filePath(QStringLiteral(".staging-2"))));
         const PartialDownload::Record adopted
-            = PartialDownload(m_root->filePath(QStringLiteral(".staging-2")))
+            = PartialDownload(m_root->filePath(QStringLiteral(".staging-2")), testShelf())
                   .adopt(m_root->path(), build);
         QCOMPARE(adopted.build, build);
         QVERIFY2(adopted.kept > kept, qPrintable(QString::number(adopted.kept)));

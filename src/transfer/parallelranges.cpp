@@ -1,6 +1,6 @@
-#include "builds/parallelranges.h"
+#include "transfer/parallelranges.h"
 
-#include "builds/rangefetch.h"
+#include "transfer/rangefetch.h"
 
 #include <QNetworkReply>
 

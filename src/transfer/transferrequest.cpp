@@ -1,4 +1,4 @@
-#include "builds/transferrequest.h"
+#include "transfer/transferrequest.h"
 
 #include "common/updatelog.h"
 

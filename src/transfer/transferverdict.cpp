@@ -1,8 +1,8 @@
-#include "builds/transferverdict.h"
+#include "transfer/transferverdict.h"
 
-#include "builds/crc32c.h"
-#include "builds/transferrequest.h"
 #include "common/updatelog.h"
+#include "transfer/crc32c.h"
+#include "transfer/transferrequest.h"
 
 #include <QNetworkReply>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "builds/objecthash.h"
+#include "transfer/objecthash.h"
 
 #include <QList>
 #include <QObject>

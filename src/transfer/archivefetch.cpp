@@ -1,12 +1,12 @@
-#include "builds/archivefetch.h"
+#include "transfer/archivefetch.h"
 
-#include "builds/buildnumber.h"
-#include "builds/downloadsink.h"
-#include "builds/keptpart.h"
-#include "builds/parallelranges.h"
-#include "builds/rangeplan.h"
-#include "builds/transferrequest.h"
 #include "common/updatelog.h"
+#include "transfer/downloadsink.h"
+#include "transfer/keptpart.h"
+#include "transfer/parallelranges.h"
+#include "transfer/rangeplan.h"
+#include "transfer/redirectrule.h"
+#include "transfer/transferrequest.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +28,7 @@ ArchiveFetch::ArchiveFetch(QObject *parent)
     connect(m_sink, &DownloadSink::stored, this, &ArchiveFetch::stored);
     connect(m_ranges, &ParallelRanges::stored, this, &ArchiveFetch::stored);
     connect(m_sink, &DownloadSink::failed, this, [this](const QString &error) {
-        if (!m_running)
+        if (m_phase == Phase::Idle)
             return;
         const QString file = QFileInfo(m_request.file->fileName()).absolutePath();
         fail(tr("Cannot write the download to %1: %2").arg(QDir::toNativeSeparators(file), error));
@@ -49,15 +49,13 @@ void ArchiveFetch::start(const Request &request)
     m_part.adopt(request.file, request.record, request.partial);
     m_verdict->restart();
     m_redirects = 0;
-    m_running = true;
     get(request.url);
 }
 
 bool ArchiveFetch::halt()
 {
-    if (!m_running)
+    if (m_phase == Phase::Idle)
         return false;
-    m_running = false;
     m_guard->stop();
     // What arrived is kept for the next start: a try that waits kept it already.
     bool keep = m_verdict->isWaiting();
@@ -77,18 +75,16 @@ bool ArchiveFetch::halt()
     m_ranges->stop();
     if (m_sink->isBusy())
         m_sink->waitForWrites();
+    m_phase = Phase::Idle;
     return keep;
 }
 
 void ArchiveFetch::get(const QUrl &address)
 {
     m_address = address;
-    m_transferError.clear();
-    m_refused = false;
-    m_judged = false;
-    m_resumed = false;
+    m_phase = Phase::Asking;
+    m_problem.clear();
     m_ranges->stop();
-    m_startOver = false;
     m_part.request();
     m_piece = m_part.firstPiece();
     m_verdict->clear();
@@ -116,13 +112,14 @@ ObjectHash::Expected ArchiveFetch::expected(const QNetworkReply *reply) const
     if (m_request.expected)
         return m_request.expected->hash;
     // A resumed answer is judged by what the first answer named, never by its own headers.
-    return m_resumed ? m_part.firstChecksums() : ObjectHash::parse(reply->rawHeader("x-goog-hash"));
+    return answerPhase() == Phase::Resuming ? m_part.firstChecksums()
+                                            : ObjectHash::parse(reply->rawHeader("x-goog-hash"));
 }
 
 void ArchiveFetch::checkAnnouncedSize()
 {
     QNetworkReply *reply = m_reply;
-    if (!reply || !m_transferError.isEmpty())
+    if (!reply || broken())
         return;
     const int status = TransferRequest::status(reply);
     // A redirect is judged at its target.
@@ -141,14 +138,14 @@ void ArchiveFetch::checkAnnouncedSize()
 
 bool ArchiveFetch::judgeRange(int status)
 {
-    if (m_judged)
-        return !m_startOver;
-    m_judged = true;
+    if (m_phase != Phase::Asking)
+        return m_phase != Phase::StartingOver;
+    m_phase = Phase::Receiving;
     const ObjectHash::Expected expected = this->expected(m_reply);
     if (m_part.offset() > 0 || m_part.inRanges()) {
         const PartialDownload::Answer answer = m_part.judge(m_reply, status, expected);
         if (answer == PartialDownload::Append) {
-            noteAnswer(status, true);
+            m_answer = FetchAnswer::of(m_reply, m_address, status, true, m_part);
             resume(status);
             emit answered();
             return true;
@@ -159,7 +156,7 @@ bool ArchiveFetch::judgeRange(int status)
         m_part.restart();
         if (answer == PartialDownload::StartOver) {
             // Completes the reply; its finished() asks for the whole file.
-            m_startOver = true;
+            m_phase = Phase::StartingOver;
             // An error status completes the reply by itself, its body unread.
             if (status >= 200 && status <= 299)
                 m_reply->abort();
@@ -170,45 +167,19 @@ bool ArchiveFetch::judgeRange(int status)
         && (status == 416 || (status == 206 && !m_part.answersPiece(m_reply, m_piece, expected)))) {
         askWhole(status);
     } else {
-        noteAnswer(status, false);
+        m_answer = FetchAnswer::of(m_reply, m_address, status, false, m_part);
         judgeWhole(status, expected);
     }
-    if (m_startOver)
+    if (m_phase == Phase::StartingOver)
         return false;
     if (status >= 200 && status <= 299)
         emit answered();
     return true;
 }
 
-void ArchiveFetch::noteAnswer(int status, bool resumed)
-{
-    // Before the ranges take the reply over, and while the record still says what was kept.
-    Answer answer;
-    answer.url = m_address;
-    answer.resumed = resumed;
-    answer.etag = m_reply->rawHeader("ETag");
-    answer.generation = m_reply->rawHeader("x-goog-generation");
-    const QByteArray range = m_reply->rawHeader("Content-Range").trimmed();
-    const qint64 total
-        = range.startsWith("bytes ") ? range.mid(range.indexOf('/') + 1).toLongLong() : 0;
-    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    answer.ranges = status == 206 && total > 0;
-    answer.size = answer.ranges ? total : length.isValid() ? length.toLongLong() : -1;
-    const PartialDownload::Record &record = m_part.record();
-    if (resumed && m_part.inRanges()) {
-        for (const PartialDownload::Range &kept : record.ranges) {
-            if (kept.kept > 0)
-                answer.kept.append({ kept.from, kept.from + qMin(kept.kept, kept.length()) });
-        }
-    } else if (resumed && m_part.offset() > 0) {
-        answer.kept.append({ 0, m_part.offset() });
-    }
-    m_answer = answer;
-}
-
 void ArchiveFetch::resume(int status)
 {
-    m_resumed = true;
+    m_phase = Phase::Resuming;
     const ObjectHash::Expected first = expected(m_reply);
     if (m_part.inRanges()) {
         startRanges(status, first);
@@ -224,8 +195,8 @@ void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
     const bool piece = m_piece > 0 && status == 206;
     const bool first = status == 200 || piece;
     // A checksum that cannot be read fails the file, and leaves nothing to resume by.
-    if (first)
-        m_refused = expected.malformed;
+    if (first && expected.malformed)
+        m_phase = Phase::Unchecked;
     if (first && m_part.whole(m_reply, expected, piece ? m_piece : 0))
         startRanges(status, expected);
     else if (piece && m_part.record().size > m_piece)
@@ -234,7 +205,7 @@ void ArchiveFetch::judgeWhole(int status, const ObjectHash::Expected &expected)
         m_sink->begin(m_request.file, 0, expected);
     // Written now, so that even a run that is killed leaves a part to resume; ranges that
     // kept nothing yet leave none.
-    if (first && !m_startOver && resumable(status))
+    if (first && m_phase != Phase::StartingOver && resumable(status))
         m_part.note();
 }
 
@@ -244,21 +215,21 @@ void ArchiveFetch::askWhole(int status)
     // ranges: the whole file is asked for instead. Completes the reply; its finished() asks.
     qCInfo(lcUpdate) << "HTTP" << status << "to the first piece: asking for the whole file";
     m_part.askWhole();
-    m_startOver = true;
+    m_phase = Phase::StartingOver;
     if (status >= 200 && status <= 299)
         m_reply->abort();
 }
 
 bool ArchiveFetch::resumable(int status) const
 {
-    return !m_refused && m_part.resumable(status, m_judged);
+    return !refused() && m_part.resumable(status, answerPhase() != Phase::Asking);
 }
 
 void ArchiveFetch::read(bool all)
 {
-    if (!m_reply || !m_transferError.isEmpty() || m_startOver)
+    if (!m_reply || broken() || m_phase == Phase::StartingOver)
         return;
-    if (!m_judged)
+    if (m_phase == Phase::Asking)
         checkAnnouncedSize();
     // Ranges read their own replies.
     if (!m_reply)
@@ -284,14 +255,13 @@ void ArchiveFetch::read(bool all)
 
 void ArchiveFetch::replyError()
 {
-    if (m_reply && m_transferError.isEmpty() && !m_startOver)
-        m_transferError = TransferRequest::problem(m_reply, m_part.received());
+    if (m_reply && !broken() && m_phase != Phase::StartingOver)
+        breakOff(Phase::Broken, TransferRequest::problem(m_reply, m_part.received()));
 }
 
 void ArchiveFetch::fail(const QString &error)
 {
-    m_transferError = error;
-    m_refused = true;
+    breakOff(Phase::Refused, error);
     // Completes the reply at once; its finished() gives the transfer up.
     if (m_reply)
         m_reply->abort();
@@ -300,7 +270,7 @@ void ArchiveFetch::fail(const QString &error)
 
 void ArchiveFetch::reportProgress(qint64 received, qint64 total)
 {
-    if (m_startOver)
+    if (answerPhase() == Phase::StartingOver)
         return;
     // The kept part counts as arrived, and so do the ranges with theirs.
     if (m_ranges->isRunning()) {
@@ -326,18 +296,20 @@ void ArchiveFetch::replyFinished()
     const int status = TransferRequest::status(reply);
     if (redirect(status, reply->rawHeader("Location")))
         return;
-    if (m_startOver) {
+    if (answerPhase() == Phase::StartingOver) {
         releaseReply();
         get(m_address);
         return;
     }
-    m_transferError = m_transferError.isEmpty() ? TransferRequest::problem(reply, m_part.received())
-                                                : m_transferError;
+    const QString problem
+        = broken() ? m_problem : TransferRequest::problem(reply, m_part.received());
+    if (!broken() && !problem.isEmpty())
+        breakOff(Phase::Broken, problem);
     m_verdict->answered(reply, expected(reply));
     releaseReply();
-    if (!m_refused && status == 404) {
+    if (!refused() && status == 404) {
         qCInfo(lcUpdate) << "HTTP 404";
-        report(NotFound, m_transferError);
+        report(NotFound, m_problem);
         return;
     }
     // The writer reports when the file is whole on disk.
@@ -350,9 +322,9 @@ void ArchiveFetch::replyFinished()
 bool ArchiveFetch::redirect(int status, const QByteArray &location)
 {
     // Only a 3xx redirects: a 200 that happens to carry a Location is the file itself.
-    if (!m_transferError.isEmpty() || status < 300 || status > 399 || location.isEmpty())
+    if (broken() || status < 300 || status > 399 || location.isEmpty())
         return false;
-    const QUrl target = BuildNumber::redirectTarget(m_address, location);
+    const QUrl target = RedirectRule::target(m_address, location);
     qCInfo(lcUpdate) << "HTTP" << status << "redirect to" << target.toString();
     releaseReply();
     if (target.isEmpty() || ++m_redirects > maximumRedirects) {
@@ -368,7 +340,7 @@ void ArchiveFetch::written(bool written, const QString &writeError, bool checksu
                            quint32 crc)
 {
     m_verdict->written(crc);
-    QString problem = m_transferError;
+    QString problem = m_problem;
     if (problem.isEmpty() && !written)
         problem = tr("Cannot write the download: %1").arg(writeError);
     judge(problem, written, checksumMatches);
@@ -408,7 +380,7 @@ void ArchiveFetch::startRanges(int status, const ObjectHash::Expected &expected)
 
 void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
 {
-    const QString problem = m_transferError.isEmpty() ? rangeError : m_transferError;
+    const QString problem = broken() ? m_problem : rangeError;
     const bool matches = m_verdict->rangesMatch(crc);
     reportProgress(0, 0);
     const qint64 received = m_ranges->received();
@@ -417,8 +389,7 @@ void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
     } else {
         // The range that broke and its answer, not the first answer's.
         qCInfo(lcUpdate).noquote()
-            << "A range failed:"
-            << (m_transferError.isEmpty() ? m_ranges->failedRange() : QStringLiteral("all"))
+            << "A range failed:" << (broken() ? QStringLiteral("all") : m_ranges->failedRange())
             << problem;
         m_part.keepRanges(m_ranges->kept(m_part.record()));
     }
@@ -426,9 +397,19 @@ void ArchiveFetch::rangesEnded(const QString &rangeError, quint32 crc)
     judge(problem, true, matches, received);
 }
 
+void ArchiveFetch::breakOff(Phase phase, const QString &problem)
+{
+    // Nothing runs to break once the transfer has ended.
+    if (m_phase == Phase::Idle)
+        return;
+    m_brokeIn = answerPhase();
+    m_phase = phase;
+    m_problem = problem;
+}
+
 void ArchiveFetch::report(Outcome outcome, const QString &error, bool partKept)
 {
-    m_running = false;
+    m_phase = Phase::Idle;
     m_guard->stop();
     m_verdict->stop();
     m_ranges->stop();

@@ -1,6 +1,6 @@
-#include "builds/rangeplan.h"
+#include "transfer/rangeplan.h"
 
-#include "builds/crc32c.h"
+#include "transfer/crc32c.h"
 
 #include <algorithm>
 

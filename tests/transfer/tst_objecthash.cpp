@@ -1,6 +1,7 @@
-#include "builds/crc32c.h"
-#include "builds/objecthash.h"
-#include "support/testenvironment.h"
+#include "transfer/crc32c.h"
+#include "transfer/objecthash.h"
+
+#include <QTest>
 
 namespace {
 
@@ -36,9 +37,6 @@ QByteArray header(const QByteArray &crc, const QByteArray &md5)
 class TestObjectHash : public QObject
 {
     Q_OBJECT
-
-public:
-    explicit TestObjectHash(TestEnvironment &) { }
 
 private slots:
     void crc32c_data();
@@ -183,5 +181,5 @@ void TestObjectHash::matches()
     QCOMPARE(hash.matches(ObjectHash::parse(header)), matches);
 }
 
-TARROWIN_TEST_MAIN(TestObjectHash, false)
+QTEST_APPLESS_MAIN(TestObjectHash)
 #include "tst_objecthash.moc"

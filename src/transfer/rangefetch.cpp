@@ -1,8 +1,8 @@
-#include "builds/rangefetch.h"
+#include "transfer/rangefetch.h"
 
-#include "builds/downloadsink.h"
-#include "builds/objecthash.h"
 #include "common/updatelog.h"
+#include "transfer/downloadsink.h"
+#include "transfer/objecthash.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -1,18 +1,16 @@
-#include "builds/partialdownload.h"
-#include "support/testenvironment.h"
+#include "support/testshelf.h"
+#include "transfer/partialdownload.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <unistd.h>
 
 class TestPartialDownload : public QObject
 {
     Q_OBJECT
-
-public:
-    explicit TestPartialDownload(TestEnvironment &) { }
 
 private slots:
     void onlyASmallFileOfTheUsersOwnIsARecord_data();
@@ -62,10 +60,10 @@ void TestPartialDownload::onlyASmallFileOfTheUsersOwnIsARecord()
     QCOMPARE(
         QProcess::execute(QStringLiteral("sh"), { QStringLiteral("-c"), write + replace, kept }),
         0);
-    const PartialDownload fresh(root.filePath(QStringLiteral("fresh")));
+    const PartialDownload fresh(root.filePath(QStringLiteral("fresh")), testShelf());
     QCOMPARE(fresh.adopt(root.path(), 7).build, resumes ? 7 : -1);
     QVERIFY(!QFileInfo::exists(kept));
 }
 
-TARROWIN_TEST_MAIN(TestPartialDownload, false)
+QTEST_GUILESS_MAIN(TestPartialDownload)
 #include "tst_partialdownload.moc"

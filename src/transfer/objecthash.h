@@ -1,6 +1,6 @@
 #pragma once
 
-#include "builds/crc32c.h"
+#include "transfer/crc32c.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

@@ -1,4 +1,4 @@
-#include "builds/transferguard.h"
+#include "transfer/transferguard.h"
 
 #include <QDir>
 #include <QFileInfo>

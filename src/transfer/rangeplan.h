@@ -1,7 +1,7 @@
 #pragma once
 
-#include "builds/objecthash.h"
-#include "builds/partialdownload.h"
+#include "transfer/objecthash.h"
+#include "transfer/partialdownload.h"
 
 #include <QList>
 

@@ -1,9 +1,7 @@
-#include "builds/partialdownload.h"
+#include "transfer/partialdownload.h"
 
 #include "common/staginglock.h"
 #include "common/updatelog.h"
-#include "install/installroot.h"
-#include "install/treeremoval.h"
 
 #include <QDir>
 #include <QFile>
@@ -101,8 +99,9 @@ PartialDownload::Range PartialDownload::Record::next() const
     return { 0, size - 1, kept };
 }
 
-PartialDownload::PartialDownload(const QString &directory)
+PartialDownload::PartialDownload(const QString &directory, Shelf shelf)
     : m_directory(directory)
+    , m_shelf(std::move(shelf))
 {
 }
 
@@ -113,16 +112,16 @@ QString PartialDownload::partPath() const
 
 QString PartialDownload::recordPath() const
 {
-    return m_directory + QLatin1Char('/') + InstallRoot::resumeRecord();
+    return m_directory + QLatin1Char('/') + m_shelf.recordName;
 }
 
 PartialDownload::Record PartialDownload::adopt(const QString &root, int build) const
 {
     Record adopted;
     const QFileInfoList entries = QDir(root).entryInfoList(
-        { QStringLiteral(".staging-*") }, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+        { m_shelf.directories }, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
-        const PartialDownload kept(entry.absoluteFilePath());
+        const PartialDownload kept(entry.absoluteFilePath(), m_shelf);
         // Never through a link, and never a directory without a record or someone else's.
         if (entry.absoluteFilePath() == QFileInfo(m_directory).absoluteFilePath()
             || entry.isSymLink() || !QFileInfo::exists(kept.recordPath())
@@ -145,7 +144,8 @@ PartialDownload::Record PartialDownload::adopt(const QString &root, int build) c
             adopted = record;
         }
         // What is left of an attempt goes off this thread, a tree it was unpacking included.
-        TreeRemoval::removeLater(entry.absoluteFilePath());
+        if (m_shelf.remove)
+            m_shelf.remove(entry.absoluteFilePath());
     }
     return adopted;
 }

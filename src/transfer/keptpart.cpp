@@ -1,7 +1,7 @@
-#include "builds/keptpart.h"
+#include "transfer/keptpart.h"
 
-#include "builds/rangeplan.h"
-#include "builds/transferguard.h"
+#include "transfer/rangeplan.h"
+#include "transfer/transferguard.h"
 
 #include <QFile>
 #include <QNetworkReply>

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class QJsonObject;
 
 // The part of a build's archive that arrived before a transfer broke, kept with a record of
@@ -11,6 +13,16 @@ class QJsonObject;
 class PartialDownload
 {
 public:
+    // Where kept parts live, as the storage that owns them lays it out: the record's name
+    // in a staging directory, the name filter of the directories that may hold one, and how
+    // a directory that was looked at goes.
+    struct Shelf
+    {
+        QString recordName;
+        QString directories;
+        std::function<void(const QString &)> remove;
+    };
+
     // One of the ranges a large file comes in side by side, and how much of it reached the
     // disk at its offset.
     struct Range
@@ -54,10 +66,10 @@ public:
                         const QByteArray &etag, const QByteArray &generation);
 
     // directory: the staging directory the part and its record live in.
-    explicit PartialDownload(const QString &directory);
+    PartialDownload(const QString &directory, Shelf shelf);
 
     QString partPath() const;
-    // Moves the kept part of build, when a staging directory of the install root at `root`
+    // Moves the kept part of build, when a staging directory in `root` (one the shelf names)
     // holds one whose record matches it, into this directory and returns its record;
     // otherwise an empty record. Every other kept part goes: one build is resumed at most.
     // A staging directory whose StagingLock another session holds is left alone; the caller
@@ -78,4 +90,5 @@ private:
     static void readRanges(const QJsonObject &stored, Record *record);
 
     QString m_directory;
+    Shelf m_shelf;
 };
