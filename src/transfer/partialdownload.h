@@ -8,7 +8,7 @@
 
 class QJsonObject;
 
-// The part of a build's archive that arrived before a transfer broke, kept with a record of
+// The part of a file that arrived before a transfer broke, kept with a record of
 // what it is a part of, so that the next attempt asks only for the rest.
 class PartialDownload
 {
@@ -36,6 +36,7 @@ public:
 
     struct Record
     {
+        // Which of the caller's files it is part of (the build, for the downloader).
         int build = -1;
         // The object's upload, by the storage's generation and its ETag.
         QByteArray generation;
