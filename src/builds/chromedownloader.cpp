@@ -1,13 +1,11 @@
 #include "builds/chromedownloader.h"
 
-#include "browser/browserlauncher.h"
 #include "builds/archivesource.h"
 #include "builds/pipelinedinstall.h"
 #include "builds/publishedfallback.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/installerrun.h"
-#include "settings/config.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -19,15 +17,6 @@
 #endif
 
 namespace {
-
-// A value that never reached the disk makes the next start download the same build again,
-// so a failure is reported rather than ignored.
-QString saveSettings(const QList<QPair<Config::Key, QVariant>> &values)
-{
-    const QString unsaved = Config::save(values);
-    return unsaved.isEmpty() ? QString()
-                             : ChromeDownloader::tr("Cannot save settings to %1").arg(unsaved);
-}
 
 // Set once by a benchmark before any download starts.
 bool pipeliningEnabled = true;
@@ -52,18 +41,23 @@ ChromeDownloader::ChromeDownloader(QObject *parent)
     , m_fallback(new PublishedFallback(this))
     , m_source(new ArchiveSource(this))
     , m_pipeline(new PipelinedInstall(this))
+    , m_builds(new InstalledBuilds(&m_series, m_archiveInstaller, this))
+    , m_progress(new DownloadProgress(this))
 {
     connectParts();
     connectPipeline();
+    connect(m_builds, &InstalledBuilds::currentChanged, this,
+            &ChromeDownloader::currentBuildChanged);
+    connect(m_builds, &InstalledBuilds::previousChanged, this,
+            &ChromeDownloader::previousBuildChanged);
+    connect(m_progress, &DownloadProgress::sizeChanged, this,
+            &ChromeDownloader::downloadSizeChanged);
+    connect(m_progress, &DownloadProgress::currentChanged, this,
+            &ChromeDownloader::downloadCurrentChanged);
+    connect(m_progress, &DownloadProgress::fractionChanged, this,
+            &ChromeDownloader::downloadProgressChanged);
     m_series = BuildSeries::native();
-    m_currentBuild = Config::get(Config::CurrentBuild).toInt();
-    if (m_series.method() == BuildSeries::UnpackArchive) {
-        // The link is what the user runs: a setting that failed to save must not make us
-        // install the same build again, and a build deleted since is installed again.
-        m_currentBuild = m_archiveInstaller->root().currentBuild();
-        m_previousBuild = m_archiveInstaller->root().previousBuild();
-    }
-    emit currentBuildChanged(m_currentBuild);
+    m_builds->read();
 }
 
 void ChromeDownloader::connectParts()
@@ -99,11 +93,6 @@ void ChromeDownloader::connectParts()
             &ChromeDownloader::mirrorOnlyChanged);
     connect(m_archiveInstaller, &ArchiveInstaller::finished, this,
             &ChromeDownloader::archiveInstalled);
-    connect(m_archiveInstaller, &ArchiveInstaller::madeCurrent, this, [this](int build) {
-        const InstallRoot root = m_archiveInstaller->root();
-        BrowserLauncher::install(root, BrowserLauncher::profile(),
-                                 root.versionPath(build) + QStringLiteral("/product_logo_48.png"));
-    });
 }
 
 void ChromeDownloader::connectPipeline()
@@ -177,7 +166,7 @@ void ChromeDownloader::downloadVersion(int version)
 {
     // One build at a time: a second transfer would write into the file of the first, or
     // into the file an installer is running from.
-    if (m_status != IdleStatus || version == m_unrecordedBuild)
+    if (m_status != IdleStatus || m_builds->isUnrecorded(version))
         return;
     m_series = BuildSeries::native();
     if (!m_series.isValid())
@@ -237,21 +226,7 @@ void ChromeDownloader::fileDownloadError(int code)
 
 void ChromeDownloader::fileDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 {
-    if (bytesTotal != m_downloadSize) {
-        m_downloadSize = bytesTotal;
-        emit downloadSizeChanged(bytesTotal);
-    }
-    if (bytesReceived != m_downloadCurrent) {
-        m_downloadCurrent = bytesReceived;
-        emit downloadCurrentChanged(bytesReceived);
-    }
-    if (bytesReceived != 0 && bytesTotal != 0) {
-        const float progress = float(static_cast<long double>(bytesReceived) / bytesTotal);
-        if (progress != m_downloadProgress) {
-            m_downloadProgress = progress;
-            emit downloadProgressChanged(progress);
-        }
-    }
+    m_progress->report(bytesReceived, bytesTotal);
 }
 
 void ChromeDownloader::fileDownloadFinished()
@@ -281,7 +256,7 @@ void ChromeDownloader::fileDownloadFinished()
 void ChromeDownloader::archiveNotFound(const QString &why)
 {
     removeDownload();
-    m_fallback->lookFor(m_series, m_requestedBuild, m_currentBuild, why);
+    m_fallback->lookFor(m_series, m_requestedBuild, m_builds->current(), why);
 }
 
 void ChromeDownloader::endUnpublished(int build, int newest)
@@ -323,14 +298,7 @@ void ChromeDownloader::archiveInstalled(bool succeeded, const QString &error,
                                         const QString &version)
 {
     finishInstallation(succeeded, error, version);
-    refreshPreviousBuild();
-}
-
-QString ChromeDownloader::currentVersion() const
-{
-    return m_series.method() == BuildSeries::UnpackArchive
-        ? m_archiveInstaller->version(m_currentBuild)
-        : QString();
+    m_builds->refreshPrevious();
 }
 
 void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
@@ -338,12 +306,8 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
 {
     removeDownload();
     QString problem = error;
-    if (succeeded) {
-        m_currentBuild = m_requestedBuild;
-        problem = saveSettings({ { Config::CurrentBuild, m_currentBuild } });
-        if (!problem.isEmpty())
-            m_unrecordedBuild = m_requestedBuild;
-    }
+    if (succeeded)
+        problem = m_builds->remember(m_requestedBuild);
     if (!problem.isEmpty())
         qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << problem;
     setLastError(problem);
@@ -352,14 +316,13 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
         m_source->setMirrorOnly(false);
     setStatus(IdleStatus);
     if (succeeded) {
-        qCInfo(lcUpdate) << "Build" << m_currentBuild << "is current";
-        emit currentBuildChanged(m_currentBuild);
-        emit installed(m_currentBuild, version);
+        qCInfo(lcUpdate) << "Build" << m_builds->current() << "is current";
+        emit currentBuildChanged(m_builds->current());
+        emit installed(m_builds->current(), version);
     } else {
         emit failed(m_requestedBuild, problem);
     }
-    m_downloadProgress = 0.0f;
-    emit downloadProgressChanged(0.0f);
+    m_progress->clearFraction();
     returnFreedMemory();
 }
 
@@ -403,40 +366,19 @@ bool ChromeDownloader::pause()
 
 bool ChromeDownloader::goBack()
 {
-    if (m_status != IdleStatus || m_previousBuild == -1)
+    if (m_status != IdleStatus || m_builds->previous() == -1)
         return false;
     QString error;
     const bool wentBack = m_archiveInstaller->goBack(&error);
     setLastError(error);
-    if (wentBack) {
-        m_currentBuild = m_archiveInstaller->root().currentBuild();
-        emit currentBuildChanged(m_currentBuild);
-    }
-    refreshPreviousBuild();
+    m_builds->wentBack(wentBack);
     return wentBack;
 }
 
 void ChromeDownloader::refreshInstalledBuild()
 {
-    if (m_status != IdleStatus || m_series.method() != BuildSeries::UnpackArchive)
-        return;
-    const int linked = m_archiveInstaller->root().currentBuild();
-    if (linked != m_currentBuild) {
-        m_currentBuild = linked;
-        emit currentBuildChanged(linked);
-    }
-    refreshPreviousBuild();
-}
-
-void ChromeDownloader::refreshPreviousBuild()
-{
-    const int previous = m_series.method() == BuildSeries::UnpackArchive
-        ? m_archiveInstaller->root().previousBuild()
-        : -1;
-    if (previous != m_previousBuild) {
-        m_previousBuild = previous;
-        emit previousBuildChanged(previous);
-    }
+    if (m_status == IdleStatus)
+        m_builds->refresh();
 }
 
 void ChromeDownloader::removeDownload(bool keepPart)

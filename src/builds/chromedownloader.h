@@ -1,6 +1,8 @@
 #pragma once
 
 #include "builds/buildseries.h"
+#include "builds/downloadprogress.h"
+#include "builds/installedbuilds.h"
 #include "builds/staging.h"
 
 #include <QObject>
@@ -42,14 +44,14 @@ public:
     // Leaves a running installer to finish, and keeps what arrived of an archive.
     ~ChromeDownloader() override;
 
-    qint64 downloadSize() const { return m_downloadSize; }
-    qint64 downloadCurrent() const { return m_downloadCurrent; }
-    float downloadProgress() const { return m_downloadProgress; }
-    int currentBuild() const { return m_currentBuild; }
-    QString currentVersion() const;
+    qint64 downloadSize() const { return m_progress->size(); }
+    qint64 downloadCurrent() const { return m_progress->current(); }
+    float downloadProgress() const { return m_progress->fraction(); }
+    int currentBuild() const { return m_builds->current(); }
+    QString currentVersion() const { return m_builds->currentVersion(); }
     Status status() const { return m_status; }
     // The build `current` replaced, to go back to; -1 when there is none.
-    int previousBuild() const { return m_previousBuild; }
+    int previousBuild() const { return m_builds->previous(); }
     // Why the last attempt failed, in words a user can act on; empty after a success.
     QString lastError() const { return m_lastError; }
     bool mirrorOnly() const;
@@ -132,17 +134,11 @@ private:
     void removeDownload(bool keepPart = false);
     void setStatus(Status status);
     void setLastError(const QString &error);
-    void refreshPreviousBuild();
     void returnFreedMemory();
 
     BuildSeries m_series;
     int m_requestedBuild = -1;
-    qint64 m_downloadSize = 0;
-    qint64 m_downloadCurrent = 0;
-    float m_downloadProgress = 0.0f;
     Status m_status = IdleStatus;
-    int m_currentBuild = -1;
-    int m_previousBuild = -1;
     QString m_lastError;
     ArchiveFetch *m_fetch;
     InstallerRun *m_installer;
@@ -151,10 +147,10 @@ private:
     ArchiveSource *m_source;
     // Unpacks the attempt's archive as it arrives, where its source allows.
     PipelinedInstall *m_pipeline;
+    InstalledBuilds *m_builds;
+    DownloadProgress *m_progress;
     // The attempt said its archive is coming.
     bool m_announced = false;
     // The directory and file of the download, while a download or installation uses them.
     Staging m_staging;
-    // A build that installed but could not be remembered is not fetched again in this run.
-    int m_unrecordedBuild = -1;
 };

@@ -76,6 +76,30 @@ bool digits(const std::string &text)
         && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// Where a step of the browser's path lies: above the install root, or the browser itself.
+struct Step
+{
+    bool aboveRoot = false;
+    bool last = false;
+};
+
+// Why a step, as its descriptor's status says, could be swapped or added to by someone else
+// than uid; empty when it cannot. `walked` is the path up to it, `shown` the same for "/".
+std::string stepRefusal(const struct stat &status, Step step, unsigned uid,
+                        const std::string &walked, const std::string &shown)
+{
+    const bool sticky = step.aboveRoot && S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX);
+    const bool shared
+        = status.st_uid == 0 ? (status.st_mode & (S_IWGRP | S_IWOTH)) : (status.st_mode & S_IWOTH);
+    if (step.last && !S_ISREG(status.st_mode))
+        return walked + " is not a file";
+    if (status.st_uid != uid && !(step.aboveRoot && status.st_uid == 0))
+        return shown + " does not belong to uid " + std::to_string(uid);
+    if (shared && !sticky)
+        return shown + " may be changed by other users";
+    return std::string();
+}
+
 std::string failure(const std::string &what)
 {
     return what + ": " + std::strerror(errno);
@@ -121,16 +145,9 @@ std::string ProfileWriter::refusal(const std::string &browser, unsigned uid, std
         struct stat status;
         if (at.get() < 0 || ::fstat(at.get(), &status) != 0)
             return shown() + " is a link, or not a folder that can be opened";
-        const bool aboveRoot = i + 3 < count;
-        const bool sticky = aboveRoot && S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX);
-        const bool shared = status.st_uid == 0 ? (status.st_mode & (S_IWGRP | S_IWOTH))
-                                               : (status.st_mode & S_IWOTH);
-        if (i == count && !S_ISREG(status.st_mode))
-            return walked + " is not a file";
-        if (status.st_uid != uid && !(aboveRoot && status.st_uid == 0))
-            return shown() + " does not belong to uid " + std::to_string(uid);
-        if (shared && !sticky)
-            return shown() + " may be changed by other users";
+        const Step step { i + 3 < count, i == count };
+        if (std::string why = stepRefusal(status, step, uid, walked, shown()); !why.empty())
+            return why;
     }
     // browser is <root>/versions/<N>/chrome: the root is the text before that, as given.
     *root = browser.substr(0, browser.size() - steps[count - 2].size() - 17);

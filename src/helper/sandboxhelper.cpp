@@ -123,6 +123,18 @@ bool load(const std::string &program, const std::string &profile)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The parser left the loaded profile as it was; the file goes back to match it, so that the
+// next boot does not fail on the refused one either.
+int undoWrite(ProfileWriter &writer, std::string *message)
+{
+    if (!writer.restore(message))
+        return fail(ProfileWriter::NotLoaded,
+                    "apparmor_parser could not load the profile, nor could the earlier one be "
+                    "put back: "
+                        + *message);
+    return fail(ProfileWriter::NotLoaded, "apparmor_parser could not load the profile");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -156,15 +168,7 @@ int main(int argc, char *argv[])
     if (written != ProfileWriter::Done)
         return fail(written, "cannot write " + profile + ": " + message);
 
-    if (!load(program, profile)) {
-        // The parser left the loaded profile as it was; the file goes back to match it, so
-        // that the next boot does not fail on the refused one either.
-        if (!writer.restore(&message))
-            return fail(ProfileWriter::NotLoaded,
-                        "apparmor_parser could not load the profile, nor could the earlier one be "
-                        "put back: "
-                            + message);
-        return fail(ProfileWriter::NotLoaded, "apparmor_parser could not load the profile");
-    }
+    if (!load(program, profile))
+        return undoWrite(writer, &message);
     return ProfileWriter::Done;
 }

@@ -117,52 +117,16 @@ public:
     QString writeFile(struct archive *reader, struct archive_entry *entry,
                       const CheckedEntry &checked, const UnpackRules &rules)
     {
-        const int slash = checked.relative.lastIndexOf('/');
-        const QByteArray parentPath = slash < 0 ? QByteArray() : checked.relative.left(slash);
-        const QByteArray leaf = checked.relative.mid(slash + 1);
-        int parent = -1;
-        if (const QString error = directory(parentPath, &parent); !error.isEmpty())
+        Descriptor file;
+        if (const QString error = createFile(checked.relative, archive_entry_perm(entry), &file);
+            !error.isEmpty())
             return error;
-
-        Descriptor file(::openat(parent, leaf.constData(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!file.isValid())
-            return systemError(InstallText::tr("Cannot create"), checked.relative);
-        // Only the owner's execute bit decides; set-id, sticky and group or world write
-        // permissions from the archive are never carried over.
-        const mode_t mode = (archive_entry_perm(entry) & 0111) ? 0755 : 0644;
-        if (::fchmod(file.get(), mode) != 0)
-            return systemError(InstallText::tr("Cannot set the mode of"), checked.relative);
-
         const qint64 declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
         qint64 written = 0;
-        // Bounded: every round either consumes archive data or ends the entry.
-        for (;;) {
-            if (cancelled(m_cancel))
-                return InstallText::tr("Cancelled");
-            const void *block = nullptr;
-            size_t size = 0;
-            la_int64_t offset = 0;
-            const int status = archive_read_data_block(reader, &block, &size, &offset);
-            if (status == ARCHIVE_EOF)
-                break;
-            if (status != ARCHIVE_OK)
-                return damaged(reader);
-            if (offset != written)
-                return InstallText::tr("The archive is damaged: %1 has gaps")
-                    .arg(QFile::decodeName(checked.relative));
-            const qint64 length = qint64(size);
-            if (length > m_limits.maximumBytes - m_bytes)
-                return rules.tooLarge();
-            if (declared >= 0 && length > declared - written)
-                return InstallText::tr("The archive is damaged: %1 is larger than it says")
-                    .arg(QFile::decodeName(checked.relative));
-            if (const QString error = writeAll(file.get(), block, size, checked.relative);
-                !error.isEmpty())
-                return error;
-            written += length;
-            m_bytes += length;
-        }
+        if (const QString error
+            = copyData(reader, file.get(), checked.relative, declared, rules, &written);
+            !error.isEmpty())
+            return error;
         // The checksum has been verified by now; a short file can only be a damaged archive.
         if (declared >= 0 && written != declared)
             return InstallText::tr("The archive is damaged: %1 is shorter than it says")
@@ -173,6 +137,61 @@ public:
     }
 
 private:
+    // A new file at `relative`, never over anything that is there.
+    QString createFile(const QByteArray &relative, mode_t permissions, Descriptor *file)
+    {
+        const int slash = relative.lastIndexOf('/');
+        const QByteArray parentPath = slash < 0 ? QByteArray() : relative.left(slash);
+        const QByteArray leaf = relative.mid(slash + 1);
+        int parent = -1;
+        if (const QString error = directory(parentPath, &parent); !error.isEmpty())
+            return error;
+
+        Descriptor created(::openat(parent, leaf.constData(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!created.isValid())
+            return systemError(InstallText::tr("Cannot create"), relative);
+        // Only the owner's execute bit decides; set-id, sticky and group or world write
+        // permissions from the archive are never carried over.
+        const mode_t mode = (permissions & 0111) ? 0755 : 0644;
+        if (::fchmod(created.get(), mode) != 0)
+            return systemError(InstallText::tr("Cannot set the mode of"), relative);
+        *file = std::move(created);
+        return {};
+    }
+
+    // The entry's data into `file`, within its declared size and the limit on all bytes.
+    QString copyData(struct archive *reader, int file, const QByteArray &relative, qint64 declared,
+                     const UnpackRules &rules, qint64 *written)
+    {
+        // Bounded: every round either consumes archive data or ends the entry.
+        for (;;) {
+            if (cancelled(m_cancel))
+                return InstallText::tr("Cancelled");
+            const void *block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            const int status = archive_read_data_block(reader, &block, &size, &offset);
+            if (status == ARCHIVE_EOF)
+                return {};
+            if (status != ARCHIVE_OK)
+                return damaged(reader);
+            if (offset != *written)
+                return InstallText::tr("The archive is damaged: %1 has gaps")
+                    .arg(QFile::decodeName(relative));
+            const qint64 length = qint64(size);
+            if (length > m_limits.maximumBytes - m_bytes)
+                return rules.tooLarge();
+            if (declared >= 0 && length > declared - *written)
+                return InstallText::tr("The archive is damaged: %1 is larger than it says")
+                    .arg(QFile::decodeName(relative));
+            if (const QString error = writeAll(file, block, size, relative); !error.isEmpty())
+                return error;
+            *written += length;
+            m_bytes += length;
+        }
+    }
+
     static QString writeAll(int fd, const void *data, size_t size, const QByteArray &path)
     {
         const char *next = static_cast<const char *>(data);
@@ -369,6 +388,34 @@ bool readCatalog(int file, qint64 size, ZipCatalog *catalog, QString *error)
     return false;
 }
 
+// The archive's entries as its catalog lists them, on every core; archive: a descriptor this
+// takes over.
+ArchiveUnpacker::Result unpackByCatalog(int archive, const ZipCatalog &catalog,
+                                        const QString &destination, const QString &topFolder,
+                                        const ArchiveUnpacker::Limits &limits,
+                                        const std::atomic<bool> *cancel)
+{
+    ArchiveUnpacker::Result result;
+    UnpackWork work(archive, catalog, topFolder, limits, cancel);
+    QString error = work.prepare(destination);
+    if (!error.isEmpty()) {
+        result.error = error;
+        return result;
+    }
+    error = work.unpackAll(std::max(1, QThread::idealThreadCount()));
+    if (error.isEmpty())
+        error = work.conclude();
+    if (!error.isEmpty()) {
+        work.removeTree();
+        result.error = error;
+        return result;
+    }
+    result.ok = true;
+    result.entries = work.entries();
+    result.bytes = work.bytes();
+    return result;
+}
+
 } // namespace
 
 ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QString &destination,
@@ -398,22 +445,5 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const QString &archive, const QS
     }
 
     // Every entry on a core of its own, one of them this thread.
-    UnpackWork work(file.release(), catalog, topFolder, limits, cancel);
-    QString error = work.prepare(destination);
-    if (!error.isEmpty()) {
-        result.error = error;
-        return result;
-    }
-    error = work.unpackAll(std::max(1, QThread::idealThreadCount()));
-    if (error.isEmpty())
-        error = work.conclude();
-    if (!error.isEmpty()) {
-        work.removeTree();
-        result.error = error;
-        return result;
-    }
-    result.ok = true;
-    result.entries = work.entries();
-    result.bytes = work.bytes();
-    return result;
+    return unpackByCatalog(file.release(), catalog, destination, topFolder, limits, cancel);
 }

@@ -136,6 +136,76 @@ QByteArray linkTextFor(int build)
     return QByteArray(versionsPrefix) + QByteArray::number(build);
 }
 
+// Makes room at versions/<build>. An earlier attempt's leftover, or the previous build
+// installed again, is moved aside rather than deleted, since a browser may still run from it
+// and a failure puts it back; removeUnusedVersions() deletes it once nothing runs from it.
+// *aside is where it went, left empty when there was no directory to keep.
+bool clearSlot(const QString &target, const QString &versions, QString *aside, QString *error)
+{
+    const QFileInfo existing(target);
+    if (!existing.isSymLink() && !existing.exists())
+        return true;
+    if (!isPlainDir(target)) {
+        // A stray file or link: removing a link leaves what it points at alone.
+        if (!QFile::remove(target))
+            return fail(error, Text::tr("Could not remove %1.").arg(target));
+        return true;
+    }
+    // rename(2) replaces an empty directory, so a fresh unique one is the slot.
+    QTemporaryDir slot(versions + QStringLiteral("/.replaced-XXXXXX"));
+    slot.setAutoRemove(false);
+    if (!slot.isValid())
+        return fail(error, Text::tr("Could not move %1 aside.").arg(target));
+    if (!renameOver(target, slot.path())) {
+        const int cause = errno;
+        QDir().rmdir(slot.path());
+        return fail(error,
+                    Text::tr("Could not move %1 aside: %2").arg(target, qt_error_string(cause)));
+    }
+    *aside = slot.path();
+    return true;
+}
+
+// What clearSlot() moved aside goes back where it was.
+void putBack(const QString &aside, const QString &target)
+{
+    if (!aside.isEmpty())
+        renameOver(aside, target);
+}
+
+// A link and the build it is to name (-1: none).
+struct LinkTo
+{
+    QString link;
+    int build = -1;
+};
+
+// Points `previous` at its build (when there is one) and then `current` at its build; on
+// failure both links are as they were.
+bool switchLinks(const QString &root, const LinkTo &previous, const LinkTo &current, QString *error)
+{
+    const std::optional<QByteArray> oldPrevious = linkText(previous.link);
+    int cause = 0;
+    if (previous.build >= 0
+        && !replaceLink(root, previous.link, linkTextFor(previous.build), &cause)) {
+        return fail(error,
+                    Text::tr("Could not point %1 at build %2: %3")
+                        .arg(previous.link)
+                        .arg(previous.build)
+                        .arg(qt_error_string(cause)));
+    }
+    if (!replaceLink(root, current.link, linkTextFor(current.build), &cause)) {
+        if (previous.build >= 0)
+            restoreLink(root, previous.link, oldPrevious);
+        return fail(error,
+                    Text::tr("Could not point %1 at build %2: %3")
+                        .arg(current.link)
+                        .arg(current.build)
+                        .arg(qt_error_string(cause)));
+    }
+    return true;
+}
+
 #endif
 
 } // namespace
@@ -231,69 +301,22 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
     if (!makeRoot(m_path) || !makeReadableDir(versions))
         return fail(error, Text::tr("Could not create %1.").arg(versions));
 
-    // An earlier attempt's leftover, or the previous build installed again: moved aside
-    // rather than deleted, since a browser may still run from it and a failure puts it back.
-    // removeUnusedVersions() deletes it once nothing runs from it.
     const QString target = versionPath(build);
     QString aside;
-    const QFileInfo existing(target);
-    if (existing.isSymLink() || existing.exists()) {
-        if (!isPlainDir(target)) {
-            // A stray file or link: removing a link leaves what it points at alone.
-            if (!QFile::remove(target))
-                return fail(error, Text::tr("Could not remove %1.").arg(target));
-        } else {
-            // rename(2) replaces an empty directory, so a fresh unique one is the slot.
-            QTemporaryDir slot(versions + QStringLiteral("/.replaced-XXXXXX"));
-            slot.setAutoRemove(false);
-            if (!slot.isValid())
-                return fail(error, Text::tr("Could not move %1 aside.").arg(target));
-            if (!renameOver(target, slot.path())) {
-                const int cause = errno;
-                QDir().rmdir(slot.path());
-                return fail(
-                    error,
-                    Text::tr("Could not move %1 aside: %2").arg(target, qt_error_string(cause)));
-            }
-            aside = slot.path();
-        }
-    }
-    const auto restoreAside = [&] {
-        if (!aside.isEmpty())
-            renameOver(aside, target);
-    };
+    if (!clearSlot(target, versions, &aside, error))
+        return false;
 
     if (!renameOver(tree, target)) {
         const int cause = errno;
-        restoreAside();
+        putBack(aside, target);
         return fail(
             error,
             Text::tr("Could not move the build to %1: %2").arg(target, qt_error_string(cause)));
     }
-    const auto restoreTree = [&] {
+    if (!switchLinks(m_path, { previousLink(), current }, { currentLink(), build }, error)) {
         renameOver(target, tree);
-        restoreAside();
-    };
-
-    const std::optional<QByteArray> oldPrevious = linkText(previousLink());
-    int cause = 0;
-    if (current >= 0 && !replaceLink(m_path, previousLink(), linkTextFor(current), &cause)) {
-        restoreTree();
-        return fail(error,
-                    Text::tr("Could not point %1 at build %2: %3")
-                        .arg(previousLink())
-                        .arg(current)
-                        .arg(qt_error_string(cause)));
-    }
-    if (!replaceLink(m_path, currentLink(), linkTextFor(build), &cause)) {
-        if (current >= 0)
-            restoreLink(m_path, previousLink(), oldPrevious);
-        restoreTree();
-        return fail(error,
-                    Text::tr("Could not point %1 at build %2: %3")
-                        .arg(currentLink())
-                        .arg(build)
-                        .arg(qt_error_string(cause)));
+        putBack(aside, target);
+        return false;
     }
     return true;
 #else

@@ -244,24 +244,31 @@ void PipelinedUnpack::dispatch(qint64 from, qint64 to)
             && (entry.compressedSize < s.threshold || s.streaming >= s.streamingSlots
                 || !s.isCovered(entry.headerOffset, std::min(entry.spanEnd, started))))
             continue;
-        s.dispatched[index] = true;
-        --s.pending;
-        ++s.running;
-        if (streams && ++s.streaming >= s.pool.maxThreadCount())
-            s.pool.setMaxThreadCount(s.streaming + 1);
-        State *state = &s;
-        s.pool.start([this, state, index, streams] {
-            UnpackWork::Arrival arrival;
-            if (streams)
-                arrival = [state](qint64 from, qint64 to) { return state->await(from, to); };
-            if (const QString error = state->work.unpackEntry(index, arrival); !error.isEmpty()) {
-                state->work.fail(error);
-                state->wakeAll();
-            }
-            QMetaObject::invokeMethod(
-                this, [this, streams] { entryDone(streams); }, Qt::QueuedConnection);
-        });
+        run(index, streams);
     }
+}
+
+// Hands one entry to the pool; a streaming one reads each block once it has arrived.
+void PipelinedUnpack::run(qsizetype index, bool streams)
+{
+    State &s = *m_state;
+    s.dispatched[index] = true;
+    --s.pending;
+    ++s.running;
+    if (streams && ++s.streaming >= s.pool.maxThreadCount())
+        s.pool.setMaxThreadCount(s.streaming + 1);
+    State *state = &s;
+    s.pool.start([this, state, index, streams] {
+        UnpackWork::Arrival arrival;
+        if (streams)
+            arrival = [state](qint64 from, qint64 to) { return state->await(from, to); };
+        if (const QString error = state->work.unpackEntry(index, arrival); !error.isEmpty()) {
+            state->work.fail(error);
+            state->wakeAll();
+        }
+        QMetaObject::invokeMethod(
+            this, [this, streams] { entryDone(streams); }, Qt::QueuedConnection);
+    });
 }
 
 void PipelinedUnpack::entryDone(bool streamed)

@@ -51,6 +51,7 @@ signals:
 
 private:
     void dispatch(qint64 from, qint64 to);
+    void run(qsizetype index, bool streams);
     void entryDone(bool streamed);
     void concludeWhenDone();
 

@@ -23,6 +23,19 @@ bool isPrintableUtf8(const QByteArray &name)
     return QString::fromUtf8(name).toUtf8() == name;
 }
 
+// Every component a plain name, and no deeper than the clean-up reaches.
+QString checkComponents(const QList<QByteArray> &components, const QString &shown)
+{
+    if (components.size() > UnpackRules::maximumDepth + 1)
+        return InstallText::tr("The archive nests folders too deeply: %1").arg(shown);
+    for (const QByteArray &component : components) {
+        if (component.isEmpty() || component == "." || component == ".." || component.contains('\\')
+            || !isPrintableUtf8(component))
+            return InstallText::tr("The archive contains an unsafe path: %1").arg(shown);
+    }
+    return {};
+}
+
 } // namespace
 
 UnpackRules::UnpackRules(const QString &topFolder, const ArchiveUnpacker::Limits &limits)
@@ -66,13 +79,8 @@ QString UnpackRules::check(const QByteArray &name, Type type, bool encrypted, qi
     if (checked->directory && path.endsWith('/'))
         path.chop(1);
     const QList<QByteArray> components = path.split('/');
-    if (components.size() > maximumDepth + 1)
-        return InstallText::tr("The archive nests folders too deeply: %1").arg(shown);
-    for (const QByteArray &component : components) {
-        if (component.isEmpty() || component == "." || component == ".." || component.contains('\\')
-            || !isPrintableUtf8(component))
-            return InstallText::tr("The archive contains an unsafe path: %1").arg(shown);
-    }
+    if (const QString error = checkComponents(components, shown); !error.isEmpty())
+        return error;
     if (components.first() != m_top || (components.size() == 1 && !checked->directory))
         return InstallText::tr("The archive contains an entry outside %1/")
             .arg(QFile::decodeName(m_top));
@@ -83,13 +91,18 @@ QString UnpackRules::check(const QByteArray &name, Type type, bool encrypted, qi
         return InstallText::tr("The archive lists %1 twice").arg(shown);
     m_seen.insert(path);
 
-    if (!checked->directory && size != -1) {
-        if (size < 0)
-            return InstallText::tr("The archive is damaged: %1 has no valid size").arg(shown);
-        if (size > m_limits.maximumBytes - m_declared)
-            return tooLarge();
-        m_declared += size;
-    }
+    if (!checked->directory && size != -1)
+        return declare(size, shown);
+    return {};
+}
+
+QString UnpackRules::declare(qint64 size, const QString &shown)
+{
+    if (size < 0)
+        return InstallText::tr("The archive is damaged: %1 has no valid size").arg(shown);
+    if (size > m_limits.maximumBytes - m_declared)
+        return tooLarge();
+    m_declared += size;
     return {};
 }
 

@@ -89,6 +89,9 @@ public:
     };
 
 private:
+    // Counts a file's declared size against the limit on all bytes.
+    QString declare(qint64 size, const QString &shown);
+
     QByteArray m_top;
     ArchiveUnpacker::Limits m_limits;
     qint64 m_entries = 0;

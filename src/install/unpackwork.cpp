@@ -49,18 +49,102 @@ UnpackRules::Type typeOf(const ZipCatalog::Entry &entry)
     return UnpackRules::Type::Other;
 }
 
-struct Inflater
+// Every entry against the rules, in the catalog's order, before anything is written.
+QString checkEntries(const ZipCatalog &catalog, UnpackRules *rules,
+                     QList<UnpackRules::Checked> *checked)
+{
+    checked->reserve(catalog.entries().size());
+    for (const ZipCatalog::Entry &entry : catalog.entries()) {
+        UnpackRules::Checked one;
+        const QString error = rules->check(entry.name, typeOf(entry), entry.flags & encryptedFlags,
+                                           entry.directory ? -1 : entry.size, &one);
+        if (!error.isEmpty())
+            return error;
+        if (!one.directory && entry.method != 0 && entry.method != Z_DEFLATED)
+            return UnpackRules::damaged(
+                InstallText::tr("%1 is compressed in a way this unpacker does not take")
+                    .arg(QFile::decodeName(entry.name)));
+        checked->append(one);
+    }
+    return {};
+}
+
+// A disk that fills up half-way leaves a broken tree and a full disk; what the archive
+// declares is known before anything is written, so it is said then.
+QString checkSpace(const QString &destination, qint64 declaredBytes)
+{
+    const QByteArray parent = QFile::encodeName(QFileInfo(destination).absolutePath());
+    struct statvfs space;
+    if (::statvfs(parent.constData(), &space) == 0
+        && qint64(space.f_bavail) * qint64(space.f_frsize) < declaredBytes) {
+        return InstallText::tr(
+                   "There is not enough free space to unpack the build: it needs %1 MB, %2 MB "
+                   "are free")
+            .arg((declaredBytes + 999999) / 1000000)
+            .arg(qint64(space.f_bavail) * qint64(space.f_frsize) / 1000000);
+    }
+    return {};
+}
+
+// Creating the destination is the check that it did not exist: a tree that was already
+// there is never written into, and never removed.
+QString createDestination(const QString &destination, Descriptor *root)
+{
+    const QByteArray target = QFile::encodeName(destination);
+    if (::mkdir(target.constData(), 0755) != 0) {
+        return errno == EEXIST
+            ? InstallText::tr("The destination already exists: %1").arg(destination)
+            : UnpackRules::systemError(InstallText::tr("Cannot create"), target);
+    }
+    Descriptor opened(::open(target.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!opened.isValid() || ::fchmod(opened.get(), 0755) != 0) {
+        const QString error = UnpackRules::systemError(InstallText::tr("Cannot open"), target);
+        ::rmdir(target.constData());
+        return error;
+    }
+    *root = std::move(opened);
+    return {};
+}
+
+// Inflates what the stream holds into `output`, with room for one byte past the `left`
+// bytes still declared at most: a bomb stops at that byte. *produced is what came out.
+QString inflateBlock(z_stream *stream, char *output, qint64 left, const QString &name, int *status,
+                     qint64 *produced)
+{
+    const qint64 room = std::min(outputBlockSize, left + 1);
+    stream->next_out = reinterpret_cast<Bytef *>(output);
+    stream->avail_out = uInt(room);
+    *status = inflate(stream, Z_NO_FLUSH);
+    if (*status != Z_OK && *status != Z_STREAM_END && *status != Z_BUF_ERROR)
+        return UnpackRules::damaged(stream->msg
+                                        ? QString::fromLatin1(stream->msg)
+                                        : InstallText::tr("%1 cannot be inflated").arg(name));
+    *produced = room - stream->avail_out;
+    if (*produced > left)
+        return InstallText::tr("The archive is damaged: %1 is larger than it says").arg(name);
+    return {};
+}
+
+} // namespace
+
+// One entry's inflation: zlib's stream, its buffers and how far it has come.
+struct UnpackWork::Inflation
 {
     z_stream stream {};
     bool open = false;
-    ~Inflater()
+    const std::unique_ptr<char[]> input { new char[inputBlockSize] };
+    const std::unique_ptr<char[]> output { new char[outputBlockSize] };
+    uLong sum = crc32_z(0, nullptr, 0);
+    qint64 read = 0;
+    qint64 written = 0;
+    qint64 pushed = 0;
+    int status = Z_OK;
+    ~Inflation()
     {
         if (open)
             inflateEnd(&stream);
     }
 };
-
-} // namespace
 
 UnpackWork::UnpackWork(int archive, const ZipCatalog &catalog, const QString &topFolder,
                        const ArchiveUnpacker::Limits &limits, const std::atomic<bool> *cancel)
@@ -84,51 +168,17 @@ QString UnpackWork::prepare(const QString &destination)
         return InstallText::tr("Cannot open the archive");
     UnpackRules rules(m_topFolder, m_limits);
     QList<UnpackRules::Checked> checked;
-    checked.reserve(m_catalog.entries().size());
-    for (const ZipCatalog::Entry &entry : m_catalog.entries()) {
-        UnpackRules::Checked one;
-        const QString error = rules.check(entry.name, typeOf(entry), entry.flags & encryptedFlags,
-                                          entry.directory ? -1 : entry.size, &one);
-        if (!error.isEmpty())
-            return error;
-        if (!one.directory && entry.method != 0 && entry.method != Z_DEFLATED)
-            return UnpackRules::damaged(
-                InstallText::tr("%1 is compressed in a way this unpacker does not take")
-                    .arg(QFile::decodeName(entry.name)));
-        checked.append(one);
-    }
+    if (const QString error = checkEntries(m_catalog, &rules, &checked); !error.isEmpty())
+        return error;
     if (stopped())
         return cancelled();
-
-    // A disk that fills up half-way leaves a broken tree and a full disk; what the archive
-    // declares is known now, so say so before writing anything.
-    const QByteArray parent = QFile::encodeName(QFileInfo(destination).absolutePath());
-    struct statvfs space;
-    if (::statvfs(parent.constData(), &space) == 0
-        && qint64(space.f_bavail) * qint64(space.f_frsize) < rules.declaredBytes()) {
-        return InstallText::tr(
-                   "There is not enough free space to unpack the build: it needs %1 MB, %2 MB "
-                   "are free")
-            .arg((rules.declaredBytes() + 999999) / 1000000)
-            .arg(qint64(space.f_bavail) * qint64(space.f_frsize) / 1000000);
-    }
-
-    // Creating the destination is the check that it did not exist: a tree that was already
-    // there is never written into, and never removed.
-    const QByteArray target = QFile::encodeName(destination);
-    if (::mkdir(target.constData(), 0755) != 0) {
-        return errno == EEXIST
-            ? InstallText::tr("The destination already exists: %1").arg(destination)
-            : UnpackRules::systemError(InstallText::tr("Cannot create"), target);
-    }
-    Descriptor root(::open(target.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!root.isValid() || ::fchmod(root.get(), 0755) != 0) {
-        const QString error = UnpackRules::systemError(InstallText::tr("Cannot open"), target);
-        ::rmdir(target.constData());
+    if (const QString error = checkSpace(destination, rules.declaredBytes()); !error.isEmpty())
         return error;
-    }
+    Descriptor root;
+    if (const QString error = createDestination(destination, &root); !error.isEmpty())
+        return error;
     m_root = std::move(root);
-    m_destination = target;
+    m_destination = QFile::encodeName(destination);
     m_checked = checked;
     return {};
 }
@@ -139,11 +189,44 @@ QString UnpackWork::unpackEntry(qsizetype index, const Arrival &arrival)
         return cancelled();
     const ZipCatalog::Entry &entry = m_catalog.entries().at(index);
     const UnpackRules::Checked &checked = m_checked.at(index);
+    qint64 data = 0;
+    if (const QString error = checkLocalHeader(entry, arrival, &data); !error.isEmpty())
+        return error;
+
+    if (checked.topFolder)
+        return {};
+    if (checked.directory) {
+        Descriptor made;
+        return folder(checked.relative, &made);
+    }
+    Descriptor file;
+    if (const QString error = createFile(checked.relative, entry.mode, &file); !error.isEmpty())
+        return error;
+
+    quint32 crc = 0;
+    const QString error = entry.method == 0
+        ? copyStored(entry, data, file.get(), checked.relative, arrival, &crc)
+        : inflateDeflated(entry, data, file.get(), checked.relative, arrival, &crc);
+    if (!error.isEmpty())
+        return error;
+    if (crc != entry.crc32)
+        return UnpackRules::damaged(
+            InstallText::tr("%1 fails its CRC check").arg(QFile::decodeName(entry.name)));
+    qint64 pushed = 0;
+    writeBack(file.get(), entry.size, &pushed);
+    if (::close(file.release()) != 0)
+        return UnpackRules::systemError(InstallText::tr("Cannot write"), checked.relative);
+    return {};
+}
+
+// The local header must say what the directory says: a reader that trusts either alone
+// could be shown another file than the list the rules checked. *data is where the entry's
+// bytes begin.
+QString UnpackWork::checkLocalHeader(const ZipCatalog::Entry &entry, const Arrival &arrival,
+                                     qint64 *data) const
+{
     const QByteArray &shown = entry.name;
     const QString name = QFile::decodeName(shown);
-
-    // The local header must say what the directory says: a reader that trusts either alone
-    // could be shown another file than the list the rules checked.
     const qint64 headerLength = localHeaderSize + entry.name.size();
     if (entry.spanEnd - entry.headerOffset < headerLength)
         return UnpackRules::damaged(InstallText::tr("the header of %1 is cut short").arg(name));
@@ -161,46 +244,30 @@ QString UnpackWork::unpackEntry(qsizetype index, const Arrival &arrival)
             InstallText::tr("the local header of %1 differs from its listing").arg(name));
     if (qFromLittleEndian<quint16>(local + 6) & encryptedFlags)
         return InstallText::tr("The archive contains an encrypted entry: %1").arg(name);
-    const qint64 data = entry.headerOffset + headerLength + qFromLittleEndian<quint16>(local + 28);
-    if (data + entry.compressedSize > entry.spanEnd)
+    *data = entry.headerOffset + headerLength + qFromLittleEndian<quint16>(local + 28);
+    if (*data + entry.compressedSize > entry.spanEnd)
         return UnpackRules::damaged(InstallText::tr("%1 runs into the next entry").arg(name));
+    return {};
+}
 
-    if (checked.topFolder)
-        return {};
-    if (checked.directory) {
-        Descriptor made;
-        return folder(checked.relative, &made);
-    }
-
-    const int slash = checked.relative.lastIndexOf('/');
+// A new file at `relative`, below folders made as needed, never over anything that is there.
+QString UnpackWork::createFile(const QByteArray &relative, quint32 mode, Descriptor *file)
+{
+    const int slash = relative.lastIndexOf('/');
     Descriptor parent;
-    if (const QString error
-        = folder(slash < 0 ? QByteArray() : checked.relative.left(slash), &parent);
+    if (const QString error = folder(slash < 0 ? QByteArray() : relative.left(slash), &parent);
         !error.isEmpty())
         return error;
-    const QByteArray leaf = checked.relative.mid(slash + 1);
-    Descriptor file(::openat(parent.isValid() ? parent.get() : m_root.get(), leaf.constData(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!file.isValid())
-        return UnpackRules::systemError(InstallText::tr("Cannot create"), checked.relative);
+    const QByteArray leaf = relative.mid(slash + 1);
+    Descriptor created(::openat(parent.isValid() ? parent.get() : m_root.get(), leaf.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!created.isValid())
+        return UnpackRules::systemError(InstallText::tr("Cannot create"), relative);
     // Only the owner's execute bit decides; set-id, sticky and group or world write
     // permissions from the archive are never carried over.
-    if (::fchmod(file.get(), (entry.mode & 0111) ? 0755 : 0644) != 0)
-        return UnpackRules::systemError(InstallText::tr("Cannot set the mode of"),
-                                        checked.relative);
-
-    quint32 crc = 0;
-    const QString error = entry.method == 0
-        ? copyStored(entry, data, file.get(), checked.relative, arrival, &crc)
-        : inflateDeflated(entry, data, file.get(), checked.relative, arrival, &crc);
-    if (!error.isEmpty())
-        return error;
-    if (crc != entry.crc32)
-        return UnpackRules::damaged(InstallText::tr("%1 fails its CRC check").arg(name));
-    qint64 pushed = 0;
-    writeBack(file.get(), entry.size, &pushed);
-    if (::close(file.release()) != 0)
-        return UnpackRules::systemError(InstallText::tr("Cannot write"), checked.relative);
+    if (::fchmod(created.get(), (mode & 0111) ? 0755 : 0644) != 0)
+        return UnpackRules::systemError(InstallText::tr("Cannot set the mode of"), relative);
+    *file = std::move(created);
     return {};
 }
 
@@ -239,59 +306,59 @@ QString UnpackWork::inflateDeflated(const ZipCatalog::Entry &entry, qint64 data,
                                     const QByteArray &shown, const Arrival &arrival, quint32 *crc)
 {
     const QString name = QFile::decodeName(shown);
-    Inflater inflater;
-    if (inflateInit2(&inflater.stream, -MAX_WBITS) != Z_OK)
+    Inflation inflation;
+    if (inflateInit2(&inflation.stream, -MAX_WBITS) != Z_OK)
         return InstallText::tr("Out of memory");
-    inflater.open = true;
-    z_stream &stream = inflater.stream;
-    const std::unique_ptr<char[]> input(new char[inputBlockSize]);
-    const std::unique_ptr<char[]> output(new char[outputBlockSize]);
-    uLong sum = crc32_z(0, nullptr, 0);
-    qint64 read = 0;
-    qint64 written = 0;
-    qint64 pushed = 0;
-    int status = Z_OK;
+    inflation.open = true;
     // Bounded: every round either takes in compressed bytes, which are finite, or puts out
     // unpacked ones, which stop one byte past the declared size.
-    while (status != Z_STREAM_END) {
+    while (inflation.status != Z_STREAM_END) {
         if (stopped())
             return cancelled();
-        if (stream.avail_in == 0) {
-            if (read == entry.compressedSize)
-                return InstallText::tr("The archive is damaged: %1 is shorter than it says")
-                    .arg(name);
-            const qint64 length = std::min(inputBlockSize, entry.compressedSize - read);
-            if (QString error = readAt(input.get(), length, data + read, shown, arrival);
-                !error.isEmpty())
-                return error;
-            read += length;
-            stream.next_in = reinterpret_cast<Bytef *>(input.get());
-            stream.avail_in = uInt(length);
-        }
-        // Room for one byte past the declared size at most: a bomb stops at that byte.
-        const qint64 room = std::min(outputBlockSize, entry.size - written + 1);
-        stream.next_out = reinterpret_cast<Bytef *>(output.get());
-        stream.avail_out = uInt(room);
-        status = inflate(&stream, Z_NO_FLUSH);
-        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
-            return UnpackRules::damaged(stream.msg
-                                            ? QString::fromLatin1(stream.msg)
-                                            : InstallText::tr("%1 cannot be inflated").arg(name));
-        const qint64 produced = room - stream.avail_out;
-        if (produced > entry.size - written)
-            return InstallText::tr("The archive is damaged: %1 is larger than it says").arg(name);
-        if (QString error = writeOut(file, output.get(), produced, shown); !error.isEmpty())
+        if (QString error = inflateRound(inflation, entry, data, file, shown, arrival);
+            !error.isEmpty())
             return error;
-        sum = crc32_z(sum, reinterpret_cast<const Bytef *>(output.get()), size_t(produced));
-        written += produced;
-        if (written - pushed >= writebackPiece)
-            writeBack(file, written, &pushed);
     }
-    if (stream.avail_in != 0 || read != entry.compressedSize)
+    if (inflation.stream.avail_in != 0 || inflation.read != entry.compressedSize)
         return UnpackRules::damaged(InstallText::tr("%1 does not end where it says").arg(name));
-    if (written != entry.size)
+    if (inflation.written != entry.size)
         return InstallText::tr("The archive is damaged: %1 is shorter than it says").arg(name);
-    *crc = quint32(sum);
+    *crc = quint32(inflation.sum);
+    return {};
+}
+
+// Takes in the next block of compressed bytes once the stream has used up the last, and
+// writes out what inflates from it.
+QString UnpackWork::inflateRound(Inflation &inflation, const ZipCatalog::Entry &entry, qint64 data,
+                                 int file, const QByteArray &shown, const Arrival &arrival)
+{
+    const QString name = QFile::decodeName(shown);
+    z_stream &stream = inflation.stream;
+    if (stream.avail_in == 0) {
+        if (inflation.read == entry.compressedSize)
+            return InstallText::tr("The archive is damaged: %1 is shorter than it says").arg(name);
+        const qint64 length = std::min(inputBlockSize, entry.compressedSize - inflation.read);
+        if (QString error
+            = readAt(inflation.input.get(), length, data + inflation.read, shown, arrival);
+            !error.isEmpty())
+            return error;
+        inflation.read += length;
+        stream.next_in = reinterpret_cast<Bytef *>(inflation.input.get());
+        stream.avail_in = uInt(length);
+    }
+    char *output = inflation.output.get();
+    qint64 produced = 0;
+    if (QString error = inflateBlock(&stream, output, entry.size - inflation.written, name,
+                                     &inflation.status, &produced);
+        !error.isEmpty())
+        return error;
+    if (QString error = writeOut(file, output, produced, shown); !error.isEmpty())
+        return error;
+    inflation.sum
+        = crc32_z(inflation.sum, reinterpret_cast<const Bytef *>(output), size_t(produced));
+    inflation.written += produced;
+    if (inflation.written - inflation.pushed >= writebackPiece)
+        writeBack(file, inflation.written, &inflation.pushed);
     return {};
 }
 

@@ -59,6 +59,9 @@ public:
     QString releaseTree();
 
 private:
+    QString checkLocalHeader(const ZipCatalog::Entry &entry, const Arrival &arrival,
+                             qint64 *data) const;
+    QString createFile(const QByteArray &relative, quint32 mode, UnpackRules::Descriptor *file);
     QString folder(const QByteArray &relative, UnpackRules::Descriptor *fd);
     QString readAt(char *buffer, qint64 length, qint64 offset, const QByteArray &name,
                    const Arrival &arrival) const;
@@ -66,6 +69,9 @@ private:
     void writeBack(int fd, qint64 written, qint64 *pushed) const;
     QString copyStored(const ZipCatalog::Entry &entry, qint64 data, int file,
                        const QByteArray &shown, const Arrival &arrival, quint32 *crc);
+    struct Inflation;
+    QString inflateRound(Inflation &inflation, const ZipCatalog::Entry &entry, qint64 data,
+                         int file, const QByteArray &shown, const Arrival &arrival);
     QString inflateDeflated(const ZipCatalog::Entry &entry, qint64 data, int file,
                             const QByteArray &shown, const Arrival &arrival, quint32 *crc);
 

@@ -37,35 +37,67 @@ quint32 u32(const uchar *at)
     return qFromLittleEndian<quint32>(at);
 }
 
-} // namespace
-
-bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFrom, QString *error)
+// The end record is the last thing in the file: its comment must reach exactly the end,
+// which also keeps a signature inside a comment from being taken for it.
+qint64 findEndRecord(const uchar *bytes, qint64 size)
 {
-    m_entries.clear();
-    m_archiveSize = archiveSize;
-    m_directoryOffset = 0;
-    *needFrom = -1;
-    error->clear();
-    const qint64 tailStart = archiveSize - tail.size();
-    if (tailStart < 0) {
-        *error = damaged(InstallText::tr("it is shorter than its last bytes"));
-        return false;
-    }
-    const auto *bytes = reinterpret_cast<const uchar *>(tail.constData());
-    const qint64 size = tail.size();
-
-    // The end record is the last thing in the file: its comment must reach exactly the end,
-    // which also keeps a signature inside a comment from being taken for it.
-    qint64 end = -1;
     for (qint64 at = size - endRecordSize; at >= 0 && at >= size - endRecordSize - longestComment;
          --at) {
-        if (u32(bytes + at) == endSignature && at + endRecordSize + u16(bytes + at + 20) == size) {
-            end = at;
-            break;
-        }
+        if (u32(bytes + at) == endSignature && at + endRecordSize + u16(bytes + at + 20) == size)
+            return at;
     }
-    if (end < 0) {
-        if (tailStart > 0 && size < endRecordSize + longestComment) {
+    return -1;
+}
+
+// The archive's last bytes, and where in the archive they begin.
+struct Tail
+{
+    const uchar *bytes = nullptr;
+    qint64 size = 0;
+    qint64 start = 0;
+};
+
+struct Directory
+{
+    qint64 end = 0; // where in the tail the end record begins
+    qint64 count = 0;
+    qint64 offset = 0; // where in the archive the directory begins
+};
+
+// What the end record says of the directory, refused when it is not a single-disk, non-ZIP64
+// directory ending right where the record begins.
+bool readEndRecord(const Tail &tail, Directory *directory, QString *error)
+{
+    const uchar *record = tail.bytes + directory->end;
+    directory->count = u16(record + 10);
+    const qint64 directorySize = u32(record + 12);
+    directory->offset = u32(record + 16);
+    if ((directory->end >= zip64LocatorSize
+         && u32(record - zip64LocatorSize) == zip64LocatorSignature)
+        || u16(record + 8) == 0xffff || directory->count == 0xffff || directorySize == 0xffffffff
+        || directory->offset == 0xffffffff) {
+        *error = UnpackRules::zip64Refused();
+        return false;
+    }
+    if (u16(record + 4) != 0 || u16(record + 6) != 0 || u16(record + 8) != directory->count) {
+        *error = damaged(InstallText::tr("it spans several disks"));
+        return false;
+    }
+    if (directory->offset + directorySize != tail.start + directory->end) {
+        *error = damaged(InstallText::tr("its central directory is not where it says"));
+        return false;
+    }
+    return true;
+}
+
+// Where the directory lies; false with *error set, or with *needFrom set when the tail does
+// not reach back far enough.
+bool locateDirectory(const Tail &tail, qint64 archiveSize, Directory *directory, qint64 *needFrom,
+                     QString *error)
+{
+    directory->end = findEndRecord(tail.bytes, tail.size);
+    if (directory->end < 0) {
+        if (tail.start > 0 && tail.size < endRecordSize + longestComment) {
             *needFrom = std::max<qint64>(0, archiveSize - endRecordSize - longestComment);
             return false;
         }
@@ -73,91 +105,76 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
                      .arg(InstallText::tr("it has no end of central directory"));
         return false;
     }
-    const uchar *record = bytes + end;
-    const qint64 count = u16(record + 10);
-    const qint64 directorySize = u32(record + 12);
-    const qint64 directoryOffset = u32(record + 16);
-    if ((end >= zip64LocatorSize && u32(record - zip64LocatorSize) == zip64LocatorSignature)
-        || u16(record + 8) == 0xffff || count == 0xffff || directorySize == 0xffffffff
-        || directoryOffset == 0xffffffff) {
+    if (!readEndRecord(tail, directory, error))
+        return false;
+    if (directory->offset < tail.start) {
+        *needFrom = directory->offset;
+        return false;
+    }
+    return true;
+}
+
+// The fields a central header gives its entry as they stand.
+void takeFields(const uchar *header, qint64 nameLength, ZipCatalog::Entry *entry)
+{
+    entry->name
+        = QByteArray(reinterpret_cast<const char *>(header) + centralHeaderSize, nameLength);
+    entry->flags = u16(header + 8);
+    entry->method = u16(header + 10);
+    entry->crc32 = u32(header + 16);
+    entry->compressedSize = u32(header + 20);
+    entry->size = u32(header + 24);
+    entry->headerOffset = u32(header + 42);
+}
+
+// One central header at `at`, whole before `end`; *length is how far it reaches.
+bool readHeader(const uchar *bytes, qint64 at, qint64 end, ZipCatalog::Entry *entry, qint64 *length,
+                QString *error)
+{
+    if (end - at < centralHeaderSize || u32(bytes + at) != centralSignature) {
+        *error = damaged(InstallText::tr("its central directory is cut short"));
+        return false;
+    }
+    const uchar *header = bytes + at;
+    const qint64 nameLength = u16(header + 28);
+    *length = centralHeaderSize + nameLength + u16(header + 30) + u16(header + 32);
+    if (end - at < *length) {
+        *error = damaged(InstallText::tr("its central directory is cut short"));
+        return false;
+    }
+    takeFields(header, nameLength, entry);
+    const quint32 attributes = u32(header + 38);
+    if (entry->compressedSize == 0xffffffff || entry->size == 0xffffffff
+        || entry->headerOffset == 0xffffffff || u16(header + 34) == 0xffff) {
         *error = UnpackRules::zip64Refused();
         return false;
     }
-    if (u16(record + 4) != 0 || u16(record + 6) != 0 || u16(record + 8) != count) {
+    if (u16(header + 34) != 0) {
         *error = damaged(InstallText::tr("it spans several disks"));
         return false;
     }
-    const qint64 endOffset = tailStart + end;
-    if (directoryOffset + directorySize != endOffset) {
-        *error = damaged(InstallText::tr("its central directory is not where it says"));
+    if (entry->name.isEmpty()) {
+        *error = InstallText::tr("The archive contains an entry without a usable name");
         return false;
     }
-    if (directoryOffset < tailStart) {
-        *needFrom = directoryOffset;
-        return false;
-    }
+    if (u16(header + 4) >> 8 == unixHost)
+        entry->mode = attributes >> 16;
+    entry->directory = entry->name.endsWith('/') || S_ISDIR(entry->mode)
+        || (entry->mode == 0 && (attributes & dosDirectory));
+    return true;
+}
 
-    // Every header whole and inside the directory, and the directory nothing but headers.
-    QList<Entry> entries;
-    entries.reserve(count);
-    qint64 at = directoryOffset - tailStart;
-    for (qint64 i = 0; i < count; ++i) {
-        if (end - at < centralHeaderSize || u32(bytes + at) != centralSignature) {
-            *error = damaged(InstallText::tr("its central directory is cut short"));
-            return false;
-        }
-        const uchar *header = bytes + at;
-        const qint64 nameLength = u16(header + 28);
-        const qint64 headerLength
-            = centralHeaderSize + nameLength + u16(header + 30) + u16(header + 32);
-        if (end - at < headerLength) {
-            *error = damaged(InstallText::tr("its central directory is cut short"));
-            return false;
-        }
-        Entry entry;
-        entry.name
-            = QByteArray(reinterpret_cast<const char *>(header) + centralHeaderSize, nameLength);
-        entry.flags = u16(header + 8);
-        entry.method = u16(header + 10);
-        entry.crc32 = u32(header + 16);
-        entry.compressedSize = u32(header + 20);
-        entry.size = u32(header + 24);
-        entry.headerOffset = u32(header + 42);
-        const quint32 attributes = u32(header + 38);
-        if (entry.compressedSize == 0xffffffff || entry.size == 0xffffffff
-            || entry.headerOffset == 0xffffffff || u16(header + 34) == 0xffff) {
-            *error = UnpackRules::zip64Refused();
-            return false;
-        }
-        if (u16(header + 34) != 0) {
-            *error = damaged(InstallText::tr("it spans several disks"));
-            return false;
-        }
-        if (entry.name.isEmpty()) {
-            *error = InstallText::tr("The archive contains an entry without a usable name");
-            return false;
-        }
-        if (u16(header + 4) >> 8 == unixHost)
-            entry.mode = attributes >> 16;
-        entry.directory = entry.name.endsWith('/') || S_ISDIR(entry.mode)
-            || (entry.mode == 0 && (attributes & dosDirectory));
-        entries.append(entry);
-        at += headerLength;
-    }
-    if (at != end) {
-        *error = damaged(InstallText::tr("its central directory holds more than its entries"));
-        return false;
-    }
-
-    // Each entry owns the bytes up to the next one in file order: once they are in, it can be
-    // unpacked. Entries that share or overlap bytes could unpack one stream as two files.
+// Each entry owns the bytes up to the next one in file order: once they are in, it can be
+// unpacked. Entries that share or overlap bytes could unpack one stream as two files.
+bool assignSpans(QList<ZipCatalog::Entry> &entries, qint64 directoryOffset, QString *error)
+{
     QList<qsizetype> order(entries.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&entries](qsizetype a, qsizetype b) {
         return entries[a].headerOffset < entries[b].headerOffset;
     });
     for (qsizetype i = 0; i < order.size(); ++i) {
-        Entry &entry = entries[order[i]];
+        ZipCatalog::Entry &entry = entries[order[i]];
         entry.spanEnd = i + 1 < order.size() ? entries[order[i + 1]].headerOffset : directoryOffset;
         if (entry.headerOffset >= directoryOffset) {
             *error = damaged(InstallText::tr("an entry lies beyond the central directory"));
@@ -173,7 +190,47 @@ bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFr
             return false;
         }
     }
+    return true;
+}
+
+} // namespace
+
+bool ZipCatalog::read(const QByteArray &tail, qint64 archiveSize, qint64 *needFrom, QString *error)
+{
+    m_entries.clear();
+    m_archiveSize = archiveSize;
+    m_directoryOffset = 0;
+    *needFrom = -1;
+    error->clear();
+    const Tail last { reinterpret_cast<const uchar *>(tail.constData()), tail.size(),
+                      archiveSize - tail.size() };
+    if (last.start < 0) {
+        *error = damaged(InstallText::tr("it is shorter than its last bytes"));
+        return false;
+    }
+    Directory directory;
+    if (!locateDirectory(last, archiveSize, &directory, needFrom, error))
+        return false;
+
+    // Every header whole and inside the directory, and the directory nothing but headers.
+    QList<Entry> entries;
+    entries.reserve(directory.count);
+    qint64 at = directory.offset - last.start;
+    for (qint64 i = 0; i < directory.count; ++i) {
+        Entry entry;
+        qint64 length = 0;
+        if (!readHeader(last.bytes, at, directory.end, &entry, &length, error))
+            return false;
+        entries.append(entry);
+        at += length;
+    }
+    if (at != directory.end) {
+        *error = damaged(InstallText::tr("its central directory holds more than its entries"));
+        return false;
+    }
+    if (!assignSpans(entries, directory.offset, error))
+        return false;
     m_entries = entries;
-    m_directoryOffset = directoryOffset;
+    m_directoryOffset = directory.offset;
     return true;
 }

@@ -41,49 +41,120 @@ QStringList rawArguments(int argc, char *argv[])
     return arguments;
 }
 
-} // namespace
-
-int qMain(int argc, char *argv[])
+// --help, --version and the launcher's --protect-profile: answered with Qt Core alone, without
+// a display, and before anything writes a setting, takes the single-instance lock, cleans up
+// or registers to run at logon.
+int answerWithoutWindow(CommandLine::Request request, int &argc, char *argv[])
 {
-    // --help and --version answer first: without a display, and before anything writes a
-    // setting, takes the single-instance lock, cleans up or registers to run at logon.
-    const CommandLine::Request request = CommandLine::request(rawArguments(argc, argv));
+    const QCoreApplication core(argc, argv);
+    Startup::setApplicationIdentity();
     if (request == CommandLine::Request::ProtectProfile) {
-        // For the launcher, which waits for it: Qt Core alone, no display, no lock.
-        const QCoreApplication core(argc, argv);
-        Startup::setApplicationIdentity();
+        // For the launcher, which waits for it: no lock either.
         const QString profile = CommandLine::profileToProtect(rawArguments(argc, argv));
         if (QDir::isAbsolutePath(profile))
             ProfileGuard::protect(InstallRoot(InstallRoot::defaultPath()),
                                   QDir::cleanPath(profile));
         return 0;
     }
-    if (request != CommandLine::Request::Run) {
-        const QCoreApplication core(argc, argv);
-        Startup::setApplicationIdentity();
-        std::fputs(CommandLine::text(request).toLocal8Bit().constData(), stdout);
-        return 0;
-    }
+    std::fputs(CommandLine::text(request).toLocal8Bit().constData(), stdout);
+    return 0;
+}
 
+// The profile may have been chosen anew, or the launcher may come from an older Tarrowin.
+// Rewriting the launcher and its menu entry waits for the disk twice: a window shown at
+// start is drawn first (or hidden before it ever was), a tray start sends its first
+// requests first.
+void refreshLauncherSoon(QmlApplicationViewer *viewer, QObject *context,
+                         const InstallRoot &installRoot)
+{
+    const auto refreshLauncher = [installRoot, done = std::make_shared<bool>(false)] {
+        if (!std::exchange(*done, true))
+            BrowserLauncher::refresh(installRoot);
+    };
+    if (viewer->isVisible()) {
+        QObject::connect(viewer, &QQuickWindow::frameSwapped, context, refreshLauncher,
+                         Qt::SingleShotConnection);
+        QObject::connect(viewer, &QWindow::visibleChanged, context, refreshLauncher,
+                         Qt::SingleShotConnection);
+    } else {
+        QMetaObject::invokeMethod(context, refreshLauncher, Qt::QueuedConnection);
+    }
+}
+
+// Requests from outside the view (a second start, a tray that needs a fresh start, a
+// termination signal) take the view's own paths. *handOver is set when this instance is
+// to start its successor once it has ended.
+void connectOutsideRequests(SingleInstance *instance, UnixSignals *unixSignals,
+                            QmlApplicationViewer *viewer, QObject *context, bool *handOver)
+{
+    const QPointer<QQuickItem> root = viewer->rootObject();
+    QObject::connect(instance, &SingleInstance::showRequested, context,
+                     [root] { invokeOnView(root, "openWindow"); });
+    // Ends the way Exit does (an installation under way finishes first); the successor
+    // starts once this instance has let go of the single-instance lock.
+    QObject::connect(viewer, &QmlApplicationViewer::freshStartNeeded, context, [root, handOver] {
+        // A panel that restarts while an installation is let finish asks
+        // again: that is no second Exit, which would quit at once.
+        if (std::exchange(*handOver, true))
+            return;
+        invokeOnView(root, "exitProgram");
+    });
+    QObject::connect(unixSignals, &UnixSignals::terminationRequested, context, [root] {
+        if (root)
+            invokeOnView(root, "exitProgram");
+        else
+            QCoreApplication::quit();
+    });
+}
+
+// The application for a windowed run, with its identity set.
+std::unique_ptr<QApplication> createApplication(int &argc, char *argv[])
+{
     // The software renderer costs a fraction of the GL path's memory and start-up time,
     // which matters for a program that sits in the tray all day. It must be chosen before
     // any window exists.
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-
     auto app = std::make_unique<QApplication>(argc, argv);
     // The runtime and data locations depend on the application's identity.
     Startup::setApplicationIdentity();
+    return app;
+}
+
+// Owned by the application, so the lock is held until everything else has gone,
+// including a download's clean-up. Null when another instance runs: it does the work, this
+// start only passes on its request.
+SingleInstance *claimSession(QApplication *app, const QStringList &arguments)
+{
+    auto *instance = new SingleInstance(SingleInstance::defaultDirectory(), app);
+    if (instance->acquire())
+        return instance;
+    if (!CommandLine::isTrayStart(arguments))
+        instance->notifyRunning();
+    return nullptr;
+}
+
+// The successor takes the session once this instance has let it go.
+void startSuccessor(SingleInstance *instance, const QStringList &arguments)
+{
+    instance->release();
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments.mid(1)))
+        qWarning("Cannot start Tarrowin again to move into the tray");
+}
+
+} // namespace
+
+int qMain(int argc, char *argv[])
+{
+    const CommandLine::Request request = CommandLine::request(rawArguments(argc, argv));
+    if (request != CommandLine::Request::Run)
+        return answerWithoutWindow(request, argc, argv);
+
+    auto app = createApplication(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
 
-    // Owned by the application, so the lock is held until everything else has gone,
-    // including a download's clean-up.
-    auto *instance = new SingleInstance(SingleInstance::defaultDirectory(), app.get());
-    if (!instance->acquire()) {
-        // Another instance runs: it does the work, this start only passes on its request.
-        if (!CommandLine::isTrayStart(arguments))
-            instance->notifyRunning();
+    auto *instance = claimSession(app.get(), arguments);
+    if (!instance)
         return 0;
-    }
     auto *unixSignals = new UnixSignals(app.get());
     // Sessions of the same user with different runtime directories share the install root:
     // its own lock, held until the end, keeps their downloads from each other's sweeps.
@@ -95,50 +166,14 @@ int qMain(int argc, char *argv[])
         Leftovers::removeTemporaryDirectories();
 
     auto viewer = Startup::createMainWindow(arguments);
-    // The profile may have been chosen anew, or the launcher may come from an older Tarrowin.
-    // Rewriting the launcher and its menu entry waits for the disk twice: a window shown at
-    // start is drawn first (or hidden before it ever was), a tray start sends its first
-    // requests first.
-    const auto refreshLauncher = [installRoot, done = std::make_shared<bool>(false)] {
-        if (!std::exchange(*done, true))
-            BrowserLauncher::refresh(installRoot);
-    };
-    if (viewer->isVisible()) {
-        QObject::connect(viewer.get(), &QQuickWindow::frameSwapped, app.get(), refreshLauncher,
-                         Qt::SingleShotConnection);
-        QObject::connect(viewer.get(), &QWindow::visibleChanged, app.get(), refreshLauncher,
-                         Qt::SingleShotConnection);
-    } else {
-        QMetaObject::invokeMethod(app.get(), refreshLauncher, Qt::QueuedConnection);
-    }
-    const QPointer<QQuickItem> root = viewer->rootObject();
-    QObject::connect(instance, &SingleInstance::showRequested, app.get(),
-                     [root] { invokeOnView(root, "openWindow"); });
-    // Ends the way Exit does (an installation under way finishes first); the successor
-    // starts once this instance has let go of the single-instance lock.
+    refreshLauncherSoon(viewer.get(), app.get(), installRoot);
     bool handOver = false;
-    QObject::connect(viewer.get(), &QmlApplicationViewer::freshStartNeeded, app.get(),
-                     [root, &handOver] {
-                         // A panel that restarts while an installation is let finish asks
-                         // again: that is no second Exit, which would quit at once.
-                         if (std::exchange(handOver, true))
-                             return;
-                         invokeOnView(root, "exitProgram");
-                     });
-    QObject::connect(unixSignals, &UnixSignals::terminationRequested, app.get(), [root] {
-        if (root)
-            invokeOnView(root, "exitProgram");
-        else
-            QCoreApplication::quit();
-    });
+    connectOutsideRequests(instance, unixSignals, viewer.get(), app.get(), &handOver);
     const int result = QApplication::exec();
 
     viewer.reset();
-    if (handOver) {
-        instance->release();
-        if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments.mid(1)))
-            qWarning("Cannot start Tarrowin again to move into the tray");
-    }
+    if (handOver)
+        startSuccessor(instance, arguments);
     // Objects released with deleteLater during teardown (the tray menu, replies) go now,
     // while the application they belong to still exists.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
