@@ -1,21 +1,20 @@
 #pragma once
 
-#include "update/updatepolicy.h"
+#include "update/updateloop.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
+#include <QPointer>
 #include <QVariant>
 
-// The update loop's state between checks: which build was asked for, failed attempts and
-// their back-off, the notices they earn, and Exit waiting for an installation. The view
-// tells it what the checker and the downloader report and carries out what it asks for.
-class UpdateController : public QObject
+// Puts the update loop into words: the notices and when they go up, the status line, the
+// tool tip and the tray menu, the relaunch reminder, and what is said of the browser's
+// profile and sandbox. The view tells it what the browser's elements report; the loop's own
+// facts it hears from the loop.
+class UpdateNotifier : public QObject
 {
     Q_OBJECT
-    // The installed build and the check period, bound by the view.
-    Q_PROPERTY(int currentBuild MEMBER m_currentBuild NOTIFY currentBuildChanged)
-    Q_PROPERTY(int checkPeriod MEMBER m_checkPeriod NOTIFY checkPeriodChanged)
+    // The loop whose facts are told, set by the view.
+    Q_PROPERTY(UpdateLoop *loop READ loop WRITE setLoop NOTIFY loopChanged)
     // Why the downloader's last attempt failed, bound by the view; empty after a success.
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY statusLineChanged)
     // Whether the build being fetched, or the one installed last, was judged by the mirror's
@@ -30,13 +29,6 @@ class UpdateController : public QObject
     // Whether the window is on screen, bound by the view.
     Q_PROPERTY(
         bool windowVisible READ windowVisible WRITE setWindowVisible NOTIFY windowVisibleChanged)
-    // Whether the connection is metered, and whether the user lets downloads go ahead on one
-    // all the same; bound by the view.
-    Q_PROPERTY(bool metered READ metered WRITE setMetered NOTIFY meteredChanged)
-    Q_PROPERTY(bool downloadOnMetered READ downloadOnMetered WRITE setDownloadOnMetered NOTIFY
-                   downloadOnMeteredChanged)
-    // Whether `metered` is known yet, bound by the view: until it is, no download starts.
-    Q_PROPERTY(bool meteredKnown READ meteredKnown WRITE setMeteredKnown NOTIFY meteredChanged)
     // Whether a browser still runs from a build older than the current one, bound by the view:
     // a relaunch is offered while it does.
     Q_PROPERTY(bool browserOutdated READ browserOutdated WRITE setBrowserOutdated NOTIFY
@@ -46,20 +38,40 @@ public:
     // How often the relaunch is brought up again while it waits, at most.
     static constexpr qint64 relaunchReminderPeriod = 24 * 3600 * 1000;
 
-    // The downloader's states, by the values it reports them with.
-    enum DownloadStatus { Idle = 0, Downloading = 1, Installing = 2 };
     // The tray's message kinds, by the values it takes them as.
     enum NoticeType { InfoNotice = 1, WarningNotice = 2 };
     Q_ENUM(NoticeType)
-    // What keeps the browser's sandbox from working, by the values the downloader reports.
+    // What keeps the browser's sandbox from working, by the values the sandbox guard reports.
     enum SandboxRestriction { AppArmorRestriction = 1, UsernsCloneOff = 2, NoUserNamespaces = 3 };
+    // What a tray menu entry or a notice's button does; each has one name (actionName()),
+    // which the tray hands back when it is chosen.
+    enum Action {
+        // No button at all.
+        NoAction = -1,
+        OpenWindow,
+        OpenSettings,
+        GoBack,
+        RestoreProfile,
+        OpenAnyway,
+        Cancel,
+        CopyProfile,
+        AllowSandbox,
+        Relaunch,
+        NotNow,
+        Quit,
+    };
+    Q_ENUM(Action)
 
-    explicit UpdateController(QObject *parent = nullptr);
+    explicit UpdateNotifier(QObject *parent = nullptr);
 
     // Test seam: the monotonic clock, in milliseconds, that notices and reminders are timed
     // by; null for the real one.
     static void setClock(qint64 (*source)());
 
+    static QString actionName(Action action);
+
+    UpdateLoop *loop() const { return m_loop; }
+    void setLoop(UpdateLoop *loop);
     QString lastError() const { return m_lastError; }
     void setLastError(const QString &error);
     bool mirrorOnly() const { return m_mirrorOnly; }
@@ -68,12 +80,6 @@ public:
     QString statusLine() const;
     bool windowVisible() const { return m_windowVisible; }
     void setWindowVisible(bool visible);
-    bool metered() const { return m_metered; }
-    void setMetered(bool metered);
-    bool downloadOnMetered() const { return m_downloadOnMetered; }
-    void setDownloadOnMetered(bool allowed);
-    bool meteredKnown() const { return m_meteredKnown; }
-    void setMeteredKnown(bool known);
     bool browserOutdated() const { return m_browserOutdated; }
     void setBrowserOutdated(bool outdated);
 
@@ -87,22 +93,12 @@ public:
                                              bool sandboxFixable = false,
                                              bool browserOutdated = false);
 
-    // The user pressed "Check for a new build": its answer is not kept waiting by a back-off.
-    Q_INVOKABLE void checkNow();
-    // Every completed check, with the latest build it found (-1 for none) and, for none, the
-    // HTTP status the storage answered (0 when it was not reached) and the network's reason.
-    // Neither a status nor a reason means there was nothing to ask.
-    Q_INVOKABLE void checkCompleted(int latest, int failureStatus = 0,
-                                    const QString &failureReason = QString());
-    Q_INVOKABLE void downloadStatusChanged(int status);
+    // An entry or a notice's button named `name` was chosen: triggered() says which, unless
+    // it is one answered here ("Not now") or one that does nothing (Cancel).
+    Q_INVOKABLE void choose(const QString &name);
     // The archive of `build` answered and is coming (once per attempt): only now is it said
     // to be downloading, not for a build that turns out not to be published.
     Q_INVOKABLE void downloadAnswered(int build);
-    // The archive of `build` is not published yet; newest is the newest build that is.
-    Q_INVOKABLE void buildNotPublished(int build, int newest);
-    Q_INVOKABLE void installationFailed(int build, const QString &error);
-    // The installed build changed: earlier failures no longer matter.
-    Q_INVOKABLE void installedBuildChanged();
     // A notice that nothing could show (no notification service, no balloon): the status
     // line keeps it until the user has had the window open.
     Q_INVOKABLE void noticeLost(const QString &text);
@@ -129,45 +125,32 @@ public:
     // The browser was asked to quit for a relaunch, and what came of it.
     Q_INVOKABLE void relaunchStarted();
     Q_INVOKABLE void relaunchFinished(bool quit, bool started);
-    // The tray's Exit, and a request to end from the session or a signal. An installation
-    // under way is let finish, for at most ten minutes; asking again quits at once.
-    Q_INVOKABLE void exit();
-
-    // The bounds of the check period, for the view's controls.
-    Q_INVOKABLE int largestCount(qint64 factor) const;
-    Q_INVOKABLE int timeFrameIndex(const QVariant &stored, int count) const;
 
 signals:
-    void currentBuildChanged();
-    void checkPeriodChanged();
+    void loopChanged();
     void statusLineChanged();
     void windowVisibleChanged();
-    void meteredChanged();
-    void downloadOnMeteredChanged();
     void sandboxFixableChanged();
     void browserOutdatedChanged();
-    void checkRequested();
-    void downloadRequested(int build);
-    // The link became metered during a download: it is to stop and keep its part.
-    void pauseRequested();
+    // An entry or a button for the view to carry out was chosen.
+    void triggered(UpdateNotifier::Action action);
     // action and actionLabel: a button on the notice, named as the tray menu's entry it
     // stands for; none when empty. moreActions: more such buttons, as pairs of name and label.
     void noticeRequested(const QString &text, const QString &title, int type, int timeout,
                          const QString &action, const QString &actionLabel,
                          const QStringList &moreActions);
-    void windowRequested();
-    void quitRequested();
 
 private:
-    UpdatePolicy::Records records() const;
-    // Asks for the build, or keeps it waiting for an unmetered connection.
-    void requestDownload(int build);
-    // Starts the download that waits for an unmetered connection, once it may.
-    void releaseWaitingDownload();
-    // Pauses the running download when the link no longer lets it go on.
-    void holdRunningDownload();
+    int currentBuild() const;
+    int downloadStatus() const;
+    // The line the loop's state earns, before the plain status; empty for none.
+    QString loopLine() const;
+    QString checkFailureText() const;
+    void checkFailureChanged();
+    void downloadStatusChanged();
+    void attemptFailed(int build, bool repeated);
     void notice(const QString &text, const QString &title, NoticeType type, int timeout,
-                const QString &action = QString(), const QString &actionLabel = QString(),
+                Action action = NoAction, const QString &actionLabel = QString(),
                 const QStringList &moreActions = QStringList());
     // Whether a notice of ours may still be on screen.
     bool noticeUp() const;
@@ -175,45 +158,25 @@ private:
     // most once a period, never over the window or another notice, nor after "Not now".
     void remindRelaunch(bool newBuild);
 
-    int m_currentBuild = -1;
-    int m_checkPeriod = 300000;
-    // The build asked of the downloader last, for notices and the exit notice.
-    int m_requestedBuild = -1;
-    // Set while Exit waits for an installation to finish.
-    bool m_exiting = false;
-    int m_status = Idle;
+    QPointer<UpdateLoop> m_loop;
     QString m_lastError;
     bool m_mirrorOnly = false;
     QString m_lostNotice;
     bool m_lostNoticeSeen = false;
     bool m_windowVisible = false;
-    bool m_metered = false;
-    bool m_downloadOnMetered = false;
-    bool m_meteredKnown = false;
-    // The build whose download waits for an unmetered connection, or for word of whether the
-    // connection is one; -1 for none.
-    int m_waitingBuild = -1;
-    // Why the last check found no build; empty after a check that found one.
+    // What the status line says of the last check's failure; empty after one that found a
+    // build.
     QString m_checkFailure;
-    // Checks completed since the last failed attempt, for the retry back-off.
-    int m_checksSinceFailure = 0;
-    bool m_userAsked = false;
-    // What the last check's decision went by, for a published build taken instead.
-    int m_checksAtDecision = 0;
-    bool m_userAskedAtDecision = false;
-    // Says which build is fetched in place of an unpublished one, while it is.
-    QString m_substitute;
     bool m_sandboxWarned = false;
     bool m_sandboxFixable = false;
-    QTimer m_exitLimit;
-    // When the last notice went up (by the clock above), -1 before the first.
-    qint64 m_lastNotice = -1;
-    int m_lastNoticeTimeout = 0;
+    // Until when (by the clock above) the last notice may be on screen.
+    qint64 m_noticeUntil;
     bool m_browserOutdated = false;
     bool m_relaunchPostponed = false;
     bool m_profileCopyOffered = false;
     qint64 m_lastRelaunchNotice = -1;
     int m_relaunchNoticeBuild = -1;
-    // What became of the last relaunch, for the status line; empty when nothing to say.
+    // What became of the last relaunch, or of the profile's copy or restore, for the status
+    // line; empty when nothing to say.
     QString m_relaunchStatus;
 };
