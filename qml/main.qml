@@ -553,13 +553,17 @@ Rectangle {
                                   [UpdateNotifier.Quit]: exitProgram })[action]()
     }
 
+    UpdateWords {
+        id: updateWords
+    }
+
     SystemTrayIcon {
         id: systemTrayIcon
         iconSource: ":/images/icons/icon.png"
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
-        toolTip: updateNotifier.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
-        menu: updateNotifier.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateNotifier.sandboxFixable, updateNotifier.browserOutdated)
+        toolTip: updateWords.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
+        menu: updateWords.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateNotifier.sandboxFixable, updateNotifier.browserOutdated)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         onMenuItemClicked: itemName => updateNotifier.choose(itemName)

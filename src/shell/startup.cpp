@@ -16,6 +16,7 @@
 #include "tray/meteredconnection.h"
 #include "update/updateloop.h"
 #include "update/updatenotifier.h"
+#include "update/updatewords.h"
 
 #include <QGuiApplication>
 #include <QQmlEngine>
@@ -58,6 +59,7 @@ void Startup::registerTypes()
     qmlRegisterType<Settings>(uri, 1, 0, "Settings");
     qmlRegisterType<UpdateLoop>(uri, 1, 0, "UpdateLoop");
     qmlRegisterType<UpdateNotifier>(uri, 1, 0, "UpdateNotifier");
+    qmlRegisterType<UpdateWords>(uri, 1, 0, "UpdateWords");
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
     qmlRegisterType<SandboxGuard>(uri, 1, 0, "SandboxGuard");
     qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");

@@ -2,8 +2,6 @@
 
 #include "settings/config.h"
 
-#include <utility>
-
 namespace {
 
 // How long Exit waits for an installation before quitting anyway.
@@ -22,7 +20,7 @@ UpdateLoop::UpdateLoop(QObject *parent)
     : QObject(parent)
     , m_checkTimer(this)
 {
-    // The checks run from the start; a new period starts the wait afresh.
+    // The checks run from the start.
     m_checkTimer.setInterval(UpdatePolicy::checkPeriod(m_checkCount, m_timeFrame));
     connect(&m_checkTimer, &QTimer::timeout, this, &UpdateLoop::checkRequested);
     m_checkTimer.start();
@@ -30,48 +28,29 @@ UpdateLoop::UpdateLoop(QObject *parent)
 
 void UpdateLoop::setCurrentBuild(int build)
 {
-    if (build == m_currentBuild)
-        return;
-    m_currentBuild = build;
-    emit currentBuildChanged();
+    if (std::exchange(m_currentBuild, build) != build)
+        emit currentBuildChanged();
 }
 
 void UpdateLoop::setCheckCount(int count)
 {
-    if (count == m_checkCount)
-        return;
-    m_checkCount = count;
-    updatePeriod();
+    if (std::exchange(m_checkCount, count) != count)
+        updatePeriod();
 }
 
 void UpdateLoop::setTimeFrame(int frameIndex)
 {
-    if (frameIndex == m_timeFrame)
-        return;
-    m_timeFrame = frameIndex;
-    updatePeriod();
+    if (std::exchange(m_timeFrame, frameIndex) != frameIndex)
+        updatePeriod();
 }
 
 void UpdateLoop::updatePeriod()
 {
+    // A new period applies at once: the wait starts afresh.
     const int period = UpdatePolicy::checkPeriod(m_checkCount, m_timeFrame);
-    if (period == m_checkTimer.interval()) {
-        emit checkPeriodChanged(); // the count or the frame itself changed
-        return;
-    }
-    // Restarts the running timer: a changed period applies at once.
-    m_checkTimer.start(period);
+    if (period != checkPeriod())
+        m_checkTimer.start(period);
     emit checkPeriodChanged();
-}
-
-int UpdateLoop::largestCount(int frameIndex) const
-{
-    return UpdatePolicy::largestCount(UpdatePolicy::timeFrame(frameIndex));
-}
-
-int UpdateLoop::timeFrameIndex(const QVariant &stored, int count) const
-{
-    return UpdatePolicy::timeFrameIndex(stored, count);
 }
 
 void UpdateLoop::checkNow()
@@ -98,17 +77,15 @@ void UpdateLoop::checkCompleted(int latest, int failureStatus, const QString &fa
     // One outage is one piece of news: later checks that fail too say nothing new, and the
     // first check that finds a build ends the outage.
     const bool outageBegins = m_checkFailure.kind == NoCheckFailure && found.kind != NoCheckFailure;
-    if (!(found == m_checkFailure)) {
-        m_checkFailure = found;
+    if (std::exchange(m_checkFailure, found) != found)
         emit checkFailureChanged();
-    }
     if (outageBegins)
         emit outageBegan();
 
     const bool userAsked = std::exchange(m_userAsked, false);
     ++m_checksSinceFailure;
     m_decision = { m_checksSinceFailure, userAsked };
-    setSubstitute({});
+    setSubstitute(-1, -1);
     if (!UpdatePolicy::shouldDownload(latest, records(), m_checksSinceFailure, userAsked,
                                       checkPeriod())) {
         // Nothing to fetch now, so nothing waits for a free connection either.
@@ -124,7 +101,7 @@ void UpdateLoop::buildNotPublished(int build, int newest)
                                                        m_decision.userAsked, checkPeriod());
     if (instead == -1)
         return;
-    setSubstitute({ build, instead });
+    setSubstitute(build, instead);
     requestDownload(instead);
 }
 
@@ -136,19 +113,14 @@ UpdatePolicy::Records UpdateLoop::records() const
 
 void UpdateLoop::setWaitingBuild(int build)
 {
-    if (build == m_waitingBuild)
-        return;
-    m_waitingBuild = build;
-    emit stateChanged();
+    if (std::exchange(m_waitingBuild, build) != build)
+        emit stateChanged();
 }
 
-void UpdateLoop::setSubstitute(const Substitute &substitute)
+void UpdateLoop::setSubstitute(int unpublished, int instead)
 {
-    if (substitute.unpublished == m_substitute.unpublished
-        && substitute.instead == m_substitute.instead)
-        return;
-    m_substitute = substitute;
-    emit stateChanged();
+    if (std::exchange(m_substitute, { unpublished, instead }) != std::pair(unpublished, instead))
+        emit stateChanged();
 }
 
 bool UpdateLoop::waiting() const
@@ -166,18 +138,15 @@ void UpdateLoop::requestDownload(int build)
         return;
     }
     setWaitingBuild(-1);
-    if (build != m_requestedBuild) {
-        m_requestedBuild = build;
+    if (std::exchange(m_requestedBuild, build) != build)
         emit stateChanged();
-    }
     emit downloadRequested(build);
 }
 
 void UpdateLoop::setMetered(bool metered)
 {
-    if (metered == m_metered)
+    if (std::exchange(m_metered, metered) == metered)
         return;
-    m_metered = metered;
     emit meteredChanged();
     releaseWaitingDownload();
     holdRunningDownload();
@@ -185,9 +154,8 @@ void UpdateLoop::setMetered(bool metered)
 
 void UpdateLoop::setDownloadOnMetered(bool allowed)
 {
-    if (allowed == m_downloadOnMetered)
+    if (std::exchange(m_downloadOnMetered, allowed) == allowed)
         return;
-    m_downloadOnMetered = allowed;
     emit downloadOnMeteredChanged();
     releaseWaitingDownload();
     holdRunningDownload();
@@ -195,9 +163,8 @@ void UpdateLoop::setDownloadOnMetered(bool allowed)
 
 void UpdateLoop::setMeteredKnown(bool known)
 {
-    if (known == m_meteredKnown)
+    if (std::exchange(m_meteredKnown, known) == known)
         return;
-    m_meteredKnown = known;
     emit meteredChanged();
     releaseWaitingDownload();
 }
@@ -225,9 +192,8 @@ void UpdateLoop::holdRunningDownload()
 
 void UpdateLoop::setDownloadStatus(int status)
 {
-    if (status == m_status)
+    if (std::exchange(m_status, status) == status)
         return;
-    m_status = status;
     emit downloadStatusChanged();
     if (m_exiting && status == Idle)
         emit quitRequested();

@@ -5,60 +5,37 @@
 #include <QObject>
 #include <QTimer>
 
-// The update loop's state between checks: when to check, which build to ask for, failed
-// attempts and their back-off, a download waiting for a free link, and Exit waiting for an
-// installation. It says nothing itself: it tells what happened by its signals and state, and
-// UpdateNotifier puts that into words. The view tells it what the checker and the downloader
-// report and carries out what it asks for.
+#include <tuple>
+#include <utility>
+
+// The update loop: when to check, which build to ask for, failed attempts and their back-off,
+// a download waiting for a free link, Exit waiting for an installation. It says nothing: its
+// signals and state tell UpdateNotifier what happened. The view tells it what the checker and
+// the downloader report and carries out what it asks for.
 class UpdateLoop : public QObject
 {
     Q_OBJECT
-    // The installed build, bound by the view.
+    // Bound by the view: the installed build; the check period as a count of time frames
+    // (UpdatePolicy::timeFrames), and what it comes to; the downloader's state.
     Q_PROPERTY(int currentBuild READ currentBuild WRITE setCurrentBuild NOTIFY currentBuildChanged)
-    // The check period as the settings give it, bound by the view: a count of time frames
-    // (UpdatePolicy::timeFrames), and the period it comes to.
     Q_PROPERTY(int checkCount READ checkCount WRITE setCheckCount NOTIFY checkPeriodChanged)
     Q_PROPERTY(int timeFrame READ timeFrame WRITE setTimeFrame NOTIFY checkPeriodChanged)
     Q_PROPERTY(int checkPeriod READ checkPeriod NOTIFY checkPeriodChanged)
-    // The downloader's state, bound by the view.
     Q_PROPERTY(
         int downloadStatus READ downloadStatus WRITE setDownloadStatus NOTIFY downloadStatusChanged)
-    // Whether the connection is metered, and whether the user lets downloads go ahead on one
-    // all the same; bound by the view.
+    // Whether the link is metered, and whether downloads go ahead on one all the same.
     Q_PROPERTY(bool metered READ metered WRITE setMetered NOTIFY meteredChanged)
     Q_PROPERTY(bool downloadOnMetered READ downloadOnMetered WRITE setDownloadOnMetered NOTIFY
                    downloadOnMeteredChanged)
-    // Whether `metered` is known yet, bound by the view: until it is, no download starts.
+    // Whether `metered` is known yet: until it is, no download starts.
     Q_PROPERTY(bool meteredKnown READ meteredKnown WRITE setMeteredKnown NOTIFY meteredChanged)
-    // The build asked of the downloader last.
-    Q_PROPERTY(int requestedBuild READ requestedBuild NOTIFY stateChanged)
-    // Whether a build waits for an unmetered connection.
-    Q_PROPERTY(bool waiting READ waiting NOTIFY stateChanged)
-    // Whether Exit waits for an installation to finish.
-    Q_PROPERTY(bool exiting READ exiting NOTIFY stateChanged)
-    // The build fetched in place of one not published yet, and that one; -1 while none is.
-    Q_PROPERTY(int substituteBuild READ substituteBuild NOTIFY stateChanged)
-    Q_PROPERTY(int unpublishedBuild READ unpublishedBuild NOTIFY stateChanged)
-    // Why the last check found no build, with the storage's HTTP status and the network's
-    // reason that go with it.
-    Q_PROPERTY(CheckFailure checkFailure READ checkFailure NOTIFY checkFailureChanged)
-    Q_PROPERTY(int failureStatus READ failureStatus NOTIFY checkFailureChanged)
-    Q_PROPERTY(QString failureReason READ failureReason NOTIFY checkFailureChanged)
 
 public:
     // The downloader's states, by the values it reports them with.
     enum DownloadStatus { Idle = 0, Downloading = 1, Installing = 2 };
-    // Why a check found no build.
-    enum CheckFailure {
-        NoCheckFailure,
-        // The storage was not reached (failureReason says why).
-        StorageUnreachable,
-        // It answered with an HTTP status other than success (failureStatus).
-        StorageRefused,
-        // It answered, but not with a build number.
-        NoBuildNumber,
-    };
-    Q_ENUM(CheckFailure)
+    // Why a check found no build: the storage was not reached (failureReason says why),
+    // answered with a status other than success (failureStatus), or with no build number.
+    enum CheckFailure { NoCheckFailure, StorageUnreachable, StorageRefused, NoBuildNumber };
 
     explicit UpdateLoop(QObject *parent = nullptr);
 
@@ -77,20 +54,23 @@ public:
     void setDownloadOnMetered(bool allowed);
     bool meteredKnown() const { return m_meteredKnown; }
     void setMeteredKnown(bool known);
+    // For the notifier: the build asked for last, whether one waits for a free link, whether
+    // Exit waits, the build fetched in place of one not published yet and that one (-1 for
+    // none), and why the last check found no build.
     int requestedBuild() const { return m_requestedBuild; }
     bool waiting() const;
     bool exiting() const { return m_exiting; }
-    int substituteBuild() const { return m_substitute.instead; }
-    int unpublishedBuild() const { return m_substitute.unpublished; }
+    int substituteBuild() const { return m_substitute.second; }
+    int unpublishedBuild() const { return m_substitute.first; }
     CheckFailure checkFailure() const { return m_checkFailure.kind; }
     int failureStatus() const { return m_checkFailure.status; }
     QString failureReason() const { return m_checkFailure.reason; }
 
     // The user pressed "Check for a new build": its answer is not kept waiting by a back-off.
     Q_INVOKABLE void checkNow();
-    // Every completed check, with the latest build it found (-1 for none) and, for none, the
-    // HTTP status the storage answered (0 when it was not reached) and the network's reason.
-    // Neither a status nor a reason means there was nothing to ask.
+    // Every completed check: the latest build it found (-1 for none) or, for none, the HTTP
+    // status the storage answered (0: not reached) and the network's reason (neither: nothing
+    // was asked).
     Q_INVOKABLE void checkCompleted(int latest, int failureStatus = 0,
                                     const QString &failureReason = QString());
     // The archive of `build` is not published yet; newest is the newest build that is.
@@ -98,13 +78,19 @@ public:
     Q_INVOKABLE void installationFailed(int build);
     // The installed build changed: earlier failures no longer matter.
     Q_INVOKABLE void installedBuildChanged();
-    // The tray's Exit, and a request to end from the session or a signal. An installation
-    // under way is let finish, for at most ten minutes; asking again quits at once.
+    // Exit, from the tray, the session or a signal: an installation under way may finish, for
+    // ten minutes at most; asking again quits at once.
     Q_INVOKABLE void exit();
 
     // The bounds of the check period, for the view's controls.
-    Q_INVOKABLE int largestCount(int frameIndex) const;
-    Q_INVOKABLE int timeFrameIndex(const QVariant &stored, int count) const;
+    Q_INVOKABLE int largestCount(int frameIndex) const
+    {
+        return UpdatePolicy::largestCount(UpdatePolicy::timeFrame(frameIndex));
+    }
+    Q_INVOKABLE int timeFrameIndex(const QVariant &stored, int count) const
+    {
+        return UpdatePolicy::timeFrameIndex(stored, count);
+    }
 
 signals:
     void currentBuildChanged();
@@ -112,7 +98,7 @@ signals:
     void downloadStatusChanged();
     void meteredChanged();
     void downloadOnMeteredChanged();
-    // requestedBuild, waiting, exiting or the substitute changed.
+    // requestedBuild(), waiting(), exiting() or the substitute changed.
     void stateChanged();
     void checkFailureChanged();
     // A check completed; its decision follows.
@@ -134,9 +120,9 @@ private:
         CheckFailure kind = NoCheckFailure;
         int status = 0;
         QString reason;
-        bool operator==(const Failure &other) const
+        bool operator!=(const Failure &o) const
         {
-            return kind == other.kind && status == other.status && reason == other.reason;
+            return std::tie(kind, status, reason) != std::tie(o.kind, o.status, o.reason);
         }
     };
     // What a check's decision went by, for a published build taken in place of another.
@@ -145,16 +131,11 @@ private:
         int checks = 0;
         bool userAsked = false;
     };
-    struct Substitute
-    {
-        int unpublished = -1;
-        int instead = -1;
-    };
 
     static Failure failure(int latest, int status, const QString &reason);
     UpdatePolicy::Records records() const;
     void setWaitingBuild(int build);
-    void setSubstitute(const Substitute &substitute);
+    void setSubstitute(int unpublished, int instead);
     void updatePeriod();
     // Asks for the build, or keeps it waiting for an unmetered connection.
     void requestDownload(int build);
@@ -181,5 +162,6 @@ private:
     int m_checksSinceFailure = 0;
     bool m_userAsked = false;
     Decision m_decision;
-    Substitute m_substitute;
+    // The build not published yet, and the one fetched in its place.
+    std::pair<int, int> m_substitute { -1, -1 };
 };

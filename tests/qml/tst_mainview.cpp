@@ -170,8 +170,7 @@ void TestMainView::statusText()
     QFETCH(int, status);
     QFETCH(QString, text);
     load();
-    QCOMPARE((*m_view)(QStringLiteral("updateNotifier.statusText(%1)").arg(status)).toString(),
-             text);
+    QCOMPARE((*m_view)(QStringLiteral("updateWords.statusText(%1)").arg(status)).toString(), text);
     if (status == 0) {
         QCOMPARE((*m_view)(QStringLiteral("idleStatusText.text")).toString(),
                  QStringLiteral("<b>Status:</b> Idle"));
@@ -493,7 +492,7 @@ void TestMainView::goBackEntryFollowsThePreviousBuild()
     const auto labels = [&](int previous, int current = 2000) {
         QStringList result;
         for (const QVariant &entry :
-             view(QStringLiteral("updateNotifier.trayMenu(%1, %2)").arg(previous).arg(current))
+             view(QStringLiteral("updateWords.trayMenu(%1, %2)").arg(previous).arg(current))
                  .toList())
             result << entry.toMap().value(QStringLiteral("label")).toString();
         return result;

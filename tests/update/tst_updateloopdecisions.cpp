@@ -1,5 +1,6 @@
 #include "update/updateloop.h"
 #include "update/updatenotifier.h"
+#include "update/updatewords.h"
 
 #include <QScopeGuard>
 #include <QSettings>
@@ -230,7 +231,7 @@ void TestUpdateLoopDecisions::relaunchIsOfferedWhileAnOldBrowserRuns_data()
     QTest::addColumn<QString>("meanwhile");
     QTest::addColumn<qint64>("later");
     QTest::addColumn<bool>("reminded");
-    const qint64 day = UpdateNotifier::relaunchReminderPeriod;
+    const qint64 day = RelaunchReminder::period;
     QTest::newRow("a day later") << "" << day << true;
     // The notice is gone, but a day has not passed.
     QTest::newRow("an hour later") << "" << day / 24 << false;
@@ -245,8 +246,8 @@ void TestUpdateLoopDecisions::relaunchIsOfferedWhileAnOldBrowserRuns()
     QFETCH(qint64, later);
     QFETCH(bool, reminded);
     testNow = 0;
-    UpdateNotifier::setClock([] { return testNow; });
-    const auto realClock = qScopeGuard([] { UpdateNotifier::setClock(nullptr); });
+    RelaunchReminder::setClock([] { return testNow; });
+    const auto realClock = qScopeGuard([] { RelaunchReminder::setClock(nullptr); });
     UpdateLoop &loop = *m_loop;
     UpdateNotifier &notifier = *m_notifier;
     QSignalSpy notices(&notifier, noticeSignal);
@@ -254,7 +255,7 @@ void TestUpdateLoopDecisions::relaunchIsOfferedWhileAnOldBrowserRuns()
     notifier.setBrowserOutdated(true);
     notifier.installationSucceeded(5, QString());
     QVERIFY(
-        notifier.trayMenu(-1, 5, false, true)
+        UpdateWords::trayMenu(-1, 5, false, true)
             .contains(QVariantMap { { "name", "relaunch" }, { "label", "Relaunch Chromium" } }));
     QCOMPARE(notices.size(), 1);
     QCOMPARE(notices.first().mid(4),
