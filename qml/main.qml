@@ -15,27 +15,12 @@ Rectangle {
     property bool trayAvailable: true
 
     // A click on the tray icon: the window comes up on the status tab, or goes away.
-    function toggleWindow() {
-        if (Window.window && Window.window.visible)
-            Window.window.hide()
-        else
-            openWindow()
-    }
-
-    function openWindow() {
-        tabFrame.current = 0
-        restore()
-    }
-
-    function openSettings() {
-        tabFrame.current = 1
-        restore()
-    }
+    function toggleWindow() { Window.window && Window.window.visible ? Window.window.hide() : openWindow() }
+    function openWindow() { tabFrame.current = 0; restore() }
+    function openSettings() { tabFrame.current = 1; restore() }
 
     // The one way out: the tray's Exit, and a request to end from the session or a signal.
-    function exitProgram() {
-        updateLoop.exit()
-    }
+    function exitProgram() { updateLoop.exit() }
 
     // Decimal megabytes with at most two decimals and no trailing zeros: "38.12 MB", "40 MB".
     function calculateFileSize(size) {
@@ -44,17 +29,9 @@ Rectangle {
         return qsTr("%1 MB").arg(String(Math.round(size / 1000000 * 100) / 100))
     }
 
-    function percentage(progress) {
-        return Math.round(progress * 100)
-    }
-
-    function labelled(label, value) {
-        return "<b>" + label + "</b> " + plainToStyled(value)
-    }
-
-    function stored(key) {
-        return String(settings.value(key, settings.defaults[key]))
-    }
+    function percentage(progress) { return Math.round(progress * 100) }
+    function labelled(label, value) { return "<b>" + label + "</b> " + plainToStyled(value) }
+    function stored(key) { return String(settings.value(key, settings.defaults[key])) }
 
     // Writes a control's value, unless it only shows what is stored: loading is no change.
     function store(key, value) {
