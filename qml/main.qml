@@ -15,27 +15,12 @@ Rectangle {
     property bool trayAvailable: true
 
     // A click on the tray icon: the window comes up on the status tab, or goes away.
-    function toggleWindow() {
-        if (Window.window && Window.window.visible)
-            Window.window.hide()
-        else
-            openWindow()
-    }
-
-    function openWindow() {
-        tabFrame.current = 0
-        restore()
-    }
-
-    function openSettings() {
-        tabFrame.current = 1
-        restore()
-    }
+    function toggleWindow() { Window.window && Window.window.visible ? Window.window.hide() : openWindow() }
+    function openWindow() { tabFrame.current = 0; restore() }
+    function openSettings() { tabFrame.current = 1; restore() }
 
     // The one way out: the tray's Exit, and a request to end from the session or a signal.
-    function exitProgram() {
-        updateController.exit()
-    }
+    function exitProgram() { updateLoop.exit() }
 
     // Decimal megabytes with at most two decimals and no trailing zeros: "38.12 MB", "40 MB".
     function calculateFileSize(size) {
@@ -44,17 +29,9 @@ Rectangle {
         return qsTr("%1 MB").arg(String(Math.round(size / 1000000 * 100) / 100))
     }
 
-    function percentage(progress) {
-        return Math.round(progress * 100)
-    }
-
-    function labelled(label, value) {
-        return "<b>" + label + "</b> " + plainToStyled(value)
-    }
-
-    function stored(key) {
-        return String(settings.value(key, settings.defaults[key]))
-    }
+    function percentage(progress) { return Math.round(progress * 100) }
+    function labelled(label, value) { return "<b>" + label + "</b> " + plainToStyled(value) }
+    function stored(key) { return String(settings.value(key, settings.defaults[key])) }
 
     // Writes a control's value, unless it only shows what is stored: loading is no change.
     function store(key, value) {
@@ -214,7 +191,7 @@ Rectangle {
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: qsTr("Check for a new build")
                                 Accessible.name: text
-                                onClicked: updateController.checkNow()
+                                onClicked: updateLoop.checkNow()
                             }
                         }
 
@@ -261,8 +238,8 @@ Rectangle {
                             textFormat: Text.StyledText
                             font.pixelSize: textPixels
                             color: palette.windowText
-                            text: labelled(qsTr("Status:"), updateController.statusLine)
-                            Accessible.name: qsTr("Status:") + " " + updateController.statusLine
+                            text: labelled(qsTr("Status:"), updateNotifier.statusLine)
+                            Accessible.name: qsTr("Status:") + " " + updateNotifier.statusLine
                         }
                     }
 
@@ -302,8 +279,8 @@ Rectangle {
                                 textFormat: Text.StyledText
                                 font.pixelSize: textPixels
                                 color: palette.windowText
-                                text: labelled(qsTr("Status:"), updateController.statusLine)
-                                Accessible.name: qsTr("Status:") + " " + updateController.statusLine
+                                text: labelled(qsTr("Status:"), updateNotifier.statusLine)
+                                Accessible.name: qsTr("Status:") + " " + updateNotifier.statusLine
                             }
                         }
 
@@ -383,7 +360,7 @@ Rectangle {
                             // Room for the largest count, 35791 minutes.
                             width: 84
                             from: 1
-                            to: updateController.largestCount(timeframesModel.get(updateFactorSetting.selectedIndex).factor)
+                            to: updateLoop.largestCount(updateFactorSetting.selectedIndex)
                             value: shownCount()
                             Accessible.name: updateIntervalText.text
                             // Showing a value is no change: a count kept within the bounds
@@ -395,7 +372,7 @@ Rectangle {
                             id: updateFactorSetting
                             width: 84
                             model: timeframesModel
-                            selectedIndex: updateController.timeFrameIndex(
+                            selectedIndex: updateLoop.timeFrameIndex(
                                                settings.value(settings.keys.UpdateCheckFactor),
                                                timeframesModel.count)
                             Accessible.name: qsTr("Time frame")
@@ -404,7 +381,7 @@ Rectangle {
                                 if (selectedIndex < 0)
                                     return
                                 // An unknown stored time frame shows as minutes, unwritten.
-                                if (selectedIndex !== updateController.timeFrameIndex(
+                                if (selectedIndex !== updateLoop.timeFrameIndex(
                                             settings.value(settings.keys.UpdateCheckFactor),
                                             timeframesModel.count))
                                     store(settings.keys.UpdateCheckFactor, selectedIndex)
@@ -485,61 +462,76 @@ Rectangle {
 
     ListModel {
         id: timeframesModel
-        ListElement { name: "minutes"; text: qsTr("minutes"); factor: 60000 }
-        ListElement { name: "hours"; text: qsTr("hours"); factor: 3600000 }
-        ListElement { name: "days"; text: qsTr("days"); factor: 86400000 }
+        // In the order of the loop's time frames.
+        ListElement { name: "minutes"; text: qsTr("minutes") }
+        ListElement { name: "hours"; text: qsTr("hours") }
+        ListElement { name: "days"; text: qsTr("days") }
     }
 
     VersionChecker {
         id: versionChecker
-        // Every completed check reports; a newer build than the installed one is fetched.
-        onCheckingChanged: if (versionChecker.checking) chromeDownloader.refreshInstalledBuild()
-        onLatestBuildChanged: updateController.checkCompleted(versionChecker.latestBuild, versionChecker.failureStatus, versionChecker.failureReason)
-    }
-
-    Timer {
-        id: checkForUpdatesTimer
-        repeat: true
-        running: true
-        interval: updateIntervalSetting.value
-                  * timeframesModel.get(updateFactorSetting.selectedIndex).factor
-        onTriggered: versionChecker.checkLatestBuild()
+        // Every completed check reports; a newer build than the installed one is fetched. A
+        // browser left running from an older build is looked for at every check.
+        onCheckingChanged: if (versionChecker.checking) { chromeDownloader.refreshInstalledBuild(); browserRelaunch.refresh() }
+        onLatestBuildChanged: updateLoop.checkCompleted(versionChecker.latestBuild, versionChecker.failureStatus, versionChecker.failureReason)
     }
 
     ChromeDownloader {
         id: chromeDownloader
-        onFailed: function(build, error) { updateController.installationFailed(build, error) }
-        onInstalled: (build, version) => updateController.installationSucceeded(build, version)
-        onNotPublished: function(build, newest) { updateController.buildNotPublished(build, newest) }
-        onCurrentBuildChanged: updateController.installedBuildChanged()
-        onStatusChanged: updateController.downloadStatusChanged(chromeDownloader.status)
-        onDownloading: build => updateController.downloadAnswered(build)
+        onFailed: build => updateLoop.installationFailed(build)
+        onInstalled: (build, version) => updateNotifier.installationSucceeded(build, version)
+        onNotPublished: function(build, newest) { updateLoop.buildNotPublished(build, newest) }
+        onCurrentBuildChanged: { updateLoop.installedBuildChanged(); browserRelaunch.refresh(); profileGuard.buildChanged(); profileCopy.offer() }
+        onDownloading: build => updateNotifier.downloadAnswered(build)
     }
 
     SandboxGuard {
         id: sandboxGuard
         build: chromeDownloader.currentBuild
-        onBlocked: restriction => updateController.sandboxBlocked(restriction)
-        onAllowed: (ok, message) => updateController.sandboxAllowed(ok, message)
+        onBlocked: restriction => updateNotifier.sandboxBlocked(restriction)
+        onAllowed: (ok, message) => updateNotifier.sandboxAllowed(ok, message)
     }
 
-    UpdateController {
-        id: updateController
+    // Decides when to check and what to fetch; says nothing itself.
+    UpdateLoop {
+        id: updateLoop
         currentBuild: chromeDownloader.currentBuild
-        lastError: chromeDownloader.lastError
-        mirrorOnly: chromeDownloader.mirrorOnly
-        checkPeriod: checkForUpdatesTimer.interval
-        windowVisible: window.Window.visibility !== Window.Hidden
+        downloadStatus: chromeDownloader.status
+        checkCount: updateIntervalSetting.value
+        timeFrame: updateFactorSetting.selectedIndex
         metered: meteredConnection.metered
         meteredKnown: meteredConnection.known
         downloadOnMetered: downloadOnMeteredSetting.checked
-        browserOutdated: browserRelaunch.outdated
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
         onPauseRequested: chromeDownloader.pause()
-        onNoticeRequested: (text, title, type, timeout, action, label, more) => systemTrayIcon.showMessage(text, title, type, timeout, action, label, more)
         onWindowRequested: openWindow()
         onQuitRequested: Qt.quit()
+    }
+
+    // Puts the loop and the browser's news into words, and says which entry was chosen.
+    UpdateNotifier {
+        id: updateNotifier
+        loop: updateLoop
+        lastError: chromeDownloader.lastError
+        mirrorOnly: chromeDownloader.mirrorOnly
+        windowVisible: window.Window.visibility !== Window.Hidden
+        browserOutdated: browserRelaunch.outdated
+        onNoticeRequested: (text, title, type, timeout, action, label, more) => systemTrayIcon.showMessage(text, title, type, timeout, action, label, more)
+        // Each entry, and each notice button named after one, does what its name says.
+        onTriggered: action => ({ [UpdateNotifier.OpenWindow]: openWindow,
+                                  [UpdateNotifier.OpenSettings]: openSettings,
+                                  [UpdateNotifier.GoBack]: () => profileGuard.goBack(chromeDownloader.previousBuild),
+                                  [UpdateNotifier.RestoreProfile]: () => profileGuard.answer(ProfileGuard.RestoreProfile, chromeDownloader.previousBuild),
+                                  [UpdateNotifier.OpenAnyway]: () => profileGuard.answer(ProfileGuard.OpenAnyway, chromeDownloader.previousBuild),
+                                  [UpdateNotifier.CopyProfile]: profileCopy.start,
+                                  [UpdateNotifier.AllowSandbox]: sandboxGuard.allow,
+                                  [UpdateNotifier.Relaunch]: browserRelaunch.relaunch,
+                                  [UpdateNotifier.Quit]: exitProgram })[action]()
+    }
+
+    UpdateWords {
+        id: updateWords
     }
 
     SystemTrayIcon {
@@ -547,23 +539,13 @@ Rectangle {
         iconSource: ":/images/icons/icon.png"
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
-        toolTip: updateController.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
-        menu: updateController.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateController.sandboxFixable, updateController.browserOutdated)
+        toolTip: updateWords.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
+        menu: updateWords.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateNotifier.sandboxFixable, updateNotifier.browserOutdated)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
-        // Each entry, and each notice button named after one, does what its name says.
-        onMenuItemClicked: itemName => ({ "restore": openWindow, "settings": openSettings,
-                                          "goback": profileGuard.goBack,
-                                          "restoreprofile": profileGuard.restoreAndGoBack,
-                                          "openanyway": profileGuard.goBackAnyway,
-                                          "cancel": () => {},
-                                          "copyprofile": profileCopy.start,
-                                          "allowsandbox": sandboxGuard.allow,
-                                          "relaunch": browserRelaunch.relaunch,
-                                          "notnow": updateController.relaunchPostponed,
-                                          "quit": exitProgram })[itemName]()
+        onMenuItemClicked: itemName => updateNotifier.choose(itemName)
         onMessageClicked: updateReason => updateReason ? openSettings() : openWindow()
-        onMessageLost: text => updateController.noticeLost(text)
+        onMessageLost: text => updateNotifier.noticeLost(text)
     }
 
     Settings {
@@ -574,62 +556,27 @@ Rectangle {
     // looked for whenever the build changes and at every check.
     BrowserRelaunch {
         id: browserRelaunch
-        onRelaunchingChanged: if (browserRelaunch.relaunching) updateController.relaunchStarted()
-        onRelaunchFinished: (quit, started) => updateController.relaunchFinished(quit, started)
+        onRelaunchingChanged: if (browserRelaunch.relaunching) updateNotifier.relaunchStarted()
+        onRelaunchFinished: (quit, started) => updateNotifier.relaunchFinished(quit, started)
         Component.onCompleted: refresh()
     }
 
     // Going back across a milestone asks first; a newer milestone's arrival is a snapshot.
     ProfileGuard {
         id: profileGuard
-
-        property int askedBuild: -1
-
-        function goBack() {
-            const question = profileGuard.question(chromeDownloader.previousBuild)
-            if (question === "")
-                return chromeDownloader.goBack()
-            askedBuild = chromeDownloader.previousBuild
-            updateController.askBeforeGoingBack(askedBuild, question, profileGuard.restoreLabel(askedBuild))
-        }
-        // An answer holds for the build it was asked about, not one an update put there since.
-        // Each question is answered once: a second click on an old notice does nothing.
-        function goBackAnyway() {
-            if (askedBuild === chromeDownloader.previousBuild)
-                chromeDownloader.goBack()
-            askedBuild = -1
-        }
-        function restoreAndGoBack() {
-            const build = askedBuild
-            askedBuild = -1
-            if (build !== -1 && build === chromeDownloader.previousBuild)
-                profileGuard.restore(build)
-        }
-        // The switch waits for the restore, and still only to the build that was asked about.
-        onRestored: (build, error) => {
-            updateController.browserMessage(error)
-            if (error === "" && build === chromeDownloader.previousBuild)
-                chromeDownloader.goBack()
-        }
-    }
-
-    Connections {
-        target: chromeDownloader
-        function onCurrentBuildChanged() { browserRelaunch.refresh(); profileGuard.buildChanged(); profileCopy.offer() }
+        onAsking: (build, question, restoreLabel) => updateNotifier.askBeforeGoingBack(build, question, restoreLabel)
+        onRestored: (build, error) => updateNotifier.browserMessage(error)
+        // Only to the build asked about: an update may have put another one there since.
+        onSwitchTo: build => { if (build === chromeDownloader.previousBuild) chromeDownloader.goBack() }
     }
 
     // Before the browser's own profile first exists, the distribution's Chromium's may be copied.
     ProfileCopy {
         id: profileCopy
-        function offer() { if (chromeDownloader.currentBuild !== -1 && wanted()) updateController.offerProfileCopy() }
-        onProgressChanged: updateController.profileCopyProgress(progress)
-        onFinished: (copied, error) => updateController.profileCopied(copied, error)
+        function offer() { if (chromeDownloader.currentBuild !== -1 && wanted()) updateNotifier.offerProfileCopy() }
+        onProgressChanged: updateNotifier.profileCopyProgress(progress)
+        onFinished: (copied, error) => updateNotifier.profileCopied(copied, error)
         Component.onCompleted: offer()
-    }
-
-    Connections {
-        target: versionChecker
-        function onCheckingChanged() { if (versionChecker.checking) browserRelaunch.refresh() }
     }
 
     MeteredConnection {

@@ -586,65 +586,9 @@
     </message>
 </context>
 <context>
-    <name>UpdateController</name>
+    <name>UpdateNotifier</name>
     <message>
-        <source>Downloading Chromium build %1.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Downloading ...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Installing Chromium build %1.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Installing ...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Chromium build %1 was not installed</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Chromium&apos;s sandbox is blocked on this system</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Chromium (snapshot)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Finishing the installation of build %1 …</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Idle</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Downloading</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Installing</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>&amp;Open</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>&amp;Settings</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Go back to build %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>&amp;Exit</source>
+        <source>Cannot check for Chromium builds</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -660,7 +604,23 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Cannot check for Chromium builds</source>
+        <source>Installing Chromium build %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installing ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading Chromium build %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium build %1 was not installed</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -672,11 +632,19 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Chromium&apos;s sandbox is blocked on this system</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Chromium&apos;s sandbox is blocked on this system: kernel.unprivileged_userns_clone is 0 (see Tarrowin&apos;s README)</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Chromium&apos;s sandbox is blocked on this system: user.max_user_namespaces is 0 (see Tarrowin&apos;s README)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium (snapshot)</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -696,31 +664,15 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Finishing the installation of build %1 …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Waiting for an unmetered connection</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Tarrowin (No Chromium build installed yet)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Tarrowin (Chromium build %1)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Tarrowin (Chromium build %1: %2)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Return to build %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Build %1 is not published yet; installing build %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Relaunch Chromium</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -736,19 +688,7 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Relaunching Chromium …</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Chromium did not quit (a page may ask to stay), so it was not relaunched</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Chromium quit, but the new build could not be started</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Go back to build %1?</source>
+        <source>Open anyway</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -756,7 +696,7 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Open anyway</source>
+        <source>Go back to build %1?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -780,6 +720,33 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Relaunching Chromium …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium did not quit (a page may ask to stay), so it was not relaunched</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chromium quit, but the new build could not be started</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>UpdateWords</name>
+    <message>
+        <source>Idle</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Downloading, checked against the mirror only</source>
         <translation type="unfinished"></translation>
     </message>
@@ -789,6 +756,46 @@
     </message>
     <message>
         <source>Build %1 was checked against the mirror only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tarrowin (No Chromium build installed yet)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tarrowin (Chromium build %1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tarrowin (Chromium build %1: %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Settings</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Go back to build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Return to build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Relaunch Chromium</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Allow Chromium&apos;s sandbox…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Exit</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

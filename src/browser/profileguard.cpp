@@ -29,6 +29,9 @@ ProfileGuard::ProfileGuard(const InstallRoot &root, QObject *parent)
         const int build = std::exchange(m_restoringBuild, -1);
         emit restoringChanged();
         emit restored(build, error);
+        // The switch waits for the restore, and still only to the build that was asked about.
+        if (error.isEmpty())
+            emit switchTo(build);
     });
     // A restore cut short when Tarrowin last ran is undone before anything else looks at
     // the profile.
@@ -128,4 +131,26 @@ void ProfileGuard::startProtect()
         QtConcurrent::run([this, root = m_root, profile = BrowserLauncher::profile()] {
             return protect(root, profile, &m_cancel);
         }));
+}
+
+void ProfileGuard::goBack(int previousBuild)
+{
+    const QString ask = question(previousBuild);
+    if (ask.isEmpty()) {
+        emit switchTo(previousBuild);
+        return;
+    }
+    m_askedBuild = previousBuild;
+    emit asking(previousBuild, ask, restoreLabel(previousBuild));
+}
+
+void ProfileGuard::answer(Answer answer, int previousBuild)
+{
+    const int build = std::exchange(m_askedBuild, -1);
+    if (build == -1 || build != previousBuild)
+        return;
+    if (answer == OpenAnyway)
+        emit switchTo(build);
+    else
+        restore(build);
 }

@@ -22,6 +22,10 @@ class ProfileGuard : public QObject
     Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
 
 public:
+    // The answers to the go-back question that do something; "Cancel" does nothing.
+    enum Answer { OpenAnyway, RestoreProfile };
+    Q_ENUM(Answer)
+
     explicit ProfileGuard(QObject *parent = nullptr);
     // Undoes a restore cut short, on a worker thread; protectDone() follows.
     explicit ProfileGuard(const InstallRoot &root, QObject *parent = nullptr);
@@ -47,11 +51,24 @@ public:
     Q_INVOKABLE bool restore(int build);
     // The current build changed: a snapshot is taken when due.
     Q_INVOKABLE void buildChanged();
+    // The person chose to go back to `previousBuild`: switchTo() at once when there is
+    // nothing to ask, else asking() with the question.
+    Q_INVOKABLE void goBack(int previousBuild);
+    // The person's answer to the last question asked. It holds for the build it was asked
+    // about, not one an update put there since (previousBuild is the one there now), and
+    // only once: a second click on an old notice does nothing. Restoring switches once the
+    // profile is back.
+    Q_INVOKABLE void answer(ProfileGuard::Answer answer, int previousBuild);
 
 signals:
     void restoringChanged();
     // error is empty on success, else why not.
     void restored(int build, const QString &error);
+    // The view is to switch to `build`, if that is still the previous build.
+    void switchTo(int build);
+    // The question before going back to `build`, and the answer that restores its profile
+    // (empty without a snapshot for it).
+    void asking(int build, const QString &question, const QString &restoreLabel);
     // A snapshot looked for after a build change is done, or was not due; or what the start
     // does to a restore cut short is done (taken false).
     void protectDone(bool taken);
@@ -69,4 +86,6 @@ private:
     QFutureWatcher<QString> m_restoring;
     // The build whose milestone is being restored, -1 while none is.
     int m_restoringBuild = -1;
+    // The build the last go-back question asked about, -1 once it was answered.
+    int m_askedBuild = -1;
 };

@@ -3,6 +3,7 @@
 #include "browser/browserrelaunch.h"
 #include "browser/profilecopy.h"
 #include "browser/profileguard.h"
+#include "browser/sandboxcheck.h"
 #include "browser/sandboxguard.h"
 #include "common/appidentity.h"
 #include "common/endpoints.h"
@@ -13,7 +14,9 @@
 #include "shell/qmlsystemtrayicon.h"
 #include "shell/qmlversionchecker.h"
 #include "tray/meteredconnection.h"
-#include "update/updatecontroller.h"
+#include "update/updateloop.h"
+#include "update/updatenotifier.h"
+#include "update/updatewords.h"
 
 #include <QGuiApplication>
 #include <QQmlEngine>
@@ -35,12 +38,17 @@ void Startup::setApplicationIdentity()
     QGuiApplication::setDesktopFileName(AppIdentity::id());
 }
 
-// The view hands the downloader's status and the controller's notice types across as they are.
-static_assert(int(UpdateController::Idle) == int(ChromeDownloader::IdleStatus)
-              && int(UpdateController::Downloading) == int(ChromeDownloader::DownloadingStatus)
-              && int(UpdateController::Installing) == int(ChromeDownloader::InstallingStatus));
-static_assert(int(UpdateController::InfoNotice) == int(SystemTrayIcon::InfoMessage)
-              && int(UpdateController::WarningNotice) == int(SystemTrayIcon::WarningMessage));
+// The view hands the downloader's status, the notifier's notice types and the sandbox guard's
+// restriction across as they are.
+static_assert(int(UpdateLoop::Idle) == int(ChromeDownloader::IdleStatus)
+              && int(UpdateLoop::Downloading) == int(ChromeDownloader::DownloadingStatus)
+              && int(UpdateLoop::Installing) == int(ChromeDownloader::InstallingStatus));
+static_assert(int(UpdateNotifier::InfoNotice) == int(SystemTrayIcon::InfoMessage)
+              && int(UpdateNotifier::WarningNotice) == int(SystemTrayIcon::WarningMessage));
+static_assert(int(UpdateNotifier::AppArmorRestriction) == int(SandboxCheck::Restriction::AppArmor)
+              && int(UpdateNotifier::UsernsCloneOff) == int(SandboxCheck::Restriction::UsernsClone)
+              && int(UpdateNotifier::NoUserNamespaces)
+                  == int(SandboxCheck::Restriction::MaxUserNamespaces));
 
 void Startup::registerTypes()
 {
@@ -49,7 +57,9 @@ void Startup::registerTypes()
     qmlRegisterType<QmlChromeDownloader>(uri, 1, 0, "ChromeDownloader");
     qmlRegisterType<QmlSystemTrayIcon>(uri, 1, 0, "SystemTrayIcon");
     qmlRegisterType<Settings>(uri, 1, 0, "Settings");
-    qmlRegisterType<UpdateController>(uri, 1, 0, "UpdateController");
+    qmlRegisterType<UpdateLoop>(uri, 1, 0, "UpdateLoop");
+    qmlRegisterType<UpdateNotifier>(uri, 1, 0, "UpdateNotifier");
+    qmlRegisterType<UpdateWords>(uri, 1, 0, "UpdateWords");
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
     qmlRegisterType<SandboxGuard>(uri, 1, 0, "SandboxGuard");
     qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");

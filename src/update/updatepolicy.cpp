@@ -42,6 +42,17 @@ int UpdatePolicy::timeFrameIndex(const QVariant &stored, int count)
     return (number && index >= 0 && index < count) ? index : 0;
 }
 
+qint64 UpdatePolicy::timeFrame(int frameIndex)
+{
+    return timeFrames[frameIndex >= 0 && frameIndex < timeFrameCount ? frameIndex : 0];
+}
+
+int UpdatePolicy::checkPeriod(int count, int frameIndex)
+{
+    const qint64 frame = timeFrame(frameIndex);
+    return int(std::clamp(count, 1, largestCount(frame)) * frame);
+}
+
 bool UpdatePolicy::downloadWaits(bool metered, bool downloadOnMetered)
 {
     return metered && !downloadOnMetered;

@@ -2,6 +2,8 @@
 
 #include <QVariant>
 
+#include <iterator>
+
 // The update loop's decisions, as pure functions of what is known at the time.
 namespace UpdatePolicy {
 
@@ -41,5 +43,14 @@ int publishedInstead(int unpublished, int newest, const Records &records, int ch
 int largestCount(qint64 factor);
 // The stored time frame index, or 0 (minutes) where it names none of `count` frames.
 int timeFrameIndex(const QVariant &stored, int count);
+
+// The time frames the period is counted in: minutes, hours, days.
+constexpr qint64 timeFrames[] = { 60000, 3600000, day };
+constexpr int timeFrameCount = int(std::size(timeFrames));
+// The length of time frame `frameIndex`, minutes where it names none.
+qint64 timeFrame(int frameIndex);
+// The period between checks: `count` time frames, the count kept between 1 and what fits a
+// timer.
+int checkPeriod(int count, int frameIndex);
 
 } // namespace UpdatePolicy

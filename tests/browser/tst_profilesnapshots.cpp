@@ -36,6 +36,8 @@ private slots:
     void snapshotAndRestore();
     void newestThreeMilestonesKept();
     void olderMilestoneIsAskedAboutNewerOneSnapshotted();
+    void goBackAnswers_data();
+    void goBackAnswers();
     void chromiumProfileCopied_data();
     void chromiumProfileCopied();
 
@@ -274,6 +276,68 @@ void TestProfileSnapshots::olderMilestoneIsAskedAboutNewerOneSnapshotted()
     QVERIFY(restored.wait(10000));
     QCOMPARE(restored.first(), (QVariantList { 1, QString() }));
     QCOMPARE(ProfileSnapshots(m_root, profile).profileMilestone(), 120);
+}
+
+void TestProfileSnapshots::goBackAnswers_data()
+{
+    // The build gone back to, then pairs of an answer (-1 for none) and the previous build at
+    // the time; the builds switched to, and whether the profile was restored first.
+    QTest::addColumn<QList<int>>("steps");
+    QTest::addColumn<QList<int>>("switches");
+    QTest::addColumn<bool>("restored");
+    const int open = ProfileGuard::OpenAnyway;
+    const int restore = ProfileGuard::RestoreProfile;
+    QTest::newRow("nothing to ask") << QList<int> { 2 } << QList<int> { 2 } << false;
+    QTest::newRow("asked, no answer") << QList<int> { 1 } << QList<int>() << false;
+    QTest::newRow("open anyway") << QList<int> { 1, open, 1 } << QList<int> { 1 } << false;
+    QTest::newRow("open anyway, clicked twice")
+        << QList<int> { 1, open, 1, open, 1 } << QList<int> { 1 } << false;
+    QTest::newRow("open anyway, another build there since")
+        << QList<int> { 1, open, 3 } << QList<int>() << false;
+    QTest::newRow("restore") << QList<int> { 1, restore, 1 } << QList<int> { 1 } << true;
+    QTest::newRow("restore, another build there since")
+        << QList<int> { 1, restore, 3, open, 1 } << QList<int>() << false;
+}
+
+void TestProfileSnapshots::goBackAnswers()
+{
+    QFETCH(QList<int>, steps);
+    QFETCH(QList<int>, switches);
+    QFETCH(bool, restored);
+    const QString profile = BrowserLauncher::profile();
+    QDir(profile).removeRecursively();
+    QVERIFY(QDir().mkpath(profile));
+    write({ { "root/versions/1/.tarrowin-version", "Chromium 120.0.1.0 snapshot" },
+            { "root/versions/2/.tarrowin-version", "Chromium 121.0.1.0 snapshot" } });
+    QVERIFY(QFile::link("versions/2", m_root.currentLink()));
+    QVERIFY(QFile::copy(TARROWIN_FAKE_BROWSER, m_root.versionPath(2) + "/chrome"));
+    QVERIFY(QFile::copy(m_profile + "/Last Version", profile + "/Last Version"));
+    QVERIFY(ProfileGuard::protect(m_root, profile));
+    QVERIFY(QFile::remove(profile + "/Last Version"));
+    write({ { "profile/Last Version", "121.0.1.0" } });
+    QVERIFY(QFile::copy(m_profile + "/Last Version", profile + "/Last Version"));
+
+    ProfileGuard guard(m_root);
+    QSignalSpy switched(&guard, &ProfileGuard::switchTo);
+    QSignalSpy asked(&guard, &ProfileGuard::asking);
+    QSignalSpy restores(&guard, &ProfileGuard::restored);
+    guard.goBack(steps.first());
+    QCOMPARE(asked.size(), steps.first() == 1 ? 1 : 0);
+    if (!asked.isEmpty())
+        QCOMPARE(asked.first(),
+                 (QVariantList { 1,
+                                 "This profile was last used by Chromium 121. Build 1 is "
+                                 "Chromium 120.",
+                                 "Restore the profile from Chromium 120" }));
+    for (qsizetype step = 1; step + 1 < steps.size(); step += 2)
+        guard.answer(ProfileGuard::Answer(steps.at(step)), steps.at(step + 1));
+    // The switch waits for the restore.
+    if (restored)
+        QVERIFY(restores.wait(10000) && switched.size() <= 1);
+    QTRY_COMPARE(switched.size(), switches.size());
+    for (qsizetype i = 0; i < switches.size(); ++i)
+        QCOMPARE(switched.at(i).first().toInt(), switches.at(i));
+    QCOMPARE(restores.size(), restored ? 1 : 0);
 }
 
 void TestProfileSnapshots::chromiumProfileCopied_data()

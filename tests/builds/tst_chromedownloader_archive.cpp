@@ -11,7 +11,8 @@
 #include "transfer/archivefetch.h"
 #include "transfer/crc32c.h"
 #include "transfer/downloadsink.h"
-#include "update/updatecontroller.h"
+#include "update/updateloop.h"
+#include "update/updatenotifier.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -677,10 +678,12 @@ void TestChromeDownloaderArchive::mirrorForgesHashes()
     QCOMPARE(m_server->requests().filter(object).size(), storageAnswers ? 1 : 0);
     // Only where the storage could not be asked does the status line say so.
     QCOMPARE(downloader.mirrorOnly(), !storageAnswers);
-    UpdateController controller;
-    controller.setProperty("currentBuild", build);
-    controller.setMirrorOnly(downloader.mirrorOnly());
-    QCOMPARE(controller.statusLine().endsWith("checked against the mirror only"), !storageAnswers);
+    UpdateLoop loop;
+    loop.setCurrentBuild(build);
+    UpdateNotifier notifier;
+    notifier.setLoop(&loop);
+    notifier.setMirrorOnly(downloader.mirrorOnly());
+    QCOMPARE(notifier.statusLine().endsWith("checked against the mirror only"), !storageAnswers);
     QVERIFY(stagingIsGone());
 }
 

@@ -5,7 +5,7 @@
 #include "support/loopbackserver.h"
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
-#include "update/updatecontroller.h"
+#include "update/updatenotifier.h"
 
 #include <QDir>
 #include <QMenu>
@@ -213,10 +213,10 @@ void TestUpdateLoop::unpublishedBuildGivesWayToTheNewestPublished()
     start();
     // The check is answered once the event loop runs again.
     QStringList lines;
-    auto *controller = qobject_cast<UpdateController *>(m_view->object("updateController"));
-    QVERIFY(controller);
-    connect(controller, &UpdateController::statusLineChanged, this,
-            [&] { lines << controller->statusLine(); });
+    auto *notifier = qobject_cast<UpdateNotifier *>(m_view->object("updateNotifier"));
+    QVERIFY(notifier);
+    connect(notifier, &UpdateNotifier::statusLineChanged, this,
+            [&] { lines << notifier->statusLine(); });
     QTRY_COMPARE_WITH_TIMEOUT(listings(), 1, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(installer), 1, 20000);
     QTRY_COMPARE((*m_view)("chromeDownloader.status").toInt(), 0);
@@ -330,11 +330,11 @@ void TestUpdateLoop::intervalChangesApplyAtOnce()
     const ViewProbe &view = *m_view;
     view("updateIntervalSetting.value = 2");
     view("updateFactorSetting.selectedIndex = 1");
-    QCOMPARE(view("checkForUpdatesTimer.interval").toInt(), 7200000);
+    QCOMPARE(view("updateLoop.checkPeriod").toInt(), 7200000);
     QCOMPARE(view("updateFactorSetting.selectedText").toString(), QStringLiteral("hours"));
     QCOMPARE(QSettings().value(QStringLiteral("UpdateCheckInterval")).toInt(), 2);
     QCOMPARE(QSettings().value(QStringLiteral("UpdateCheckFactor")).toInt(), 1);
-    QVERIFY(view("checkForUpdatesTimer.running").toBool());
+    QVERIFY(m_view->object("updateLoop")->findChild<QTimer *>()->isActive());
 }
 
 TARROWIN_TEST_MAIN(TestUpdateLoop, true)

@@ -233,7 +233,7 @@ void TestSoak::updatesForALongWhile()
         const Fault fault = plan.at(cycles % plan.size());
         serve(++build, fault);
         // The user's button: a failed build is not held back by the retry back-off here.
-        (*m_view)(QStringLiteral("updateController.checkNow()"));
+        (*m_view)(QStringLiteral("updateLoop.checkNow()"));
         QVERIFY2(settle(), qPrintable(QStringLiteral("cycle %1 did not settle").arg(cycles)));
         ++checks;
 

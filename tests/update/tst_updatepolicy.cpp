@@ -14,6 +14,8 @@ private slots:
     void retryAfterChecks();
     void publishedInstead_data();
     void publishedInstead();
+    void checkPeriod_data();
+    void checkPeriod();
 };
 
 using Records = UpdatePolicy::Records;
@@ -119,6 +121,32 @@ void TestUpdatePolicy::publishedInstead()
     QFETCH(int, newest);
     QFETCH(int, instead);
     QCOMPARE(UpdatePolicy::publishedInstead(110, newest, records, 1, false, fiveMinutes), instead);
+}
+
+void TestUpdatePolicy::checkPeriod_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<int>("period");
+    QTest::newRow("minutes") << 7 << 0 << 420000;
+    QTest::newRow("hours") << 2 << 1 << 7200000;
+    QTest::newRow("days") << 3 << 2 << 259200000;
+    QTest::newRow("largest minutes") << 35791 << 0 << 2147460000;
+    QTest::newRow("too many minutes") << 99999 << 0 << 2147460000;
+    QTest::newRow("too many hours") << 597 << 1 << 2145600000;
+    QTest::newRow("too many days") << 25 << 2 << 2073600000;
+    QTest::newRow("zero") << 0 << 0 << 60000;
+    QTest::newRow("negative") << -4 << 1 << 3600000;
+    QTest::newRow("unknown time frame") << 4 << 7 << 240000;
+    QTest::newRow("no time frame chosen") << 4 << -1 << 240000;
+}
+
+void TestUpdatePolicy::checkPeriod()
+{
+    QFETCH(int, count);
+    QFETCH(int, frame);
+    QFETCH(int, period);
+    QCOMPARE(UpdatePolicy::checkPeriod(count, frame), period);
 }
 
 QTEST_APPLESS_MAIN(TestUpdatePolicy)

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+#include <QVariant>
+
+// The words that follow from what they are handed alone: the downloader's plain status, the
+// tray icon's tool tip and its menu's entries (named by the notifier's actions).
+class UpdateWords : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE static QString statusText(int status);
+    // The status line with nothing else to say: the status, and whether the build fetched or
+    // installed last (`build` when idle) was judged by the mirror's checksums alone.
+    static QString status(int status, bool mirrorOnly, int build);
+    // The tool tip: the installed build and what it said of itself.
+    Q_INVOKABLE static QString toolTip(int build, const QString &version);
+    // The tray menu's entries, as maps with a name, a label and flags. Going back (or
+    // returning, to a newer build) is offered while there is a previous build, allowing the
+    // sandbox while that is fixable, relaunching the browser while it runs an older build.
+    Q_INVOKABLE static QVariantList trayMenu(int previousBuild, int currentBuild,
+                                             bool sandboxFixable = false,
+                                             bool browserOutdated = false);
+};
