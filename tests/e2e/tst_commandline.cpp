@@ -2,6 +2,7 @@
 #include "support/testenvironment.h"
 
 #include <QDirIterator>
+#include <QRegularExpression>
 
 // The whole program asked for its help or its version: it answers and leaves, without a
 // display, and without leaving anything behind in the user's directories.
@@ -15,7 +16,50 @@ public:
 private slots:
     void answersAndWritesNothing_data();
     void answersAndWritesNothing();
+    void manualNamesTheOptionsHelpLists();
 };
+
+namespace {
+
+// The options of --help's option column: "  -h, --help, -?   Show ..." gives -h, --help, -?.
+QStringList helpOptions(const QString &help)
+{
+    QStringList options;
+    static const QRegularExpression row(QStringLiteral("^  (-\\S.*?)(?:  |$)"));
+    for (const QString &line : help.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = row.match(line);
+        for (const QString &name :
+             match.captured(1).split(QStringLiteral(", "), Qt::SkipEmptyParts))
+            options.append(name.section(QLatin1Char(' '), 0, 0));
+    }
+    options.sort();
+    return options;
+}
+
+// The options the manual's OPTIONS section tags (.TP, then ".BR \\-h ", " \\-\\-help"):
+// every word of a tag that starts with a dash, without the "=value" of .BI.
+QStringList manualOptions(const QString &manual)
+{
+    QStringList options;
+    const QStringList lines = manual.split(QLatin1Char('\n'));
+    const qsizetype start = lines.indexOf(QStringLiteral(".SH OPTIONS"));
+    for (qsizetype i = start + 1; start >= 0 && i + 1 < lines.size(); ++i) {
+        if (lines.at(i).startsWith(QStringLiteral(".SH")))
+            break;
+        if (lines.at(i) != QStringLiteral(".TP"))
+            continue;
+        QString tag = lines.at(i + 1);
+        tag.replace(QStringLiteral("\\-"), QStringLiteral("-")).remove(QLatin1Char('"'));
+        for (const QString &word : tag.split(QRegularExpression(QStringLiteral("[ ,]+")))) {
+            if (word.startsWith(QLatin1Char('-')))
+                options.append(word.section(QLatin1Char('='), 0, 0));
+        }
+    }
+    options.sort();
+    return options;
+}
+
+} // namespace
 
 void TestCommandLine::answersAndWritesNothing_data()
 {
@@ -61,6 +105,26 @@ void TestCommandLine::answersAndWritesNothing()
     QCOMPARE(written, QStringList());
     QCOMPARE(QDir(home.configHome()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList());
+}
+
+// tarrowin(1) documents exactly what --help offers, so neither falls behind the other.
+void TestCommandLine::manualNamesTheOptionsHelpLists()
+{
+    ProgramStarter home(QStringLiteral(TARROWIN_UNDER_TEST));
+    QVERIFY(home.isValid());
+    QProcess *program = home.start({ QStringLiteral("--help") }, QProcess::SeparateChannels);
+    QVERIFY(program->waitForFinished(20000));
+    const QString help = QString::fromLocal8Bit(program->readAllStandardOutput());
+    QFile manualFile(QStringLiteral(TARROWIN_MANUAL_PAGE));
+    QVERIFY(manualFile.open(QIODevice::ReadOnly));
+    const QString manual = QString::fromUtf8(manualFile.readAll());
+
+    const QStringList options = helpOptions(help);
+    QVERIFY2(options.contains(QStringLiteral("--protect-profile")), qPrintable(help));
+    QCOMPARE(manualOptions(manual), options);
+    // The autostart entry's spelling is no option syntax, yet both say it.
+    QVERIFY(help.contains(QStringLiteral("/tray")));
+    QVERIFY(manual.contains(QStringLiteral("/tray")));
 }
 
 TARROWIN_TEST_MAIN(TestCommandLine, false)

@@ -52,6 +52,9 @@ expected=(
     "share/icons/hicolor/scalable/apps/$id.svg"
     "libexec/tarrowin-sandbox-helper"
     "share/polkit-1/actions/$id.policy"
+    "share/man/man1/tarrowin.1.gz"
+    "share/doc/tarrowin/copyright"
+    "share/doc/tarrowin/changelog.gz"
 )
 for size in 16 22 24 32 48 64 128 256; do
     expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -71,6 +74,23 @@ for size in 16 22 24 32 48 64 128 256; do
     dimensions="$(od -An -tu4 --endian=big -j16 -N8 "$png" | xargs)"
     [ "$dimensions" = "$size $size" ] || fail "$png is not ${size}x${size} but $dimensions"
 done
+
+# Compressed without a name or time in the gzip header (flags byte 3, time bytes 4 to 7), so
+# the package's bytes do not depend on when it was built.
+for gz in "$prefix/share/man/man1/tarrowin.1.gz" "$prefix/share/doc/tarrowin/changelog.gz"; do
+    [ -f "$gz" ] || continue
+    [ "$(od -An -tu1 -j3 -N5 "$gz" | xargs)" = "0 0 0 0 0" ] || fail "$gz names a file or a time"
+done
+manual="$prefix/share/man/man1/tarrowin.1.gz"
+if [ -f "$manual" ] && command -v man >/dev/null; then
+    out="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$manual" 2>&1 >/dev/null)"
+    [ -z "$out" ] || fail "the manual page does not render cleanly: $out"
+fi
+changelog="$prefix/share/doc/tarrowin/changelog.gz"
+if [ -f "$changelog" ]; then
+    top="$(zcat "$changelog" | head -n 1)"
+    [[ "$top" == "tarrowin ($version) "* ]] || fail "the changelog begins with $top, not $version"
+fi
 
 desktop="$prefix/share/applications/$id.desktop"
 if [ -f "$desktop" ]; then

@@ -218,6 +218,13 @@ void TestRunAtLogon::refresh_data()
     QTest::newRow("build-tree run leaves another live build tree's entry")
         << "other" << false << QByteArray() << "build"
         << "other";
+    // A Debian package's /usr/bin/tarrowin beside a CMake install in another prefix.
+    QTest::newRow("the package takes over from another prefix's install")
+        << "installed" << false << QByteArray() << "package"
+        << "package";
+    QTest::newRow("an upgraded package keeps its entry")
+        << "package" << true << QByteArray() << "package"
+        << "package";
     QTest::newRow("stale entry with nothing to run is removed")
         << "gone" << false << QByteArray() << "gone"
         << "";
@@ -241,13 +248,15 @@ void TestRunAtLogon::refresh()
         { QStringLiteral("build"), root + QStringLiteral("/my build $1 100%/src/tarrowin") },
         { QStringLiteral("other"), root + QStringLiteral("/other \"build\"/src/tarrowin") },
         { QStringLiteral("installed"), root + QStringLiteral("/prefix/bin/tarrowin") },
+        { QStringLiteral("package"), root + QStringLiteral("/usr/bin/tarrowin") },
         { QStringLiteral("gone"), root + QStringLiteral("/deleted build/src/tarrowin") },
     };
-    for (const char *name : { "build", "other", "installed" })
+    for (const char *name : { "build", "other", "installed", "package" })
         writeFile(programs[QLatin1String(name)], "#!/bin/sh\n");
-    writeFile(root + QStringLiteral("/prefix/share/applications/") + AppIdentity::id()
-                  + QStringLiteral(".desktop"),
-              "[Desktop Entry]\n");
+    for (const char *prefix : { "/prefix", "/usr" })
+        writeFile(root + QLatin1String(prefix) + QStringLiteral("/share/applications/")
+                      + AppIdentity::id() + QStringLiteral(".desktop"),
+                  "[Desktop Entry]\n");
 
     if (olderEntry) {
         writeFile(RunAtLogon::autostartFile(),
