@@ -17,6 +17,7 @@ private slots:
     void answersAndWritesNothing_data();
     void answersAndWritesNothing();
     void manualNamesTheOptionsHelpLists();
+    void manualNamesTheReadmeFiles();
 };
 
 namespace {
@@ -57,6 +58,12 @@ QStringList manualOptions(const QString &manual)
     }
     options.sort();
     return options;
+}
+
+QString fileText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 } // namespace
@@ -125,6 +132,32 @@ void TestCommandLine::manualNamesTheOptionsHelpLists()
     // The autostart entry's spelling is no option syntax, yet both say it.
     QVERIFY(help.contains(QStringLiteral("/tray")));
     QVERIFY(manual.contains(QStringLiteral("/tray")));
+}
+
+// The files the README's tables name, from "Uninstall" to "Many machines" (what Tarrowin
+// writes, and the installed Chromium), are each in the manual's FILES, path for path.
+void TestCommandLine::manualNamesTheReadmeFiles()
+{
+    const QString readme = fileText(QStringLiteral(TARROWIN_README));
+    const QString manual = fileText(QStringLiteral(TARROWIN_MANUAL_PAGE))
+                               .replace(QStringLiteral("\\-"), QStringLiteral("-"))
+                               .remove(QStringLiteral("\\:"));
+    const qsizetype start = readme.indexOf(QStringLiteral("\n## Uninstall"));
+    const qsizetype end = readme.indexOf(QStringLiteral("\n## Many machines"));
+    QVERIFY(start > 0 && end > start);
+    static const QRegularExpression row(QStringLiteral("^\\| [^|]+ \\| `([^`]+)`"));
+    QStringList missing;
+    qsizetype rows = 0;
+    for (const QString &line : readme.mid(start, end - start).split(QLatin1Char('\n'))) {
+        const QString path = row.match(line).captured(1);
+        if (path.isEmpty())
+            continue;
+        ++rows;
+        if (!manual.contains(path))
+            missing.append(path);
+    }
+    QVERIFY(rows >= 15);
+    QCOMPARE(missing, QStringList());
 }
 
 TARROWIN_TEST_MAIN(TestCommandLine, false)
