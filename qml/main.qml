@@ -241,6 +241,21 @@ Rectangle {
                             text: labelled(qsTr("Status:"), updateNotifier.statusLine)
                             Accessible.name: qsTr("Status:") + " " + updateNotifier.statusLine
                         }
+
+                        Text {
+                            id: nextCheckText
+
+                            readonly property string value: updateWords.nextCheck(updateLoop.nextCheck)
+
+                            width: parent.width
+                            visible: value !== ""
+                            elide: Text.ElideRight
+                            textFormat: Text.StyledText
+                            font.pixelSize: textPixels
+                            color: palette.windowText
+                            text: labelled(qsTr("Next check:"), value)
+                            Accessible.name: qsTr("Next check:") + " " + value
+                        }
                     }
 
                     Column {

@@ -1,6 +1,7 @@
 #include "update/updateloop.h"
 
 #include "settings/config.h"
+#include "update/checkschedule.h"
 
 namespace {
 
@@ -18,12 +19,30 @@ int storedNumber(Config::Key key)
 
 UpdateLoop::UpdateLoop(QObject *parent)
     : QObject(parent)
+    , m_period(UpdatePolicy::checkPeriod(m_checkCount, m_timeFrame))
     , m_checkTimer(this)
+    , m_random(QRandomGenerator::securelySeeded())
 {
-    // The checks run from the start.
-    m_checkTimer.setInterval(UpdatePolicy::checkPeriod(m_checkCount, m_timeFrame));
-    connect(&m_checkTimer, &QTimer::timeout, this, &UpdateLoop::checkRequested);
-    m_checkTimer.start();
+    // The checks run from the start. Spread out, the first one comes from here within a
+    // minute of it; otherwise the checker asks at once by itself.
+    m_checkTimer.setSingleShot(true);
+    connect(&m_checkTimer, &QTimer::timeout, this, &UpdateLoop::periodicCheck);
+    m_firstCheckDone = !CheckSchedule::spreading();
+    scheduleCheck(m_firstCheckDone ? m_period : CheckSchedule::firstCheck(m_random));
+}
+
+void UpdateLoop::scheduleCheck(qint64 delay)
+{
+    m_checkTimer.start(int(delay));
+    m_nextCheck = QDateTime::currentDateTime().addMSecs(delay);
+    emit nextCheckChanged();
+}
+
+void UpdateLoop::periodicCheck()
+{
+    m_firstCheckDone = true;
+    scheduleCheck(CheckSchedule::nextCheck(m_period, m_random).delay);
+    emit checkRequested();
 }
 
 void UpdateLoop::setCurrentBuild(int build)
@@ -48,8 +67,8 @@ void UpdateLoop::updatePeriod()
 {
     // A new period applies at once: the wait starts afresh.
     const int period = UpdatePolicy::checkPeriod(m_checkCount, m_timeFrame);
-    if (period != checkPeriod())
-        m_checkTimer.start(period);
+    if (std::exchange(m_period, period) != period && m_firstCheckDone)
+        scheduleCheck(CheckSchedule::nextCheck(period, m_random).delay);
     emit checkPeriodChanged();
 }
 

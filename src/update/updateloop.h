@@ -2,7 +2,9 @@
 
 #include "update/updatepolicy.h"
 
+#include <QDateTime>
 #include <QObject>
+#include <QRandomGenerator>
 #include <QTimer>
 
 #include <tuple>
@@ -29,6 +31,8 @@ class UpdateLoop : public QObject
                    downloadOnMeteredChanged)
     // Whether `metered` is known yet: until it is, no download starts.
     Q_PROPERTY(bool meteredKnown READ meteredKnown WRITE setMeteredKnown NOTIFY meteredChanged)
+    // When the next periodic check is due, for the status tab.
+    Q_PROPERTY(QDateTime nextCheck READ nextCheck NOTIFY nextCheckChanged)
 
 public:
     // The downloader's states, by the values it reports them with.
@@ -45,7 +49,8 @@ public:
     void setCheckCount(int count);
     int timeFrame() const { return m_timeFrame; }
     void setTimeFrame(int frameIndex);
-    int checkPeriod() const { return m_checkTimer.interval(); }
+    int checkPeriod() const { return m_period; }
+    QDateTime nextCheck() const { return m_nextCheck; }
     int downloadStatus() const { return m_status; }
     void setDownloadStatus(int status);
     bool metered() const { return m_metered; }
@@ -98,6 +103,7 @@ signals:
     void downloadStatusChanged();
     void meteredChanged();
     void downloadOnMeteredChanged();
+    void nextCheckChanged();
     // requestedBuild(), waiting(), exiting() or the substitute changed.
     void stateChanged();
     void checkFailureChanged();
@@ -137,6 +143,9 @@ private:
     void setWaitingBuild(int build);
     void setSubstitute(int unpublished, int instead);
     void updatePeriod();
+    // Sets the timer for the next check, `delay` milliseconds from now.
+    void scheduleCheck(qint64 delay);
+    void periodicCheck();
     // Asks for the build, or keeps it waiting for an unmetered connection.
     void requestDownload(int build);
     // Starts the download that waits for an unmetered connection, once it may.
@@ -147,7 +156,12 @@ private:
     int m_currentBuild = -1;
     int m_checkCount = 5;
     int m_timeFrame = 0;
+    int m_period = 0;
     QTimer m_checkTimer;
+    QRandomGenerator m_random;
+    QDateTime m_nextCheck;
+    // Until the first check, a new period does not put it off.
+    bool m_firstCheckDone = false;
     int m_requestedBuild = -1;
     bool m_exiting = false;
     int m_status = Idle;

@@ -1,7 +1,9 @@
+#include "update/checkschedule.h"
 #include "update/updateloop.h"
 #include "update/updatenotifier.h"
 #include "update/updatewords.h"
 
+#include <QLocale>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
@@ -29,6 +31,8 @@ private slots:
     void failedCheckSaysWhyOncePerOutage();
     void relaunchIsOfferedWhileAnOldBrowserRuns_data();
     void relaunchIsOfferedWhileAnOldBrowserRuns();
+    void firstCheckComesWithinAMinute_data();
+    void firstCheckComesWithinAMinute();
 
 private:
     // A loop on a free link with build 100 installed, and its notifier; new for each row.
@@ -48,6 +52,8 @@ void TestUpdateLoopDecisions::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName(QStringLiteral("TarrowinTest"));
     QCoreApplication::setApplicationName(QStringLiteral("tst_updateloopdecisions"));
+    // No check of the loop's own comes while a row runs.
+    CheckSchedule::setSpreading(false);
 }
 
 void TestUpdateLoopDecisions::init()
@@ -287,6 +293,39 @@ void TestUpdateLoopDecisions::relaunchIsOfferedWhileAnOldBrowserRuns()
     notifier.askBeforeGoingBack(7, "q", QString());
     QCOMPARE(notices.last().mid(4),
              (QVariantList { "openanyway", "Open anyway", QStringList { "cancel", "Cancel" } }));
+}
+
+void TestUpdateLoopDecisions::firstCheckComesWithinAMinute_data()
+{
+    QTest::addColumn<bool>("spreading");
+    QTest::addColumn<qint64>("earliest");
+    QTest::addColumn<qint64>("latest");
+    QTest::newRow("spread") << true << 0LL << 60000LL;
+    // Left to the checker, which asks at once: the loop's next one is a period away.
+    QTest::newRow("not spread") << false << 300000LL << 300000LL;
+}
+
+void TestUpdateLoopDecisions::firstCheckComesWithinAMinute()
+{
+    QFETCH(bool, spreading);
+    QFETCH(qint64, earliest);
+    QFETCH(qint64, latest);
+    CheckSchedule::setSpreading(spreading);
+    const auto restore = qScopeGuard([] { CheckSchedule::setSpreading(false); });
+    const QDateTime before = QDateTime::currentDateTime();
+    UpdateLoop loop;
+    const QDateTime after = QDateTime::currentDateTime();
+    const QDateTime first = loop.nextCheck();
+    QVERIFY(first >= before.addMSecs(earliest) && first <= after.addMSecs(latest));
+    // The view binds its period after making the loop: that does not put the first check off.
+    loop.setCheckCount(60);
+    QCOMPARE(loop.nextCheck() == first, spreading);
+    QCOMPARE(UpdateWords::nextCheck(first, first),
+             QLocale().toString(first.time(), QLocale::ShortFormat));
+    // "Check for a new build" is never kept waiting.
+    QSignalSpy checks(&loop, &UpdateLoop::checkRequested);
+    loop.checkNow();
+    QCOMPARE(checks.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateLoopDecisions)

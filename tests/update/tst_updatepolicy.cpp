@@ -1,5 +1,9 @@
+#include "update/checkschedule.h"
 #include "update/updatepolicy.h"
 
+#include <QRandomGenerator>
+
+#include <QScopeGuard>
 #include <QTest>
 
 // The update loop's decisions alone: no view, no server, no settings store.
@@ -16,6 +20,10 @@ private slots:
     void publishedInstead();
     void checkPeriod_data();
     void checkPeriod();
+    void nextCheck_data();
+    void nextCheck();
+    void firstChecksOfAFleetSpreadOverAMinute();
+    void oneInTenPeriodsIsStretched();
 };
 
 using Records = UpdatePolicy::Records;
@@ -147,6 +155,65 @@ void TestUpdatePolicy::checkPeriod()
     QFETCH(int, frame);
     QFETCH(int, period);
     QCOMPARE(UpdatePolicy::checkPeriod(count, frame), period);
+}
+
+void TestUpdatePolicy::nextCheck_data()
+{
+    QTest::addColumn<qint64>("period");
+    QTest::addColumn<bool>("spreading");
+    QTest::addColumn<qint64>("shortest");
+    QTest::addColumn<qint64>("longest");
+    QTest::newRow("five minutes") << fiveMinutes << true << fiveMinutes << 420000LL;
+    QTest::newRow("a day") << UpdatePolicy::day << true << UpdatePolicy::day << 103740000LL;
+    // Stretched by a fifth, it would overflow the timer: held to what the timer holds.
+    QTest::newRow("the longest period")
+        << UpdatePolicy::longestPeriod << true << UpdatePolicy::longestPeriod
+        << UpdatePolicy::longestPeriod;
+    QTest::newRow("not spread: the exact period")
+        << fiveMinutes << false << fiveMinutes << fiveMinutes;
+}
+
+void TestUpdatePolicy::nextCheck()
+{
+    QFETCH(qint64, period);
+    QFETCH(bool, spreading);
+    QFETCH(qint64, shortest);
+    QFETCH(qint64, longest);
+    CheckSchedule::setSpreading(spreading);
+    const auto restore = qScopeGuard([] { CheckSchedule::setSpreading(true); });
+    QRandomGenerator random(7);
+    for (int i = 0; i < 200; ++i) {
+        const CheckSchedule::Wait wait = CheckSchedule::nextCheck(period, random);
+        QVERIFY2(wait.delay >= shortest && wait.delay <= longest, qPrintable(QString::number(i)));
+        // An unstretched period never waits past a minute beyond the period.
+        if (!wait.stretched)
+            QVERIFY(wait.delay <= period + CheckSchedule::spread);
+        else
+            QVERIFY(wait.delay >= std::min(period + period / 5, UpdatePolicy::longestPeriod));
+    }
+}
+
+void TestUpdatePolicy::firstChecksOfAFleetSpreadOverAMinute()
+{
+    qint64 earliest = CheckSchedule::spread;
+    qint64 latest = 0;
+    for (quint32 seed = 1; seed <= 100; ++seed) {
+        QRandomGenerator random(seed);
+        const qint64 first = CheckSchedule::firstCheck(random);
+        QVERIFY(first >= 0 && first <= CheckSchedule::spread);
+        earliest = std::min(earliest, first);
+        latest = std::max(latest, first);
+    }
+    QVERIFY2(latest - earliest >= 50000, qPrintable(QString::number(latest - earliest)));
+}
+
+void TestUpdatePolicy::oneInTenPeriodsIsStretched()
+{
+    QRandomGenerator random(34);
+    int stretched = 0;
+    for (int i = 0; i < 1000; ++i)
+        stretched += CheckSchedule::nextCheck(fiveMinutes, random).stretched ? 1 : 0;
+    QVERIFY2(stretched >= 80 && stretched <= 120, qPrintable(QString::number(stretched)));
 }
 
 QTEST_APPLESS_MAIN(TestUpdatePolicy)
