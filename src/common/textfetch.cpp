@@ -1,5 +1,7 @@
 #include "common/textfetch.h"
 
+#include "common/replyproblem.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -79,8 +81,13 @@ void TextFetch::done()
     Result result;
     result.complete = !m_failed;
     result.body = m_failed ? QByteArray() : m_body;
-    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.errorString = reply->errorString();
+    const QString saidMore = ReplyProblem::get(reply);
+    // Words of our own name what stood between us and the server (a proxy's 407 included):
+    // the server itself answered nothing.
+    result.httpStatus = saidMore.isEmpty()
+        ? reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()
+        : 0;
+    result.errorString = saidMore.isEmpty() ? reply->errorString() : saidMore;
     result.url = reply->url();
     result.timedOut = timedOut;
     result.tooLarge = m_tooLarge;

