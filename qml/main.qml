@@ -439,6 +439,14 @@ Rectangle {
                     onCheckedChanged: store(settings.keys.DownloadOnMetered, checked)
                 }
 
+                CheckBox {
+                    id: downloadOnBatterySetting
+                    text: qsTr("Download on battery")
+                    Accessible.name: text
+                    checked: stored(settings.keys.DownloadOnBattery) === "true"
+                    onCheckedChanged: store(settings.keys.DownloadOnBattery, checked)
+                }
+
                 Frame {
                     id: updateFrame
                     width: parent.width
@@ -517,6 +525,8 @@ Rectangle {
         metered: meteredConnection.metered
         meteredKnown: meteredConnection.known
         downloadOnMetered: downloadOnMeteredSetting.checked
+        lowBattery: powerSupply.lowBattery
+        downloadOnBattery: downloadOnBatterySetting.checked
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
         onPauseRequested: chromeDownloader.pause()
@@ -596,6 +606,10 @@ Rectangle {
 
     MeteredConnection {
         id: meteredConnection
+    }
+
+    PowerSupply {
+        id: powerSupply
     }
 
     StyleItem {

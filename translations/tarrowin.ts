@@ -761,6 +761,10 @@
         <source>Chromium quit, but the new build could not be started</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Waiting for mains power</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>UpdateWords</name>
@@ -929,6 +933,10 @@ Lead developer: the Quillmarsh team</source>
     </message>
     <message>
         <source>Next check:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download on battery</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

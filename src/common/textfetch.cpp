@@ -72,7 +72,8 @@ void TextFetch::done()
     if (!reply || sender() != reply)
         return;
     // A body past the cap is aborted here; any other cancelling is the transfer timeout.
-    const bool timedOut = !m_failed && reply->error() == QNetworkReply::OperationCanceledError;
+    const bool timedOut = !m_failed && reply->error() == QNetworkReply::OperationCanceledError
+        && ReplyProblem::get(reply).isEmpty();
     if (reply->error() != QNetworkReply::NoError)
         m_failed = true;
     if (!m_failed)

@@ -27,6 +27,8 @@ public:
         BuildStorage,
         // Whether downloads go ahead on a connection NetworkManager calls metered.
         DownloadOnMetered,
+        // Whether downloads go ahead on a battery UPower reports below 30 %.
+        DownloadOnBattery,
         // The folder the installed browser keeps its profile in (its user data directory):
         // its own, so a snapshot build never opens or upgrades the distribution's Chromium's.
         BrowserProfile,

@@ -17,6 +17,7 @@
 #include "shell/qmlversionchecker.h"
 #include "transfer/proxiedmanager.h"
 #include "tray/meteredconnection.h"
+#include "tray/powersupply.h"
 #include "update/updateloop.h"
 #include "update/updatenotifier.h"
 #include "update/updatewords.h"
@@ -97,6 +98,7 @@ void Startup::registerTypes()
     qmlRegisterType<UpdateNotifier>(uri, 1, 0, "UpdateNotifier");
     qmlRegisterType<UpdateWords>(uri, 1, 0, "UpdateWords");
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
+    qmlRegisterType<PowerSupply>(uri, 1, 0, "PowerSupply");
     qmlRegisterType<SandboxGuard>(uri, 1, 0, "SandboxGuard");
     qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");
     qmlRegisterType<ProfileGuard>(uri, 1, 0, "ProfileGuard");

@@ -44,6 +44,25 @@ ProxiedManager::ProxiedManager(const QString &configured,
     setProxyFactory(m_choice);
 }
 
+void ProxiedManager::stopEndlessAuthentication(QNetworkReply *reply)
+{
+    // Qt answers an NTLM proxy that never sends its challenge by sending its first message
+    // again, without end and without a word (163,139 times in 10 s): each send is counted,
+    // and one more after three rounds without an answer ends the request.
+    connect(reply, &QNetworkReply::redirected, reply, [reply] { reply->setProperty("sends", 0); });
+    connect(reply, &QNetworkReply::requestSent, reply, [this, reply] {
+        const int sends = reply->property("sends").toInt() + 1;
+        reply->setProperty("sends", sends);
+        if (sends <= maximumRounds)
+            return;
+        const QNetworkProxy proxy = m_choice->queryProxy(QNetworkProxyQuery(reply->url())).value(0);
+        const QString words = ProxyChoice::authenticationFailure(proxy, "NTLM");
+        qCWarning(lcUpdate).noquote() << words << "after" << maximumRounds << "rounds";
+        ReplyProblem::set(reply, words);
+        reply->abort();
+    });
+}
+
 QNetworkReply *ProxiedManager::createRequest(Operation operation, const QNetworkRequest &request,
                                              QIODevice *outgoingData)
 {
@@ -52,6 +71,7 @@ QNetworkReply *ProxiedManager::createRequest(Operation operation, const QNetwork
         return new RefusedReply(operation, request, refusal, this);
     QNetworkReply *reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
     TlsTrust::watch(reply);
+    stopEndlessAuthentication(reply);
     // Qt says only "Proxy requires authentication": the words name the proxy and why. The
     // choice is asked again, as the reply does not say which proxy it went through.
     connect(reply, &QNetworkReply::finished, reply, [this, reply] {

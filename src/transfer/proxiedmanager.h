@@ -15,11 +15,16 @@ public:
     ProxiedManager(const QString &configured, const ProxyChoice::Environment &environment,
                    QObject *parent = nullptr);
 
+    // How often one request is sent before its proxy's authentication counts as endless.
+    static constexpr int maximumRounds = 3;
+
 protected:
     QNetworkReply *createRequest(Operation operation, const QNetworkRequest &request,
                                  QIODevice *outgoingData) override;
 
 private:
+    void stopEndlessAuthentication(QNetworkReply *reply);
+
     // Owned by the manager.
     ProxyChoice *m_choice;
 };

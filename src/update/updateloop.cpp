@@ -144,7 +144,7 @@ void UpdateLoop::setSubstitute(int unpublished, int instead)
 
 bool UpdateLoop::waiting() const
 {
-    return m_waitingBuild != -1 && UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered);
+    return m_waitingBuild != -1 && held();
 }
 
 void UpdateLoop::requestDownload(int build)
@@ -152,7 +152,7 @@ void UpdateLoop::requestDownload(int build)
     m_checksSinceFailure = 0;
     // Checks go on over a metered link, but the archive waits for a free one. The first
     // check may end before NetworkManager has said which kind the link is.
-    if (!m_meteredKnown || UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered)) {
+    if (!m_meteredKnown || held()) {
         setWaitingBuild(build);
         return;
     }
@@ -180,6 +180,34 @@ void UpdateLoop::setDownloadOnMetered(bool allowed)
     holdRunningDownload();
 }
 
+bool UpdateLoop::heldByBattery() const
+{
+    return UpdatePolicy::downloadWaits(m_lowBattery, m_downloadOnBattery);
+}
+
+bool UpdateLoop::held() const
+{
+    return UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered) || heldByBattery();
+}
+
+void UpdateLoop::setLowBattery(bool low)
+{
+    if (std::exchange(m_lowBattery, low) == low)
+        return;
+    emit powerChanged();
+    releaseWaitingDownload();
+    holdRunningDownload();
+}
+
+void UpdateLoop::setDownloadOnBattery(bool allowed)
+{
+    if (std::exchange(m_downloadOnBattery, allowed) == allowed)
+        return;
+    emit powerChanged();
+    releaseWaitingDownload();
+    holdRunningDownload();
+}
+
 void UpdateLoop::setMeteredKnown(bool known)
 {
     if (std::exchange(m_meteredKnown, known) == known)
@@ -194,15 +222,16 @@ void UpdateLoop::releaseWaitingDownload()
         return;
     // Whether it waits for a free connection may have changed with the link.
     emit stateChanged();
-    if (m_meteredKnown && !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
+    if (m_meteredKnown && !held())
         requestDownload(m_waitingBuild);
 }
 
 void UpdateLoop::holdRunningDownload()
 {
-    // A transfer under way when the link becomes metered stops where it is, and the build
+    // A transfer under way when the link becomes metered, or the battery low, stops where it
+    // is, and the build
     // waits like one not started yet: it goes on from its part once it may.
-    if (m_status != Downloading || !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
+    if (m_status != Downloading || !held())
         return;
     m_waitingBuild = m_requestedBuild;
     emit stateChanged();

@@ -43,12 +43,13 @@ void LoopbackProxy::read(QTcpSocket *client)
         const QByteArray head = buffer.left(end + 2);
         buffer.remove(0, end + 4);
         ++m_requests;
-        if (m_credentials.isEmpty() || head.contains(m_credentials)) {
+        if (m_credentials.isEmpty() || (m_credentials != "NTLM" && head.contains(m_credentials))) {
             client->setProperty("forwarded", true);
             forward(client, head);
         } else {
-            client->write("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
-                          "realm=\"loopback\"\r\nContent-Length: 0\r\n\r\n");
+            const QByteArray scheme = m_credentials == "NTLM" ? "NTLM" : "Basic realm=\"x\"";
+            client->write("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: "
+                          + scheme + "\r\nContent-Length: 0\r\n\r\n");
         }
     }
     client->setProperty("head", buffer);

@@ -19,8 +19,6 @@ private slots:
     void publishedInstead();
     void checkPeriod_data();
     void checkPeriod();
-    void nextCheck_data();
-    void nextCheck();
     void firstChecksOfAFleetSpreadOverAMinute();
     void oneInTenPeriodsIsStretched();
 };
@@ -157,33 +155,6 @@ void TestUpdatePolicy::checkPeriod()
     QCOMPARE(UpdatePolicy::checkPeriod(count, frame), period);
 }
 
-void TestUpdatePolicy::nextCheck_data()
-{
-    QTest::addColumn<qint64>("period");
-    QTest::addColumn<bool>("spreading");
-    QTest::addColumn<qint64>("longest");
-    QTest::newRow("five minutes") << fiveMinutes << true << 420000LL;
-    // Stretched by a fifth, it would overflow the timer: held to what the timer holds.
-    QTest::newRow("the longest period") << longestPeriod << true << longestPeriod;
-    QTest::newRow("not spread: the exact period") << fiveMinutes << false << fiveMinutes;
-}
-
-void TestUpdatePolicy::nextCheck()
-{
-    QFETCH(qint64, period);
-    QFETCH(bool, spreading);
-    QFETCH(qint64, longest);
-    CheckSchedule::setSpreading(spreading);
-    QRandomGenerator random(7);
-    for (int i = 0; i < 200; ++i) {
-        const CheckSchedule::Wait wait = CheckSchedule::nextCheck(period, random);
-        // Only a stretched period waits past a minute beyond the period.
-        QVERIFY(wait.delay >= period && wait.delay <= longest);
-        QVERIFY(wait.delay <= period + CheckSchedule::spread || wait.stretched);
-    }
-    CheckSchedule::setSpreading(true);
-}
-
 void TestUpdatePolicy::firstChecksOfAFleetSpreadOverAMinute()
 {
     QList<qint64> first;
@@ -199,8 +170,13 @@ void TestUpdatePolicy::oneInTenPeriodsIsStretched()
 {
     QRandomGenerator random(34);
     int stretched = 0;
-    for (int i = 0; i < 1000; ++i)
-        stretched += CheckSchedule::nextCheck(fiveMinutes, random).stretched ? 1 : 0;
+    for (int i = 0; i < 1000; ++i) {
+        const CheckSchedule::Wait wait = CheckSchedule::nextCheck(fiveMinutes, random);
+        stretched += wait.stretched ? 1 : 0;
+        QVERIFY(wait.delay >= fiveMinutes && wait.delay <= (wait.stretched ? 420000 : 360000));
+        // A stretch must not take the longest period past what a timer holds.
+        QVERIFY(CheckSchedule::nextCheck(longestPeriod, random).delay <= longestPeriod);
+    }
     QVERIFY2(stretched >= 80 && stretched <= 120, qPrintable(QString::number(stretched)));
 }
 
