@@ -21,6 +21,20 @@ QList<QSslCertificate> certificatesAt(const QString &path)
     return QSslCertificate::fromPath(path, QSsl::Pem);
 }
 
+// Where Qt reads the system's own store from: SSL_CERT_FILE and SSL_CERT_DIR often name it
+// for other tools, and reading it again would cost the start most of a second for nothing.
+bool inSystemStore(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    for (const char *folder : { "/etc/ssl/certs", "/usr/lib/ssl/certs", "/etc/pki/tls/certs",
+                                "/etc/pki/ca-trust/extracted", "/usr/share/ca-certificates" }) {
+        const QString store = QString::fromLatin1(folder);
+        if (canonical == store || canonical.startsWith(store + u'/'))
+            return true;
+    }
+    return false;
+}
+
 bool issuerUntrusted(QSslError::SslError error)
 {
     switch (error) {
@@ -40,10 +54,13 @@ bool issuerUntrusted(QSslError::SslError error)
 
 QList<QSslCertificate> TlsTrust::extraCertificates(const QString &configured)
 {
-    QList<QSslCertificate> found = certificatesAt(qEnvironmentVariable("SSL_CERT_FILE"));
-    for (const QString &folder :
-         qEnvironmentVariable("SSL_CERT_DIR").split(u':', Qt::SkipEmptyParts))
-        found += certificatesAt(folder);
+    QStringList places = qEnvironmentVariable("SSL_CERT_DIR").split(u':', Qt::SkipEmptyParts);
+    places.prepend(qEnvironmentVariable("SSL_CERT_FILE"));
+    QList<QSslCertificate> found;
+    for (const QString &place : std::as_const(places)) {
+        if (!inSystemStore(place))
+            found += certificatesAt(place);
+    }
     found += certificatesAt(configured);
     return found;
 }
@@ -54,7 +71,10 @@ qsizetype TlsTrust::trustExtraCertificates(const QString &configured)
     if (extra.isEmpty())
         return 0;
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.addCaCertificates(extra);
+    // A list of its own ends Qt's reading of the system's store as needed: the system's
+    // certificates go on the list too, or the public storage would no longer be trusted.
+    configuration.setCaCertificates(configuration.caCertificates()
+                                    + QSslConfiguration::systemCaCertificates() + extra);
     QSslConfiguration::setDefaultConfiguration(configuration);
     qCInfo(lcUpdate) << "Trusting" << extra.size() << "more certificates";
     return extra.size();

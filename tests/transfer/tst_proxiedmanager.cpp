@@ -126,7 +126,11 @@ void TestProxiedManager::request()
     if (!variable.isEmpty())
         qputenv(variable.constData(), value.contains('/') ? value : proxy.url(value).toLatin1());
     const QSslConfiguration before = QSslConfiguration::defaultConfiguration();
-    TlsTrust::trustExtraCertificates(caSetting);
+    // The system's certificates stay trusted beside a CA of one's own.
+    const qsizetype extra = TlsTrust::trustExtraCertificates(caSetting);
+    QVERIFY(extra == 0
+            || QSslConfiguration::defaultConfiguration().caCertificates().size()
+                >= QSslConfiguration::systemCaCertificates().size() + extra);
     QUrl url = storage->url(QStringLiteral("/LAST_CHANGE"));
     if (certificate.isEmpty())
         url.setHost(QStringLiteral("storage.test"));
