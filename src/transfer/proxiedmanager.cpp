@@ -55,7 +55,10 @@ void ProxiedManager::stopEndlessAuthentication(QNetworkReply *reply)
         reply->setProperty("sends", sends);
         if (sends <= maximumRounds)
             return;
+        // Without a proxy, only Qt's own few resends on a broken connection come here.
         const QNetworkProxy proxy = m_choice->queryProxy(QNetworkProxyQuery(reply->url())).value(0);
+        if (proxy.type() != QNetworkProxy::HttpProxy)
+            return;
         const QString words = ProxyChoice::authenticationFailure(proxy, "NTLM");
         qCWarning(lcUpdate).noquote() << words << "after" << maximumRounds << "rounds";
         ReplyProblem::set(reply, words);
