@@ -241,6 +241,21 @@ Rectangle {
                             text: labelled(qsTr("Status:"), updateNotifier.statusLine)
                             Accessible.name: qsTr("Status:") + " " + updateNotifier.statusLine
                         }
+
+                        Text {
+                            id: nextCheckText
+
+                            readonly property string value: updateWords.nextCheck(updateLoop.nextCheck)
+
+                            width: parent.width
+                            visible: value !== ""
+                            elide: Text.ElideRight
+                            textFormat: Text.StyledText
+                            font.pixelSize: textPixels
+                            color: palette.windowText
+                            text: labelled(qsTr("Next check:"), value)
+                            Accessible.name: qsTr("Next check:") + " " + value
+                        }
                     }
 
                     Column {
@@ -424,6 +439,14 @@ Rectangle {
                     onCheckedChanged: store(settings.keys.DownloadOnMetered, checked)
                 }
 
+                CheckBox {
+                    id: downloadOnBatterySetting
+                    text: qsTr("Download on battery")
+                    Accessible.name: text
+                    checked: stored(settings.keys.DownloadOnBattery) === "true"
+                    onCheckedChanged: store(settings.keys.DownloadOnBattery, checked)
+                }
+
                 Frame {
                     id: updateFrame
                     width: parent.width
@@ -502,6 +525,8 @@ Rectangle {
         metered: meteredConnection.metered
         meteredKnown: meteredConnection.known
         downloadOnMetered: downloadOnMeteredSetting.checked
+        lowBattery: powerSupply.lowBattery
+        downloadOnBattery: downloadOnBatterySetting.checked
         onCheckRequested: versionChecker.checkLatestBuild()
         onDownloadRequested: function(build) { chromeDownloader.downloadVersion(build) }
         onPauseRequested: chromeDownloader.pause()
@@ -581,6 +606,10 @@ Rectangle {
 
     MeteredConnection {
         id: meteredConnection
+    }
+
+    PowerSupply {
+        id: powerSupply
     }
 
     StyleItem {

@@ -477,6 +477,25 @@
     </message>
 </context>
 <context>
+    <name>ProxyChoice</name>
+    <message>
+        <source>The proxy %1 cannot be used: Tarrowin talks to proxies over http://</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The proxy %1 wants Kerberos: run kinit, then Check again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user and password (%2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The proxy %1 refused the credentials (%2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>RangeFetch</name>
     <message>
         <source>Download failed: HTTP %1 to a range request</source>
@@ -533,6 +552,17 @@
     </message>
     <message>
         <source>There is a new version of Tarrowin available.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TlsTrust</name>
+    <message>
+        <source>The build storage&apos;s certificate (issued by %1) is not trusted on this computer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>an unnamed issuer</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -731,6 +761,10 @@
         <source>Chromium quit, but the new build could not be started</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Waiting for mains power</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>UpdateWords</name>
@@ -895,6 +929,14 @@ Lead developer: the Quillmarsh team</source>
     </message>
     <message>
         <source>Download on metered connections</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Next check:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download on battery</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -37,6 +37,14 @@ void VersionChecker::startFirstCheck()
         checkLatestBuild();
 }
 
+void VersionChecker::leaveFirstCheckToCaller()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    setChecking(false);
+}
+
 void VersionChecker::checkLatestBuild()
 {
     m_started = true;

@@ -40,6 +40,9 @@ public:
     // The check every checker starts once made: at once from here, or else from the event
     // loop. Does nothing once a check has started.
     void startFirstCheck();
+    // Leaves the first check to the caller instead, who spreads it out: until then nothing
+    // counts as under way.
+    void leaveFirstCheckToCaller();
 
     Q_INVOKABLE void checkLatestBuild();
 

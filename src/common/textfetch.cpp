@@ -1,5 +1,7 @@
 #include "common/textfetch.h"
 
+#include "common/replyproblem.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -70,7 +72,8 @@ void TextFetch::done()
     if (!reply || sender() != reply)
         return;
     // A body past the cap is aborted here; any other cancelling is the transfer timeout.
-    const bool timedOut = !m_failed && reply->error() == QNetworkReply::OperationCanceledError;
+    const bool timedOut = !m_failed && reply->error() == QNetworkReply::OperationCanceledError
+        && ReplyProblem::get(reply).isEmpty();
     if (reply->error() != QNetworkReply::NoError)
         m_failed = true;
     if (!m_failed)
@@ -79,8 +82,13 @@ void TextFetch::done()
     Result result;
     result.complete = !m_failed;
     result.body = m_failed ? QByteArray() : m_body;
-    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.errorString = reply->errorString();
+    const QString saidMore = ReplyProblem::get(reply);
+    // Words of our own name what stood between us and the server (a proxy's 407 included):
+    // the server itself answered nothing.
+    result.httpStatus = saidMore.isEmpty()
+        ? reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()
+        : 0;
+    result.errorString = saidMore.isEmpty() ? reply->errorString() : saidMore;
     result.url = reply->url();
     result.timedOut = timedOut;
     result.tooLarge = m_tooLarge;

@@ -25,8 +25,11 @@ const Entry table[] = {
     { Config::FailedAttempts, "FailedAttempts", 0 },
     { Config::BuildStorage, "BuildStorage", QVariant() },
     { Config::DownloadOnMetered, "DownloadOnMetered", QStringLiteral("false") },
+    { Config::DownloadOnBattery, "DownloadOnBattery", QStringLiteral("false") },
     // Its default depends on XDG_CONFIG_HOME, so it is worked out when asked for.
     { Config::BrowserProfile, "BrowserProfile", QVariant() },
+    { Config::Proxy, "Proxy", QVariant() },
+    { Config::CaCertificates, "CaCertificates", QVariant() },
 };
 
 QString defaultBrowserProfile()

@@ -27,9 +27,17 @@ public:
         BuildStorage,
         // Whether downloads go ahead on a connection NetworkManager calls metered.
         DownloadOnMetered,
+        // Whether downloads go ahead on a battery UPower reports below 30 %.
+        DownloadOnBattery,
         // The folder the installed browser keeps its profile in (its user data directory):
         // its own, so a snapshot build never opens or upgrades the distribution's Chromium's.
         BrowserProfile,
+        // The proxy every request goes through (http://[user:password@]host:port), or
+        // "none" for direct; absent leaves it to the desktop and the environment.
+        Proxy,
+        // An organisation's CA certificates, a PEM file or a folder of them, trusted beside
+        // the system's for Tarrowin's own connections.
+        CaCertificates,
     };
 
     static QString name(Key key);

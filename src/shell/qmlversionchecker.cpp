@@ -1,5 +1,7 @@
 #include "shell/qmlversionchecker.h"
 
+#include "update/checkschedule.h"
+
 #include <QQmlEngine>
 
 QmlVersionChecker::QmlVersionChecker(QObject *parent)
@@ -10,5 +12,10 @@ QmlVersionChecker::QmlVersionChecker(QObject *parent)
 void QmlVersionChecker::classBegin()
 {
     setNetworkAccessManager(qmlEngine(this)->networkAccessManager());
-    startFirstCheck();
+    // The view's update loop asks for the first check, within a minute of the start, where
+    // checks are spread out.
+    if (CheckSchedule::spreading())
+        leaveFirstCheckToCaller();
+    else
+        startFirstCheck();
 }

@@ -5,7 +5,7 @@
 #include <QQmlParserStatus>
 
 // The checker as the view makes it: through the engine's one network manager, and with its
-// first check sent as soon as QML has made it, before the rest of the view is built.
+// first check left to the view's update loop.
 class QmlVersionChecker : public VersionChecker, public QQmlParserStatus
 {
     Q_OBJECT

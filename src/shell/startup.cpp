@@ -7,25 +7,62 @@
 #include "browser/sandboxguard.h"
 #include "common/appidentity.h"
 #include "common/endpoints.h"
+#include "common/tlstrust.h"
+#include "settings/config.h"
 #include "settings/settings.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
 #include "shell/qmlchromedownloader.h"
 #include "shell/qmlsystemtrayicon.h"
 #include "shell/qmlversionchecker.h"
+#include "transfer/proxiedmanager.h"
 #include "tray/meteredconnection.h"
+#include "tray/powersupply.h"
 #include "update/updateloop.h"
 #include "update/updatenotifier.h"
 #include "update/updatewords.h"
 
 #include <QGuiApplication>
 #include <QQmlEngine>
+#include <QQmlNetworkAccessManagerFactory>
 #include <QQuickItem>
 #include <QThreadPool>
 
 namespace {
 constexpr int poolThreadExpiry = 1000;
+
+// The engine's network managers, for every request the view's elements make.
+class ProxiedManagerFactory : public QQmlNetworkAccessManagerFactory
+{
+public:
+    ProxiedManagerFactory(const QString &configured, const ProxyChoice::Environment &environment)
+        : m_configured(configured)
+        , m_environment(environment)
+    {
+    }
+    QNetworkAccessManager *create(QObject *parent) override
+    {
+        return new ProxiedManager(m_configured, m_environment, parent);
+    }
+
+private:
+    const QString m_configured;
+    const ProxyChoice::Environment m_environment;
+};
+
 } // namespace
+
+void Startup::useNetworkSettings(QQmlEngine *engine)
+{
+    TlsTrust::trustExtraCertificates(Config::get(Config::CaCertificates).toString());
+    const QString configured = Config::get(Config::Proxy).toString();
+    const ProxyChoice::Environment environment = ProxyChoice::environment();
+    // Any other manager asks the same choice; refused, its requests fail without going direct.
+    QNetworkProxyFactory::setApplicationProxyFactory(new ProxyChoice(configured, environment));
+    // Made once, for the one engine; it outlives it.
+    static ProxiedManagerFactory factory(configured, environment);
+    engine->setNetworkAccessManagerFactory(&factory);
+}
 
 void Startup::setApplicationIdentity()
 {
@@ -61,6 +98,7 @@ void Startup::registerTypes()
     qmlRegisterType<UpdateNotifier>(uri, 1, 0, "UpdateNotifier");
     qmlRegisterType<UpdateWords>(uri, 1, 0, "UpdateWords");
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
+    qmlRegisterType<PowerSupply>(uri, 1, 0, "PowerSupply");
     qmlRegisterType<SandboxGuard>(uri, 1, 0, "SandboxGuard");
     qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");
     qmlRegisterType<ProfileGuard>(uri, 1, 0, "ProfileGuard");
@@ -96,6 +134,7 @@ std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringLis
     auto viewer = std::make_unique<QmlApplicationViewer>();
     setApplicationIdentity();
     registerTypes();
+    useNetworkSettings(viewer->engine());
     // The maker's pages come from the one place that holds the servers' addresses.
     QUrl update = Endpoints::maker();
     update.setPath(QStringLiteral("/download/Tarrowin.exe"));

@@ -5,12 +5,17 @@
 #include <memory>
 
 class QmlApplicationViewer;
+class QQmlEngine;
 
 namespace Startup {
 
 // Organisation and application names: they fix where the settings store lives, so they
 // are set before anything reads a setting. Also the version and the desktop file name.
 void setApplicationIdentity();
+
+// Every request goes through the proxy the settings, the desktop or the environment name,
+// and trusts the certificates the settings and the environment add.
+void useNetworkSettings(QQmlEngine *engine);
 
 // The native element types of the module "Tarrowin 1.0".
 void registerTypes();

@@ -1,5 +1,6 @@
 #include "transfer/transferrequest.h"
 
+#include "common/replyproblem.h"
 #include "common/updatelog.h"
 
 #include <QNetworkReply>
@@ -37,6 +38,10 @@ int TransferRequest::status(const QNetworkReply *reply)
 
 QString TransferRequest::problem(const QNetworkReply *reply, qint64 received)
 {
+    // Words that name what refused, such as the proxy or an untrusted issuer, come first.
+    const QString saidMore = ReplyProblem::get(reply);
+    if (!saidMore.isEmpty())
+        return tr("Download failed: %1").arg(saidMore);
     const int status = TransferRequest::status(reply);
     if (status != 0 && (status < 200 || status > 299)) {
         const QString reason

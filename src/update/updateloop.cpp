@@ -1,6 +1,7 @@
 #include "update/updateloop.h"
 
 #include "settings/config.h"
+#include "update/checkschedule.h"
 
 namespace {
 
@@ -18,12 +19,30 @@ int storedNumber(Config::Key key)
 
 UpdateLoop::UpdateLoop(QObject *parent)
     : QObject(parent)
+    , m_period(UpdatePolicy::checkPeriod(m_checkCount, m_timeFrame))
     , m_checkTimer(this)
+    , m_random(QRandomGenerator::securelySeeded())
 {
-    // The checks run from the start.
-    m_checkTimer.setInterval(UpdatePolicy::checkPeriod(m_checkCount, m_timeFrame));
-    connect(&m_checkTimer, &QTimer::timeout, this, &UpdateLoop::checkRequested);
-    m_checkTimer.start();
+    // The checks run from the start. Spread out, the first one comes from here within a
+    // minute of it; otherwise the checker asks at once by itself.
+    m_checkTimer.setSingleShot(true);
+    connect(&m_checkTimer, &QTimer::timeout, this, &UpdateLoop::periodicCheck);
+    m_firstCheckDone = !CheckSchedule::spreading();
+    scheduleCheck(m_firstCheckDone ? m_period : CheckSchedule::firstCheck(m_random));
+}
+
+void UpdateLoop::scheduleCheck(qint64 delay)
+{
+    m_checkTimer.start(int(delay));
+    m_nextCheck = QDateTime::currentDateTime().addMSecs(delay);
+    emit nextCheckChanged();
+}
+
+void UpdateLoop::periodicCheck()
+{
+    m_firstCheckDone = true;
+    scheduleCheck(CheckSchedule::nextCheck(m_period, m_random).delay);
+    emit checkRequested();
 }
 
 void UpdateLoop::setCurrentBuild(int build)
@@ -48,8 +67,8 @@ void UpdateLoop::updatePeriod()
 {
     // A new period applies at once: the wait starts afresh.
     const int period = UpdatePolicy::checkPeriod(m_checkCount, m_timeFrame);
-    if (period != checkPeriod())
-        m_checkTimer.start(period);
+    if (std::exchange(m_period, period) != period && m_firstCheckDone)
+        scheduleCheck(CheckSchedule::nextCheck(period, m_random).delay);
     emit checkPeriodChanged();
 }
 
@@ -125,7 +144,7 @@ void UpdateLoop::setSubstitute(int unpublished, int instead)
 
 bool UpdateLoop::waiting() const
 {
-    return m_waitingBuild != -1 && UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered);
+    return m_waitingBuild != -1 && held();
 }
 
 void UpdateLoop::requestDownload(int build)
@@ -133,7 +152,7 @@ void UpdateLoop::requestDownload(int build)
     m_checksSinceFailure = 0;
     // Checks go on over a metered link, but the archive waits for a free one. The first
     // check may end before NetworkManager has said which kind the link is.
-    if (!m_meteredKnown || UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered)) {
+    if (!m_meteredKnown || held()) {
         setWaitingBuild(build);
         return;
     }
@@ -161,6 +180,34 @@ void UpdateLoop::setDownloadOnMetered(bool allowed)
     holdRunningDownload();
 }
 
+bool UpdateLoop::heldByBattery() const
+{
+    return UpdatePolicy::downloadWaits(m_lowBattery, m_downloadOnBattery);
+}
+
+bool UpdateLoop::held() const
+{
+    return UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered) || heldByBattery();
+}
+
+void UpdateLoop::setLowBattery(bool low)
+{
+    if (std::exchange(m_lowBattery, low) == low)
+        return;
+    emit powerChanged();
+    releaseWaitingDownload();
+    holdRunningDownload();
+}
+
+void UpdateLoop::setDownloadOnBattery(bool allowed)
+{
+    if (std::exchange(m_downloadOnBattery, allowed) == allowed)
+        return;
+    emit powerChanged();
+    releaseWaitingDownload();
+    holdRunningDownload();
+}
+
 void UpdateLoop::setMeteredKnown(bool known)
 {
     if (std::exchange(m_meteredKnown, known) == known)
@@ -175,15 +222,16 @@ void UpdateLoop::releaseWaitingDownload()
         return;
     // Whether it waits for a free connection may have changed with the link.
     emit stateChanged();
-    if (m_meteredKnown && !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
+    if (m_meteredKnown && !held())
         requestDownload(m_waitingBuild);
 }
 
 void UpdateLoop::holdRunningDownload()
 {
-    // A transfer under way when the link becomes metered stops where it is, and the build
+    // A transfer under way when the link becomes metered, or the battery low, stops where it
+    // is, and the build
     // waits like one not started yet: it goes on from its part once it may.
-    if (m_status != Downloading || !UpdatePolicy::downloadWaits(m_metered, m_downloadOnMetered))
+    if (m_status != Downloading || !held())
         return;
     m_waitingBuild = m_requestedBuild;
     emit stateChanged();

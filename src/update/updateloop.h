@@ -2,7 +2,9 @@
 
 #include "update/updatepolicy.h"
 
+#include <QDateTime>
 #include <QObject>
+#include <QRandomGenerator>
 #include <QTimer>
 
 #include <tuple>
@@ -29,6 +31,12 @@ class UpdateLoop : public QObject
                    downloadOnMeteredChanged)
     // Whether `metered` is known yet: until it is, no download starts.
     Q_PROPERTY(bool meteredKnown READ meteredKnown WRITE setMeteredKnown NOTIFY meteredChanged)
+    // Whether the machine runs on a low battery, and whether downloads go ahead on one.
+    Q_PROPERTY(bool lowBattery READ lowBattery WRITE setLowBattery NOTIFY powerChanged)
+    Q_PROPERTY(bool downloadOnBattery READ downloadOnBattery WRITE setDownloadOnBattery NOTIFY
+                   powerChanged)
+    // When the next periodic check is due, for the status tab.
+    Q_PROPERTY(QDateTime nextCheck READ nextCheck NOTIFY nextCheckChanged)
 
 public:
     // The downloader's states, by the values it reports them with.
@@ -45,7 +53,8 @@ public:
     void setCheckCount(int count);
     int timeFrame() const { return m_timeFrame; }
     void setTimeFrame(int frameIndex);
-    int checkPeriod() const { return m_checkTimer.interval(); }
+    int checkPeriod() const { return m_period; }
+    QDateTime nextCheck() const { return m_nextCheck; }
     int downloadStatus() const { return m_status; }
     void setDownloadStatus(int status);
     bool metered() const { return m_metered; }
@@ -53,6 +62,12 @@ public:
     bool downloadOnMetered() const { return m_downloadOnMetered; }
     void setDownloadOnMetered(bool allowed);
     bool meteredKnown() const { return m_meteredKnown; }
+    bool lowBattery() const { return m_lowBattery; }
+    void setLowBattery(bool low);
+    bool downloadOnBattery() const { return m_downloadOnBattery; }
+    void setDownloadOnBattery(bool allowed);
+    // Whether a download waits for mains power (rather than, or besides, a free link).
+    bool heldByBattery() const;
     void setMeteredKnown(bool known);
     // For the notifier: the build asked for last, whether one waits for a free link, whether
     // Exit waits, the build fetched in place of one not published yet and that one (-1 for
@@ -98,6 +113,8 @@ signals:
     void downloadStatusChanged();
     void meteredChanged();
     void downloadOnMeteredChanged();
+    void nextCheckChanged();
+    void powerChanged();
     // requestedBuild(), waiting(), exiting() or the substitute changed.
     void stateChanged();
     void checkFailureChanged();
@@ -137,25 +154,37 @@ private:
     void setWaitingBuild(int build);
     void setSubstitute(int unpublished, int instead);
     void updatePeriod();
+    // Sets the timer for the next check, `delay` milliseconds from now.
+    void scheduleCheck(qint64 delay);
+    void periodicCheck();
     // Asks for the build, or keeps it waiting for an unmetered connection.
     void requestDownload(int build);
     // Starts the download that waits for an unmetered connection, once it may.
     void releaseWaitingDownload();
-    // Pauses the running download when the link no longer lets it go on.
+    // Pauses the running download when the link or the battery no longer lets it go on.
     void holdRunningDownload();
+    // Whether a download waits: on a metered link or a low battery, unless allowed.
+    bool held() const;
 
     int m_currentBuild = -1;
     int m_checkCount = 5;
     int m_timeFrame = 0;
+    int m_period = 0;
     QTimer m_checkTimer;
+    QRandomGenerator m_random;
+    QDateTime m_nextCheck;
+    // Until the first check, a new period does not put it off.
+    bool m_firstCheckDone = false;
     int m_requestedBuild = -1;
     bool m_exiting = false;
     int m_status = Idle;
     bool m_metered = false;
     bool m_downloadOnMetered = false;
     bool m_meteredKnown = false;
-    // The build whose download waits for an unmetered connection, or for word of whether the
-    // connection is one; -1 for none.
+    bool m_lowBattery = false;
+    bool m_downloadOnBattery = false;
+    // The build whose download waits for an unmetered connection or mains power, or for word
+    // of whether the connection is metered; -1 for none.
     int m_waitingBuild = -1;
     Failure m_checkFailure;
     // Checks completed since the last failed attempt, for the retry back-off.

@@ -43,9 +43,9 @@ void UpdateNotifier::setLoop(UpdateLoop *loop)
         connect(loop, &UpdateLoop::attemptFailed, this, &UpdateNotifier::attemptFailed);
         connect(loop, &UpdateLoop::downloadStatusChanged, this,
                 &UpdateNotifier::downloadStatusChanged);
-        for (const auto changed :
-             { &UpdateLoop::stateChanged, &UpdateLoop::meteredChanged,
-               &UpdateLoop::downloadOnMeteredChanged, &UpdateLoop::currentBuildChanged })
+        for (const auto changed : { &UpdateLoop::stateChanged, &UpdateLoop::meteredChanged,
+                                    &UpdateLoop::downloadOnMeteredChanged,
+                                    &UpdateLoop::currentBuildChanged, &UpdateLoop::powerChanged })
             connect(loop, changed, this, &UpdateNotifier::statusLineChanged);
     }
     m_checkFailure = checkFailureText();
@@ -186,7 +186,8 @@ QString UpdateNotifier::loopLine() const
     if (m_loop->exiting())
         return tr("Finishing the installation of build %1 \u2026").arg(m_loop->requestedBuild());
     if (idle && m_loop->waiting())
-        return tr("Waiting for an unmetered connection");
+        return m_loop->heldByBattery() ? tr("Waiting for mains power")
+                                       : tr("Waiting for an unmetered connection");
     if (!idle && m_loop->substituteBuild() != -1)
         return tr("Build %1 is not published yet; installing build %2")
             .arg(m_loop->unpublishedBuild())

@@ -2,11 +2,22 @@
 
 #include "update/updatenotifier.h"
 
+#include <QLocale>
+
 QString UpdateWords::statusText(int status)
 {
     if (status == UpdateLoop::Idle)
         return tr("Idle");
     return status == UpdateLoop::Downloading ? tr("Downloading") : tr("Installing");
+}
+
+QString UpdateWords::nextCheck(const QDateTime &at, const QDateTime &now)
+{
+    if (!at.isValid())
+        return QString();
+    const QLocale locale;
+    return at.date() == now.date() ? locale.toString(at.time(), QLocale::ShortFormat)
+                                   : locale.toString(at, QLocale::ShortFormat);
 }
 
 QString UpdateWords::status(int status, bool mirrorOnly, int build)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QVariant>
 
@@ -16,6 +17,10 @@ public:
     // The status line with nothing else to say: the status, and whether the build fetched or
     // installed last (`build` when idle) was judged by the mirror's checksums alone.
     static QString status(int status, bool mirrorOnly, int build);
+    // When the next check is due, as the status tab shows it: the time alone today, with the
+    // date on another day; empty for none.
+    Q_INVOKABLE static QString nextCheck(const QDateTime &at,
+                                         const QDateTime &now = QDateTime::currentDateTime());
     // The tool tip: the installed build and what it said of itself.
     Q_INVOKABLE static QString toolTip(int build, const QString &version);
     // The tray menu's entries, as maps with a name, a label and flags. Going back (or

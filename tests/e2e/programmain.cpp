@@ -3,6 +3,7 @@
 // talks to a loopback port where nothing listens, never to the outside world. Where it may
 // meet HTTPS it trusts the suite's certificate for 127.0.0.1, so an HTTPS "BuildStorage"
 // mirror on loopback (the fleet benchmark's caching proxy) is reached as a real one would be,
+// checks are not spread out over a random minute unless TARROWIN_TEST_SPREAD_CHECKS=1,
 // TARROWIN_TEST_SEQUENTIAL_INSTALL=1 unpacks an archive only once it is whole, and the
 // switches in TARROWIN_TEST_BROWSER_ARGUMENTS go into the browser's launcher (a real Chromium
 // run as root needs --no-sandbox).
@@ -13,6 +14,7 @@
 #include "common/endpoints.h"
 #include "shell/qmain.h"
 #include "shell/startup.h"
+#include "update/checkschedule.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -56,6 +58,7 @@ int main(int argc, char *argv[])
         trustTestCertificate();
     // The publish benchmark's second order: an archive unpacked only once it is whole.
     ChromeDownloader::setPipelining(qgetenv("TARROWIN_TEST_SEQUENTIAL_INSTALL") != "1");
+    CheckSchedule::setSpreading(qgetenv("TARROWIN_TEST_SPREAD_CHECKS") == "1");
     BrowserLauncher::setTestArguments(
         QProcess::splitCommand(qEnvironmentVariable("TARROWIN_TEST_BROWSER_ARGUMENTS")));
     return qMain(argc, argv);

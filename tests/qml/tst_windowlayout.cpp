@@ -407,6 +407,7 @@ void TestWindowLayout::tabReachesEveryControl_data()
                                                     "runOnStartupSetting",
                                                     "showNotificationsSetting",
                                                     "downloadOnMeteredSetting",
+                                                    "downloadOnBatterySetting",
                                                     "downloadUpdateButton" };
 }
 

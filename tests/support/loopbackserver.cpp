@@ -155,11 +155,12 @@ LoopbackServer::LoopbackServer(const QSslConfiguration &tls, QObject *parent)
     listen();
 }
 
-std::unique_ptr<LoopbackServer> LoopbackServer::tls()
+std::unique_ptr<LoopbackServer> LoopbackServer::tls(const QString &certificate)
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setLocalCertificate(testCertificate());
-    configuration.setPrivateKey(QSslKey(readFile(QStringLiteral("loopback.key")), QSsl::Rsa));
+    configuration.setLocalCertificate(
+        QSslCertificate(readFile(certificate + QStringLiteral(".crt")), QSsl::Pem));
+    configuration.setPrivateKey(QSslKey(readFile(certificate + QStringLiteral(".key")), QSsl::Rsa));
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     return std::unique_ptr<LoopbackServer>(new LoopbackServer(configuration, nullptr));
 }

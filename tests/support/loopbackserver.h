@@ -50,8 +50,11 @@ public:
     };
 
     explicit LoopbackServer(QObject *parent = nullptr);
-    // HTTPS with the suite's self-signed certificate for 127.0.0.1.
-    static std::unique_ptr<LoopbackServer> tls();
+    // HTTPS with the suite's self-signed certificate for 127.0.0.1, or with another pair
+    // in support/tls: "castorage" is one for 127.0.0.1 issued by "Tarrowin Test CA"
+    // (testca.crt).
+    static std::unique_ptr<LoopbackServer> tls(const QString &certificate
+                                               = QStringLiteral("loopback"));
 
     QUrl url(const QString &path = QString()) const;
     quint16 port() const;

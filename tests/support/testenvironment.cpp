@@ -3,6 +3,7 @@
 #include "builds/buildseries.h"
 #include "builds/chromedownloader.h"
 #include "common/endpoints.h"
+#include "update/checkschedule.h"
 
 #include <QDir>
 
@@ -26,6 +27,8 @@ TestEnvironment::TestEnvironment()
     Endpoints::setMaker(QUrl(QStringLiteral("https://127.0.0.1:9")));
     // A broken transfer fails at once, as each test expects, unless it asks for retries.
     ArchiveFetch::setRetryDelays({});
+    // The view's first check goes out at once and the next ones on the exact period.
+    CheckSchedule::setSpreading(false);
     // Most tests drive the fake installers; those about unpacking choose the archive series.
     BuildSeries::setNative(installerSeries());
     // Tray icons embed through the X tray protocol, not through a session bus that may or

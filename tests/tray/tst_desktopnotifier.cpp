@@ -7,15 +7,38 @@
 #include "support/testenvironment.h"
 #include "tray/desktopnotifier.h"
 #include "tray/meteredconnection.h"
+#include "tray/powersupply.h"
 #include "tray/systemtrayicon.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 
 namespace {
 
 const QString versionPath = QStringLiteral("/tarrowin/latest_version");
+const QString upowerPath = QStringLiteral("/org/freedesktop/UPower");
+const QString batteryPath = QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice");
+
+// UPower's two objects as far as the program asks them.
+class FakeUPower : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UPower")
+    Q_PROPERTY(bool OnBattery MEMBER onBattery)
+public:
+    bool onBattery = false;
+};
+class FakeBattery : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UPower.Device")
+    Q_PROPERTY(double Percentage MEMBER percentage)
+public:
+    double percentage = 100;
+};
 
 } // namespace
 
@@ -45,6 +68,8 @@ private slots:
     // Not a notice, but the tray room's other service on a bus: NetworkManager's word.
     void meteredFollowsNetworkManager_data();
     void meteredFollowsNetworkManager();
+    void lowBatteryFollowsUPower_data();
+    void lowBatteryFollowsUPower();
 
 private:
     std::unique_ptr<SystemTrayIcon> trayIcon() const;
@@ -352,6 +377,46 @@ void TestDesktopNotifier::meteredFollowsNetworkManager()
     // NetworkManager going away meters nothing.
     manager.reset();
     QTRY_VERIFY(!connection.metered());
+}
+
+void TestDesktopNotifier::lowBatteryFollowsUPower_data()
+{
+    QTest::addColumn<bool>("onBattery");
+    QTest::addColumn<double>("percentage");
+    QTest::addColumn<bool>("low");
+    QTest::newRow("on battery at 25 %") << true << 25.0 << true;
+    QTest::newRow("on battery at 30 %") << true << 30.0 << false;
+    QTest::newRow("on mains at 10 %") << false << 10.0 << false;
+}
+
+void TestDesktopNotifier::lowBatteryFollowsUPower()
+{
+    QFETCH(bool, onBattery);
+    QFETCH(double, percentage);
+    QFETCH(bool, low);
+    QDBusConnection bus(m_serverName);
+    FakeUPower upower;
+    upower.onBattery = onBattery;
+    FakeBattery battery;
+    battery.percentage = percentage;
+    bus.registerObject(upowerPath, &upower, QDBusConnection::ExportAllProperties);
+    bus.registerObject(batteryPath, &battery, QDBusConnection::ExportAllProperties);
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.UPower")));
+    const auto away = qScopeGuard([&bus] {
+        bus.unregisterService(QStringLiteral("org.freedesktop.UPower"));
+        bus.unregisterObject(upowerPath);
+        bus.unregisterObject(batteryPath);
+    });
+    PowerSupply power { QDBusConnection(m_clientName) };
+    QSignalSpy changed(&power, &PowerSupply::lowBatteryChanged);
+    QVERIFY(!low || changed.wait(5000));
+    QCOMPARE(power.lowBattery(), low);
+    // Plugged in: UPower says so, and nothing is held back any more.
+    QDBusMessage plugged = QDBusMessage::createSignal(
+        upowerPath, QStringLiteral("org.freedesktop.DBus.Properties"), "PropertiesChanged");
+    bus.send(plugged << QStringLiteral("org.freedesktop.UPower")
+                     << QVariantMap { { QStringLiteral("OnBattery"), false } } << QStringList());
+    QTRY_VERIFY(!power.lowBattery());
 }
 
 TARROWIN_TEST_MAIN(TestDesktopNotifier, false)

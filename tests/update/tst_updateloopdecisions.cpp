@@ -1,3 +1,4 @@
+#include "update/checkschedule.h"
 #include "update/updateloop.h"
 #include "update/updatenotifier.h"
 #include "update/updatewords.h"
@@ -29,6 +30,7 @@ private slots:
     void failedCheckSaysWhyOncePerOutage();
     void relaunchIsOfferedWhileAnOldBrowserRuns_data();
     void relaunchIsOfferedWhileAnOldBrowserRuns();
+    void firstCheckComesWithinAMinute();
 
 private:
     // A loop on a free link with build 100 installed, and its notifier; new for each row.
@@ -48,6 +50,8 @@ void TestUpdateLoopDecisions::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName(QStringLiteral("TarrowinTest"));
     QCoreApplication::setApplicationName(QStringLiteral("tst_updateloopdecisions"));
+    // No check of the loop's own comes while a row runs.
+    CheckSchedule::setSpreading(false);
 }
 
 void TestUpdateLoopDecisions::init()
@@ -126,11 +130,15 @@ void TestUpdateLoopDecisions::meteredUnderADownload_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<bool>("downloadOnMetered");
     QTest::addColumn<bool>("paused");
-    QTest::newRow("downloading") << int(UpdateLoop::Downloading) << false << true;
+    // The link stays free; the battery runs low instead.
+    QTest::addColumn<bool>("battery");
+    QTest::newRow("downloading") << int(UpdateLoop::Downloading) << false << true << false;
     QTest::newRow("downloading, allowed on a metered link")
-        << int(UpdateLoop::Downloading) << true << false;
+        << int(UpdateLoop::Downloading) << true << false << false;
     // Unpacking has nothing left to fetch.
-    QTest::newRow("installing") << int(UpdateLoop::Installing) << false << false;
+    QTest::newRow("installing") << int(UpdateLoop::Installing) << false << false << false;
+    QTest::newRow("low battery") << int(UpdateLoop::Downloading) << false << true << true;
+    QTest::newRow("low battery, allowed") << int(UpdateLoop::Downloading) << true << false << true;
 }
 
 void TestUpdateLoopDecisions::meteredUnderADownload()
@@ -138,17 +146,25 @@ void TestUpdateLoopDecisions::meteredUnderADownload()
     QFETCH(int, status);
     QFETCH(bool, downloadOnMetered);
     QFETCH(bool, paused);
+    QFETCH(bool, battery);
+    // "Download on battery" stands in for "on metered connections" in the battery's rows.
     m_loop->setDownloadOnMetered(downloadOnMetered);
+    m_loop->setDownloadOnBattery(downloadOnMetered);
+    const auto setHeld = [this, battery](bool held) {
+        battery ? m_loop->setLowBattery(held) : m_loop->setMetered(held);
+    };
     QSignalSpy downloads(m_loop.get(), &UpdateLoop::downloadRequested);
     QSignalSpy pauses(m_loop.get(), &UpdateLoop::pauseRequested);
     m_loop->checkCompleted(101);
     m_loop->setDownloadStatus(status);
-    m_loop->setMetered(true);
+    setHeld(true);
     QCOMPARE(pauses.size(), paused ? 1 : 0);
     m_loop->setDownloadStatus(UpdateLoop::Idle);
-    QCOMPARE(m_notifier->statusLine() == "Waiting for an unmetered connection", paused);
+    QCOMPARE(m_notifier->statusLine()
+                 == (battery ? "Waiting for mains power" : "Waiting for an unmetered connection"),
+             paused);
     // A free link again: the paused build goes on, once.
-    m_loop->setMetered(false);
+    setHeld(false);
     QCOMPARE(downloads.size(), paused ? 2 : 1);
     QCOMPARE(downloads.last().first().toInt(), 101);
     QCOMPARE(m_notifier->statusLine(), QStringLiteral("Idle"));
@@ -287,6 +303,19 @@ void TestUpdateLoopDecisions::relaunchIsOfferedWhileAnOldBrowserRuns()
     notifier.askBeforeGoingBack(7, "q", QString());
     QCOMPARE(notices.last().mid(4),
              (QVariantList { "openanyway", "Open anyway", QStringList { "cancel", "Cancel" } }));
+}
+
+void TestUpdateLoopDecisions::firstCheckComesWithinAMinute()
+{
+    CheckSchedule::setSpreading(true);
+    const QDateTime before = QDateTime::currentDateTime();
+    UpdateLoop loop;
+    const QDateTime first = loop.nextCheck();
+    QVERIFY(first >= before && first <= QDateTime::currentDateTime().addSecs(60));
+    // The view binds its period after making the loop: that does not put the first check off.
+    loop.setCheckCount(60);
+    QCOMPARE(loop.nextCheck(), first);
+    CheckSchedule::setSpreading(false);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateLoopDecisions)

@@ -1,4 +1,7 @@
+#include "update/checkschedule.h"
 #include "update/updatepolicy.h"
+
+#include <QRandomGenerator>
 
 #include <QTest>
 
@@ -16,6 +19,8 @@ private slots:
     void publishedInstead();
     void checkPeriod_data();
     void checkPeriod();
+    void firstChecksOfAFleetSpreadOverAMinute();
+    void oneInTenPeriodsIsStretched();
 };
 
 using Records = UpdatePolicy::Records;
@@ -23,7 +28,8 @@ Q_DECLARE_METATYPE(Records)
 
 namespace {
 constexpr qint64 fiveMinutes = 300000;
-}
+constexpr qint64 longestPeriod = UpdatePolicy::longestPeriod;
+} // namespace
 
 void TestUpdatePolicy::shouldDownload_data()
 {
@@ -147,6 +153,31 @@ void TestUpdatePolicy::checkPeriod()
     QFETCH(int, frame);
     QFETCH(int, period);
     QCOMPARE(UpdatePolicy::checkPeriod(count, frame), period);
+}
+
+void TestUpdatePolicy::firstChecksOfAFleetSpreadOverAMinute()
+{
+    QList<qint64> first;
+    for (quint32 seed = 1; seed <= 100; ++seed) {
+        QRandomGenerator random(seed);
+        first << CheckSchedule::firstCheck(random);
+    }
+    const auto [earliest, latest] = std::minmax_element(first.cbegin(), first.cend());
+    QVERIFY(*earliest >= 0 && *latest <= CheckSchedule::spread && *latest - *earliest >= 50000);
+}
+
+void TestUpdatePolicy::oneInTenPeriodsIsStretched()
+{
+    QRandomGenerator random(34);
+    int stretched = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const CheckSchedule::Wait wait = CheckSchedule::nextCheck(fiveMinutes, random);
+        stretched += wait.stretched ? 1 : 0;
+        QVERIFY(wait.delay >= fiveMinutes && wait.delay <= (wait.stretched ? 420000 : 360000));
+        // A stretch must not take the longest period past what a timer holds.
+        QVERIFY(CheckSchedule::nextCheck(longestPeriod, random).delay <= longestPeriod);
+    }
+    QVERIFY2(stretched >= 80 && stretched <= 120, qPrintable(QString::number(stretched)));
 }
 
 QTEST_APPLESS_MAIN(TestUpdatePolicy)
