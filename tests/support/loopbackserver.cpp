@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <algorithm>
+
 namespace {
 
 const QString listingPath = QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o");
@@ -225,6 +227,18 @@ void LoopbackServer::serveListing(const QStringList &objectNames, const QString 
 {
     m_listed = objectNames;
     m_listedGeneration = generation;
+    m_listedObjects.clear();
+    serve(listingPath, {});
+}
+
+void LoopbackServer::serveListingObjects(const QList<QJsonObject> &objects)
+{
+    m_listed.clear();
+    m_listedObjects = objects;
+    std::sort(m_listedObjects.begin(), m_listedObjects.end(), [](const auto &a, const auto &b) {
+        return a.value(QLatin1String("name")).toString()
+            < b.value(QLatin1String("name")).toString();
+    });
     serve(listingPath, {});
 }
 
@@ -360,15 +374,59 @@ QByteArray LoopbackServer::listing(const QUrlQuery &query) const
     // Names compare as text: startOffset is the first one listed, endOffset the first not.
     const QString from = query.queryItemValue(QStringLiteral("startOffset"), QUrl::FullyDecoded);
     const QString to = query.queryItemValue(QStringLiteral("endOffset"), QUrl::FullyDecoded);
-    QJsonArray items;
-    for (const QString &name : m_listed) {
-        QJsonObject item { { QStringLiteral("name"), name } };
-        if (!m_listedGeneration.isEmpty())
-            item.insert(QStringLiteral("generation"), m_listedGeneration);
-        if (name >= from && (to.isEmpty() || name < to))
-            items.append(item);
+    if (m_listedObjects.isEmpty()) {
+        QJsonArray items;
+        for (const QString &name : m_listed) {
+            QJsonObject item { { QStringLiteral("name"), name } };
+            if (!m_listedGeneration.isEmpty())
+                item.insert(QStringLiteral("generation"), m_listedGeneration);
+            if (name >= from && (to.isEmpty() || name < to))
+                items.append(item);
+        }
+        return QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson();
     }
-    return QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson();
+    return pagedListing(query, from, to);
+}
+
+QByteArray LoopbackServer::pagedListing(const QUrlQuery &query, const QString &from,
+                                        const QString &to) const
+{
+    const QString glob = query.queryItemValue(QStringLiteral("matchGlob"), QUrl::FullyDecoded);
+    const int star = glob.indexOf(QLatin1Char('*'));
+    const auto matches = [&glob, star](const QString &name) {
+        if (star < 0)
+            return glob.isEmpty() || name == glob;
+        const QString head = glob.left(star);
+        const QString tail = glob.mid(star + 1);
+        return name.size() >= head.size() + tail.size() && name.startsWith(head)
+            && name.endsWith(tail)
+            && !name.mid(head.size(), name.size() - head.size() - tail.size())
+                    .contains(QLatin1Char('/'));
+    };
+    const int pageSize = query.hasQueryItem(QStringLiteral("maxResults"))
+        ? qMax(1, query.queryItemValue(QStringLiteral("maxResults")).toInt())
+        : 1000;
+    // The token is where the next page starts, among the objects that match.
+    const int skip = query.queryItemValue(QStringLiteral("pageToken")).toInt();
+    QJsonArray items;
+    int matched = 0;
+    bool more = false;
+    for (const QJsonObject &item : m_listedObjects) {
+        const QString name = item.value(QLatin1String("name")).toString();
+        if (name < from || (!to.isEmpty() && name >= to) || !matches(name))
+            continue;
+        if (matched++ < skip)
+            continue;
+        if (items.size() == pageSize) {
+            more = true;
+            break;
+        }
+        items.append(item);
+    }
+    QJsonObject page { { QStringLiteral("items"), items } };
+    if (more)
+        page.insert(QStringLiteral("nextPageToken"), QString::number(skip + pageSize));
+    return QJsonDocument(page).toJson(QJsonDocument::Compact);
 }
 
 QByteArray LoopbackServer::storageHash(const QByteArray &body, bool crc32c, bool md5)
