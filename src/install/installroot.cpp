@@ -1,8 +1,8 @@
 #include "install/installroot.h"
 
-#include "common/runningexecutables.h"
 #include "common/staginglock.h"
 #include "common/updatelog.h"
+#include "install/keptversions.h"
 #include "install/treeremoval.h"
 
 #include <QCoreApplication>
@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -363,29 +362,7 @@ bool InstallRoot::goBack(QString *error)
 
 void InstallRoot::removeUnusedVersions(const QString &procRoot) const
 {
-#ifdef Q_OS_UNIX
-    QSet<QString> keep;
-    for (const int build : { currentBuild(), previousBuild() }) {
-        if (build >= 0)
-            keep.insert(QString::number(build));
-    }
-    const QFileInfoList entries
-        = QDir(m_path + QStringLiteral("/versions"))
-              .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
-        // Only directories are versions; whatever else lies here is not ours to judge. One
-        // being removed is on its way; what a removal cut short is swept at the next start.
-        if (keep.contains(entry.fileName()) || entry.isSymLink() || !entry.isDir()
-            || entry.fileName().startsWith(QLatin1String(TreeRemoval::prefix)))
-            continue;
-        const bool inUse = RunningExecutables::anyInside(entry.absoluteFilePath(), procRoot);
-        // A build is hundreds of megabytes: moved aside here, removed on a pool thread.
-        if (!inUse && !TreeRemoval::removeLater(entry.absoluteFilePath()))
-            qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();
-    }
-#else
-    Q_UNUSED(procRoot);
-#endif
+    KeptVersions(*this, procRoot).sweep();
 }
 
 void InstallRoot::removeLeftoverStaging() const

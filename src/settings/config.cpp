@@ -27,6 +27,9 @@ const Entry table[] = {
     { Config::DownloadOnMetered, "DownloadOnMetered", QStringLiteral("false") },
     // Its default depends on XDG_CONFIG_HOME, so it is worked out when asked for.
     { Config::BrowserProfile, "BrowserProfile", QVariant() },
+    { Config::KeepBuilds, "KeepBuilds", 2 },
+    { Config::PinnedBuilds, "PinnedBuilds", QVariant() },
+    { Config::StayOnBuild, "StayOnBuild", -1 },
 };
 
 QString defaultBrowserProfile()

@@ -30,6 +30,12 @@ public:
         // The folder the installed browser keeps its profile in (its user data directory):
         // its own, so a snapshot build never opens or upgrades the distribution's Chromium's.
         BrowserProfile,
+        // How many builds are kept besides pinned ones and those a running browser uses.
+        KeepBuilds,
+        // Builds never removed: a list of build numbers.
+        PinnedBuilds,
+        // The build the update loop stays on instead of following the newest; -1 for none.
+        StayOnBuild,
     };
 
     static QString name(Key key);
