@@ -287,6 +287,16 @@ std::unique_ptr<QTemporaryDir> InstallRoot::createStagingDir() const
 
 bool InstallRoot::activate(int build, const QString &tree, QString *error)
 {
+    return moveIn(build, tree, true, error);
+}
+
+bool InstallRoot::place(int build, const QString &tree, QString *error)
+{
+    return moveIn(build, tree, false, error);
+}
+
+bool InstallRoot::moveIn(int build, const QString &tree, bool makeCurrent, QString *error)
+{
 #ifdef Q_OS_UNIX
     if (build < 0)
         return fail(error, QStringLiteral("%1 is no build number.").arg(build));
@@ -312,7 +322,8 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
             error,
             Text::tr("Could not move the build to %1: %2").arg(target, qt_error_string(cause)));
     }
-    if (!switchLinks(m_path, { previousLink(), current }, { currentLink(), build }, error)) {
+    if (makeCurrent
+        && !switchLinks(m_path, { previousLink(), current }, { currentLink(), build }, error)) {
         renameOver(target, tree);
         putBack(aside, target);
         return false;
@@ -321,6 +332,7 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
 #else
     Q_UNUSED(build);
     Q_UNUSED(tree);
+    Q_UNUSED(makeCurrent);
     return fail(error, Text::tr("Unpacked builds are not supported on this system."));
 #endif
 }

@@ -47,6 +47,8 @@ public:
     // Refuses the build `current` points at. A directory already at versions/<build> is
     // moved aside, not deleted, for removeUnusedVersions() to remove.
     bool activate(int build, const QString &tree, QString *error = nullptr);
+    // The same without touching the links: the build is installed beside current.
+    bool place(int build, const QString &tree, QString *error = nullptr);
     // Swaps current and previous. False when there is no previous build.
     bool goBack(QString *error = nullptr);
 
@@ -63,6 +65,7 @@ public:
 
 private:
     int linkedBuild(const QString &link) const;
+    bool moveIn(int build, const QString &tree, bool makeCurrent, QString *error);
 
     QString m_path;
 };

@@ -4,6 +4,7 @@
 #include "common/endpoints.h"
 #include "settings/config.h"
 #include "support/loopbackserver.h"
+#include "support/publishedseries.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
@@ -18,31 +19,8 @@ namespace {
 const QString listing = QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o");
 const QString lastChange = QStringLiteral("/chromium-browser-snapshots/Linux_x64/LAST_CHANGE");
 
-// 1,024 builds with gaps between them, as the storage holds them.
-QList<int> sparse(int count, int first = 1350000)
-{
-    QList<int> numbers;
-    for (int i = 0; i < count; ++i)
-        numbers.append(first + i * 13 + i % 5);
-    return numbers;
-}
-
-QList<QJsonObject> objects(const QList<int> &numbers)
-{
-    QList<QJsonObject> result;
-    for (const int number : numbers) {
-        // Ten minutes a number from the first: 144 numbers a day.
-        const QDateTime created
-            = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC).addSecs((number - 1350000) * 600);
-        result.append({ { "name", QStringLiteral("Linux_x64/%1/chrome-linux.zip").arg(number) },
-                        { "size", QString::number(number * 10) },
-                        { "generation", QString::number(number + 7) },
-                        { "timeCreated", created.toString(Qt::ISODateWithMs) } });
-    }
-    // The storage lists other files of a build folder too; the glob keeps them out.
-    result.append({ { "name", QStringLiteral("Linux_x64/%1/REVISIONS").arg(numbers.value(0)) } });
-    return result;
-}
+using PublishedSeries::objects;
+using PublishedSeries::sparse;
 
 QList<int> numbersOf(const QList<PublishedBuilds::Build> &builds)
 {

@@ -1,7 +1,17 @@
+#include "support/archivebuilder.h"
+#include "support/loopbackserver.h"
 #include "support/programstarter.h"
+#include "support/publishedseries.h"
 #include "support/testenvironment.h"
 
 #include <QDirIterator>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+
+namespace {
+const QString listingPath = QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o");
+}
 
 // The whole program asked for its help or its version: it answers and leaves, without a
 // display, and without leaving anything behind in the user's directories.
@@ -15,6 +25,8 @@ public:
 private slots:
     void answersAndWritesNothing_data();
     void answersAndWritesNothing();
+    void installBuild_data();
+    void installBuild();
 };
 
 void TestCommandLine::answersAndWritesNothing_data()
@@ -22,7 +34,9 @@ void TestCommandLine::answersAndWritesNothing_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("expected");
 
-    const QStringList help { "Usage: ", "--help", "--version", "--tray", "/tray" };
+    const QStringList help { "Usage: ",      "--help", "--version",
+                             "--tray",       "/tray",  "--install-build <spec>",
+                             "--list-builds" };
     const QStringList version { "Tarrowin 0.1.2\n" };
     QTest::newRow("--help") << QStringList { "--help" } << help;
     QTest::newRow("-h") << QStringList { "-h" } << help;
@@ -61,6 +75,98 @@ void TestCommandLine::answersAndWritesNothing()
     QCOMPARE(written, QStringList());
     QCOMPARE(QDir(home.configHome()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList());
+}
+
+// A script installs chosen builds one after another in one home, against a storage of 1,024
+// published builds with gaps between them, and lists what is installed. A bad spec says why in
+// one line, exits non-zero and installs or removes nothing.
+void TestCommandLine::installBuild_data()
+{
+    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QList<int>>("exitCodes");
+    // What each run says: on the standard output when it succeeds, else on the error output.
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<int>("keep"); // "KeepBuilds"; 0 leaves it unset
+    QTest::addColumn<QList<int>>("installed"); // pinned, every one
+    QTest::addColumn<int>("listings"); // listing requests in all
+
+    QTest::newRow("by number, then by day: the second lists one page")
+        << QStringList { "1350026", "2026-01-01" } << QList<int> { 0, 0 }
+        << QStringList { "Build 1350014 is installed", "Build 1350130 is installed" } << 0
+        << QList<int> { 1350014, 1350130 } << 3;
+    QTest::newRow("KeepBuilds=1 keeps the pins")
+        << QStringList { "1350130", "1350014", "1350014" } << QList<int> { 0, 0, 0 }
+        << QStringList { "Build 1350130 is installed", "Build 1350014 is installed",
+                         "Build 1350014 is installed" }
+        << 1 << QList<int> { 1350014, 1350130 } << 4;
+    const QStringList bad { "1349999", "2025-12-31", "131.0.6778.99", "M131", "latest" };
+    QTest::newRow("bad input")
+        << (QStringList { "1350014" } + bad) << QList<int> { 0, 1, 1, 1, 1, 1 }
+        << QStringList { "Build 1350014 is installed",
+                         "Build 1349999 is not published, nor any build below it",
+                         "No build was published on or before 2025-12-31",
+                         "The releases service does not know version 131.0.6778.99",
+                         "The releases service cannot be reached: HTTP status 503",
+                         "\"latest\" names no build" }
+        << 1 << QList<int> { 1350014 } << 4;
+}
+
+void TestCommandLine::installBuild()
+{
+    QFETCH(QStringList, specs);
+    QFETCH(QList<int>, exitCodes);
+    QFETCH(QStringList, says);
+    QFETCH(int, keep);
+    QFETCH(QList<int>, installed);
+    QFETCH(int, listings);
+
+    LoopbackServer server;
+    server.serveListingObjects(PublishedSeries::objects(PublishedSeries::sparse(1024)));
+    server.serve(QStringLiteral("/chromium-browser-snapshots/Linux_x64/LAST_CHANGE"), "1363302");
+    server.serve(QStringLiteral("/fetch_version"), {}, 404);
+    server.serve(QStringLiteral("/fetch_milestones"), {}, 503);
+    const QByteArray archive = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    for (const int build : installed)
+        server.serve(
+            QStringLiteral("/chromium-browser-snapshots/Linux_x64/%1/chrome-linux.zip").arg(build),
+            archive);
+    ProgramStarter home(QStringLiteral(TARROWIN_UNDER_TEST));
+    QVERIFY(home.isValid());
+    home.setServer(server.url());
+    home.unsetEnvironment(QStringLiteral("DISPLAY"));
+    if (keep > 0)
+        QSettings(home.settingsFile(), QSettings::IniFormat).setValue("KeepBuilds", keep);
+    const auto run = [&home](const QStringList &arguments) {
+        QProcess *program = home.start(arguments, QProcess::SeparateChannels);
+        QSignalSpy finished(program, &QProcess::finished);
+        const bool ended = finished.wait(60000);
+        return std::make_tuple(ended ? program->exitCode() : -1,
+                               QString::fromLocal8Bit(program->readAllStandardOutput()),
+                               QString::fromLocal8Bit(program->readAllStandardError()));
+    };
+    for (int i = 0; i < specs.size(); ++i) {
+        const auto [exitCode, output, errors] = run({ "--install-build=" + specs[i] });
+        QCOMPARE(exitCode, exitCodes[i]);
+        // One line, and only that: the reason, or the build installed. (What Qt itself
+        // warns of in the program under test does not count.)
+        const QString said = exitCode == 0 ? output : errors;
+        const QStringList lines = said.split('\n', Qt::SkipEmptyParts)
+                                      .filter(QRegularExpression(QStringLiteral("^(?!qt\\.)")));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith(says[i]), qPrintable(said));
+    }
+    QCOMPARE(server.requests().filter(listingPath).size(), listings);
+
+    const auto [exitCode, output, errors] = run({ "--list-builds" });
+    QCOMPARE(exitCode, 0);
+    QStringList lines = output.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), installed.size());
+    for (int i = 0; i < installed.size(); ++i) {
+        QVERIFY2(lines[i].startsWith(QString::number(installed[i]) + '\t'), qPrintable(output));
+        QVERIFY2(lines[i].endsWith("\tpinned"), qPrintable(output));
+    }
+    // No window was shown and no update loop ran: the storage was never asked for the newest.
+    QCOMPARE(QFileInfo(home.dataHome() + "/Quillmarsh/Tarrowin/chromium/current").exists(), false);
 }
 
 TARROWIN_TEST_MAIN(TestCommandLine, false)
