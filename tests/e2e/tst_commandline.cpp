@@ -27,6 +27,7 @@ private slots:
     void answersAndWritesNothing();
     void installBuild_data();
     void installBuild();
+    void jobGoesToTheRunningInstance();
 };
 
 void TestCommandLine::answersAndWritesNothing_data()
@@ -167,6 +168,38 @@ void TestCommandLine::installBuild()
     }
     // No window was shown and no update loop ran: the storage was never asked for the newest.
     QCOMPARE(QFileInfo(home.dataHome() + "/Quillmarsh/Tarrowin/chromium/current").exists(), false);
+}
+
+// With Tarrowin running, a script's job is done by it: the later start only passes it on and
+// prints the answer.
+void TestCommandLine::jobGoesToTheRunningInstance()
+{
+    LoopbackServer server;
+    server.serveListingObjects(PublishedSeries::objects(PublishedSeries::sparse(1024)));
+    server.serve(QStringLiteral("/chromium-browser-snapshots/Linux_x64/1350014/chrome-linux.zip"),
+                 ArchiveBuilder::zip(ArchiveBuilder::chromeTree()));
+    ProgramStarter home(QStringLiteral(TARROWIN_UNDER_TEST));
+    QVERIFY(home.isValid());
+    home.setServer(server.url());
+    home.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Every step is logged: a start that did the job itself would say what it asked.
+    home.setEnvironment(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tarrowin.*=true"));
+    QProcess *running = home.start({}, QProcess::SeparateChannels);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.runtimeDir() + "/tarrowin.socket"), 20000);
+
+    QProcess *job = home.start({ "--install-build=1350020" }, QProcess::SeparateChannels);
+    QSignalSpy finished(job, &QProcess::finished);
+    QVERIFY(finished.wait(60000));
+    const QString errors = QString::fromLocal8Bit(job->readAllStandardError());
+    QCOMPARE(job->exitCode(), 0);
+    QCOMPARE(QString::fromLocal8Bit(job->readAllStandardOutput()),
+             QStringLiteral("Build 1350014 is installed\n"));
+    QVERIFY2(!errors.contains(QLatin1String("GET")), qPrintable(errors));
+    QVERIFY(QFileInfo::exists(home.dataHome()
+                              + "/Quillmarsh/Tarrowin/chromium/versions/1350014/chrome"));
+    QCOMPARE(running->state(), QProcess::Running);
+    QVERIFY(ProgramStarter::stop(running));
+    QVERIFY(QString::fromLocal8Bit(running->readAllStandardError()).contains(listingPath));
 }
 
 TARROWIN_TEST_MAIN(TestCommandLine, false)

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QtConcurrent/QtConcurrentRun>
 
 class TestSingleInstance : public QObject
 {
@@ -19,6 +20,8 @@ private slots:
     void misbehavingClientIsDropped_data();
     void misbehavingClientIsDropped();
     void notifyWithoutServerGivesUpInTime();
+    void jobIsAnsweredLineByLine_data();
+    void jobIsAnsweredLineByLine();
     void lockOfKilledProgramIsTakenOver();
 };
 
@@ -90,6 +93,50 @@ void TestSingleInstance::notifyWithoutServerGivesUpInTime()
     elapsed.start();
     QVERIFY(!SingleInstance(runtime.path()).notifyRunning());
     QVERIFY(elapsed.elapsed() < SingleInstance::notifyTimeoutMs + 1000);
+}
+
+void TestSingleInstance::jobIsAnsweredLineByLine_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArrayList>("lines");
+
+    QTest::newRow("answered") << QByteArray("out 1350014\t\tpinned\nerr two words\nexit 3\n") << 3
+                              << QByteArrayList { "out:1350014\t\tpinned", "err:two words" };
+    QTest::newRow("gone before the end")
+        << QByteArray("out half\n") << 1
+        << QByteArrayList { "out:half", "err:The running Tarrowin ended before the job did" };
+}
+
+// A later start hands a script's job to the running instance and passes its answer on.
+void TestSingleInstance::jobIsAnsweredLineByLine()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArrayList, lines);
+    QTemporaryDir runtime;
+    SingleInstance first(runtime.path());
+    QVERIFY(first.acquire());
+    QByteArray asked;
+    connect(&first, &SingleInstance::jobRequested, this,
+            [&asked, answer](const QByteArray &job, QLocalSocket *reply) {
+                asked = job;
+                reply->write(answer);
+                reply->disconnectFromServer();
+            });
+    // The later start waits for the answer, so it runs beside the event loop that gives it.
+    QByteArrayList said;
+    QFuture<int> result = QtConcurrent::run([&runtime, &said] {
+        return SingleInstance(runtime.path())
+            .forwardJob("install-build M131",
+                        [&said](const QByteArray &kind, const QByteArray &text) {
+                            said.append(kind + ':' + text);
+                        });
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(result.isFinished(), 10000);
+    QCOMPARE(result.result(), exitCode);
+    QCOMPARE(asked, QByteArray("install-build M131"));
+    QCOMPARE(said, lines);
 }
 
 void TestSingleInstance::lockOfKilledProgramIsTakenOver()
