@@ -277,6 +277,13 @@
     </message>
 </context>
 <context>
+    <name>BuildListModel</name>
+    <message>
+        <source>Cannot save settings to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>CatalogFetch</name>
     <message>
         <source>HTTP %1 to the request for its end</source>

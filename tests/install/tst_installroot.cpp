@@ -1,5 +1,6 @@
 #include "browser/sandboxcheck.h"
 #include "browser/sandboxpermission.h"
+#include "builds/buildlistmodel.h"
 #include "install/archiveinstaller.h"
 #include "install/buildretention.h"
 #include "install/installroot.h"
@@ -51,6 +52,7 @@ private slots:
     void retention_data();
     void retention();
     void pinsOutliveKeepBuildsAndRemovalRefuses();
+    void buildListShowsMarksAndSizes();
     void removesLeftoverStagingOnly();
     void userNamespacesBlocked_data();
     void userNamespacesBlocked();
@@ -455,6 +457,32 @@ void TestInstallRoot::pinsOutliveKeepBuildsAndRemovalRefuses()
     QCOMPARE(kept.installed(), (QList<int> { 300, 400 }));
     QCOMPARE(BuildPins::pinned(), QList<int>());
     Config::remove(Config::KeepBuilds);
+}
+
+void TestInstallRoot::buildListShowsMarksAndSizes()
+{
+    install(100);
+    install(200);
+    QCOMPARE(BuildPins::setPinned(100, true), QString());
+    BuildListModel list;
+    list.setRoot(*m_root, noProcesses());
+    QSignalSpy sized(&list, &BuildListModel::sizesKnown);
+    list.refresh();
+    QCOMPARE(list.count(), 2);
+    const auto at
+        = [&list](int row, BuildListModel::Role role) { return list.data(list.index(row), role); };
+    QCOMPARE(at(0, BuildListModel::NumberRole).toInt(), 200);
+    QCOMPARE(at(0, BuildListModel::CurrentRole).toBool(), true);
+    QCOMPARE(at(1, BuildListModel::PinnedRole).toBool(), true);
+    QVERIFY(at(1, BuildListModel::InstalledRole).toDateTime().isValid());
+    QVERIFY(sized.wait(10000));
+    QVERIFY(at(1, BuildListModel::SizeRole).toLongLong() > 0);
+    QVERIFY(list.remove(200).contains("is current"));
+    QCOMPARE(list.setPinned(100, false), QString());
+    QCOMPARE(at(1, BuildListModel::PinnedRole).toBool(), false);
+    QCOMPARE(list.remove(100), QString());
+    QCOMPARE(list.count(), 1);
+    TreeRemoval::waitForAll();
 }
 
 void TestInstallRoot::removesLeftoverStagingOnly()
