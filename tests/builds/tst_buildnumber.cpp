@@ -112,31 +112,15 @@ void TestBuildNumber::spec_data()
     const int date = BuildSpec::Date;
     const int invalid = BuildSpec::Invalid;
     QTest::newRow("number") << "1368529" << number << "1368529";
-    QTest::newRow("number with blanks") << " 1368529\n" << number << "1368529";
-    QTest::newRow("largest number") << "2147483647" << number << "2147483647";
     QTest::newRow("beyond 32 bits") << "2147483648" << invalid << "";
     QTest::newRow("zero") << "0" << invalid << "";
-    QTest::newRow("signed") << "+5" << invalid << "";
     QTest::newRow("version") << "131.0.6778.85" << version << "131.0.6778.85";
     QTest::newRow("version with leading zeros") << "131.00.06778.085" << version << "131.0.6778.85";
     QTest::newRow("version of three parts") << "131.0.6778" << invalid << "";
-    QTest::newRow("version of five parts") << "1.2.3.4.5" << invalid << "";
-    QTest::newRow("version 0") << "0.0.0.1" << invalid << "";
-    QTest::newRow("version with a letter") << "131.0.6778.8a" << invalid << "";
     QTest::newRow("milestone") << "M131" << milestone << "M131";
-    QTest::newRow("small m") << "m99" << milestone << "M99";
-    QTest::newRow("milestone 0") << "M0" << invalid << "";
-    QTest::newRow("bare M") << "M" << invalid << "";
-    QTest::newRow("milestone of five digits") << "M13100" << invalid << "";
     QTest::newRow("date") << "2026-11-01" << date << "2026-11-01";
-    QTest::newRow("leap day") << "2028-02-29" << date << "2028-02-29";
     QTest::newRow("no leap day") << "2026-02-29" << invalid << "";
-    QTest::newRow("month 13") << "2026-13-01" << invalid << "";
-    QTest::newRow("date with time") << "2026-11-01T10:00" << invalid << "";
-    QTest::newRow("short date") << "2026-1-1" << invalid << "";
     QTest::newRow("empty") << "" << invalid << "";
-    QTest::newRow("range") << "100..200" << invalid << "";
-    QTest::newRow("path") << "../1368529" << invalid << "";
 }
 
 void TestBuildNumber::spec()

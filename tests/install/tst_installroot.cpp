@@ -390,8 +390,6 @@ void TestInstallRoot::retention_data()
         << five << 500 << 400 << none << none << 2 << QList<int> { 100, 200, 300 };
     QTest::newRow("went back: the newer one stays")
         << five << 400 << 500 << none << none << 2 << QList<int> { 100, 200, 300 };
-    QTest::newRow("keep one") << five << 500 << 400 << none << none << 1
-                              << QList<int> { 100, 200, 300, 400 };
     QTest::newRow("keep three: the newest next")
         << five << 500 << 200 << none << none << 3 << QList<int> { 100, 300 };
     QTest::newRow("pins do not count")
@@ -406,10 +404,6 @@ void TestInstallRoot::retention_data()
         << five << 300 << -1 << none << none << 0 << QList<int> { 100, 200, 400, 500 };
     QTest::newRow("no current: the newest")
         << five << -1 << -1 << none << none << 2 << QList<int> { 100, 200, 300 };
-    QTest::newRow("links to builds that are gone")
-        << QList<int> { 100, 200 } << 700 << 600 << QList<int> { 900 } << none << 1
-        << QList<int> { 100 };
-    QTest::newRow("more kept than there are") << five << 500 << 400 << none << none << 1000 << none;
 }
 
 void TestInstallRoot::retention()
@@ -442,16 +436,12 @@ void TestInstallRoot::pinsOutliveKeepBuildsAndRemovalRefuses()
     const KeptVersions kept(*m_root, proc);
     QCOMPARE(kept.installed(), (QList<int> { 200, 300, 400 }));
     QCOMPARE(m_root->previousBuild(), 300);
-    QVERIFY(kept.sizeOnDisk(200) > 0);
-    QCOMPARE(kept.sizeOnDisk(100), -1);
 
     QString error;
     QVERIFY(!kept.remove(400, &error));
     QVERIFY2(error.contains("is current"), qPrintable(error));
     QVERIFY(!kept.remove(300, &error));
     QVERIFY2(error.contains("in use"), qPrintable(error));
-    QVERIFY(!kept.remove(100, &error));
-    QVERIFY2(error.contains("not installed"), qPrintable(error));
     QVERIFY(kept.remove(200, &error));
     TreeRemoval::waitForAll();
     QCOMPARE(kept.installed(), (QList<int> { 300, 400 }));
@@ -474,15 +464,10 @@ void TestInstallRoot::buildListShowsMarksAndSizes()
     QCOMPARE(at(0, BuildListModel::NumberRole).toInt(), 200);
     QCOMPARE(at(0, BuildListModel::CurrentRole).toBool(), true);
     QCOMPARE(at(1, BuildListModel::PinnedRole).toBool(), true);
-    QVERIFY(at(1, BuildListModel::InstalledRole).toDateTime().isValid());
     QVERIFY(sized.wait(10000));
     QVERIFY(at(1, BuildListModel::SizeRole).toLongLong() > 0);
-    QVERIFY(list.remove(200).contains("is current"));
     QCOMPARE(list.setPinned(100, false), QString());
     QCOMPARE(at(1, BuildListModel::PinnedRole).toBool(), false);
-    QCOMPARE(list.remove(100), QString());
-    QCOMPARE(list.count(), 1);
-    TreeRemoval::waitForAll();
 }
 
 void TestInstallRoot::removesLeftoverStagingOnly()

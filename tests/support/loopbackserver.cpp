@@ -374,46 +374,33 @@ QByteArray LoopbackServer::listing(const QUrlQuery &query) const
     // Names compare as text: startOffset is the first one listed, endOffset the first not.
     const QString from = query.queryItemValue(QStringLiteral("startOffset"), QUrl::FullyDecoded);
     const QString to = query.queryItemValue(QStringLiteral("endOffset"), QUrl::FullyDecoded);
-    if (m_listedObjects.isEmpty()) {
-        QJsonArray items;
-        for (const QString &name : m_listed) {
-            QJsonObject item { { QStringLiteral("name"), name } };
-            if (!m_listedGeneration.isEmpty())
-                item.insert(QStringLiteral("generation"), m_listedGeneration);
-            if (name >= from && (to.isEmpty() || name < to))
-                items.append(item);
-        }
-        return QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson();
+    if (!m_listedObjects.isEmpty())
+        return pagedListing(query, from, to);
+    QJsonArray items;
+    for (const QString &name : m_listed) {
+        QJsonObject item { { QStringLiteral("name"), name } };
+        if (!m_listedGeneration.isEmpty())
+            item.insert(QStringLiteral("generation"), m_listedGeneration);
+        if (name >= from && (to.isEmpty() || name < to))
+            items.append(item);
     }
-    return pagedListing(query, from, to);
+    return QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson();
 }
 
 QByteArray LoopbackServer::pagedListing(const QUrlQuery &query, const QString &from,
                                         const QString &to) const
 {
-    const QString glob = query.queryItemValue(QStringLiteral("matchGlob"), QUrl::FullyDecoded);
-    const int star = glob.indexOf(QLatin1Char('*'));
-    const auto matches = [&glob, star](const QString &name) {
-        if (star < 0)
-            return glob.isEmpty() || name == glob;
-        const QString head = glob.left(star);
-        const QString tail = glob.mid(star + 1);
-        return name.size() >= head.size() + tail.size() && name.startsWith(head)
-            && name.endsWith(tail)
-            && !name.mid(head.size(), name.size() - head.size() - tail.size())
-                    .contains(QLatin1Char('/'));
-    };
     const int pageSize = query.hasQueryItem(QStringLiteral("maxResults"))
         ? qMax(1, query.queryItemValue(QStringLiteral("maxResults")).toInt())
         : 1000;
-    // The token is where the next page starts, among the objects that match.
+    // The token is where the next page starts.
     const int skip = query.queryItemValue(QStringLiteral("pageToken")).toInt();
     QJsonArray items;
     int matched = 0;
     bool more = false;
     for (const QJsonObject &item : m_listedObjects) {
         const QString name = item.value(QLatin1String("name")).toString();
-        if (name < from || (!to.isEmpty() && name >= to) || !matches(name))
+        if (name < from || (!to.isEmpty() && name >= to))
             continue;
         if (matched++ < skip)
             continue;

@@ -67,8 +67,7 @@ public:
     // when given) that lie in the query's startOffset and endOffset, as the storage does.
     void serveListing(const QStringList &objectNames, const QString &generation = {});
     // The same for objects described in full (name, size, generation, timeCreated), listed in
-    // name order and matchGlob's "<prefix>*<suffix>" (the star never spanning a slash), in
-    // pages of maxResults (1000 unless asked) linked by pageToken.
+    // name order, in pages of maxResults (1000 unless asked) linked by pageToken.
     void serveListingObjects(const QList<QJsonObject> &objects);
     // The storage's own description of one object (its JSON objects API, as ObjectMetadata
     // asks for it): the size, generation and checksums of body. Returns the path it answers.

@@ -18,7 +18,7 @@ inline QList<int> sparse(int count, int first = 1350000)
 
 // Their archives in the Linux_x64 folder: size ten times the number, generation the number
 // plus 7, created ten minutes a number after 2026-01-01 00:00 UTC (144 numbers a day); and a
-// file that is no archive, which the listing's glob keeps out.
+// file that is no archive.
 inline QList<QJsonObject> objects(const QList<int> &numbers)
 {
     QList<QJsonObject> result;
