@@ -10,8 +10,20 @@
 #include <QSignalSpy>
 
 namespace {
+
 const QString listingPath = QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o");
+
+// A run to its end (braces order the wait first): exit code (-1: no end), output, errors.
+std::tuple<int, QString, QString> run(ProgramStarter &home, const QStringList &arguments)
+{
+    QProcess *program = home.start(arguments, QProcess::SeparateChannels);
+    QSignalSpy finished(program, &QProcess::finished);
+    return { finished.wait(60000) ? program->exitCode() : -1,
+             QString::fromLocal8Bit(program->readAllStandardOutput()),
+             QString::fromLocal8Bit(program->readAllStandardError()) };
 }
+
+} // namespace
 
 // The whole program asked for its help or its version: it answers and leaves, without a
 // display, and without leaving anything behind in the user's directories.
@@ -149,16 +161,8 @@ void TestCommandLine::installBuild()
         home.start({}, QProcess::SeparateChannels);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.runtimeDir() + "/tarrowin.socket"), 20000);
     }
-    const auto run = [&home](const QStringList &arguments) {
-        QProcess *program = home.start(arguments, QProcess::SeparateChannels);
-        QSignalSpy finished(program, &QProcess::finished);
-        const bool ended = finished.wait(60000);
-        return std::make_tuple(ended ? program->exitCode() : -1,
-                               QString::fromLocal8Bit(program->readAllStandardOutput()),
-                               QString::fromLocal8Bit(program->readAllStandardError()));
-    };
     for (int i = 0; i < specs.size(); ++i) {
-        const auto [exitCode, output, errors] = run({ "--install-build=" + specs[i] });
+        const auto [exitCode, output, errors] = run(home, { "--install-build=" + specs[i] });
         QCOMPARE(exitCode, exitCodes[i]);
         // One line, and only that: the reason, or the build installed. (The log, and what Qt
         // itself warns of in the program under test, do not count.)
@@ -171,7 +175,7 @@ void TestCommandLine::installBuild()
     }
     QVERIFY(listings < 0 || server.requests().filter(listingPath).size() == listings);
 
-    const auto [exitCode, output, errors] = run({ "--list-builds" });
+    const auto [exitCode, output, errors] = run(home, { "--list-builds" });
     QCOMPARE(exitCode, 0);
     QStringList lines = output.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), installed.size());
