@@ -239,6 +239,51 @@
     </message>
 </context>
 <context>
+    <name>BuildChoice</name>
+    <message>
+        <source>&quot;%1&quot; names no build: give a build number, a version such as 131.0.6778.85, a milestone such as M131 or a day such as 2026-11-01</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is not published, nor any build below it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No build was published on or before %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No build of %1 is published</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is the trunk build at %2&apos;s branch point, without the release&apos;s later fixes.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>BuildJob</name>
+    <message>
+        <source>Cannot save settings to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is installed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The storage has no archive of build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>BuildListModel</name>
+    <message>
+        <source>Cannot save settings to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>CatalogFetch</name>
     <message>
         <source>HTTP %1 to the request for its end</source>
@@ -271,6 +316,10 @@
         <source>Download failed: the build storage has no archive of build %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Only unpacked builds can be installed beside the current one</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -292,6 +341,14 @@
     </message>
     <message>
         <source>Copy the stores of the browser profile in &lt;folder&gt; before a newer Chromium opens it, and exit (the browser&apos;s launcher does this).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Install the published build &lt;spec&gt; names beside the current one and pin it: a build number (the newest published at or below it), a Chromium version (131.0.6778.85), a milestone (M131) or a day (2026-11-01, UTC). Prints &quot;Build N is installed&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>List the installed builds, one a line: number, version and marks (current, pinned, running), tab-separated.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -357,6 +414,25 @@
     </message>
     <message>
         <source>The installer failed with exit code %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>KeptVersions</name>
+    <message>
+        <source>Build %1 is not installed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is current: make another build current first</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is in use by a running browser</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not remove all of %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -496,6 +572,25 @@
     </message>
 </context>
 <context>
+    <name>PublishedBuilds</name>
+    <message>
+        <source>HTTP status %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The storage&apos;s list of builds could not be read: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The storage&apos;s list of builds could not be read: it is not valid JSON</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The storage&apos;s list of builds could not be read: it does not end</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>RangeFetch</name>
     <message>
         <source>Download failed: HTTP %1 to a range request</source>
@@ -511,6 +606,29 @@
     </message>
     <message>
         <source>Download failed: received %1 of %2 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ReleasesService</name>
+    <message>
+        <source>The releases service cannot be reached: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The releases service does not know version %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The releases service does not know milestone M%1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The releases service cannot be reached: HTTP status %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The releases service&apos;s answer could not be read</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -541,6 +659,13 @@
     </message>
     <message>
         <source>The sandbox helper failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SingleInstance</name>
+    <message>
+        <source>The running Tarrowin ended before the job did</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -762,6 +887,10 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Staying on build %1; newer builds are not installed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Waiting for mains power</source>
         <translation type="unfinished"></translation>
     </message>
@@ -830,6 +959,10 @@
     </message>
     <message>
         <source>&amp;Exit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Staying on build %1; newer builds are not installed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

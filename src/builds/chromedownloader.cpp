@@ -164,6 +164,20 @@ void ChromeDownloader::setVerifyTimeout(int milliseconds)
 
 void ChromeDownloader::downloadVersion(int version)
 {
+    start(version, false);
+}
+
+void ChromeDownloader::installBeside(int build)
+{
+    if (m_status == IdleStatus && BuildSeries::native().method() != BuildSeries::UnpackArchive) {
+        emit failed(build, tr("Only unpacked builds can be installed beside the current one"));
+        return;
+    }
+    start(build, true);
+}
+
+void ChromeDownloader::start(int version, bool beside)
+{
     // One build at a time: a second transfer would write into the file of the first, or
     // into the file an installer is running from.
     if (m_status != IdleStatus || m_builds->isUnrecorded(version))
@@ -171,6 +185,8 @@ void ChromeDownloader::downloadVersion(int version)
     m_series = BuildSeries::native();
     if (!m_series.isValid())
         return;
+    m_beside = beside;
+    m_archiveInstaller->setMakeCurrent(!beside);
     m_requestedBuild = version;
     m_announced = false;
     if (!m_source->begin(version)) {
@@ -306,7 +322,7 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
 {
     removeDownload();
     QString problem = error;
-    if (succeeded)
+    if (succeeded && !m_beside)
         problem = m_builds->remember(m_requestedBuild);
     if (!problem.isEmpty())
         qCWarning(lcUpdate).noquote() << "Build" << m_requestedBuild << ":" << problem;
@@ -315,7 +331,10 @@ void ChromeDownloader::finishInstallation(bool succeeded, const QString &error,
     if (!succeeded)
         m_source->setMirrorOnly(false);
     setStatus(IdleStatus);
-    if (succeeded) {
+    if (succeeded && m_beside) {
+        qCInfo(lcUpdate) << "Build" << m_requestedBuild << "is installed beside the current one";
+        emit installed(m_requestedBuild, version);
+    } else if (succeeded) {
         qCInfo(lcUpdate) << "Build" << m_builds->current() << "is current";
         emit currentBuildChanged(m_builds->current());
         emit installed(m_builds->current(), version);

@@ -71,6 +71,9 @@ public:
     void setNetworkAccessManager(QNetworkAccessManager *manager);
 
     Q_INVOKABLE void downloadVersion(int version);
+    // The same for a build installed beside the current one and pinned, unpacked builds only:
+    // `current` stays as it is.
+    Q_INVOKABLE void installBeside(int build);
     // Stops the running transfer and keeps what arrived of an archive for the next attempt
     // at the build, which asks only for the rest; the status goes back to idle, and nothing
     // counts as failed. An installation under way goes on. False when no transfer ran.
@@ -117,6 +120,7 @@ public slots:
     void processFinished(int exitCode);
 
 private:
+    void start(int version, bool beside);
     void connectParts();
     void connectPipeline();
     void startFetch();
@@ -151,6 +155,8 @@ private:
     DownloadProgress *m_progress;
     // The attempt said its archive is coming.
     bool m_announced = false;
+    // The attempt installs beside current rather than as it.
+    bool m_beside = false;
     // The directory and file of the download, while a download or installation uses them.
     Staging m_staging;
 };

@@ -2,7 +2,7 @@
 
 namespace {
 
-// The one piece of mutable global state: the test seam for server addresses.
+// The one piece of mutable global state: the test seams for server addresses.
 QUrl &buildStorageUrl()
 {
     static QUrl url(QStringLiteral("https://storage.googleapis.com"));
@@ -12,6 +12,12 @@ QUrl &buildStorageUrl()
 QUrl &makerUrl()
 {
     static QUrl url(QStringLiteral("https://quillmarsh.example"));
+    return url;
+}
+
+QUrl &releasesUrl()
+{
+    static QUrl url(QStringLiteral("https://chromiumdash.appspot.com"));
     return url;
 }
 
@@ -35,4 +41,14 @@ void Endpoints::setBuildStorage(const QUrl &url)
 void Endpoints::setMaker(const QUrl &url)
 {
     makerUrl() = url;
+}
+
+QUrl Endpoints::releases()
+{
+    return releasesUrl();
+}
+
+void Endpoints::setReleases(const QUrl &url)
+{
+    releasesUrl() = url;
 }

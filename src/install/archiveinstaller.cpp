@@ -2,6 +2,7 @@
 
 #include "common/updatelog.h"
 #include "install/treeremoval.h"
+#include "settings/buildpins.h"
 #include "settings/config.h"
 
 #include <QFile>
@@ -208,11 +209,32 @@ void ArchiveInstaller::activate()
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(version.toUtf8()) < 0)
         qCWarning(lcUpdate) << "Could not keep the version of build" << m_build;
     file.close();
+    if (!m_makeCurrent) {
+        placeBeside(version);
+        return;
+    }
     if (!inUse && !m_root.activate(m_build, m_tree, &error)) {
         finish(false, tr("The new build could not be put in place: %1").arg(error));
         return;
     }
     emit madeCurrent(m_build);
+    m_root.removeUnusedVersions();
+    finish(true, QString(), version);
+}
+
+void ArchiveInstaller::placeBeside(const QString &version)
+{
+    // Pinned first: the sweep that follows keeps only what it is told to.
+    QString error;
+    const QString unsaved = BuildPins::setPinned(m_build, true);
+    if (!unsaved.isEmpty())
+        error = tr("Cannot save settings to %1").arg(unsaved);
+    else if (m_root.currentBuild() != m_build && !m_root.place(m_build, m_tree, &error))
+        error = tr("The new build could not be put in place: %1").arg(error);
+    if (!error.isEmpty()) {
+        finish(false, error);
+        return;
+    }
     m_root.removeUnusedVersions();
     finish(true, QString(), version);
 }

@@ -45,6 +45,9 @@ public:
     static QString topFolder() { return QStringLiteral("chrome-linux"); }
     bool isRunning() const { return m_staging != nullptr; }
     void setVerifyTimeout(int milliseconds) { m_verifyTimeout = milliseconds; }
+    // Whether the next installation becomes current (true) or is put beside it and pinned, so
+    // that no clean-up takes it.
+    void setMakeCurrent(bool makeCurrent) { m_makeCurrent = makeCurrent; }
 
     InstallRoot root() const { return m_root; }
     // What the build's `chrome --version` said when it was installed ("Chromium 156.0.…");
@@ -71,6 +74,7 @@ private:
     void verified(int exitCode, QProcess::ExitStatus exitStatus);
     void verifyError(QProcess::ProcessError error);
     void activate();
+    void placeBeside(const QString &version);
     void readVerifierOutput();
     // Ends the check and its time limit, keeping what the browser wrote.
     void stopVerifier();
@@ -82,6 +86,7 @@ private:
     InstallRoot m_root;
     int m_build = -1;
     int m_verifyTimeout = defaultVerifyTimeout;
+    bool m_makeCurrent = true;
     std::unique_ptr<QTemporaryDir> m_staging;
     QString m_tree;
     std::atomic<bool> m_cancel { false };

@@ -1,8 +1,8 @@
 #include "install/installroot.h"
 
-#include "common/runningexecutables.h"
 #include "common/staginglock.h"
 #include "common/updatelog.h"
+#include "install/keptversions.h"
 #include "install/treeremoval.h"
 
 #include <QCoreApplication>
@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -288,6 +287,16 @@ std::unique_ptr<QTemporaryDir> InstallRoot::createStagingDir() const
 
 bool InstallRoot::activate(int build, const QString &tree, QString *error)
 {
+    return moveIn(build, tree, true, error);
+}
+
+bool InstallRoot::place(int build, const QString &tree, QString *error)
+{
+    return moveIn(build, tree, false, error);
+}
+
+bool InstallRoot::moveIn(int build, const QString &tree, bool makeCurrent, QString *error)
+{
 #ifdef Q_OS_UNIX
     if (build < 0)
         return fail(error, QStringLiteral("%1 is no build number.").arg(build));
@@ -313,7 +322,8 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
             error,
             Text::tr("Could not move the build to %1: %2").arg(target, qt_error_string(cause)));
     }
-    if (!switchLinks(m_path, { previousLink(), current }, { currentLink(), build }, error)) {
+    if (makeCurrent
+        && !switchLinks(m_path, { previousLink(), current }, { currentLink(), build }, error)) {
         renameOver(target, tree);
         putBack(aside, target);
         return false;
@@ -322,6 +332,7 @@ bool InstallRoot::activate(int build, const QString &tree, QString *error)
 #else
     Q_UNUSED(build);
     Q_UNUSED(tree);
+    Q_UNUSED(makeCurrent);
     return fail(error, Text::tr("Unpacked builds are not supported on this system."));
 #endif
 }
@@ -363,29 +374,7 @@ bool InstallRoot::goBack(QString *error)
 
 void InstallRoot::removeUnusedVersions(const QString &procRoot) const
 {
-#ifdef Q_OS_UNIX
-    QSet<QString> keep;
-    for (const int build : { currentBuild(), previousBuild() }) {
-        if (build >= 0)
-            keep.insert(QString::number(build));
-    }
-    const QFileInfoList entries
-        = QDir(m_path + QStringLiteral("/versions"))
-              .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
-        // Only directories are versions; whatever else lies here is not ours to judge. One
-        // being removed is on its way; what a removal cut short is swept at the next start.
-        if (keep.contains(entry.fileName()) || entry.isSymLink() || !entry.isDir()
-            || entry.fileName().startsWith(QLatin1String(TreeRemoval::prefix)))
-            continue;
-        const bool inUse = RunningExecutables::anyInside(entry.absoluteFilePath(), procRoot);
-        // A build is hundreds of megabytes: moved aside here, removed on a pool thread.
-        if (!inUse && !TreeRemoval::removeLater(entry.absoluteFilePath()))
-            qCWarning(lcUpdate) << "Could not remove all of" << entry.absoluteFilePath();
-    }
-#else
-    Q_UNUSED(procRoot);
-#endif
+    KeptVersions(*this, procRoot).sweep();
 }
 
 void InstallRoot::removeLeftoverStaging() const

@@ -47,13 +47,16 @@ public:
     // Refuses the build `current` points at. A directory already at versions/<build> is
     // moved aside, not deleted, for removeUnusedVersions() to remove.
     bool activate(int build, const QString &tree, QString *error = nullptr);
+    // The same without touching the links: the build is installed beside current.
+    bool place(int build, const QString &tree, QString *error = nullptr);
     // Swaps current and previous. False when there is no previous build.
     bool goBack(QString *error = nullptr);
 
-    // Removes every directory under versions/ except current's and previous, unless a running
-    // process's executable lies inside it (a browser whose files vanish crashes). procRoot is
-    // where the processes are listed, as <procRoot>/<pid>/exe links. Each is moved aside at
-    // once and removed on a pool thread (TreeRemoval).
+    // Removes every directory under versions/ but current's, pinned builds and "KeepBuilds"
+    // counted from current and previous (KeptVersions), unless a running process's executable
+    // lies inside it (a browser whose files vanish crashes). procRoot is where the processes
+    // are listed, as <procRoot>/<pid>/exe links. Each is moved aside at once and removed on a
+    // pool thread (TreeRemoval).
     void removeUnusedVersions(const QString &procRoot = QStringLiteral("/proc")) const;
     // Removes staging directories that a crashed or killed run left behind, and what its tree
     // removals left, the same way. Call only while holding the root's lock alone (RootLock): a
@@ -62,6 +65,7 @@ public:
 
 private:
     int linkedBuild(const QString &link) const;
+    bool moveIn(int build, const QString &tree, bool makeCurrent, QString *error);
 
     QString m_path;
 };

@@ -30,6 +30,9 @@ const Entry table[] = {
     { Config::BrowserProfile, "BrowserProfile", QVariant() },
     { Config::Proxy, "Proxy", QVariant() },
     { Config::CaCertificates, "CaCertificates", QVariant() },
+    { Config::KeepBuilds, "KeepBuilds", 2 },
+    { Config::PinnedBuilds, "PinnedBuilds", QVariant() },
+    { Config::StayOnBuild, "StayOnBuild", -1 },
 };
 
 QString defaultBrowserProfile()

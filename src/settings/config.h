@@ -38,6 +38,12 @@ public:
         // An organisation's CA certificates, a PEM file or a folder of them, trusted beside
         // the system's for Tarrowin's own connections.
         CaCertificates,
+        // How many builds are kept besides pinned ones and those a running browser uses.
+        KeepBuilds,
+        // Builds never removed: a list of build numbers.
+        PinnedBuilds,
+        // The build the update loop stays on instead of following the newest; -1 for none.
+        StayOnBuild,
     };
 
     static QString name(Key key);

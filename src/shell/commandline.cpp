@@ -29,6 +29,22 @@ struct Options
         QStringLiteral("folder")
     };
 
+    const QCommandLineOption installBuild {
+        QStringLiteral("install-build"),
+        QCoreApplication::translate(
+            "CommandLine",
+            "Install the published build <spec> names beside the current one and pin it: a build "
+            "number (the newest published at or below it), a Chromium version (131.0.6778.85), "
+            "a milestone (M131) or a day (2026-11-01, UTC). Prints \"Build N is installed\"."),
+        QStringLiteral("spec")
+    };
+    const QCommandLineOption listBuilds {
+        QStringLiteral("list-builds"),
+        QCoreApplication::translate("CommandLine",
+                                    "List the installed builds, one a line: number, version and "
+                                    "marks (current, pinned, running), tab-separated.")
+    };
+
     Options()
     {
         // "-tray" is one word, not -t -r -a -y.
@@ -38,6 +54,8 @@ struct Options
         parser.addOption(help);
         parser.addOption(version);
         parser.addOption(protectProfile);
+        parser.addOption(installBuild);
+        parser.addOption(listBuilds);
         parser.addOption(QCommandLineOption(
             { QStringLiteral("t"), QStringLiteral("tray") },
             QCoreApplication::translate("CommandLine",
@@ -69,7 +87,18 @@ CommandLine::Request CommandLine::request(const QStringList &arguments)
         return Request::Version;
     if (options.parser.isSet(options.protectProfile))
         return Request::ProtectProfile;
+    if (options.parser.isSet(options.installBuild))
+        return Request::InstallBuild;
+    if (options.parser.isSet(options.listBuilds))
+        return Request::ListBuilds;
     return Request::Run;
+}
+
+QString CommandLine::buildSpec(const QStringList &arguments)
+{
+    Options options;
+    options.parser.parse(arguments);
+    return options.parser.value(options.installBuild);
 }
 
 QString CommandLine::profileToProtect(const QStringList &arguments)
@@ -89,6 +118,8 @@ QString CommandLine::text(Request request)
             + QCoreApplication::applicationVersion() + QLatin1Char('\n');
     case Request::Run:
     case Request::ProtectProfile:
+    case Request::InstallBuild:
+    case Request::ListBuilds:
         break;
     }
     return QString();

@@ -11,16 +11,18 @@ bool isTrayStart(const QStringList &arguments);
 
 // What a start is asked to do: run, or only print its help or its version, or only keep a
 // snapshot of the browser's profile (the browser's launcher asks so before a build of another
-// milestone starts).
-enum class Request { Run, Help, Version, ProtectProfile };
+// milestone starts), or do one job with builds for a script.
+enum class Request { Run, Help, Version, ProtectProfile, InstallBuild, ListBuilds };
 
-// Reads --help (-h, -?), --version (-v) and --protect-profile from the argument list, program
-// path first. Other arguments, known or not, mean a run: an unknown option is ignored, never
-// fatal.
+// Reads --help (-h, -?), --version (-v), --protect-profile, --install-build and --list-builds
+// from the argument list, program path first. Other arguments, known or not, mean a run: an
+// unknown option is ignored, never fatal.
 Request request(const QStringList &arguments);
 
 // The folder --protect-profile names; empty without one.
 QString profileToProtect(const QStringList &arguments);
+// The build --install-build names, as given.
+QString buildSpec(const QStringList &arguments);
 
 // What --help and --version print. Needs the application object and its identity: the usage
 // line names the program as it was started.

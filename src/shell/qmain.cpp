@@ -5,6 +5,7 @@
 #include "builds/leftovers.h"
 #include "install/installroot.h"
 #include "install/rootlock.h"
+#include "shell/buildjob.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
 #include "shell/singleinstance.h"
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLocalSocket>
 #include <QPointer>
 #include <QProcess>
 #include <QQuickItem>
@@ -60,6 +62,84 @@ int answerWithoutWindow(CommandLine::Request request, int &argc, char *argv[])
     return 0;
 }
 
+// A script's job ("install-build SPEC" or "list-builds"), here or for a later start that
+// handed it over: its lines go to print, its exit code to done.
+using Printer = std::function<void(const QString &line, bool error)>;
+void runBuildJob(const QByteArray &job, QObject *context, const Printer &print,
+                 const std::function<void(int)> &done)
+{
+    const QByteArray install = QByteArrayLiteral("install-build ");
+    if (job != "list-builds" && !job.startsWith(install)) {
+        print(QStringLiteral("Unknown job"), true);
+        done(2);
+        return;
+    }
+    auto *buildJob = new BuildJob(context);
+    QObject::connect(buildJob, &BuildJob::output, context, print);
+    QObject::connect(buildJob, &BuildJob::finished, context, [buildJob, done](int exitCode) {
+        buildJob->deleteLater();
+        done(exitCode);
+    });
+    if (job.startsWith(install))
+        buildJob->start(BuildJob::InstallBuild, QString::fromUtf8(job.mid(install.size())));
+    else
+        buildJob->start(BuildJob::ListBuilds);
+}
+
+// --install-build and --list-builds: the running instance does the job when there is one;
+// otherwise this start does it alone, without a window and without the update loop.
+int answerJob(CommandLine::Request request, int &argc, char *argv[])
+{
+    const QCoreApplication core(argc, argv);
+    Startup::setApplicationIdentity();
+    const QByteArray job = request == CommandLine::Request::InstallBuild
+        ? "install-build " + CommandLine::buildSpec(rawArguments(argc, argv)).toUtf8()
+        : QByteArray("list-builds");
+    const auto print = [](const QString &line, bool error) {
+        std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), error ? stderr : stdout);
+    };
+    SingleInstance instance;
+    if (!instance.acquire()) {
+        const int exitCode
+            = instance.forwardJob(job, [&print](const QByteArray &kind, const QByteArray &text) {
+                  print(QString::fromUtf8(text), kind == "err");
+              });
+        if (exitCode >= 0)
+            return exitCode;
+    }
+    // Not the session: a window started meanwhile must find the lock free.
+    instance.release();
+    const InstallRoot installRoot(InstallRoot::defaultPath());
+    RootLock rootLock(installRoot.path());
+    int result = 1;
+    runBuildJob(job, QCoreApplication::instance(), print, [&result](int exitCode) {
+        result = exitCode;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    return result;
+}
+
+// A job a later start handed over: answered over its connection.
+void answerHandedJob(const QByteArray &job, QLocalSocket *reply, QObject *context)
+{
+    const QPointer<QLocalSocket> client(reply);
+    const auto send = [client](const QByteArray &line) {
+        if (client)
+            client->write(QByteArray(line).replace('\n', ' ') + '\n');
+    };
+    runBuildJob(
+        job, context,
+        [send](const QString &line, bool error) {
+            send((error ? "err " : "out ") + line.toUtf8());
+        },
+        [send, client](int exitCode) {
+            send("exit " + QByteArray::number(exitCode));
+            if (client)
+                client->disconnectFromServer();
+        });
+}
+
 // The profile may have been chosen anew, or the launcher may come from an older Tarrowin.
 // Rewriting the launcher and its menu entry waits for the disk twice: a window shown at
 // start is drawn first (or hidden before it ever was), a tray start sends its first
@@ -90,6 +170,10 @@ void connectOutsideRequests(SingleInstance *instance, UnixSignals *unixSignals,
     const QPointer<QQuickItem> root = viewer->rootObject();
     QObject::connect(instance, &SingleInstance::showRequested, context,
                      [root] { invokeOnView(root, "openWindow"); });
+    QObject::connect(instance, &SingleInstance::jobRequested, context,
+                     [context](const QByteArray &job, QLocalSocket *reply) {
+                         answerHandedJob(job, reply, context);
+                     });
     // Ends the way Exit does (an installation under way finishes first); the successor
     // starts once this instance has let go of the single-instance lock.
     QObject::connect(viewer, &QmlApplicationViewer::freshStartNeeded, context, [root, handOver] {
@@ -146,6 +230,9 @@ void startSuccessor(SingleInstance *instance, const QStringList &arguments)
 int qMain(int argc, char *argv[])
 {
     const CommandLine::Request request = CommandLine::request(rawArguments(argc, argv));
+    if (request == CommandLine::Request::InstallBuild
+        || request == CommandLine::Request::ListBuilds)
+        return answerJob(request, argc, argv);
     if (request != CommandLine::Request::Run)
         return answerWithoutWindow(request, argc, argv);
 

@@ -10,7 +10,8 @@
 
 namespace {
 const QByteArray showMessage = QByteArrayLiteral("show\n");
-}
+const QByteArray jobPrefix = QByteArrayLiteral("job ");
+} // namespace
 
 QString SingleInstance::defaultDirectory()
 {
@@ -86,10 +87,13 @@ void SingleInstance::accept()
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readMessage(socket); });
         // A client that never finishes its line is not allowed to linger.
-        QTimer::singleShot(clientTimeoutMs, socket, [socket] {
+        auto *limit = new QTimer(socket);
+        limit->setSingleShot(true);
+        connect(limit, &QTimer::timeout, socket, [socket] {
             socket->abort();
             socket->deleteLater();
         });
+        limit->start(clientTimeoutMs);
         readMessage(socket);
     }
 }
@@ -106,10 +110,48 @@ void SingleInstance::readMessage(QLocalSocket *socket)
     const QByteArray line = socket->readLine(maximumMessageSize);
     // One message per connection; whatever it was, the client is done.
     socket->disconnect(this);
+    if (line.startsWith(jobPrefix) && line.endsWith('\n')) {
+        // A job may take as long as a download: the client waits for its answer.
+        delete socket->findChild<QTimer *>();
+        emit jobRequested(line.mid(jobPrefix.size()).chopped(1), socket);
+        return;
+    }
     socket->abort();
     socket->deleteLater();
     if (line == showMessage)
         emit showRequested();
+}
+
+int SingleInstance::forwardJob(const QByteArray &job, const LineSink &sink) const
+{
+    QDeadlineTimer deadline(notifyTimeoutMs);
+    QLocalSocket socket;
+    bool connected = false;
+    while (!connected && !deadline.hasExpired()) {
+        socket.connectToServer(serverPath());
+        connected = socket.waitForConnected(int(deadline.remainingTime()));
+        if (!connected)
+            QThread::msleep(50);
+    }
+    if (!connected)
+        return -1;
+    socket.write(jobPrefix + job.left(maximumMessageSize - jobPrefix.size() - 1) + '\n');
+    deadline.setRemainingTime(jobTimeoutMs);
+    while (!deadline.hasExpired()) {
+        while (socket.canReadLine()) {
+            const QByteArray line = socket.readLine().chopped(1);
+            const QByteArray kind = line.left(line.indexOf(' '));
+            const QByteArray text = line.mid(kind.size() + 1);
+            if (kind == "exit")
+                return text.toInt();
+            sink(kind, text);
+        }
+        if (socket.state() != QLocalSocket::ConnectedState && !socket.bytesAvailable())
+            break;
+        socket.waitForReadyRead(1000);
+    }
+    sink("err", tr("The running Tarrowin ended before the job did").toLocal8Bit());
+    return 1;
 }
 
 bool SingleInstance::notifyRunning() const

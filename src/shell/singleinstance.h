@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QLocalServer;
@@ -19,7 +20,9 @@ class SingleInstance : public QObject
 public:
     // Bounds on what a client may cost the running instance.
     static constexpr int clientTimeoutMs = 2000;
-    static constexpr int maximumMessageSize = 64;
+    static constexpr int maximumMessageSize = 256;
+    // How long a job handed to the running instance may take, a build's download included.
+    static constexpr int jobTimeoutMs = 3600000;
     // How long a later start keeps trying to reach an instance that is still starting.
     static constexpr int notifyTimeoutMs = 2000;
 
@@ -43,12 +46,19 @@ public:
     // Asks the running instance to show its window. Blocks for at most notifyTimeoutMs;
     // false when nothing took the message.
     bool notifyRunning() const;
+    // Hands a script's job to the running instance and passes on what it answers, line by line
+    // (kind "out" or "err"). Its exit code; -1 when nothing took the job.
+    using LineSink = std::function<void(const QByteArray &kind, const QByteArray &text)>;
+    int forwardJob(const QByteArray &job, const LineSink &sink) const;
 
     QString lockPath() const;
     QString serverPath() const;
 
 signals:
     void showRequested();
+    // A later start asks for a job; the answer goes to reply as "out ...", "err ..." and
+    // "exit N" lines. reply deletes itself once the client has gone.
+    void jobRequested(const QByteArray &job, QLocalSocket *reply);
 
 private:
     void accept();

@@ -5,6 +5,7 @@
 #include "browser/profileguard.h"
 #include "browser/sandboxcheck.h"
 #include "browser/sandboxguard.h"
+#include "builds/buildlistmodel.h"
 #include "common/appidentity.h"
 #include "common/endpoints.h"
 #include "common/tlstrust.h"
@@ -103,6 +104,7 @@ void Startup::registerTypes()
     qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");
     qmlRegisterType<ProfileGuard>(uri, 1, 0, "ProfileGuard");
     qmlRegisterType<ProfileCopy>(uri, 1, 0, "ProfileCopy");
+    qmlRegisterType<BuildListModel>(uri, 1, 0, "BuildListModel");
 }
 
 void Startup::releaseAfterWork(QmlApplicationViewer *viewer)

@@ -1,5 +1,6 @@
 #include "update/updateloop.h"
 
+#include "settings/buildpins.h"
 #include "settings/config.h"
 #include "update/checkschedule.h"
 
@@ -127,7 +128,31 @@ void UpdateLoop::buildNotPublished(int build, int newest)
 UpdatePolicy::Records UpdateLoop::records() const
 {
     return { m_currentBuild, storedNumber(Config::SkippedBuild), storedNumber(Config::FailedBuild),
-             storedNumber(Config::FailedAttempts) };
+             storedNumber(Config::FailedAttempts), stayBuild() };
+}
+
+int UpdateLoop::stayBuild() const
+{
+    return BuildPins::stay();
+}
+
+QString UpdateLoop::stayOnCurrentBuild()
+{
+    if (m_currentBuild <= 0)
+        return QString();
+    const QString unsaved = BuildPins::setStay(m_currentBuild);
+    emit stayBuildChanged();
+    return unsaved;
+}
+
+QString UpdateLoop::followNewestBuild()
+{
+    const QString unsaved = BuildPins::setStay(-1);
+    emit stayBuildChanged();
+    // What was held back may come now.
+    if (unsaved.isEmpty())
+        checkNow();
+    return unsaved;
 }
 
 void UpdateLoop::setWaitingBuild(int build)

@@ -37,6 +37,8 @@ class UpdateLoop : public QObject
                    powerChanged)
     // When the next periodic check is due, for the status tab.
     Q_PROPERTY(QDateTime nextCheck READ nextCheck NOTIFY nextCheckChanged)
+    // The build the loop stays on ("Stay on this build"); -1 while it follows the newest.
+    Q_PROPERTY(int stayBuild READ stayBuild NOTIFY stayBuildChanged)
 
 public:
     // The downloader's states, by the values it reports them with.
@@ -78,6 +80,7 @@ public:
     int substituteBuild() const { return m_substitute.second; }
     int unpublishedBuild() const { return m_substitute.first; }
     CheckFailure checkFailure() const { return m_checkFailure.kind; }
+    int stayBuild() const;
     int failureStatus() const { return m_checkFailure.status; }
     QString failureReason() const { return m_checkFailure.reason; }
 
@@ -96,6 +99,11 @@ public:
     // Exit, from the tray, the session or a signal: an installation under way may finish, for
     // ten minutes at most; asking again quits at once.
     Q_INVOKABLE void exit();
+    // "Stay on this build": pins the current build and fetches no newer one; "Follow the newest
+    // build" ends that (the pin stays). Empty on success, else the settings file that could
+    // not be written.
+    Q_INVOKABLE QString stayOnCurrentBuild();
+    Q_INVOKABLE QString followNewestBuild();
 
     // The bounds of the check period, for the view's controls.
     Q_INVOKABLE int largestCount(int frameIndex) const
@@ -118,6 +126,7 @@ signals:
     // requestedBuild(), waiting(), exiting() or the substitute changed.
     void stateChanged();
     void checkFailureChanged();
+    void stayBuildChanged();
     // A check completed; its decision follows.
     void checked();
     // A check failed after one that did not: later failures of the same outage say nothing.

@@ -36,6 +36,7 @@ void UpdateNotifier::setLoop(UpdateLoop *loop)
         // The checks are the program's only clock while it idles: a reminder needs no timer.
         connect(loop, &UpdateLoop::checked, this, [this] { remindRelaunch(false); });
         connect(loop, &UpdateLoop::checkFailureChanged, this, &UpdateNotifier::checkFailureChanged);
+        connect(loop, &UpdateLoop::stayBuildChanged, this, &UpdateNotifier::statusLineChanged);
         connect(loop, &UpdateLoop::outageBegan, this, [this] {
             if (notificationsOn())
                 notice(m_checkFailure, tr("Cannot check for Chromium builds"), WarningNotice);
@@ -206,6 +207,8 @@ QString UpdateNotifier::statusLine() const
            idle ? m_checkFailure : QString(), idle ? m_lastError : QString() })
         if (!line.isEmpty())
             return line;
+    if (idle && m_loop && m_loop->stayBuild() > 0)
+        return tr("Staying on build %1; newer builds are not installed").arg(m_loop->stayBuild());
     return UpdateWords::status(status, m_mirrorOnly, currentBuild());
 }
 

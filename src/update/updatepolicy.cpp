@@ -14,7 +14,7 @@ int UpdatePolicy::retryAfterChecks(int attempts, qint64 checkPeriod)
 bool UpdatePolicy::shouldDownload(int latest, const Records &records, int checksSinceFailure,
                                   bool userAsked, qint64 checkPeriod)
 {
-    if (latest <= records.currentBuild || latest <= records.skippedBuild)
+    if (records.stayBuild > 0 || latest <= records.currentBuild || latest <= records.skippedBuild)
         return false;
     if (latest != records.failedBuild || userAsked)
         return true;

@@ -16,6 +16,8 @@ struct Records
     // The build whose installation failed last, and how often in a row.
     int failedBuild = -1;
     int failedAttempts = 0;
+    // The build the person chose to stay on: no newer one is fetched until they follow again.
+    int stayBuild = -1;
 };
 
 // The longest check period a timer can hold: a signed 32-bit count of milliseconds.
@@ -26,9 +28,9 @@ constexpr qint64 day = 86400000;
 // 4 ... checks, never more than a day's worth at the given period.
 int retryAfterChecks(int attempts, qint64 checkPeriod);
 
-// Whether the latest build is fetched now. A build the user went back from is not fetched
-// again (a newer one is), and a build that failed waits out its back-off unless the user
-// asked.
+// Whether the latest build is fetched now. Nothing is while the user stays on a build. A build
+// the user went back from is not fetched again (a newer one is), and a build that failed waits
+// out its back-off unless the user asked.
 bool shouldDownload(int latest, const Records &records, int checksSinceFailure, bool userAsked,
                     qint64 checkPeriod);
 

@@ -31,13 +31,16 @@ QString UpdateWords::status(int status, bool mirrorOnly, int build)
     return statusText(status);
 }
 
-QString UpdateWords::toolTip(int build, const QString &version)
+QString UpdateWords::toolTip(int build, const QString &version, int stayBuild)
 {
+    const QString stay = stayBuild > 0 ? QLatin1Char('\n')
+            + tr("Staying on build %1; newer builds are not installed").arg(stayBuild)
+                                       : QString();
     if (build == -1)
-        return tr("Tarrowin (No Chromium build installed yet)");
+        return tr("Tarrowin (No Chromium build installed yet)") + stay;
     if (version.isEmpty())
-        return tr("Tarrowin (Chromium build %1)").arg(build);
-    return tr("Tarrowin (Chromium build %1: %2)").arg(build).arg(version);
+        return tr("Tarrowin (Chromium build %1)").arg(build) + stay;
+    return tr("Tarrowin (Chromium build %1: %2)").arg(build).arg(version) + stay;
 }
 
 QVariantList UpdateWords::trayMenu(int previousBuild, int currentBuild, bool sandboxFixable,

@@ -22,7 +22,8 @@ public:
     Q_INVOKABLE static QString nextCheck(const QDateTime &at,
                                          const QDateTime &now = QDateTime::currentDateTime());
     // The tool tip: the installed build and what it said of itself.
-    Q_INVOKABLE static QString toolTip(int build, const QString &version);
+    // stayBuild: the build the update loop stays on, -1 for none.
+    Q_INVOKABLE static QString toolTip(int build, const QString &version, int stayBuild = -1);
     // The tray menu's entries, as maps with a name, a label and flags. Going back (or
     // returning, to a newer build) is offered while there is a previous build, allowing the
     // sandbox while that is fixable, relaunching the browser while it runs an older build.

@@ -1,4 +1,5 @@
 #include "builds/buildnumber.h"
+#include "builds/buildspec.h"
 #include "support/testenvironment.h"
 #include "transfer/redirectrule.h"
 
@@ -14,6 +15,8 @@ private slots:
     void parse();
     void redirectTarget_data();
     void redirectTarget();
+    void spec_data();
+    void spec();
 };
 
 void TestBuildNumber::parse_data()
@@ -94,6 +97,42 @@ void TestBuildNumber::redirectTarget()
     QFETCH(QByteArray, location);
     QFETCH(QUrl, target);
     QCOMPARE(RedirectRule::target(from, location), target);
+}
+
+void TestBuildNumber::spec_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("kind");
+    // The spec read back: what the releases service is asked and its answer kept under.
+    QTest::addColumn<QString>("normal");
+
+    const int number = BuildSpec::Number;
+    const int version = BuildSpec::Version;
+    const int milestone = BuildSpec::Milestone;
+    const int date = BuildSpec::Date;
+    const int invalid = BuildSpec::Invalid;
+    QTest::newRow("number") << "1368529" << number << "1368529";
+    QTest::newRow("beyond 32 bits") << "2147483648" << invalid << "";
+    QTest::newRow("zero") << "0" << invalid << "";
+    QTest::newRow("version") << "131.0.6778.85" << version << "131.0.6778.85";
+    QTest::newRow("version with leading zeros") << "131.00.06778.085" << version << "131.0.6778.85";
+    QTest::newRow("version of three parts") << "131.0.6778" << invalid << "";
+    QTest::newRow("milestone") << "M131" << milestone << "M131";
+    QTest::newRow("date") << "2026-11-01" << date << "2026-11-01";
+    QTest::newRow("no leap day") << "2026-02-29" << invalid << "";
+    QTest::newRow("empty") << "" << invalid << "";
+}
+
+void TestBuildNumber::spec()
+{
+    QFETCH(QString, text);
+    QFETCH(int, kind);
+    QFETCH(QString, normal);
+    const BuildSpec spec = BuildSpec::parse(text);
+    QCOMPARE(int(spec.kind), kind);
+    QCOMPARE(spec.text(), normal);
+    if (kind != BuildSpec::Invalid)
+        QCOMPARE(BuildSpec::parse(spec.text()), spec);
 }
 
 TARROWIN_TEST_MAIN(TestBuildNumber, false)

@@ -1,4 +1,4 @@
-// The program exactly as shipped, except that its two servers are taken from the
+// The program exactly as shipped, except that its servers are taken from the
 // environment, so whole-program tests can point it at servers on 127.0.0.1. Without them it
 // talks to a loopback port where nothing listens, never to the outside world. Where it may
 // meet HTTPS it trusts the suite's certificate for 127.0.0.1, so an HTTPS "BuildStorage"
@@ -49,6 +49,7 @@ int main(int argc, char *argv[])
     const QUrl maker = fromEnvironment("TARROWIN_TEST_MAKER");
     Endpoints::setBuildStorage(storage);
     Endpoints::setMaker(maker);
+    Endpoints::setReleases(fromEnvironment("TARROWIN_TEST_RELEASES"));
     // Trusting loads the TLS library, which the program itself loads only for its first HTTPS
     // request: runs whose servers all answer in plain HTTP (the start-up and idle benchmarks)
     // go without it. The mirror is read from the settings, which need the program's identity.

@@ -1,8 +1,29 @@
+#include "support/archivebuilder.h"
+#include "support/loopbackserver.h"
 #include "support/programstarter.h"
+#include "support/publishedseries.h"
 #include "support/testenvironment.h"
 
 #include <QDirIterator>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+
+namespace {
+
+const QString listingPath = QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o");
+
+// A run to its end (braces order the wait first): exit code (-1: no end), output, errors.
+std::tuple<int, QString, QString> run(ProgramStarter &home, const QStringList &arguments)
+{
+    QProcess *program = home.start(arguments, QProcess::SeparateChannels);
+    QSignalSpy finished(program, &QProcess::finished);
+    return { finished.wait(60000) ? program->exitCode() : -1,
+             QString::fromLocal8Bit(program->readAllStandardOutput()),
+             QString::fromLocal8Bit(program->readAllStandardError()) };
+}
+
+} // namespace
 
 // The whole program asked for its help or its version: it answers and leaves, without a
 // display, and without leaving anything behind in the user's directories.
@@ -18,6 +39,8 @@ private slots:
     void answersAndWritesNothing();
     void manualNamesTheOptionsHelpLists();
     void manualNamesTheReadmeFiles();
+    void installBuild_data();
+    void installBuild();
 };
 
 namespace {
@@ -73,7 +96,9 @@ void TestCommandLine::answersAndWritesNothing_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("expected");
 
-    const QStringList help { "Usage: ", "--help", "--version", "--tray", "/tray" };
+    const QStringList help { "Usage: ",      "--help", "--version",
+                             "--tray",       "/tray",  "--install-build <spec>",
+                             "--list-builds" };
     const QStringList version { "Tarrowin 0.1.2\n" };
     QTest::newRow("--help") << QStringList { "--help" } << help;
     QTest::newRow("-h") << QStringList { "-h" } << help;
@@ -158,6 +183,102 @@ void TestCommandLine::manualNamesTheReadmeFiles()
     }
     QVERIFY(rows >= 15);
     QCOMPARE(missing, QStringList());
+}
+
+// A script installs chosen builds one after another in one home, against a storage of 1,024
+// published builds with gaps between them, and lists what is installed. A bad spec says why in
+// one line, exits non-zero and installs or removes nothing.
+void TestCommandLine::installBuild_data()
+{
+    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QList<int>>("exitCodes");
+    // What each run says: on the standard output when it succeeds, else on the error output.
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<int>("keep"); // "KeepBuilds"; 0 leaves it unset
+    QTest::addColumn<QList<int>>("installed"); // pinned, every one
+    QTest::addColumn<int>("listings"); // listing requests in all; -1: not counted
+    // Tarrowin runs meanwhile: the job is handed to it.
+    QTest::addColumn<bool>("running");
+
+    QTest::newRow("by number, then by day: the second lists one page")
+        << QStringList { "1350026", "2026-01-01" } << QList<int> { 0, 0 }
+        << QStringList { "Build 1350014 is installed", "Build 1350130 is installed" } << 0
+        << QList<int> { 1350014, 1350130 } << 3 << false;
+    QTest::newRow("KeepBuilds=1 keeps the pins")
+        << QStringList { "1350130", "1350014", "1350014" } << QList<int> { 0, 0, 0 }
+        << QStringList { "Build 1350130 is installed", "Build 1350014 is installed",
+                         "Build 1350014 is installed" }
+        << 1 << QList<int> { 1350014, 1350130 } << 4 << false;
+    const QStringList bad { "1349999", "2025-12-31", "131.0.6778.99", "M131", "latest" };
+    QTest::newRow("bad input")
+        << (QStringList { "1350014" } + bad) << QList<int> { 0, 1, 1, 1, 1, 1 }
+        << QStringList { "Build 1350014 is installed",
+                         "Build 1349999 is not published, nor any build below it",
+                         "No build was published on or before 2025-12-31",
+                         "The releases service does not know version 131.0.6778.99",
+                         "The releases service cannot be reached: HTTP status 503",
+                         "\"latest\" names no build" }
+        << 1 << QList<int> { 1350014 } << 4 << false;
+    QTest::newRow("handed to the running instance") << QStringList { "1350020" } << QList<int> { 0 }
+                                                    << QStringList { "Build 1350014 is installed" }
+                                                    << 0 << QList<int> { 1350014 } << -1 << true;
+}
+
+void TestCommandLine::installBuild()
+{
+    QFETCH(QStringList, specs);
+    QFETCH(QList<int>, exitCodes);
+    QFETCH(QStringList, says);
+    QFETCH(int, keep);
+    QFETCH(QList<int>, installed);
+    QFETCH(int, listings);
+    QFETCH(bool, running);
+
+    LoopbackServer server;
+    server.serveListingObjects(PublishedSeries::objects(PublishedSeries::sparse(1024)));
+    server.serve(QStringLiteral("/chromium-browser-snapshots/Linux_x64/LAST_CHANGE"), "1363302");
+    server.serve(QStringLiteral("/fetch_version"), {}, 404);
+    server.serve(QStringLiteral("/fetch_milestones"), {}, 503);
+    const QByteArray archive = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    for (const int build : installed)
+        server.serve(
+            QStringLiteral("/chromium-browser-snapshots/Linux_x64/%1/chrome-linux.zip").arg(build),
+            archive);
+    ProgramStarter home(QStringLiteral(TARROWIN_UNDER_TEST));
+    QVERIFY(home.isValid());
+    home.setServer(server.url());
+    home.unsetEnvironment(QStringLiteral("DISPLAY"));
+    // Every step is logged: a start that did a handed job itself would say what it asked.
+    home.setEnvironment(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tarrowin.*=true"));
+    if (keep > 0)
+        QSettings(home.settingsFile(), QSettings::IniFormat).setValue("KeepBuilds", keep);
+    if (running) {
+        home.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        home.start({}, QProcess::SeparateChannels);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.runtimeDir() + "/tarrowin.socket"), 20000);
+    }
+    for (int i = 0; i < specs.size(); ++i) {
+        const auto [exitCode, output, errors] = run(home, { "--install-build=" + specs[i] });
+        QCOMPARE(exitCode, exitCodes[i]);
+        // One line, and only that: the reason, or the build installed. (The log, and what Qt
+        // itself warns of in the program under test, do not count.)
+        const QString said = exitCode == 0 ? output : errors;
+        const QStringList lines = said.split('\n', Qt::SkipEmptyParts)
+                                      .filter(QRegularExpression("^(?!qt\\.|tarrowin\\.)"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith(says[i]), qPrintable(said));
+        QVERIFY2(!running || !errors.contains("GET "), qPrintable(errors));
+    }
+    QVERIFY(listings < 0 || server.requests().filter(listingPath).size() == listings);
+
+    const auto [exitCode, output, errors] = run(home, { "--list-builds" });
+    QCOMPARE(exitCode, 0);
+    QStringList lines = output.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), installed.size());
+    for (int i = 0; i < installed.size(); ++i) {
+        QVERIFY2(lines[i].startsWith(QString::number(installed[i]) + '\t'), qPrintable(output));
+        QVERIFY2(lines[i].endsWith("\tpinned"), qPrintable(output));
+    }
 }
 
 TARROWIN_TEST_MAIN(TestCommandLine, false)

@@ -1,9 +1,13 @@
 #include "browser/sandboxcheck.h"
 #include "browser/sandboxpermission.h"
+#include "builds/buildlistmodel.h"
 #include "install/archiveinstaller.h"
+#include "install/buildretention.h"
 #include "install/installroot.h"
+#include "install/keptversions.h"
 #include "install/rootlock.h"
 #include "install/treeremoval.h"
+#include "settings/config.h"
 #include "support/archivebuilder.h"
 #include "support/testenvironment.h"
 
@@ -45,6 +49,10 @@ private slots:
     void sandboxHelper_data();
     void sandboxHelper();
     void keepsAVersionAProcessRunsFrom();
+    void retention_data();
+    void retention();
+    void pinsOutliveKeepBuildsAndRemovalRefuses();
+    void buildListShowsMarksAndSizes();
     void removesLeftoverStagingOnly();
     void userNamespacesBlocked_data();
     void userNamespacesBlocked();
@@ -364,6 +372,102 @@ void TestInstallRoot::keepsAVersionAProcessRunsFrom()
     QVERIFY(QFileInfo::exists(outside + QStringLiteral("/keep")));
     QCOMPARE(m_root->currentBuild(), 300);
     QCOMPARE(m_root->previousBuild(), 200);
+}
+
+void TestInstallRoot::retention_data()
+{
+    QTest::addColumn<QList<int>>("installed");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<int>("previous");
+    QTest::addColumn<QList<int>>("pinned");
+    QTest::addColumn<QList<int>>("inUse");
+    QTest::addColumn<int>("keep");
+    QTest::addColumn<QList<int>>("removed");
+
+    const QList<int> five { 100, 200, 300, 400, 500 };
+    const QList<int> none;
+    QTest::newRow("current and previous, as ever")
+        << five << 500 << 400 << none << none << 2 << QList<int> { 100, 200, 300 };
+    QTest::newRow("went back: the newer one stays")
+        << five << 400 << 500 << none << none << 2 << QList<int> { 100, 200, 300 };
+    QTest::newRow("keep three: the newest next")
+        << five << 500 << 200 << none << none << 3 << QList<int> { 100, 300 };
+    QTest::newRow("pins do not count")
+        << five << 500 << 400 << QList<int> { 100, 300 } << none << 2 << QList<int> { 200 };
+    QTest::newRow("in use does not count")
+        << five << 500 << 400 << none << QList<int> { 200 } << 2 << QList<int> { 100, 300 };
+    QTest::newRow("a pinned current does not count")
+        << five << 500 << 400 << QList<int> { 500 } << none << 2 << QList<int> { 100, 200 };
+    QTest::newRow("a current in use does not count")
+        << five << 500 << 400 << none << QList<int> { 500 } << 1 << QList<int> { 100, 200, 300 };
+    QTest::newRow("zero keeps current")
+        << five << 300 << -1 << none << none << 0 << QList<int> { 100, 200, 400, 500 };
+    QTest::newRow("no current: the newest")
+        << five << -1 << -1 << none << none << 2 << QList<int> { 100, 200, 300 };
+}
+
+void TestInstallRoot::retention()
+{
+    QFETCH(QList<int>, installed);
+    QFETCH(int, current);
+    QFETCH(int, previous);
+    QFETCH(QList<int>, pinned);
+    QFETCH(QList<int>, inUse);
+    QFETCH(int, keep);
+    QFETCH(QList<int>, removed);
+    QCOMPARE(BuildRetention::toRemove({ installed, current, previous, pinned, inUse }, keep),
+             removed);
+}
+
+void TestInstallRoot::pinsOutliveKeepBuildsAndRemovalRefuses()
+{
+    Config::set(Config::KeepBuilds, 1);
+    QCOMPARE(BuildPins::setPinned(200, true), QString());
+    for (const int build : { 100, 200, 300, 400 })
+        install(build);
+    // A browser still runs from build 300.
+    const QString proc = m_dir->filePath(QStringLiteral("proc"));
+    QVERIFY(QDir().mkpath(proc + QStringLiteral("/4242")));
+    QVERIFY(
+        symlink(QFileInfo(m_root->versionPath(300)).canonicalFilePath() + QStringLiteral("/chrome"),
+                proc + QStringLiteral("/4242/exe")));
+    m_root->removeUnusedVersions(proc);
+    TreeRemoval::waitForAll();
+    const KeptVersions kept(*m_root, proc);
+    QCOMPARE(kept.installed(), (QList<int> { 200, 300, 400 }));
+    QCOMPARE(m_root->previousBuild(), 300);
+
+    QString error;
+    QVERIFY(!kept.remove(400, &error));
+    QVERIFY2(error.contains("is current"), qPrintable(error));
+    QVERIFY(!kept.remove(300, &error));
+    QVERIFY2(error.contains("in use"), qPrintable(error));
+    QVERIFY(kept.remove(200, &error));
+    TreeRemoval::waitForAll();
+    QCOMPARE(kept.installed(), (QList<int> { 300, 400 }));
+    QCOMPARE(BuildPins::pinned(), QList<int>());
+    Config::remove(Config::KeepBuilds);
+}
+
+void TestInstallRoot::buildListShowsMarksAndSizes()
+{
+    install(100);
+    install(200);
+    QCOMPARE(BuildPins::setPinned(100, true), QString());
+    BuildListModel list;
+    list.setRoot(*m_root, noProcesses());
+    QSignalSpy sized(&list, &BuildListModel::sizesKnown);
+    list.refresh();
+    QCOMPARE(list.count(), 2);
+    const auto at
+        = [&list](int row, BuildListModel::Role role) { return list.data(list.index(row), role); };
+    QCOMPARE(at(0, BuildListModel::NumberRole).toInt(), 200);
+    QCOMPARE(at(0, BuildListModel::CurrentRole).toBool(), true);
+    QCOMPARE(at(1, BuildListModel::PinnedRole).toBool(), true);
+    QVERIFY(sized.wait(10000));
+    QVERIFY(at(1, BuildListModel::SizeRole).toLongLong() > 0);
+    QCOMPARE(list.setPinned(100, false), QString());
+    QCOMPARE(at(1, BuildListModel::PinnedRole).toBool(), false);
 }
 
 void TestInstallRoot::removesLeftoverStagingOnly()

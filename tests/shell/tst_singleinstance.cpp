@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QtConcurrent/QtConcurrentRun>
 
 class TestSingleInstance : public QObject
 {
@@ -19,6 +20,7 @@ private slots:
     void misbehavingClientIsDropped_data();
     void misbehavingClientIsDropped();
     void notifyWithoutServerGivesUpInTime();
+    void jobAnswerCutShortSaysSo();
     void lockOfKilledProgramIsTakenOver();
 };
 
@@ -90,6 +92,36 @@ void TestSingleInstance::notifyWithoutServerGivesUpInTime()
     elapsed.start();
     QVERIFY(!SingleInstance(runtime.path()).notifyRunning());
     QVERIFY(elapsed.elapsed() < SingleInstance::notifyTimeoutMs + 1000);
+}
+
+// A later start hands a script's job over and passes the answer on; an instance that goes
+// away before its last line leaves the start saying so.
+void TestSingleInstance::jobAnswerCutShortSaysSo()
+{
+    QTemporaryDir runtime;
+    SingleInstance first(runtime.path());
+    QVERIFY(first.acquire());
+    QByteArray asked;
+    connect(&first, &SingleInstance::jobRequested, this,
+            [&asked](const QByteArray &job, QLocalSocket *reply) {
+                asked = job;
+                reply->write("out half\n");
+                reply->disconnectFromServer();
+            });
+    // The later start waits for the answer, so it runs beside the event loop that gives it.
+    QByteArrayList said;
+    QFuture<int> result = QtConcurrent::run([&runtime, &said] {
+        return SingleInstance(runtime.path())
+            .forwardJob("install-build M131",
+                        [&said](const QByteArray &kind, const QByteArray &text) {
+                            said.append(kind + ':' + text);
+                        });
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(result.isFinished(), 10000);
+    QCOMPARE(result.result(), 1);
+    QCOMPARE(asked, QByteArray("install-build M131"));
+    QCOMPARE(said,
+             (QByteArrayList { "out:half", "err:The running Tarrowin ended before the job did" }));
 }
 
 void TestSingleInstance::lockOfKilledProgramIsTakenOver()

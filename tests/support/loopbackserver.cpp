@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <algorithm>
+
 namespace {
 
 const QString listingPath = QStringLiteral("/storage/v1/b/chromium-browser-snapshots/o");
@@ -226,6 +228,18 @@ void LoopbackServer::serveListing(const QStringList &objectNames, const QString 
 {
     m_listed = objectNames;
     m_listedGeneration = generation;
+    m_listedObjects.clear();
+    serve(listingPath, {});
+}
+
+void LoopbackServer::serveListingObjects(const QList<QJsonObject> &objects)
+{
+    m_listed.clear();
+    m_listedObjects = objects;
+    std::sort(m_listedObjects.begin(), m_listedObjects.end(), [](const auto &a, const auto &b) {
+        return a.value(QLatin1String("name")).toString()
+            < b.value(QLatin1String("name")).toString();
+    });
     serve(listingPath, {});
 }
 
@@ -361,6 +375,8 @@ QByteArray LoopbackServer::listing(const QUrlQuery &query) const
     // Names compare as text: startOffset is the first one listed, endOffset the first not.
     const QString from = query.queryItemValue(QStringLiteral("startOffset"), QUrl::FullyDecoded);
     const QString to = query.queryItemValue(QStringLiteral("endOffset"), QUrl::FullyDecoded);
+    if (!m_listedObjects.isEmpty())
+        return pagedListing(query, from, to);
     QJsonArray items;
     for (const QString &name : m_listed) {
         QJsonObject item { { QStringLiteral("name"), name } };
@@ -370,6 +386,35 @@ QByteArray LoopbackServer::listing(const QUrlQuery &query) const
             items.append(item);
     }
     return QJsonDocument(QJsonObject { { QStringLiteral("items"), items } }).toJson();
+}
+
+QByteArray LoopbackServer::pagedListing(const QUrlQuery &query, const QString &from,
+                                        const QString &to) const
+{
+    const int pageSize = query.hasQueryItem(QStringLiteral("maxResults"))
+        ? qMax(1, query.queryItemValue(QStringLiteral("maxResults")).toInt())
+        : 1000;
+    // The token is where the next page starts.
+    const int skip = query.queryItemValue(QStringLiteral("pageToken")).toInt();
+    QJsonArray items;
+    int matched = 0;
+    bool more = false;
+    for (const QJsonObject &item : m_listedObjects) {
+        const QString name = item.value(QLatin1String("name")).toString();
+        if (name < from || (!to.isEmpty() && name >= to))
+            continue;
+        if (matched++ < skip)
+            continue;
+        if (items.size() == pageSize) {
+            more = true;
+            break;
+        }
+        items.append(item);
+    }
+    QJsonObject page { { QStringLiteral("items"), items } };
+    if (more)
+        page.insert(QStringLiteral("nextPageToken"), QString::number(skip + pageSize));
+    return QJsonDocument(page).toJson(QJsonDocument::Compact);
 }
 
 QByteArray LoopbackServer::storageHash(const QByteArray &body, bool crc32c, bool md5)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -68,6 +69,9 @@ public:
     // The storage's JSON object listing, naming those of these objects (of this generation,
     // when given) that lie in the query's startOffset and endOffset, as the storage does.
     void serveListing(const QStringList &objectNames, const QString &generation = {});
+    // The same for objects described in full (name, size, generation, timeCreated), listed in
+    // name order, in pages of maxResults (1000 unless asked) linked by pageToken.
+    void serveListingObjects(const QList<QJsonObject> &objects);
     // The storage's own description of one object (its JSON objects API, as ObjectMetadata
     // asks for it): the size, generation and checksums of body. Returns the path it answers.
     QString serveMetadata(const QString &objectName, const QByteArray &body,
@@ -113,6 +117,7 @@ private:
     void handle(QTcpSocket *socket);
     void respond(QTcpSocket *socket, const QString &path, const QByteArray &range = {});
     QByteArray listing(const QUrlQuery &query) const;
+    QByteArray pagedListing(const QUrlQuery &query, const QString &from, const QString &to) const;
 
     QTcpServer *m_server = nullptr;
     QHash<QString, Response> m_responses;
@@ -127,6 +132,7 @@ private:
     bool m_tls = false;
     QStringList m_listed;
     QString m_listedGeneration;
+    QList<QJsonObject> m_listedObjects;
 };
 
 Q_DECLARE_METATYPE(LoopbackServer::Response)

@@ -44,6 +44,7 @@ ProgramStarter::ProgramStarter(const QString &program, QObject *parent)
     // Addresses left in the developer's shell must not reach the program.
     m_environment.remove(QStringLiteral("TARROWIN_TEST_BUILD_STORAGE"));
     m_environment.remove(QStringLiteral("TARROWIN_TEST_MAKER"));
+    m_environment.remove(QStringLiteral("TARROWIN_TEST_RELEASES"));
 }
 
 ProgramStarter::~ProgramStarter()
@@ -62,6 +63,7 @@ void ProgramStarter::setServer(const QUrl &url)
 {
     setEnvironment(QStringLiteral("TARROWIN_TEST_BUILD_STORAGE"), url.toString());
     setEnvironment(QStringLiteral("TARROWIN_TEST_MAKER"), url.toString());
+    setEnvironment(QStringLiteral("TARROWIN_TEST_RELEASES"), url.toString());
 }
 
 void ProgramStarter::setEnvironment(const QString &name, const QString &value)

@@ -46,8 +46,8 @@ public:
     QString runtimeDir() const { return folder("runtime"); }
     QString settingsFile() const;
 
-    // Both servers, the build storage and the maker's, at url. Unset, the program talks to a
-    // loopback port where nothing listens.
+    // Every server, the build storage, the maker's and the releases service, at url. Unset, the
+    // program talks to a loopback port where nothing listens.
     void setServer(const QUrl &url);
     // For the runs started from now on; QT_QPA_PLATFORM is xcb unless set here.
     void setEnvironment(const QString &name, const QString &value);

@@ -20,11 +20,13 @@ TestEnvironment::TestEnvironment()
     qputenv("XDG_CONFIG_DIRS",
             systemDirs.isEmpty() ? QFile::encodeName(systemConfigDir()) : systemDirs);
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(m_root.filePath(QStringLiteral("cache"))));
     qputenv("TMPDIR", QFile::encodeName(tempDir()));
     // Nothing in a test may reach past this machine: until a test points them at its own
-    // server, both servers are a loopback port where nothing listens.
+    // server, the servers are a loopback port where nothing listens.
     Endpoints::setBuildStorage(QUrl(QStringLiteral("https://127.0.0.1:9")));
     Endpoints::setMaker(QUrl(QStringLiteral("https://127.0.0.1:9")));
+    Endpoints::setReleases(QUrl(QStringLiteral("https://127.0.0.1:9")));
     // A broken transfer fails at once, as each test expects, unless it asks for retries.
     ArchiveFetch::setRetryDelays({});
     // The view's first check goes out at once and the next ones on the exact period.

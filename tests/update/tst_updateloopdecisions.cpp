@@ -1,3 +1,4 @@
+#include "settings/buildpins.h"
 #include "update/checkschedule.h"
 #include "update/updateloop.h"
 #include "update/updatenotifier.h"
@@ -22,6 +23,7 @@ private slots:
     void init();
     void checkOutcome_data();
     void checkOutcome();
+    void stayOnThisBuildUntilFollowing();
     void meteredUnderADownload_data();
     void meteredUnderADownload();
     void exit_data();
@@ -123,6 +125,23 @@ void TestUpdateLoopDecisions::checkOutcome()
     }
     QCOMPARE(downloads.isEmpty() ? -1 : downloads.last().first().toInt(), requested);
     QCOMPARE(m_notifier->statusLine(), line == "Idle" && published ? "Downloading" : line);
+}
+
+void TestUpdateLoopDecisions::stayOnThisBuildUntilFollowing()
+{
+    QSignalSpy checks(m_loop.get(), &UpdateLoop::checkRequested);
+    QSignalSpy downloads(m_loop.get(), &UpdateLoop::downloadRequested);
+    QCOMPARE(m_loop->stayOnCurrentBuild(), QString());
+    m_loop->checkCompleted(101);
+    QCOMPARE(m_notifier->statusLine(), "Staying on build 100; newer builds are not installed");
+    QVERIFY(downloads.isEmpty());
+
+    QCOMPARE(m_loop->followNewestBuild(), QString());
+    QCOMPARE(checks.size(), 1);
+    m_loop->checkCompleted(101);
+    QCOMPARE(downloads.size(), 1);
+    // The build stayed on keeps its pin.
+    QCOMPARE(BuildPins::pinned(), QList<int> { 100 });
 }
 
 void TestUpdateLoopDecisions::meteredUnderADownload_data()

@@ -46,6 +46,10 @@ void TestUpdatePolicy::shouldDownload_data()
     QTest::newRow("no number") << installed << 0 << false << -1 << false;
     QTest::newRow("nothing installed, build 0") << Records {} << 0 << false << 0 << true;
 
+    const Records staying { 100, -1, -1, 0, 100 };
+    QTest::newRow("staying on a build") << staying << 0 << false << 101 << false;
+    QTest::newRow("staying, the user asks") << staying << 0 << true << 101 << false;
+
     const Records skipped { 100, 101, -1, 0 };
     QTest::newRow("the build gone back from") << skipped << 0 << false << 101 << false;
     QTest::newRow("the user asks for it: still skipped") << skipped << 0 << true << 101 << false;
