@@ -564,8 +564,8 @@ Rectangle {
         iconSource: ":/images/icons/icon.png"
         // Shown again when a tray appears, so the icon docks into it.
         visible: trayAvailable
-        toolTip: updateWords.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion)
-        menu: updateWords.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateNotifier.sandboxFixable, updateNotifier.browserOutdated)
+        toolTip: updateWords.toolTip(chromeDownloader.currentBuild, chromeDownloader.currentVersion, updateLoop.stayBuild)
+        menu: updateWords.trayMenu(chromeDownloader.previousBuild, chromeDownloader.currentBuild, updateNotifier.sandboxFixable, updateNotifier.browserOutdated, updateLoop.stayBuild)
         onTrayIconClicked: toggleWindow()
         onTrayIconDoubleClicked: systemTrayIcon.defaultMenuAction()
         onMenuItemClicked: itemName => updateNotifier.choose(itemName)

@@ -965,6 +965,14 @@
         <source>Staying on build %1; newer builds are not installed</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Follow the newest build</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stay on this build</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>VersionChecker</name>

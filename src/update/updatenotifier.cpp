@@ -10,8 +10,9 @@ namespace {
 
 // Each action's name, by its value: the names the tray hands back.
 constexpr const char *actionNames[]
-    = { "restore",     "settings",     "goback",   "restoreprofile", "openanyway", "cancel",
-        "copyprofile", "allowsandbox", "relaunch", "notnow",         "quit" };
+    = { "restore", "settings",    "goback",       "restoreprofile", "openanyway",
+        "cancel",  "copyprofile", "allowsandbox", "relaunch",       "stay",
+        "follow",  "notnow",      "quit" };
 static_assert(std::size(actionNames) == UpdateNotifier::Quit + 1);
 
 // Read afresh each time: the check box may have changed it since.
@@ -220,6 +221,10 @@ void UpdateNotifier::choose(const QString &name)
     // "Not now" on the relaunch notice: no more reminders until the next build comes in.
     if (action == NotNow)
         m_reminder.postpone();
+    // The loop's own choices: a settings file that cannot be written says so on the status line.
+    else if ((action == StayOnBuild || action == FollowNewest) && m_loop)
+        browserMessage(action == StayOnBuild ? m_loop->stayOnCurrentBuild()
+                                             : m_loop->followNewestBuild());
     else if (found != std::end(actionNames) && action != Cancel)
         emit triggered(action);
 }

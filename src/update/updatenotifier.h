@@ -49,6 +49,8 @@ public:
         CopyProfile,
         AllowSandbox,
         Relaunch,
+        StayOnBuild,
+        FollowNewest,
         NotNow,
         Quit
     };

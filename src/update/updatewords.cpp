@@ -44,7 +44,7 @@ QString UpdateWords::toolTip(int build, const QString &version, int stayBuild)
 }
 
 QVariantList UpdateWords::trayMenu(int previousBuild, int currentBuild, bool sandboxFixable,
-                                   bool browserOutdated)
+                                   bool browserOutdated, int stayBuild)
 {
     const auto entry = [](const QString &name, const QString &label = QString()) {
         return QVariantMap { { QStringLiteral("name"), name }, { QStringLiteral("label"), label } };
@@ -60,6 +60,12 @@ QVariantList UpdateWords::trayMenu(int previousBuild, int currentBuild, bool san
                              previousBuild < currentBuild
                                  ? tr("Go back to build %1").arg(previousBuild)
                                  : tr("Return to build %1").arg(previousBuild)));
+    if (stayBuild > 0)
+        entries.append(entry(UpdateNotifier::actionName(UpdateNotifier::FollowNewest),
+                             tr("Follow the newest build")));
+    else if (currentBuild != -1)
+        entries.append(entry(UpdateNotifier::actionName(UpdateNotifier::StayOnBuild),
+                             tr("Stay on this build")));
     if (browserOutdated)
         entries.append(
             entry(UpdateNotifier::actionName(UpdateNotifier::Relaunch), tr("Relaunch Chromium")));

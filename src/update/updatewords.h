@@ -26,8 +26,9 @@ public:
     Q_INVOKABLE static QString toolTip(int build, const QString &version, int stayBuild = -1);
     // The tray menu's entries, as maps with a name, a label and flags. Going back (or
     // returning, to a newer build) is offered while there is a previous build, allowing the
-    // sandbox while that is fixable, relaunching the browser while it runs an older build.
+    // sandbox while that is fixable, relaunching the browser while it runs an older build;
+    // staying on the installed build, or following the newest again while it stays.
     Q_INVOKABLE static QVariantList trayMenu(int previousBuild, int currentBuild,
                                              bool sandboxFixable = false,
-                                             bool browserOutdated = false);
+                                             bool browserOutdated = false, int stayBuild = -1);
 };

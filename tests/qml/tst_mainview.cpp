@@ -497,9 +497,11 @@ void TestMainView::goBackEntryFollowsThePreviousBuild()
             result << entry.toMap().value(QStringLiteral("label")).toString();
         return result;
     };
-    QCOMPARE(labels(-1), (QStringList { "&Open", "&Settings", "", "&Exit" }));
+    QCOMPARE(labels(-1), (QStringList { "&Open", "&Settings", "Stay on this build", "", "&Exit" }));
     QCOMPARE(labels(1234),
-             (QStringList { "&Open", "&Settings", "Go back to build 1234", "", "&Exit" }));
+             (QStringList { "&Open", "&Settings", "Go back to build 1234", "Stay on this build", "",
+                            "&Exit" }));
+    QCOMPARE(labels(-1, -1), (QStringList { "&Open", "&Settings", "", "&Exit" }));
     QCOMPARE(labels(1234, 1000).value(2), QStringLiteral("Return to build 1234"));
 }
 

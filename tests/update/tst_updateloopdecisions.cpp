@@ -131,10 +131,17 @@ void TestUpdateLoopDecisions::stayOnThisBuildUntilFollowing()
 {
     QSignalSpy checks(m_loop.get(), &UpdateLoop::checkRequested);
     QSignalSpy downloads(m_loop.get(), &UpdateLoop::downloadRequested);
-    QCOMPARE(m_loop->stayOnCurrentBuild(), QString());
+    const auto entry = [](const QString &name, const QString &label) {
+        return QVariant(QVariantMap { { "name", name }, { "label", label } });
+    };
+    QVERIFY(UpdateWords::trayMenu(-1, 100).contains(entry("stay", "Stay on this build")));
+    m_notifier->choose("stay");
     m_loop->checkCompleted(101);
     QCOMPARE(m_notifier->statusLine(), "Staying on build 100; newer builds are not installed");
     QVERIFY(downloads.isEmpty());
+    const QVariantList menu = UpdateWords::trayMenu(-1, 100, false, false, m_loop->stayBuild());
+    QVERIFY(menu.contains(entry("follow", "Follow the newest build")));
+    QVERIFY(!menu.contains(entry("stay", "Stay on this build")));
 
     QCOMPARE(m_loop->followNewestBuild(), QString());
     QCOMPARE(checks.size(), 1);
