@@ -19,7 +19,8 @@ int main(int argc, char *argv[])
     menu.addSeparator();
     QObject::connect(menu.addAction(QStringLiteral("Exit")), &QAction::triggered, &app,
                      &QCoreApplication::quit);
-    QSystemTrayIcon icon(QIcon(picture));
+    const QIcon iconPicture(picture);
+    QSystemTrayIcon icon(iconPicture);
     icon.setContextMenu(&menu);
     icon.setToolTip(QStringLiteral("Baseline"));
     icon.show();
