@@ -16,6 +16,7 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QScreen>
+#include <QShowEvent>
 #include <QSystemTrayIcon>
 #include <QThreadPool>
 
@@ -165,6 +166,19 @@ void QmlApplicationViewer::moveEvent(QMoveEvent *event)
 {
     QQuickView::moveEvent(event);
     m_positionSettled.start();
+}
+
+void QmlApplicationViewer::setContentWanted(bool wanted)
+{
+    // Made at once, before the window is exposed: its first frame shows them.
+    if (QQuickItem *root = rootObject())
+        root->setProperty("contentWanted", wanted);
+}
+
+void QmlApplicationViewer::showEvent(QShowEvent *event)
+{
+    setContentWanted(true);
+    QQuickView::showEvent(event);
 }
 
 void QmlApplicationViewer::hideEvent(QHideEvent *event)

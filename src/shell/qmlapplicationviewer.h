@@ -9,10 +9,13 @@
 class QCloseEvent;
 class QHideEvent;
 class QMoveEvent;
+class QShowEvent;
 
 // The program's one window: a fixed-size tool window showing the main view. Closing it only
 // hides it while the desktop has a tray; without one, closing it ends the program, which
 // nothing else could reach. The view asks for the window again through its restore() signal.
+// What the window shows is made only when it is first shown: the view's root item gets the
+// wish as its contentWanted property.
 class QmlApplicationViewer : public QQuickView
 {
     Q_OBJECT
@@ -45,6 +48,7 @@ signals:
 
 protected:
     void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -56,6 +60,7 @@ private:
     void savePosition();
     void followTray();
     void trayServiceChanged(bool present);
+    void setContentWanted(bool wanted);
 
     bool m_trayAvailable = true;
     // The window has been placed once; until then a restore places it as a start does.

@@ -328,6 +328,8 @@ void TestUpdateLoop::intervalChangesApplyAtOnce()
 {
     start();
     const ViewProbe &view = *m_view;
+    // Changed where a person changes it: on the settings tab.
+    view("openSettings()");
     view("updateIntervalSetting.value = 2");
     view("updateFactorSetting.selectedIndex = 1");
     QCOMPARE(view("updateLoop.checkPeriod").toInt(), 7200000);
