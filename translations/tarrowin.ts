@@ -237,6 +237,14 @@
         <source>it ends inside %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Cannot unpack this archive: the library libarchive is missing (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot unpack this archive: the library libarchive lacks a function (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CatalogFetch</name>
@@ -807,11 +815,7 @@
     </message>
 </context>
 <context>
-    <name>main</name>
-    <message>
-        <source>%1 MB</source>
-        <translation type="unfinished"></translation>
-    </message>
+    <name>WindowContent</name>
     <message>
         <source>A Quillmarsh utility
 Lead developer: the Quillmarsh team</source>
@@ -874,11 +878,22 @@ Lead developer: the Quillmarsh team</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Download on metered connections</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>There is a new version of Tarrowin available.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Download Update</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>%1 MB</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -891,10 +906,6 @@ Lead developer: the Quillmarsh team</source>
     </message>
     <message>
         <source>days</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download on metered connections</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
