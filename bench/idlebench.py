@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # On the display in $DISPLAY (with a tray host): the whole program in the tray and with its
-# window shown, next to the bare window hidden and shown, all running at once against loopback
-# servers that offer nothing newer. Over the given seconds after the first check: CPU time,
+# window shown, next to the bare window hidden and shown and the bare tray program, all running
+# at once against loopback servers that offer nothing newer; the tray start's proportional set
+# size is read first, while it runs alone. Over the given seconds after the first check: CPU time,
 # voluntary context switches (wake-ups) of all threads, frames rendered and resident memory.
 # Then the build archive <work>/build.zip served at a steady pace for about 20 s, downloaded and
 # installed with the window hidden (and once shown, as the control): wake-ups a second against
@@ -13,6 +14,7 @@ import collections, http.server, os, re, signal, statistics, subprocess, sys, th
 build, work, seconds, rounds = sys.argv[1], sys.argv[2], float(sys.argv[3]), int(sys.argv[4])
 program = os.path.join(build, "tests", "tarrowin_under_test")
 baseline = os.path.join(build, "bench", "tarrowin_bench_baselinewindow")
+baseline_tray = os.path.join(build, "bench", "tarrowin_bench_baselinetray")
 archive = os.path.join(work, "build.zip")
 TICKS = os.sysconf("SC_CLK_TCK")
 FOLDER = "/chromium-browser-snapshots/Linux_x64"
@@ -178,6 +180,10 @@ class Program:
             rss = int(re.search(r"^VmRSS:\s*(\d+)", status.read(), re.M).group(1))
         return {"t": now, "ticks": ticks, "threads": threads, "rss": rss}
 
+    def pss_kib(self):
+        with open("/proc/%d/smaps_rollup" % self.pid) as rollup:
+            return int(re.search(r"^Pss:\s*(\d+)", rollup.read(), re.M).group(1))
+
     def stop(self):
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
@@ -245,8 +251,9 @@ def wait_until(condition, timeout, what):
 # newer, so nothing downloads.
 installed = 1000
 idle_settings = {"CurrentBuild": installed, "RunOnStartup": "false"}
-kinds = ["tray", "window", "baseline_hidden", "baseline_window"]
+kinds = ["tray", "window", "baseline_hidden", "baseline_window", "baseline_tray"]
 results = {kind: [] for kind in kinds}
+pss = []
 for round in range(1, rounds + 1):
     home = os.path.join(work, "idle-%d" % round)
     storages = {kind: Storage(latest=installed) for kind in ("tray", "window")}
@@ -254,12 +261,18 @@ for round in range(1, rounds + 1):
     try:
         programs["tray"] = Program("tray", [program, "--tray"], os.path.join(home, "tray"),
                                    storages["tray"], idle_settings, installed=installed)
+        # Alone, so no other program shares its libraries' pages.
+        wait_until(lambda: storages["tray"].answered, 60, "no first check answered alone")
+        time.sleep(SETTLE)
+        pss.append(programs["tray"].pss_kib())
         programs["window"] = Program("window", [program], os.path.join(home, "window"),
                                      storages["window"], idle_settings, installed=installed)
         programs["baseline_hidden"] = Program("baseline_hidden", [baseline, "--hidden"],
                                               os.path.join(home, "baseline_hidden"))
         programs["baseline_window"] = Program("baseline_window", [baseline],
                                               os.path.join(home, "baseline_window"))
+        programs["baseline_tray"] = Program("baseline_tray", [baseline_tray],
+                                            os.path.join(home, "baseline_tray"))
         wait_until(lambda: storages["tray"].answered and storages["window"].answered
                    and programs["window"].frames and programs["baseline_window"].frames,
                    60, "no first check answered or no first frame")
@@ -284,6 +297,7 @@ for round in range(1, rounds + 1):
                                              change["frames"], change["rss_kib"] / 1024,
                                              change["threads"], busiest(change)))
         print("round %d (%.0f s):\n  %s" % (round, seconds, "\n  ".join(line)), flush=True)
+        print("  tray alone: pss_MiB=%.1f" % (pss[-1] / 1024), flush=True)
         if round == 1:
             print("  threads, tray: %s" % thread_names(after["tray"]), flush=True)
     finally:
@@ -390,9 +404,12 @@ print("install, window hidden: wakeups_per_s %s, main thread %s, seconds %s" % (
 
 tray = results["tray"]
 frames_hidden = max(r["frames"] for r in tray) + max(d["frames"] + i["frames"] for d, i, *_ in hidden)
-rss_ratio = (statistics.median(r["rss_kib"] for r in tray)
-             / statistics.median(r["rss_kib"] for r in results["baseline_hidden"]))
-print("idle: cpu_s=%.2f wakeups_per_min=%.1f frames_hidden=%d rss_ratio=%.2f" % (
-    statistics.median(r["cpu_s"] for r in tray),
-    statistics.median(r["wakeups"] * 60 / r["span"] for r in tray),
-    frames_hidden, rss_ratio))
+rss_tray = statistics.median(r["rss_kib"] for r in tray)
+rss_ratio = rss_tray / statistics.median(r["rss_kib"] for r in results["baseline_hidden"])
+rss_ratio_tray = rss_tray / statistics.median(r["rss_kib"] for r in results["baseline_tray"])
+print("idle: cpu_s=%.2f wakeups_per_min=%.1f frames_hidden=%d rss_ratio=%.2f rss_tray_MiB=%.1f "
+      "pss_MiB=%.1f rss_ratio_tray=%.2f" % (
+          statistics.median(r["cpu_s"] for r in tray),
+          statistics.median(r["wakeups"] * 60 / r["span"] for r in tray),
+          frames_hidden, rss_ratio, rss_tray / 1024, statistics.median(pss) / 1024,
+          rss_ratio_tray))

@@ -3,9 +3,11 @@
 # the shipped program with its servers on 127.0.0.1) from exec to its first rendered frame,
 # and a tray start from exec to its first LAST_CHANGE request reaching a loopback server,
 # against a bare Qt Quick Controls window of the same size on the same software renderer.
+# A tray start is also asked, once settled, to open its window, the way its tray menu's "Open"
+# and a second start ask: from the request to the window's first frame (open_ms).
 #
 #   bench/startupbench.py <build directory> <work directory> <rounds>
-import http.server, os, re, signal, statistics, subprocess, sys, threading, time
+import http.server, os, re, signal, socket, statistics, subprocess, sys, threading, time
 
 build, work, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3])
 program = os.path.join(build, "tests", "tarrowin_under_test")
@@ -60,10 +62,29 @@ def resident_kib(pid):
                 return int(line.split()[1])
     return -1
 
+def wait_for_check(seen):
+    with arrived:
+        if not arrived.wait_for(lambda: len(arrivals) > seen, timeout=30):
+            raise SystemExit("tray start: no LAST_CHANGE request within 30 s")
+
+def open_window(env, frame, stamp):
+    """A settled tray start asked for its window over the single-instance socket, the way a
+    second start asks: seconds from the request to the first frame."""
+    time.sleep(1.0)
+    if frame.is_set():
+        raise SystemExit("tray start: a frame before the window was asked for")
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as client:
+        client.connect(os.path.join(env["XDG_RUNTIME_DIR"], "tarrowin.socket"))
+        asked = time.monotonic()
+        client.sendall(b"show\n")
+    if not frame.wait(30):
+        raise SystemExit("tray start: no frame within 30 s of the request")
+    return stamp[0] - asked
+
 def run(kind):
     """Returns (seconds to the event, resident KiB a second later)."""
     command = [baseline] if kind == "baseline" else [program]
-    if kind == "tray":
+    if kind in ("tray", "tray_open"):
         command.append("--tray")
     env = environment("window" if kind == "window_cold" else kind, kind == "window_cold")
     frame = threading.Event()
@@ -81,7 +102,10 @@ def run(kind):
     reader = threading.Thread(target=read, daemon=True)
     reader.start()
     try:
-        if kind == "tray":
+        if kind == "tray_open":
+            wait_for_check(seen)
+            elapsed = open_window(env, frame, stamp)
+        elif kind == "tray":
             with arrived:
                 if not arrived.wait_for(lambda: len(arrivals) > seen, timeout=30):
                     raise SystemExit("tray start: no LAST_CHANGE request within 30 s")
@@ -103,7 +127,7 @@ def run(kind):
         reader.join(5)
     return elapsed, rss
 
-kinds = ["baseline", "window", "window_cold", "tray"]
+kinds = ["baseline", "window", "window_cold", "tray", "tray_open"]
 # Unmeasured: settings written, QML disk cache filled, files in the page cache.
 for kind in kinds:
     run(kind)
@@ -140,6 +164,7 @@ base = statistics.median(times["baseline"])
 # The first start after an install or upgrade, before Qt has cached any compiled QML.
 print("window with an empty QML disk cache: window_cold_ratio=%.2f"
       % (statistics.median(times["window_cold"]) / base))
-print("startup: window_ratio=%.2f tray_ratio=%.2f rss_ratio=%.2f"
+print("startup: window_ratio=%.2f tray_ratio=%.2f rss_ratio=%.2f open_ms=%.0f"
       % (statistics.median(times["window"]) / base, statistics.median(times["tray"]) / base,
-         statistics.median(memory["window"]) / statistics.median(memory["baseline"])))
+         statistics.median(memory["window"]) / statistics.median(memory["baseline"]),
+         statistics.median(times["tray_open"]) * 1000))

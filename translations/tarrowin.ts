@@ -237,6 +237,14 @@
         <source>it ends inside %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Cannot unpack this archive: the library libarchive is missing (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot unpack this archive: the library libarchive lacks a function (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>BuildChoice</name>
@@ -887,11 +895,11 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Staying on build %1; newer builds are not installed</source>
+        <source>Waiting for mains power</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Waiting for mains power</source>
+        <source>Staying on build %1; newer builds are not installed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -982,11 +990,7 @@
     </message>
 </context>
 <context>
-    <name>main</name>
-    <message>
-        <source>%1 MB</source>
-        <translation type="unfinished"></translation>
-    </message>
+    <name>WindowContent</name>
     <message>
         <source>A Quillmarsh utility
 Lead developer: the Quillmarsh team</source>
@@ -1049,11 +1053,30 @@ Lead developer: the Quillmarsh team</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Download on metered connections</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>There is a new version of Tarrowin available.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Download Update</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Next check:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download on battery</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>%1 MB</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1066,18 +1089,6 @@ Lead developer: the Quillmarsh team</source>
     </message>
     <message>
         <source>days</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download on metered connections</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Next check:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download on battery</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

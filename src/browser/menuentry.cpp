@@ -8,10 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -21,10 +21,15 @@ QString dataHome()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
 }
 
+// Letters, digits and /._+,:@- only, as ASCII: a path that needs no quoting. Checked by hand,
+// so a start that writes the menu entry pulls no regular-expression engine into memory.
 bool plain(const QString &path)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9/._+,:@-]+$"));
-    return pattern.match(path).hasMatch();
+    const auto allowed = [](QChar c) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')
+            || QStringView(u"/._+,:@-").contains(c);
+    };
+    return !path.isEmpty() && std::all_of(path.cbegin(), path.cend(), allowed);
 }
 
 // Points the link at the launcher, replacing an earlier link whole: a desktop reading the

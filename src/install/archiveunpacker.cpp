@@ -1,5 +1,6 @@
 #include "install/archiveunpacker.h"
 
+#include "install/archivelibrary.h"
 #include "install/installtext.h"
 #include "install/unpackrules.h"
 #include "install/unpackwork.h"
@@ -7,9 +8,6 @@
 
 #include <QFile>
 #include <QThread>
-
-#include <archive.h>
-#include <archive_entry.h>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -27,7 +25,17 @@
 namespace {
 
 using Descriptor = UnpackRules::Descriptor;
-using ReadArchive = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
+// Loaded by the time anything below runs: unpackInOrder checks it first.
+const ArchiveLibrary &lib()
+{
+    return *ArchiveLibrary::instance();
+}
+
+struct FreeReader
+{
+    void operator()(struct archive *reader) const { lib().readFree(reader); }
+};
+using ReadArchive = std::unique_ptr<struct archive, FreeReader>;
 
 // Large reads keep the system calls per megabyte low; libarchive hands stored data out of
 // this buffer directly and inflates into its own, so memory stays flat for any archive size.
@@ -51,16 +59,15 @@ using CheckedEntry = UnpackRules::Checked;
 // The rules, fed from what libarchive makes of an entry.
 QString checkEntry(UnpackRules &rules, struct archive_entry *entry, CheckedEntry *checked)
 {
-    const char *name = archive_entry_pathname(entry);
-    const mode_t type = archive_entry_filetype(entry);
+    const char *name = lib().entryPathname(entry);
+    const mode_t type = lib().entryFiletype(entry);
     const UnpackRules::Type kind
-        = archive_entry_hardlink(entry) || (type != AE_IFREG && type != AE_IFDIR)
+        = lib().entryHardlink(entry) || (type != AE_IFREG && type != AE_IFDIR)
         ? UnpackRules::Type::Other
         : type == AE_IFDIR ? UnpackRules::Type::Directory
                            : UnpackRules::Type::File;
-    return rules.check(name ? QByteArray(name) : QByteArray(), kind,
-                       archive_entry_is_encrypted(entry),
-                       archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1, checked);
+    return rules.check(name ? QByteArray(name) : QByteArray(), kind, lib().entryIsEncrypted(entry),
+                       lib().entrySizeIsSet(entry) ? lib().entrySize(entry) : -1, checked);
 }
 
 // Opens the archive for one pass. Only zip, and only through its central directory: that is
@@ -71,20 +78,20 @@ QString checkEntry(UnpackRules &rules, struct archive_entry *entry, CheckedEntry
 // the path were replaced in between.
 QString openArchive(int file, ReadArchive &reader)
 {
-    reader.reset(archive_read_new());
+    reader.reset(lib().readNew());
     if (!reader)
         return InstallText::tr("Out of memory");
-    archive_read_support_format_zip_seekable(reader.get());
+    lib().supportZipSeekable(reader.get());
     if (::lseek(file, 0, SEEK_SET) != 0
-        || archive_read_open_fd(reader.get(), file, readBlockSize) != ARCHIVE_OK)
+        || lib().openFd(reader.get(), file, readBlockSize) != ARCHIVE_OK)
         return InstallText::tr("The archive is damaged or not a zip archive: %1")
-            .arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
+            .arg(QString::fromLocal8Bit(lib().errorString(reader.get())));
     return {};
 }
 
 QString damaged(struct archive *reader)
 {
-    const char *detail = archive_error_string(reader);
+    const char *detail = lib().errorString(reader);
     return detail ? UnpackRules::damaged(QString::fromLocal8Bit(detail))
                   : InstallText::tr("The archive is damaged");
 }
@@ -118,10 +125,10 @@ public:
                       const CheckedEntry &checked, const UnpackRules &rules)
     {
         Descriptor file;
-        if (const QString error = createFile(checked.relative, archive_entry_perm(entry), &file);
+        if (const QString error = createFile(checked.relative, lib().entryPerm(entry), &file);
             !error.isEmpty())
             return error;
-        const qint64 declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+        const qint64 declared = lib().entrySizeIsSet(entry) ? lib().entrySize(entry) : -1;
         qint64 written = 0;
         if (const QString error
             = copyData(reader, file.get(), checked.relative, declared, rules, &written);
@@ -171,7 +178,7 @@ private:
             const void *block = nullptr;
             size_t size = 0;
             la_int64_t offset = 0;
-            const int status = archive_read_data_block(reader, &block, &size, &offset);
+            const int status = lib().dataBlock(reader, &block, &size, &offset);
             if (status == ARCHIVE_EOF)
                 return {};
             if (status != ARCHIVE_OK)
@@ -257,7 +264,7 @@ private:
 QString listArchive(int archive, const QString &topFolder, const ArchiveUnpacker::Limits &limits,
                     const std::atomic<bool> *cancel)
 {
-    ReadArchive reader(nullptr, archive_read_free);
+    ReadArchive reader;
     if (const QString error = openArchive(archive, reader); !error.isEmpty())
         return error;
     UnpackRules rules(topFolder, limits);
@@ -266,7 +273,7 @@ QString listArchive(int archive, const QString &topFolder, const ArchiveUnpacker
         if (cancelled(cancel))
             return InstallText::tr("Cancelled");
         struct archive_entry *entry = nullptr;
-        const int status = archive_read_next_header(reader.get(), &entry);
+        const int status = lib().nextHeader(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
             return {};
         if (status != ARCHIVE_OK)
@@ -281,7 +288,7 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
                        const std::atomic<bool> *cancel, Extraction &extraction,
                        ArchiveUnpacker::Result &result)
 {
-    ReadArchive reader(nullptr, archive_read_free);
+    ReadArchive reader;
     if (const QString error = openArchive(archive, reader); !error.isEmpty())
         return error;
     UnpackRules rules(topFolder, limits);
@@ -289,7 +296,7 @@ QString extractArchive(int archive, const QString &topFolder, const ArchiveUnpac
         if (cancelled(cancel))
             return InstallText::tr("Cancelled");
         struct archive_entry *entry = nullptr;
-        const int status = archive_read_next_header(reader.get(), &entry);
+        const int status = lib().nextHeader(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
             break;
         if (status != ARCHIVE_OK)
@@ -317,6 +324,8 @@ ArchiveUnpacker::Result unpackInOrder(int file, const QString &destination,
                                       const std::atomic<bool> *cancel)
 {
     ArchiveUnpacker::Result result;
+    if (!ArchiveLibrary::instance(&result.error))
+        return result;
 
     // Creating the destination is the check that it did not exist: a tree that was already
     // there is never written into, and never removed.

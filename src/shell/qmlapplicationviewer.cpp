@@ -16,6 +16,7 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QScreen>
+#include <QShowEvent>
 #include <QSystemTrayIcon>
 #include <QThreadPool>
 
@@ -57,6 +58,9 @@ QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     m_positionSettled.setSingleShot(true);
     m_positionSettled.setInterval(positionSettleTime);
     connect(&m_positionSettled, &QTimer::timeout, this, &QmlApplicationViewer::savePosition);
+    m_contentRelease.setSingleShot(true);
+    m_contentRelease.setInterval(defaultContentLifetime);
+    connect(&m_contentRelease, &QTimer::timeout, this, &QmlApplicationViewer::releaseContent);
     connect(new StatusNotifierWatch(this), &StatusNotifierWatch::presentChanged, this,
             &QmlApplicationViewer::trayServiceChanged);
     followTray();
@@ -167,10 +171,40 @@ void QmlApplicationViewer::moveEvent(QMoveEvent *event)
     m_positionSettled.start();
 }
 
+void QmlApplicationViewer::setContentLifetime(std::chrono::milliseconds lifetime)
+{
+    m_contentRelease.setInterval(lifetime);
+}
+
+void QmlApplicationViewer::setContentWanted(bool wanted)
+{
+    // Made at once, before the window is exposed: its first frame shows them.
+    if (QQuickItem *root = rootObject())
+        root->setProperty("contentWanted", wanted);
+}
+
+void QmlApplicationViewer::showEvent(QShowEvent *event)
+{
+    m_contentRelease.stop();
+    setContentWanted(true);
+    QQuickView::showEvent(event);
+}
+
+void QmlApplicationViewer::releaseContent()
+{
+    if (isVisible())
+        return;
+    setContentWanted(false);
+    // The controls go by deleteLater; the hand-back is worth it only once they are gone.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    releaseIdleResources();
+}
+
 void QmlApplicationViewer::hideEvent(QHideEvent *event)
 {
     QQuickView::hideEvent(event);
     savePosition();
+    m_contentRelease.start();
     // Once the hide is through: nothing is drawn until the window comes back.
     QMetaObject::invokeMethod(this, &QmlApplicationViewer::releaseIdleResources,
                               Qt::QueuedConnection);

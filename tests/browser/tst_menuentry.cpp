@@ -58,6 +58,11 @@ void TestMenuEntry::execLine_data()
     // Bare where it can be: xdg-settings reads no quotes.
     QTest::newRow("plain") << "/home/ann/chromium/current/chrome"
                            << QByteArray("/home/ann/chromium/current/chrome %U");
+    QTest::newRow("every plain sign")
+        << "/home/a.b_c+d,e:f@g-h/Z9/chrome" << QByteArray("/home/a.b_c+d,e:f@g-h/Z9/chrome %U");
+    // Letters beyond ASCII are quoted: they are not plain to every reader.
+    QTest::newRow("non-ASCII letter") << QString::fromUtf8("/home/zo\u00eb/chrome")
+                                      << QByteArray("\"/home/zo\xc3\xab/chrome\" %U");
     QTest::newRow("blanks") << "/home/ann/My Data/chrome"
                             << QByteArray("\"/home/ann/My Data/chrome\" %U");
     // Inside the quotes " ` $ \ take a backslash, which the key-file layer doubles again.

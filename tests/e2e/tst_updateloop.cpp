@@ -162,6 +162,8 @@ void TestUpdateLoop::firstStartInstallsTheLatestBuild()
     // connection the check just opened.
     m_sharedRequests.sort();
     QCOMPARE(m_sharedRequests, (QStringList { installer, lastChange, versionFile }));
+    // The status tab, made only now, shows what happened while there was none.
+    (*m_view)("openWindow()");
     QCOMPARE((*m_view)("currentVersionText.text").toString(),
              QStringLiteral("<b>Current version:</b> 123456"));
 }
@@ -328,6 +330,8 @@ void TestUpdateLoop::intervalChangesApplyAtOnce()
 {
     start();
     const ViewProbe &view = *m_view;
+    // Changed where a person changes it: on the settings tab.
+    view("openSettings()");
     view("updateIntervalSetting.value = 2");
     view("updateFactorSetting.selectedIndex = 1");
     QCOMPARE(view("updateLoop.checkPeriod").toInt(), 7200000);

@@ -1,3 +1,4 @@
+#include "install/archivelibrary.h"
 #include "install/archiveunpacker.h"
 #include "install/pipelinedunpack.h"
 #include "install/treeremoval.h"
@@ -115,6 +116,8 @@ private slots:
     void init();
     void cleanup();
 
+    void libraryIsLoadedOnlyByName_data();
+    void libraryIsLoadedOnlyByName();
     void unpacksGoodTree_data();
     void unpacksGoodTree();
     void refusesHostileArchive_data();
@@ -697,6 +700,27 @@ void TestArchiveUnpacker::unpacksOnSeveralThreadsAtOnce()
         QVERIFY2(result.ok, qPrintable(result.error));
         QVERIFY(QFileInfo(scene(QStringLiteral("tree%1/chrome").arg(i))).isExecutable());
     }
+}
+
+void TestArchiveUnpacker::libraryIsLoadedOnlyByName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("the system's") << "archive" << 13 << "";
+    // A system without it: the unpacking says what is missing instead of failing to start.
+    QTest::newRow("missing") << "archive-absent" << 13 << "libarchive is missing";
+}
+
+void TestArchiveUnpacker::libraryIsLoadedOnlyByName()
+{
+    QFETCH(QString, name);
+    QFETCH(int, version);
+    QFETCH(QString, error);
+    const ArchiveLibrary library(name, version);
+    QCOMPARE(library.isLoaded(), error.isEmpty());
+    QVERIFY2(library.error().contains(error), qPrintable(library.error()));
+    QCOMPARE(library.readNew != nullptr, error.isEmpty());
 }
 
 TARROWIN_TEST_MAIN(TestArchiveUnpacker, false)

@@ -66,7 +66,9 @@ private slots:
     void meteredConnectionPausesARunningDownload();
 
 private:
-    void load();
+    // A tray start; with content, the window's controls are made as its first show makes
+    // them, the window itself staying hidden.
+    void load(bool content = true);
     // The loop's clock: the checks it starts.
     QTimer *checkTimer() const;
 
@@ -101,11 +103,13 @@ void TestMainView::cleanup()
     QDir(InstallRoot::defaultPath()).removeRecursively();
 }
 
-void TestMainView::load()
+void TestMainView::load(bool content)
 {
     m_viewer = Startup::createMainWindow({ QStringLiteral("tarrowin"), QStringLiteral("/tray") });
     QVERIFY(m_viewer->rootObject());
     m_view = std::make_unique<ViewProbe>(m_viewer.get());
+    if (content)
+        QVERIFY(m_viewer->rootObject()->setProperty("contentWanted", true));
 }
 
 QTimer *TestMainView::checkTimer() const
@@ -294,8 +298,12 @@ void TestMainView::period()
         QSettings().setValue(QStringLiteral("UpdateCheckInterval"), storedCount);
     if (storedFactor.isValid())
         QSettings().setValue(QStringLiteral("UpdateCheckFactor"), storedFactor);
-    load();
+    // The loop keeps its period from the store while the settings tab does not exist.
+    load(false);
     const ViewProbe &view = *m_view;
+    QCOMPARE(view("updateLoop.checkPeriod").toInt(), interval);
+    QCOMPARE(checkTimer()->interval(), interval);
+    QVERIFY(m_viewer->rootObject()->setProperty("contentWanted", true));
     QCOMPARE(view("updateIntervalSetting.value").toInt(), count);
     QCOMPARE(view("updateFactorSetting.selectedText").toString(), frame);
     QCOMPARE(view("updateLoop.checkPeriod").toInt(), interval);

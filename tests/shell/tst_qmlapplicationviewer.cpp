@@ -3,6 +3,7 @@
 #include "support/testenvironment.h"
 
 #include <QDir>
+#include <QPointer>
 #include <QQmlEngine>
 #include <QQmlExpression>
 #include <QQuickItem>
@@ -35,6 +36,8 @@ private slots:
     void movesAreWrittenOnceTheySettle();
     void quitFromTheViewEndsTheEventLoop();
     void hidingHandsBackWhatWaitingDoesNotNeed();
+    void contentLivesWhileTheWindowIsWanted_data();
+    void contentLivesWhileTheWindowIsWanted();
 
 private:
     std::unique_ptr<QmlApplicationViewer> loadedViewer();
@@ -112,6 +115,54 @@ void TestQmlApplicationViewer::positionKnown()
     QFETCH(QString, platform);
     QFETCH(bool, known);
     QCOMPARE(WindowPlacement::positionKnown(platform), known);
+}
+
+void TestQmlApplicationViewer::contentLivesWhileTheWindowIsWanted_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<bool>("shownAgain");
+    QTest::newRow("hidden past its lifetime: released") << "openWindow" << 0 << false;
+    QTest::newRow("on the settings tab, released") << "openSettings" << 1 << false;
+    QTest::newRow("shown again in time: kept") << "openSettings" << 1 << true;
+}
+
+void TestQmlApplicationViewer::contentLivesWhileTheWindowIsWanted()
+{
+    QFETCH(QString, request);
+    QFETCH(int, tab);
+    QFETCH(bool, shownAgain);
+    const auto content = [](const QmlApplicationViewer &viewer) {
+        return viewer.rootObject()->property("content").value<QObject *>();
+    };
+    auto viewer = loadedViewer();
+    // Loaded but never shown: no tabs, no controls.
+    QVERIFY(!content(*viewer));
+    viewer->setContentLifetime(std::chrono::milliseconds(50));
+
+    QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), qPrintable(request)));
+    const QPointer<QObject> made = content(*viewer);
+    QVERIFY(made);
+    QCOMPARE(made->property("current").toInt(), tab);
+    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    viewer->hide();
+    if (shownAgain) {
+        viewer->show();
+        // Nothing to wait for but time: four lifetimes, long past a release.
+        QTest::qWait(200);
+        QVERIFY(made);
+        QCOMPARE(content(*viewer), made.data());
+    } else {
+        QTRY_VERIFY(!made);
+        QVERIFY(!content(*viewer));
+    }
+
+    // Made anew for the next show, on the tab asked for.
+    viewer->hide();
+    QTRY_VERIFY(!content(*viewer));
+    QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), qPrintable(request)));
+    QVERIFY(content(*viewer));
+    QCOMPARE(content(*viewer)->property("current").toInt(), tab);
 }
 
 std::unique_ptr<QmlApplicationViewer> TestQmlApplicationViewer::loadedViewer()

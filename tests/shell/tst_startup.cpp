@@ -122,11 +122,16 @@ void TestStartup::trayStartShowsNothingUntilRestored()
     auto viewer
         = Startup::createMainWindow({ QStringLiteral("tarrowin"), QStringLiteral("--tray") });
     QVERIFY(!viewer->isVisible());
-    // The view is loaded in full all the same.
+    // The program's objects are made all the same, the window's tabs and controls are not.
     QVERIFY(viewer->rootObject());
+    QVERIFY(viewer->rootObject()->findChild<QSystemTrayIcon *>());
+    const auto content
+        = [&] { return viewer->rootObject()->property("content").value<QObject *>(); };
+    QVERIFY(!content());
 
     QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "openWindow"));
     QVERIFY(viewer->isVisible());
+    QVERIFY(content());
 }
 
 void TestStartup::closingTheWindowKeepsRunning()

@@ -1,0 +1,427 @@
+import QtQuick
+import QtDesktop 0.1
+import Tarrowin 1.0
+
+// What the window shows: its tabs and their controls. The view makes it when the window is
+// first shown and lets it go again after a while hidden; the program's own objects, which
+// it reads and drives, live on in the view while it does not exist.
+TabFrame {
+    id: tabFrame
+
+    // Made on the tab the request to show the window asked for.
+    current: currentTab
+    position: "South"
+
+    Tab {
+        id: statusTab
+        title: "Tarrowin"
+
+        Column {
+            id: mainWindowColumn
+            x: 10
+            y: 6
+            width: parent.width - 20
+            spacing: 5
+
+            Row {
+                id: titleBar
+                spacing: 10
+
+                Image {
+                    anchors.verticalCenter: parent.verticalCenter
+                    source: "qrc:/images/icons/icon.png"
+                    sourceSize.width: 52
+                    width: 52
+                    height: 52
+                    Accessible.ignored: true
+                }
+
+                Column {
+                    anchors.verticalCenter: parent.verticalCenter
+
+                    Text {
+                        id: appName
+                        text: "Tarrowin"
+                        font.pixelSize: 24
+                        color: palette.windowText
+                        Accessible.role: Accessible.Heading
+                    }
+
+                    Text {
+                        id: credits
+
+                        function open() {
+                            Qt.openUrlExternally(window.siteAddress)
+                        }
+
+                        text: qsTr("A Quillmarsh utility\nLead developer: the Quillmarsh team")
+                        font.pixelSize: textPixels
+                        font.underline: true
+                        color: palette.link
+                        activeFocusOnTab: true
+                        Keys.onReturnPressed: open()
+                        Keys.onEnterPressed: open()
+                        Keys.onSpacePressed: open()
+                        Accessible.role: Accessible.Link
+                        Accessible.name: text.replace("\n", ", ")
+                        Accessible.onPressAction: open()
+
+                        MouseArea {
+                            anchors.fill: parent
+                            cursorShape: Qt.PointingHandCursor
+                            onClicked: credits.open()
+                        }
+
+                        Rectangle {
+                            anchors.fill: parent
+                            anchors.margins: -2
+                            visible: credits.activeFocus
+                            color: "transparent"
+                            border.color: palette.highlight
+                            radius: 2
+                        }
+                    }
+                }
+            }
+
+            Rectangle {
+                id: rule
+                width: parent.width
+                height: 1
+                color: palette.mid
+            }
+
+            Item {
+                id: bottomPanel
+                width: parent.width
+                height: Math.max(idleBottomPanel.height, downloadingBottomPanel.height)
+
+                Column {
+                    id: idleBottomPanel
+                    spacing: 3
+                    width: parent.width
+                    opacity: 1
+                    // Out of the way of clicks, Tab and screen readers once faded out.
+                    visible: opacity > 0
+
+                    Item {
+                        width: parent.width
+                        height: Math.max(currentVersionText.height, checkForUpdatesButton.height)
+
+                        Text {
+                            id: currentVersionText
+
+                            readonly property string value: chromeDownloader.currentBuild === -1
+                                                            ? qsTr("Unknown")
+                                                            : chromeDownloader.currentBuild
+
+                            anchors.left: parent.left
+                            anchors.right: checkForUpdatesButton.left
+                            // "Current version: Unknown" fits on one line beside the button.
+                            anchors.rightMargin: 4
+                            anchors.verticalCenter: parent.verticalCenter
+                            wrapMode: Text.Wrap
+                            textFormat: Text.StyledText
+                            font.pixelSize: textPixels
+                            color: palette.windowText
+                            text: labelled(qsTr("Current version:"), value)
+                            Accessible.name: qsTr("Current version:") + " " + value
+                        }
+
+                        Button {
+                            id: checkForUpdatesButton
+                            anchors.right: parent.right
+                            anchors.verticalCenter: parent.verticalCenter
+                            text: qsTr("Check for a new build")
+                            Accessible.name: text
+                            onClicked: updateLoop.checkNow()
+                        }
+                    }
+
+                    Text {
+                        id: installedVersionText
+                        width: parent.width
+                        visible: text !== ""
+                        // The browser's own words: never read as markup.
+                        textFormat: Text.PlainText
+                        elide: Text.ElideRight
+                        font.pixelSize: textPixels
+                        color: palette.windowText
+                        text: chromeDownloader.currentVersion
+                    }
+
+                    Text {
+                        id: latestVersionText
+
+                        readonly property string value: !versionChecker.platformSupported
+                                                        ? qsTr("No Chromium builds for this platform")
+                                                        : versionChecker.checking
+                                                          ? qsTr("Checking ...")
+                                                          : versionChecker.latestBuild === -1
+                                                            ? qsTr("Unknown")
+                                                            : versionChecker.latestBuild
+
+                        width: parent.width
+                        wrapMode: Text.Wrap
+                        textFormat: Text.StyledText
+                        font.pixelSize: textPixels
+                        color: palette.windowText
+                        text: labelled(qsTr("Latest version:"), value)
+                        Accessible.name: qsTr("Latest version:") + " " + value
+                    }
+
+                    Text {
+                        id: idleStatusText
+                        width: parent.width
+                        wrapMode: Text.Wrap
+                        // An error longer than any the program knows of ends in "…"
+                        // rather than leave the window; the whole of it is in the log.
+                        maximumLineCount: 3
+                        elide: Text.ElideRight
+                        textFormat: Text.StyledText
+                        font.pixelSize: textPixels
+                        color: palette.windowText
+                        text: labelled(qsTr("Status:"), updateNotifier.statusLine)
+                        Accessible.name: qsTr("Status:") + " " + updateNotifier.statusLine
+                    }
+
+                    Text {
+                        id: nextCheckText
+
+                        readonly property string value: updateWords.nextCheck(updateLoop.nextCheck)
+
+                        width: parent.width
+                        visible: value !== ""
+                        elide: Text.ElideRight
+                        textFormat: Text.StyledText
+                        font.pixelSize: textPixels
+                        color: palette.windowText
+                        text: labelled(qsTr("Next check:"), value)
+                        Accessible.name: qsTr("Next check:") + " " + value
+                    }
+                }
+
+                Column {
+                    id: downloadingBottomPanel
+                    spacing: 8
+                    width: parent.width
+                    opacity: 0
+                    visible: opacity > 0
+
+                    // Side by side while they fit, one below the other when not.
+                    Flow {
+                        width: parent.width
+                        spacing: 10
+
+                        Text {
+                            id: fileSizeText
+
+                            readonly property string value: calculateFileSize(chromeDownloader.downloadSize)
+                                                            + " (" + percentage(chromeDownloader.downloadProgress) + "%)"
+
+                            width: Math.min(implicitWidth, parent.width)
+                            wrapMode: Text.Wrap
+                            textFormat: Text.StyledText
+                            font.pixelSize: textPixels
+                            color: palette.windowText
+                            text: labelled(qsTr("File size:"), value)
+                            Accessible.name: qsTr("File size:") + " " + value
+                        }
+
+                        Text {
+                            id: downloadStatusText
+                            width: Math.min(implicitWidth, parent.width)
+                            wrapMode: Text.Wrap
+                            maximumLineCount: 3
+                            elide: Text.ElideRight
+                            textFormat: Text.StyledText
+                            font.pixelSize: textPixels
+                            color: palette.windowText
+                            text: labelled(qsTr("Status:"), updateNotifier.statusLine)
+                            Accessible.name: qsTr("Status:") + " " + updateNotifier.statusLine
+                        }
+                    }
+
+                    ProgressBar {
+                        id: downloadProgressBar
+                        width: parent.width
+                        height: 10
+                        value: chromeDownloader.downloadProgress
+                        progressColor: "orange"
+                        // Animated stripes while installing, only while someone can see
+                        // them: a hidden window would otherwise wake many times a second
+                        // for the whole installation.
+                        indeterminate: chromeDownloader.status === ChromeDownloader.InstallingStatus
+                                       && shown
+                        Accessible.name: qsTr("Download progress")
+                    }
+                }
+
+                states: State {
+                    name: "active"
+                    when: chromeDownloader.status !== ChromeDownloader.IdleStatus
+                    PropertyChanges { target: idleBottomPanel; opacity: 0 }
+                    PropertyChanges { target: downloadingBottomPanel; opacity: 1 }
+                }
+
+                transitions: Transition {
+                    // A hidden window changes over at once.
+                    enabled: shown
+                    NumberAnimation {
+                        properties: "opacity"
+                        duration: 1000
+                        easing.type: Easing.OutQuint
+                    }
+                }
+            }
+        }
+    }
+
+    Tab {
+        id: settingsTab
+        title: qsTr("Settings")
+
+        Column {
+            id: settingsColumn
+            x: 10
+            y: 6
+            width: parent.width - 20
+            spacing: 5
+
+            Column {
+                width: parent.width
+                spacing: 4
+
+                Text {
+                    id: updateIntervalText
+                    width: parent.width
+                    wrapMode: Text.Wrap
+                    text: qsTr("Check for Chromium builds every")
+                    font.pixelSize: textPixels
+                    color: palette.windowText
+                }
+
+                Row {
+                    spacing: 5
+
+                    SpinBox {
+                        id: updateIntervalSetting
+
+                        // The stored count (the default for no number) within the bounds,
+                        // which a longer time frame may narrow for the timer.
+                        function shownCount() {
+                            const key = settings.keys.UpdateCheckInterval
+                            const count = parseInt(stored(key))
+                            return Math.min(Math.max(isNaN(count) ? settings.defaults[key] : count, from), to)
+                        }
+
+                        // Room for the largest count, 35791 minutes.
+                        width: 84
+                        from: 1
+                        to: updateLoop.largestCount(updateFactorSetting.selectedIndex)
+                        value: shownCount()
+                        Accessible.name: updateIntervalText.text
+                        // Showing a value is no change: a count kept within the bounds
+                        // must not land in the user's file in place of the stored one.
+                        onValueChanged: if (value !== shownCount()) store(settings.keys.UpdateCheckInterval, value)
+                    }
+
+                    ComboBox {
+                        id: updateFactorSetting
+                        width: 84
+                        model: timeframesModel
+                        selectedIndex: updateLoop.timeFrameIndex(
+                                           settings.value(settings.keys.UpdateCheckFactor),
+                                           timeframesModel.count)
+                        Accessible.name: qsTr("Time frame")
+                        Component.onCompleted: selectedText = timeframesModel.get(selectedIndex).text
+                        onSelectedIndexChanged: {
+                            if (selectedIndex < 0)
+                                return
+                            // An unknown stored time frame shows as minutes, unwritten.
+                            if (selectedIndex !== updateLoop.timeFrameIndex(
+                                        settings.value(settings.keys.UpdateCheckFactor),
+                                        timeframesModel.count))
+                                store(settings.keys.UpdateCheckFactor, selectedIndex)
+                            selectedText = timeframesModel.get(selectedIndex).text
+                        }
+                    }
+                }
+            }
+
+            // Side by side, so the metered check box fits under them.
+            Row {
+                spacing: 12
+
+                CheckBox {
+                    id: runOnStartupSetting
+                    text: qsTr("Run on startup")
+                    Accessible.name: text
+                    checked: stored(settings.keys.RunOnStartup) === "true"
+                    // Only a real change registers or unregisters: loading the stored state does not.
+                    onCheckedChanged: {
+                        if ((stored(settings.keys.RunOnStartup) === "true") !== checked)
+                            systemTrayIcon.runOnStartup(checked)
+                    }
+                }
+
+                CheckBox {
+                    id: showNotificationsSetting
+                    text: qsTr("Show notifications")
+                    Accessible.name: text
+                    checked: stored(settings.keys.ShowNotifications) === "true"
+                    onCheckedChanged: store(settings.keys.ShowNotifications, checked)
+                }
+            }
+
+            CheckBox {
+                id: downloadOnMeteredSetting
+                text: qsTr("Download on metered connections")
+                Accessible.name: text
+                checked: stored(settings.keys.DownloadOnMetered) === "true"
+                onCheckedChanged: store(settings.keys.DownloadOnMetered, checked)
+            }
+
+            CheckBox {
+                id: downloadOnBatterySetting
+                text: qsTr("Download on battery")
+                Accessible.name: text
+                checked: stored(settings.keys.DownloadOnBattery) === "true"
+                onCheckedChanged: store(settings.keys.DownloadOnBattery, checked)
+            }
+
+            Frame {
+                id: updateFrame
+                width: parent.width
+                height: updateContent.height + 12
+                visible: systemTrayIcon.updateAvailable
+
+                Column {
+                    id: updateContent
+                    x: 6
+                    y: 6
+                    width: updateFrame.width - 12
+                    spacing: 6
+
+                    Text {
+                        id: updateNoticeText
+                        width: parent.width
+                        wrapMode: Text.Wrap
+                        horizontalAlignment: Text.AlignHCenter
+                        text: qsTr("There is a new version of Tarrowin available.")
+                        font.pixelSize: textPixels
+                        color: palette.windowText
+                    }
+
+                    Button {
+                        id: downloadUpdateButton
+                        text: qsTr("Download Update")
+                        Accessible.name: text
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        onClicked: Qt.openUrlExternally(window.updateAddress)
+                    }
+                }
+            }
+        }
+    }
+}
