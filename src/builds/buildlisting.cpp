@@ -126,24 +126,27 @@ BuildListing::Page BuildListing::parse(const QByteArray &json, const BuildSeries
     page.valid = true;
     const QJsonObject root = document.object();
     page.nextPageToken = root.value(QLatin1String("nextPageToken")).toString();
-    const QString prefix = series.folder() + QLatin1Char('/');
-    const QString suffix = QLatin1Char('/') + series.artifact();
     const QJsonArray items = root.value(QLatin1String("items")).toArray();
     for (const QJsonValue &value : items) {
         const QJsonObject item = value.toObject();
-        // The storage filters already; what it sends is checked all the same, since the
-        // build found here is downloaded and installed.
-        const QString name = item.value(QLatin1String("name")).toString();
-        if (!name.startsWith(prefix) || !name.endsWith(suffix))
-            continue;
-        const QString number = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size());
-        const bool digits = !number.isEmpty()
-            && std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); });
-        const int build = digits ? BuildNumber::parse(number.toLatin1()) : -1;
+        const int build = buildOf(item.value(QLatin1String("name")).toString(), series);
         if (build <= page.newest.build || build >= below)
             continue;
         page.newest.build = build;
         page.newest.generation = item.value(QLatin1String("generation")).toString().toLatin1();
     }
     return page;
+}
+
+int BuildListing::buildOf(const QString &objectName, const BuildSeries &series)
+{
+    const QString prefix = series.folder() + QLatin1Char('/');
+    const QString suffix = QLatin1Char('/') + series.artifact();
+    if (!objectName.startsWith(prefix) || !objectName.endsWith(suffix))
+        return -1;
+    const QString number
+        = objectName.mid(prefix.size(), objectName.size() - prefix.size() - suffix.size());
+    const bool digits = !number.isEmpty()
+        && std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); });
+    return digits ? BuildNumber::parse(number.toLatin1()) : -1;
 }

@@ -54,6 +54,10 @@ public:
     static QUrl address(const BuildSeries &series, int below, int known = -1,
                         const QString &pageToken = {});
     static Page parse(const QByteArray &json, const BuildSeries &series, int below);
+    // The build an object of the listing holds the series' archive of, or -1. The storage
+    // filters already; what it sends is checked all the same, since a build found in a
+    // listing may be downloaded and installed.
+    static int buildOf(const QString &objectName, const BuildSeries &series);
 
 signals:
     // answered is false when the listing could not be read; newest.build is -1 when it

@@ -1,5 +1,6 @@
 #include "builds/publishedbuilds.h"
 
+#include "builds/buildlisting.h"
 #include "builds/buildnumber.h"
 #include "builds/buildstorage.h"
 #include "common/textfetch.h"
@@ -263,19 +264,11 @@ bool PublishedBuilds::parsePage(const QByteArray &json, const BuildSeries &serie
         return false;
     const QJsonObject root = document.object();
     *nextPageToken = root.value(QLatin1String("nextPageToken")).toString();
-    const QString prefix = series.folder() + QLatin1Char('/');
-    const QString suffix = QLatin1Char('/') + series.artifact();
     const QJsonArray items = root.value(QLatin1String("items")).toArray();
     for (const QJsonValue &value : items) {
         const QJsonObject item = value.toObject();
-        // Checked although the storage filters: a build listed here may be installed.
-        const QString name = item.value(QLatin1String("name")).toString();
-        if (!name.startsWith(prefix) || !name.endsWith(suffix))
-            continue;
-        const QByteArray number
-            = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size()).toLatin1();
         Build build;
-        build.number = allDigits(number) ? BuildNumber::parse(number) : -1;
+        build.number = BuildListing::buildOf(item.value(QLatin1String("name")).toString(), series);
         const QByteArray generation = item.value(QLatin1String("generation")).toString().toLatin1();
         if (build.number <= 0)
             continue;

@@ -11,6 +11,20 @@
 namespace {
 const QByteArray showMessage = QByteArrayLiteral("show\n");
 const QByteArray jobPrefix = QByteArrayLiteral("job ");
+
+// The lock is taken a moment before the server listens, so a start racing with the first
+// one may find nothing yet; it tries again until the deadline.
+bool connectWithin(QLocalSocket &socket, const QString &path, const QDeadlineTimer &deadline)
+{
+    while (!deadline.hasExpired()) {
+        socket.connectToServer(path);
+        if (socket.waitForConnected(int(deadline.remainingTime())))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
 } // namespace
 
 QString SingleInstance::defaultDirectory()
@@ -126,14 +140,7 @@ int SingleInstance::forwardJob(const QByteArray &job, const LineSink &sink) cons
 {
     QDeadlineTimer deadline(notifyTimeoutMs);
     QLocalSocket socket;
-    bool connected = false;
-    while (!connected && !deadline.hasExpired()) {
-        socket.connectToServer(serverPath());
-        connected = socket.waitForConnected(int(deadline.remainingTime()));
-        if (!connected)
-            QThread::msleep(50);
-    }
-    if (!connected)
+    if (!connectWithin(socket, serverPath(), deadline))
         return -1;
     socket.write(jobPrefix + job.left(maximumMessageSize - jobPrefix.size() - 1) + '\n');
     deadline.setRemainingTime(jobTimeoutMs);
@@ -158,16 +165,7 @@ bool SingleInstance::notifyRunning() const
 {
     const QDeadlineTimer deadline(notifyTimeoutMs);
     QLocalSocket socket;
-    // The lock is taken a moment before the server listens, so a start racing with the
-    // first one may find nothing yet; it tries again until the deadline.
-    bool connected = false;
-    while (!connected && !deadline.hasExpired()) {
-        socket.connectToServer(serverPath());
-        connected = socket.waitForConnected(int(deadline.remainingTime()));
-        if (!connected)
-            QThread::msleep(50);
-    }
-    if (!connected)
+    if (!connectWithin(socket, serverPath(), deadline))
         return false;
     socket.write(showMessage);
     const bool written
