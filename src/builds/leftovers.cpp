@@ -29,11 +29,12 @@ int Leftovers::removeTemporaryDirectories(const QString &tempPath, const QString
     if (tempPath.isEmpty())
         return 0;
     int removed = 0;
-    const QFileInfoList entries
-        = QDir(tempPath).entryInfoList({ QStringLiteral("tarrowin-*") },
-                                       QDir::AllEntries | QDir::Hidden | QDir::System
-                                           | QDir::NoDotAndDotDot | QDir::CaseSensitive);
+    // By prefix rather than a name filter, which would map PCRE2 at every start.
+    const QFileInfoList entries = QDir(tempPath).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
+        if (!entry.fileName().startsWith(QLatin1String("tarrowin-")))
+            continue;
         // isSymLink() first: isDir() and ownerId() describe a link's target.
         if (entry.isSymLink() || !entry.isDir() || !ownedByUs(entry))
             continue;

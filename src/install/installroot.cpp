@@ -382,10 +382,14 @@ void InstallRoot::removeLeftoverStaging() const
 #ifdef Q_OS_UNIX
     TreeRemoval::sweep(m_path);
     TreeRemoval::sweep(m_path + QStringLiteral("/versions"));
-    const QFileInfoList entries = QDir(m_path).entryInfoList(
-        { QStringLiteral(".staging-*"), QStringLiteral(".link-*") },
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    // Matched by prefix, not by a name filter: a filter is a regular expression, and this
+    // runs at every start, which then maps PCRE2 for nothing else.
+    const QFileInfoList entries = QDir(m_path).entryInfoList(QDir::AllEntries | QDir::Hidden
+                                                             | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
+        if (!entry.fileName().startsWith(QLatin1String(".staging-"))
+            && !entry.fileName().startsWith(QLatin1String(".link-")))
+            continue;
         if (entry.fileName().startsWith(QLatin1String(".link-"))) {
             // A link activate() made and a crash kept from being renamed into place.
             if (entry.isSymLink())

@@ -485,6 +485,9 @@ void TestInstallRoot::removesLeftoverStagingOnly()
     QVERIFY(symlink(elsewhere, m_root->path() + QStringLiteral("/.staging-planted")));
     // A link switch a crash interrupted.
     QVERIFY(symlink(QStringLiteral("versions/100"), m_root->path() + QStringLiteral("/.link-x")));
+    // Named like neither: not the program's to remove.
+    const QString unlike = m_root->path() + QStringLiteral("/.staging");
+    QVERIFY(QDir().mkpath(unlike));
     // A broken download's part, kept with its record for the next attempt.
     std::unique_ptr<QTemporaryDir> resumable = m_root->createStagingDir();
     resumable->setAutoRemove(false);
@@ -512,6 +515,7 @@ void TestInstallRoot::removesLeftoverStagingOnly()
     QVERIFY(!QFileInfo(m_root->path() + QStringLiteral("/.link-x")).isSymLink());
     QVERIFY(QFileInfo(m_root->path() + QStringLiteral("/.staging-planted")).isSymLink());
     QVERIFY(QFileInfo::exists(elsewhere + QStringLiteral("/inner")));
+    QVERIFY(QFileInfo::exists(unlike));
     QCOMPARE(m_root->currentBuild(), 100);
     QCOMPARE(browserContents(), QStringLiteral("100"));
 }
