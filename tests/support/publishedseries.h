@@ -23,8 +23,8 @@ inline QList<QJsonObject> objects(const QList<int> &numbers)
 {
     QList<QJsonObject> result;
     for (const int number : numbers) {
-        const QDateTime created
-            = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC).addSecs((number - 1350000) * 600);
+        const QDateTime created = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC)
+                                      .addSecs(qint64(number - 1350000) * 600);
         result.append({ { "name", QStringLiteral("Linux_x64/%1/chrome-linux.zip").arg(number) },
                         { "size", QString::number(number * 10) },
                         { "generation", QString::number(number + 7) },
