@@ -27,6 +27,7 @@ Rectangle {
     function toggleWindow() { Window.window && Window.window.visible ? Window.window.hide() : openWindow() }
     function openWindow() { showTab(0) }
     function openSettings() { showTab(1) }
+    function openBuilds() { showTab(2) }
     function showTab(index) {
         currentTab = index
         if (content)
@@ -132,7 +133,7 @@ Rectangle {
         onFailed: build => updateLoop.installationFailed(build)
         onInstalled: (build, version) => updateNotifier.installationSucceeded(build, version)
         onNotPublished: function(build, newest) { updateLoop.buildNotPublished(build, newest) }
-        onCurrentBuildChanged: { updateLoop.installedBuildChanged(); browserRelaunch.refresh(); profileGuard.buildChanged(); profileCopy.offer() }
+        onCurrentBuildChanged: { updateLoop.installedBuildChanged(); browserRelaunch.refresh(); profileGuard.buildChanged(); profileCopy.offer(); if (content) buildActions.refresh() }
         onDownloading: build => updateNotifier.downloadAnswered(build)
     }
 
@@ -221,6 +222,12 @@ Rectangle {
         onRestored: (build, error) => updateNotifier.browserMessage(error)
         // Only to the build asked about: an update may have put another one there since.
         onSwitchTo: build => { if (build === chromeDownloader.previousBuild) chromeDownloader.goBack() }
+    }
+
+    // The Builds tab's actions; a build made current goes there the way back goes.
+    BuildActions {
+        id: buildActions
+        onGoBackRequested: build => { chromeDownloader.refreshInstalledBuild(); profileGuard.goBack(build) }
     }
 
     // Before the browser's own profile first exists, the distribution's Chromium's may be copied.

@@ -247,6 +247,41 @@
     </message>
 </context>
 <context>
+    <name>BuildActions</name>
+    <message>
+        <source>current</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>pinned</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>in use</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 MB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Make build %1 current to start it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not start the browser</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Give a build number, a version, a milestone (M131) or a date</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installing %1 ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>BuildChoice</name>
     <message>
         <source>&quot;%1&quot; names no build: give a build number, a version such as 131.0.6778.85, a milestone such as M131 or a day such as 2026-11-01</source>
@@ -407,6 +442,14 @@
     </message>
     <message>
         <source>There is no previous build to go back to.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is current already</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is not installed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1070,6 +1113,50 @@ Lead developer: the Quillmarsh team</source>
     </message>
     <message>
         <source>Download on battery</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Builds</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installed builds</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Make current</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unpin</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pin</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Number, version, M131 or date</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build to install</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Install build…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Install build</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

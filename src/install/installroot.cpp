@@ -372,6 +372,29 @@ bool InstallRoot::goBack(QString *error)
 #endif
 }
 
+bool InstallRoot::setPrevious(int build, QString *error)
+{
+#ifdef Q_OS_UNIX
+    if (build == currentBuild())
+        return fail(error, Text::tr("Build %1 is current already").arg(build));
+    const QFileInfo browser(versionPath(build) + QStringLiteral("/chrome"));
+    if (build < 0 || !isPlainDir(versionPath(build)) || !browser.isFile()
+        || !browser.isExecutable())
+        return fail(error, Text::tr("Build %1 is not installed").arg(build));
+    int cause = 0;
+    if (!replaceLink(m_path, previousLink(), linkTextFor(build), &cause))
+        return fail(error,
+                    Text::tr("Could not point %1 at build %2: %3")
+                        .arg(previousLink())
+                        .arg(build)
+                        .arg(qt_error_string(cause)));
+    return true;
+#else
+    Q_UNUSED(build);
+    return fail(error, Text::tr("Unpacked builds are not supported on this system."));
+#endif
+}
+
 void InstallRoot::removeUnusedVersions(const QString &procRoot) const
 {
     KeptVersions(*this, procRoot).sweep();

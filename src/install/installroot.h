@@ -51,6 +51,9 @@ public:
     bool place(int build, const QString &tree, QString *error = nullptr);
     // Swaps current and previous. False when there is no previous build.
     bool goBack(QString *error = nullptr);
+    // Points `previous` at an installed build other than current, so that going back leads
+    // to it: any build is made current through the one way back, with its profile question.
+    bool setPrevious(int build, QString *error = nullptr);
 
     // Removes every directory under versions/ but current's, pinned builds and "KeepBuilds"
     // counted from current and previous (KeptVersions), unless a running process's executable

@@ -11,6 +11,7 @@
 #include "common/tlstrust.h"
 #include "settings/config.h"
 #include "settings/settings.h"
+#include "shell/buildactions.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
 #include "shell/qmlchromedownloader.h"
@@ -105,6 +106,7 @@ void Startup::registerTypes()
     qmlRegisterType<ProfileGuard>(uri, 1, 0, "ProfileGuard");
     qmlRegisterType<ProfileCopy>(uri, 1, 0, "ProfileCopy");
     qmlRegisterType<BuildListModel>(uri, 1, 0, "BuildListModel");
+    qmlRegisterType<BuildActions>(uri, 1, 0, "BuildActions");
 }
 
 void Startup::releaseAfterWork(QmlApplicationViewer *viewer)

@@ -2,6 +2,7 @@
 #include "shell/qmlapplicationviewer.h"
 #include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
+#include "support/plantedbuilds.h"
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
 
@@ -35,6 +36,8 @@ private slots:
     void statusTabFailed();
     void settingsTabWithUpdateNotice_data() { themes(); }
     void settingsTabWithUpdateNotice();
+    void buildsTab_data() { themes(); }
+    void buildsTab();
 
 private:
     static void themes();
@@ -99,6 +102,7 @@ void TestScreenshots::cleanup()
     m_view.reset();
     m_viewer.reset();
     QApplication::setPalette(m_desktopPalette);
+    QDir(InstallRoot::defaultPath()).removeRecursively();
 }
 
 void TestScreenshots::themes()
@@ -191,6 +195,25 @@ void TestScreenshots::settingsTabWithUpdateNotice()
     (*m_view)("openSettings()");
     QTRY_VERIFY_WITH_TIMEOUT((*m_view)("updateFrame.visible").toBool(), 10000);
     save(QStringLiteral("settings-update"));
+}
+
+void TestScreenshots::buildsTab()
+{
+    const InstallRoot root(InstallRoot::defaultPath());
+    QVERIFY(plantBuild(root, 1233000, "Chromium 132.0.6834.0 snapshot", true));
+    QVERIFY(plantBuild(root, 1234000, "Chromium 133.0.6905.0 snapshot", true));
+    QSettings().setValue(QStringLiteral("PinnedBuilds"), QStringList { "1233000" });
+    start();
+    (*m_view)("openBuilds()");
+    QTRY_COMPARE_WITH_TIMEOUT((*m_view)("buildList.count").toInt(), 2, 10000);
+    // The sizes are counted beside the window: the picture waits for them.
+    QTRY_VERIFY_WITH_TIMEOUT(!(*m_view)("buildList.currentItem.text").toString().contains("…"),
+                             10000);
+    (*m_view)("removeBuildButton.clicked()");
+    // The window's own colour follows a theme change a moment after its controls do.
+    QTRY_COMPARE_WITH_TIMEOUT((*m_view)("window.color"), (*m_view)("content.palette.window"),
+                              10000);
+    save(QStringLiteral("builds"));
 }
 
 TARROWIN_TEST_MAIN(TestScreenshots, true)

@@ -42,6 +42,8 @@ private slots:
     void reinstallingAnUnlinkedBuild();
     void goBack_data();
     void goBack();
+    void setPrevious_data();
+    void setPrevious();
     void rootMayBeALinkToADirectory();
     void lockKeepsLiveSessionsFromTheSweep();
     void lockHeldAloneElsewhereDoesNotHoldTheStartUp();
@@ -252,6 +254,41 @@ void TestInstallRoot::goBack_data()
     QTest::newRow("swaps") << 2 << false << true;
     QTest::newRow("nothing to go back to") << 1 << false << false;
     QTest::newRow("previous build deleted") << 2 << true << false;
+}
+
+void TestInstallRoot::setPrevious_data()
+{
+    QTest::addColumn<int>("build");
+    QTest::addColumn<QString>("refusal"); // empty: going back then leads to the build
+    QTest::newRow("a build beside") << 150 << "";
+    QTest::newRow("the build before") << 200 << "";
+    QTest::newRow("the current build") << 300 << "is current";
+    QTest::newRow("not installed") << 999 << "not installed";
+    QTest::newRow("a folder without its browser") << 400 << "not installed";
+}
+
+void TestInstallRoot::setPrevious()
+{
+    QFETCH(int, build);
+    QFETCH(QString, refusal);
+    install(100);
+    QVERIFY(m_root->place(150, stage(150)));
+    install(200);
+    install(300);
+    QVERIFY(QDir().mkpath(m_root->versionPath(400)));
+    const QString previousBefore = linkText(m_root->previousLink());
+
+    QString error;
+    QCOMPARE(m_root->setPrevious(build, &error), refusal.isEmpty());
+    if (!refusal.isEmpty()) {
+        QVERIFY2(error.contains(refusal), qPrintable(error));
+        QCOMPARE(linkText(m_root->previousLink()), previousBefore);
+        QCOMPARE(m_root->currentBuild(), 300);
+        return;
+    }
+    QVERIFY(m_root->goBack());
+    QCOMPARE(m_root->currentBuild(), build);
+    QCOMPARE(m_root->previousBuild(), 300);
 }
 
 void TestInstallRoot::rootMayBeALinkToADirectory()

@@ -5,11 +5,13 @@
 #include "support/fakeinstaller.h"
 #include "support/fakenetworkmanager.h"
 #include "support/loopbackserver.h"
+#include "support/plantedbuilds.h"
 #include "support/privatebus.h"
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
 #include "tray/runatlogon.h"
 
+#include <QProcess>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QScopeGuard>
@@ -58,6 +60,7 @@ private slots:
     void failedCheckSaysWhyOncePerOutage();
     void noSeriesForThisPlatform();
     void goBackEntryFollowsThePreviousBuild();
+    void buildsTabListsPinsAndRefusesRemovals();
     void sandboxEntryWhileTheRestrictionHolds();
     void exitWaitsForAnInstallation();
     void lostNoticeStaysUntilTheWindowWasOpen();
@@ -491,6 +494,54 @@ void TestMainView::noSeriesForThisPlatform()
              QStringLiteral("<b>Latest version:</b> No Chromium builds for this platform"));
     QCOMPARE(view("versionChecker.latestBuild").toInt(), -1);
     QVERIFY(m_server->requests().filter(QStringLiteral("LAST_CHANGE")).isEmpty());
+}
+
+void TestMainView::buildsTabListsPinsAndRefusesRemovals()
+{
+    const InstallRoot root(InstallRoot::defaultPath());
+    QVERIFY(plantBuild(root, 1230000, "Chromium 132.0.6834.0", true));
+    QVERIFY(plantBuild(root, 1231000, "Chromium 132.0.6835.0", false));
+    QVERIFY(plantBuild(root, 1232000, "Chromium 133.0.6905.0", true));
+    // A browser left running from the build beside current: a program whose file is its chrome.
+    const QString running = root.versionPath(1231000) + QStringLiteral("/chrome");
+    QVERIFY(QFile::remove(running) && QFile::copy(QStringLiteral("/bin/sleep"), running));
+    QProcess browser;
+    browser.start(running, { QStringLiteral("60") });
+    QVERIFY(browser.waitForStarted());
+    const auto stop = qScopeGuard([&browser] {
+        browser.kill();
+        browser.waitForFinished();
+    });
+    load();
+    const ViewProbe &view = *m_view;
+    view("content.current = 2");
+    QTRY_COMPARE(view("buildList.count").toInt(), 3);
+    const auto row = [&view](int index) {
+        view(QStringLiteral("buildList.currentIndex = %1").arg(index));
+        return view("buildList.currentItem.text").toString();
+    };
+    QVERIFY2(row(1).contains("in use"), qPrintable(row(1)));
+    QVERIFY2(row(0).startsWith("1232000  133.0.6905.0  ") && row(0).endsWith("  current"),
+             qPrintable(row(0)));
+
+    view("pinBuildButton.clicked()");
+    QVERIFY(row(0).endsWith("current, pinned"));
+    QCOMPARE(view("pinBuildButton.text").toString(), QStringLiteral("Unpin"));
+    QCOMPARE(QSettings().value("PinnedBuilds").toStringList(), QStringList { "1232000" });
+    view("removeBuildButton.clicked()");
+    QCOMPARE(view("buildsMessageText.text").toString(),
+             QStringLiteral("Build 1232000 is current: make another build current first"));
+    row(1);
+    view("removeBuildButton.clicked()");
+    QCOMPARE(view("buildsMessageText.text").toString(),
+             QStringLiteral("Build 1231000 is in use by a running browser"));
+    QVERIFY(QFileInfo(running).isExecutable());
+
+    row(2);
+    view("removeBuildButton.clicked()");
+    QCOMPARE(view("buildsMessageText.text").toString(), QString());
+    QCOMPARE(view("buildList.count").toInt(), 2);
+    QVERIFY(!QFileInfo::exists(root.versionPath(1230000)));
 }
 
 void TestMainView::goBackEntryFollowsThePreviousBuild()

@@ -3,6 +3,7 @@
 #include "shell/qmlapplicationviewer.h"
 #include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
+#include "support/plantedbuilds.h"
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
 
@@ -53,6 +54,7 @@ private slots:
 
 private:
     void load(bool shown);
+    static void plantBuilds();
     void serveDownloadThatStalls(int build);
     QQuickItem *item(const QString &id) const;
     QList<QQuickItem *> tabButtons() const;
@@ -76,19 +78,28 @@ struct Painted
     QRectF area;
 };
 
-void collectPainted(QQuickItem *item, QList<Painted> &found)
+// A list clips its rows: what lies outside it is not seen, and counts only where it shows.
+void collectPainted(QQuickItem *item, QList<Painted> &found, QRectF clip = QRectF())
 {
     if (!item->isVisible() || item->opacity() <= 0)
         return;
+    QRectF area = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+    if (!clip.isNull()) {
+        area = area.intersected(clip);
+        if (area.isEmpty())
+            return;
+    }
     const bool text = item->inherits("QQuickText");
     if (text || item->inherits("QQuickImage") || item->inherits("QQuickControl")) {
-        found.append({ item, item->mapRectToScene(QRectF(0, 0, item->width(), item->height())) });
+        found.append({ item, area });
         if (!text)
             return;
     }
+    if (item->clip())
+        clip = area;
     const QList<QQuickItem *> children = item->childItems();
     for (QQuickItem *child : children)
-        collectPainted(child, found);
+        collectPainted(child, found, clip);
 }
 
 QString describe(const QQuickItem *item)
@@ -165,6 +176,17 @@ void TestWindowLayout::cleanup()
     BuildSeries::setNative(TestEnvironment::installerSeries());
     m_view.reset();
     m_viewer.reset();
+    QDir(InstallRoot::defaultPath()).removeRecursively();
+}
+
+// Builds with the longest words a row holds: seven digits, a long version, every mark.
+void TestWindowLayout::plantBuilds()
+{
+    const InstallRoot root(InstallRoot::defaultPath());
+    QVERIFY(plantBuild(root, 1230000, "Chromium 132.0.6834.0 snapshot", true));
+    QVERIFY(plantBuild(root, 1234567, "Chromium 133.0.6905.0 snapshot", true));
+    QVERIFY(plantBuild(root, 1229999, "Chromium 132.0.6833.1 snapshot", false));
+    QSettings().setValue(QStringLiteral("PinnedBuilds"), QStringList { "1234567", "1229999" });
 }
 
 void TestWindowLayout::load(bool shown)
@@ -266,6 +288,9 @@ void TestWindowLayout::textsFitTheWindow_data()
     QTest::newRow("settings with the update notice") << 1234567 << "1234567"
                                                      << "idle"
                                                      << "" << 0.0 << 1;
+    QTest::newRow("builds with a refusal") << 1234567 << "1234567"
+                                           << "idle"
+                                           << "" << 0.0 << 2;
 }
 
 void TestWindowLayout::textsFitTheWindow()
@@ -294,6 +319,8 @@ void TestWindowLayout::textsFitTheWindow()
     }
     if (page == 1)
         m_server->serve(QStringLiteral("/tarrowin/latest_version"), "9.9.9");
+    if (page == 2)
+        plantBuilds();
     load(true);
     const ViewProbe &view = *m_view;
 
@@ -326,13 +353,20 @@ void TestWindowLayout::textsFitTheWindow()
         view("updateIntervalSetting.value = 35791");
         view("openSettings()");
     }
+    if (page == 2) {
+        view("openBuilds()");
+        QTRY_COMPARE(view("buildList.count").toInt(), 3);
+        // The longest refusal there is, for the longest number.
+        view("buildActions.remove(1234567)");
+        QVERIFY(view("buildsMessageText.text").toString().contains("is current"));
+    }
     // A grab lays out and draws the window as the next frame would.
     const QImage picture = m_viewer->grabWindow();
     QVERIFY(!picture.isNull());
     const qreal ratio = picture.width() / qreal(m_viewer->width());
     if (page == 0 && state == QLatin1String("idle"))
         QCOMPARE(view("currentVersionText.lineCount").toInt(), 1);
-    QQuickItem *tab = item(page == 0 ? QStringLiteral("statusTab") : QStringLiteral("settingsTab"));
+    QQuickItem *tab = item(QStringList { "statusTab", "settingsTab", "buildsTab" }.at(page));
     QVERIFY(tab && tab->isVisible());
     const QRectF pageArea = tab->mapRectToScene(QRectF(0, 0, tab->width(), tab->height()))
                                 .intersected(QRectF(0, 0, m_viewer->width(), m_viewer->height()));
@@ -409,6 +443,10 @@ void TestWindowLayout::tabReachesEveryControl_data()
                                                     "downloadOnMeteredSetting",
                                                     "downloadOnBatterySetting",
                                                     "downloadUpdateButton" };
+    QTest::newRow("builds") << 2 << QStringList { "buildList",         "startBuildButton",
+                                                  "makeCurrentButton", "pinBuildButton",
+                                                  "removeBuildButton", "buildSpecField",
+                                                  "installBuildButton" };
 }
 
 void TestWindowLayout::tabReachesEveryControl()
@@ -416,10 +454,12 @@ void TestWindowLayout::tabReachesEveryControl()
     QFETCH(int, page);
     QFETCH(QStringList, controls);
     m_server->serve(QStringLiteral("/tarrowin/latest_version"), "9.9.9");
+    if (page == 2)
+        plantBuilds();
     load(true);
     const ViewProbe &view = *m_view;
     QTRY_VERIFY_WITH_TIMEOUT(view("systemTrayIcon.updateAvailable").toBool(), 10000);
-    view(page == 0 ? "openWindow()" : "openSettings()");
+    view(QStringList { "openWindow()", "openSettings()", "openBuilds()" }.at(page));
     QVERIFY(QTest::qWaitForWindowActive(m_viewer.get()));
 
     QList<QQuickItem *> expected;
@@ -429,7 +469,7 @@ void TestWindowLayout::tabReachesEveryControl()
     }
     // The tabs themselves, so the keyboard can change pages.
     const QList<QQuickItem *> tabs = tabButtons();
-    QCOMPARE(tabs.size(), 2);
+    QCOMPARE(tabs.size(), 3);
     expected.append(tabs);
 
     QSet<QQuickItem *> reached;

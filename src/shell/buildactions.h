@@ -1,0 +1,54 @@
+#pragma once
+
+#include "builds/buildlistmodel.h"
+#include "shell/buildjob.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+// What the Builds tab does with the installed builds: pins, removals and installs by spec, each
+// answered with one line for the tab, and the way a build other than current becomes current
+// (through going back, so its profile question is asked as for any step back).
+class BuildActions : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(BuildListModel *builds READ builds CONSTANT)
+    // The last action's outcome in one line; empty when it needs no words.
+    Q_PROPERTY(QString message READ message NOTIFY messageChanged)
+    Q_PROPERTY(bool installing READ installing NOTIFY installingChanged)
+
+public:
+    explicit BuildActions(QObject *parent = nullptr);
+
+    BuildListModel *builds() { return &m_builds; }
+    QString message() const { return m_message; }
+    bool installing() const { return m_job != nullptr; }
+
+    Q_INVOKABLE void refresh();
+    // One row of the list, on two lines: number, version and size in MB (… while it is
+    // counted); then the day it was installed (UTC) and the marks that apply.
+    Q_INVOKABLE static QString describe(int number, const QString &version,
+                                        const QDateTime &installed, qint64 size, bool current,
+                                        bool pinned, bool running);
+    // The current build starts through the launcher, on the own profile.
+    Q_INVOKABLE void start(int build);
+    Q_INVOKABLE void makeCurrent(int build);
+    Q_INVOKABLE void setPinned(int build, bool pinned);
+    Q_INVOKABLE void remove(int build);
+    // The same job as --install-build: the chosen build beside current, pinned.
+    Q_INVOKABLE void install(const QString &spec);
+
+signals:
+    void messageChanged();
+    void installingChanged();
+    // `previous` now names the build: going back to it makes it current.
+    void goBackRequested(int build);
+
+private:
+    void say(const QString &line);
+
+    BuildListModel m_builds;
+    QString m_message;
+    QPointer<BuildJob> m_job;
+};
