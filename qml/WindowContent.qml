@@ -558,7 +558,7 @@ TabFrame {
                 spacing: 4
 
                 TextField {
-                    id: buildSpecField
+                    id: buildQueryField
                     width: buildsColumn.width - installBuildButton.width - 4
                     placeholderText: qsTr("Number, version, M131 or date")
                     enabled: !buildActions.installing
@@ -575,7 +575,7 @@ TabFrame {
                     text: qsTr("Install build…")
                     Accessible.name: qsTr("Install build")
                     enabled: !buildActions.installing
-                    onClicked: buildActions.install(buildSpecField.text)
+                    onClicked: buildActions.install(buildQueryField.text)
                 }
             }
 

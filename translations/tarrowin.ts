@@ -387,11 +387,11 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Install the published build &lt;spec&gt; names beside the current one and pin it: a build number (the newest published at or below it), a Chromium version (131.0.6778.85), a milestone (M131) or a day (2026-11-01, UTC). Prints &quot;Build N is installed&quot;.</source>
+        <source>List the installed builds, one a line: number, version and marks (current, pinned, running), tab-separated.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>List the installed builds, one a line: number, version and marks (current, pinned, running), tab-separated.</source>
+        <source>Install the published build &lt;build&gt; names beside the current one and pin it: a build number (the newest published at or below it), a Chromium version (131.0.6778.85), a milestone (M131) or a day (2026-11-01, UTC). Prints &quot;Build N is installed&quot;.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

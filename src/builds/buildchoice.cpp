@@ -31,10 +31,10 @@ void BuildChoice::resolve(const QString &text)
     if (m_running)
         return;
     m_running = true;
-    m_spec = BuildSpec::parse(text);
+    m_wanted = BuildQuery::parse(text);
     m_position = -1;
-    switch (m_spec.kind) {
-    case BuildSpec::Invalid: {
+    switch (m_wanted.kind) {
+    case BuildQuery::Invalid: {
         const QString error
             = tr("\"%1\" names no build: give a build number, a version such as 131.0.6778.85, "
                  "a milestone such as M131 or a day such as 2026-11-01")
@@ -42,12 +42,12 @@ void BuildChoice::resolve(const QString &text)
         QTimer::singleShot(0, this, [this, error] { fail(error); });
         return;
     }
-    case BuildSpec::Version:
-    case BuildSpec::Milestone:
-        m_releases->findPosition(m_spec);
+    case BuildQuery::Version:
+    case BuildQuery::Milestone:
+        m_releases->findPosition(m_wanted);
         return;
-    case BuildSpec::Number:
-    case BuildSpec::Date:
+    case BuildQuery::Number:
+    case BuildQuery::Date:
         m_published->refresh();
         return;
     }
@@ -60,11 +60,11 @@ void BuildChoice::listed(bool succeeded, const QString &error)
     if (!succeeded)
         return fail(error);
     QString why;
-    const int build = pick(m_spec, m_position, *m_published, &why);
+    const int build = pick(m_wanted, m_position, *m_published, &why);
     if (build < 0)
         return fail(why);
     m_running = false;
-    emit chosen(build, note(m_spec, build));
+    emit chosen(build, note(m_wanted, build));
 }
 
 void BuildChoice::fail(const QString &error)
@@ -73,41 +73,41 @@ void BuildChoice::fail(const QString &error)
     emit failed(error);
 }
 
-int BuildChoice::pick(const BuildSpec &spec, int position, const PublishedBuilds &published,
+int BuildChoice::pick(const BuildQuery &wanted, int position, const PublishedBuilds &published,
                       QString *error)
 {
     int build = -1;
-    switch (spec.kind) {
-    case BuildSpec::Number:
-        build = published.newestAtOrBelow(spec.number);
+    switch (wanted.kind) {
+    case BuildQuery::Number:
+        build = published.newestAtOrBelow(wanted.number);
         if (build < 0)
-            *error = tr("Build %1 is not published, nor any build below it").arg(spec.number);
+            *error = tr("Build %1 is not published, nor any build below it").arg(wanted.number);
         return build;
-    case BuildSpec::Date:
-        build
-            = published.newestCreatedBefore(QDateTime(spec.date.addDays(1), QTime(0, 0), Qt::UTC));
+    case BuildQuery::Date:
+        build = published.newestCreatedBefore(
+            QDateTime(wanted.date.addDays(1), QTime(0, 0), Qt::UTC));
         if (build < 0)
-            *error
-                = tr("No build was published on or before %1").arg(spec.date.toString(Qt::ISODate));
+            *error = tr("No build was published on or before %1")
+                         .arg(wanted.date.toString(Qt::ISODate));
         return build;
-    case BuildSpec::Version:
-    case BuildSpec::Milestone:
+    case BuildQuery::Version:
+    case BuildQuery::Milestone:
         build = published.newestAtOrBelow(position);
         if (build < 0)
-            *error = tr("No build of %1 is published").arg(spec.text());
+            *error = tr("No build of %1 is published").arg(wanted.text());
         return build;
-    case BuildSpec::Invalid:
+    case BuildQuery::Invalid:
         break;
     }
     return -1;
 }
 
-QString BuildChoice::note(const BuildSpec &spec, int build)
+QString BuildChoice::note(const BuildQuery &wanted, int build)
 {
-    if (spec.kind != BuildSpec::Version)
+    if (wanted.kind != BuildQuery::Version)
         return QString();
     return tr("Build %1 is the trunk build at %2's branch point, without the release's later "
               "fixes.")
         .arg(build)
-        .arg(spec.version);
+        .arg(wanted.version);
 }

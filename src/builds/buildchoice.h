@@ -1,7 +1,7 @@
 #pragma once
 
+#include "builds/buildquery.h"
 #include "builds/buildseries.h"
-#include "builds/buildspec.h"
 
 #include <QObject>
 
@@ -9,7 +9,7 @@ class PublishedBuilds;
 class QNetworkAccessManager;
 class ReleasesService;
 
-// Which published build a person's spec stands for: a number, the newest published at or
+// Which published build a person's request stands for: a number, the newest published at or
 // below it; a day, the newest created before that day ended (UTC); a version, the newest at
 // or below its trunk position; a milestone, the newest at or below its branch point (the
 // newest of all while it is still trunk).
@@ -27,12 +27,12 @@ public:
     void resolve(const QString &text);
     bool isRunning() const { return m_running; }
 
-    // The build in the list that spec names, given the releases service's position for a
+    // The build in the list that the request names, given the releases service's position for a
     // version or milestone; -1 with *error set when there is none.
-    static int pick(const BuildSpec &spec, int position, const PublishedBuilds &published,
+    static int pick(const BuildQuery &wanted, int position, const PublishedBuilds &published,
                     QString *error);
     // What the person should know of the build chosen; empty when nothing.
-    static QString note(const BuildSpec &spec, int build);
+    static QString note(const BuildQuery &wanted, int build);
 
 signals:
     void chosen(int build, const QString &note);
@@ -45,7 +45,7 @@ private:
 
     PublishedBuilds *m_published;
     ReleasesService *m_releases;
-    BuildSpec m_spec;
+    BuildQuery m_wanted;
     int m_position = -1;
     bool m_running = false;
 };

@@ -57,14 +57,14 @@ QString ReleasesService::cachePath()
 
 QString ReleasesService::key() const
 {
-    return m_spec.text();
+    return m_wanted.text();
 }
 
-void ReleasesService::findPosition(const BuildSpec &spec)
+void ReleasesService::findPosition(const BuildQuery &wanted)
 {
     if (m_fetch->isRunning())
         return;
-    m_spec = spec;
+    m_wanted = wanted;
     QFile file(cachePath());
     const QHash<QString, int> cache
         = file.size() <= maximumCacheSize && file.open(QIODevice::ReadOnly)
@@ -76,9 +76,9 @@ void ReleasesService::findPosition(const BuildSpec &spec)
     }
     QUrl url = Endpoints::releases();
     QUrlQuery query;
-    if (spec.kind == BuildSpec::Version) {
+    if (wanted.kind == BuildQuery::Version) {
         url.setPath(QStringLiteral("/fetch_version"));
-        query.addQueryItem(QStringLiteral("version"), spec.version);
+        query.addQueryItem(QStringLiteral("version"), wanted.version);
     } else {
         url.setPath(QStringLiteral("/fetch_milestones"));
     }
@@ -103,10 +103,10 @@ void ReleasesService::arrived(int httpStatus, bool complete, const QByteArray &b
 
 int ReleasesService::positionFrom(int httpStatus, const QByteArray &body, QString *error) const
 {
-    const bool version = m_spec.kind == BuildSpec::Version;
+    const bool version = m_wanted.kind == BuildQuery::Version;
     const QString unknown = version
-        ? tr("The releases service does not know version %1").arg(m_spec.version)
-        : tr("The releases service does not know milestone M%1").arg(m_spec.number);
+        ? tr("The releases service does not know version %1").arg(m_wanted.version)
+        : tr("The releases service does not know milestone M%1").arg(m_wanted.number);
     if (httpStatus != 200) {
         // Asked of a version it has never heard of, the service answers with an error.
         *error = httpStatus == 404 || httpStatus == 400
@@ -126,9 +126,9 @@ int ReleasesService::positionFrom(int httpStatus, const QByteArray &body, QStrin
         }
         // A milestone not yet branched is trunk; so is the one after the newest branch.
         const bool onTrunk
-            = (branches.contains(m_spec.number) && branches.value(m_spec.number) == 0)
-            || (!branches.contains(m_spec.number) && branches.value(m_spec.number - 1) > 0);
-        position = onTrunk ? trunk : branches.value(m_spec.number, -1);
+            = (branches.contains(m_wanted.number) && branches.value(m_wanted.number) == 0)
+            || (!branches.contains(m_wanted.number) && branches.value(m_wanted.number - 1) > 0);
+        position = onTrunk ? trunk : branches.value(m_wanted.number, -1);
     }
     if (position <= 0)
         *error = unknown;
@@ -184,10 +184,10 @@ QHash<QString, int> ReleasesService::readCache(const QByteArray &data)
         const QList<QByteArray> fields = line.split(' ');
         bool ok = false;
         const int position = fields.value(1).toInt(&ok);
-        const BuildSpec spec = BuildSpec::parse(QString::fromLatin1(fields.value(0)));
-        if (fields.size() == 2 && ok && position > 0 && spec.kind != BuildSpec::Invalid
-            && spec.text() == QString::fromLatin1(fields[0]))
-            cache.insert(spec.text(), position);
+        const BuildQuery wanted = BuildQuery::parse(QString::fromLatin1(fields.value(0)));
+        if (fields.size() == 2 && ok && position > 0 && wanted.kind != BuildQuery::Invalid
+            && wanted.text() == QString::fromLatin1(fields[0]))
+            cache.insert(wanted.text(), position);
     }
     return cache;
 }

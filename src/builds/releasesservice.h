@@ -1,6 +1,6 @@
 #pragma once
 
-#include "builds/buildspec.h"
+#include "builds/buildquery.h"
 
 #include <QHash>
 #include <QObject>
@@ -25,10 +25,10 @@ public:
     void setNetworkAccessManager(QNetworkAccessManager *manager);
     static QString cachePath();
 
-    // The highest trunk position a version or milestone spec stands for: the version's
+    // The highest trunk position a version or milestone query stands for: the version's
     // branch point; the milestone's branch point, or `trunk` while it has not branched.
     // Reports with answered().
-    void findPosition(const BuildSpec &spec);
+    void findPosition(const BuildQuery &wanted);
 
     // The pieces, as pure functions. A trunk position given as a number or as digits.
     static int versionPosition(const QByteArray &json);
@@ -48,5 +48,5 @@ private:
     QString key() const;
 
     TextFetch *m_fetch;
-    BuildSpec m_spec;
+    BuildQuery m_wanted;
 };

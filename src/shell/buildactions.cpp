@@ -68,11 +68,11 @@ void BuildActions::remove(int build)
     say(m_builds.remove(build));
 }
 
-void BuildActions::install(const QString &spec)
+void BuildActions::install(const QString &wanted)
 {
     if (m_job)
         return;
-    if (spec.trimmed().isEmpty())
+    if (wanted.trimmed().isEmpty())
         return say(tr("Give a build number, a version, a milestone (M131) or a date"));
     m_job = new BuildJob(this);
     // A note, an error or "Build N is installed": the last line is the outcome.
@@ -84,8 +84,8 @@ void BuildActions::install(const QString &spec)
         m_builds.refresh();
     });
     emit installingChanged();
-    say(tr("Installing %1 ...").arg(spec.trimmed()));
-    m_job->start(BuildJob::InstallBuild, spec.trimmed());
+    say(tr("Installing %1 ...").arg(wanted.trimmed()));
+    m_job->start(BuildJob::InstallBuild, wanted.trimmed());
 }
 
 void BuildActions::say(const QString &line)

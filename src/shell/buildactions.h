@@ -7,9 +7,10 @@
 #include <QPointer>
 #include <QString>
 
-// What the Builds tab does with the installed builds: pins, removals and installs by spec, each
-// answered with one line for the tab, and the way a build other than current becomes current
-// (through going back, so its profile question is asked as for any step back).
+// What the Builds tab does with the installed builds: pins, removals and installs by number,
+// version, milestone or day, each answered with one line for the tab, and the way a build other
+// than current becomes current (through going back, so its profile question is asked as for any
+// step back).
 class BuildActions : public QObject
 {
     Q_OBJECT
@@ -37,7 +38,7 @@ public:
     Q_INVOKABLE void setPinned(int build, bool pinned);
     Q_INVOKABLE void remove(int build);
     // The same job as --install-build: the chosen build beside current, pinned.
-    Q_INVOKABLE void install(const QString &spec);
+    Q_INVOKABLE void install(const QString &wanted);
 
 signals:
     void messageChanged();

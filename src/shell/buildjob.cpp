@@ -14,7 +14,7 @@ BuildJob::BuildJob(QObject *parent)
 {
 }
 
-void BuildJob::start(Kind kind, const QString &spec)
+void BuildJob::start(Kind kind, const QString &wanted)
 {
     if (kind == ListBuilds) {
         QTimer::singleShot(0, this, [this] {
@@ -27,7 +27,7 @@ void BuildJob::start(Kind kind, const QString &spec)
     m_choice = new BuildChoice(BuildSeries::native(), this);
     connect(m_choice, &BuildChoice::chosen, this, &BuildJob::chosen);
     connect(m_choice, &BuildChoice::failed, this, &BuildJob::fail);
-    m_choice->resolve(spec);
+    m_choice->resolve(wanted);
 }
 
 void BuildJob::chosen(int build, const QString &note)

@@ -9,7 +9,7 @@ class InstallRoot;
 
 // One job a script asks for on the command line, done alone or by the running instance:
 // installing a chosen build beside the current one (pinned), or listing the installed builds.
-// Nothing is installed or removed unless the spec names a published build.
+// Nothing is installed or removed unless what is asked for names a published build.
 class BuildJob : public QObject
 {
     Q_OBJECT
@@ -20,7 +20,7 @@ public:
     explicit BuildJob(QObject *parent = nullptr);
 
     // Reports its lines with output() and its end with finished(), once.
-    void start(Kind kind, const QString &spec = QString());
+    void start(Kind kind, const QString &wanted = QString());
 
     // One line per installed build: number, what it said it is, and its marks ("current",
     // "pinned", "running", comma-separated), tab-separated.

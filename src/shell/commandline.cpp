@@ -33,10 +33,10 @@ struct Options
         QStringLiteral("install-build"),
         QCoreApplication::translate(
             "CommandLine",
-            "Install the published build <spec> names beside the current one and pin it: a build "
+            "Install the published build <build> names beside the current one and pin it: a build "
             "number (the newest published at or below it), a Chromium version (131.0.6778.85), "
             "a milestone (M131) or a day (2026-11-01, UTC). Prints \"Build N is installed\"."),
-        QStringLiteral("spec")
+        QStringLiteral("build")
     };
     const QCommandLineOption listBuilds {
         QStringLiteral("list-builds"),
@@ -94,7 +94,7 @@ CommandLine::Request CommandLine::request(const QStringList &arguments)
     return Request::Run;
 }
 
-QString CommandLine::buildSpec(const QStringList &arguments)
+QString CommandLine::buildWanted(const QStringList &arguments)
 {
     Options options;
     options.parser.parse(arguments);

@@ -22,7 +22,7 @@ Request request(const QStringList &arguments);
 // The folder --protect-profile names; empty without one.
 QString profileToProtect(const QStringList &arguments);
 // The build --install-build names, as given.
-QString buildSpec(const QStringList &arguments);
+QString buildWanted(const QStringList &arguments);
 
 // What --help and --version print. Needs the application object and its identity: the usage
 // line names the program as it was started.

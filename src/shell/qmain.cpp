@@ -62,7 +62,7 @@ int answerWithoutWindow(CommandLine::Request request, int &argc, char *argv[])
     return 0;
 }
 
-// A script's job ("install-build SPEC" or "list-builds"), here or for a later start that
+// A script's job ("install-build BUILD" or "list-builds"), here or for a later start that
 // handed it over: its lines go to print, its exit code to done.
 using Printer = std::function<void(const QString &line, bool error)>;
 void runBuildJob(const QByteArray &job, QObject *context, const Printer &print,
@@ -93,7 +93,7 @@ int answerJob(CommandLine::Request request, int &argc, char *argv[])
     const QCoreApplication core(argc, argv);
     Startup::setApplicationIdentity();
     const QByteArray job = request == CommandLine::Request::InstallBuild
-        ? "install-build " + CommandLine::buildSpec(rawArguments(argc, argv)).toUtf8()
+        ? "install-build " + CommandLine::buildWanted(rawArguments(argc, argv)).toUtf8()
         : QByteArray("list-builds");
     const auto print = [](const QString &line, bool error) {
         std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), error ? stderr : stdout);

@@ -1,5 +1,5 @@
 #include "builds/buildnumber.h"
-#include "builds/buildspec.h"
+#include "builds/buildquery.h"
 #include "support/testenvironment.h"
 #include "transfer/redirectrule.h"
 
@@ -15,8 +15,8 @@ private slots:
     void parse();
     void redirectTarget_data();
     void redirectTarget();
-    void spec_data();
-    void spec();
+    void query_data();
+    void query();
 };
 
 void TestBuildNumber::parse_data()
@@ -99,18 +99,18 @@ void TestBuildNumber::redirectTarget()
     QCOMPARE(RedirectRule::target(from, location), target);
 }
 
-void TestBuildNumber::spec_data()
+void TestBuildNumber::query_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("kind");
-    // The spec read back: what the releases service is asked and its answer kept under.
+    // The query read back: what the releases service is asked and its answer kept under.
     QTest::addColumn<QString>("normal");
 
-    const int number = BuildSpec::Number;
-    const int version = BuildSpec::Version;
-    const int milestone = BuildSpec::Milestone;
-    const int date = BuildSpec::Date;
-    const int invalid = BuildSpec::Invalid;
+    const int number = BuildQuery::Number;
+    const int version = BuildQuery::Version;
+    const int milestone = BuildQuery::Milestone;
+    const int date = BuildQuery::Date;
+    const int invalid = BuildQuery::Invalid;
     QTest::newRow("number") << "1368529" << number << "1368529";
     QTest::newRow("beyond 32 bits") << "2147483648" << invalid << "";
     QTest::newRow("zero") << "0" << invalid << "";
@@ -123,16 +123,16 @@ void TestBuildNumber::spec_data()
     QTest::newRow("empty") << "" << invalid << "";
 }
 
-void TestBuildNumber::spec()
+void TestBuildNumber::query()
 {
     QFETCH(QString, text);
     QFETCH(int, kind);
     QFETCH(QString, normal);
-    const BuildSpec spec = BuildSpec::parse(text);
-    QCOMPARE(int(spec.kind), kind);
-    QCOMPARE(spec.text(), normal);
-    if (kind != BuildSpec::Invalid)
-        QCOMPARE(BuildSpec::parse(spec.text()), spec);
+    const BuildQuery wanted = BuildQuery::parse(text);
+    QCOMPARE(int(wanted.kind), kind);
+    QCOMPARE(wanted.text(), normal);
+    if (kind != BuildQuery::Invalid)
+        QCOMPARE(BuildQuery::parse(wanted.text()), wanted);
 }
 
 TARROWIN_TEST_MAIN(TestBuildNumber, false)

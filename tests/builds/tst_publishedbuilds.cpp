@@ -129,7 +129,7 @@ void TestPublishedBuilds::failedListingKeepsTheCache()
 
 void TestPublishedBuilds::choose_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("wanted");
     QTest::addColumn<int>("build"); // -1: none, and the error says why
     // The releases service's status and body; none: no service.
     QTest::addColumn<int>("status");
@@ -162,12 +162,12 @@ void TestPublishedBuilds::choose_data()
         << "M131" << -1 << 0 << QByteArray() << "The releases service cannot be reached";
     QTest::newRow("the service fails")
         << "131.0.6778.85" << -1 << 503 << QByteArray() << "cannot be reached: HTTP status 503";
-    QTest::newRow("no spec") << "131.0" << -1 << 0 << QByteArray() << "names no build";
+    QTest::newRow("no build named") << "131.0" << -1 << 0 << QByteArray() << "names no build";
 }
 
 void TestPublishedBuilds::choose()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, wanted);
     QFETCH(int, build);
     QFETCH(int, status);
     QFETCH(QByteArray, answer);
@@ -181,11 +181,11 @@ void TestPublishedBuilds::choose()
     for (const char *path : { "/fetch_version", "/fetch_milestones" })
         releases.serve(QLatin1String(path), answer, status);
 
-    const auto resolve = [&spec] {
+    const auto resolve = [&wanted] {
         BuildChoice choice(TestEnvironment::archiveSeries());
         QSignalSpy chosen(&choice, &BuildChoice::chosen);
         QSignalSpy failed(&choice, &BuildChoice::failed);
-        choice.resolve(spec);
+        choice.resolve(wanted);
         if (!QTest::qWaitFor([&] { return chosen.size() + failed.size() > 0; }, 10000))
             return std::make_pair(-2, QString());
         return std::make_pair(chosen.isEmpty() ? -1 : chosen.first().value(0).toInt(),

@@ -97,7 +97,7 @@ void TestCommandLine::answersAndWritesNothing_data()
     QTest::addColumn<QStringList>("expected");
 
     const QStringList help { "Usage: ",      "--help", "--version",
-                             "--tray",       "/tray",  "--install-build <spec>",
+                             "--tray",       "/tray",  "--install-build <build>",
                              "--list-builds" };
     const QStringList version { "Tarrowin 0.1.2\n" };
     QTest::newRow("--help") << QStringList { "--help" } << help;
@@ -186,11 +186,11 @@ void TestCommandLine::manualNamesTheReadmeFiles()
 }
 
 // A script installs chosen builds one after another in one home, against a storage of 1,024
-// published builds with gaps between them, and lists what is installed. A bad spec says why in
+// published builds with gaps between them, and lists what is installed. A bad request says why in
 // one line, exits non-zero and installs or removes nothing.
 void TestCommandLine::installBuild_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("wanted");
     QTest::addColumn<QList<int>>("exitCodes");
     // What each run says: on the standard output when it succeeds, else on the error output.
     QTest::addColumn<QStringList>("says");
@@ -226,7 +226,7 @@ void TestCommandLine::installBuild_data()
 
 void TestCommandLine::installBuild()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, wanted);
     QFETCH(QList<int>, exitCodes);
     QFETCH(QStringList, says);
     QFETCH(int, keep);
@@ -257,8 +257,8 @@ void TestCommandLine::installBuild()
         home.start({}, QProcess::SeparateChannels);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.runtimeDir() + "/tarrowin.socket"), 20000);
     }
-    for (int i = 0; i < specs.size(); ++i) {
-        const auto [exitCode, output, errors] = run(home, { "--install-build=" + specs[i] });
+    for (int i = 0; i < wanted.size(); ++i) {
+        const auto [exitCode, output, errors] = run(home, { "--install-build=" + wanted[i] });
         QCOMPARE(exitCode, exitCodes[i]);
         // One line, and only that: the reason, or the build installed. (The log, and what Qt
         // itself warns of in the program under test, do not count.)

@@ -445,7 +445,7 @@ void TestWindowLayout::tabReachesEveryControl_data()
                                                     "downloadUpdateButton" };
     QTest::newRow("builds") << 2 << QStringList { "buildList",         "startBuildButton",
                                                   "makeCurrentButton", "pinBuildButton",
-                                                  "removeBuildButton", "buildSpecField",
+                                                  "removeBuildButton", "buildQueryField",
                                                   "installBuildButton" };
 }
 

@@ -6,7 +6,7 @@
 // What a person may name a build by: its number ("1368529"), a Chromium version
 // ("131.0.6778.85"), a milestone ("M131") or a day ("2026-11-01", UTC). Parsed here alone,
 // without asking anyone; which build it stands for is BuildChoice's question.
-struct BuildSpec
+struct BuildQuery
 {
     enum Kind { Invalid, Number, Version, Milestone, Date };
 
@@ -15,10 +15,10 @@ struct BuildSpec
     QString version; // four numbers, without leading zeros
     QDate date;
 
-    static BuildSpec parse(const QString &text);
-    // The spec as parse() reads it again.
+    static BuildQuery parse(const QString &text);
+    // The query as parse() reads it again.
     QString text() const;
-    bool operator==(const BuildSpec &other) const
+    bool operator==(const BuildQuery &other) const
     {
         return kind == other.kind && number == other.number && version == other.version
             && date == other.date;

@@ -1,4 +1,4 @@
-#include "builds/buildspec.h"
+#include "builds/buildquery.h"
 
 #include <QRegularExpression>
 
@@ -14,35 +14,35 @@ int positive(QStringView digits)
 
 } // namespace
 
-BuildSpec BuildSpec::parse(const QString &text)
+BuildQuery BuildQuery::parse(const QString &text)
 {
     static const QRegularExpression number(QStringLiteral("^[0-9]{1,10}$"));
     static const QRegularExpression version(
         QStringLiteral("^([0-9]{1,6})\\.([0-9]{1,6})\\.([0-9]{1,6})\\.([0-9]{1,6})$"));
     static const QRegularExpression milestone(QStringLiteral("^[Mm]([0-9]{1,4})$"));
     static const QRegularExpression day(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"));
-    const QString spec = text.trimmed();
-    BuildSpec result;
-    if (number.match(spec).hasMatch()) {
-        result.number = positive(spec);
+    const QString wanted = text.trimmed();
+    BuildQuery result;
+    if (number.match(wanted).hasMatch()) {
+        result.number = positive(wanted);
         result.kind = result.number > 0 ? Number : Invalid;
-    } else if (const auto parts = version.match(spec); parts.hasMatch()) {
+    } else if (const auto parts = version.match(wanted); parts.hasMatch()) {
         QStringList numbers;
         for (int i = 1; i <= 4; ++i)
             numbers.append(QString::number(parts.captured(i).toInt()));
         result.kind = numbers.first() != QLatin1String("0") ? Version : Invalid;
         result.version = numbers.join(QLatin1Char('.'));
-    } else if (const auto parts = milestone.match(spec); parts.hasMatch()) {
+    } else if (const auto parts = milestone.match(wanted); parts.hasMatch()) {
         result.number = positive(parts.capturedView(1));
         result.kind = result.number > 0 ? Milestone : Invalid;
-    } else if (day.match(spec).hasMatch()) {
-        result.date = QDate::fromString(spec, Qt::ISODate);
+    } else if (day.match(wanted).hasMatch()) {
+        result.date = QDate::fromString(wanted, Qt::ISODate);
         result.kind = result.date.isValid() ? Date : Invalid;
     }
-    return result.kind == Invalid ? BuildSpec() : result;
+    return result.kind == Invalid ? BuildQuery() : result;
 }
 
-QString BuildSpec::text() const
+QString BuildQuery::text() const
 {
     switch (kind) {
     case Number:
