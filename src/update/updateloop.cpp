@@ -192,8 +192,7 @@ void UpdateLoop::setMetered(bool metered)
     if (std::exchange(m_metered, metered) == metered)
         return;
     emit meteredChanged();
-    releaseWaitingDownload();
-    holdRunningDownload();
+    reconsiderHold();
 }
 
 void UpdateLoop::setDownloadOnMetered(bool allowed)
@@ -201,6 +200,12 @@ void UpdateLoop::setDownloadOnMetered(bool allowed)
     if (std::exchange(m_downloadOnMetered, allowed) == allowed)
         return;
     emit downloadOnMeteredChanged();
+    reconsiderHold();
+}
+
+// The link or the power changed: a waiting download may go, a running one may have to wait.
+void UpdateLoop::reconsiderHold()
+{
     releaseWaitingDownload();
     holdRunningDownload();
 }
@@ -220,8 +225,7 @@ void UpdateLoop::setLowBattery(bool low)
     if (std::exchange(m_lowBattery, low) == low)
         return;
     emit powerChanged();
-    releaseWaitingDownload();
-    holdRunningDownload();
+    reconsiderHold();
 }
 
 void UpdateLoop::setDownloadOnBattery(bool allowed)
@@ -229,8 +233,7 @@ void UpdateLoop::setDownloadOnBattery(bool allowed)
     if (std::exchange(m_downloadOnBattery, allowed) == allowed)
         return;
     emit powerChanged();
-    releaseWaitingDownload();
-    holdRunningDownload();
+    reconsiderHold();
 }
 
 void UpdateLoop::setMeteredKnown(bool known)

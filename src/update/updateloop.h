@@ -172,6 +172,7 @@ private:
     void releaseWaitingDownload();
     // Pauses the running download when the link or the battery no longer lets it go on.
     void holdRunningDownload();
+    void reconsiderHold();
     // Whether a download waits: on a metered link or a low battery, unless allowed.
     bool held() const;
 
