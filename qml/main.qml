@@ -178,6 +178,8 @@ Rectangle {
                                   [UpdateNotifier.GoBack]: () => profileGuard.goBack(chromeDownloader.previousBuild),
                                   [UpdateNotifier.RestoreProfile]: () => profileGuard.answer(ProfileGuard.RestoreProfile, chromeDownloader.previousBuild),
                                   [UpdateNotifier.OpenAnyway]: () => profileGuard.answer(ProfileGuard.OpenAnyway, chromeDownloader.previousBuild),
+                                  [UpdateNotifier.RestoreAndStart]: () => profileGuard.answerStart(ProfileGuard.RestoreProfile),
+                                  [UpdateNotifier.StartAnyway]: () => profileGuard.answerStart(ProfileGuard.OpenAnyway),
                                   [UpdateNotifier.CopyProfile]: profileCopy.start,
                                   [UpdateNotifier.AllowSandbox]: sandboxGuard.allow,
                                   [UpdateNotifier.Relaunch]: browserRelaunch.relaunch,
@@ -215,10 +217,13 @@ Rectangle {
         Component.onCompleted: refresh()
     }
 
-    // Going back across a milestone asks first; a newer milestone's arrival is a snapshot.
+    // Going back across a milestone asks first, and so does starting an older build beside
+    // current; a newer milestone's arrival is a snapshot.
     ProfileGuard {
         id: profileGuard
         onAsking: (build, question, restoreLabel) => updateNotifier.askBeforeGoingBack(build, question, restoreLabel)
+        onAskingToStart: (build, question, restoreLabel) => updateNotifier.askBeforeStarting(build, question, restoreLabel)
+        onStartNow: build => buildActions.launch(build)
         onRestored: (build, error) => updateNotifier.browserMessage(error)
         // Only to the build asked about: an update may have put another one there since.
         onSwitchTo: build => { if (build === chromeDownloader.previousBuild) chromeDownloader.goBack() }
@@ -228,6 +233,7 @@ Rectangle {
     BuildActions {
         id: buildActions
         onGoBackRequested: build => { chromeDownloader.refreshInstalledBuild(); profileGuard.goBack(build) }
+        onStartRequested: build => profileGuard.start(build)
     }
 
     // Before the browser's own profile first exists, the distribution's Chromium's may be copied.

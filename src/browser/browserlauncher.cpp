@@ -27,7 +27,7 @@ QByteArray shellQuoted(const QString &text)
     return '\'' + quoted + '\'';
 }
 
-QStringList &testArguments()
+QStringList &storedTestArguments()
 {
     static QStringList arguments;
     return arguments;
@@ -37,7 +37,7 @@ QStringList &testArguments()
 
 void BrowserLauncher::setTestArguments(const QStringList &arguments)
 {
-    testArguments() = arguments;
+    storedTestArguments() = arguments;
 }
 
 QString BrowserLauncher::path(const InstallRoot &root)
@@ -63,22 +63,27 @@ QByteArray BrowserLauncher::script(const InstallRoot &root, const QString &profi
     text += QByteArray("CHROME_DESKTOP=") + desktopFileName + '\n';
     text += "export CHROME_WRAPPER CHROME_DESKTOP\n";
     text += "profile=" + shellQuoted(profile) + '\n';
+    // Tarrowin's Builds tab starts a build other than current through the same script; only a
+    // plain number names one, and the browser never sees the variable.
+    text += "dir=" + shellQuoted(root.path() + QStringLiteral("/current")) + '\n';
+    text += QByteArray("case $") + buildVariable
+        + " in\n''|*[!0-9]*) ;;\n*) dir=" + shellQuoted(root.path() + QStringLiteral("/versions/"))
+        + '$' + buildVariable + " ;;\nesac\nunset " + buildVariable + '\n';
     // `Last Version` holds "121.0.6167.85", the build's version file "Chromium 121.0.… …".
     // Whatever Tarrowin makes of a milestone change, the browser starts all the same. A
     // restore cut short (its journal is there) is undone first.
-    text += "last= build=\n"
-            "{ read -r last < \"$profile/Last Version\"; } 2>/dev/null\n"
-            "{ read -r _ build _ < "
-        + shellQuoted(root.path() + QStringLiteral("/current/.tarrowin-version"))
-        + "; } 2>/dev/null\n"
-          "if { [ -n \"$last\" ] && [ -n \"$build\" ] && [ \"${last%%.*}\" != \"${build%%.*}\" ]; "
-          "} "
-          "|| [ -e \"$profile/.tarrowin-journal\" ]; then\n    "
+    text
+        += "last= build=\n"
+           "{ read -r last < \"$profile/Last Version\"; } 2>/dev/null\n"
+           "{ read -r _ build _ < \"$dir/.tarrowin-version\"; } 2>/dev/null\n"
+           "if { [ -n \"$last\" ] && [ -n \"$build\" ] && [ \"${last%%.*}\" != \"${build%%.*}\" ]; "
+           "} "
+           "|| [ -e \"$profile/.tarrowin-journal\" ]; then\n    "
         + shellQuoted(program)
         + " --protect-profile=\"$profile\" >/dev/null 2>&1 </dev/null\n"
           "fi\n";
-    text += "exec " + shellQuoted(root.browserPath()) + " --user-data-dir=\"$profile\"";
-    for (const QString &argument : std::as_const(testArguments()))
+    text += "exec \"$dir/chrome\" --user-data-dir=\"$profile\"";
+    for (const QString &argument : std::as_const(storedTestArguments()))
         text += ' ' + shellQuoted(argument);
     text += " \"$@\"\n";
     return text;
@@ -132,13 +137,21 @@ QProcessEnvironment BrowserLauncher::environment(const QProcessEnvironment &sess
     return browser;
 }
 
-bool BrowserLauncher::start(const InstallRoot &root, const QStringList &arguments)
+QStringList BrowserLauncher::testArguments()
+{
+    return storedTestArguments();
+}
+
+bool BrowserLauncher::start(const InstallRoot &root, const QStringList &arguments, int build)
 {
     QProcess launcher;
     launcher.setProgram(path(root));
     launcher.setArguments(arguments);
     launcher.setWorkingDirectory(QDir::homePath());
-    launcher.setProcessEnvironment(environment(QProcessEnvironment::systemEnvironment()));
+    QProcessEnvironment browser = environment(QProcessEnvironment::systemEnvironment());
+    if (build >= 0)
+        browser.insert(QLatin1String(buildVariable), QString::number(build));
+    launcher.setProcessEnvironment(browser);
     return launcher.startDetached();
 }
 

@@ -29,6 +29,10 @@ QString path(const InstallRoot &root);
 // a real Chromium as root can start it without its sandbox and off the network. The shipped
 // program never sets them.
 void setTestArguments(const QStringList &arguments);
+QStringList testArguments();
+
+// What the launcher reads to start versions/<N>/chrome instead of current's: the number alone.
+inline constexpr char buildVariable[] = "TARROWIN_LAUNCH_BUILD";
 
 // The profile folder "BrowserProfile" names; its default where it names no absolute path
 // (a relative one would depend on wherever the browser happens to be started from).
@@ -49,8 +53,9 @@ bool install(const InstallRoot &root, const QString &profile, const QString &log
 // Tarrowin alone (its Qt settings, its test seams).
 QProcessEnvironment environment(const QProcessEnvironment &session);
 
-// Starts the launcher, detached, in that environment.
-bool start(const InstallRoot &root, const QStringList &arguments);
+// Starts the launcher, detached, in that environment; with a build, that installed build
+// rather than current, on the same profile.
+bool start(const InstallRoot &root, const QStringList &arguments, int build = -1);
 
 // Brings an existing installation's launcher and menu entry up to date (the profile may have
 // changed, or they may date from an earlier version); nothing while no build is installed.

@@ -30,9 +30,14 @@ ProfileGuard::ProfileGuard(const InstallRoot &root, QObject *parent)
         emit restoringChanged();
         emit restored(build, error);
         // The switch waits for the restore, and still only to the build that was asked about.
-        if (error.isEmpty())
+        const bool toStart = std::exchange(m_restoreToStart, false);
+        if (error.isEmpty() && toStart)
+            emit startNow(build);
+        else if (error.isEmpty())
             emit switchTo(build);
     });
+    connect(&m_beforeStart, &QFutureWatcher<bool>::finished, this,
+            [this] { emit startNow(std::exchange(m_startingBuild, -1)); });
     // A restore cut short when Tarrowin last ran is undone before anything else looks at
     // the profile.
     m_protectRunning = true;
@@ -47,15 +52,16 @@ ProfileGuard::~ProfileGuard()
     m_cancel = true;
     m_protecting.waitForFinished();
     m_restoring.waitForFinished();
+    m_beforeStart.waitForFinished();
 }
 
 bool ProfileGuard::protect(const InstallRoot &root, const QString &profile,
-                           const std::atomic<bool> *cancel)
+                           const std::atomic<bool> *cancel, int build)
 {
     const ProfileSnapshots snapshots(root, profile);
     // `Last Version` may be a restore's that was cut short.
     recover(snapshots);
-    const int current = root.currentBuild();
+    const int current = build == -1 ? root.currentBuild() : build;
     const int written = snapshots.profileMilestone();
     if (current == -1 || written == -1 || snapshots.buildMilestone(current) <= written
         || snapshots.profileHeld())
@@ -100,9 +106,15 @@ QString ProfileGuard::restoreLabel(int build) const
 
 bool ProfileGuard::restore(int build)
 {
+    return restoreFor(build, false);
+}
+
+bool ProfileGuard::restoreFor(int build, bool thenStart)
+{
     if (restoring())
         return false;
     m_restoringBuild = build;
+    m_restoreToStart = thenStart;
     // The settings are read here: only the copying leaves the main thread.
     const ProfileSnapshots snapshots(m_root, BrowserLauncher::profile());
     m_restoring.setFuture(QtConcurrent::run([this, snapshots, build] {
@@ -153,4 +165,34 @@ void ProfileGuard::answer(Answer answer, int previousBuild)
         emit switchTo(build);
     else
         restore(build);
+}
+
+void ProfileGuard::start(int build)
+{
+    const QString ask = question(build);
+    if (!ask.isEmpty()) {
+        m_askedStart = build;
+        emit askingToStart(build, ask, restoreLabel(build));
+        return;
+    }
+    // One start at a time; a second click while the snapshot runs starts nothing more.
+    if (m_beforeStart.isRunning())
+        return;
+    // A newer milestone rewrites the stores as it opens them: the older one's copy comes first.
+    m_startingBuild = build;
+    m_beforeStart.setFuture(
+        QtConcurrent::run([this, root = m_root, profile = BrowserLauncher::profile(), build] {
+            return protect(root, profile, &m_cancel, build);
+        }));
+}
+
+void ProfileGuard::answerStart(Answer answer)
+{
+    const int build = std::exchange(m_askedStart, -1);
+    if (build == -1)
+        return;
+    if (answer == OpenAnyway)
+        emit startNow(build);
+    else
+        restoreFor(build, true);
 }

@@ -33,11 +33,12 @@ public:
     // begun changing the profile finish: either way the profile is whole.
     ~ProfileGuard() override;
 
-    // A snapshot of the profile, when the current build's milestone is newer than the one
-    // that last wrote the profile and no browser holds it. True when one was taken. A restore
-    // cut short is undone first. Blocks: for a worker thread, or a process of its own.
+    // A snapshot of the profile, when the milestone of `build` (-1: the current build) is
+    // newer than the one that last wrote the profile and no browser holds it. True when one
+    // was taken. A restore cut short is undone first. Blocks: for a worker thread, or a
+    // process of its own.
     static bool protect(const InstallRoot &root, const QString &profile,
-                        const std::atomic<bool> *cancel = nullptr);
+                        const std::atomic<bool> *cancel = nullptr, int build = -1);
 
     bool restoring() const { return m_restoringBuild != -1; }
 
@@ -59,6 +60,12 @@ public:
     // only once: a second click on an old notice does nothing. Restoring switches once the
     // profile is back.
     Q_INVOKABLE void answer(ProfileGuard::Answer answer, int previousBuild);
+    // The person chose to start `build` beside current on the profile: the same question as
+    // for going back (askingToStart()), or, for a newer milestone, a snapshot first; then
+    // startNow().
+    Q_INVOKABLE void start(int build);
+    // The answer to the last start question, once; restoring starts once the profile is back.
+    Q_INVOKABLE void answerStart(ProfileGuard::Answer answer);
 
 signals:
     void restoringChanged();
@@ -72,10 +79,16 @@ signals:
     // A snapshot looked for after a build change is done, or was not due; or what the start
     // does to a restore cut short is done (taken false).
     void protectDone(bool taken);
+    // The question before `build` starts on the profile, as asking() has it.
+    void askingToStart(int build, const QString &question, const QString &restoreLabel);
+    // `build` may start on the profile now.
+    void startNow(int build);
 
 private:
     static void recover(const ProfileSnapshots &snapshots);
     void startProtect();
+    // A restore that ends in startNow() rather than switchTo().
+    bool restoreFor(int build, bool thenStart);
 
     InstallRoot m_root;
     std::atomic<bool> m_cancel { false };
@@ -88,4 +101,11 @@ private:
     int m_restoringBuild = -1;
     // The build the last go-back question asked about, -1 once it was answered.
     int m_askedBuild = -1;
+    // Whether the restore under way is for a start rather than a switch.
+    bool m_restoreToStart = false;
+    // The build the last start question asked about, -1 once it was answered.
+    int m_askedStart = -1;
+    // A newer milestone's snapshot before m_startingBuild starts.
+    QFutureWatcher<bool> m_beforeStart;
+    int m_startingBuild = -1;
 };

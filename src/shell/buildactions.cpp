@@ -1,13 +1,20 @@
 #include "shell/buildactions.h"
 
 #include "browser/browserlauncher.h"
+#include "browser/singletonlock.h"
+#include "common/descriptortree.h"
 #include "install/installroot.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
+
+#include <utility>
 
 BuildActions::BuildActions(QObject *parent)
     : QObject(parent)
 {
+    connect(&m_profileWatch, &QFileSystemWatcher::directoryChanged, this,
+            &BuildActions::profileChanged);
 }
 
 void BuildActions::refresh()
@@ -43,9 +50,68 @@ QString BuildActions::describe(int number, const QString &version, const QDateTi
 void BuildActions::start(int build)
 {
     const InstallRoot root(InstallRoot::defaultPath());
-    if (build != root.currentBuild())
-        return say(tr("Make build %1 current to start it").arg(build));
-    say(BrowserLauncher::start(root, {}) ? QString() : tr("Could not start the browser"));
+    if (build == root.currentBuild()) {
+        watchProfile();
+        return say(BrowserLauncher::start(root, {}) ? QString()
+                                                    : tr("Could not start the browser"));
+    }
+    const QString refused = refusal(root, build);
+    say(refused);
+    if (refused.isEmpty())
+        emit startRequested(build);
+}
+
+void BuildActions::launch(int build)
+{
+    const InstallRoot root(InstallRoot::defaultPath());
+    // The question may have waited a while: what holds the profile now counts.
+    if (const QString refused = refusal(root, build); !refused.isEmpty())
+        return say(refused);
+    watchProfile();
+    say(BrowserLauncher::start(root, {}, build) ? QString() : tr("Could not start the browser"));
+}
+
+QString BuildActions::refusal(const InstallRoot &root, int build) const
+{
+    const QString chrome = root.versionPath(build) + QStringLiteral("/chrome");
+    if (build < 0 || !QFileInfo(chrome).isExecutable())
+        return tr("Build %1 is not installed").arg(build);
+#ifdef Q_OS_LINUX
+    const SingletonLock lock(BrowserLauncher::profile());
+    if (!lock.held())
+        return QString();
+    const DescriptorTree::Fd process(lock.pid() > 0 ? SingletonLock::openProcess(lock.pid()) : -1);
+    if (process.valid()
+        && SingletonLock::browserExecutable(process.get()) == QFileInfo(chrome).canonicalFilePath())
+        return QString();
+    return tr("Quit Chromium first: build %1 cannot open the profile while another build "
+              "has it open")
+        .arg(build);
+#else
+    return QString();
+#endif
+}
+
+void BuildActions::watchProfile()
+{
+    const QString profile = BrowserLauncher::profile();
+    // The browser makes the folder when it first starts: its parent tells when.
+    const QString watched = QFileInfo(profile).isDir() ? profile : QFileInfo(profile).path();
+    if (m_profileWatch.directories() != QStringList { watched }) {
+        if (!m_profileWatch.directories().isEmpty())
+            m_profileWatch.removePaths(m_profileWatch.directories());
+        m_profileWatch.addPath(watched);
+    }
+}
+
+void BuildActions::profileChanged()
+{
+    // Most changes are the browser's own files; only a lock taken or let go changes the list.
+    const SingletonLock lock(BrowserLauncher::profile());
+    const qint64 lockedBy = lock.held() ? lock.pid() : 0;
+    watchProfile();
+    if (std::exchange(m_lockedBy, lockedBy) != lockedBy)
+        m_builds.refresh();
 }
 
 void BuildActions::makeCurrent(int build)

@@ -2,6 +2,7 @@
 
 #include "browser/browserlauncher.h"
 #include "browser/profileguard.h"
+#include "browser/steplauncher.h"
 #include "builds/leftovers.h"
 #include "install/installroot.h"
 #include "install/rootlock.h"
@@ -19,6 +20,7 @@
 #include <QProcess>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QThreadPool>
 
 #include <cstdio>
 #include <memory>
@@ -249,8 +251,11 @@ int qMain(int argc, char *argv[])
     const InstallRoot installRoot(InstallRoot::defaultPath());
     RootLock rootLock(installRoot.path());
     rootLock.sweepIfAlone([&installRoot] { installRoot.removeLeftoverStaging(); });
-    if (instance->isLocked())
+    if (instance->isLocked()) {
         Leftovers::removeTemporaryDirectories();
+        // A bisect step's profiles a crash or a quit left: a copy may be large.
+        QThreadPool::globalInstance()->start(&StepLauncher::removeLeftovers);
+    }
 
     auto viewer = Startup::createMainWindow(arguments);
     refreshLauncherSoon(viewer.get(), app.get(), installRoot);

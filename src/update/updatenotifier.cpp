@@ -12,7 +12,7 @@ namespace {
 constexpr const char *actionNames[]
     = { "restore", "settings",    "goback",       "restoreprofile", "openanyway",
         "cancel",  "copyprofile", "allowsandbox", "relaunch",       "stay",
-        "follow",  "notnow",      "quit" };
+        "follow",  "notnow",      "restorestart", "startanyway",    "quit" };
 static_assert(std::size(actionNames) == UpdateNotifier::Quit + 1);
 
 // Read afresh each time: the check box may have changed it since.
@@ -271,6 +271,15 @@ void UpdateNotifier::askBeforeGoingBack(int build, const QString &question,
     if (!restoreLabel.isEmpty())
         buttons.prepend({ RestoreProfile, restoreLabel });
     notice(question, tr("Go back to build %1?").arg(build), WarningNotice, buttons, 0);
+}
+
+void UpdateNotifier::askBeforeStarting(int build, const QString &question,
+                                       const QString &restoreLabel)
+{
+    Buttons buttons { { StartAnyway, tr("Open anyway") }, { Cancel, tr("Cancel") } };
+    if (!restoreLabel.isEmpty())
+        buttons.prepend({ RestoreAndStart, restoreLabel });
+    notice(question, tr("Start build %1?").arg(build), WarningNotice, buttons, 0);
 }
 
 void UpdateNotifier::offerProfileCopy()

@@ -52,6 +52,8 @@ public:
         StayOnBuild,
         FollowNewest,
         NotNow,
+        RestoreAndStart,
+        StartAnyway,
         Quit
     };
     Q_ENUM(Action)
@@ -87,6 +89,9 @@ public:
     // Asks before going back: restoreLabel (when there is one), "Open anyway" and "Cancel".
     Q_INVOKABLE void askBeforeGoingBack(int build, const QString &question,
                                         const QString &restoreLabel);
+    // The same before a build beside current starts on the profile.
+    Q_INVOKABLE void askBeforeStarting(int build, const QString &question,
+                                       const QString &restoreLabel);
     // Offers to copy the distribution's Chromium's profile, once a run.
     Q_INVOKABLE void offerProfileCopy();
     // How far the copy is (-1 when not copying), and what came of it.

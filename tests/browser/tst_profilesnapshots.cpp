@@ -3,17 +3,21 @@
 #include "browser/profileguard.h"
 #include "browser/profilesnapshots.h"
 #include "browser/restorejournal.h"
+#include "browser/steplauncher.h"
 #include "settings/config.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLocalServer>
 #include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <csignal>
+#include <filesystem>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,12 +44,15 @@ private slots:
     void goBackAnswers();
     void chromiumProfileCopied_data();
     void chromiumProfileCopied();
+    void bisectStepsLeaveTheOwnProfileAsItWas();
 
 private:
     // Writes each path = contents below the base; a contents starting with "->" makes a link.
     void write(const Files &files) const;
     QByteArray read(const QString &path) const;
     QStringList leftovers() const;
+    // Every entry below dir: its kind, link target or contents, and modification time.
+    static QStringList treeState(const QString &dir);
     // A restore killed as a crash would stop it, once it has copied Default's History beside
     // the store it replaces: the next start or snapshot puts the profile back as it was, never
     // a mix of milestones.
@@ -402,6 +409,85 @@ void TestProfileSnapshots::chromiumProfileCopied()
     QVERIFY(!QFileInfo(own + "/Default/x").exists());
     QCOMPARE(read("outside/secret"), "secret");
     QVERIFY(QFile::remove(chromium));
+}
+
+QStringList TestProfileSnapshots::treeState(const QString &dir)
+{
+    namespace fs = std::filesystem;
+    QStringList state;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(dir.toStdString())) {
+        struct stat status = {};
+        ::lstat(entry.path().c_str(), &status);
+        const QString path = QString::fromStdString(entry.path().string());
+        QFile file(path);
+        state << path + ' ' + QString::number(status.st_mode) + ' '
+                + QString::number(status.st_mtim.tv_sec) + '.'
+                + QString::number(status.st_mtim.tv_nsec) + ' '
+                + (entry.is_symlink() ? QString::fromStdString(fs::read_symlink(entry).string())
+                       : entry.is_regular_file() && file.open(QIODevice::ReadOnly)
+                       ? file.readAll().toHex()
+                       : QString());
+    }
+    state.sort();
+    return state;
+}
+
+void TestProfileSnapshots::bisectStepsLeaveTheOwnProfileAsItWas()
+{
+    // The own profile with a link out of it, the lock and cookie a crashed browser left, and
+    // a socket; the step's browser is the fake one, exiting at once.
+    Config::set(Config::BrowserProfile, m_profile);
+    write({ { "profile/Default/out", "->outside" }, { "profile/SingletonCookie", "1" } });
+    char host[256] = {};
+    const QByteArray lock = QFile::encodeName(m_profile + "/SingletonLock");
+    QVERIFY(::gethostname(host, sizeof host - 1) == 0
+            && ::symlink(QByteArray(host) + "-999999999", lock) == 0);
+    QLocalServer socket;
+    QVERIFY(socket.listen(m_profile + "/Default/socket"));
+    QVERIFY(QDir().mkpath(m_base + "/build"));
+    QVERIFY(QFile::copy(TARROWIN_FAKE_BROWSER, m_base + "/build/chrome"));
+    qputenv("FAKEBROWSER_EXIT", "1");
+    const auto unset = qScopeGuard([] { qunsetenv("FAKEBROWSER_EXIT"); });
+    const QStringList before = treeState(m_profile);
+    StepLauncher steps;
+    QSignalSpy finished(&steps, &StepLauncher::finished);
+    QSignalSpy failed(&steps, &StepLauncher::failed);
+    QString error;
+    QStringList profiles;
+    for (const auto mode : { StepLauncher::CopyOfOwnProfile, StepLauncher::FreshProfile,
+                             StepLauncher::CopyOfOwnProfile }) {
+        QVERIFY2(steps.start(m_base + "/build", mode, &error), qPrintable(error));
+        QVERIFY(!steps.start(m_base + "/build", mode, &error));
+        QVERIFY(finished.wait(10000));
+        profiles << steps.profile();
+    }
+    QCOMPARE(failed.size(), 0);
+    // The copy, made once, holds the stores and none of the lock, the link or the socket.
+    const auto contents = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QCOMPARE(profiles.at(2), profiles.at(0));
+    QCOMPARE(contents(profiles.at(0) + "/Default/History"), "h120");
+    QCOMPARE(contents(profiles.at(0) + "/fakebrowser.record").count("start"), 2);
+    for (const char *left :
+         { "/SingletonLock", "/SingletonCookie", "/Default/out", "/Default/socket" })
+        QVERIFY(!QFileInfo(profiles.at(0) + left).exists()
+                && !QFileInfo(profiles.at(0) + left).isSymLink());
+    QTRY_VERIFY(!QFileInfo::exists(profiles.at(1)));
+    steps.endBisect();
+    QTRY_VERIFY(!QFileInfo::exists(profiles.at(0)));
+    QCOMPARE(treeState(m_profile), before);
+
+    // A browser that holds the own profile is never copied from.
+    QVERIFY(::unlink(lock) == 0 && ::symlink("elsewhere-1", lock) == 0);
+    QVERIFY(steps.start(m_base + "/build", StepLauncher::CopyOfOwnProfile, &error));
+    QVERIFY(failed.wait(10000));
+    QCOMPARE(failed.first().first().toString(),
+             "The profile was not copied: Chromium is running from " + m_profile);
+    QCOMPARE(QDir(StepLauncher::directory())
+                 .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 TARROWIN_TEST_MAIN(TestProfileSnapshots, false)
