@@ -101,19 +101,29 @@ void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile_data()
     QTest::addColumn<QString>("rootName");
     QTest::addColumn<QString>("profileName");
     QTest::addColumn<QStringList>("arguments");
+    // What the launcher is handed to start another build than current, and the one it starts.
+    QTest::addColumn<QByteArray>("launchBuild");
+    QTest::addColumn<int>("startedBuild");
 
     QTest::newRow("plain") << "root"
-                           << "profile" << QStringList();
+                           << "profile" << QStringList() << QByteArray() << 1;
     // Whatever a desktop or a web-app shortcut hands over reaches the browser as it was.
     QTest::newRow("arguments pass through")
         << "root"
         << "profile"
         << QStringList { "--new-window", "https://a.example/?q=1&b=$HOME", "two words", "", "it's",
-                         "`id`",         "--profile-directory=Default" };
+                         "`id`",         "--profile-directory=Default" }
+        << QByteArray() << 1;
     // Paths are data to the shell, never code.
     QTest::newRow("paths with quotes, dollars, line breaks")
         << "root 'a' $(touch pwned)"
-        << "it's \"$HOME\" `touch pwned`\nnext" << QStringList { "x" };
+        << "it's \"$HOME\" `touch pwned`\nnext" << QStringList { "x" } << QByteArray() << 1;
+    QTest::newRow("a build beside current") << "root 'a' $(touch pwned)"
+                                            << "profile" << QStringList() << QByteArray("2") << 2;
+    // Only a plain number names a build folder.
+    QTest::newRow("no plain number starts current")
+        << "root"
+        << "profile" << QStringList() << QByteArray("../versions/2") << 1;
 }
 
 void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile()
@@ -121,7 +131,11 @@ void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile()
     QFETCH(QString, rootName);
     QFETCH(QString, profileName);
     QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, launchBuild);
+    QFETCH(int, startedBuild);
     QVERIFY(install(rootName, profileName));
+    qputenv(BrowserLauncher::buildVariable, launchBuild);
+    const auto unset = qScopeGuard([] { qunsetenv(BrowserLauncher::buildVariable); });
     if (profileName.isEmpty())
         QCOMPARE(m_profile, m_environment.configHome() + "/tarrowin-chromium");
     QVERIFY(launch(arguments));
@@ -131,7 +145,9 @@ void TestBrowserLauncher::startsCurrentBuildWithItsOwnProfile()
         expected << "arg " + argument;
     expected << "CHROME_WRAPPER " + BrowserLauncher::path(*m_root)
              << "CHROME_DESKTOP tarrowin-chromium.desktop"
-             << "exe " + QFileInfo(m_root->browserPath()).canonicalFilePath() << QString();
+             << "exe "
+            + QFileInfo(m_root->versionPath(startedBuild) + "/chrome").canonicalFilePath()
+             << QString();
     QCOMPARE(lastStart(), expected.join('\n'));
     QVERIFY(QFile::exists(m_profile + "/Last Version"));
     QVERIFY(!QFile::exists(m_environment.tempDir() + "/pwned"));

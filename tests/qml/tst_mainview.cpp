@@ -553,6 +553,7 @@ void TestMainView::buildsTabStartsAnOlderBuildOnceAsked()
 {
     const InstallRoot root(InstallRoot::defaultPath());
     QVERIFY(plantBuild(root, 1230000, "Chromium 131.0.6778.0", false));
+    QVERIFY(plantBuild(root, 1231000, "Chromium 133.0.6850.0", false));
     QVERIFY(plantBuild(root, 1232000, "Chromium 133.0.6905.0", true));
     const QString chrome = root.versionPath(1230000) + QStringLiteral("/chrome");
     QVERIFY(QFile::remove(chrome) && QFile::copy(TARROWIN_FAKE_BROWSER, chrome));
@@ -573,8 +574,8 @@ void TestMainView::buildsTabStartsAnOlderBuildOnceAsked()
         view.object(QStringLiteral("updateNotifier")),
         SIGNAL(noticeRequested(QString, QString, int, int, QString, QString, QStringList)));
     view("content.current = 2");
-    QTRY_COMPARE(view("buildList.count").toInt(), 2);
-    view("buildList.currentIndex = 1");
+    QTRY_COMPARE(view("buildList.count").toInt(), 3);
+    view("buildList.currentIndex = 2");
     view("startBuildButton.clicked()");
     // Across a milestone it asks first, as going back does; nothing starts before the answer.
     QCOMPARE(notices.size(), 1);
@@ -586,7 +587,7 @@ void TestMainView::buildsTabStartsAnOlderBuildOnceAsked()
     view("updateNotifier.choose('startanyway')");
     // Marked once its browser holds the profile; the list may have been read afresh since.
     const auto olderRow = [&view] {
-        view("buildList.currentIndex = 1");
+        view("buildList.currentIndex = 2");
         return view("buildList.currentItem.text").toString();
     };
     QTRY_VERIFY_WITH_TIMEOUT(olderRow().endsWith("in use"), 20000);
@@ -595,6 +596,12 @@ void TestMainView::buildsTabStartsAnOlderBuildOnceAsked()
     QVERIFY(record.readAll().contains("exe "
                                       + QFile::encodeName(QFileInfo(chrome).canonicalFilePath())));
     QCOMPARE(view("buildsMessageText.text").toString(), QString());
+    // Chromium would only open a window of the browser that has the profile.
+    view("buildList.currentIndex = 1");
+    view("startBuildButton.clicked()");
+    QCOMPARE(view("buildsMessageText.text").toString(),
+             QStringLiteral("Quit Chromium first: build 1231000 cannot open the profile while "
+                            "another build has it open"));
 }
 
 void TestMainView::goBackEntryFollowsThePreviousBuild()
