@@ -223,7 +223,7 @@ Rectangle {
         id: profileGuard
         onAsking: (build, question, restoreLabel) => updateNotifier.askBeforeGoingBack(build, question, restoreLabel)
         onAskingToStart: (build, question, restoreLabel) => updateNotifier.askBeforeStarting(build, question, restoreLabel)
-        onStartNow: build => buildActions.launch(build)
+        onStartNow: build => { browserRelaunch.leaveAlone(build); buildActions.launch(build) }
         onRestored: (build, error) => updateNotifier.browserMessage(error)
         // Only to the build asked about: an update may have put another one there since.
         onSwitchTo: build => { if (build === chromeDownloader.previousBuild) chromeDownloader.goBack() }

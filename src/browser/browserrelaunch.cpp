@@ -121,7 +121,11 @@ bool BrowserRelaunch::isOutdatedBrowser(int process) const
     // browsers.
     const QString executable = SingletonLock::browserExecutable(process);
     const QFileInfo info(executable);
-    return info.fileName() == QLatin1String("chrome") && executable != currentChrome
+    const bool chosen = current == m_chosenBeside
+        && executable
+            == QFileInfo(m_root.versionPath(m_chosenBuild)).canonicalFilePath()
+                + QStringLiteral("/chrome");
+    return info.fileName() == QLatin1String("chrome") && executable != currentChrome && !chosen
         && QFileInfo(info.path()).path() == versions;
 #else
     return false;
@@ -137,6 +141,12 @@ qint64 BrowserRelaunch::outdatedBrowser() const
 #else
     return 0;
 #endif
+}
+
+void BrowserRelaunch::leaveAlone(int build)
+{
+    m_chosenBuild = build;
+    m_chosenBeside = m_root.currentBuild();
 }
 
 void BrowserRelaunch::refresh()

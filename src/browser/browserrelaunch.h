@@ -41,6 +41,9 @@ public:
     Q_INVOKABLE void refresh();
     // False when there is nothing to relaunch or a relaunch is under way.
     Q_INVOKABLE bool relaunch();
+    // The person starts `build` beside current on purpose: its browser is not outdated until
+    // another build becomes current.
+    Q_INVOKABLE void leaveAlone(int build);
 
 signals:
     void outdatedChanged(bool outdated);
@@ -64,6 +67,9 @@ private:
 
     InstallRoot m_root;
     bool m_outdated = false;
+    // The build leaveAlone() named, and the current build it was started beside.
+    int m_chosenBuild = -1;
+    int m_chosenBeside = -1;
     // On the handle of the browser asked to quit: readable once that process has ended.
     QSocketNotifier *m_waiting = nullptr;
     QTimer m_limit;

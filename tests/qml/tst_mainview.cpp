@@ -596,6 +596,9 @@ void TestMainView::buildsTabStartsAnOlderBuildOnceAsked()
     QVERIFY(record.readAll().contains("exe "
                                       + QFile::encodeName(QFileInfo(chrome).canonicalFilePath())));
     QCOMPARE(view("buildsMessageText.text").toString(), QString());
+    // Chosen, so no relaunch into current is offered for it.
+    view("browserRelaunch.refresh()");
+    QVERIFY(!view("browserRelaunch.outdated").toBool());
     // Chromium would only open a window of the browser that has the profile.
     view("buildList.currentIndex = 1");
     view("startBuildButton.clicked()");
