@@ -96,7 +96,11 @@ void StepLauncher::removeLeftovers()
     if (!QFileInfo(directory()).isDir())
         return;
     const Fd dir(openDirectory());
+    // This process's own are named with its pid, and may be made while this runs.
+    const QByteArray own = '-' + QByteArray::number(qint64(::getpid())) + '-';
     for (const QByteArray &name : dir.valid() ? entriesOf(dir.get()) : QList<QByteArray>()) {
+        if (name.contains(own))
+            continue;
         const Fd folder(openDirAt(dir.get(), name.constData()));
         // A step of this session or another holds its folder; a browser that outlived a
         // crashed Tarrowin holds its profile's lock.

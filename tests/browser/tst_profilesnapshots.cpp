@@ -449,6 +449,10 @@ void TestProfileSnapshots::bisectStepsLeaveTheOwnProfileAsItWas()
     qputenv("FAKEBROWSER_EXIT", "1");
     const auto unset = qScopeGuard([] { qunsetenv("FAKEBROWSER_EXIT"); });
     const QStringList before = treeState(m_profile);
+    // What an earlier run left goes at the start.
+    QVERIFY(QDir().mkpath(StepLauncher::directory() + "/step-1-0/Default"));
+    StepLauncher::removeLeftovers();
+    QVERIFY(!QFileInfo::exists(StepLauncher::directory() + "/step-1-0"));
     StepLauncher steps;
     QSignalSpy finished(&steps, &StepLauncher::finished);
     QSignalSpy failed(&steps, &StepLauncher::failed);
