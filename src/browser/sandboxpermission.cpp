@@ -52,8 +52,9 @@ void SandboxPermission::allow(const QString &browser)
     // names), so it gets the real one: `current` and a root that is a link are resolved here.
     const QString real = QFileInfo(browser).canonicalFilePath();
     const QString named = real.isEmpty() ? browser : real;
-    const QString root = QFileInfo(named).absolutePath() + QStringLiteral("/../..");
-    m_root = QFileInfo(root).canonicalFilePath();
+    // What the profile must name afterwards; nothing for a path the helper refuses anyway.
+    if (!SandboxProfile::locate(named, &m_root, &m_folder))
+        m_root.clear();
     if (m_helper.isEmpty()) {
         emit finished(false, tr("The sandbox helper is not installed"));
         return;
@@ -83,7 +84,7 @@ void SandboxPermission::processFinished(int exitCode, QProcess::ExitStatus statu
 
     // Checked again rather than taken on the helper's word.
     if (status == QProcess::NormalExit && exitCode == 0
-        && SandboxProfile::covers(m_profileDirectory, ownUid(), m_root)) {
+        && SandboxProfile::covers(m_profileDirectory, ownUid(), m_root, m_folder)) {
         emit finished(true, QString());
         return;
     }

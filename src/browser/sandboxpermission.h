@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browser/sandboxprofile.h"
+
 #include <QObject>
 #include <QProcess>
 
@@ -21,7 +23,8 @@ public:
     void setProfileDirectory(const QString &path) { m_profileDirectory = path; }
 
     bool isRunning() const { return m_process != nullptr; }
-    // browser: <install root>/versions/<build>/chrome.
+    // browser: <install root>/versions/<build>/chrome, or a bisect's
+    // <install root>/bisect-cache/<build>/chrome.
     void allow(const QString &browser);
 
 signals:
@@ -34,5 +37,6 @@ private:
     QString m_helper;
     QString m_profileDirectory;
     QString m_root;
+    SandboxProfile::Folder m_folder = SandboxProfile::Folder::Versions;
     QProcess *m_process = nullptr;
 };

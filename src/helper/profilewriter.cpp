@@ -1,5 +1,6 @@
 #include "helper/profilewriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -122,9 +123,10 @@ std::string ProfileWriter::refusal(const std::string &browser, unsigned uid, std
 {
     std::vector<std::string> steps;
     const size_t count = splitPlain(browser, &steps) ? steps.size() : 0;
-    if (count < 4 || steps[count - 3] != "versions" || !digits(steps[count - 2])
-        || steps[count - 1] != "chrome")
-        return browser + " is not a versions/<build>/chrome of an install root";
+    if (count < 4 || (steps[count - 3] != "versions" && steps[count - 3] != "bisect-cache")
+        || !digits(steps[count - 2]) || steps[count - 1] != "chrome")
+        return browser
+            + " is not a versions/<build>/chrome or bisect-cache/<build>/chrome of an install root";
 
     // Each step is opened below the one before without following a link, and its owner read
     // from that descriptor: what is checked is what the path names. Above the install root
@@ -149,8 +151,10 @@ std::string ProfileWriter::refusal(const std::string &browser, unsigned uid, std
         if (std::string why = stepRefusal(status, step, uid, walked, shown()); !why.empty())
             return why;
     }
-    // browser is <root>/versions/<N>/chrome: the root is the text before that, as given.
-    *root = browser.substr(0, browser.size() - steps[count - 2].size() - 17);
+    // browser is <root>/<folder>/<N>/chrome: the root is the steps before that, as walked.
+    root->clear();
+    for (size_t i = 0; i + 3 < count; ++i)
+        *root += '/' + steps[i];
     return std::string();
 }
 
@@ -159,13 +163,14 @@ std::string ProfileWriter::text(unsigned uid, const std::string &root)
     const std::string profile = name(uid);
     return "# Written by " + std::string(helperName) + " for uid " + std::to_string(uid)
         + ": the Chromium builds Tarrowin installed\n"
-          "# for this user may create user namespaces for their sandbox.\n"
+          "# for this user, and those of its bisect, may create user namespaces for their "
+          "sandbox.\n"
           "abi <abi/4.0>,\n"
           "include <tunables/global>\n"
           "\n"
           "profile "
         + profile + ' ' + root
-        + "/versions/*/chrome flags=(unconfined) {\n"
+        + "/{versions,bisect-cache}/*/chrome flags=(unconfined) {\n"
           "  userns,\n"
           "\n"
           "  # Site-specific additions and overrides. See local/README for details.\n"
@@ -179,8 +184,12 @@ std::string ProfileWriter::textRefusal(const std::string &text, unsigned uid,
     // Checked apart from how text() builds it: whatever went wrong there, the parser never
     // reads a second profile, another attachment or a file somebody else named.
     const std::string profile = name(uid);
-    const std::string attached
-        = "profile " + profile + ' ' + root + "/versions/*/chrome flags=(unconfined) {";
+    const std::string attached = "profile " + profile + ' ' + root
+        + "/{versions,bisect-cache}/*/chrome flags=(unconfined) {";
+    // A root that is not plain could widen the attachment or close its alternation early.
+    std::vector<std::string> rootSteps;
+    if (!splitPlain(root, &rootSteps))
+        return "the profile does not name " + root + " alone";
     int profiles = 0;
     size_t start = 0;
     while (start < text.size()) {
@@ -196,7 +205,11 @@ std::string ProfileWriter::textRefusal(const std::string &text, unsigned uid,
             && line != "include if exists <local/" + profile + ">")
             return "the profile includes more than its local additions";
     }
-    if (profiles != 1 || text.find('\0') != std::string::npos || text.find('{') != text.rfind('{'))
+    // The attachment's alternation and the body are the only braces: a profile without the
+    // keyword, a hat or a body closed early would add some.
+    const auto braces = [&text](char brace) { return std::count(text.begin(), text.end(), brace); };
+    if (profiles != 1 || text.find('\0') != std::string::npos || braces('{') != 2
+        || braces('}') != 2)
         return "the profile does not name " + root + " alone";
     return std::string();
 }

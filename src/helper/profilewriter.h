@@ -19,10 +19,12 @@ public:
 
     // "tarrowin-chromium-<uid>": one profile per user.
     static std::string name(unsigned uid);
-    // Why browser is not a versions/<N>/chrome below an install root that uid owns, reached
-    // without a link, named by plain characters alone; empty when it is. Sets *root to the
-    // root exactly as it was checked.
+    // Why browser is not a versions/<N>/chrome or bisect-cache/<N>/chrome below an install
+    // root that uid owns, reached without a link, named by plain characters alone; empty when
+    // it is. Sets *root to the root exactly as it was checked.
     static std::string refusal(const std::string &browser, unsigned uid, std::string *root);
+    // The one profile that lets root's installed builds and its bisect's sandbox themselves:
+    // it attaches to <root>/{versions,bisect-cache}/*/chrome.
     static std::string text(unsigned uid, const std::string &root);
     // Why text is not the one profile for root's builds alone; empty when it is.
     static std::string textRefusal(const std::string &text, unsigned uid, const std::string &root);

@@ -1,6 +1,7 @@
 // tarrowin-sandbox-helper: run as root through pkexec, lets the Chromium builds in the
 // calling user's install root sandbox themselves where AppArmor restricts user namespaces.
 // Usage: tarrowin-sandbox-helper <install root>/versions/<build>/chrome
+//    or: tarrowin-sandbox-helper <install root>/bisect-cache/<build>/chrome
 // The path is the real one: a link anywhere in it is refused. It writes
 // /etc/apparmor.d/tarrowin-chromium-<uid> in one rename and loads it with
 // apparmor_parser -r. Exit status: 0 done, 1 usage, 2 refused, 3 not written, 4 not loaded.
@@ -145,7 +146,7 @@ int main(int argc, char *argv[])
     if (argc != 2)
         return fail(ProfileWriter::Usage,
                     std::string("usage: ") + ProfileWriter::helperName
-                        + " <install root>/versions/<build>/chrome");
+                        + " <install root>/{versions,bisect-cache}/<build>/chrome");
     unsigned uid = 0;
     if (!callingUser(&uid))
         return fail(ProfileWriter::Usage, "PKEXEC_UID is not a user id");

@@ -18,10 +18,10 @@
 
 namespace {
 
-// A versions/<build>/chrome below root, with its folders.
-bool makeBuild(const QString &root, int build)
+// A <kind>/<build>/chrome below root, with its folders.
+bool makeBuild(const QString &root, int build, const char *kind = "versions")
 {
-    const QString folder = root + QStringLiteral("/versions/%1").arg(build);
+    const QString folder = root + QStringLiteral("/%1/%2").arg(QLatin1String(kind)).arg(build);
     QFile chrome(folder + QStringLiteral("/chrome"));
     return QDir().mkpath(folder) && chrome.open(QIODevice::WriteOnly) && chrome.write("#") == 1;
 }
@@ -44,6 +44,7 @@ private slots:
     void init();
     void refusals_data();
     void refusals();
+    void textRefusals();
     void raceNamesOnlyTheCheckedRoot();
     void keepsTheEarlierProfile_data();
     void keepsTheEarlierProfile();
@@ -91,6 +92,13 @@ void TestSandboxHelper::refusals_data()
     row("browser is a folder", "%1/root/versions/8/chrome", "is not a file");
     row("root others may change", "%1/open/versions/7/chrome", "may be changed by other users");
     row("another user's root", "%1/root/versions/7/chrome", "does not belong to uid", 1);
+    row("a bisect step's build", "%1/root/bisect-cache/7/chrome", "");
+    row("the step's folder a link", "%1/root/versions/bisect-cache/7/chrome", "is a link");
+    row("the step's build a link", "%1/root/bisect-cache/9/chrome", "is a link");
+    row("a step others may change", "%1/root/bisect-cache/6/chrome", "may be changed by other");
+    row("step not a number", "%1/root/bisect-cache/x1/chrome", notBuild);
+    row("a folder named alike", "%1/root/bisect-cachex/1/chrome", notBuild);
+    row("up from the step's folder", "%1/root/bisect-cache/../versions/7/chrome", notBuild);
 }
 
 void TestSandboxHelper::refusals()
@@ -108,6 +116,11 @@ void TestSandboxHelper::refusals()
             && QFile::link(root + QStringLiteral("/versions/7/chrome"),
                            root + QStringLiteral("/versions/9/chrome"))
             && ::chmod(QFile::encodeName(base + QStringLiteral("/open")), 01777) == 0);
+    const QString steps = root + QStringLiteral("/bisect-cache/");
+    QVERIFY(makeBuild(root, 6, "bisect-cache") && makeBuild(root, 7, "bisect-cache")
+            && QFile::link(steps, root + QStringLiteral("/versions/bisect-cache"))
+            && QFile::link(steps + "7", steps + "9")
+            && ::chmod(QFile::encodeName(steps + "6"), 0777) == 0);
 
     std::string checked = "unset";
     const std::string refusal = ProfileWriter::refusal(browser.arg(base).toStdString(),
@@ -115,6 +128,18 @@ void TestSandboxHelper::refusals()
     QVERIFY2(QString::fromStdString(refusal).contains(why), refusal.c_str());
     QCOMPARE(refusal.empty(), why.isEmpty());
     QCOMPARE(checked, why.isEmpty() ? m_base + "/root" : std::string("unset"));
+}
+
+void TestSandboxHelper::textRefusals()
+{
+    // The helper's re-check refuses a third folder, a profile without the keyword, an early end.
+    const std::string root = m_base + "/root", text = ProfileWriter::text(::getuid(), root);
+    for (const auto &[from, to] :
+         { std::pair("cache}", "cache,tmp}"), { ">\n}", ">\n}\n/** {}" }, { "s,\n", "s,\n}\n" } }) {
+        const QByteArray changed = QByteArray::fromStdString(text).replace(from, to);
+        QVERIFY(changed != text.c_str()
+                && !ProfileWriter::textRefusal(changed.toStdString(), ::getuid(), root).empty());
+    }
 }
 
 void TestSandboxHelper::raceNamesOnlyTheCheckedRoot()
@@ -135,7 +160,7 @@ void TestSandboxHelper::raceNamesOnlyTheCheckedRoot()
             ::renameat2(AT_FDCWD, root.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
     });
     const QByteArray named = "profile tarrowin-chromium-" + QByteArray::number(::getuid()) + ' '
-        + root.c_str() + "/versions/*/chrome flags=(unconfined) {\n";
+        + root.c_str() + "/{versions,bisect-cache}/*/chrome flags=(unconfined) {\n";
     const QString profile = base + QStringLiteral("/profiles/tarrowin-chromium-%1").arg(::getuid());
     int written = 0, refused = 0;
     QByteArray wrong;

@@ -1,5 +1,6 @@
 #include "browser/sandboxcheck.h"
 #include "browser/sandboxpermission.h"
+#include "browser/sandboxprofile.h"
 #include "builds/buildlistmodel.h"
 #include "install/archiveinstaller.h"
 #include "install/buildretention.h"
@@ -572,6 +573,8 @@ void TestInstallRoot::sandboxHelper_data()
     row("a link out of the root", "100/chrome", "link", "is not a versions/");
     row("another user's root", "100/chrome", "owner", "does not belong");
     row("the parser refuses", "100/chrome", "parser", "could not load");
+    row("a bisect step's build, over a profile from before bisects", "../bisect-cache/7/chrome",
+        "old", "");
 }
 
 void TestInstallRoot::sandboxHelper()
@@ -590,6 +593,17 @@ void TestInstallRoot::sandboxHelper()
         QSKIP("Needs root to give the root to another user");
     const QString profile = m_dir->filePath(QStringLiteral("tarrowin-chromium-%1").arg(::getuid()));
     const QString record = m_dir->filePath(QStringLiteral("parser-arguments"));
+    const QString step = m_root->path() + QStringLiteral("/bisect-cache/7/chrome");
+    QVERIFY(QDir().mkpath(QFileInfo(step).path()) && QFile(step).open(QIODevice::WriteOnly));
+    const QString real = QFileInfo(m_root->path()).canonicalFilePath();
+    QFile old(profile);
+    const QString line = QStringLiteral("profile tarrowin-chromium-%1 %2/versions/*/chrome {\n");
+    // What helpers wrote before bisects serves the installed builds still, not a bisect's.
+    QVERIFY(fault != QLatin1String("old")
+            || (old.open(QIODevice::WriteOnly) && old.write(line.arg(::getuid()).arg(real).toUtf8())
+                && old.flush() && SandboxProfile::covers(m_dir->path(), ::getuid(), real)
+                && !SandboxProfile::covers(m_dir->path(), ::getuid(), real,
+                                           SandboxProfile::Folder::BisectCache)));
     const QByteArray fakes = TARROWIN_TEST_SUPPORT_DIR "/fakepkexec";
     qputenv("PATH", fakes + ':' + qgetenv("PATH"));
     qputenv("TARROWIN_APPARMOR_DIR", QFile::encodeName(m_dir->path()));
@@ -611,9 +625,10 @@ void TestInstallRoot::sandboxHelper()
     QCOMPARE(contents(record).trimmed(), QStringLiteral("-r ") + profile);
     QVERIFY(contents(profile).contains(
         QStringLiteral(
-            "profile tarrowin-chromium-%1 %2/versions/*/chrome flags=(unconfined) {\n  userns,")
+            "profile tarrowin-chromium-%1 %2/{versions,bisect-cache}/*/chrome flags=(unconfined) "
+            "{\n  userns,")
             .arg(::getuid())
-            .arg(QFileInfo(m_root->path()).canonicalFilePath())));
+            .arg(real)));
     // The real parser reads it where it knows the userns rule (AppArmor 4, not Debian 12's 3).
     const QString parser
         = QStandardPaths::findExecutable("apparmor_parser", { "/usr/sbin", "/sbin" });
