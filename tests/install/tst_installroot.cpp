@@ -573,8 +573,7 @@ void TestInstallRoot::sandboxHelper_data()
     row("a link out of the root", "100/chrome", "link", "is not a versions/");
     row("another user's root", "100/chrome", "owner", "does not belong");
     row("the parser refuses", "100/chrome", "parser", "could not load");
-    row("a bisect step's build, over a profile from before bisects", "../bisect-cache/7/chrome",
-        "old", "");
+    row("a bisect's build, over an older profile", "../bisect-cache/7/chrome", "old", "");
 }
 
 void TestInstallRoot::sandboxHelper()
