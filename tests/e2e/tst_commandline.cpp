@@ -307,8 +307,8 @@ void TestCommandLine::installBuild()
 }
 
 // A script finds the build that broke something among 1,024 published builds with gaps, in at
-// most ten runs, and the bisect leaves no build of its own behind, nor any trace in the
-// browser's own profile.
+// most ten verdicts, through a bisect ended early and asked for again, and the bisect leaves
+// no build of its own behind, nor any trace in the browser's own profile.
 void TestCommandLine::bisect()
 {
     const QList<int> published = PublishedSeries::sparse(1024);
@@ -330,27 +330,35 @@ void TestCommandLine::bisect()
     QFile preferences(profile + "/Preferences");
     QVERIFY(preferences.open(QIODevice::WriteOnly) && preferences.write("{\"a\": 1}") > 0);
     preferences.close();
-    // The step's browser must run; the build says whether it is bad. Every run is counted.
+    // The step's browser must run; the build says whether it is bad. Every run is counted, and
+    // the third of the first bisect ends it (128): asked again, it goes on with that build.
     const QString script = home.root() + "/judge it.sh";
     QFile file(script);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QStringLiteral("#!/bin/sh\necho \"$2\" >> \"$(dirname \"$0\")/runs\"\n"
-                              "\"$1\" --version >/dev/null || exit 128\n[ \"$2\" -lt %1 ]\n")
+                              "\"$1\" --version >/dev/null || exit 128\n"
+                              "[ $(wc -l < \"$(dirname \"$0\")/runs\") = 3 ] && exit 128\n"
+                              "[ \"$2\" -lt %1 ]\n")
                    .arg(breaks)
                    .toUtf8());
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QStringList arguments {
+        QStringLiteral("--bisect=%1..%2").arg(published.first()).arg(published.last()),
+        "--bisect-run='" + script + "' %p %b"
+    };
+    const auto [ended, before, why] = run(home, arguments);
+    QVERIFY2(ended == 1 && why.contains("ended the bisect at build"), qPrintable(why));
+    QCOMPARE(before.split('\n', Qt::SkipEmptyParts).size(), 2);
 
-    const auto [exitCode, output, errors]
-        = run(home,
-              { QStringLiteral("--bisect=%1..%2").arg(published.first()).arg(published.last()),
-                "--bisect-run='" + script + "' %p %b" });
+    const auto [exitCode, output, errors] = run(home, arguments);
     QVERIFY2(exitCode == 0, qPrintable(errors));
     const QStringList lines = output.split('\n', Qt::SkipEmptyParts);
     const QStringList runs = fileText(home.root() + "/runs").split('\n', Qt::SkipEmptyParts);
-    QVERIFY2(runs.size() <= 10 && lines.size() == runs.size() + 2, qPrintable(output));
-    QCOMPARE(lines.filter(QRegularExpression("^Build \\d+: (good|bad)$")).size(), runs.size());
-    QCOMPARE(lines.at(runs.size()),
+    QVERIFY2(runs.size() <= 11 && lines.size() == runs.size() - 3 + 2, qPrintable(output));
+    QCOMPARE(runs.at(3), runs.at(2));
+    QCOMPARE(lines.filter(QRegularExpression("^Build \\d+: (good|bad)$")).size(), runs.size() - 3);
+    QCOMPARE(lines.at(runs.size() - 3),
              QStringLiteral("First bad build: %1 (last good build: %2)")
                  .arg(breaks)
                  .arg(published[699]));
