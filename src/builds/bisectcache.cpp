@@ -69,13 +69,14 @@ qint64 BisectCache::capacity()
 
 void BisectCache::trim(const QList<int> &used, const QList<int> &spare) const
 {
+    const QList<int> cached = builds();
     QList<int> order;
-    for (const int build : builds()) {
+    for (const int build : cached) {
         if (!used.contains(build))
             order.append(build);
     }
     for (const int build : used) {
-        if (builds().contains(build))
+        if (cached.contains(build))
             order.append(build);
     }
     QList<qint64> sizes;

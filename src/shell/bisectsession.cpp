@@ -85,12 +85,10 @@ void BisectSession::start(const QString &request, ProfileMode mode)
             resume();
             return;
         }
-        // Another bisect's builds are of no use to this one.
-        if (read)
-            qCInfo(lcUpdate) << "The bisect of" << saved << "ends for a new one";
-        else
+        if (!read) {
             qCWarning(lcUpdate) << "The saved bisect could not be read and is thrown away";
-        end();
+            end();
+        }
     }
     m_chosen.clear();
     m_choice->resolve(m_bounds.first());
@@ -126,6 +124,11 @@ void BisectSession::begin()
     m_range = BisectRange(numbers, good, bad);
     if (m_range.candidates().isEmpty())
         return fail(tr("No published build lies between build %1 and build %2").arg(good).arg(bad));
+    // Another bisect's builds are of no use to this one; they go only once this one can start.
+    if (m_cache.readState()) {
+        qCInfo(lcUpdate) << "A saved bisect ends for the bisect of" << m_request;
+        end();
+    }
     m_fetch->setGenerations(generations);
     m_used.clear();
     save();
