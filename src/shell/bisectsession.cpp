@@ -6,6 +6,7 @@
 #include "builds/publishedbuilds.h"
 #include "common/updatelog.h"
 
+#include <QDir>
 #include <QRegularExpression>
 
 #include <utility>
@@ -60,8 +61,21 @@ QStringList BisectSession::bounds(const QString &request)
     return { match.captured(1), match.captured(2) };
 }
 
+bool BisectSession::claim()
+{
+    if (m_lock && m_lock->isLocked())
+        return true;
+    QDir().mkpath(m_root.path());
+    m_lock = std::make_unique<QLockFile>(m_cache.statePath() + QStringLiteral(".lock"));
+    // Held for hours while a person tests: only a dead holder frees it.
+    m_lock->setStaleLockTime(0);
+    return m_lock->tryLock(0);
+}
+
 void BisectSession::start(const QString &request, ProfileMode mode)
 {
+    if (!claim())
+        return fail(tr("Another bisect is under way"));
     m_mode = mode;
     m_bounds = bounds(request.trimmed());
     if (request.trimmed().isEmpty()) {
@@ -87,7 +101,7 @@ void BisectSession::start(const QString &request, ProfileMode mode)
         }
         if (!read) {
             qCWarning(lcUpdate) << "The saved bisect could not be read and is thrown away";
-            end();
+            m_cache.clear();
         }
     }
     m_chosen.clear();
@@ -127,7 +141,7 @@ void BisectSession::begin()
     // Another bisect's builds are of no use to this one; they go only once this one can start.
     if (m_cache.readState()) {
         qCInfo(lcUpdate) << "A saved bisect ends for the bisect of" << m_request;
-        end();
+        m_cache.clear();
     }
     m_fetch->setGenerations(generations);
     m_used.clear();
@@ -137,6 +151,8 @@ void BisectSession::begin()
 
 bool BisectSession::resume()
 {
+    if (!claim())
+        return false;
     const std::optional<QByteArray> state = m_cache.readState();
     if (!state)
         return false;
@@ -194,12 +210,16 @@ QString BisectSession::end(const QList<int> &kept)
     m_fetch->cancel();
     m_cache.clear();
     m_step = -1;
+    m_lock.reset();
     return problem;
 }
 
 void BisectSession::fail(const QString &error)
 {
     m_step = -1;
+    // What is saved stays for the next start, which may be another process's.
+    m_fetch->cancel();
+    m_lock.reset();
     emit failed(error);
 }
 

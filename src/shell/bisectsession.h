@@ -3,8 +3,11 @@
 #include "builds/bisectcache.h"
 #include "update/bisectrange.h"
 
+#include <QLockFile>
 #include <QObject>
 #include <QUrl>
+
+#include <memory>
 
 class BisectFetch;
 class BuildChoice;
@@ -64,9 +67,12 @@ private:
     void finish();
     void fail(const QString &error);
     void save();
+    // One bisect at a time per install root, in this process or another.
+    bool claim();
 
     InstallRoot m_root;
     BisectCache m_cache;
+    std::unique_ptr<QLockFile> m_lock;
     BuildChoice *m_choice;
     BisectFetch *m_fetch;
     ChangeLog *m_changeLog;

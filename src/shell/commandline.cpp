@@ -129,7 +129,9 @@ QString CommandLine::bisectRange(const QStringList &arguments)
 {
     Options options;
     options.parser.parse(arguments);
-    return options.parser.value(options.bisect);
+    // A command without a range would otherwise bisect the previous build to the current one.
+    return options.parser.isSet(options.bisect) ? options.parser.value(options.bisect)
+                                                : QStringLiteral("-");
 }
 
 QString CommandLine::bisectCommand(const QStringList &arguments)

@@ -24,8 +24,8 @@ Request request(const QStringList &arguments);
 QString profileToProtect(const QStringList &arguments);
 // The build --install-build names, as given.
 QString buildWanted(const QStringList &arguments);
-// The range --bisect names (empty for the previous build to the current one), and the command
-// --bisect-run names.
+// The range --bisect names (empty for the previous build to the current one; "-", which names
+// no range, without --bisect), and the command --bisect-run names.
 QString bisectRange(const QStringList &arguments);
 QString bisectCommand(const QStringList &arguments);
 

@@ -228,9 +228,10 @@ void TestCommandLine::installBuild_data()
                                    "--bisect=1350000..1350014|--bisect-run=true",
                                    "--bisect=131.0.6778.99..1350014|--bisect-run=true",
                                    "--bisect=M131..1350014|--bisect-run=true",
-                                   "--bisect=1350000..1363302" };
+                                   "--bisect=1350000..1363302",
+                                   "--bisect-run=true" };
     QTest::newRow("bad bisects")
-        << (QStringList { "1350014" } + badBisects) << QList<int> { 0, 1, 1, 1, 1, 1, 1, 1, 1 }
+        << (QStringList { "1350014" } + badBisects) << QList<int> { 0, 1, 1, 1, 1, 1, 1, 1, 1, 1 }
         << QStringList { "Build 1350014 is installed",
                          "\"latest\" is no range of builds",
                          "Build 1349999 is not published",
@@ -239,7 +240,8 @@ void TestCommandLine::installBuild_data()
                          "No published build lies between build 1350000 and build 1350014",
                          "The releases service does not know version 131.0.6778.99",
                          "The releases service cannot be reached: HTTP status 503",
-                         "--bisect needs --bisect-run=COMMAND" }
+                         "--bisect needs --bisect-run=COMMAND",
+                         "\"-\" is no range of builds" }
         << 0 << QList<int> { 1350014 } << -1 << false;
     QTest::newRow("handed to the running instance") << QStringList { "1350020" } << QList<int> { 0 }
                                                     << QStringList { "Build 1350014 is installed" }
