@@ -1,6 +1,6 @@
 #include "builds/bisectfetch.h"
 
-#include "builds/buildstorage.h"
+#include "builds/archivesource.h"
 #include "common/updatelog.h"
 #include "install/archiveinstaller.h"
 #include "install/treeremoval.h"
@@ -18,8 +18,15 @@ BisectFetch::BisectFetch(const InstallRoot &root, const QString &directory, QObj
     , m_series(BuildSeries::native())
     , m_fetch(new ArchiveFetch(this))
     , m_installer(new ArchiveInstaller(root, this))
+    , m_source(new ArchiveSource(this))
 {
     m_installer->setPlaceInto(directory);
+    connect(m_source, &ArchiveSource::ready, this, &BisectFetch::transfer);
+    connect(m_source, &ArchiveSource::missing, this, [this] {
+        installed(false, tr("The build storage has no archive of build %1").arg(m_build));
+    });
+    connect(m_source, &ArchiveSource::verified, this,
+            [this](bool matches) { matches ? unpack() : refuseMirror(); });
     connect(m_fetch, &ArchiveFetch::finished, this, &BisectFetch::fetched);
     connect(m_installer, &ArchiveInstaller::finished, this,
             [this](bool succeeded, const QString &error) { installed(succeeded, error); });
@@ -35,6 +42,7 @@ BisectFetch::~BisectFetch()
 void BisectFetch::setNetworkAccessManager(QNetworkAccessManager *manager)
 {
     m_fetch->setNetworkAccessManager(manager);
+    m_source->setNetworkAccessManager(manager);
 }
 
 void BisectFetch::setGenerations(const QHash<int, QByteArray> &generations)
@@ -82,6 +90,22 @@ void BisectFetch::startNext()
     if (m_wanted.isEmpty() || !m_series.isValid())
         return;
     m_build = m_wanted.first();
+    qCInfo(lcUpdate) << "Fetching build" << m_build << "for the bisect";
+    // A mirror's copy is judged by what the storage says of it, asked first, as for an update.
+    if (m_source->begin(m_build))
+        m_source->describe(m_series);
+    else
+        transfer();
+}
+
+void BisectFetch::transfer()
+{
+    // No longer wanted while the storage was asked about it.
+    if (!m_wanted.contains(m_build)) {
+        m_build = -1;
+        startNext();
+        return;
+    }
     QString where;
     std::optional<ArchiveFetch::Request> request
         = m_staging.open(m_series, m_root, m_build, &where);
@@ -89,22 +113,37 @@ void BisectFetch::startNext()
         installed(false, tr("Cannot write to %1").arg(QDir::toNativeSeparators(where)));
         return;
     }
-    request->url = BuildStorage::originUrl(m_series.artifactPath(m_build));
     request->generation = m_generations.value(m_build);
-    qCInfo(lcUpdate) << "Fetching build" << m_build << "for the bisect";
+    m_source->aim(&*request, m_series, m_build);
     m_fetch->start(*request);
 }
 
 void BisectFetch::fetched()
 {
     const ArchiveFetch::Result &result = m_fetch->result();
-    if (result.outcome != ArchiveFetch::Complete) {
-        installed(false, result.error);
-        return;
-    }
+    if (m_source->refuses(result))
+        return refuseMirror();
+    if (result.outcome != ArchiveFetch::Complete)
+        return installed(false, result.error);
+    if (m_source->isVouched())
+        m_source->verify(m_staging.fileName(), result.judgedBy.generation);
+    else
+        unpack();
+}
+
+void BisectFetch::unpack()
+{
     m_staging.finishWriting();
     const QString archive = m_staging.fileName();
     m_installer->install(m_build, archive, m_staging.takeDirectory());
+}
+
+void BisectFetch::refuseMirror()
+{
+    // The storage's own copy of the same upload instead.
+    qCWarning(lcUpdate).noquote() << m_source->refuse(m_build);
+    m_staging.close();
+    transfer();
 }
 
 void BisectFetch::installed(bool succeeded, const QString &error)

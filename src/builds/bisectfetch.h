@@ -9,12 +9,14 @@
 #include <QObject>
 
 class ArchiveFetch;
+class ArchiveSource;
 class ArchiveInstaller;
 class QNetworkAccessManager;
 
 // Brings builds into a bisect's cache, <directory>/<N>/, one at a time in the order wanted:
-// each from the storage itself (never a mirror's copy), checked as an update is and proven by
-// its `chrome --version`, but neither current nor pinned, and versions/ is left alone.
+// each from the storage or the mirror the settings name, judged and checked as an update is
+// and proven by its `chrome --version`, but neither current nor pinned, and versions/ is left
+// alone.
 class BisectFetch : public QObject
 {
     Q_OBJECT
@@ -44,7 +46,10 @@ signals:
 
 private:
     void startNext();
+    void transfer();
     void fetched();
+    void unpack();
+    void refuseMirror();
     void installed(bool succeeded, const QString &error);
     void stop();
 
@@ -53,6 +58,7 @@ private:
     BuildSeries m_series;
     ArchiveFetch *m_fetch;
     ArchiveInstaller *m_installer;
+    ArchiveSource *m_source;
     Staging m_staging;
     QHash<int, QByteArray> m_generations;
     QList<int> m_wanted;
