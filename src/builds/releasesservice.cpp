@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTimer>
 #include <QUrlQuery>
@@ -39,7 +40,12 @@ int positiveInteger(const QJsonValue &value)
 ReleasesService::ReleasesService(QObject *parent)
     : QObject(parent)
     , m_fetch(new TextFetch(maximumSize, transferTimeout, this))
+    , m_commitFetch(new TextFetch(maximumSize, transferTimeout, this))
 {
+    connect(m_commitFetch, &TextFetch::finished, this, [this](const TextFetch::Result &result) {
+        const bool whole = result.httpStatus == 200 && result.complete;
+        emit commitFound(m_commitPosition, whole ? commitFrom(result.body) : QString());
+    });
     connect(m_fetch, &TextFetch::finished, this, [this](const TextFetch::Result &result) {
         arrived(result.httpStatus, result.complete, result.body, result.errorString);
     });
@@ -48,6 +54,28 @@ ReleasesService::ReleasesService(QObject *parent)
 void ReleasesService::setNetworkAccessManager(QNetworkAccessManager *manager)
 {
     m_fetch->setNetworkAccessManager(manager);
+    m_commitFetch->setNetworkAccessManager(manager);
+}
+
+void ReleasesService::findCommit(int position)
+{
+    if (m_commitFetch->isRunning())
+        return;
+    m_commitPosition = position;
+    QUrl url = Endpoints::releases();
+    url.setPath(QStringLiteral("/fetch_commit"));
+    url.setQuery(QStringLiteral("commit_position=") + QString::number(position));
+    qCInfo(lcUpdate) << "GET" << url.toString();
+    m_commitFetch->get(url);
+}
+
+QString ReleasesService::commitFrom(const QByteArray &json)
+{
+    // Only what reads as a commit goes into a link.
+    static const QRegularExpression hash(QStringLiteral("^[0-9a-f]{40}$"));
+    const QString commit
+        = QJsonDocument::fromJson(json).object().value(QLatin1String("commit")).toString();
+    return hash.match(commit).hasMatch() ? commit : QString();
 }
 
 QString ReleasesService::cachePath()

@@ -29,6 +29,9 @@ public:
     // branch point; the milestone's branch point, or `trunk` while it has not branched.
     // Reports with answered().
     void findPosition(const BuildQuery &wanted);
+    // The commit at a trunk position (GET /fetch_commit?commit_position=N), reported with
+    // commitFound(); one at a time besides a position.
+    void findCommit(int position);
 
     // The pieces, as pure functions. A trunk position given as a number or as digits.
     static int versionPosition(const QByteArray &json);
@@ -36,10 +39,14 @@ public:
     // empty with *valid false when the answer is no list.
     static QHash<int, int> milestoneBranches(const QByteArray &json, bool *valid);
     static QHash<QString, int> readCache(const QByteArray &data);
+    // The 40 hex digits of the answer's "commit"; empty for anything else.
+    static QString commitFrom(const QByteArray &json);
 
 signals:
     // position is -1 and error one line saying why when there is none.
     void answered(int position, const QString &error);
+    // commit is empty when the service does not know it or does not answer.
+    void commitFound(int position, const QString &commit);
 
 private:
     void arrived(int httpStatus, bool complete, const QByteArray &body, const QString &why);
@@ -48,5 +55,7 @@ private:
     QString key() const;
 
     TextFetch *m_fetch;
+    TextFetch *m_commitFetch;
+    int m_commitPosition = -1;
     BuildQuery m_wanted;
 };

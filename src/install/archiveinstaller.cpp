@@ -5,7 +5,9 @@
 #include "settings/buildpins.h"
 #include "settings/config.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -209,6 +211,10 @@ void ArchiveInstaller::activate()
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(version.toUtf8()) < 0)
         qCWarning(lcUpdate) << "Could not keep the version of build" << m_build;
     file.close();
+    if (!m_placeInto.isEmpty()) {
+        placeInto(version);
+        return;
+    }
     if (!m_makeCurrent) {
         placeBeside(version);
         return;
@@ -236,6 +242,23 @@ void ArchiveInstaller::placeBeside(const QString &version)
         return;
     }
     m_root.removeUnusedVersions();
+    finish(true, QString(), version);
+}
+
+void ArchiveInstaller::placeInto(const QString &version)
+{
+    // A tree already there is an earlier fetch of the same build: it goes, this one is checked.
+    const QString target = m_placeInto + QLatin1Char('/') + QString::number(m_build);
+    if (QFileInfo::exists(target) && !QDir(target).removeRecursively()) {
+        finish(false, tr("The new build could not be put in place: %1").arg(target));
+        return;
+    }
+    // A link there could lead the build anywhere.
+    if (QFileInfo(m_placeInto).isSymLink() || !QDir().mkpath(m_placeInto)
+        || !QDir().rename(m_tree, target)) {
+        finish(false, tr("The new build could not be put in place: %1").arg(target));
+        return;
+    }
     finish(true, QString(), version);
 }
 

@@ -48,6 +48,9 @@ public:
     // Whether the next installation becomes current (true) or is put beside it and pinned, so
     // that no clean-up takes it.
     void setMakeCurrent(bool makeCurrent) { m_makeCurrent = makeCurrent; }
+    // A directory other than versions/ that the next installations go into as <build>, neither
+    // current nor pinned, and without sweeping versions/: a bisect's cache. Empty: versions/.
+    void setPlaceInto(const QString &directory) { m_placeInto = directory; }
 
     InstallRoot root() const { return m_root; }
     // What the build's `chrome --version` said when it was installed ("Chromium 156.0.…");
@@ -75,6 +78,7 @@ private:
     void verifyError(QProcess::ProcessError error);
     void activate();
     void placeBeside(const QString &version);
+    void placeInto(const QString &version);
     void readVerifierOutput();
     // Ends the check and its time limit, keeping what the browser wrote.
     void stopVerifier();
@@ -87,6 +91,7 @@ private:
     int m_build = -1;
     int m_verifyTimeout = defaultVerifyTimeout;
     bool m_makeCurrent = true;
+    QString m_placeInto;
     std::unique_ptr<QTemporaryDir> m_staging;
     QString m_tree;
     std::atomic<bool> m_cancel { false };

@@ -33,6 +33,7 @@ const Entry table[] = {
     { Config::KeepBuilds, "KeepBuilds", 2 },
     { Config::PinnedBuilds, "PinnedBuilds", QVariant() },
     { Config::StayOnBuild, "StayOnBuild", -1 },
+    { Config::BisectCacheSize, "BisectCacheSize", qint64(2) * 1024 * 1024 * 1024 },
 };
 
 QString defaultBrowserProfile()

@@ -44,6 +44,8 @@ public:
         PinnedBuilds,
         // The build the update loop stays on instead of following the newest; -1 for none.
         StayOnBuild,
+        // The most bytes a bisect's fetched builds may take; the last few stay whatever they take.
+        BisectCacheSize,
     };
 
     static QString name(Key key);

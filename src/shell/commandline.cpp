@@ -45,6 +45,26 @@ struct Options
                                     "marks (current, pinned, running), tab-separated.")
     };
 
+    const QCommandLineOption bisect {
+        QStringLiteral("bisect"),
+        QCoreApplication::translate(
+            "CommandLine",
+            "Find the first bad published build between the good build GOOD and the bad build "
+            "BAD (each a number, version, milestone or day; empty: the previous and the current "
+            "build), running the command --bisect-run names for each step. Prints a line a step "
+            "and \"First bad build: B (last good build: A)\" with the change log."),
+        QStringLiteral("GOOD..BAD")
+    };
+    const QCommandLineOption bisectRun {
+        QStringLiteral("bisect-run"),
+        QCoreApplication::translate(
+            "CommandLine",
+            "The command --bisect runs for each step through /bin/sh, %p standing for the step's "
+            "chrome and %b for its build number; its exit code is the verdict: 0 good, 125 skip, "
+            "1-127 bad, 128 and above ends the bisect."),
+        QStringLiteral("command")
+    };
+
     Options()
     {
         // "-tray" is one word, not -t -r -a -y.
@@ -56,6 +76,8 @@ struct Options
         parser.addOption(protectProfile);
         parser.addOption(installBuild);
         parser.addOption(listBuilds);
+        parser.addOption(bisect);
+        parser.addOption(bisectRun);
         parser.addOption(QCommandLineOption(
             { QStringLiteral("t"), QStringLiteral("tray") },
             QCoreApplication::translate("CommandLine",
@@ -91,6 +113,8 @@ CommandLine::Request CommandLine::request(const QStringList &arguments)
         return Request::InstallBuild;
     if (options.parser.isSet(options.listBuilds))
         return Request::ListBuilds;
+    if (options.parser.isSet(options.bisect) || options.parser.isSet(options.bisectRun))
+        return Request::Bisect;
     return Request::Run;
 }
 
@@ -99,6 +123,22 @@ QString CommandLine::buildWanted(const QStringList &arguments)
     Options options;
     options.parser.parse(arguments);
     return options.parser.value(options.installBuild);
+}
+
+QString CommandLine::bisectRange(const QStringList &arguments)
+{
+    Options options;
+    options.parser.parse(arguments);
+    // A command without a range would otherwise bisect the previous build to the current one.
+    return options.parser.isSet(options.bisect) ? options.parser.value(options.bisect)
+                                                : QStringLiteral("-");
+}
+
+QString CommandLine::bisectCommand(const QStringList &arguments)
+{
+    Options options;
+    options.parser.parse(arguments);
+    return options.parser.value(options.bisectRun);
 }
 
 QString CommandLine::profileToProtect(const QStringList &arguments)
@@ -120,6 +160,7 @@ QString CommandLine::text(Request request)
     case Request::ProtectProfile:
     case Request::InstallBuild:
     case Request::ListBuilds:
+    case Request::Bisect:
         break;
     }
     return QString();

@@ -12,9 +12,10 @@ bool isTrayStart(const QStringList &arguments);
 // What a start is asked to do: run, or only print its help or its version, or only keep a
 // snapshot of the browser's profile (the browser's launcher asks so before a build of another
 // milestone starts), or do one job with builds for a script.
-enum class Request { Run, Help, Version, ProtectProfile, InstallBuild, ListBuilds };
+enum class Request { Run, Help, Version, ProtectProfile, InstallBuild, ListBuilds, Bisect };
 
-// Reads --help (-h, -?), --version (-v), --protect-profile, --install-build and --list-builds
+// Reads --help (-h, -?), --version (-v), --protect-profile, --install-build, --list-builds and
+// --bisect (with --bisect-run)
 // from the argument list, program path first. Other arguments, known or not, mean a run: an
 // unknown option is ignored, never fatal.
 Request request(const QStringList &arguments);
@@ -23,6 +24,10 @@ Request request(const QStringList &arguments);
 QString profileToProtect(const QStringList &arguments);
 // The build --install-build names, as given.
 QString buildWanted(const QStringList &arguments);
+// The range --bisect names (empty for the previous build to the current one; "-", which names
+// no range, without --bisect), and the command --bisect-run names.
+QString bisectRange(const QStringList &arguments);
+QString bisectCommand(const QStringList &arguments);
 
 // What --help and --version print. Needs the application object and its identity: the usage
 // line names the program as it was started.

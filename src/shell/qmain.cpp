@@ -6,6 +6,7 @@
 #include "builds/leftovers.h"
 #include "install/installroot.h"
 #include "install/rootlock.h"
+#include "shell/bisectjob.h"
 #include "shell/buildjob.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
@@ -64,13 +65,27 @@ int answerWithoutWindow(CommandLine::Request request, int &argc, char *argv[])
     return 0;
 }
 
-// A script's job ("install-build BUILD" or "list-builds"), here or for a later start that
-// handed it over: its lines go to print, its exit code to done.
+// A script's job ("install-build BUILD", "list-builds" or "bisect RANGE COMMAND", the two
+// percent-encoded), here or for a later start that handed it over: its lines go to print, its
+// exit code to done.
 using Printer = std::function<void(const QString &line, bool error)>;
 void runBuildJob(const QByteArray &job, QObject *context, const Printer &print,
                  const std::function<void(int)> &done)
 {
     const QByteArray install = QByteArrayLiteral("install-build ");
+    const QByteArray bisect = QByteArrayLiteral("bisect ");
+    if (job.startsWith(bisect)) {
+        const QList<QByteArray> fields = job.mid(bisect.size()).split(' ');
+        auto *bisectJob = new BisectJob(context);
+        QObject::connect(bisectJob, &BisectJob::output, context, print);
+        QObject::connect(bisectJob, &BisectJob::finished, context, [bisectJob, done](int code) {
+            bisectJob->deleteLater();
+            done(code);
+        });
+        bisectJob->start(QString::fromUtf8(QByteArray::fromPercentEncoding(fields.value(0))),
+                         QString::fromUtf8(QByteArray::fromPercentEncoding(fields.value(1))));
+        return;
+    }
     if (job != "list-builds" && !job.startsWith(install)) {
         print(QStringLiteral("Unknown job"), true);
         done(2);
@@ -88,20 +103,39 @@ void runBuildJob(const QByteArray &job, QObject *context, const Printer &print,
         buildJob->start(BuildJob::ListBuilds);
 }
 
-// --install-build and --list-builds: the running instance does the job when there is one;
-// otherwise this start does it alone, without a window and without the update loop.
+// The job the command line asks for, as runBuildJob reads it.
+QByteArray jobFor(CommandLine::Request request, const QStringList &arguments)
+{
+    if (request == CommandLine::Request::InstallBuild)
+        return "install-build " + CommandLine::buildWanted(arguments).toUtf8();
+    if (request == CommandLine::Request::Bisect)
+        return "bisect " + CommandLine::bisectRange(arguments).toUtf8().toPercentEncoding() + ' '
+            + CommandLine::bisectCommand(arguments).toUtf8().toPercentEncoding("/");
+    return QByteArray("list-builds");
+}
+
+// --install-build, --list-builds and --bisect: the running instance does the job when there is
+// one; otherwise this start does it alone, without a window and without the update loop.
 int answerJob(CommandLine::Request request, int &argc, char *argv[])
 {
     const QCoreApplication core(argc, argv);
     Startup::setApplicationIdentity();
-    const QByteArray job = request == CommandLine::Request::InstallBuild
-        ? "install-build " + CommandLine::buildWanted(rawArguments(argc, argv)).toUtf8()
-        : QByteArray("list-builds");
+    const QByteArray job = jobFor(request, rawArguments(argc, argv));
     const auto print = [](const QString &line, bool error) {
         std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), error ? stderr : stdout);
     };
     SingleInstance instance;
     if (!instance.acquire()) {
+        // The channel takes one short line: a job cut short would be another job.
+        constexpr int longest = SingleInstance::maximumMessageSize - 5;
+        if (job.size() > longest) {
+            print(QCoreApplication::translate("BuildJob",
+                                              "The request is too long to hand to the running "
+                                              "Tarrowin: at most %1 bytes")
+                      .arg(longest),
+                  true);
+            return 1;
+        }
         const int exitCode
             = instance.forwardJob(job, [&print](const QByteArray &kind, const QByteArray &text) {
                   print(QString::fromUtf8(text), kind == "err");
@@ -232,8 +266,8 @@ void startSuccessor(SingleInstance *instance, const QStringList &arguments)
 int qMain(int argc, char *argv[])
 {
     const CommandLine::Request request = CommandLine::request(rawArguments(argc, argv));
-    if (request == CommandLine::Request::InstallBuild
-        || request == CommandLine::Request::ListBuilds)
+    if (request == CommandLine::Request::InstallBuild || request == CommandLine::Request::ListBuilds
+        || request == CommandLine::Request::Bisect)
         return answerJob(request, argc, argv);
     if (request != CommandLine::Request::Run)
         return answerWithoutWindow(request, argc, argv);

@@ -1,4 +1,5 @@
 #include "builds/buildchoice.h"
+#include "builds/changelog.h"
 #include "builds/publishedbuilds.h"
 #include "builds/releasesservice.h"
 #include "common/endpoints.h"
@@ -49,6 +50,8 @@ private slots:
     void failedListingKeepsTheCache();
     void choose_data();
     void choose();
+    void changeLog_data();
+    void changeLog();
 };
 
 void TestPublishedBuilds::init()
@@ -199,6 +202,40 @@ void TestPublishedBuilds::choose()
     releases.serve(QStringLiteral("/fetch_milestones"), {}, 503);
     if (build > 0 && status && build != 1363302)
         QCOMPARE(resolve().first, build);
+}
+
+// The change log of a bisect's result: between the commits the releases service names for both
+// positions, between the positions where it names none, or nothing that reads as a commit.
+void TestPublishedBuilds::changeLog_data()
+{
+    QTest::addColumn<int>("status"); // 0: no service
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("link");
+
+    const QString commit(40, QLatin1Char('c'));
+    const QString positions = QStringLiteral("https://crrev.com/1350093..1350107");
+    QTest::newRow("commits") << 200 << QByteArray(R"({"commit": ")" + commit.toLatin1() + "\"}")
+                             << QStringLiteral("https://chromium.googlesource.com/chromium/src/"
+                                               "+log/%1..%1")
+                                    .arg(commit);
+    QTest::newRow("unknown") << 404 << QByteArray() << positions;
+    QTest::newRow("no commit") << 200 << QByteArray(R"({"commit": "c;rm -rf ~"})") << positions;
+    QTest::newRow("down") << 0 << QByteArray() << positions;
+}
+
+void TestPublishedBuilds::changeLog()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, link);
+    LoopbackServer releases;
+    Endpoints::setReleases(status ? releases.url() : QUrl("http://127.0.0.1:9"));
+    releases.serve(QStringLiteral("/fetch_commit"), answer, status);
+    ChangeLog changes;
+    QSignalSpy found(&changes, &ChangeLog::found);
+    changes.find(1350093, 1350107);
+    QVERIFY(found.wait(10000));
+    QCOMPARE(found.first().value(0).toUrl().toString(), link);
 }
 
 TARROWIN_TEST_MAIN(TestPublishedBuilds, false)

@@ -41,6 +41,7 @@ private slots:
     void manualNamesTheReadmeFiles();
     void installBuild_data();
     void installBuild();
+    void bisect();
 };
 
 namespace {
@@ -219,6 +220,29 @@ void TestCommandLine::installBuild_data()
                          "The releases service cannot be reached: HTTP status 503",
                          "\"latest\" names no build" }
         << 1 << QList<int> { 1350014 } << 4 << false;
+    // A bisect's arguments, '|'-separated: each a clear line, nothing fetched or removed.
+    const QStringList badBisects { "--bisect=latest|--bisect-run=true",
+                                   "--bisect=1349999..1363302|--bisect-run=true",
+                                   "--bisect=1350001..1363302|--bisect-run=true",
+                                   "--bisect=1350014..1350000|--bisect-run=true",
+                                   "--bisect=1350000..1350014|--bisect-run=true",
+                                   "--bisect=131.0.6778.99..1350014|--bisect-run=true",
+                                   "--bisect=M131..1350014|--bisect-run=true",
+                                   "--bisect=1350000..1363302",
+                                   "--bisect-run=true" };
+    QTest::newRow("bad bisects")
+        << (QStringList { "1350014" } + badBisects) << QList<int> { 0, 1, 1, 1, 1, 1, 1, 1, 1, 1 }
+        << QStringList { "Build 1350014 is installed",
+                         "\"latest\" is no range of builds",
+                         "Build 1349999 is not published",
+                         "Build 1350001 is not published",
+                         "The good build 1350014 is not below the bad build 1350000",
+                         "No published build lies between build 1350000 and build 1350014",
+                         "The releases service does not know version 131.0.6778.99",
+                         "The releases service cannot be reached: HTTP status 503",
+                         "--bisect needs --bisect-run=COMMAND",
+                         "\"-\" is no range of builds" }
+        << 0 << QList<int> { 1350014 } << -1 << false;
     QTest::newRow("handed to the running instance") << QStringList { "1350020" } << QList<int> { 0 }
                                                     << QStringList { "Build 1350014 is installed" }
                                                     << 0 << QList<int> { 1350014 } << -1 << true;
@@ -258,7 +282,10 @@ void TestCommandLine::installBuild()
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.runtimeDir() + "/tarrowin.socket"), 20000);
     }
     for (int i = 0; i < wanted.size(); ++i) {
-        const auto [exitCode, output, errors] = run(home, { "--install-build=" + wanted[i] });
+        const QStringList arguments = wanted[i].startsWith("--")
+            ? wanted[i].split('|')
+            : QStringList { "--install-build=" + wanted[i] };
+        const auto [exitCode, output, errors] = run(home, arguments);
         QCOMPARE(exitCode, exitCodes[i]);
         // One line, and only that: the reason, or the build installed. (The log, and what Qt
         // itself warns of in the program under test, do not count.)
@@ -279,6 +306,74 @@ void TestCommandLine::installBuild()
         QVERIFY2(lines[i].startsWith(QString::number(installed[i]) + '\t'), qPrintable(output));
         QVERIFY2(lines[i].endsWith("\tpinned"), qPrintable(output));
     }
+}
+
+// A script finds the build that broke something among 1,024 published builds with gaps, in at
+// most ten verdicts, through a bisect ended early and asked for again, and the bisect leaves
+// no build of its own behind, nor any trace in the browser's own profile.
+void TestCommandLine::bisect()
+{
+    const QList<int> published = PublishedSeries::sparse(1024);
+    const int breaks = published[700];
+    LoopbackServer server;
+    server.serveListingObjects(PublishedSeries::objects(published));
+    const QByteArray archive = ArchiveBuilder::zip(ArchiveBuilder::chromeTree());
+    for (const int build : published)
+        server.serve(
+            QStringLiteral("/chromium-browser-snapshots/Linux_x64/%1/chrome-linux.zip").arg(build),
+            archive);
+    server.serve(QStringLiteral("/fetch_commit"), {}, 404);
+    ProgramStarter home(QStringLiteral(TARROWIN_UNDER_TEST));
+    QVERIFY(home.isValid());
+    home.setServer(server.url());
+    home.unsetEnvironment(QStringLiteral("DISPLAY"));
+    const QString profile = home.configHome() + "/tarrowin-chromium/Default";
+    QVERIFY(QDir().mkpath(profile));
+    QFile preferences(profile + "/Preferences");
+    QVERIFY(preferences.open(QIODevice::WriteOnly) && preferences.write("{\"a\": 1}") > 0);
+    preferences.close();
+    // The step's browser must run; the build says whether it is bad. Every run is counted, and
+    // the third of the first bisect ends it (128): asked again, it goes on with that build.
+    const QString script = home.root() + "/judge it.sh";
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("#!/bin/sh\necho \"$2\" >> \"$(dirname \"$0\")/runs\"\n"
+                              "\"$1\" --version >/dev/null || exit 128\n"
+                              "[ $(wc -l < \"$(dirname \"$0\")/runs\") = 3 ] && exit 128\n"
+                              "[ \"$2\" -lt %1 ]\n")
+                   .arg(breaks)
+                   .toUtf8());
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QStringList arguments {
+        QStringLiteral("--bisect=%1..%2").arg(published.first()).arg(published.last()),
+        "--bisect-run='" + script + "' %p %b"
+    };
+    const auto [ended, before, why] = run(home, arguments);
+    QVERIFY2(ended == 1 && why.contains("ended the bisect at build"), qPrintable(why));
+    QCOMPARE(before.split('\n', Qt::SkipEmptyParts).size(), 2);
+
+    const auto [exitCode, output, errors] = run(home, arguments);
+    QVERIFY2(exitCode == 0, qPrintable(errors));
+    const QStringList lines = output.split('\n', Qt::SkipEmptyParts);
+    const QStringList runs = fileText(home.root() + "/runs").split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(runs.size() <= 11 && lines.size() == runs.size() - 3 + 2, qPrintable(output));
+    QCOMPARE(runs.at(3), runs.at(2));
+    QCOMPARE(lines.filter(QRegularExpression("^Build \\d+: (good|bad)$")).size(), runs.size() - 3);
+    QCOMPARE(lines.at(runs.size() - 3),
+             QStringLiteral("First bad build: %1 (last good build: %2)")
+                 .arg(breaks)
+                 .arg(published[699]));
+    QVERIFY(lines.last().contains(QStringLiteral("%1..%2").arg(published[699]).arg(breaks)));
+    const QString root = home.dataHome() + "/Quillmarsh/Tarrowin/chromium";
+    QCOMPARE(QDir(root + "/bisect-cache")
+                 .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    QVERIFY(!QFile::exists(root + "/bisect-state.txt"));
+    QCOMPARE(std::get<1>(run(home, { "--list-builds" })), QString());
+    QCOMPARE(QDir(profile).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList { "Preferences" });
+    QCOMPARE(fileText(profile + "/Preferences"), QStringLiteral("{\"a\": 1}"));
 }
 
 TARROWIN_TEST_MAIN(TestCommandLine, false)
