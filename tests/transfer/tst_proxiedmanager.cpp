@@ -2,10 +2,14 @@
 #include "common/tlstrust.h"
 #include "support/loopbackproxy.h"
 #include "support/loopbackserver.h"
+#include "support/privatekeyring.h"
 #include "support/testenvironment.h"
 #include "transfer/proxiedmanager.h"
+#include "tray/proxyprompt.h"
 
+#include <QSignalSpy>
 #include <QSslConfiguration>
+#include <QTimer>
 
 namespace {
 const QString refused = QStringLiteral(
@@ -21,13 +25,25 @@ class TestProxiedManager : public QObject
     Q_OBJECT
 
 public:
-    explicit TestProxiedManager(TestEnvironment &) { }
+    explicit TestProxiedManager(TestEnvironment &environment)
+        : m_environment(environment)
+    {
+    }
 
 private slots:
     void choice_data();
     void choice();
     void request_data();
     void request();
+    void question_data();
+    void question();
+
+private:
+    // What a request through `proxy` answers: the storage's text, or the words of its failure.
+    static QString fetch(const QString &proxy, ProxyAuthenticator *authenticator, const QUrl &url);
+
+    TestEnvironment &m_environment;
+    std::unique_ptr<PrivateKeyring> m_keyring;
 };
 
 void TestProxiedManager::choice_data()
@@ -148,6 +164,75 @@ void TestProxiedManager::request()
                                                       : words,
              answer.contains(u'%') ? answer.arg(proxy.port()) : answer);
     QCOMPARE(proxy.requests(), atTheProxy);
+}
+
+QString TestProxiedManager::fetch(const QString &proxy, ProxyAuthenticator *authenticator,
+                                  const QUrl &url)
+{
+    ProxiedManager manager(proxy, {});
+    manager.setAuthenticator(authenticator);
+    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
+    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+    if (!reply->isFinished() && !finished.wait(10000))
+        return QStringLiteral("no answer");
+    return reply->error() == QNetworkReply::NoError ? QString::fromLatin1(reply->readAll())
+                                                    : ReplyProblem::get(reply.get());
+}
+
+void TestProxiedManager::question_data()
+{
+    // The password the person gives at each question, in turn.
+    QTest::addColumn<QStringList>("passwords");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("atTheProxy");
+    QTest::newRow("asked once, remembered")
+        << QStringList { QStringLiteral("secret") } << QStringLiteral("123456") << 2;
+    QTest::newRow("wrong: asked again once, refused at the third 407")
+        << QStringList { QStringLiteral("wrong"), QStringLiteral("worse") }
+        << QStringLiteral("The proxy 127.0.0.1:%1 refused the credentials (Basic)") << 3;
+}
+
+void TestProxiedManager::question()
+{
+    QFETCH(QStringList, passwords);
+    QFETCH(QString, answer);
+    QFETCH(int, atTheProxy);
+    // One Secret Service for the whole run: libsecret keeps its first session bus.
+    if (!m_keyring)
+        m_keyring = std::make_unique<PrivateKeyring>(m_environment.root());
+    QTRY_VERIFY_WITH_TIMEOUT(m_keyring->ready(), 10000);
+    LoopbackServer storage;
+    storage.serve(QStringLiteral("/LAST_CHANGE"), "123456");
+    QUrl url = storage.url(QStringLiteral("/LAST_CHANGE"));
+    url.setHost(QStringLiteral("storage.test"));
+    LoopbackProxy proxy;
+    proxy.requireBasic("user", "secret");
+    ProxyPrompt prompt;
+    int questions = 0;
+    connect(&prompt, &ProxyPrompt::changed, this, [&] {
+        if (prompt.waiting())
+            QTimer::singleShot(0, &prompt, [&prompt, password = passwords.value(questions++)] {
+                prompt.answer(QStringLiteral("user"), password, true);
+            });
+    });
+    const QString expected = answer.contains(u'%') ? answer.arg(proxy.port()) : answer;
+    QCOMPARE(fetch(proxy.url(), &prompt, url), expected);
+    QCOMPARE(questions, passwords.size());
+    QCOMPARE(proxy.requests(), atTheProxy);
+    QFile settings(m_environment.settingsFile());
+    QVERIFY(!settings.open(QIODevice::ReadOnly) || !settings.readAll().contains("secret"));
+    if (answer != QLatin1String("123456"))
+        return;
+    // Another session finds them in the keychain, and asks nothing.
+    ProxyPrompt later;
+    connect(&later, &ProxyPrompt::changed, this, [&] {
+        if (later.waiting()) {
+            ++questions;
+            later.decline();
+        }
+    });
+    QCOMPARE(fetch(proxy.url(), &later, url), answer);
+    QCOMPARE(questions, passwords.size());
 }
 
 TARROWIN_TEST_MAIN(TestProxiedManager, false)
