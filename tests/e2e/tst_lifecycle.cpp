@@ -1,5 +1,6 @@
 #include "install/treeremoval.h"
 #include "support/archivebuilder.h"
+#include "support/fakeupower.h"
 #include "support/loopbackserver.h"
 #include "support/notificationserver.h"
 #include "support/privatebus.h"
@@ -68,6 +69,7 @@ private slots:
     void stopDuringInstallation_data();
     void stopDuringInstallation();
     void twoSessionsOfOneHomeBothInstall();
+    void batteryPausesTheDownloadUntilMains();
     void browserStartsThroughTheLauncherAndIsRelaunched();
 
 private:
@@ -389,6 +391,52 @@ void TestLifecycle::twoSessionsOfOneHomeBothInstall()
     QCOMPARE(QFileInfo(installRoot(*home) + QStringLiteral("/current")).symLinkTarget(),
              installRoot(*home) + QStringLiteral("/versions/") + latestBuild);
     QVERIFY(!QSettings(home->settingsFile(), QSettings::IniFormat).contains("FailedBuild"));
+}
+
+// On battery at 25 % a running download pauses and keeps its part; back on mains it asks for
+// the rest with a Range request, and the build installs.
+void TestLifecycle::batteryPausesTheDownloadUntilMains()
+{
+    QList<ArchiveBuilder::Entry> tree = ArchiveBuilder::chromeTree();
+    tree.last().data += QByteArray(2 << 20, 'B');
+    LoopbackServer::Response build {
+        200, { { "ETag", "\"1\"" } }, ArchiveBuilder::zip(tree, ArchiveBuilder::Compression::Store)
+    };
+    build.trickleIntervalMs = 100;
+    build.trickleBytes = 32 << 10;
+    build.ranges = true;
+    m_served.insert(buildPath, build);
+    const int requests = m_server.requestCount(buildPath);
+    auto home = makeHome();
+    PrivateBus system(home->root());
+    FakeUPower upower(QDBusConnection::connectToBus(system.address(), QStringLiteral("upower")),
+                      false, 25);
+    QVERIFY(upower.registered());
+    home->setEnvironment(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), system.address());
+    home->setEnvironment(QStringLiteral("QT_LOGGING_RULES"),
+                         QStringLiteral("tarrowin.update.info=true"));
+    QProcess *program = home->start({ QStringLiteral("/tray") }, QProcess::MergedChannels);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(buildPath), requests + 1, 20000);
+    upower.setOnBattery(true);
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += program->readAll()).contains("paused with its part kept"),
+                             20000);
+    upower.setOnBattery(false);
+    // The rest of the part, beside the request for the archive's end that unpacking makes.
+    const auto resumed = [&] {
+        const QStringList asked = m_server.requests();
+        for (qsizetype i = asked.indexOf(buildPath); i >= 0; i = asked.indexOf(buildPath, i + 1)) {
+            const QByteArray range = m_server.rangeHeaders().value(i);
+            const qint64 from = range.mid(6).split('-').value(0).toLongLong();
+            if (range.startsWith("bytes=") && from > 0 && from < build.body.size() / 2)
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(resumed(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        QFileInfo(installRoot(*home) + QStringLiteral("/current")).symLinkTarget(),
+        installRoot(*home) + QStringLiteral("/versions/") + latestBuild, 40000);
 }
 
 // The fake browser is build 100 and the build served. Started by the menu entry, it runs
