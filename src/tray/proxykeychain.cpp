@@ -8,12 +8,22 @@ namespace {
 const QString service = QStringLiteral("Tarrowin proxy");
 // A Basic user may not hold a colon, nor any user or password a line break.
 constexpr QChar separator = u'\n';
+
+// libsecret answers a job through a plain pointer to it: a job deleted before then, with
+// its owner, would be written to after its end. Each job owns itself instead, and goes once
+// it has finished (QtKeychain's auto-delete); its answer comes only while this one lives.
+template<typename Job> Job *ownJob()
+{
+    auto *job = new Job(service);
+    job->setAutoDelete(true);
+    job->setInsecureFallback(false);
+    return job;
+}
 } // namespace
 
 void ProxyKeychain::read(const QString &entry, const Found &found)
 {
-    auto *job = new QKeychain::ReadPasswordJob(service, this);
-    job->setInsecureFallback(false);
+    auto *job = ownJob<QKeychain::ReadPasswordJob>();
     job->setKey(entry);
     connect(job, &QKeychain::Job::finished, this, [job, found] {
         if (job->error() != QKeychain::NoError) {
@@ -33,8 +43,7 @@ void ProxyKeychain::read(const QString &entry, const Found &found)
 void ProxyKeychain::write(const QString &entry, const QString &user, const QString &password,
                           const std::function<void(bool stored)> &done)
 {
-    auto *job = new QKeychain::WritePasswordJob(service, this);
-    job->setInsecureFallback(false);
+    auto *job = ownJob<QKeychain::WritePasswordJob>();
     job->setKey(entry);
     job->setTextData(user + separator + password);
     connect(job, &QKeychain::Job::finished, this, [job, done] {

@@ -2,12 +2,14 @@
 #include "common/tlstrust.h"
 #include "support/loopbackproxy.h"
 #include "support/loopbackserver.h"
-#include "support/privatekeyring.h"
+#include "support/privatebus.h"
 #include "support/testenvironment.h"
 #include "transfer/proxiedmanager.h"
 #include "tray/proxyprompt.h"
 
-#include <QSignalSpy>
+#include <QDBusInterface>
+#include <QDBusObjectPath>
+#include <QDBusReply>
 #include <QSslConfiguration>
 #include <QTimer>
 
@@ -29,21 +31,22 @@ public:
         : m_environment(environment)
     {
     }
+    ~TestProxiedManager() override
+    {
+        m_keyring.kill();
+        m_keyring.waitForFinished();
+    }
 
 private slots:
     void choice_data();
     void choice();
     void request_data();
     void request();
-    void question_data();
-    void question();
 
 private:
-    // What a request through `proxy` answers: the storage's text, or the words of its failure.
-    static QString fetch(const QString &proxy, ProxyAuthenticator *authenticator, const QUrl &url);
-
     TestEnvironment &m_environment;
-    std::unique_ptr<PrivateKeyring> m_keyring;
+    std::unique_ptr<PrivateBus> m_bus;
+    QProcess m_keyring;
 };
 
 void TestProxiedManager::choice_data()
@@ -93,6 +96,7 @@ void TestProxiedManager::request_data()
 {
     // A proxy variable (with the credentials for the loopback proxy, or another address), or
     // a variable naming the test CA; "CaCertificates"; the storage's certificate (none: HTTP).
+    // A value of "?" and passwords: none in the address, and the person gives those in turn.
     QTest::addColumn<QByteArray>("variable");
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<QString>("caSetting");
@@ -111,6 +115,9 @@ void TestProxiedManager::request_data()
     row("Basic", "HTTP_PROXY", "user:secret", "", "", ok, 2);
     row("Basic, wrong credentials", "HTTPS_PROXY", "user:wrong", "", "",
         "The proxy 127.0.0.1:%1 refused the credentials (Basic)", 2);
+    row("Basic, asked once, remembered", "HTTP_PROXY", "?secret", "", "", ok, 2);
+    row("Basic, asked again once, refused at the third 407", "HTTP_PROXY", "?wrong,worse", "", "",
+        "The proxy 127.0.0.1:%1 refused the credentials (Basic)", 3);
     row("NTLM without a challenge", "HTTPS_PROXY", "ntlm:secret", "", "",
         "The proxy 127.0.0.1:%1 refused the credentials (NTLM)", 4);
     row("an https:// proxy", "https_proxy", "https://proxy.example:3129", "", "", refused, 0);
@@ -135,12 +142,46 @@ void TestProxiedManager::request()
                                                : LoopbackServer::tls(certificate);
     storage->serve(QStringLiteral("/LAST_CHANGE"), "123456");
     LoopbackProxy proxy;
+    const QStringList passwords
+        = value.startsWith('?') ? QString::fromLatin1(value.mid(1)).split(u',') : QStringList();
     if (value.startsWith("ntlm"))
         proxy.requireNtlm();
     else if (!value.isEmpty())
         proxy.requireBasic("user", "secret");
     if (!variable.isEmpty())
-        qputenv(variable.constData(), value.contains('/') ? value : proxy.url(value).toLatin1());
+        qputenv(variable.constData(),
+                value.contains('/') ? value
+                                    : proxy.url(passwords.isEmpty() ? value : "").toLatin1());
+    // Debian's gnome-keyring-daemon as the Secret Service, on a bus of the run's own (libsecret
+    // keeps the first it finds); a password on its input makes its login collection, unlocked.
+    if (!passwords.isEmpty() && !m_bus) {
+        m_bus = std::make_unique<PrivateBus>(m_environment.root());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus->address().toUtf8());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_environment.root());
+        m_keyring.setProcessEnvironment(environment);
+        m_keyring.start(QStringLiteral("gnome-keyring-daemon"),
+                        { QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+                          QStringLiteral("--components=secrets") });
+        m_keyring.write("test");
+        m_keyring.closeWriteChannel();
+    }
+    const auto collection = [] {
+        QDBusInterface secrets(QStringLiteral("org.freedesktop.secrets"),
+                               QStringLiteral("/org/freedesktop/secrets"),
+                               QStringLiteral("org.freedesktop.Secret.Service"));
+        return QDBusReply<QDBusObjectPath>(secrets.call("ReadAlias", "default")).value().path();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(passwords.isEmpty() || collection().size() > 1, 10000);
+    int questions = 0;
+    const auto answering = [&](ProxyPrompt *prompt) {
+        connect(prompt, &ProxyPrompt::changed, this, [&, prompt] {
+            if (prompt->waiting())
+                QTimer::singleShot(0, prompt, [prompt, password = passwords.value(questions++)] {
+                    prompt->answer(QStringLiteral("user"), password, true);
+                });
+        });
+    };
     const QSslConfiguration before = QSslConfiguration::defaultConfiguration();
     // The system's certificates stay trusted beside a CA of one's own.
     const qsizetype extra = TlsTrust::trustExtraCertificates(caSetting);
@@ -153,6 +194,10 @@ void TestProxiedManager::request()
         url.setHost(QStringLiteral("storage.test"));
 
     ProxiedManager manager(QString(), ProxyChoice::environment());
+    ProxyPrompt prompt;
+    answering(&prompt);
+    if (!passwords.isEmpty())
+        manager.setAuthenticator(&prompt);
     std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
     QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
     if (!variable.isEmpty())
@@ -164,74 +209,19 @@ void TestProxiedManager::request()
                                                       : words,
              answer.contains(u'%') ? answer.arg(proxy.port()) : answer);
     QCOMPARE(proxy.requests(), atTheProxy);
-}
-
-QString TestProxiedManager::fetch(const QString &proxy, ProxyAuthenticator *authenticator,
-                                  const QUrl &url)
-{
-    ProxiedManager manager(proxy, {});
-    manager.setAuthenticator(authenticator);
-    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
-    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-    if (!reply->isFinished() && !finished.wait(10000))
-        return QStringLiteral("no answer");
-    return reply->error() == QNetworkReply::NoError ? QString::fromLatin1(reply->readAll())
-                                                    : ReplyProblem::get(reply.get());
-}
-
-void TestProxiedManager::question_data()
-{
-    // The password the person gives at each question, in turn.
-    QTest::addColumn<QStringList>("passwords");
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<int>("atTheProxy");
-    QTest::newRow("asked once, remembered")
-        << QStringList { QStringLiteral("secret") } << QStringLiteral("123456") << 2;
-    QTest::newRow("wrong: asked again once, refused at the third 407")
-        << QStringList { QStringLiteral("wrong"), QStringLiteral("worse") }
-        << QStringLiteral("The proxy 127.0.0.1:%1 refused the credentials (Basic)") << 3;
-}
-
-void TestProxiedManager::question()
-{
-    QFETCH(QStringList, passwords);
-    QFETCH(QString, answer);
-    QFETCH(int, atTheProxy);
-    // One Secret Service for the whole run: libsecret keeps its first session bus.
-    if (!m_keyring)
-        m_keyring = std::make_unique<PrivateKeyring>(m_environment.root());
-    QTRY_VERIFY_WITH_TIMEOUT(m_keyring->ready(), 10000);
-    LoopbackServer storage;
-    storage.serve(QStringLiteral("/LAST_CHANGE"), "123456");
-    QUrl url = storage.url(QStringLiteral("/LAST_CHANGE"));
-    url.setHost(QStringLiteral("storage.test"));
-    LoopbackProxy proxy;
-    proxy.requireBasic("user", "secret");
-    ProxyPrompt prompt;
-    int questions = 0;
-    connect(&prompt, &ProxyPrompt::changed, this, [&] {
-        if (prompt.waiting())
-            QTimer::singleShot(0, &prompt, [&prompt, password = passwords.value(questions++)] {
-                prompt.answer(QStringLiteral("user"), password, true);
-            });
-    });
-    const QString expected = answer.contains(u'%') ? answer.arg(proxy.port()) : answer;
-    QCOMPARE(fetch(proxy.url(), &prompt, url), expected);
     QCOMPARE(questions, passwords.size());
-    QCOMPARE(proxy.requests(), atTheProxy);
     QFile settings(m_environment.settingsFile());
     QVERIFY(!settings.open(QIODevice::ReadOnly) || !settings.readAll().contains("secret"));
-    if (answer != QLatin1String("123456"))
+    if (passwords.isEmpty() || reply->error() != QNetworkReply::NoError)
         return;
-    // Another session finds them in the keychain, and asks nothing.
+    // Another session finds them in the Secret Service, and asks nothing.
     ProxyPrompt later;
-    connect(&later, &ProxyPrompt::changed, this, [&] {
-        if (later.waiting()) {
-            ++questions;
-            later.decline();
-        }
-    });
-    QCOMPARE(fetch(proxy.url(), &later, url), answer);
+    answering(&later);
+    ProxiedManager again(QString(), { proxy.url(), {} });
+    again.setAuthenticator(&later);
+    std::unique_ptr<QNetworkReply> stored(again.get(QNetworkRequest(url)));
+    QTRY_VERIFY_WITH_TIMEOUT(stored->isFinished(), 10000);
+    QCOMPARE(stored->readAll(), QByteArray("123456"));
     QCOMPARE(questions, passwords.size());
 }
 

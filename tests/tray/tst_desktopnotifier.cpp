@@ -372,7 +372,7 @@ void TestDesktopNotifier::lowBatteryFollowsUPower()
     QFETCH(double, percentage);
     QFETCH(bool, low);
     FakeUPower upower(QDBusConnection(m_serverName), onBattery, percentage);
-    QVERIFY(upower.registered());
+    QVERIFY(upower.start());
     PowerSupply power { QDBusConnection(m_clientName) };
     QSignalSpy changed(&power, &PowerSupply::lowBatteryChanged);
     QVERIFY(!low || changed.wait(5000));
