@@ -141,11 +141,16 @@ void ProxiedManager::wordFailure(QNetworkReply *reply)
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (reply->error() != QNetworkReply::ProxyAuthenticationRequiredError && status != 407) {
         if (reply->error() == QNetworkReply::NoError) {
-            m_answered.remove(name);
+            if (m_answered.remove(name) && m_authenticator)
+                m_authenticator->accepted(name);
             m_rejections.clear();
         }
         return;
     }
+    // Qt would hand the refused credentials it keeps to the next request without a word, and
+    // its connection's count would end that one at once: both start afresh.
+    m_rejections.clear();
+    clearAccessCache();
     // Credentials given by the authenticator were refused as surely as ones in the address.
     if (proxy.user().isEmpty() && m_answered.contains(name))
         proxy.setUser(QStringLiteral("given"));

@@ -16,6 +16,8 @@ public:
     // given for it were turned away, so they are not given again. Answered by answered(),
     // at once or later.
     virtual void ask(const QString &proxy, const QString &realm, bool refused) = 0;
+    // A request got past `proxy` with the credentials last given for it.
+    virtual void accepted(const QString &proxy) = 0;
 
 signals:
     // An empty user: none are given, and the request fails with the proxy's 407.

@@ -57,9 +57,23 @@ void ProxyPrompt::answer(const QString &user, const QString &password, bool reme
 {
     if (m_state != Asking)
         return;
+    // Only credentials the proxy takes are remembered: refused ones would be tried first in
+    // every later session.
     if (remember && !user.isEmpty())
-        m_keychain->write(entry(), user, password, [](bool) {});
+        m_toRemember.insert(m_proxy, entry());
+    else
+        m_toRemember.remove(m_proxy);
     finish({ user, password });
+}
+
+void ProxyPrompt::accepted(const QString &proxy)
+{
+    const QString remembered = m_toRemember.take(proxy);
+    const auto credentials = m_session.constFind(remembered);
+    if (remembered.isEmpty() || credentials == m_session.constEnd())
+        return;
+    m_keychain->write(remembered, credentials->user, credentials->password,
+                      [this](bool stored) { emit this->remembered(stored); });
 }
 
 void ProxyPrompt::decline()

@@ -22,6 +22,7 @@ public:
     explicit ProxyPrompt(QObject *parent = nullptr);
 
     void ask(const QString &proxy, const QString &realm, bool refused) override;
+    void accepted(const QString &proxy) override;
 
     // Whether the window asks now.
     bool waiting() const { return m_state == Asking; }
@@ -35,6 +36,8 @@ public:
 
 signals:
     void changed();
+    // Credentials to remember went to the Secret Service (stored), or could not.
+    void remembered(bool stored);
 
 private:
     enum State { Idle, Reading, Asking };
@@ -56,4 +59,6 @@ private:
     QHash<QString, Credentials> m_session;
     // Entries the keychain was asked for once already.
     QSet<QString> m_looked;
+    // By proxy: the entry to remember once the proxy has taken its credentials.
+    QHash<QString, QString> m_toRemember;
 };

@@ -10,6 +10,7 @@
 #include <QDBusInterface>
 #include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTimer>
 
@@ -196,6 +197,7 @@ void TestProxiedManager::request()
     ProxiedManager manager(QString(), ProxyChoice::environment());
     ProxyPrompt prompt;
     answering(&prompt);
+    QSignalSpy remembered(&prompt, &ProxyPrompt::remembered);
     if (!passwords.isEmpty())
         manager.setAuthenticator(&prompt);
     std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
@@ -214,6 +216,7 @@ void TestProxiedManager::request()
     QVERIFY(!settings.open(QIODevice::ReadOnly) || !settings.readAll().contains("secret"));
     if (passwords.isEmpty() || reply->error() != QNetworkReply::NoError)
         return;
+    QTRY_COMPARE(remembered.value(0).value(0), QVariant(true));
     // Another session finds them in the Secret Service, and asks nothing.
     ProxyPrompt later;
     answering(&later);
