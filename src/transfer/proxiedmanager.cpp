@@ -12,6 +12,9 @@
 
 namespace {
 
+// How long one request waits at the proxy for the person's answer.
+constexpr std::chrono::minutes answerWait { 1 };
+
 QString proxyName(const QNetworkProxy &proxy)
 {
     return QStringLiteral("%1:%2").arg(proxy.hostName()).arg(proxy.port());
@@ -71,9 +74,12 @@ void ProxiedManager::answerProxy(const QNetworkProxy &proxy, QAuthenticator *aut
     if (!m_authenticator || rejections >= maximumRounds || authenticator->realm().isEmpty())
         return;
     const QString name = proxyName(proxy);
-    // Qt's network thread waits for the answer: this one goes on meanwhile, so checks and
-    // the window carry on while a question is open. Nothing goes out past the proxy.
+    // Qt's network thread waits for the answer: this one goes on meanwhile, so the window,
+    // the tray and the schedule carry on while a question is open. Nothing goes out past the
+    // proxy. That thread holds every request of this manager, so the wait is bounded: an
+    // answer that comes later serves the next request.
     QEventLoop wait;
+    QTimer::singleShot(answerWait, &wait, &QEventLoop::quit);
     bool done = false;
     QString user;
     QString password;
