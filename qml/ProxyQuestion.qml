@@ -55,7 +55,8 @@ Rectangle {
         CheckBox {
             id: rememberSetting
             text: qsTr("Remember")
-            checked: true
+            // Kept in the keychain only when the person asks for it.
+            checked: false
             Accessible.name: qsTr("Remember in the keychain")
         }
 
