@@ -51,10 +51,12 @@ The builds, settings and browser profile live in each user's home; the
 package installs only the program, its sandbox helper and desktop files.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the libraries do not show: the platform plugin and the QML modules the view imports
-# are loaded at run time, and pkexec runs the sandbox helper.
+# are loaded at run time, pkexec runs the sandbox helper, and QtKeychain loads libsecret to
+# reach the Secret Service.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qml6-module-qtqml, \
 qml6-module-qtqml-workerscript, qml6-module-qtquick, qml6-module-qtquick-controls, \
-qml6-module-qtquick-templates, qml6-module-qtquick-layouts, qml6-module-qtquick-window, pkexec")
+qml6-module-qtquick-templates, qml6-module-qtquick-layouts, qml6-module-qtquick-window, pkexec, \
+libsecret-1-0")
 # The helper is of use only where AppArmor keeps the builds from sandboxing themselves.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS apparmor)
 include(CPack)

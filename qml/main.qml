@@ -8,6 +8,8 @@ Rectangle {
     // Pages of the maker's site, handed in by the program.
     property url siteAddress
     property url updateAddress
+    // Asks for a proxy's user and password; made by the program with the network settings.
+    property ProxyPrompt proxyPrompt
 
     signal restore()
 
@@ -110,6 +112,20 @@ Rectangle {
         anchors.margins: margins
         active: contentWanted
         source: "WindowContent.qml"
+    }
+
+    // A proxy's 407 asks in the window, which comes up for it.
+    Loader {
+        id: proxyQuestion
+        anchors.fill: parent
+        anchors.margins: margins
+        active: contentWanted && proxyPrompt !== null && proxyPrompt.waiting
+        source: "ProxyQuestion.qml"
+    }
+
+    Connections {
+        target: proxyPrompt
+        function onChanged() { if (proxyPrompt.waiting) openWindow() }
     }
 
     ListModel {

@@ -20,6 +20,7 @@
 #include "transfer/proxiedmanager.h"
 #include "tray/meteredconnection.h"
 #include "tray/powersupply.h"
+#include "tray/proxyprompt.h"
 #include "update/updateloop.h"
 #include "update/updatenotifier.h"
 #include "update/updatewords.h"
@@ -28,6 +29,7 @@
 #include <QQmlEngine>
 #include <QQmlNetworkAccessManagerFactory>
 #include <QQuickItem>
+#include <QThread>
 #include <QThreadPool>
 
 namespace {
@@ -44,17 +46,24 @@ public:
     }
     QNetworkAccessManager *create(QObject *parent) override
     {
-        return new ProxiedManager(m_configured, m_environment, parent);
+        auto *manager = new ProxiedManager(m_configured, m_environment, parent);
+        // The engine's own manager, which checks and downloads use, asks the person; those
+        // of the image reader's threads cannot reach the question and fail at a 407.
+        if (m_prompt && m_prompt->thread() == QThread::currentThread())
+            manager->setAuthenticator(m_prompt);
+        return manager;
     }
+    void setPrompt(ProxyPrompt *prompt) { m_prompt = prompt; }
 
 private:
     const QString m_configured;
     const ProxyChoice::Environment m_environment;
+    QPointer<ProxyPrompt> m_prompt;
 };
 
 } // namespace
 
-void Startup::useNetworkSettings(QQmlEngine *engine)
+ProxyPrompt *Startup::useNetworkSettings(QQmlEngine *engine)
 {
     TlsTrust::trustExtraCertificates(Config::get(Config::CaCertificates).toString());
     const QString configured = Config::get(Config::Proxy).toString();
@@ -63,7 +72,11 @@ void Startup::useNetworkSettings(QQmlEngine *engine)
     QNetworkProxyFactory::setApplicationProxyFactory(new ProxyChoice(configured, environment));
     // Made once, for the one engine; it outlives it.
     static ProxiedManagerFactory factory(configured, environment);
+    // One question for the engine's managers; the window shows it.
+    auto *prompt = new ProxyPrompt(engine);
+    factory.setPrompt(prompt);
     engine->setNetworkAccessManagerFactory(&factory);
+    return prompt;
 }
 
 void Startup::setApplicationIdentity()
@@ -101,6 +114,8 @@ void Startup::registerTypes()
     qmlRegisterType<UpdateWords>(uri, 1, 0, "UpdateWords");
     qmlRegisterType<MeteredConnection>(uri, 1, 0, "MeteredConnection");
     qmlRegisterType<PowerSupply>(uri, 1, 0, "PowerSupply");
+    qmlRegisterUncreatableType<ProxyPrompt>(uri, 1, 0, "ProxyPrompt",
+                                            QStringLiteral("The program makes the one there is"));
     qmlRegisterType<SandboxGuard>(uri, 1, 0, "SandboxGuard");
     qmlRegisterType<BrowserRelaunch>(uri, 1, 0, "BrowserRelaunch");
     qmlRegisterType<ProfileGuard>(uri, 1, 0, "ProfileGuard");
@@ -138,12 +153,14 @@ std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringLis
     auto viewer = std::make_unique<QmlApplicationViewer>();
     setApplicationIdentity();
     registerTypes();
-    useNetworkSettings(viewer->engine());
+    ProxyPrompt *prompt = useNetworkSettings(viewer->engine());
     // The maker's pages come from the one place that holds the servers' addresses.
     QUrl update = Endpoints::maker();
     update.setPath(QStringLiteral("/download/Tarrowin.exe"));
-    viewer->setInitialProperties({ { QStringLiteral("siteAddress"), Endpoints::maker() },
-                                   { QStringLiteral("updateAddress"), update } });
+    viewer->setInitialProperties(
+        { { QStringLiteral("siteAddress"), Endpoints::maker() },
+          { QStringLiteral("updateAddress"), update },
+          { QStringLiteral("proxyPrompt"), QVariant::fromValue(prompt) } });
     viewer->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     releaseAfterWork(viewer.get());
     // Without a tray a tray start would leave the program out of reach.

@@ -5,6 +5,7 @@
 #include <memory>
 
 class QmlApplicationViewer;
+class ProxyPrompt;
 class QQmlEngine;
 
 namespace Startup {
@@ -14,8 +15,9 @@ namespace Startup {
 void setApplicationIdentity();
 
 // Every request goes through the proxy the settings, the desktop or the environment name,
-// and trusts the certificates the settings and the environment add.
-void useNetworkSettings(QQmlEngine *engine);
+// and trusts the certificates the settings and the environment add. Returns the engine's
+// question for a proxy's credentials, which the view shows.
+ProxyPrompt *useNetworkSettings(QQmlEngine *engine);
 
 // The native element types of the module "Tarrowin 1.0".
 void registerTypes();

@@ -1,5 +1,6 @@
 #include "install/treeremoval.h"
 #include "support/archivebuilder.h"
+#include "support/fakeupower.h"
 #include "support/loopbackserver.h"
 #include "support/notificationserver.h"
 #include "support/privatebus.h"
@@ -68,6 +69,7 @@ private slots:
     void stopDuringInstallation_data();
     void stopDuringInstallation();
     void twoSessionsOfOneHomeBothInstall();
+    void batteryPausesTheDownloadUntilMains();
     void browserStartsThroughTheLauncherAndIsRelaunched();
 
 private:
@@ -389,6 +391,49 @@ void TestLifecycle::twoSessionsOfOneHomeBothInstall()
     QCOMPARE(QFileInfo(installRoot(*home) + QStringLiteral("/current")).symLinkTarget(),
              installRoot(*home) + QStringLiteral("/versions/") + latestBuild);
     QVERIFY(!QSettings(home->settingsFile(), QSettings::IniFormat).contains("FailedBuild"));
+}
+
+// On battery at 25 % a running download pauses and keeps its part; back on mains it asks for
+// the rest with a Range request, and the build installs.
+void TestLifecycle::batteryPausesTheDownloadUntilMains()
+{
+    QList<ArchiveBuilder::Entry> tree = ArchiveBuilder::chromeTree();
+    tree.last().data += QByteArray(2 << 20, 'B');
+    LoopbackServer::Response build {
+        200, { { "ETag", "\"1\"" } }, ArchiveBuilder::zip(tree, ArchiveBuilder::Compression::Store)
+    };
+    build.trickleIntervalMs = 100;
+    build.trickleBytes = 32 << 10;
+    build.ranges = true;
+    m_served.insert(buildPath, build);
+    m_server.clearRequests();
+    auto home = makeHome();
+    PrivateBus system(home->root());
+    FakeUPower upower(QDBusConnection::connectToBus(system.address(), QStringLiteral("upower")),
+                      false, 25);
+    QVERIFY(upower.start());
+    home->setEnvironment(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), system.address());
+    home->setEnvironment(QStringLiteral("QT_LOGGING_RULES"),
+                         QStringLiteral("tarrowin.update.info=true"));
+    QProcess *program = home->start({ QStringLiteral("/tray") }, QProcess::MergedChannels);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(buildPath), 1, 20000);
+    upower.setOnBattery(true);
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += program->readAll()).contains("paused with its part kept"),
+                             20000);
+    upower.setOnBattery(false);
+    // The rest of the part; the archive's end, which unpacking asks for, starts past half.
+    const auto resumed = [this, size = build.body.size()] {
+        const QByteArrayList ranges = m_server.rangeHeaders();
+        return std::any_of(ranges.cbegin(), ranges.cend(), [size](const QByteArray &range) {
+            const qint64 from = range.mid(6).split('-').value(0).toLongLong();
+            return from > 0 && from < size / 2;
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(resumed(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        QFileInfo(installRoot(*home) + QStringLiteral("/current")).symLinkTarget(),
+        installRoot(*home) + QStringLiteral("/versions/") + latestBuild, 40000);
 }
 
 // The fake browser is build 100 and the build served. Started by the menu entry, it runs

@@ -2,10 +2,17 @@
 #include "common/tlstrust.h"
 #include "support/loopbackproxy.h"
 #include "support/loopbackserver.h"
+#include "support/privatebus.h"
 #include "support/testenvironment.h"
 #include "transfer/proxiedmanager.h"
+#include "tray/proxyprompt.h"
 
+#include <QDBusInterface>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QSignalSpy>
 #include <QSslConfiguration>
+#include <QTimer>
 
 namespace {
 const QString refused = QStringLiteral(
@@ -21,13 +28,26 @@ class TestProxiedManager : public QObject
     Q_OBJECT
 
 public:
-    explicit TestProxiedManager(TestEnvironment &) { }
+    explicit TestProxiedManager(TestEnvironment &environment)
+        : m_environment(environment)
+    {
+    }
+    ~TestProxiedManager() override
+    {
+        m_keyring.kill();
+        m_keyring.waitForFinished();
+    }
 
 private slots:
     void choice_data();
     void choice();
     void request_data();
     void request();
+
+private:
+    TestEnvironment &m_environment;
+    std::unique_ptr<PrivateBus> m_bus;
+    QProcess m_keyring;
 };
 
 void TestProxiedManager::choice_data()
@@ -77,6 +97,7 @@ void TestProxiedManager::request_data()
 {
     // A proxy variable (with the credentials for the loopback proxy, or another address), or
     // a variable naming the test CA; "CaCertificates"; the storage's certificate (none: HTTP).
+    // A value of "?" and passwords: none in the address, and the person gives those in turn.
     QTest::addColumn<QByteArray>("variable");
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<QString>("caSetting");
@@ -95,6 +116,9 @@ void TestProxiedManager::request_data()
     row("Basic", "HTTP_PROXY", "user:secret", "", "", ok, 2);
     row("Basic, wrong credentials", "HTTPS_PROXY", "user:wrong", "", "",
         "The proxy 127.0.0.1:%1 refused the credentials (Basic)", 2);
+    row("Basic, asked once, remembered", "HTTP_PROXY", "?secret", "", "", ok, 2);
+    row("Basic, asked again once, refused at the third 407", "HTTP_PROXY", "?wrong,worse", "", "",
+        "The proxy 127.0.0.1:%1 refused the credentials (Basic)", 3);
     row("NTLM without a challenge", "HTTPS_PROXY", "ntlm:secret", "", "",
         "The proxy 127.0.0.1:%1 refused the credentials (NTLM)", 4);
     row("an https:// proxy", "https_proxy", "https://proxy.example:3129", "", "", refused, 0);
@@ -119,12 +143,46 @@ void TestProxiedManager::request()
                                                : LoopbackServer::tls(certificate);
     storage->serve(QStringLiteral("/LAST_CHANGE"), "123456");
     LoopbackProxy proxy;
+    const QStringList passwords
+        = value.startsWith('?') ? QString::fromLatin1(value.mid(1)).split(u',') : QStringList();
     if (value.startsWith("ntlm"))
         proxy.requireNtlm();
     else if (!value.isEmpty())
         proxy.requireBasic("user", "secret");
     if (!variable.isEmpty())
-        qputenv(variable.constData(), value.contains('/') ? value : proxy.url(value).toLatin1());
+        qputenv(variable.constData(),
+                value.contains('/') ? value
+                                    : proxy.url(passwords.isEmpty() ? value : "").toLatin1());
+    // Debian's gnome-keyring-daemon as the Secret Service, on a bus of the run's own (libsecret
+    // keeps the first it finds); a password on its input makes its login collection, unlocked.
+    if (!passwords.isEmpty() && !m_bus) {
+        m_bus = std::make_unique<PrivateBus>(m_environment.root());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus->address().toUtf8());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_environment.root());
+        m_keyring.setProcessEnvironment(environment);
+        m_keyring.start(QStringLiteral("gnome-keyring-daemon"),
+                        { QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+                          QStringLiteral("--components=secrets") });
+        m_keyring.write("test");
+        m_keyring.closeWriteChannel();
+    }
+    const auto collection = [] {
+        QDBusInterface secrets(QStringLiteral("org.freedesktop.secrets"),
+                               QStringLiteral("/org/freedesktop/secrets"),
+                               QStringLiteral("org.freedesktop.Secret.Service"));
+        return QDBusReply<QDBusObjectPath>(secrets.call("ReadAlias", "default")).value().path();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(passwords.isEmpty() || collection().size() > 1, 10000);
+    int questions = 0;
+    const auto answering = [&](ProxyPrompt *prompt) {
+        connect(prompt, &ProxyPrompt::changed, this, [&, prompt] {
+            if (prompt->waiting())
+                QTimer::singleShot(0, prompt, [prompt, password = passwords.value(questions++)] {
+                    prompt->answer(QStringLiteral("user"), password, true);
+                });
+        });
+    };
     const QSslConfiguration before = QSslConfiguration::defaultConfiguration();
     // The system's certificates stay trusted beside a CA of one's own.
     const qsizetype extra = TlsTrust::trustExtraCertificates(caSetting);
@@ -137,6 +195,11 @@ void TestProxiedManager::request()
         url.setHost(QStringLiteral("storage.test"));
 
     ProxiedManager manager(QString(), ProxyChoice::environment());
+    ProxyPrompt prompt;
+    answering(&prompt);
+    QSignalSpy remembered(&prompt, &ProxyPrompt::remembered);
+    if (!passwords.isEmpty())
+        manager.setAuthenticator(&prompt);
     std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
     QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
     if (!variable.isEmpty())
@@ -148,6 +211,21 @@ void TestProxiedManager::request()
                                                       : words,
              answer.contains(u'%') ? answer.arg(proxy.port()) : answer);
     QCOMPARE(proxy.requests(), atTheProxy);
+    QCOMPARE(questions, passwords.size());
+    QFile settings(m_environment.settingsFile());
+    QVERIFY(!settings.open(QIODevice::ReadOnly) || !settings.readAll().contains("secret"));
+    if (passwords.isEmpty() || reply->error() != QNetworkReply::NoError)
+        return;
+    QTRY_COMPARE(remembered.value(0).value(0), QVariant(true));
+    // Another session finds them in the Secret Service, and asks nothing.
+    ProxyPrompt later;
+    answering(&later);
+    ProxiedManager again(QString(), { proxy.url(), {} });
+    again.setAuthenticator(&later);
+    std::unique_ptr<QNetworkReply> stored(again.get(QNetworkRequest(url)));
+    QTRY_VERIFY_WITH_TIMEOUT(stored->isFinished(), 10000);
+    QCOMPARE(stored->readAll(), QByteArray("123456"));
+    QCOMPARE(questions, passwords.size());
 }
 
 TARROWIN_TEST_MAIN(TestProxiedManager, false)

@@ -1,6 +1,7 @@
 #include "common/appidentity.h"
 #include "common/endpoints.h"
 #include "support/fakenetworkmanager.h"
+#include "support/fakeupower.h"
 #include "support/loopbackserver.h"
 #include "support/notificationserver.h"
 #include "support/privatebus.h"
@@ -11,35 +12,11 @@
 #include "tray/systemtrayicon.h"
 
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 
 namespace {
-
 const QString versionPath = QStringLiteral("/tarrowin/latest_version");
-const QString upowerPath = QStringLiteral("/org/freedesktop/UPower");
-const QString batteryPath = QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice");
-
-// UPower's two objects as far as the program asks them.
-class FakeUPower : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UPower")
-    Q_PROPERTY(bool OnBattery MEMBER onBattery)
-public:
-    bool onBattery = false;
-};
-class FakeBattery : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UPower.Device")
-    Q_PROPERTY(double Percentage MEMBER percentage)
-public:
-    double percentage = 100;
-};
-
 } // namespace
 
 class TestDesktopNotifier : public QObject
@@ -394,28 +371,14 @@ void TestDesktopNotifier::lowBatteryFollowsUPower()
     QFETCH(bool, onBattery);
     QFETCH(double, percentage);
     QFETCH(bool, low);
-    QDBusConnection bus(m_serverName);
-    FakeUPower upower;
-    upower.onBattery = onBattery;
-    FakeBattery battery;
-    battery.percentage = percentage;
-    bus.registerObject(upowerPath, &upower, QDBusConnection::ExportAllProperties);
-    bus.registerObject(batteryPath, &battery, QDBusConnection::ExportAllProperties);
-    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.UPower")));
-    const auto away = qScopeGuard([&bus] {
-        bus.unregisterService(QStringLiteral("org.freedesktop.UPower"));
-        bus.unregisterObject(upowerPath);
-        bus.unregisterObject(batteryPath);
-    });
+    FakeUPower upower(QDBusConnection(m_serverName), onBattery, percentage);
+    QVERIFY(upower.start());
     PowerSupply power { QDBusConnection(m_clientName) };
     QSignalSpy changed(&power, &PowerSupply::lowBatteryChanged);
     QVERIFY(!low || changed.wait(5000));
     QCOMPARE(power.lowBattery(), low);
     // Plugged in: UPower says so, and nothing is held back any more.
-    QDBusMessage plugged = QDBusMessage::createSignal(
-        upowerPath, QStringLiteral("org.freedesktop.DBus.Properties"), "PropertiesChanged");
-    bus.send(plugged << QStringLiteral("org.freedesktop.UPower")
-                     << QVariantMap { { QStringLiteral("OnBattery"), false } } << QStringList());
+    upower.setOnBattery(false);
     QTRY_VERIFY(!power.lowBattery());
 }
 
