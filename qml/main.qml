@@ -245,6 +245,7 @@ Rectangle {
     BisectActions {
         id: bisectActions
         onStepStarted: (build, text) => updateNotifier.bisectStep(text)
+        onResultFound: text => updateNotifier.bisectFound(text)
         onResumeOffered: text => updateNotifier.bisectResumable(text)
         onFailed: error => updateNotifier.bisectFailed(error)
     }

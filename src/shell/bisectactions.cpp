@@ -75,6 +75,7 @@ BisectSession *BisectActions::session()
                 m_firstBad = firstBad;
                 m_changeLog = changeLog;
                 set(Found, text);
+                emit resultFound(text);
             });
     return m_session;
 }

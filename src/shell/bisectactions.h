@@ -56,8 +56,10 @@ public:
 
 signals:
     void changed();
-    // For the notices: a step to judge, a saved bisect to go on with, a failure.
+    // For the notices: a step to judge, the range found, a saved bisect to go on with, a
+    // failure.
     void stepStarted(int build, const QString &text);
+    void resultFound(const QString &text);
     void resumeOffered(const QString &text);
     void failed(const QString &error);
 

@@ -335,6 +335,11 @@ void UpdateNotifier::bisectStep(const QString &text)
            { { BisectGood, tr("Good") }, { BisectBad, tr("Bad") }, { BisectSkip, tr("Skip") } }, 0);
 }
 
+void UpdateNotifier::bisectFound(const QString &text)
+{
+    notice(text, tr("Find the build that broke it"), InfoNotice);
+}
+
 void UpdateNotifier::bisectResumable(const QString &text)
 {
     if (notificationsOn())
