@@ -429,8 +429,13 @@ TabFrame {
         id: buildsTab
         title: qsTr("Builds")
 
+        // The bisect's form, step or result takes the list's place while it is under way.
+        property bool bisectFormOpen: false
+        readonly property bool bisectShown: bisectFormOpen || bisectActions.state !== BisectActions.Idle
+
         Column {
             id: buildsColumn
+            visible: !buildsTab.bisectShown
 
             // The row chosen in the list; the actions act on its build.
             readonly property var selected: buildList.currentItem
@@ -590,9 +595,208 @@ TabFrame {
                 textFormat: Text.PlainText
                 font.pixelSize: textPixels
                 color: palette.windowText
-                text: buildActions.message
+                // What the bisect said last at its end: a build kept, or why it was not.
+                text: buildActions.message !== "" || bisectActions.state !== BisectActions.Idle
+                      ? buildActions.message : bisectActions.line
                 Accessible.name: text
             }
+
+            LinkText {
+                id: findBrokenBuildLink
+                text: qsTr("Find the build that broke it…")
+                Accessible.name: qsTr("Find the build that broke it")
+                onActivated: {
+                    bisectGoodField.text = bisectActions.defaultGood()
+                    bisectBadField.text = bisectActions.defaultBad()
+                    buildsTab.bisectFormOpen = true
+                    bisectGoodField.forceActiveFocus()
+                }
+            }
+        }
+
+        Column {
+            id: bisectColumn
+
+            readonly property int state: bisectActions.state
+
+            x: 10
+            y: 6
+            width: parent.width - 20
+            spacing: 4
+            visible: buildsTab.bisectShown
+
+            Row {
+                spacing: 4
+                visible: bisectColumn.state === BisectActions.Idle
+
+                Text {
+                    id: bisectGoodLabel
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: qsTr("Good:")
+                    font.pixelSize: textPixels
+                    color: palette.windowText
+                }
+
+                TextField {
+                    id: bisectGoodField
+                    width: (bisectColumn.width - bisectGoodLabel.width - bisectBadLabel.width - 12) / 2
+                    placeholderText: qsTr("Good build")
+                    Accessible.name: qsTr("Good build")
+                }
+
+                Text {
+                    id: bisectBadLabel
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: qsTr("Bad:")
+                    font.pixelSize: textPixels
+                    color: palette.windowText
+                }
+
+                TextField {
+                    id: bisectBadField
+                    width: bisectGoodField.width
+                    placeholderText: qsTr("Bad build")
+                    Accessible.name: qsTr("Bad build")
+                    onAccepted: bisectStartButton.clicked()
+                }
+            }
+
+            CheckBox {
+                id: bisectCopyProfileBox
+                visible: bisectColumn.state === BisectActions.Idle
+                text: qsTr("Test on a copy of my profile")
+                Accessible.name: text
+            }
+
+            Text {
+                id: bisectLineText
+                width: parent.width
+                visible: text !== "" && bisectColumn.state !== BisectActions.Idle
+                wrapMode: Text.Wrap
+                maximumLineCount: 3
+                elide: Text.ElideRight
+                textFormat: Text.PlainText
+                font.pixelSize: textPixels
+                color: palette.windowText
+                text: bisectActions.line
+                Accessible.name: text
+            }
+
+            LinkText {
+                id: changeLogLink
+                visible: bisectColumn.state === BisectActions.Found
+                text: qsTr("Change log")
+                Accessible.name: text
+                onActivated: Qt.openUrlExternally(bisectActions.changeLog)
+            }
+
+            Row {
+                spacing: 4
+
+                NarrowButton {
+                    id: bisectStartButton
+                    visible: bisectColumn.state === BisectActions.Idle
+                    text: qsTr("Start")
+                    onClicked: bisectActions.start(bisectGoodField.text, bisectBadField.text, bisectCopyProfileBox.checked)
+                }
+
+                NarrowButton {
+                    id: bisectCancelButton
+                    visible: bisectColumn.state === BisectActions.Idle
+                    text: qsTr("Cancel")
+                    onClicked: buildsTab.bisectFormOpen = false
+                }
+
+                NarrowButton {
+                    id: bisectGoodButton
+                    visible: bisectColumn.state === BisectActions.Testing || bisectColumn.state === BisectActions.Fetching
+                    enabled: bisectColumn.state === BisectActions.Testing
+                    text: qsTr("Good")
+                    onClicked: bisectActions.judge(0)
+                }
+
+                NarrowButton {
+                    id: bisectBadButton
+                    visible: bisectGoodButton.visible
+                    enabled: bisectGoodButton.enabled
+                    text: qsTr("Bad")
+                    onClicked: bisectActions.judge(1)
+                }
+
+                NarrowButton {
+                    id: bisectSkipButton
+                    visible: bisectGoodButton.visible
+                    enabled: bisectGoodButton.enabled
+                    text: qsTr("Skip")
+                    onClicked: bisectActions.judge(2)
+                }
+
+                NarrowButton {
+                    id: bisectGoOnButton
+                    visible: bisectColumn.state === BisectActions.Resumable
+                    text: qsTr("Go on")
+                    onClicked: bisectActions.resume()
+                }
+
+                NarrowButton {
+                    id: bisectKeepButton
+                    visible: bisectColumn.state === BisectActions.Found
+                    text: qsTr("Keep build %1").arg(bisectActions.firstBad)
+                    onClicked: { bisectActions.stop(true); buildsTab.bisectFormOpen = false; buildActions.refresh() }
+                }
+
+                NarrowButton {
+                    id: bisectStopButton
+                    visible: bisectColumn.state !== BisectActions.Idle && bisectColumn.state !== BisectActions.Failed
+                    text: bisectColumn.state === BisectActions.Found ? qsTr("Done") : qsTr("Stop")
+                    onClicked: { bisectActions.stop(false); buildsTab.bisectFormOpen = false }
+                }
+
+                NarrowButton {
+                    id: bisectCloseButton
+                    visible: bisectColumn.state === BisectActions.Failed
+                    text: qsTr("Close")
+                    onClicked: bisectActions.dismiss()
+                }
+            }
+        }
+    }
+
+    // A button narrow as its words, so that four fit in a row.
+    component NarrowButton: Button {
+        leftPadding: 6
+        rightPadding: 6
+        implicitWidth: implicitContentWidth + leftPadding + rightPadding
+        Accessible.name: text
+    }
+
+    // A line that opens something, by mouse and keyboard alike.
+    component LinkText: Text {
+        id: link
+        signal activated()
+        font.pixelSize: textPixels
+        font.underline: true
+        color: palette.link
+        activeFocusOnTab: true
+        Keys.onReturnPressed: activated()
+        Keys.onEnterPressed: activated()
+        Keys.onSpacePressed: activated()
+        Accessible.role: Accessible.Link
+        Accessible.onPressAction: activated()
+
+        MouseArea {
+            anchors.fill: parent
+            cursorShape: Qt.PointingHandCursor
+            onClicked: link.activated()
+        }
+
+        Rectangle {
+            anchors.fill: parent
+            anchors.margins: -2
+            visible: link.activeFocus
+            color: "transparent"
+            border.color: palette.highlight
+            radius: 2
         }
     }
 }

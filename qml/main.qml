@@ -156,6 +156,7 @@ Rectangle {
     SandboxGuard {
         id: sandboxGuard
         build: chromeDownloader.currentBuild
+        stepFolder: bisectActions.stepFolder
         onBlocked: restriction => updateNotifier.sandboxBlocked(restriction)
         onAllowed: (ok, message) => updateNotifier.sandboxAllowed(ok, message)
     }
@@ -199,7 +200,11 @@ Rectangle {
                                   [UpdateNotifier.CopyProfile]: profileCopy.start,
                                   [UpdateNotifier.AllowSandbox]: sandboxGuard.allow,
                                   [UpdateNotifier.Relaunch]: browserRelaunch.relaunch,
-                                  [UpdateNotifier.Quit]: exitProgram })[action]()
+                                  [UpdateNotifier.Quit]: exitProgram,
+                                  [UpdateNotifier.BisectGood]: () => bisectActions.judge(0),
+                                  [UpdateNotifier.BisectBad]: () => bisectActions.judge(1),
+                                  [UpdateNotifier.BisectSkip]: () => bisectActions.judge(2),
+                                  [UpdateNotifier.BisectGoOn]: () => { bisectActions.resume(); openBuilds() } })[action]()
     }
 
     UpdateWords {
@@ -250,6 +255,15 @@ Rectangle {
         id: buildActions
         onGoBackRequested: build => { chromeDownloader.refreshInstalledBuild(); profileGuard.goBack(build) }
         onStartRequested: build => profileGuard.start(build)
+    }
+
+    // Finding the build that broke something: each step and a failure are also noticed.
+    BisectActions {
+        id: bisectActions
+        onStepStarted: (build, text) => updateNotifier.bisectStep(text)
+        onResultFound: text => updateNotifier.bisectFound(text)
+        onResumeOffered: text => updateNotifier.bisectResumable(text)
+        onFailed: error => updateNotifier.bisectFailed(error)
     }
 
     // Before the browser's own profile first exists, the distribution's Chromium's may be copied.

@@ -215,6 +215,12 @@ void StepLauncher::exited()
     emit finished();
 }
 
+void StepLauncher::stopStep()
+{
+    if (m_browser.state() != QProcess::NotRunning)
+        m_browser.terminate();
+}
+
 void StepLauncher::endBisect()
 {
     m_ending = true;

@@ -45,6 +45,8 @@ public:
     // way, no room for a fresh profile. Otherwise started() follows once the browser runs (a
     // first copying step copies first), or failed().
     bool start(const QString &buildFolder, ProfileMode mode, QString *error);
+    // The step is judged: its browser is asked to quit (finished() follows), the copy stays.
+    void stopStep();
     // The bisect is over: a step's browser still running is asked to quit, and the copy of
     // the own profile goes once nothing uses it.
     void endBisect();

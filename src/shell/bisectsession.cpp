@@ -214,6 +214,14 @@ QString BisectSession::end(const QList<int> &kept)
     return problem;
 }
 
+bool BisectSession::discard()
+{
+    if (!claim())
+        return false;
+    end();
+    return true;
+}
+
 void BisectSession::fail(const QString &error)
 {
     m_step = -1;

@@ -46,6 +46,8 @@ public:
     // Ends the bisect: keeps the builds named (into versions/, pinned) and removes the rest
     // of the cache and the state. Empty on success, else why a build could not be kept.
     QString end(const QList<int> &kept = {});
+    // Ends the saved bisect without going on with it; false while another process has it.
+    bool discard();
 
     // The pieces, as pure functions: "GOOD..BAD" split, empty on anything else.
     static QStringList bounds(const QString &request);

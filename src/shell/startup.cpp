@@ -11,6 +11,7 @@
 #include "common/tlstrust.h"
 #include "settings/config.h"
 #include "settings/settings.h"
+#include "shell/bisectactions.h"
 #include "shell/buildactions.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
@@ -122,6 +123,7 @@ void Startup::registerTypes()
     qmlRegisterType<ProfileCopy>(uri, 1, 0, "ProfileCopy");
     qmlRegisterType<BuildListModel>(uri, 1, 0, "BuildListModel");
     qmlRegisterType<BuildActions>(uri, 1, 0, "BuildActions");
+    qmlRegisterType<BisectActions>(uri, 1, 0, "BisectActions");
 }
 
 void Startup::releaseAfterWork(QmlApplicationViewer *viewer)

@@ -10,10 +10,11 @@ namespace {
 
 // Each action's name, by its value: the names the tray hands back.
 constexpr const char *actionNames[]
-    = { "restore", "settings",    "goback",       "restoreprofile", "openanyway",
-        "cancel",  "copyprofile", "allowsandbox", "relaunch",       "stay",
-        "follow",  "notnow",      "restorestart", "startanyway",    "quit" };
-static_assert(std::size(actionNames) == UpdateNotifier::Quit + 1);
+    = { "restore",    "settings",    "goback",       "restoreprofile", "openanyway",
+        "cancel",     "copyprofile", "allowsandbox", "relaunch",       "stay",
+        "follow",     "notnow",      "restorestart", "startanyway",    "quit",
+        "bisectgood", "bisectbad",   "bisectskip",   "bisectgoon" };
+static_assert(std::size(actionNames) == UpdateNotifier::BisectGoOn + 1);
 
 // Read afresh each time: the check box may have changed it since.
 bool notificationsOn()
@@ -324,4 +325,29 @@ void UpdateNotifier::relaunchFinished(bool quit, bool started)
     browserMessage(!quit         ? notQuit
                        : started ? QString()
                                  : tr("Chromium quit, but the new build could not be started"));
+}
+
+void UpdateNotifier::bisectStep(const QString &text)
+{
+    // Asked whatever the notification setting, as the person started the bisect; it stays
+    // until answered.
+    notice(text, tr("Find the build that broke it"), InfoNotice,
+           { { BisectGood, tr("Good") }, { BisectBad, tr("Bad") }, { BisectSkip, tr("Skip") } }, 0);
+}
+
+void UpdateNotifier::bisectFound(const QString &text)
+{
+    notice(text, tr("Find the build that broke it"), InfoNotice);
+}
+
+void UpdateNotifier::bisectResumable(const QString &text)
+{
+    if (notificationsOn())
+        notice(text, tr("Find the build that broke it"), InfoNotice,
+               { { BisectGoOn, tr("Go on") } }, 0);
+}
+
+void UpdateNotifier::bisectFailed(const QString &error)
+{
+    notice(error, tr("Find the build that broke it"), WarningNotice);
 }

@@ -54,7 +54,11 @@ public:
         NotNow,
         RestoreAndStart,
         StartAnyway,
-        Quit
+        Quit,
+        BisectGood,
+        BisectBad,
+        BisectSkip,
+        BisectGoOn
     };
     Q_ENUM(Action)
 
@@ -98,6 +102,12 @@ public:
     Q_INVOKABLE void profileCopyProgress(int percent);
     Q_INVOKABLE void profileCopied(bool copied, const QString &error);
     Q_INVOKABLE void browserMessage(const QString &message);
+    // A bisect's step is up for a verdict ("Good", "Bad", "Skip"), its range is found, a bisect a
+    // restart interrupted can go on, or a bisect cannot go on.
+    Q_INVOKABLE void bisectStep(const QString &text);
+    Q_INVOKABLE void bisectFound(const QString &text);
+    Q_INVOKABLE void bisectResumable(const QString &text);
+    Q_INVOKABLE void bisectFailed(const QString &error);
     Q_INVOKABLE void relaunchStarted();
     Q_INVOKABLE void relaunchFinished(bool quit, bool started);
 

@@ -291,6 +291,9 @@ void TestWindowLayout::textsFitTheWindow_data()
     QTest::newRow("builds with a refusal") << 1234567 << "1234567"
                                            << "idle"
                                            << "" << 0.0 << 2;
+    QTest::newRow("builds with the bisect's form") << 1234567 << "1234567"
+                                                   << "idle"
+                                                   << "" << 0.0 << 3;
 }
 
 void TestWindowLayout::textsFitTheWindow()
@@ -319,7 +322,7 @@ void TestWindowLayout::textsFitTheWindow()
     }
     if (page == 1)
         m_server->serve(QStringLiteral("/tarrowin/latest_version"), "9.9.9");
-    if (page == 2)
+    if (page >= 2)
         plantBuilds();
     load(true);
     const ViewProbe &view = *m_view;
@@ -360,13 +363,19 @@ void TestWindowLayout::textsFitTheWindow()
         view("buildActions.remove(1234567)");
         QVERIFY(view("buildsMessageText.text").toString().contains("is current"));
     }
+    if (page == 3) {
+        view("openBuilds()");
+        view("findBrokenBuildLink.activated()");
+        QVERIFY(view("bisectGoodField.visible").toBool());
+    }
     // A grab lays out and draws the window as the next frame would.
     const QImage picture = m_viewer->grabWindow();
     QVERIFY(!picture.isNull());
     const qreal ratio = picture.width() / qreal(m_viewer->width());
     if (page == 0 && state == QLatin1String("idle"))
         QCOMPARE(view("currentVersionText.lineCount").toInt(), 1);
-    QQuickItem *tab = item(QStringList { "statusTab", "settingsTab", "buildsTab" }.at(page));
+    QQuickItem *tab
+        = item(QStringList { "statusTab", "settingsTab", "buildsTab", "buildsTab" }.at(page));
     QVERIFY(tab && tab->isVisible());
     const QRectF pageArea = tab->mapRectToScene(QRectF(0, 0, tab->width(), tab->height()))
                                 .intersected(QRectF(0, 0, m_viewer->width(), m_viewer->height()));
@@ -435,24 +444,34 @@ void TestWindowLayout::tabReachesEveryControl_data()
 {
     QTest::addColumn<int>("page");
     QTest::addColumn<QStringList>("controls");
-    QTest::newRow("status") << 0 << QStringList { "credits", "checkForUpdatesButton" };
+    // Said in the view once the tab is shown; empty: nothing.
+    QTest::addColumn<QString>("then");
+    QTest::newRow("status") << 0 << QStringList { "credits", "checkForUpdatesButton" } << "";
     QTest::newRow("settings") << 1 << QStringList { "updateIntervalSetting",
                                                     "updateFactorSetting",
                                                     "runOnStartupSetting",
                                                     "showNotificationsSetting",
                                                     "downloadOnMeteredSetting",
                                                     "downloadOnBatterySetting",
-                                                    "downloadUpdateButton" };
-    QTest::newRow("builds") << 2 << QStringList { "buildList",         "startBuildButton",
-                                                  "makeCurrentButton", "pinBuildButton",
-                                                  "removeBuildButton", "buildQueryField",
-                                                  "installBuildButton" };
+                                                    "downloadUpdateButton" }
+                              << "";
+    QTest::newRow("builds") << 2 << QStringList { "buildList",          "startBuildButton",
+                                                  "makeCurrentButton",  "pinBuildButton",
+                                                  "removeBuildButton",  "buildQueryField",
+                                                  "installBuildButton", "findBrokenBuildLink" }
+                            << "";
+    QTest::newRow("the bisect's form")
+        << 2
+        << QStringList { "bisectGoodField", "bisectBadField", "bisectCopyProfileBox",
+                         "bisectStartButton", "bisectCancelButton" }
+        << "findBrokenBuildLink.activated()";
 }
 
 void TestWindowLayout::tabReachesEveryControl()
 {
     QFETCH(int, page);
     QFETCH(QStringList, controls);
+    QFETCH(QString, then);
     m_server->serve(QStringLiteral("/tarrowin/latest_version"), "9.9.9");
     if (page == 2)
         plantBuilds();
@@ -461,6 +480,8 @@ void TestWindowLayout::tabReachesEveryControl()
     QTRY_VERIFY_WITH_TIMEOUT(view("systemTrayIcon.updateAvailable").toBool(), 10000);
     view(QStringList { "openWindow()", "openSettings()", "openBuilds()" }.at(page));
     QVERIFY(QTest::qWaitForWindowActive(m_viewer.get()));
+    if (!then.isEmpty())
+        view(then);
 
     QList<QQuickItem *> expected;
     for (const QString &id : std::as_const(controls)) {
