@@ -247,6 +247,129 @@
     </message>
 </context>
 <context>
+    <name>BisectActions</name>
+    <message>
+        <source>Testing build %1: at most %2 steps left</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The bisect of builds %1 was interrupted at build %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Looking for the builds between them …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Fetching the build to test …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The bisect cannot go on: another one is under way, or its state is gone</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Starting build %1 …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Looking up the change log …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Fetching build %1 …</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Another bisect is under way</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is kept and pinned</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>BisectCache</name>
+    <message>
+        <source>Build %1 is not in the bisect&apos;s cache</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot save settings to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>BisectFetch</name>
+    <message>
+        <source>The build storage has no archive of build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot write to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>BisectJob</name>
+    <message>
+        <source>First bad build: %1 (last good build: %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>--bisect needs --bisect-run=COMMAND, run for each step</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The command could not be started: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The command ended the bisect at build %1 (exit code %2); run the same --bisect again to go on</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>BisectSession</name>
+    <message>
+        <source>Build %1 could not be fetched: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The change is between build %1 (good) and build %2 (bad)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Another bisect is under way</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no previous build to start from: give GOOD..BAD</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no range of builds: give GOOD..BAD, such as 1350000..1360000</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is not published</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The good build %1 is not below the bad build %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No published build lies between build %1 and build %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>BuildActions</name>
     <message>
         <source>current</source>
@@ -265,10 +388,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Make build %1 current to start it</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Could not start the browser</source>
         <translation type="unfinished"></translation>
     </message>
@@ -278,6 +397,14 @@
     </message>
     <message>
         <source>Installing %1 ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build %1 is not installed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit Chromium first: build %1 cannot open the profile while another build has it open</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -316,6 +443,10 @@
     </message>
     <message>
         <source>The storage has no archive of build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The request is too long to hand to the running Tarrowin: at most %1 bytes</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -392,6 +523,14 @@
     </message>
     <message>
         <source>Install the published build &lt;build&gt; names beside the current one and pin it: a build number (the newest published at or below it), a Chromium version (131.0.6778.85), a milestone (M131) or a day (2026-11-01, UTC). Prints &quot;Build N is installed&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find the first bad published build between the good build GOOD and the bad build BAD (each a number, version, milestone or day; empty: the previous and the current build), running the command --bisect-run names for each step. Prints a line a step and &quot;First bad build: B (last good build: A)&quot; with the change log.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The command --bisect runs for each step through /bin/sh, %p standing for the step&apos;s chrome and %b for its build number; its exit code is the verdict: 0 good, 125 skip, 1-127 bad, 128 and above ends the bisect.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -623,6 +762,52 @@
     </message>
 </context>
 <context>
+    <name>ProxyPrompt</name>
+    <message>
+        <source>The proxy %1 refused the user and password for “%2”. Try again:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user and password for “%2”:</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ProxyQuestion</name>
+    <message>
+        <source>User</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Proxy user</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Proxy password</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remember</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remember in the keychain</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>PublishedBuilds</name>
     <message>
         <source>HTTP status %1</source>
@@ -717,6 +902,41 @@
     <name>SingleInstance</name>
     <message>
         <source>The running Tarrowin ended before the job did</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>StepLauncher</name>
+    <message>
+        <source>Could not start %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A step is under way already</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no Chromium in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no profile to copy at %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The profile was not copied</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot make a profile in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bisect steps are not available on this system</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The profile was not copied: %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -945,6 +1165,30 @@
         <source>Staying on build %1; newer builds are not installed</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Start build %1?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find the build that broke it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Good</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bad</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Skip</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Go on</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>UpdateWords</name>
@@ -1157,6 +1401,74 @@ Lead developer: the Quillmarsh team</source>
     </message>
     <message>
         <source>Install build</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find the build that broke it…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find the build that broke it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Good:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Good build</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bad:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bad build</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Test on a copy of my profile</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Change log</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Good</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bad</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Skip</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Go on</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keep build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Close</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
