@@ -6,10 +6,13 @@
 # voluntary context switches (wake-ups) of all threads, frames rendered and resident memory.
 # Then the build archive <work>/build.zip served at a steady pace for about 20 s, downloaded and
 # installed with the window hidden (and once shown, as the control): wake-ups a second against
-# the pace of the transfer itself.
+# the pace of the transfer itself. Last, the tray start alone twice more: against the same
+# storage over TLS (its resident memory once the first check has answered), and with its window
+# opened by a second start, shown, hidden with Escape and left hidden past a lifetime shortened
+# for the benchmark (its resident memory then, against its own tray start's).
 #
 #   bench/idlebench.py <build directory> <work directory> <seconds> <rounds>
-import collections, http.server, os, re, signal, statistics, subprocess, sys, threading, time
+import collections, http.server, os, re, signal, ssl, statistics, subprocess, sys, threading, time
 
 build, work, seconds, rounds = sys.argv[1], sys.argv[2], float(sys.argv[3]), int(sys.argv[4])
 program = os.path.join(build, "tests", "tarrowin_under_test")
@@ -21,6 +24,8 @@ FOLDER = "/chromium-browser-snapshots/Linux_x64"
 SETTLE = 3.0          # after the last process is ready, before anything is counted
 TRANSFER_SECONDS = 20.0
 CHUNK = 256 * 1024
+TLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support", "tls")
+LIFETIME_MS = 3000    # the window's lifetime after a hide, for the benchmark
 
 
 class Storage:
@@ -28,7 +33,7 @@ class Storage:
     the version file is never newer than the program, and the build archive, when there is
     one, goes out in CHUNK pieces at a steady pace after a short hold."""
 
-    def __init__(self, latest, archive=None, hold=0.0):
+    def __init__(self, latest, archive=None, hold=0.0, tls=False):
         self.latest, self.archive, self.hold = latest, archive, hold
         self.answered = []
         self.refused = []
@@ -45,8 +50,15 @@ class Storage:
 
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.server.daemon_threads = True
+        if tls:
+            # The suite's certificate for 127.0.0.1, which the program under test trusts.
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(os.path.join(TLS, "loopback.crt"),
+                                    os.path.join(TLS, "loopback.key"))
+            self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.address = "http://127.0.0.1:%d" % self.server.server_address[1]
+        self.address = "%s://127.0.0.1:%d" % ("https" if tls else "http",
+                                             self.server.server_address[1])
 
     def handle(self, request):
         if request.path == FOLDER + "/LAST_CHANGE":
@@ -104,9 +116,11 @@ class Storage:
 class Program:
     """One process under measurement, its Qt log read as it comes (one line per frame)."""
 
-    def __init__(self, kind, command, home, storage=None, settings=None, rules="", installed=None):
+    def __init__(self, kind, command, home, storage=None, settings=None, rules="", installed=None,
+                 extra=None):
         self.kind, self.storage = kind, storage
         env = dict(os.environ)
+        env.update(extra or {})
         for name, sub in (("XDG_CONFIG_HOME", "config"), ("XDG_DATA_HOME", "data"),
                           ("XDG_RUNTIME_DIR", "runtime"), ("TMPDIR", "tmp"),
                           ("XDG_CACHE_HOME", "cache")):
@@ -402,14 +416,84 @@ print("install, window hidden: wakeups_per_s %s, main thread %s, seconds %s" % (
     spread([i["main_wakeups"] / i["span"] for _, i, *_ in hidden]),
     spread([i["span"] for _, i, *_ in hidden])), flush=True)
 
+# The tray start alone, against a storage over TLS, and once with its window shown and hidden.
+def tray_alone(home, tls=False, extra=None):
+    storage = Storage(latest=installed, tls=tls)
+    each = Program("tray", [program, "--tray"], home, storage, idle_settings, installed=installed,
+                   extra=extra)
+    try:
+        wait_until(lambda: storage.answered or each.process.poll() is not None, 60,
+                   "no first check answered alone")
+        if each.process.poll() is not None:
+            raise SystemExit("idle: the tray start ended early:\n" + "\n".join(each.log))
+        time.sleep(SETTLE)
+        return each, storage
+    except BaseException:
+        each.stop()
+        storage.server.shutdown()
+        raise
+
+
+def rss_after_https():
+    each, storage = tray_alone(os.path.join(work, "https"), tls=True)
+    try:
+        return each.sample()["rss"]
+    finally:
+        each.stop()
+        storage.server.shutdown()
+
+
+def main_window(pid):
+    """The program's visible 310 x 195 window (the tray icon has one of its own), or None."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
+                           capture_output=True, text=True).stdout.split()
+    for window in found:
+        size = subprocess.run(["xdotool", "getwindowgeometry", window], capture_output=True,
+                              text=True).stdout
+        if "Geometry: 310x195" in size:
+            return window
+    return None
+
+
+def rss_after_hide():
+    home = os.path.join(work, "hide")
+    lifetime = {"TARROWIN_TEST_CONTENT_LIFETIME_MS": str(LIFETIME_MS)}
+    each, storage = tray_alone(home, extra=lifetime)
+    try:
+        started = each.sample()["rss"]
+        # A second start asks the running one for its window.
+        opener = Program("opener", [program], home, extra=lifetime)
+        opener.process.wait(30)
+        wait_until(lambda: each.frames, 30, "the window was not drawn")
+        time.sleep(SETTLE)
+        shown = each.sample()["rss"]
+        window = main_window(each.pid)
+        if not window:
+            raise SystemExit("idle: no visible window to hide")
+        subprocess.run(["xdotool", "windowfocus", "--sync", window, "key", "Escape"], check=True)
+        wait_until(lambda: not main_window(each.pid), 30, "Escape did not hide the window")
+        time.sleep(LIFETIME_MS / 1000 + SETTLE)
+        return started, shown, each.sample()["rss"]
+    finally:
+        each.stop()
+        storage.server.shutdown()
+
+
+rss_https = rss_after_https()
+hide_start, hide_shown, hide_after = rss_after_hide()
+print("tray over TLS: rss_MiB=%.1f; tray shown and hidden: rss_MiB at start %.1f, shown %.1f, "
+      "%.0f s after the hide %.1f" % (rss_https / 1024, hide_start / 1024, hide_shown / 1024,
+                                      LIFETIME_MS / 1000 + SETTLE, hide_after / 1024), flush=True)
+
 tray = results["tray"]
 frames_hidden = max(r["frames"] for r in tray) + max(d["frames"] + i["frames"] for d, i, *_ in hidden)
 rss_tray = statistics.median(r["rss_kib"] for r in tray)
 rss_ratio = rss_tray / statistics.median(r["rss_kib"] for r in results["baseline_hidden"])
 rss_ratio_tray = rss_tray / statistics.median(r["rss_kib"] for r in results["baseline_tray"])
 print("idle: cpu_s=%.2f wakeups_per_min=%.1f frames_hidden=%d rss_ratio=%.2f rss_tray_MiB=%.1f "
-      "pss_MiB=%.1f rss_ratio_tray=%.2f" % (
+      "pss_MiB=%.1f rss_ratio_tray=%.2f rss_https_MiB=%.1f rss_after_hide_MiB=%.1f "
+      "after_hide_growth_MiB=%.1f" % (
           statistics.median(r["cpu_s"] for r in tray),
           statistics.median(r["wakeups"] * 60 / r["span"] for r in tray),
           frames_hidden, rss_ratio, rss_tray / 1024, statistics.median(pss) / 1024,
-          rss_ratio_tray))
+          rss_ratio_tray, rss_https / 1024, hide_after / 1024, (hide_after - hide_start) / 1024))

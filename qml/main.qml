@@ -1,8 +1,11 @@
-import QtQuick
-import QtDesktop 0.1
+import QtQml
+import QtQml.Models
 import Tarrowin 1.0
 
-Rectangle {
+// The program's objects, made at start-up. The window, with its frame (WindowFrame.qml) and
+// contents, is made by the window host only when it is first shown; it finds these objects
+// by their ids.
+ObjectGroup {
     id: window
 
     // Pages of the maker's site, handed in by the program.
@@ -11,22 +14,25 @@ Rectangle {
     // Asks for a proxy's user and password; made by the program with the network settings.
     property ProxyPrompt proxyPrompt
 
+    // Ask the window host to show the window, and to hide it.
     signal restore()
+    signal dismiss()
 
     // Whether the desktop has a tray for the icon; the window host keeps it up to date.
     property bool trayAvailable: true
     // Whether the window's tabs and controls exist: the window host makes them when the
     // window is shown and lets them go after a while hidden. A tray start makes none.
     property bool contentWanted: false
-    // The window's tabs and controls while they exist, null otherwise.
-    readonly property Item content: windowContent.item
+    // The window's tabs and controls while they exist, null otherwise; the window's frame
+    // keeps it up to date.
+    property QtObject content: null
     // The tab the last request to show the window asked for.
     property int currentTab: 0
     // Counts the view's writes to the store, so what is read from it is read again.
     property int storeWrites: 0
 
     // A click on the tray icon: the window comes up on the status tab, or goes away.
-    function toggleWindow() { Window.window && Window.window.visible ? Window.window.hide() : openWindow() }
+    function toggleWindow() { shown ? dismiss() : openWindow() }
     function openWindow() { showTab(0) }
     function openSettings() { showTab(1) }
     function openBuilds() { showTab(2) }
@@ -87,8 +93,9 @@ Rectangle {
     // font DPI setting alone would push text out of it. Displays that scale the whole
     // window scale the text with it.
     readonly property int textPixels: 11
-    // Whether the window is on screen: nothing animates in a hidden window.
-    readonly property bool shown: Window.window !== null && Window.window.visible
+    // Whether the window is on screen: nothing animates in a hidden window. The window host
+    // keeps it up to date.
+    property bool shown: false
 
     // Escapes the value, which may come from a server or a file name, so it is shown as it
     // is and never read as markup.
@@ -96,33 +103,7 @@ Rectangle {
         return String(value).replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
     }
 
-    readonly property int margins: styleitem.style == "mac" ? 16 : 0
-
-    width: 310 + 2 * margins
-    height: 195 + 2 * margins
-    // The desktop's colours, light or dark, as the controls use them.
-    color: palette.window
-    focus: true
-    // Without a tray a hidden window could not be reached again: Escape then leaves it.
-    Keys.onEscapePressed: if (trayAvailable) Window.window.hide()
-
-    Loader {
-        id: windowContent
-        anchors.fill: parent
-        anchors.margins: margins
-        active: contentWanted
-        source: "WindowContent.qml"
-    }
-
     // A proxy's 407 asks in the window, which comes up for it.
-    Loader {
-        id: proxyQuestion
-        anchors.fill: parent
-        anchors.margins: margins
-        active: contentWanted && proxyPrompt !== null && proxyPrompt.waiting
-        source: "ProxyQuestion.qml"
-    }
-
     Connections {
         target: proxyPrompt
         function onChanged() { if (proxyPrompt.waiting) openWindow() }
@@ -186,7 +167,7 @@ Rectangle {
         loop: updateLoop
         lastError: chromeDownloader.lastError
         mirrorOnly: chromeDownloader.mirrorOnly
-        windowVisible: window.Window.visibility !== Window.Hidden
+        windowVisible: shown
         browserOutdated: browserRelaunch.outdated
         onNoticeRequested: (text, title, type, timeout, action, label, more) => systemTrayIcon.showMessage(text, title, type, timeout, action, label, more)
         // Each entry, and each notice button named after one, does what its name says.
@@ -201,9 +182,9 @@ Rectangle {
                                   [UpdateNotifier.AllowSandbox]: sandboxGuard.allow,
                                   [UpdateNotifier.Relaunch]: browserRelaunch.relaunch,
                                   [UpdateNotifier.Quit]: exitProgram,
-                                  [UpdateNotifier.BisectGood]: () => bisectActions.judge(0),
-                                  [UpdateNotifier.BisectBad]: () => bisectActions.judge(1),
-                                  [UpdateNotifier.BisectSkip]: () => bisectActions.judge(2),
+                                  [UpdateNotifier.BisectGood]: () => bisectActions.judge(BisectRange.Good),
+                                  [UpdateNotifier.BisectBad]: () => bisectActions.judge(BisectRange.Bad),
+                                  [UpdateNotifier.BisectSkip]: () => bisectActions.judge(BisectRange.Skip),
                                   [UpdateNotifier.BisectGoOn]: () => { bisectActions.resume(); openBuilds() } })[action]()
     }
 
@@ -281,9 +262,5 @@ Rectangle {
 
     PowerSupply {
         id: powerSupply
-    }
-
-    StyleItem {
-        id: styleitem
     }
 }

@@ -13,13 +13,13 @@
 #include "shell/singleinstance.h"
 #include "shell/startup.h"
 #include "shell/unixsignals.h"
+#include "shell/windowhost.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QProcess>
-#include <QQuickItem>
 #include <QQuickWindow>
 #include <QThreadPool>
 
@@ -31,7 +31,7 @@ namespace {
 
 // The view's own entry points, so a request from outside takes the same path as the
 // tray menu's.
-void invokeOnView(const QPointer<QQuickItem> &root, const char *function)
+void invokeOnView(const QPointer<QObject> &root, const char *function)
 {
     if (root)
         QMetaObject::invokeMethod(root, function);
@@ -180,14 +180,13 @@ void answerHandedJob(const QByteArray &job, QLocalSocket *reply, QObject *contex
 // Rewriting the launcher and its menu entry waits for the disk twice: a window shown at
 // start is drawn first (or hidden before it ever was), a tray start sends its first
 // requests first.
-void refreshLauncherSoon(QmlApplicationViewer *viewer, QObject *context,
-                         const InstallRoot &installRoot)
+void refreshLauncherSoon(const WindowHost *host, QObject *context, const InstallRoot &installRoot)
 {
     const auto refreshLauncher = [installRoot, done = std::make_shared<bool>(false)] {
         if (!std::exchange(*done, true))
             BrowserLauncher::refresh(installRoot);
     };
-    if (viewer->isVisible()) {
+    if (QmlApplicationViewer *viewer = host->window(); viewer && viewer->isVisible()) {
         QObject::connect(viewer, &QQuickWindow::frameSwapped, context, refreshLauncher,
                          Qt::SingleShotConnection);
         QObject::connect(viewer, &QWindow::visibleChanged, context, refreshLauncher,
@@ -200,10 +199,10 @@ void refreshLauncherSoon(QmlApplicationViewer *viewer, QObject *context,
 // Requests from outside the view (a second start, a tray that needs a fresh start, a
 // termination signal) take the view's own paths. *handOver is set when this instance is
 // to start its successor once it has ended.
-void connectOutsideRequests(SingleInstance *instance, UnixSignals *unixSignals,
-                            QmlApplicationViewer *viewer, QObject *context, bool *handOver)
+void connectOutsideRequests(SingleInstance *instance, UnixSignals *unixSignals, WindowHost *host,
+                            QObject *context, bool *handOver)
 {
-    const QPointer<QQuickItem> root = viewer->rootObject();
+    const QPointer<QObject> root = host->rootObject();
     QObject::connect(instance, &SingleInstance::showRequested, context,
                      [root] { invokeOnView(root, "openWindow"); });
     QObject::connect(instance, &SingleInstance::jobRequested, context,
@@ -212,7 +211,7 @@ void connectOutsideRequests(SingleInstance *instance, UnixSignals *unixSignals,
                      });
     // Ends the way Exit does (an installation under way finishes first); the successor
     // starts once this instance has let go of the single-instance lock.
-    QObject::connect(viewer, &QmlApplicationViewer::freshStartNeeded, context, [root, handOver] {
+    QObject::connect(host, &WindowHost::freshStartNeeded, context, [root, handOver] {
         // A panel that restarts while an installation is let finish asks
         // again: that is no second Exit, which would quit at once.
         if (std::exchange(*handOver, true))
@@ -291,13 +290,13 @@ int qMain(int argc, char *argv[])
         QThreadPool::globalInstance()->start(&StepLauncher::removeLeftovers);
     }
 
-    auto viewer = Startup::createMainWindow(arguments);
-    refreshLauncherSoon(viewer.get(), app.get(), installRoot);
+    auto host = Startup::createMainWindow(arguments);
+    refreshLauncherSoon(host.get(), app.get(), installRoot);
     bool handOver = false;
-    connectOutsideRequests(instance, unixSignals, viewer.get(), app.get(), &handOver);
+    connectOutsideRequests(instance, unixSignals, host.get(), app.get(), &handOver);
     const int result = QApplication::exec();
 
-    viewer.reset();
+    host.reset();
     if (handOver)
         startSuccessor(instance, arguments);
     // Objects released with deleteLater during teardown (the tray menu, replies) go now,

@@ -2,28 +2,20 @@
 
 #include "common/appidentity.h"
 #include "settings/config.h"
+#include "shell/traypresence.h"
 #include "shell/windowplacement.h"
 #include "tray/fileiconengine.h"
-#include "tray/statusnotifierwatch.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QMetaMethod>
 #include <QMoveEvent>
-#include <QPixmapCache>
-#include <QQmlEngine>
+#include <QQmlComponent>
+#include <QQmlContext>
 #include <QQuickItem>
 #include <QScreen>
 #include <QShowEvent>
-#include <QSystemTrayIcon>
-#include <QThreadPool>
-
-#include <cstdlib>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -31,23 +23,13 @@ namespace {
 // step, and each write costs a rewrite of the settings file with its syncs.
 constexpr int positionSettleTime = 500;
 
-bool desktopHasTray()
-{
-    // Headless platforms have no tray, and no one who could reach a window either: they keep
-    // the tray behaviour, so a headless run does what a run on a desktop with a tray does.
-    const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
-        return true;
-    return QSystemTrayIcon::isSystemTrayAvailable();
-}
-
 } // namespace
 
-QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
-    : QQuickView(parent)
-    , m_trayAvailable(desktopHasTray())
+QmlApplicationViewer::QmlApplicationViewer(QQmlEngine *engine, QObject *program, TrayPresence *tray)
+    : QQuickView(engine, nullptr)
+    , m_program(program)
+    , m_tray(tray)
 {
-    connect(engine(), &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit);
     setResizeMode(QQuickView::SizeViewToRootObject);
     setFlags(Qt::Tool);
     // The desktop's own rendering of the installed icon where there is one, crisp at every
@@ -58,21 +40,6 @@ QmlApplicationViewer::QmlApplicationViewer(QWindow *parent)
     m_positionSettled.setSingleShot(true);
     m_positionSettled.setInterval(positionSettleTime);
     connect(&m_positionSettled, &QTimer::timeout, this, &QmlApplicationViewer::savePosition);
-    m_contentRelease.setSingleShot(true);
-    m_contentRelease.setInterval(defaultContentLifetime);
-    connect(&m_contentRelease, &QTimer::timeout, this, &QmlApplicationViewer::releaseContent);
-    connect(new StatusNotifierWatch(this), &StatusNotifierWatch::presentChanged, this,
-            &QmlApplicationViewer::trayServiceChanged);
-    followTray();
-}
-
-void QmlApplicationViewer::trayServiceChanged(bool present)
-{
-    // A D-Bus tray that goes away takes the icon with it, as an X tray does; one that comes
-    // back is what Qt asks about afresh.
-    updateTrayAvailable();
-    if (present && !m_trayAvailable)
-        emit freshStartNeeded();
 }
 
 QmlApplicationViewer::~QmlApplicationViewer()
@@ -81,47 +48,21 @@ QmlApplicationViewer::~QmlApplicationViewer()
     savePosition();
 }
 
-void QmlApplicationViewer::followTray()
+bool QmlApplicationViewer::trayAvailable() const
 {
-    // On X11 a tray announces itself to every client, and Qt follows it once anything asked
-    // for the tray (desktopHasTray did). Qt passes the news on only through its platform
-    // interface, a QObject of a private class: it is reached through the meta-object system,
-    // by name. Where it is missing, a close of the window still looks afresh.
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return;
-    auto *native = reinterpret_cast<QObject *>(QGuiApplication::platformNativeInterface());
-    if (!native || native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") < 0)
-        return;
-    connect(native, SIGNAL(systemTrayWindowChanged(QScreen *)), this, SLOT(updateTrayAvailable()));
+    return m_tray->available();
 }
 
-void QmlApplicationViewer::updateTrayAvailable()
+void QmlApplicationViewer::loadFrame(const QUrl &url)
 {
-    const bool available = desktopHasTray();
-    if (available == m_trayAvailable)
-        return;
-    m_trayAvailable = available;
-    if (QQuickItem *root = rootObject())
-        root->setProperty("trayAvailable", m_trayAvailable);
-    emit trayAvailableChanged(m_trayAvailable);
-}
-
-void QmlApplicationViewer::loadMainFile(const QUrl &url)
-{
-    setSource(url);
+    auto *component = new QQmlComponent(engine(), url, this);
+    QObject *frame = component->create(m_program ? qmlContext(m_program) : rootContext());
+    if (!frame)
+        qWarning("%s", qPrintable(component->errorString()));
+    // The view takes the frame: it goes with the window.
+    setContent(url, component, frame);
     setMinimumSize(size());
     setMaximumSize(size());
-
-    // restore() is declared in QML, so there is no member pointer to connect to.
-    QQuickItem *root = rootObject();
-    if (!root)
-        return;
-    root->setProperty("trayAvailable", m_trayAvailable);
-    const QMetaObject *rootMeta = root->metaObject();
-    const int signalIndex = rootMeta->indexOfSignal("restore()");
-    const int slotIndex = metaObject()->indexOfSlot("restoreWindow()");
-    if (signalIndex >= 0)
-        connect(root, rootMeta->method(signalIndex), this, metaObject()->method(slotIndex));
 }
 
 void QmlApplicationViewer::showAtStartupPosition()
@@ -171,62 +112,18 @@ void QmlApplicationViewer::moveEvent(QMoveEvent *event)
     m_positionSettled.start();
 }
 
-void QmlApplicationViewer::setContentLifetime(std::chrono::milliseconds lifetime)
-{
-    m_contentRelease.setInterval(lifetime);
-}
-
-void QmlApplicationViewer::setContentWanted(bool wanted)
-{
-    // Made at once, before the window is exposed: its first frame shows them.
-    if (QQuickItem *root = rootObject())
-        root->setProperty("contentWanted", wanted);
-}
-
 void QmlApplicationViewer::showEvent(QShowEvent *event)
 {
-    m_contentRelease.stop();
-    setContentWanted(true);
+    // Made at once, before the window is exposed: its first frame shows them.
+    if (m_program)
+        m_program->setProperty("contentWanted", true);
     QQuickView::showEvent(event);
-}
-
-void QmlApplicationViewer::releaseContent()
-{
-    if (isVisible())
-        return;
-    setContentWanted(false);
-    // The controls go by deleteLater; the hand-back is worth it only once they are gone.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    releaseIdleResources();
 }
 
 void QmlApplicationViewer::hideEvent(QHideEvent *event)
 {
     QQuickView::hideEvent(event);
     savePosition();
-    m_contentRelease.start();
-    // Once the hide is through: nothing is drawn until the window comes back.
-    QMetaObject::invokeMethod(this, &QmlApplicationViewer::releaseIdleResources,
-                              Qt::QueuedConnection);
-}
-
-void QmlApplicationViewer::releaseIdleResources()
-{
-    engine()->collectGarbage();
-    engine()->trimComponentCache();
-    // Drops the images no item holds any more; without it their cache wakes the program
-    // every 30 s for minutes, letting go of a quarter each time.
-    releaseResources();
-    // The tray icon's and the notices' pixmaps, drawn again from their sources when needed.
-    QPixmapCache::clear();
-    // Notices are painted with the help of Qt's pool threads, which would otherwise linger
-    // for 30 s each. Only threads with nothing to do are ended: none is waited for.
-    QThreadPool::globalInstance()->waitForDone(0);
-#ifdef __GLIBC__
-    // The C library keeps freed pages for reuse, in every thread's pool; a program that
-    // waits for hours hands them back instead.
-    malloc_trim(0);
-#endif
 }
 
 void QmlApplicationViewer::closeEvent(QCloseEvent *event)
@@ -234,14 +131,14 @@ void QmlApplicationViewer::closeEvent(QCloseEvent *event)
     QQuickView::closeEvent(event);
     if (!event->isAccepted())
         return;
-    updateTrayAvailable();
-    if (m_trayAvailable)
+    m_tray->update();
+    if (m_tray->available())
         return;
     // Without a tray nothing else could reach the program: closing the window ends it the
     // way the tray's Exit does, which lets an installation under way finish. Queued, so the
     // close completes first.
-    if (QQuickItem *root = rootObject())
-        QMetaObject::invokeMethod(root, "exitProgram", Qt::QueuedConnection);
+    if (m_program)
+        QMetaObject::invokeMethod(m_program, "exitProgram", Qt::QueuedConnection);
     else
         QCoreApplication::quit();
 }

@@ -14,14 +14,16 @@
 #include "shell/bisectactions.h"
 #include "shell/buildactions.h"
 #include "shell/commandline.h"
-#include "shell/qmlapplicationviewer.h"
+#include "shell/objectgroup.h"
 #include "shell/qmlchromedownloader.h"
 #include "shell/qmlsystemtrayicon.h"
 #include "shell/qmlversionchecker.h"
+#include "shell/windowhost.h"
 #include "transfer/proxiedmanager.h"
 #include "tray/meteredconnection.h"
 #include "tray/powersupply.h"
 #include "tray/proxyprompt.h"
+#include "update/bisectrange.h"
 #include "update/updateloop.h"
 #include "update/updatenotifier.h"
 #include "update/updatewords.h"
@@ -29,9 +31,9 @@
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQmlNetworkAccessManagerFactory>
-#include <QQuickItem>
 #include <QThread>
 #include <QThreadPool>
+#include <QTranslator>
 
 namespace {
 constexpr int poolThreadExpiry = 1000;
@@ -62,6 +64,22 @@ private:
     QPointer<ProxyPrompt> m_prompt;
 };
 
+// "1 step", "2 steps": the texts tr() counts with %n have one form in the source, English's
+// two come compiled in. Once, however often the identity is set.
+void installPlurals()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    const QString name = QStringLiteral("tarrowinPlurals");
+    if (!app || app->findChild<QTranslator *>(name, Qt::FindDirectChildrenOnly))
+        return;
+    auto *plurals = new QTranslator(app);
+    plurals->setObjectName(name);
+    if (plurals->load(QStringLiteral(":/translations/tarrowin_en.qm")))
+        QCoreApplication::installTranslator(plurals);
+    else
+        qWarning("The English plural forms are missing from the program");
+}
+
 } // namespace
 
 ProxyPrompt *Startup::useNetworkSettings(QQmlEngine *engine)
@@ -89,6 +107,7 @@ void Startup::setApplicationIdentity()
     QCoreApplication::setApplicationVersion(AppIdentity::version());
     // Ties the windows to the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(AppIdentity::id());
+    installPlurals();
 }
 
 // The view hands the downloader's status, the notifier's notice types and the sandbox guard's
@@ -124,49 +143,51 @@ void Startup::registerTypes()
     qmlRegisterType<BuildListModel>(uri, 1, 0, "BuildListModel");
     qmlRegisterType<BuildActions>(uri, 1, 0, "BuildActions");
     qmlRegisterType<BisectActions>(uri, 1, 0, "BisectActions");
+    qmlRegisterUncreatableMetaObject(BisectRange::staticMetaObject, uri, 1, 0, "BisectRange",
+                                     QStringLiteral("BisectRange only names the verdicts"));
+    qmlRegisterType<ObjectGroup>(uri, 1, 0, "ObjectGroup");
 }
 
-void Startup::releaseAfterWork(QmlApplicationViewer *viewer)
+void Startup::releaseAfterWork(WindowHost *host)
 {
     // Pool threads (unpacking, copies, Qt's own image work) end a second after their last
     // task, not 30 s: one still finishing its task when the work is reported ended is past
     // the hand-back's reach, and would wait half a minute with its stack and heap.
     QThreadPool::globalInstance()->setExpiryTimeout(poolThreadExpiry);
-    const QQuickItem *root = viewer->rootObject();
+    const QObject *root = host->rootObject();
     if (!root)
         return;
     // Start-up ends with the first check's answer; loading the view, compiling and checking
     // leave garbage behind that a program waiting in the tray need not keep.
     if (auto *checker = root->findChild<VersionChecker *>())
-        QObject::connect(checker, &VersionChecker::latestBuildChanged, viewer,
-                         &QmlApplicationViewer::releaseIdleResources,
+        QObject::connect(checker, &VersionChecker::latestBuildChanged, host,
+                         &WindowHost::releaseIdleResources,
                          Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     // So does every download and installation, successful or not.
     if (auto *downloader = root->findChild<ChromeDownloader *>())
-        QObject::connect(downloader, &ChromeDownloader::workEnded, viewer,
-                         &QmlApplicationViewer::releaseIdleResources, Qt::QueuedConnection);
+        QObject::connect(downloader, &ChromeDownloader::workEnded, host,
+                         &WindowHost::releaseIdleResources, Qt::QueuedConnection);
 }
 
-std::unique_ptr<QmlApplicationViewer> Startup::createMainWindow(const QStringList &arguments)
+std::unique_ptr<WindowHost> Startup::createMainWindow(const QStringList &arguments)
 {
     // Closing the window only hides it while the program lives on in the tray; without a
     // tray the window host ends the program itself.
     QGuiApplication::setQuitOnLastWindowClosed(false);
-    auto viewer = std::make_unique<QmlApplicationViewer>();
+    auto host = std::make_unique<WindowHost>();
     setApplicationIdentity();
     registerTypes();
-    ProxyPrompt *prompt = useNetworkSettings(viewer->engine());
+    ProxyPrompt *prompt = useNetworkSettings(host->engine());
     // The maker's pages come from the one place that holds the servers' addresses.
     QUrl update = Endpoints::maker();
     update.setPath(QStringLiteral("/download/Tarrowin.exe"));
-    viewer->setInitialProperties(
-        { { QStringLiteral("siteAddress"), Endpoints::maker() },
-          { QStringLiteral("updateAddress"), update },
-          { QStringLiteral("proxyPrompt"), QVariant::fromValue(prompt) } });
-    viewer->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
-    releaseAfterWork(viewer.get());
+    host->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")),
+                       { { QStringLiteral("siteAddress"), Endpoints::maker() },
+                         { QStringLiteral("updateAddress"), update },
+                         { QStringLiteral("proxyPrompt"), QVariant::fromValue(prompt) } });
+    releaseAfterWork(host.get());
     // Without a tray a tray start would leave the program out of reach.
-    if (!CommandLine::isTrayStart(arguments) || !viewer->trayAvailable())
-        viewer->showAtStartupPosition();
-    return viewer;
+    if (!CommandLine::isTrayStart(arguments) || !host->trayAvailable())
+        host->showAtStartupPosition();
+    return host;
 }

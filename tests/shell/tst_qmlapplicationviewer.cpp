@@ -1,4 +1,5 @@
 #include "shell/qmlapplicationviewer.h"
+#include "shell/windowhost.h"
 #include "shell/windowplacement.h"
 #include "support/testenvironment.h"
 
@@ -40,7 +41,7 @@ private slots:
     void contentLivesWhileTheWindowIsWanted();
 
 private:
-    std::unique_ptr<QmlApplicationViewer> loadedViewer();
+    std::unique_ptr<WindowHost> loadedViewer();
 };
 
 void TestQmlApplicationViewer::initTestCase()
@@ -132,7 +133,7 @@ void TestQmlApplicationViewer::contentLivesWhileTheWindowIsWanted()
     QFETCH(QString, request);
     QFETCH(int, tab);
     QFETCH(bool, shownAgain);
-    const auto content = [](const QmlApplicationViewer &viewer) {
+    const auto content = [](const WindowHost &viewer) {
         return viewer.rootObject()->property("content").value<QObject *>();
     };
     auto viewer = loadedViewer();
@@ -144,10 +145,10 @@ void TestQmlApplicationViewer::contentLivesWhileTheWindowIsWanted()
     const QPointer<QObject> made = content(*viewer);
     QVERIFY(made);
     QCOMPARE(made->property("current").toInt(), tab);
-    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
-    viewer->hide();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
+    viewer->window()->hide();
     if (shownAgain) {
-        viewer->show();
+        viewer->window()->show();
         // Nothing to wait for but time: four lifetimes, long past a release.
         QTest::qWait(200);
         QVERIFY(made);
@@ -155,26 +156,31 @@ void TestQmlApplicationViewer::contentLivesWhileTheWindowIsWanted()
     } else {
         QTRY_VERIFY(!made);
         QVERIFY(!content(*viewer));
+        // The whole window went with them.
+        QVERIFY(!viewer->window());
     }
 
     // Made anew for the next show, on the tab asked for.
-    viewer->hide();
+    if (viewer->window())
+        viewer->window()->hide();
     QTRY_VERIFY(!content(*viewer));
     QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), qPrintable(request)));
     QVERIFY(content(*viewer));
     QCOMPARE(content(*viewer)->property("current").toInt(), tab);
 }
 
-std::unique_ptr<QmlApplicationViewer> TestQmlApplicationViewer::loadedViewer()
+std::unique_ptr<WindowHost> TestQmlApplicationViewer::loadedViewer()
 {
-    auto viewer = std::make_unique<QmlApplicationViewer>();
-    viewer->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
-    return viewer;
+    auto host = std::make_unique<WindowHost>();
+    host->loadMainFile(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    return host;
 }
 
 void TestQmlApplicationViewer::loadingFixesTheRootItemsSize()
 {
-    auto viewer = loadedViewer();
+    auto host = loadedViewer();
+    QVERIFY(host->rootObject());
+    const QmlApplicationViewer *viewer = host->makeWindow();
     QVERIFY(viewer->rootObject());
     QCOMPARE(viewer->size(), QSize(310, 195));
     QCOMPARE(viewer->minimumSize(), QSize(310, 195));
@@ -189,9 +195,9 @@ void TestQmlApplicationViewer::restoreSignalShowsTheWindow()
     auto viewer = loadedViewer();
     QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "restore"));
     QVERIFY(viewer->isVisible());
-    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
 
-    viewer->hide();
+    viewer->window()->hide();
     QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "openSettings"));
     QVERIFY(viewer->isVisible());
 }
@@ -202,18 +208,18 @@ void TestQmlApplicationViewer::savedPositionIsUsed()
     auto viewer = loadedViewer();
     viewer->showAtStartupPosition();
     QVERIFY(viewer->isVisible());
-    QCOMPARE(viewer->position(), QPoint(40, 60));
+    QCOMPARE(viewer->window()->position(), QPoint(40, 60));
 }
 
 void TestQmlApplicationViewer::everyMoveIsStored()
 {
     auto viewer = loadedViewer();
     viewer->showAtStartupPosition();
-    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
     QTRY_VERIFY(QSettings().contains(QStringLiteral("StartupPosition")));
 
     for (const QPoint target : { QPoint(12, 34), QPoint(56, 78) }) {
-        viewer->setPosition(target);
+        viewer->window()->setPosition(target);
         QTRY_COMPARE(QSettings().value(QStringLiteral("StartupPosition")).toPoint(), target);
     }
 }
@@ -225,10 +231,10 @@ void TestQmlApplicationViewer::startPlacementIsWrittenOnceDrawn()
         QSettings().clear();
         auto viewer = loadedViewer();
         viewer->showAtStartupPosition();
-        const QPoint placed = viewer->position();
+        const QPoint placed = viewer->window()->position();
         // Not before the first frame; a window hidden or closed before it still writes.
         QVERIFY(!QSettings().contains(key));
-        hide ? viewer->hide() : viewer.reset();
+        hide ? viewer->window()->hide() : viewer.reset();
         QCOMPARE(QSettings().value(key).toPoint(), placed);
     }
 }
@@ -247,24 +253,25 @@ void TestQmlApplicationViewer::movesAreWrittenOnceTheySettle()
     const QString key = QStringLiteral("StartupPosition");
     auto viewer = loadedViewer();
     viewer->showAtStartupPosition();
-    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
-    const QPoint start = viewer->position();
+    QmlApplicationViewer *window = viewer->window();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    const QPoint start = window->position();
     QCOMPARE(QSettings().value(key).toPoint(), start);
 
     // A drag: many moves in a row, none of them written while it lasts.
     for (int step = 1; step <= 20; ++step) {
-        viewer->setPosition(start + QPoint(step, 2 * step));
+        window->setPosition(start + QPoint(step, 2 * step));
         QCoreApplication::processEvents();
     }
     const QPoint last = start + QPoint(20, 40);
-    QCOMPARE(viewer->position(), last);
+    QCOMPARE(window->position(), last);
     QCOMPARE(QSettings().value(key).toPoint(), start);
 
     if (then == QLatin1String("rest")) {
         QTRY_COMPARE(QSettings().value(key).toPoint(), last);
     } else {
         if (then == QLatin1String("hide"))
-            viewer->hide();
+            window->hide();
         else
             viewer.reset();
         QCOMPARE(QSettings().value(key).toPoint(), last);
@@ -275,7 +282,8 @@ void TestQmlApplicationViewer::quitFromTheViewEndsTheEventLoop()
 {
     auto viewer = loadedViewer();
     QTimer::singleShot(0, viewer.get(), [&] {
-        QQmlExpression(viewer->rootContext(), viewer->rootObject(), QStringLiteral("Qt.quit()"))
+        QQmlExpression(qmlContext(viewer->rootObject()), viewer->rootObject(),
+                       QStringLiteral("Qt.quit()"))
             .evaluate();
     });
     // A bound, so a broken route fails the test instead of hanging it.
@@ -296,12 +304,12 @@ void TestQmlApplicationViewer::hidingHandsBackWhatWaitingDoesNotNeed()
     };
     auto viewer = loadedViewer();
     viewer->showAtStartupPosition();
-    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
     // A pool thread that painted something and now waits out its expiry.
     QThreadPool::globalInstance()->start([] {});
     QTRY_VERIFY(QThreadPool::globalInstance()->activeThreadCount() == 0 && pooled() == 1);
 
-    viewer->hide();
+    viewer->window()->hide();
     QTRY_COMPARE(pooled(), 0);
 }
 

@@ -1,14 +1,19 @@
+#include "shell/bisectactions.h"
 #include "shell/commandline.h"
 #include "shell/qmlapplicationviewer.h"
+#include "shell/windowhost.h"
 #include "shell/windowplacement.h"
 #include "support/testenvironment.h"
 #include "support/viewprobe.h"
 
 #include <QQuickItem>
+#include <QQuickWindow>
 #include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <algorithm>
 
 class TestStartup : public QObject
 {
@@ -22,6 +27,8 @@ private slots:
 
     void trayOption_data();
     void trayOption();
+    void countedTextsInEnglish_data();
+    void countedTextsInEnglish();
     void request_data();
     void request();
 
@@ -72,6 +79,24 @@ void TestStartup::trayOption()
     QCOMPARE(CommandLine::isTrayStart(arguments), tray);
 }
 
+// English's plural forms, compiled in and loaded with the application's identity.
+void TestStartup::countedTextsInEnglish_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("one step") << 1 << "Testing build 7: at most 1 step left";
+    QTest::newRow("two steps") << 2 << "Testing build 7: at most 2 steps left";
+    QTest::newRow("no step") << 0 << "Testing build 7: at most 0 steps left";
+}
+
+void TestStartup::countedTextsInEnglish()
+{
+    QFETCH(int, count);
+    QFETCH(QString, said);
+    QCOMPARE(BisectActions::tr("Testing build %1: at most %n steps left", nullptr, count).arg(7),
+             said);
+}
+
 void TestStartup::request_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -109,8 +134,9 @@ void TestStartup::request()
 
 void TestStartup::normalStartShowsWindow()
 {
-    auto viewer = Startup::createMainWindow({ QStringLiteral("tarrowin") });
-    QVERIFY(viewer->isVisible());
+    auto host = Startup::createMainWindow({ QStringLiteral("tarrowin") });
+    QVERIFY(host->isVisible());
+    const QmlApplicationViewer *viewer = host->window();
     QCOMPARE(viewer->size(), QSize(310, 195));
     QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(viewer->geometry()));
     QTRY_COMPARE(QSettings().value(QStringLiteral("StartupPosition")).toPoint(),
@@ -128,6 +154,10 @@ void TestStartup::trayStartShowsNothingUntilRestored()
     const auto content
         = [&] { return viewer->rootObject()->property("content").value<QObject *>(); };
     QVERIFY(!content());
+    // Nor is the window, nor any other scene.
+    const QWindowList windows = QGuiApplication::allWindows();
+    QVERIFY(std::none_of(windows.begin(), windows.end(),
+                         [](QWindow *window) { return qobject_cast<QQuickWindow *>(window); }));
 
     QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "openWindow"));
     QVERIFY(viewer->isVisible());
@@ -137,7 +167,7 @@ void TestStartup::trayStartShowsNothingUntilRestored()
 void TestStartup::closingTheWindowKeepsRunning()
 {
     auto viewer = Startup::createMainWindow({ QStringLiteral("tarrowin") });
-    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
 
     // Closing the last window asks the application to quit through the window system's
     // event queue, a few loop iterations after lastWindowClosed. The loop gets a generous
@@ -149,7 +179,7 @@ void TestStartup::closingTheWindowKeepsRunning()
             QCoreApplication::exit(42);
         });
     });
-    QTimer::singleShot(0, viewer.get(), [&] { viewer->close(); });
+    QTimer::singleShot(0, viewer.get(), [&] { viewer->window()->close(); });
     QTimer::singleShot(10000, viewer.get(), [] { QCoreApplication::exit(1); });
     const int result = QCoreApplication::exec();
     QVERIFY(stillRunning);
@@ -214,13 +244,13 @@ void TestStartup::firstRestoreAfterTrayStartIsPlaced()
     QVERIFY(!viewer->isVisible());
     QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "openWindow"));
     QVERIFY(viewer->isVisible());
-    QCOMPARE(viewer->position(), expected);
+    QCOMPARE(viewer->window()->position(), expected);
 
     // Later restores leave the window where the user put it.
-    viewer->setPosition(QPoint(70, 80));
-    viewer->hide();
+    viewer->window()->setPosition(QPoint(70, 80));
+    viewer->window()->hide();
     QVERIFY(QMetaObject::invokeMethod(viewer->rootObject(), "openWindow"));
-    QCOMPARE(viewer->position(), QPoint(70, 80));
+    QCOMPARE(viewer->window()->position(), QPoint(70, 80));
 }
 
 TARROWIN_TEST_MAIN(TestStartup, false)

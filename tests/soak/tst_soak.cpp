@@ -4,6 +4,7 @@
 #include "install/installroot.h"
 #include "install/treeremoval.h"
 #include "shell/qmlapplicationviewer.h"
+#include "shell/windowhost.h"
 #include "support/archivebuilder.h"
 #include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
@@ -73,7 +74,7 @@ private:
 
     TestEnvironment &m_environment;
     std::unique_ptr<LoopbackServer> m_server;
-    std::unique_ptr<QmlApplicationViewer> m_viewer;
+    std::unique_ptr<WindowHost> m_viewer;
     std::unique_ptr<ViewProbe> m_view;
     VersionChecker *m_checker = nullptr;
     ChromeDownloader *m_downloader = nullptr;
