@@ -249,10 +249,6 @@
 <context>
     <name>BisectActions</name>
     <message>
-        <source>Testing build %1: at most %2 steps left</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>The bisect of builds %1 was interrupted at build %2</source>
         <translation type="unfinished"></translation>
     </message>
@@ -286,6 +282,16 @@
     </message>
     <message>
         <source>Build %1 is kept and pinned</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Testing build %1: at most %n steps left</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The last bisect is still ending: try again in a moment</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -331,6 +337,73 @@
     </message>
     <message>
         <source>Build %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>BisectPanel</name>
+    <message>
+        <source>Good:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Good build</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bad:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bad build</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Test on a copy of my profile</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Change log</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Good</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bad</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Skip</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Go on</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keep build %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Close</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -454,6 +527,61 @@
     <name>BuildListModel</name>
     <message>
         <source>Cannot save settings to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>BuildsTab</name>
+    <message>
+        <source>Builds</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Installed builds</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Make current</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unpin</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pin</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Number, version, M131 or date</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Build to install</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Install build…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Install build</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find the build that broke it…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find the build that broke it</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -899,9 +1027,96 @@
     </message>
 </context>
 <context>
+    <name>SettingsTab</name>
+    <message>
+        <source>Settings</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Check for Chromium builds every</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Time frame</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Run on startup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show notifications</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download on metered connections</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download on battery</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is a new version of Tarrowin available.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download Update</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>SingleInstance</name>
     <message>
         <source>The running Tarrowin ended before the job did</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>StatusTab</name>
+    <message>
+        <source>A Quillmarsh utility
+Lead developer: the Quillmarsh team</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Current version:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Check for a new build</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No Chromium builds for this platform</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Checking ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Latest version:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Status:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Next check:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>File size:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download progress</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1273,202 +1488,6 @@
     <name>VersionChecker</name>
     <message>
         <source>it stopped answering</source>
-        <translation type="unfinished"></translation>
-    </message>
-</context>
-<context>
-    <name>WindowContent</name>
-    <message>
-        <source>A Quillmarsh utility
-Lead developer: the Quillmarsh team</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Unknown</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Current version:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Check for a new build</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>No Chromium builds for this platform</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Checking ...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Latest version:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Status:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>File size:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download progress</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Settings</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Check for Chromium builds every</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Time frame</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Run on startup</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Show notifications</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download on metered connections</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>There is a new version of Tarrowin available.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download Update</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Next check:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download on battery</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Builds</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Installed builds</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Start</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Make current</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Unpin</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Pin</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Remove</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Number, version, M131 or date</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Build to install</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Install build…</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Install build</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Find the build that broke it…</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Find the build that broke it</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Good:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Good build</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Bad:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Bad build</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Test on a copy of my profile</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Change log</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Good</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Bad</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Skip</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Go on</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Keep build %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Done</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Stop</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Close</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -141,6 +141,36 @@ void tidy(int snapshots, const QByteArray &fresh = QByteArray())
         removeAt(snapshots, kept.at(i).constData());
 }
 
+// Every entry of the profile `from` into the fresh folder `into`, held against a sweep; true
+// once all of it is on disk.
+bool copyEntries(int from, int into, const CopyJob &job)
+{
+    bool whole = holdFolder(into);
+    for (const QByteArray &entry : whole ? entriesOf(from) : QList<QByteArray>()) {
+        // The running browser's lock, socket and cookie are no part of the profile.
+        if (!entry.startsWith("Singleton"))
+            whole = whole && copyEntry(from, into, entry.constData(), 0, job);
+    }
+    return whole && ::fsync(into) == 0;
+}
+
+// The copy in `partial` takes the name `name` when whole; otherwise it goes. A null string when
+// it is in place, else why not: empty when the copy itself failed.
+QString settle(int parent, const QByteArray &partial, const QByteArray &name, bool whole,
+               const QString &source)
+{
+    // A browser that started from the source meanwhile may have changed it half-way; one that
+    // started on the target made a profile of its own there, which stays as it is.
+    const bool held = ProfileSnapshots(InstallRoot(), source).profileHeld();
+    if (whole && !held && ::renameat(parent, partial.constData(), parent, name.constData()) == 0) {
+        ::fsync(parent);
+        return QString();
+    }
+    if (!partial.isEmpty())
+        removeAt(parent, partial.constData());
+    return held ? Text::tr("Chromium was started from %1").arg(source) : QStringLiteral("");
+}
+
 // Why a copy of `needed` bytes does not fit in dir's file system; empty when it does (or when
 // that cannot be told), unless `always`.
 QString lackOfSpace(int dir, qint64 needed, bool always = false)
@@ -341,29 +371,15 @@ bool ProfileSnapshots::copyProfile(const QString &source, const QString &target,
         progress(done, total);
     };
     const CopyJob job { profileDepthLimit, &copied, &cancel };
-    bool whole = into.valid() && holdFolder(into.get());
-    for (const QByteArray &entry : whole ? entriesOf(from.get()) : QList<QByteArray>()) {
-        // The running browser's lock, socket and cookie are no part of the profile.
-        if (!entry.startsWith("Singleton"))
-            whole = whole && copyEntry(from.get(), into.get(), entry.constData(), 0, job);
-    }
-    whole = whole && ::fsync(into.get()) == 0;
+    const bool whole = into.valid() && copyEntries(from.get(), into.get(), job);
     const bool full = !whole && errno == ENOSPC;
-    // A browser that started from the source meanwhile may have changed it half-way; one that
-    // started on the target made a profile of its own there, which stays as it is.
-    const bool held = ProfileSnapshots(InstallRoot(), source).profileHeld();
-    if (!whole || held
-        || ::renameat(parent.get(), partial.constData(), parent.get(), name.constData()) != 0) {
-        if (!partial.isEmpty())
-            removeAt(parent.get(), partial.constData());
-        if (held)
-            return fail(error, Text::tr("Chromium was started from %1").arg(source));
-        return fail(error,
-                    full ? lackOfSpace(parent.get(), total, true)
-                         : Text::tr("Cannot copy %1 to %2").arg(source, target));
-    }
-    ::fsync(parent.get());
-    return true;
+    const QString why = settle(parent.get(), partial, name, whole, source);
+    if (why.isNull())
+        return true;
+    return fail(error,
+                !why.isEmpty() ? why
+                    : full     ? lackOfSpace(parent.get(), total, true)
+                               : Text::tr("Cannot copy %1 to %2").arg(source, target));
 }
 
 #else

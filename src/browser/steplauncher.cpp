@@ -118,58 +118,79 @@ bool StepLauncher::running() const
     return m_copying.isRunning() || m_browser.state() != QProcess::NotRunning;
 }
 
+namespace {
+
+bool refuse(QString *error, const QString &why)
+{
+    if (error)
+        *error = why;
+    return false;
+}
+
+} // namespace
+
 bool StepLauncher::start(const QString &buildFolder, ProfileMode mode, QString *error)
 {
-    const auto refuse = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
 #ifdef Q_OS_LINUX
     if (running())
-        return refuse(tr("A step is under way already"));
+        return refuse(error, tr("A step is under way already"));
     if (!QFileInfo(buildFolder + QStringLiteral("/chrome")).isExecutable())
-        return refuse(tr("There is no Chromium in %1").arg(buildFolder));
+        return refuse(error, tr("There is no Chromium in %1").arg(buildFolder));
     m_folder = buildFolder;
     m_ending = false;
-    if (mode == CopyOfOwnProfile) {
-        if (!m_copy.isEmpty()) {
-            m_profile = directory() + QLatin1Char('/') + m_copy;
-            launch();
-            return true;
-        }
-        const QString own = BrowserLauncher::profile();
-        if (!QFileInfo(own).isDir())
-            return refuse(tr("There is no profile to copy at %1").arg(own));
-        m_copy = QLatin1String(copyPrefix) + QString::number(QCoreApplication::applicationPid())
-            + QLatin1Char('-') + QString::number(QDateTime::currentMSecsSinceEpoch(), 36);
-        m_cancel = false;
-        // Gigabytes, maybe: beside the window.
-        m_copying.setFuture(QtConcurrent::run(
-            [this, own, target = directory() + QLatin1Char('/') + m_copy]() -> QString {
-                QString why;
-                if (ProfileSnapshots::copyProfile(
-                        own, target, [](qint64, qint64) {}, m_cancel, &why))
-                    return QString();
-                return why.isEmpty() ? tr("The profile was not copied") : why;
-            }));
+    return mode == CopyOfOwnProfile ? startOnCopy(error) : startOnFresh(error);
+#else
+    Q_UNUSED(buildFolder)
+    Q_UNUSED(mode)
+    return refuse(error, tr("Bisect steps are not available on this system"));
+#endif
+}
+
+bool StepLauncher::startOnCopy(QString *error)
+{
+#ifdef Q_OS_LINUX
+    if (!m_copy.isEmpty()) {
+        m_profile = directory() + QLatin1Char('/') + m_copy;
+        launch();
         return true;
     }
+    const QString own = BrowserLauncher::profile();
+    if (!QFileInfo(own).isDir())
+        return refuse(error, tr("There is no profile to copy at %1").arg(own));
+    m_copy = QLatin1String(copyPrefix) + QString::number(QCoreApplication::applicationPid())
+        + QLatin1Char('-') + QString::number(QDateTime::currentMSecsSinceEpoch(), 36);
+    m_cancel = false;
+    // Gigabytes, maybe: beside the window.
+    m_copying.setFuture(QtConcurrent::run(
+        [this, own, target = directory() + QLatin1Char('/') + m_copy]() -> QString {
+            QString why;
+            if (ProfileSnapshots::copyProfile(
+                    own, target, [](qint64, qint64) {}, m_cancel, &why))
+                return QString();
+            return why.isEmpty() ? tr("The profile was not copied") : why;
+        }));
+    return true;
+#else
+    return refuse(error, tr("Bisect steps are not available on this system"));
+#endif
+}
+
+bool StepLauncher::startOnFresh(QString *error)
+{
+#ifdef Q_OS_LINUX
     const Fd dir(openDirectory());
     const QByteArray name = dir.valid() ? freshDir(dir.get(), freshPrefix) : QByteArray();
     m_fresh = QFile::decodeName(name);
     m_freshHold = name.isEmpty() ? -1 : hold(m_fresh);
     if (m_freshHold < 0) {
         discard(&m_fresh, &m_freshHold);
-        return refuse(tr("Cannot make a profile in %1").arg(directory()));
+        return refuse(error, tr("Cannot make a profile in %1").arg(directory()));
     }
     m_profile = directory() + QLatin1Char('/') + m_fresh;
     launch();
     return true;
 #else
-    Q_UNUSED(buildFolder)
-    Q_UNUSED(mode)
-    return refuse(tr("Bisect steps are not available on this system"));
+    return refuse(error, tr("Bisect steps are not available on this system"));
 #endif
 }
 
@@ -181,6 +202,7 @@ void StepLauncher::copied()
 #endif
     if (m_ending) {
         discard(&m_copy, &m_copyHold);
+        emit finished();
     } else if (m_copyHold < 0) {
         qCWarning(lcUpdate).noquote() << "No copy of the profile for the bisect:" << why;
         discard(&m_copy, &m_copyHold);

@@ -53,12 +53,16 @@ public:
 
 signals:
     void started();
-    // The step's browser exited; its fresh profile is on its way out.
+    // The step's browser exited, or the bisect's end stopped its copy before it started; its
+    // fresh profile is on its way out.
     void finished();
     // The step did not start: why, in one line.
     void failed(const QString &error);
 
 private:
+    // start()'s two kinds of profile, once the build is known to be startable.
+    bool startOnCopy(QString *error);
+    bool startOnFresh(QString *error);
     void copied();
     void launch();
     void exited();

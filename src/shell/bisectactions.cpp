@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 QString buildOrNothing(int build)
@@ -18,16 +20,16 @@ BisectActions::BisectActions(QObject *parent)
     : QObject(parent)
 {
     connect(&m_launcher, &StepLauncher::started, this, [this] {
-        const BisectRange &range = session()->range();
+        const int most = session()->range().mostVerdictsLeft();
         const QString text
-            = tr("Testing build %1: at most %2 steps left")
-                  .arg(m_step)
-                  .arg(mostStepsLeft(range.candidates().size() - range.skipped().size()));
+            = tr("Testing build %1: at most %n steps left", nullptr, most).arg(m_step);
         set(Testing, text);
         emit stepStarted(m_step, text);
     });
     connect(&m_launcher, &StepLauncher::failed, this, &BisectActions::fail);
     connect(&m_launcher, &StepLauncher::finished, this, [this] {
+        if (m_ending)
+            return endSession();
         if (std::exchange(m_pending, false))
             launchStep();
     });
@@ -47,6 +49,11 @@ bool BisectActions::offerSaved()
     BisectRange range;
     const std::optional<QByteArray> saved = cache.readState();
     if (!saved || !BisectSession::readState(*saved, &request, &mode, &range)) {
+        // With no bisect to go on with, the builds left in the cache (by a browser still running
+        // at its end, or a crash) are nobody's; one still in use stays. A damaged state goes
+        // with its bisect at the next start.
+        if (!saved)
+            cache.clear();
         set(Idle, QString());
         return false;
     }
@@ -90,19 +97,12 @@ QString BisectActions::defaultBad()
     return buildOrNothing(InstallRoot(InstallRoot::defaultPath()).currentBuild());
 }
 
-int BisectActions::mostStepsLeft(int candidates)
-{
-    // Each verdict halves what is left: n builds take floor(log2 n) + 1 at most.
-    int steps = 0;
-    while (steps < 31 && (1 << steps) <= candidates)
-        ++steps;
-    return steps;
-}
-
 void BisectActions::start(const QString &good, const QString &bad, bool copyProfile)
 {
     if (m_state == Fetching || m_state == Testing)
         return;
+    if (m_ending)
+        return fail(tr("The last bisect is still ending: try again in a moment"));
     const QString from = good.trimmed().isEmpty() ? defaultGood() : good.trimmed();
     const QString to = bad.trimmed().isEmpty() ? defaultBad() : bad.trimmed();
     // Neither known: the session says why previous..current cannot be bisected.
@@ -111,7 +111,7 @@ void BisectActions::start(const QString &good, const QString &bad, bool copyProf
     m_changeLog.clear();
     set(Fetching, tr("Looking for the builds between them …"));
     session()->start(request,
-                     copyProfile ? BisectSession::CopiedProfile : BisectSession::FreshProfile);
+                     copyProfile ? StepLauncher::CopyOfOwnProfile : StepLauncher::FreshProfile);
 }
 
 void BisectActions::resume()
@@ -139,18 +139,17 @@ void BisectActions::stepReady(int build, const QString &browser)
 
 void BisectActions::launchStep()
 {
-    const bool copy = session()->profileMode() == BisectSession::CopiedProfile;
     QString error;
-    if (!m_launcher.start(
-            m_folder, copy ? StepLauncher::CopyOfOwnProfile : StepLauncher::FreshProfile, &error))
+    if (!m_launcher.start(m_folder, session()->profileMode(), &error))
         fail(error);
 }
 
-void BisectActions::judge(int verdict)
+void BisectActions::judge(BisectRange::Verdict verdict)
 {
+    // QML hands any number in as a verdict.
     if (m_state != Testing || verdict < BisectRange::Good || verdict > BisectRange::Skip)
         return;
-    m_session->judge(BisectRange::Verdict(verdict));
+    m_session->judge(verdict);
     if (m_state != Testing)
         return;
     const int next = m_session->step();
@@ -161,21 +160,33 @@ void BisectActions::judge(int verdict)
 
 void BisectActions::stop(bool keepFirstBad)
 {
+    const bool underWay = m_session && m_state != Idle && m_state != Failed && m_state != Resumable;
     QString problem;
-    if (m_state == Resumable) {
-        if (!session()->discard())
-            problem = tr("Another bisect is under way");
-    } else if (m_session && m_state != Idle && m_state != Failed) {
-        problem = m_session->end(keepFirstBad && m_firstBad >= 0 ? QList<int> { m_firstBad }
-                                                                 : QList<int>());
-        if (problem.isEmpty() && keepFirstBad && m_firstBad >= 0)
-            problem = tr("Build %1 is kept and pinned").arg(m_firstBad);
-    }
+    if (m_state == Resumable && !session()->discard())
+        problem = tr("Another bisect is under way");
+    // The step's browser goes first: the build it runs from would otherwise stay in the cache.
     m_launcher.endBisect();
     m_pending = false;
     m_step = -1;
     m_folder.clear();
+    if (underWay) {
+        m_kept = keepFirstBad && m_firstBad >= 0 ? QList<int> { m_firstBad } : QList<int>();
+        m_ending = true;
+        if (!m_launcher.running())
+            return endSession();
+    }
     set(Idle, problem);
+}
+
+void BisectActions::endSession()
+{
+    m_ending = false;
+    const QList<int> kept = std::exchange(m_kept, {});
+    QString problem = m_session->end(kept);
+    if (problem.isEmpty() && !kept.isEmpty())
+        problem = tr("Build %1 is kept and pinned").arg(kept.first());
+    set(Idle, problem);
+    emit ended();
 }
 
 void BisectActions::fail(const QString &error)

@@ -44,15 +44,12 @@ public:
     Q_INVOKABLE void start(const QString &good, const QString &bad, bool copyProfile);
     // Goes on with the bisect a restart interrupted, from the same step.
     Q_INVOKABLE void resume();
-    // BisectRange::Verdict's values: 0 good, 1 bad, 2 skip.
-    Q_INVOKABLE void judge(int verdict);
+    // From QML by name: bisectActions.judge(BisectRange.Bad).
+    Q_INVOKABLE void judge(BisectRange::Verdict verdict);
     // A failure read: back to the saved bisect, if there is one, else to nothing. Nothing goes.
     Q_INVOKABLE void dismiss();
     // Ends the bisect, keeping the first bad build when keepFirstBad; the step's profiles go.
     Q_INVOKABLE void stop(bool keepFirstBad = false);
-
-    // The most verdicts a bisect of `candidates` builds can still ask for.
-    static int mostStepsLeft(int candidates);
 
 signals:
     void changed();
@@ -62,11 +59,15 @@ signals:
     void resultFound(const QString &text);
     void resumeOffered(const QString &text);
     void failed(const QString &error);
+    // A bisect ended by stop(), its builds gone or kept: the list of builds may have changed.
+    void ended();
 
 private:
     void stepReady(int build, const QString &browser);
     void launchStep();
     void fail(const QString &error);
+    // Ends the session once the last step's browser has gone, keeping m_kept.
+    void endSession();
     // Whether a saved bisect is there to go on with; the state says so.
     bool offerSaved();
     void set(State state, const QString &line);
@@ -82,4 +83,7 @@ private:
     QUrl m_changeLog;
     // The step waits for the last step's browser to go.
     bool m_pending = false;
+    // So does the session's end, and the builds it keeps.
+    bool m_ending = false;
+    QList<int> m_kept;
 };

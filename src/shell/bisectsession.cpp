@@ -90,7 +90,7 @@ void BisectSession::start(const QString &request, ProfileMode mode)
     }
     m_request = m_bounds.join(QStringLiteral(".."));
     QString saved;
-    ProfileMode savedMode = FreshProfile;
+    ProfileMode savedMode = StepLauncher::FreshProfile;
     BisectRange savedRange;
     if (const std::optional<QByteArray> state = m_cache.readState()) {
         const bool read = readState(*state, &saved, &savedMode, &savedRange);
@@ -241,7 +241,7 @@ QByteArray BisectSession::stateText(const QString &request, ProfileMode mode,
                                     const BisectRange &range)
 {
     return requestKey + request.toUtf8() + '\n' + profileKey
-        + (mode == CopiedProfile ? "copy" : "fresh") + '\n' + range.serialize();
+        + (mode == StepLauncher::CopyOfOwnProfile ? "copy" : "fresh") + '\n' + range.serialize();
 }
 
 bool BisectSession::readState(const QByteArray &data, QString *request, ProfileMode *mode,
@@ -259,7 +259,8 @@ bool BisectSession::readState(const QByteArray &data, QString *request, ProfileM
         || (profileLine != profileKey + "fresh" && profileLine != profileKey + "copy"))
         return false;
     *request = asked;
-    *mode = profileLine.endsWith("copy") ? CopiedProfile : FreshProfile;
+    *mode = profileLine.endsWith("copy") ? StepLauncher::CopyOfOwnProfile
+                                         : StepLauncher::FreshProfile;
     *range = *read;
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/steplauncher.h"
 #include "builds/bisectcache.h"
 #include "update/bisectrange.h"
 
@@ -24,8 +25,8 @@ class BisectSession : public QObject
     Q_OBJECT
 
 public:
-    enum ProfileMode { FreshProfile, CopiedProfile };
-    Q_ENUM(ProfileMode)
+    // The step launcher's own: a fresh profile for each step, or a copy of the own one.
+    using ProfileMode = StepLauncher::ProfileMode;
 
     explicit BisectSession(const InstallRoot &root, QObject *parent = nullptr);
 
@@ -39,7 +40,7 @@ public:
     // "GOOD..BAD", each a build number, version, milestone or day; empty for the previous
     // build to the current one. The saved bisect of the same request goes on where it was; one
     // of another request is ended first. Reports with stepReady(), found() or failed().
-    void start(const QString &request, ProfileMode mode = FreshProfile);
+    void start(const QString &request, ProfileMode mode = StepLauncher::FreshProfile);
     // The saved bisect, if there is one that reads; false otherwise (a damaged one is removed).
     bool resume();
     void judge(BisectRange::Verdict verdict);
@@ -81,7 +82,7 @@ private:
     QString m_request;
     QStringList m_bounds;
     QList<int> m_chosen;
-    ProfileMode m_mode = FreshProfile;
+    ProfileMode m_mode = StepLauncher::FreshProfile;
     BisectRange m_range;
     QList<int> m_used;
     int m_step = -1;

@@ -132,3 +132,12 @@ std::optional<BisectRange> BisectRange::deserialize(const QByteArray &data)
         return std::nullopt;
     return range;
 }
+
+int BisectRange::mostVerdictsLeft() const
+{
+    const qsizetype left = m_candidates.size() - m_skipped.size();
+    int verdicts = 0;
+    while (verdicts < 31 && (qsizetype(1) << verdicts) <= left)
+        ++verdicts;
+    return verdicts;
+}

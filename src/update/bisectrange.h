@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 
 #include <optional>
 
@@ -11,8 +12,12 @@
 // lies between the highest good build and the lowest bad one.
 class BisectRange
 {
+    Q_GADGET
+
 public:
+    // By name in QML too: BisectRange.Good, .Bad, .Skip.
     enum Verdict { Good, Bad, Skip };
+    Q_ENUM(Verdict)
 
     BisectRange() = default;
     // published: every published build, ascending or not; good must lie below bad.
@@ -29,6 +34,9 @@ public:
 
     // The build to ask about; -1 when done.
     int next() const;
+    // The good and bad verdicts still needed at most: each halves what is left, so n builds
+    // take floor(log2 n) + 1.
+    int mostVerdictsLeft() const;
     // The builds asked next after a good and after a bad verdict on next(), for fetching while
     // it is tested; -1 where none would be.
     QList<int> possibleNext() const;

@@ -6,7 +6,8 @@
 // checks are not spread out over a random minute unless TARROWIN_TEST_SPREAD_CHECKS=1,
 // TARROWIN_TEST_SEQUENTIAL_INSTALL=1 unpacks an archive only once it is whole, and the
 // switches in TARROWIN_TEST_BROWSER_ARGUMENTS go into the browser's launcher (a real Chromium
-// run as root needs --no-sandbox).
+// run as root needs --no-sandbox). TARROWIN_TEST_CONTENT_LIFETIME_MS shortens how long the
+// window outlives a hide (the idle benchmark's memory after a hide).
 
 #include "browser/browserlauncher.h"
 #include "builds/buildstorage.h"
@@ -14,6 +15,7 @@
 #include "common/endpoints.h"
 #include "shell/qmain.h"
 #include "shell/startup.h"
+#include "shell/windowhost.h"
 #include "update/checkschedule.h"
 
 #include <QByteArray>
@@ -62,5 +64,7 @@ int main(int argc, char *argv[])
     CheckSchedule::setSpreading(qgetenv("TARROWIN_TEST_SPREAD_CHECKS") == "1");
     BrowserLauncher::setTestArguments(
         QProcess::splitCommand(qEnvironmentVariable("TARROWIN_TEST_BROWSER_ARGUMENTS")));
+    WindowHost::setTestContentLifetime(std::chrono::milliseconds(
+        qEnvironmentVariableIntValue("TARROWIN_TEST_CONTENT_LIFETIME_MS")));
     return qMain(argc, argv);
 }

@@ -1,5 +1,8 @@
+#include "browser/steplauncher.h"
 #include "common/endpoints.h"
 #include "shell/qmlapplicationviewer.h"
+#include "shell/windowhost.h"
+#include "support/bisectseries.h"
 #include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
 #include "support/plantedbuilds.h"
@@ -36,7 +39,7 @@ private slots:
     void statusTabFailed();
     void settingsTabWithUpdateNotice_data() { themes(); }
     void settingsTabWithUpdateNotice();
-    void buildsTab_data() { themes(); }
+    void buildsTab_data();
     void buildsTab();
 
 private:
@@ -47,7 +50,7 @@ private:
     TestEnvironment &m_environment;
     QPalette m_desktopPalette;
     std::unique_ptr<LoopbackServer> m_server;
-    std::unique_ptr<QmlApplicationViewer> m_viewer;
+    std::unique_ptr<WindowHost> m_viewer;
     std::unique_ptr<ViewProbe> m_view;
 };
 
@@ -102,7 +105,9 @@ void TestScreenshots::cleanup()
     m_view.reset();
     m_viewer.reset();
     QApplication::setPalette(m_desktopPalette);
+    BisectSeries::restore();
     QDir(InstallRoot::defaultPath()).removeRecursively();
+    QDir(StepLauncher::directory()).removeRecursively();
 }
 
 void TestScreenshots::themes()
@@ -116,8 +121,8 @@ void TestScreenshots::start()
 {
     m_viewer = Startup::createMainWindow({ QStringLiteral("tarrowin") });
     m_view = std::make_unique<ViewProbe>(m_viewer.get());
-    QVERIFY(QTest::qWaitForWindowExposed(m_viewer.get()));
-    QCOMPARE(m_viewer->size(), QSize(310, 195));
+    QVERIFY(QTest::qWaitForWindowExposed(m_viewer->window()));
+    QCOMPARE(m_viewer->window()->size(), QSize(310, 195));
     // The desktop turns dark while the program runs, as when the user switches themes.
     QFETCH(bool, dark);
     if (dark)
@@ -127,9 +132,9 @@ void TestScreenshots::start()
 void TestScreenshots::save(const QString &name)
 {
     QFETCH(bool, dark);
-    const QImage image = m_viewer->grabWindow();
+    const QImage image = m_viewer->window()->grabWindow();
     // In window pixels; a scaled desktop has more pixels to each.
-    QCOMPARE((QSizeF(image.size()) / m_viewer->effectiveDevicePixelRatio()).toSize(),
+    QCOMPARE((QSizeF(image.size()) / m_viewer->window()->effectiveDevicePixelRatio()).toSize(),
              QSize(310, 195));
     QString file = name;
     if (dark)
@@ -197,23 +202,53 @@ void TestScreenshots::settingsTabWithUpdateNotice()
     save(QStringLiteral("settings-update"));
 }
 
+void TestScreenshots::buildsTab_data()
+{
+    QTest::addColumn<bool>("dark");
+    // The list, or the bisect's form ("form"), a step ("Testing") or its result ("Found").
+    QTest::addColumn<QString>("scene");
+    QTest::addColumn<QString>("picture");
+    for (const bool dark : { false, true }) {
+        const char *theme = dark ? "dark" : "light";
+        QTest::addRow("%s", theme) << dark << "list"
+                                   << "builds";
+        QTest::addRow("%s, the bisect's form", theme) << dark << "form"
+                                                      << "builds-bisect-form";
+        QTest::addRow("%s, a bisect's step", theme) << dark << "Testing"
+                                                    << "builds-bisect-step";
+        QTest::addRow("%s, a bisect's result", theme) << dark << "Found"
+                                                      << "builds-bisect-result";
+    }
+}
+
 void TestScreenshots::buildsTab()
 {
+    QFETCH(QString, scene);
+    QFETCH(QString, picture);
     const InstallRoot root(InstallRoot::defaultPath());
-    QVERIFY(plantBuild(root, 1233000, "Chromium 132.0.6834.0 snapshot", true));
-    QVERIFY(plantBuild(root, 1234000, "Chromium 133.0.6905.0 snapshot", true));
-    QSettings().setValue(QStringLiteral("PinnedBuilds"), QStringList { "1233000" });
+    if (scene == QLatin1String("list")) {
+        QVERIFY(plantBuild(root, 1233000, "Chromium 132.0.6834.0 snapshot", true));
+        QVERIFY(plantBuild(root, 1234000, "Chromium 133.0.6905.0 snapshot", true));
+        QSettings().setValue(QStringLiteral("PinnedBuilds"), QStringList { "1233000" });
+    } else {
+        QCOMPARE(BisectSeries::serve(*m_server, 6).size(), 6);
+    }
     start();
     (*m_view)("openBuilds()");
-    QTRY_COMPARE_WITH_TIMEOUT((*m_view)("buildList.count").toInt(), 2, 10000);
-    // The sizes are counted beside the window: the picture waits for them.
-    QTRY_VERIFY_WITH_TIMEOUT(!(*m_view)("buildList.currentItem.text").toString().contains("…"),
-                             10000);
-    (*m_view)("removeBuildButton.clicked()");
+    if (scene == QLatin1String("list")) {
+        QTRY_COMPARE_WITH_TIMEOUT((*m_view)("buildList.count").toInt(), 2, 10000);
+        // The sizes are counted beside the window: the picture waits for them.
+        QTRY_VERIFY_WITH_TIMEOUT(!(*m_view)("buildList.currentItem.text").toString().contains("…"),
+                                 10000);
+        (*m_view)("removeBuildButton.clicked()");
+    } else if (scene == QLatin1String("form")) {
+        (*m_view)("findBrokenBuildLink.activated()");
+    } else {
+        QVERIFY(BisectSeries::bringTo(*m_view, scene));
+    }
     // The window's own colour follows a theme change a moment after its controls do.
-    QTRY_COMPARE_WITH_TIMEOUT((*m_view)("window.color"), (*m_view)("content.palette.window"),
-                              10000);
-    save(QStringLiteral("builds"));
+    QTRY_COMPARE_WITH_TIMEOUT((*m_view)("frame.color"), (*m_view)("content.palette.window"), 10000);
+    save(picture);
 }
 
 TARROWIN_TEST_MAIN(TestScreenshots, true)

@@ -1,5 +1,6 @@
 #include "common/endpoints.h"
 #include "shell/qmlapplicationviewer.h"
+#include "shell/windowhost.h"
 #include "support/balloonrecorder.h"
 #include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
@@ -66,7 +67,7 @@ private:
 
     TestEnvironment &m_environment;
     std::unique_ptr<LoopbackServer> m_server;
-    std::unique_ptr<QmlApplicationViewer> m_viewer;
+    std::unique_ptr<WindowHost> m_viewer;
     std::unique_ptr<ViewProbe> m_view;
     std::unique_ptr<BalloonRecorder> m_balloons;
     QStringList m_sharedRequests; // paths that went through the engine's manager
@@ -297,13 +298,13 @@ void TestUpdateLoop::trayMenuAndDoubleClick()
     QVERIFY(m_viewer->isVisible());
     QCOMPARE((*m_view)("tabFrame.current").toInt(), 1);
 
-    m_viewer->close();
+    m_viewer->window()->close();
     QVERIFY(!m_viewer->isVisible());
     open->trigger();
     QVERIFY(m_viewer->isVisible());
     QCOMPARE((*m_view)("tabFrame.current").toInt(), 0);
 
-    m_viewer->close();
+    m_viewer->window()->close();
     (*m_view)("tabFrame.current = 1");
     emit trayIcon()->activated(QSystemTrayIcon::DoubleClick);
     QVERIFY(m_viewer->isVisible());

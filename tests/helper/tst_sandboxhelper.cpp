@@ -45,6 +45,7 @@ private slots:
     void refusals_data();
     void refusals();
     void textRefusals();
+    void raceNamesOnlyTheCheckedRoot_data();
     void raceNamesOnlyTheCheckedRoot();
     void keepsTheEarlierProfile_data();
     void keepsTheEarlierProfile();
@@ -142,22 +143,42 @@ void TestSandboxHelper::textRefusals()
     }
 }
 
+void TestSandboxHelper::raceNamesOnlyTheCheckedRoot_data()
+{
+    // Where the build is, and which folder trades places with a link to another tree.
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("swapped");
+    QTest::newRow("a build, the root swapped") << "versions"
+                                               << "root";
+    QTest::newRow("a step's build, the root swapped") << "bisect-cache"
+                                                      << "root";
+    QTest::newRow("a step's build, its folder swapped") << "bisect-cache"
+                                                        << "root/bisect-cache";
+}
+
 void TestSandboxHelper::raceNamesOnlyTheCheckedRoot()
 {
-    // root and the link to another tree of the user's trade places all the while; each
-    // profile written must name root as checked, never where the link led.
+    QFETCH(QString, kind);
+    QFETCH(QString, swapped);
+    // The swapped folder and a link to the same place in another tree of the user's trade
+    // places all the while; each profile written must name root as checked, never where the
+    // link led.
     const QString base = QString::fromStdString(m_base);
-    QVERIFY(makeBuild(base + QStringLiteral("/root"), 7));
-    QVERIFY(makeBuild(base + QStringLiteral("/elsewhere"), 7));
-    QVERIFY(QFile::link(base + QStringLiteral("/elsewhere"), base + QStringLiteral("/swap")));
+    const QByteArray kindName = kind.toLatin1();
+    QVERIFY(makeBuild(base + QStringLiteral("/root"), 7, kindName.constData()));
+    QVERIFY(makeBuild(base + QStringLiteral("/elsewhere"), 7, kindName.constData()));
+    const QString target
+        = QString(swapped).replace(QStringLiteral("root"), QStringLiteral("elsewhere"));
+    QVERIFY(QFile::link(base + '/' + target, base + QStringLiteral("/swap")));
     QVERIFY(QDir().mkpath(base + QStringLiteral("/profiles")));
     const int directory = ::open((m_base + "/profiles").c_str(), O_RDONLY | O_DIRECTORY);
     QVERIFY(directory >= 0);
     const std::string root = m_base + "/root", swap = m_base + "/swap";
+    const std::string moving = m_base + '/' + swapped.toStdString();
     std::atomic<bool> stop(false);
     std::thread swapper([&] {
         for (int i = 0; i < 100000000 && !stop; ++i)
-            ::renameat2(AT_FDCWD, root.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
+            ::renameat2(AT_FDCWD, moving.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
     });
     const QByteArray named = "profile tarrowin-chromium-" + QByteArray::number(::getuid()) + ' '
         + root.c_str() + "/{versions,bisect-cache}/*/chrome flags=(unconfined) {\n";
@@ -168,7 +189,8 @@ void TestSandboxHelper::raceNamesOnlyTheCheckedRoot()
     for (int run = 0; run < 50000 && (run < 2000 || written < 50 || refused == 0); ++run) {
         std::string message;
         const ProfileWriter::Status status
-            = ProfileWriter(directory, ::getuid()).write(root + "/versions/7/chrome", &message);
+            = ProfileWriter(directory, ::getuid())
+                  .write(root + '/' + kind.toStdString() + "/7/chrome", &message);
         if (status == ProfileWriter::Refused) {
             ++refused;
             continue;
@@ -182,7 +204,8 @@ void TestSandboxHelper::raceNamesOnlyTheCheckedRoot()
     stop = true;
     swapper.join();
     ::close(directory);
-    qInfo("%d profiles written, %d runs refused while the root was a link", written, refused);
+    qInfo("%d profiles written, %d runs refused while the swapped folder was a link", written,
+          refused);
     QVERIFY2(wrong.isEmpty(), wrong.constData());
     QVERIFY(written > 0 && refused > 0);
 }

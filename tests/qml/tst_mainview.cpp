@@ -1,9 +1,12 @@
 #include "browser/browserlauncher.h"
 #include "browser/singletonlock.h"
+#include "browser/steplauncher.h"
 #include "builds/buildseries.h"
 #include "common/endpoints.h"
 #include "install/installroot.h"
 #include "shell/qmlapplicationviewer.h"
+#include "shell/windowhost.h"
+#include "support/bisectseries.h"
 #include "support/fakeinstaller.h"
 #include "support/fakenetworkmanager.h"
 #include "support/loopbackserver.h"
@@ -66,6 +69,7 @@ private slots:
     void goBackEntryFollowsThePreviousBuild();
     void buildsTabListsPinsAndRefusesRemovals();
     void buildsTabStartsAnOlderBuildOnceAsked();
+    void bisectFromTheWindowGoesOnAfterARestart();
     void sandboxEntryWhileTheRestrictionHolds();
     void exitWaitsForAnInstallation();
     void lostNoticeStaysUntilTheWindowWasOpen();
@@ -84,7 +88,7 @@ private:
     // The system bus, where the view looks for NetworkManager.
     std::unique_ptr<PrivateBus> m_bus;
     std::unique_ptr<LoopbackServer> m_server;
-    std::unique_ptr<QmlApplicationViewer> m_viewer;
+    std::unique_ptr<WindowHost> m_viewer;
     std::unique_ptr<ViewProbe> m_view;
 };
 
@@ -116,8 +120,11 @@ void TestMainView::load(bool content)
     m_viewer = Startup::createMainWindow({ QStringLiteral("tarrowin"), QStringLiteral("/tray") });
     QVERIFY(m_viewer->rootObject());
     m_view = std::make_unique<ViewProbe>(m_viewer.get());
-    if (content)
+    // As a window shown once keeps its contents a while hidden.
+    if (content) {
+        m_viewer->makeWindow();
         QVERIFY(m_viewer->rootObject()->setProperty("contentWanted", true));
+    }
 }
 
 QTimer *TestMainView::checkTimer() const
@@ -222,7 +229,7 @@ void TestMainView::emptyStoreLoadsDefaultsAndWritesOnlyTheRegistration()
 {
     load();
     const ViewProbe &view = *m_view;
-    QCOMPARE(m_viewer->size(), QSize(310, 195));
+    QCOMPARE(m_viewer->window()->size(), QSize(310, 195));
     QCOMPARE(view("currentVersionText.text").toString(),
              QStringLiteral("<b>Current version:</b> Unknown"));
     QCOMPARE(view("updateIntervalSetting.value").toInt(), 5);
@@ -311,6 +318,7 @@ void TestMainView::period()
     const ViewProbe &view = *m_view;
     QCOMPARE(view("updateLoop.checkPeriod").toInt(), interval);
     QCOMPARE(checkTimer()->interval(), interval);
+    m_viewer->makeWindow();
     QVERIFY(m_viewer->rootObject()->setProperty("contentWanted", true));
     QCOMPARE(view("updateIntervalSetting.value").toInt(), count);
     QCOMPARE(view("updateFactorSetting.selectedText").toString(), frame);
@@ -361,7 +369,7 @@ void TestMainView::tabSwitchesBeforeRestore()
     const int restore = root->metaObject()->indexOfSignal("restore()");
     QSignalSpy restored(root, root->metaObject()->method(restore));
     // The window host shows the window on restore(): the tab must already be the right one.
-    auto connection = connect(m_viewer.get(), &QWindow::visibleChanged, this,
+    auto connection = connect(m_viewer.get(), &WindowHost::windowVisibleChanged, this,
                               [&] { tabAtRestore = view("tabFrame.current").toInt(); });
     view(call);
     disconnect(connection);
@@ -607,6 +615,99 @@ void TestMainView::buildsTabStartsAnOlderBuildOnceAsked()
                             "another build has it open"));
 }
 
+// A bisect started from the window's form and judged by a notice's button and the window's,
+// interrupted by a restart (the view made anew over the same settings and install root) and
+// gone on with from its notice: the same step again, then on to the range. No build of its own
+// is left after Done, and the own profile is as it was.
+void TestMainView::bisectFromTheWindowGoesOnAfterARestart()
+{
+    const QList<int> published = BisectSeries::serve(*m_server, 32);
+    QCOMPARE(published.size(), 32);
+    const auto restore = qScopeGuard([] {
+        BisectSeries::restore();
+        QDir(BrowserLauncher::profile()).removeRecursively();
+        QDir(StepLauncher::directory()).removeRecursively();
+    });
+    const int breaks = published[21];
+    QFile preferences(BrowserLauncher::profile() + QStringLiteral("/Default/Preferences"));
+    QVERIFY(QDir().mkpath(BrowserLauncher::profile() + QStringLiteral("/Default"))
+            && preferences.open(QIODevice::WriteOnly) && preferences.write("{\"a\": 1}") > 0);
+    preferences.close();
+    const QStringList own = BisectSeries::tree(BrowserLauncher::profile());
+    load();
+    // The view of the moment: a restart makes another.
+    const auto view = [this](const QString &expression) { return (*m_view)(expression); };
+    view("openBuilds()");
+    view("findBrokenBuildLink.activated()");
+    QCOMPARE(view("bisectBadField.text").toInt(), published.last());
+    view("bisectStartButton.clicked()");
+
+    int good = published.first();
+    int bad = published.last();
+    // The step offered, judged by the notice's button or the window's; 0 once found.
+    const auto judge = [&](bool byNotice, bool skip) {
+        const QString ready = "[BisectActions.Testing, BisectActions.Found]"
+                              ".includes(bisectActions.state)";
+        if (!QTest::qWaitFor([&] { return view(ready).toBool(); }, 20000)
+            || view("bisectActions.step").toInt() < 0)
+            return 0;
+        const int step = view("bisectActions.step").toInt();
+        const QString verdict = skip ? "Skip" : step < breaks ? "Good" : "Bad";
+        if (!skip)
+            (step < breaks ? good : bad) = step;
+        view(byNotice ? "updateNotifier.choose('bisect" + verdict.toLower() + "')"
+                      : "bisect" + verdict + "Button.clicked()");
+        return step;
+    };
+    QVERIFY2(judge(true, false) > 0, qPrintable(view("bisectActions.line").toString()));
+    QVERIFY(judge(false, false) > 0);
+    QVERIFY(judge(false, true) > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(view("bisectActions.state === BisectActions.Testing").toBool(), true,
+                              20000);
+    const int interrupted = view("bisectActions.step").toInt();
+
+    m_view.reset();
+    m_viewer.reset();
+    load();
+    // What the notice offering to go on says.
+    QSignalSpy offers(m_view->object(QStringLiteral("bisectActions")),
+                      SIGNAL(resumeOffered(QString)));
+    QTRY_COMPARE(view("bisectActions.state === BisectActions.Resumable").toBool(), true);
+    const QString line = QStringLiteral("The bisect of builds %1..%2 was interrupted at build %3")
+                             .arg(published.first())
+                             .arg(published.last())
+                             .arg(interrupted);
+    QCOMPARE(view("bisectActions.line").toString(), line);
+    QTRY_COMPARE(offers.value(0).value(0).toString(), line);
+    view("updateNotifier.choose('bisectgoon')");
+    QCOMPARE(judge(false, false), interrupted);
+    for (int step = 0; step < 6 && judge(false, false) > 0; ++step) { }
+    QCOMPARE(view("bisectLineText.text").toString(),
+             QStringLiteral("The change is between build %1 (good) and build %2 (bad)")
+                 .arg(good)
+                 .arg(bad));
+    QVERIFY(good < breaks && breaks <= bad);
+
+    view("bisectStopButton.clicked()");
+    const InstallRoot root(InstallRoot::defaultPath());
+    // Once the step's browser has gone, and with it the bisect.
+    QTRY_COMPARE(QDir(root.path() + "/bisect-cache")
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
+    QCOMPARE(
+        QDir(root.path() + "/versions").entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+        (QStringList { QString::number(published.first()), QString::number(published.last()) }));
+    QTRY_COMPARE(QDir(StepLauncher::directory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    QCOMPARE(BisectSeries::tree(BrowserLauncher::profile()), own);
+    // A build a crash left in the cache goes at the next start, with no bisect to go on with.
+    QVERIFY(QDir().mkpath(root.path() + "/bisect-cache/1349999"));
+    m_view.reset();
+    m_viewer.reset();
+    load();
+    QTRY_VERIFY(!QFileInfo::exists(root.path() + "/bisect-cache/1349999"));
+}
+
 void TestMainView::goBackEntryFollowsThePreviousBuild()
 {
     load();
@@ -683,9 +784,9 @@ void TestMainView::lostNoticeStaysUntilTheWindowWasOpen()
         = QStringLiteral("<b>Status:</b> There is a new version of Tarrowin available.");
     QTRY_COMPARE(view("idleStatusText.text").toString(), lost);
 
-    m_viewer->show();
+    m_viewer->makeWindow()->show();
     QCOMPARE(view("idleStatusText.text").toString(), lost);
-    m_viewer->hide();
+    m_viewer->window()->hide();
     QCOMPARE(view("idleStatusText.text").toString(), QStringLiteral("<b>Status:</b> Idle"));
 }
 

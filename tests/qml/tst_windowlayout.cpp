@@ -1,6 +1,9 @@
+#include "browser/steplauncher.h"
 #include "builds/chromedownloader.h"
 #include "common/endpoints.h"
 #include "shell/qmlapplicationviewer.h"
+#include "shell/windowhost.h"
+#include "support/bisectseries.h"
 #include "support/fakeinstaller.h"
 #include "support/loopbackserver.h"
 #include "support/plantedbuilds.h"
@@ -61,7 +64,7 @@ private:
 
     TestEnvironment &m_environment;
     std::unique_ptr<LoopbackServer> m_server;
-    std::unique_ptr<QmlApplicationViewer> m_viewer;
+    std::unique_ptr<WindowHost> m_viewer;
     std::unique_ptr<ViewProbe> m_view;
     QList<QUrl> m_openedUrls;
 };
@@ -173,10 +176,11 @@ void TestWindowLayout::init()
 void TestWindowLayout::cleanup()
 {
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    BuildSeries::setNative(TestEnvironment::installerSeries());
+    BisectSeries::restore();
     m_view.reset();
     m_viewer.reset();
     QDir(InstallRoot::defaultPath()).removeRecursively();
+    QDir(StepLauncher::directory()).removeRecursively();
 }
 
 // Builds with the longest words a row holds: seven digits, a long version, every mark.
@@ -198,7 +202,7 @@ void TestWindowLayout::load(bool shown)
     QVERIFY(m_viewer->rootObject());
     m_view = std::make_unique<ViewProbe>(m_viewer.get());
     if (shown)
-        QVERIFY(QTest::qWaitForWindowExposed(m_viewer.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(m_viewer->window()));
 }
 
 // The download of build starts and then holds, so the window stays on its download panel.
@@ -221,7 +225,7 @@ QQuickItem *TestWindowLayout::item(const QString &id) const
 QList<QQuickItem *> TestWindowLayout::tabButtons() const
 {
     QList<QQuickItem *> found;
-    QList<QQuickItem *> pending { m_viewer->contentItem() };
+    QList<QQuickItem *> pending { m_viewer->window()->contentItem() };
     while (!pending.isEmpty()) {
         QQuickItem *candidate = pending.takeFirst();
         if (candidate->inherits("QQuickTabButton"))
@@ -294,6 +298,12 @@ void TestWindowLayout::textsFitTheWindow_data()
     QTest::newRow("builds with the bisect's form") << 1234567 << "1234567"
                                                    << "idle"
                                                    << "" << 0.0 << 3;
+    QTest::newRow("builds with a bisect's step") << 1234567 << "1234567"
+                                                 << "idle"
+                                                 << "" << 0.0 << 4;
+    QTest::newRow("builds with a bisect's result") << 1234567 << "1234567"
+                                                   << "idle"
+                                                   << "" << 0.0 << 5;
 }
 
 void TestWindowLayout::textsFitTheWindow()
@@ -322,8 +332,10 @@ void TestWindowLayout::textsFitTheWindow()
     }
     if (page == 1)
         m_server->serve(QStringLiteral("/tarrowin/latest_version"), "9.9.9");
-    if (page >= 2)
+    if (page == 2 || page == 3)
         plantBuilds();
+    if (page >= 4)
+        QCOMPARE(BisectSeries::serve(*m_server, 6).size(), 6);
     load(true);
     const ViewProbe &view = *m_view;
 
@@ -368,23 +380,26 @@ void TestWindowLayout::textsFitTheWindow()
         view("findBrokenBuildLink.activated()");
         QVERIFY(view("bisectGoodField.visible").toBool());
     }
+    if (page >= 4)
+        QVERIFY(BisectSeries::bringTo(view, page == 4 ? "Testing" : "Found"));
     // A grab lays out and draws the window as the next frame would.
-    const QImage picture = m_viewer->grabWindow();
+    const QImage picture = m_viewer->window()->grabWindow();
     QVERIFY(!picture.isNull());
-    const qreal ratio = picture.width() / qreal(m_viewer->width());
+    const qreal ratio = picture.width() / qreal(m_viewer->window()->width());
     if (page == 0 && state == QLatin1String("idle"))
         QCOMPARE(view("currentVersionText.lineCount").toInt(), 1);
-    QQuickItem *tab
-        = item(QStringList { "statusTab", "settingsTab", "buildsTab", "buildsTab" }.at(page));
+    QQuickItem *tab = item(QStringList { "statusTab", "settingsTab" }.value(page, "buildsTab"));
     QVERIFY(tab && tab->isVisible());
-    const QRectF pageArea = tab->mapRectToScene(QRectF(0, 0, tab->width(), tab->height()))
-                                .intersected(QRectF(0, 0, m_viewer->width(), m_viewer->height()));
+    const QRectF pageArea
+        = tab->mapRectToScene(QRectF(0, 0, tab->width(), tab->height()))
+              .intersected(QRectF(0, 0, m_viewer->window()->width(), m_viewer->window()->height()));
     QList<Painted> painted;
     collectPainted(tab, painted);
-    QVERIFY(painted.size() >= 5);
+    // The result: its line, the link and two buttons.
+    QVERIFY(painted.size() >= (page == 5 ? 4 : 5));
     // Every text stands out from its background, in light and dark colour schemes alike:
     // texts, the controls' labels and fields, and the tabs' titles.
-    for (QQuickItem *it : m_viewer->rootObject()->findChildren<QQuickItem *>()) {
+    for (QQuickItem *it : m_viewer->window()->rootObject()->findChildren<QQuickItem *>()) {
         if (!(it->inherits("QQuickText") || it->inherits("QQuickTextInput")) || !it->isVisible()
             || it->property("text").toString().isEmpty())
             continue;
@@ -446,7 +461,10 @@ void TestWindowLayout::tabReachesEveryControl_data()
     QTest::addColumn<QStringList>("controls");
     // Said in the view once the tab is shown; empty: nothing.
     QTest::addColumn<QString>("then");
-    QTest::newRow("status") << 0 << QStringList { "credits", "checkForUpdatesButton" } << "";
+    // The state a bisect is brought to from the tab first ("Testing", "Found"); empty: none.
+    QTest::addColumn<QString>("bisect");
+    QTest::newRow("status") << 0 << QStringList { "credits", "checkForUpdatesButton" } << ""
+                            << "";
     QTest::newRow("settings") << 1 << QStringList { "updateIntervalSetting",
                                                     "updateFactorSetting",
                                                     "runOnStartupSetting",
@@ -454,17 +472,28 @@ void TestWindowLayout::tabReachesEveryControl_data()
                                                     "downloadOnMeteredSetting",
                                                     "downloadOnBatterySetting",
                                                     "downloadUpdateButton" }
+                              << ""
                               << "";
     QTest::newRow("builds") << 2 << QStringList { "buildList",          "startBuildButton",
                                                   "makeCurrentButton",  "pinBuildButton",
                                                   "removeBuildButton",  "buildQueryField",
                                                   "installBuildButton", "findBrokenBuildLink" }
+                            << ""
                             << "";
     QTest::newRow("the bisect's form")
         << 2
         << QStringList { "bisectGoodField", "bisectBadField", "bisectCopyProfileBox",
                          "bisectStartButton", "bisectCancelButton" }
-        << "findBrokenBuildLink.activated()";
+        << "findBrokenBuildLink.activated()"
+        << "";
+    QTest::newRow("a bisect's step") << 2
+                                     << QStringList { "bisectGoodButton", "bisectBadButton",
+                                                      "bisectSkipButton", "bisectStopButton" }
+                                     << ""
+                                     << "Testing";
+    QTest::newRow("a bisect's result")
+        << 2 << QStringList { "changeLogLink", "bisectKeepButton", "bisectStopButton" } << ""
+        << "Found";
 }
 
 void TestWindowLayout::tabReachesEveryControl()
@@ -472,16 +501,21 @@ void TestWindowLayout::tabReachesEveryControl()
     QFETCH(int, page);
     QFETCH(QStringList, controls);
     QFETCH(QString, then);
+    QFETCH(QString, bisect);
     m_server->serve(QStringLiteral("/tarrowin/latest_version"), "9.9.9");
-    if (page == 2)
+    if (!bisect.isEmpty())
+        QCOMPARE(BisectSeries::serve(*m_server, 6).size(), 6);
+    else if (page == 2)
         plantBuilds();
     load(true);
     const ViewProbe &view = *m_view;
     QTRY_VERIFY_WITH_TIMEOUT(view("systemTrayIcon.updateAvailable").toBool(), 10000);
     view(QStringList { "openWindow()", "openSettings()", "openBuilds()" }.at(page));
-    QVERIFY(QTest::qWaitForWindowActive(m_viewer.get()));
+    QVERIFY(QTest::qWaitForWindowActive(m_viewer->window()));
     if (!then.isEmpty())
         view(then);
+    if (!bisect.isEmpty())
+        QVERIFY(BisectSeries::bringTo(view, bisect));
 
     QList<QQuickItem *> expected;
     for (const QString &id : std::as_const(controls)) {
@@ -495,9 +529,9 @@ void TestWindowLayout::tabReachesEveryControl()
 
     QSet<QQuickItem *> reached;
     for (int press = 0; press < 3 * expected.size() && reached.size() < expected.size(); ++press) {
-        QTest::keyClick(m_viewer.get(), Qt::Key_Tab);
+        QTest::keyClick(m_viewer->window(), Qt::Key_Tab);
         for (QQuickItem *control : std::as_const(expected)) {
-            if (isWithin(m_viewer->activeFocusItem(), control))
+            if (isWithin(m_viewer->window()->activeFocusItem(), control))
                 reached.insert(control);
         }
     }
@@ -515,15 +549,15 @@ void TestWindowLayout::creditsLinkOpensFromTheKeyboard()
 {
     QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
     load(true);
-    QVERIFY(QTest::qWaitForWindowActive(m_viewer.get()));
+    QVERIFY(QTest::qWaitForWindowActive(m_viewer->window()));
     QQuickItem *credits = item(QStringLiteral("credits"));
     QVERIFY(credits);
     for (int press = 0; press < 10 && !credits->hasActiveFocus(); ++press)
-        QTest::keyClick(m_viewer.get(), Qt::Key_Tab);
+        QTest::keyClick(m_viewer->window(), Qt::Key_Tab);
     QVERIFY(credits->hasActiveFocus());
 
-    QTest::keyClick(m_viewer.get(), Qt::Key_Return);
-    QTest::keyClick(m_viewer.get(), Qt::Key_Space);
+    QTest::keyClick(m_viewer->window(), Qt::Key_Return);
+    QTest::keyClick(m_viewer->window(), Qt::Key_Space);
     QCOMPARE(m_openedUrls, (QList<QUrl> { m_server->url(), m_server->url() }));
 
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(credits);
@@ -550,12 +584,12 @@ void TestWindowLayout::escapeHidesTheWindow()
     QFETCH(QString, focused);
     load(true);
     (*m_view)(call);
-    QVERIFY(QTest::qWaitForWindowActive(m_viewer.get()));
+    QVERIFY(QTest::qWaitForWindowActive(m_viewer->window()));
     if (!focused.isEmpty()) {
         item(focused)->forceActiveFocus(Qt::TabFocusReason);
-        QVERIFY(isWithin(m_viewer->activeFocusItem(), item(focused)));
+        QVERIFY(isWithin(m_viewer->window()->activeFocusItem(), item(focused)));
     }
-    QTest::keyClick(m_viewer.get(), Qt::Key_Escape);
+    QTest::keyClick(m_viewer->window(), Qt::Key_Escape);
     QTRY_VERIFY(!m_viewer->isVisible());
     // It comes back as it was asked for, as from the tray.
     (*m_view)(call);
@@ -573,6 +607,7 @@ void TestWindowLayout::nothingAnimatesWhileHidden()
     QVERIFY(!m_viewer->isVisible());
     // A tray start has no panels at all; a window shown once keeps them a while hidden, as
     // here.
+    m_viewer->makeWindow();
     QVERIFY(m_viewer->rootObject()->setProperty("contentWanted", true));
 
     // The change of panels in a hidden window is immediate: no fade runs for nobody.
@@ -590,9 +625,9 @@ void TestWindowLayout::nothingAnimatesWhileHidden()
     QVERIFY(!view("downloadProgressBar.indeterminate").toBool());
     // Shown, it looks as it always did.
     view("openWindow()");
-    QVERIFY(QTest::qWaitForWindowExposed(m_viewer.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_viewer->window()));
     QTRY_VERIFY(view("downloadProgressBar.indeterminate").toBool());
-    m_viewer->hide();
+    m_viewer->window()->hide();
     QTRY_VERIFY(!view("downloadProgressBar.indeterminate").toBool());
 
     QFile release(qEnvironmentVariable("TARROWIN_INSTALLER_RELEASE"));

@@ -2,15 +2,16 @@
 
 #include <QVariant>
 
-class QQuickView;
+class WindowHost;
 
 // Reads and changes the loaded main view from a test, by evaluating expressions in the
-// view's own scope, where the ids of its objects are known.
+// view's own scope, where the ids of its objects are known, or, for an id of one of the
+// window's files (a tab's), in that file's scope.
 class ViewProbe
 {
 public:
-    explicit ViewProbe(QQuickView *view)
-        : m_view(view)
+    explicit ViewProbe(WindowHost *host)
+        : m_host(host)
     {
     }
 
@@ -18,5 +19,5 @@ public:
     QObject *object(const QString &id) const;
 
 private:
-    QQuickView *m_view;
+    WindowHost *m_host;
 };
