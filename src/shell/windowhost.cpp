@@ -155,11 +155,16 @@ void WindowHost::releaseIdleResources()
     // Notices are painted with the help of Qt's pool threads, which would otherwise linger
     // for 30 s each. Only threads with nothing to do are ended: none is waited for.
     QThreadPool::globalInstance()->waitForDone(0);
+    releaseMappedPages();
 #ifdef __GLIBC__
     // The C library keeps freed pages for reuse, in every thread's pool; a program that
-    // waits for hours hands them back instead.
+    // waits for hours hands them back instead, those reading the mappings took among them.
     malloc_trim(0);
 #endif
+}
+
+void WindowHost::releaseMappedPages()
+{
     // Without a window, the code and read-only data only a window uses stay mapped all the
     // same: loading touched them, and Qt never unloads a plugin. Their pages are read again
     // from the files when the window is next made.

@@ -75,6 +75,8 @@ private:
     void windowVisibilityChanged(bool visible);
     void releaseWindow();
     void dropWindow();
+    // The file pages only the window needed, from the libraries it loaded and the ones it shares.
+    void releaseMappedPages();
 
     // Declared in the order they are needed: each goes before what it uses.
     QQmlEngine m_engine;
